@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs every test: C++ unit tests (plain and under AddressSanitizer +
+# UndefinedBehaviorSanitizer) through CTest, short fuzzing runs, and the pytest suite
+# against the installed module. Installs what it needs on a fresh machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-2}
+
+need=()
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v clang++ >/dev/null 2>&1 || need+=(clang)
+[ -e /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || need+=(libclang-rt-14-dev)
+command -v nm >/dev/null 2>&1 || need+=(binutils)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "== installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq "${need[@]}" >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq "${need[@]}"; }
+fi
+python3 -m pip install -q --disable-pip-version-check pytest hypothesis cmake ninja
+
+echo "== building and installing the module"
+python3 -m pip install -q --disable-pip-version-check .
+
+echo "== C++ unit tests"
+cmake -S . -B build/tests -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/tests -j "$JOBS"
+ctest --test-dir build/tests --output-on-failure -j "$JOBS" | tail -n 3
+
+echo "== C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DQUARROW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/asan -j "$JOBS"
+ctest --test-dir build/asan --output-on-failure -j "$JOBS" | tail -n 3
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== short fuzzing runs"
+  scripts/fuzz.sh short
+fi
+
+echo "== Python tests"
+python3 -m pytest tests/python -q -p no:cacheprovider

@@ -1,0 +1,107 @@
+#include "database/catalog.h"
+
+namespace quarrow {
+namespace {
+
+// Catalog record layout (offsets into the leaf entry's data, little-endian):
+//   1 last variable column id, 2-3 offset V of the variable part, 4-7 owner object id,
+//   8-9 record type, 10-13 object/column/index id, 14-17 column type or root page,
+//   18-21 space usage, 22-25 flags, 26-29 codepage (column) or locale (index).
+// The name is the first variable column: n end offsets at V, data from V + 2n, the
+// first L bytes, L being the word at V taken whole.
+constexpr std::size_t kMinimumRecord = 14;
+
+std::size_t required_length(CatalogType type) {
+  switch (type) {
+    case CatalogType::Column:
+    case CatalogType::Index:
+      return 30;
+    default:
+      return 22;
+  }
+}
+
+std::string id_key(std::uint32_t id) {
+  return std::string(reinterpret_cast<const char*>(&id), sizeof id);
+}
+
+}  // namespace
+
+Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
+  const std::size_t len = data.size();
+  if (len < 4) return Status::success();
+  if (len < kMinimumRecord) return EseError::invalid_catalog_entry();
+  const std::uint16_t type_code = load_u16le(data, 8);
+  if (type_code == 0 || type_code > 5) return EseError::unsupported_catalog_type(type_code);
+  const auto type = static_cast<CatalogType>(type_code);
+  if (type == CatalogType::Callback) return EseError::callback_catalog_type();
+  if (len < required_length(type)) return EseError::invalid_catalog_entry();
+  const std::uint32_t v14 = load_u32le(data, 14);
+  if (type == CatalogType::Column && v14 > 18) return EseError::unsupported_column_type(v14);
+
+  const std::uint64_t v = load_u16le(data, 2);
+  if (v + 2 > len) return EseError::invalid_catalog_entry();
+  const std::uint8_t last_variable = data[1];
+  const std::uint64_t n = last_variable >= 128 ? last_variable - 127u : last_variable;
+  const std::uint64_t name_length = load_u16le(data, static_cast<std::size_t>(v));
+  const std::uint64_t name_start = v + 2 * n;
+  if (name_start + name_length > len) return EseError::invalid_catalog_entry();
+  std::string name = to_string(data.subspan(static_cast<std::size_t>(name_start), static_cast<std::size_t>(name_length)));
+
+  const std::uint32_t owner = load_u32le(data, 4);
+  const std::uint32_t id = load_u32le(data, 10);
+  const std::uint32_t space_usage = load_u32le(data, 18);
+  if (type == CatalogType::Table) {
+    TableInfo table;
+    table.name = name;
+    table.root_page = v14;
+    table.space_usage = space_usage;
+    builder.tables.insert_or_replace(name, std::move(table));
+    builder.table_names_by_id.insert_or_replace(id_key(id), std::move(name));
+    return Status::success();
+  }
+  PendingCatalogEntry entry;
+  entry.name = std::move(name);
+  entry.kind = type;
+  entry.owner_id = owner;
+  entry.id = id;
+  entry.type_or_root = v14;
+  entry.space_usage = space_usage;
+  if (len >= 30) {
+    entry.flags = load_u32le(data, 22);
+    entry.codepage_or_locale = load_u32le(data, 26);
+  }
+  builder.pending.push_back(std::move(entry));
+  return Status::success();
+}
+
+void attach_pending_entries(CatalogBuilder& builder) {
+  for (PendingCatalogEntry& entry : builder.pending) {
+    const std::string* table_name = builder.table_names_by_id.find(id_key(entry.owner_id));
+    if (table_name == nullptr) continue;
+    TableInfo* table = builder.tables.find(*table_name);
+    if (table == nullptr) continue;
+    switch (entry.kind) {
+      case CatalogType::Column: {
+        ColumnInfo column{entry.name, entry.id, entry.type_or_root, entry.space_usage, entry.flags,
+                          entry.codepage_or_locale};
+        table->columns.insert_or_replace(entry.name, std::move(column));
+        break;
+      }
+      case CatalogType::Index: {
+        IndexInfo index{entry.name, entry.type_or_root, entry.space_usage, entry.flags, entry.codepage_or_locale};
+        table->indexes.insert_or_replace(entry.name, std::move(index));
+        break;
+      }
+      case CatalogType::LongValue: {
+        LongValueInfo lv{entry.name, entry.type_or_root, entry.space_usage};
+        table->long_values.insert_or_replace(entry.name, std::move(lv));
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace quarrow

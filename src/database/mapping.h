@@ -1,0 +1,29 @@
+// The bytes a database is read from: a read-only memory mapping of a whole file, or
+// a caller's buffer (fuzzers, tests). Either way the rest of the reader sees one
+// contiguous, immutable byte range.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "error/bytes.h"
+#include "error/ese_error.h"
+
+namespace quarrow {
+
+class Mapping {
+ public:
+  virtual ~Mapping() = default;
+  virtual Bytes bytes() const = 0;
+};
+
+// Opens `path` read-only, maps the whole file read-only and closes the descriptor.
+// Nothing can be written through the mapping (PROT_READ, MAP_PRIVATE).
+Result<std::unique_ptr<Mapping>> map_file_read_only(const std::string& path);
+
+// Wraps bytes already in memory (taken over by the mapping).
+std::unique_ptr<Mapping> wrap_buffer(std::vector<std::uint8_t> bytes);
+
+}  // namespace quarrow

@@ -1,0 +1,151 @@
+#include "database/traversal.h"
+
+#include <algorithm>
+
+#include "page/leaf.h"
+
+namespace quarrow {
+namespace {
+
+bool on_path(const std::vector<std::uint32_t>& path, std::uint32_t page) {
+  return std::find(path.begin(), path.end(), page) != path.end();
+}
+
+class CatalogWalk {
+ public:
+  CatalogWalk(const Database& db, const CatalogHandler& handler)
+      : db_(db), handler_(handler), walked_(db.total_pages()) {}
+
+  Status walk(std::uint32_t page_number, std::size_t depth) {
+    if (depth >= kMaxTreeDepth) return tree_depth_error(page_number);
+    if (!walked_.enter(page_number)) return tree_cycle_error(page_number);
+    Result<PageView> loaded = db_.load_page(page_number);
+    if (!loaded) return std::move(loaded).error();
+    const PageView& page = *loaded;
+    const std::uint32_t flags = page.header.flags;
+    const bool leaf = (flags & kPageLeaf) != 0;
+    const bool foreign = (flags & (kPageSpaceTree | kPageIndex | kPageLongValue)) != 0;
+    const bool ignore_handler_errors = db_.page_size() > 8192;
+
+    std::string scratch;
+    PageTag tag;
+    for (std::uint16_t i = 0; i < page.tag_count; ++i) {
+      if (!read_entry_tag(page, i, scratch, tag) || tag.value.empty()) continue;
+      if (!leaf || foreign) continue;
+      Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
+      if (!entry) continue;
+      Status st = handler_(entry->data);
+      if (!st && !ignore_handler_errors) return st;
+    }
+    for (std::uint16_t i = 0; i < page.tag_count; ++i) {
+      if (!read_entry_tag(page, i, scratch, tag) || tag.value.empty()) continue;
+      if (leaf) continue;
+      Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value);
+      if (!child) continue;
+      Status st = walk(*child, depth + 1);
+      if (!st) return st;
+    }
+    return Status::success();
+  }
+
+ private:
+  const Database& db_;
+  const CatalogHandler& handler_;
+  // Every page entered so far. A sound tree reaches each page by one path only, so a
+  // page met twice is a cycle or a page shared by two subtrees: both are damage, and
+  // walking it again could repeat work without bound.
+  PageChainGuard walked_;
+};
+
+}  // namespace
+
+EseError tree_cycle_error(std::uint32_t page) {
+  return EseError::parse("Tree page " + std::to_string(page) +
+                         " is reached twice (cycle in a damaged tree)");
+}
+
+EseError tree_depth_error(std::uint32_t page) {
+  return EseError::parse("Tree deeper than " + std::to_string(kMaxTreeDepth) + " levels at page " +
+                         std::to_string(page) + " (damaged tree)");
+}
+
+EseError chain_cycle_error(std::uint32_t page) {
+  return EseError::parse("Leaf page chain returns to page " + std::to_string(page) +
+                         " (cycle in a damaged tree)");
+}
+
+Status walk_catalog_tree(const Database& db, std::uint32_t root, const CatalogHandler& handler) {
+  CatalogWalk walk(db, handler);
+  return walk.walk(root, 0);
+}
+
+Descent descend_leftmost(const Database& db, std::uint32_t root, const DescentPolicy& policy) {
+  Descent d;
+  // Applies the policy to a failure met while standing on `current` (if any).
+  auto fail = [&](OnFailure what, EseError error, const std::optional<PageView>& current,
+                  std::uint32_t current_number) -> Descent& {
+    if (what == OnFailure::StopHere && current) {
+      d.outcome = Descent::Outcome::Reached;
+      d.page = *current;
+      d.page_number = current_number;
+    } else if (what == OnFailure::ReturnError) {
+      d.outcome = Descent::Outcome::Failed;
+      d.error = std::move(error);
+    } else {
+      d.outcome = Descent::Outcome::PassedOver;
+    }
+    return d;
+  };
+
+  std::optional<PageView> current;
+  std::uint32_t current_number = 0;
+  std::uint32_t next = root;
+  std::string scratch;
+  for (;;) {
+    if (d.path.size() >= kMaxTreeDepth) return fail(policy.cycle, tree_depth_error(next), current, current_number);
+    if (on_path(d.path, next)) return fail(policy.cycle, tree_cycle_error(next), current, current_number);
+    Result<PageView> loaded = db.load_page(next);
+    if (!loaded) return fail(policy.page_load, std::move(loaded).error(), current, current_number);
+    d.path.push_back(next);
+    current = *loaded;
+    current_number = next;
+    const PageView& page = *current;
+    if (page.is_leaf() || page.tag_count < 2) break;
+    PageTag tag;
+    Status st = read_entry_tag(page, 1, scratch, tag);
+    if (!st) return fail(policy.entry, std::move(st).error(), current, current_number);
+    Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value);
+    if (!child) return fail(policy.entry, std::move(child).error(), current, current_number);
+    next = *child;
+  }
+  d.outcome = Descent::Outcome::Reached;
+  d.page = *current;
+  d.page_number = current_number;
+  return d;
+}
+
+Result<PageView> descend_to_first_leaf(const Database& db, std::uint32_t root) {
+  const DescentPolicy policy{OnFailure::ReturnError, OnFailure::ReturnError, OnFailure::ReturnError};
+  Descent d = descend_leftmost(db, root, policy);
+  if (d.outcome != Descent::Outcome::Reached) return std::move(*d.error);
+  return d.page;
+}
+
+bool PageChainGuard::contains(std::uint32_t page) const {
+  if (page < limit_ + 2u && limit_ < 0xFFFFFFF0u) return !seen_.empty() && seen_[page];
+  return std::find(seen_beyond_.begin(), seen_beyond_.end(), page) != seen_beyond_.end();
+}
+
+bool PageChainGuard::enter(std::uint32_t page) {
+  if (page < limit_ + 2u && limit_ < 0xFFFFFFF0u) {
+    if (seen_.empty()) seen_.resize(static_cast<std::size_t>(limit_) + 2, false);
+    if (seen_[page]) return false;
+    seen_[page] = true;
+    return true;
+  }
+  if (std::find(seen_beyond_.begin(), seen_beyond_.end(), page) != seen_beyond_.end()) return false;
+  seen_beyond_.push_back(page);
+  return true;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,105 @@
+#include "error/ese_error.h"
+
+#include <cstring>
+#include <string>
+
+namespace quarrow {
+namespace {
+
+std::string hex(std::uint64_t v) {
+  static const char digits[] = "0123456789abcdef";
+  char buf[17];
+  int n = 0;
+  do {
+    buf[n++] = digits[v & 0xF];
+    v >>= 4;
+  } while (v != 0);
+  std::string out = "0x";
+  while (n > 0) out.push_back(buf[--n]);
+  return out;
+}
+
+// "[97, 98, 99]": a name shown byte by byte, since it need not be text.
+std::string byte_list(const std::string& bytes) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i != 0) out += ", ";
+    out += std::to_string(static_cast<unsigned char>(bytes[i]));
+  }
+  out += "]";
+  return out;
+}
+
+}  // namespace
+
+std::string os_error_text(int os_code) {
+  char buf[256];
+  const char* description = nullptr;
+  // GNU strerror_r may return a static string instead of filling buf.
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  description = strerror_r(os_code, buf, sizeof buf);
+#else
+  if (strerror_r(os_code, buf, sizeof buf) != 0) std::snprintf(buf, sizeof buf, "Unknown error %d", os_code);
+  description = buf;
+#endif
+  return std::string(description) + " (os error " + std::to_string(os_code) + ")";
+}
+
+std::string EseError::os_error_text() const {
+  if (os_code_ < 0) return text_;
+  return quarrow::os_error_text(os_code_);
+}
+
+std::string EseError::to_string() const {
+  const auto d = [](std::uint64_t v) { return std::to_string(v); };
+  switch (kind_) {
+    case ErrorKind::InvalidHeader:
+      return "Invalid database header";
+    case ErrorKind::InvalidSignature:
+      return "Invalid signature, expected 0x89ABCDEF, got " + hex(values_[0]);
+    case ErrorKind::UnsupportedVersion:
+      return "Unsupported database version: " + hex(values_[0]) + ", revision: " + hex(values_[1]);
+    case ErrorKind::InvalidPageNumber:
+      return "Invalid page number: " + d(values_[0]);
+    case ErrorKind::InvalidTagNumber:
+      return "Invalid tag number: " + d(values_[0]);
+    case ErrorKind::TableNotFound:
+      return "Table not found: " + byte_list(text_);
+    case ErrorKind::ColumnNotFound:
+      return "Column not found: " + byte_list(text_);
+    case ErrorKind::UnsupportedCatalogType:
+      return "Unsupported catalog type: " + d(values_[0]);
+    case ErrorKind::UnsupportedColumnType:
+      return "Unsupported column type: " + d(values_[0]);
+    case ErrorKind::CompressedTaggedData:
+      return "Compressed tagged data is not supported";
+    case ErrorKind::LongValueData:
+      return "Long value data is not yet supported";
+    case ErrorKind::MultiValueData:
+      return "Multi-value data is not fully supported";
+    case ErrorKind::CallbackCatalogType:
+      return "Callback catalog type is not supported";
+    case ErrorKind::InvalidDataDefinitionHeader:
+      return "Invalid data definition header";
+    case ErrorKind::InvalidCatalogEntry:
+      return "Invalid catalog entry";
+    case ErrorKind::PageDataTooShort:
+      return "Page data too short, expected at least " + d(values_[0]) + " bytes, got " + d(values_[1]);
+    case ErrorKind::TagOffsetOutOfBounds:
+      return "Tag offset out of bounds: offset=" + d(values_[0]) + ", size=" + d(values_[1]) +
+             ", page_size=" + d(values_[2]);
+    case ErrorKind::UnknownCodepage:
+      return "Unknown codepage: " + d(values_[0]);
+    case ErrorKind::StringDecode:
+      return "String decode error: " + text_;
+    case ErrorKind::Io:
+      return "IO error: " + os_error_text();
+    case ErrorKind::Parse:
+      return "Parse error: " + text_;
+    case ErrorKind::Alignment:
+      return "Alignment error: " + text_;
+  }
+  return "Invalid database header";
+}
+
+}  // namespace quarrow

@@ -1,0 +1,172 @@
+// EseError: the one error type of the storage, catalog, record and carving code,
+// and Result<T>, the value-or-error return type used across the core's interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace quarrow {
+
+// Declared in this order; the position is internal and never shown.
+enum class ErrorKind : std::uint8_t {
+  InvalidHeader,
+  InvalidSignature,
+  UnsupportedVersion,
+  InvalidPageNumber,
+  InvalidTagNumber,
+  TableNotFound,
+  ColumnNotFound,
+  UnsupportedCatalogType,
+  UnsupportedColumnType,
+  CompressedTaggedData,
+  LongValueData,
+  MultiValueData,
+  CallbackCatalogType,
+  InvalidDataDefinitionHeader,
+  InvalidCatalogEntry,
+  PageDataTooShort,
+  TagOffsetOutOfBounds,
+  UnknownCodepage,
+  StringDecode,
+  Io,
+  Parse,
+  Alignment,
+};
+
+class EseError {
+ public:
+  static EseError invalid_header() { return EseError(ErrorKind::InvalidHeader); }
+  static EseError invalid_signature(std::uint32_t signature) {
+    return EseError(ErrorKind::InvalidSignature, signature);
+  }
+  static EseError unsupported_version(std::uint32_t version, std::uint32_t revision) {
+    return EseError(ErrorKind::UnsupportedVersion, version, revision);
+  }
+  static EseError invalid_page_number(std::uint32_t page) {
+    return EseError(ErrorKind::InvalidPageNumber, page);
+  }
+  static EseError invalid_tag_number(std::uint16_t tag) {
+    return EseError(ErrorKind::InvalidTagNumber, tag);
+  }
+  static EseError table_not_found(std::string name_bytes) {
+    return EseError(ErrorKind::TableNotFound, std::move(name_bytes));
+  }
+  static EseError column_not_found(std::string name_bytes) {
+    return EseError(ErrorKind::ColumnNotFound, std::move(name_bytes));
+  }
+  static EseError unsupported_catalog_type(std::uint16_t type) {
+    return EseError(ErrorKind::UnsupportedCatalogType, type);
+  }
+  static EseError unsupported_column_type(std::uint32_t type) {
+    return EseError(ErrorKind::UnsupportedColumnType, type);
+  }
+  static EseError compressed_tagged_data() { return EseError(ErrorKind::CompressedTaggedData); }
+  static EseError long_value_data() { return EseError(ErrorKind::LongValueData); }
+  static EseError multi_value_data() { return EseError(ErrorKind::MultiValueData); }
+  static EseError callback_catalog_type() { return EseError(ErrorKind::CallbackCatalogType); }
+  static EseError invalid_data_definition_header() {
+    return EseError(ErrorKind::InvalidDataDefinitionHeader);
+  }
+  static EseError invalid_catalog_entry() { return EseError(ErrorKind::InvalidCatalogEntry); }
+  static EseError page_data_too_short(std::uint64_t expected, std::uint64_t got) {
+    return EseError(ErrorKind::PageDataTooShort, expected, got);
+  }
+  static EseError tag_offset_out_of_bounds(std::uint64_t offset, std::uint64_t size,
+                                           std::uint64_t page_size) {
+    return EseError(ErrorKind::TagOffsetOutOfBounds, offset, size, page_size);
+  }
+  static EseError unknown_codepage(std::uint32_t codepage) {
+    return EseError(ErrorKind::UnknownCodepage, codepage);
+  }
+  static EseError string_decode(std::string message) {
+    return EseError(ErrorKind::StringDecode, std::move(message));
+  }
+  // An operating-system failure: errno value, described by the platform.
+  static EseError io(int os_code) {
+    EseError e(ErrorKind::Io, static_cast<std::uint64_t>(os_code));
+    e.os_code_ = os_code;
+    return e;
+  }
+  // An I/O failure the system makes up itself: rendered as the message alone.
+  static EseError io_fixed(std::string message) {
+    EseError e(ErrorKind::Io, std::move(message));
+    e.os_code_ = -1;
+    return e;
+  }
+  static EseError parse(std::string message) {
+    return EseError(ErrorKind::Parse, std::move(message));
+  }
+  static EseError alignment(std::string message) {
+    return EseError(ErrorKind::Alignment, std::move(message));
+  }
+
+  ErrorKind kind() const { return kind_; }
+  // Byte-string payload (table/column name) or text payload (messages).
+  const std::string& text() const { return text_; }
+  std::uint64_t value(int i) const { return values_[i]; }
+
+  // The rendered one-line English message.
+  std::string to_string() const;
+  // For Io: "{description} (os error {code})", or the fixed message alone.
+  std::string os_error_text() const;
+
+ private:
+  explicit EseError(ErrorKind kind, std::uint64_t a = 0, std::uint64_t b = 0, std::uint64_t c = 0)
+      : kind_(kind), values_{a, b, c} {}
+  EseError(ErrorKind kind, std::string text) : kind_(kind), values_{0, 0, 0}, text_(std::move(text)) {}
+
+  ErrorKind kind_;
+  std::uint64_t values_[3];
+  std::string text_;
+  int os_code_ = 0;
+};
+
+// Renders an errno value the way the platform describes it, with the fixed suffix.
+std::string os_error_text(int os_code);
+
+// A value or an EseError. Small and dependency-free so that the core builds with
+// any C++20 compiler (the fuzzers use clang, whose <expected> support varies).
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+  Result(EseError error) : v_(std::in_place_index<1>, std::move(error)) {}
+
+  bool ok() const { return v_.index() == 0; }
+  explicit operator bool() const { return ok(); }
+
+  T& value() & { return std::get<0>(v_); }
+  const T& value() const& { return std::get<0>(v_); }
+  T&& value() && { return std::get<0>(std::move(v_)); }
+  T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
+  T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
+
+  const EseError& error() const& { return std::get<1>(v_); }
+  EseError&& error() && { return std::get<1>(std::move(v_)); }
+
+ private:
+  std::variant<T, EseError> v_;
+};
+
+// Success or an EseError.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  Status(EseError error) : error_(std::move(error)), failed_(true) {}
+  static Status success() { return Status(); }
+
+  bool ok() const { return !failed_; }
+  explicit operator bool() const { return ok(); }
+  const EseError& error() const& { return error_; }
+  EseError&& error() && { return std::move(error_); }
+
+ private:
+  EseError error_ = EseError::invalid_header();
+  bool failed_ = false;
+};
+
+}  // namespace quarrow

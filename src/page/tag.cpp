@@ -1,0 +1,155 @@
+#include "page/tag.h"
+
+namespace quarrow {
+namespace {
+
+constexpr std::uint32_t kBaseHeaderSize = 40;
+constexpr std::uint32_t kExtendedHeaderSize = 80;
+// The tag-count word's top 4 bits hold a reserved-tag count in newer engine versions;
+// no page layout can hold 4096 tags, so the count is the low 12 bits.
+constexpr std::uint16_t kTagCountMask = 0x0FFF;
+
+struct RawTag {
+  std::uint8_t flags;
+  std::uint64_t start;
+  std::uint64_t end;
+  std::uint16_t offset;
+  std::uint16_t size;
+};
+
+// Locates tag i: checks the index and that its 4 bytes lie inside the page, decodes
+// size, offset and (classic layout) flags, and computes the value range.
+Result<RawTag> locate_tag(const PageView& page, std::uint16_t index) {
+  if (index >= page.tag_count) return EseError::invalid_tag_number(index);
+  const std::uint64_t len = page.data.size();
+  const std::uint64_t need = 4ull * (static_cast<std::uint64_t>(index) + 1);
+  if (len < need) {
+    const std::uint64_t below = 4ull * index;
+    return EseError::page_data_too_short(len < below ? below : need, len);
+  }
+  const std::size_t at = static_cast<std::size_t>(len - need);
+  const std::uint16_t size_word = load_u16le(page.data, at);
+  const std::uint16_t offset_word = load_u16le(page.data, at + 2);
+  RawTag t{};
+  if (page.layout.large_tags()) {
+    t.size = size_word & 0x7FFF;
+    t.offset = offset_word & 0x7FFF;
+    t.flags = 0;
+  } else {
+    t.size = size_word & 0x1FFF;
+    t.offset = offset_word & 0x1FFF;
+    t.flags = static_cast<std::uint8_t>(offset_word >> 13);
+  }
+  t.start = static_cast<std::uint64_t>(page.header_size) + t.offset;
+  t.end = t.start + t.size;
+  return t;
+}
+
+}  // namespace
+
+HeaderShape PageLayout::shape() const {
+  if (version < 0x620) return HeaderShape::Classic;
+  if (version == 0x620) {
+    if (revision < 11) return HeaderShape::Classic;
+    if (revision < 17) return HeaderShape::ClassicTwoChecksums;
+  }
+  return HeaderShape::Current;
+}
+
+std::uint16_t tag_count(Bytes page, std::uint32_t page_size) {
+  if (page.size() < kBaseHeaderSize) return 0;
+  std::uint16_t count = load_u16le(page, 34) & kTagCountMask;
+  if (page_size > 8192) {
+    const std::uint16_t available = load_u16le(page, 28);
+    const std::uint64_t cap = available > page.size() ? 0 : (page.size() - available) / 4;
+    if (count > cap) count = static_cast<std::uint16_t>(cap);
+  }
+  return count;
+}
+
+Result<PageView> parse_page_header(Bytes page, const PageLayout& layout) {
+  PageView view;
+  view.data = page;
+  view.layout = layout;
+  view.header.shape = layout.shape();
+  if (page.size() < kBaseHeaderSize) return EseError::page_data_too_short(kBaseHeaderSize, page.size());
+  view.header_size = kBaseHeaderSize;
+  if (view.header.shape == HeaderShape::Current && layout.page_size > 8192) {
+    if (page.size() < kExtendedHeaderSize) {
+      return EseError::page_data_too_short(kExtendedHeaderSize, page.size());
+    }
+    view.header_size = kExtendedHeaderSize;
+  }
+  PageHeader& h = view.header;
+  h.previous_page = load_u32le(page, 16);
+  h.next_page = load_u32le(page, 20);
+  h.father_object_id = load_u32le(page, 24);
+  h.available_data_size = load_u16le(page, 28);
+  h.available_uncommitted_size = load_u16le(page, 30);
+  h.first_available_data_offset = load_u16le(page, 32);
+  h.first_available_page_tag = load_u16le(page, 34);
+  h.flags = load_u32le(page, 36);
+  view.tag_count = tag_count(page, layout.page_size);
+  return view;
+}
+
+Result<PageTag> read_tag(const PageView& page, std::uint16_t index) {
+  Result<RawTag> raw = locate_tag(page, index);
+  if (!raw) return std::move(raw).error();
+  const RawTag& t = *raw;
+  if (t.end > page.data.size()) {
+    return EseError::tag_offset_out_of_bounds(t.offset, t.size, page.data.size());
+  }
+  PageTag tag;
+  tag.value = page.data.subspan(static_cast<std::size_t>(t.start), t.size);
+  tag.flags = t.flags;
+  if (page.layout.large_tags()) tag.flags = tag.value.size() >= 2 ? (tag.value[1] >> 5) : 0;
+  return tag;
+}
+
+Status read_entry_tag(const PageView& page, std::uint16_t index, std::string& scratch, PageTag& out) {
+  Result<RawTag> raw = locate_tag(page, index);
+  if (!raw) return std::move(raw).error();
+  const RawTag& t = *raw;
+  if (t.end > page.data.size()) {
+    if (!page.layout.large_tags()) {
+      return EseError::tag_offset_out_of_bounds(t.offset, t.size, page.data.size());
+    }
+    out.flags = 0;
+    out.value = Bytes();
+    return Status::success();
+  }
+  Bytes value = page.data.subspan(static_cast<std::size_t>(t.start), t.size);
+  out.flags = t.flags;
+  out.value = value;
+  if (page.layout.large_tags() && value.size() >= 2) {
+    out.flags = value[1] >> 5;
+    if (out.flags != 0) {
+      scratch.assign(reinterpret_cast<const char*>(value.data()), value.size());
+      scratch[1] = static_cast<char>(value[1] & 0x1F);
+      out.value = as_bytes(scratch);
+    }
+  }
+  return Status::success();
+}
+
+Result<OwnedPageTag> read_tag_owned(const PageView& page, std::uint16_t index) {
+  std::string scratch;
+  PageTag tag;
+  Status st = read_entry_tag(page, index, scratch, tag);
+  if (!st) return std::move(st).error();
+  OwnedPageTag owned;
+  owned.flags = tag.flags;
+  owned.owned = to_string(tag.value);
+  return owned;
+}
+
+const char* page_type_name(std::uint32_t flags) {
+  if (flags & kPageLongValue) return "long_value";
+  if (flags & kPageSpaceTree) return "space_tree";
+  if (flags & kPageIndex) return "index";
+  if (flags & kPageLeaf) return "leaf";
+  return "branch";
+}
+
+}  // namespace quarrow

@@ -1,0 +1,265 @@
+#include "record/parser.h"
+
+#include <algorithm>
+
+#include "record/compression.h"
+#include "record/text.h"
+
+namespace quarrow {
+namespace {
+
+constexpr std::uint32_t kFirstVariableId = 128;
+constexpr std::uint32_t kFirstTaggedId = 256;
+
+// Flags byte of a tagged item.
+constexpr std::uint8_t kTaggedLongValue = 0x04;
+constexpr std::uint8_t kTaggedCompressed = 0x02;
+constexpr std::uint8_t kTaggedMultiValue = 0x08;
+
+// Directory word: bit 14 says the item starts with a flags byte.
+constexpr std::uint16_t kTaggedHasFlags = 0x4000;
+constexpr std::uint16_t kTaggedOffsetMask = 0x3FFF;
+// Records on large pages can hold tagged parts beyond 16 KiB; their offsets use 15 bits.
+constexpr std::uint16_t kTaggedOffsetMaskLarge = 0x7FFF;
+
+struct TaggedItem {
+  std::uint16_t id;
+  std::uint8_t flags;
+  Bytes data;
+};
+
+struct RecordShape {
+  std::uint32_t last_fixed = 0;     // F
+  std::uint32_t last_variable = 0;  // L
+  std::uint64_t variable_offsets = 0;  // V
+  std::uint64_t variable_count = 0;    // n
+  std::uint64_t variable_data = 0;     // D = V + 2n
+  std::uint64_t tagged_start = 0;      // T
+  bool null_bitmap = false;            // a fixed-column null bitmap ends at V
+};
+
+RecordShape read_shape(const ColumnPlan& plan, Bytes data) {
+  RecordShape s;
+  const std::uint64_t len = data.size();
+  if (len >= 4) {
+    s.last_fixed = data[0];
+    s.last_variable = data[1];
+    s.variable_offsets = load_u16le(data, 2);
+  }
+  s.variable_count = s.last_variable >= 127 ? s.last_variable - 127 : 0;
+  s.variable_data = s.variable_offsets + 2 * s.variable_count;
+  if (s.last_variable < kFirstVariableId) {
+    s.tagged_start = s.variable_offsets;
+  } else if (s.variable_data > len) {
+    s.tagged_start = s.variable_data;
+  } else {
+    const std::uint16_t last_end = load_u16le(data, static_cast<std::size_t>(s.variable_data - 2));
+    s.tagged_start = s.variable_data + (last_end & 0x7FFF);
+  }
+  // The engine keeps a null bit per fixed column in ceil(F/8) bytes right before V.
+  // Only trust it when it fits between the fixed data (by catalog sizes) and V, so
+  // records written without one keep their plain reading.
+  const std::uint64_t bitmap_size = (s.last_fixed + 7) / 8;
+  if (bitmap_size > 0 && s.variable_offsets <= len && s.variable_offsets >= bitmap_size &&
+      s.variable_offsets - bitmap_size >= plan.fixed_end_by_count[s.last_fixed]) {
+    s.null_bitmap = true;
+  }
+  return s;
+}
+
+bool fixed_column_is_null(const RecordShape& s, Bytes data, std::uint32_t id) {
+  if (!s.null_bitmap || id == 0) return false;
+  const std::uint64_t bitmap_start = s.variable_offsets - (s.last_fixed + 7) / 8;
+  const std::uint8_t byte = data[static_cast<std::size_t>(bitmap_start + (id - 1) / 8)];
+  return (byte >> ((id - 1) % 8)) & 1;
+}
+
+// Parses the tagged directory into `items` (ascending id, a repeated id keeping its
+// last item). Damaged entries are dropped.
+void parse_tagged(const ColumnPlan& plan, Bytes data, std::uint64_t t, std::vector<TaggedItem>& items) {
+  items.clear();
+  const std::uint64_t len = data.size();
+  if (len <= t || !in_bounds(data, t, 4)) return;
+  const bool wide = plan.large_pages && (len - t) > 0x3FFF;
+  const std::uint16_t mask = wide ? kTaggedOffsetMaskLarge : kTaggedOffsetMask;
+  const std::uint64_t directory_end = load_u16le(data, static_cast<std::size_t>(t + 2)) & mask;
+
+  struct Slot {
+    std::uint16_t id;
+    std::uint16_t word;
+  };
+  std::uint64_t count = 0;
+  for (std::uint64_t pos = 0; pos < directory_end && in_bounds(data, t + pos, 4); pos += 4) ++count;
+  const auto slot = [&](std::uint64_t k) {
+    const std::size_t at = static_cast<std::size_t>(t + 4 * k);
+    return Slot{load_u16le(data, at), load_u16le(data, at + 2)};
+  };
+  bool sorted = true;
+  for (std::uint64_t k = 0; k < count; ++k) {
+    const Slot s = slot(k);
+    const std::uint64_t start = s.word & mask;
+    const std::uint64_t boundary = (k + 1 < count) ? (slot(k + 1).word & mask) : len - t;
+    if (start > boundary || t + boundary > len) continue;
+    Bytes item = data.subspan(static_cast<std::size_t>(t + start), static_cast<std::size_t>(boundary - start));
+    std::uint8_t flags = 0;
+    const bool has_flags = plan.large_pages || (!wide && (s.word & kTaggedHasFlags));
+    if (has_flags && !item.empty()) {
+      flags = item[0];
+      item = item.subspan(1);
+    }
+    if (!items.empty() && items.back().id >= s.id) sorted = false;
+    items.push_back(TaggedItem{s.id, flags, item});
+  }
+  if (!sorted) {
+    std::stable_sort(items.begin(), items.end(),
+                     [](const TaggedItem& a, const TaggedItem& b) { return a.id < b.id; });
+    // Of equal ids the last one stands.
+    std::vector<TaggedItem> unique;
+    unique.reserve(items.size());
+    for (const TaggedItem& it : items) {
+      if (!unique.empty() && unique.back().id == it.id) {
+        unique.back() = it;
+      } else {
+        unique.push_back(it);
+      }
+    }
+    items.swap(unique);
+  }
+}
+
+void set_plain(Value& out, Bytes data, const ColumnInfo& column) {
+  Result<Value> v = convert_value(data, column.column_type, column.codepage);
+  if (!v) {
+    out = Value();
+    return;
+  }
+  out = std::move(*v);
+  // A Long Binary value kept in the record itself (not a long-value reference) is the
+  // data, not an id to look up.
+  if (out.kind == Value::Kind::LongValue) out.kind = Value::Kind::Binary;
+}
+
+void set_compressed(Value& out, Bytes data, const ColumnInfo& column) {
+  if (data.empty()) {
+    out = Value::of_bytes(Value::Kind::Binary, std::string());
+    return;
+  }
+  std::optional<std::string> plain = decompress(data, /*allow_legacy=*/true);
+  if (!plain) {
+    out = Value::of_bytes(Value::Kind::Binary, data);
+    return;
+  }
+  if (is_text_type(column.column_type)) {
+    std::string text;
+    if (decode_text_into(as_bytes(*plain), column.codepage.value_or(1252), text)) {
+      out = Value::of_bytes(Value::Kind::Text, std::move(text));
+      return;
+    }
+  }
+  out = Value::of_bytes(Value::Kind::Binary, std::move(*plain));
+}
+
+void set_tagged(Value& out, const TaggedItem& item, const ColumnInfo& column) {
+  if (item.flags & kTaggedLongValue) {
+    out = Value::of_bytes(Value::Kind::LongValue, item.data);
+  } else if (item.flags & kTaggedMultiValue) {
+    // Multi-value arrays stay undecoded, also when a value inside is compressed.
+    out = Value::of_bytes(Value::Kind::MultiValue, item.data);
+  } else if (item.flags & kTaggedCompressed) {
+    set_compressed(out, item.data, column);
+  } else {
+    set_plain(out, item.data, column);
+  }
+}
+
+}  // namespace
+
+ColumnPlan make_column_plan(const Database& db, const TableInfo& table) {
+  ColumnPlan plan;
+  plan.large_pages = db.layout().large_tags();
+  plan.columns.reserve(table.columns.size());
+  for (const auto& [name, info] : table.columns) plan.columns.push_back(ColumnPlan::Column{&info, 0});
+  std::stable_sort(plan.columns.begin(), plan.columns.end(),
+                   [](const ColumnPlan::Column& a, const ColumnPlan::Column& b) { return a.info->id < b.info->id; });
+  // Fixed columns lie back to back in ascending id; F is one byte, so only ids below
+  // 256 can ever be read as fixed.
+  std::uint64_t offset = 4;
+  for (ColumnPlan::Column& c : plan.columns) {
+    c.fixed_offset = offset;
+    if (c.info->id < kFirstTaggedId) offset += c.info->space_usage;
+    if (c.info->id >= kFirstTaggedId) plan.has_tagged = true;
+  }
+  // End of the fixed data for each possible F: 4 + catalog sizes of columns 1..F.
+  std::uint64_t end = 4;
+  std::size_t next = 0;
+  for (std::uint32_t f = 0; f < 256; ++f) {
+    while (next < plan.columns.size() && plan.columns[next].info->id <= f) {
+      end += plan.columns[next].info->space_usage;
+      ++next;
+    }
+    plan.fixed_end_by_count[f] = end;
+  }
+  return plan;
+}
+
+void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out) {
+  const std::uint64_t len = data.size();
+  const RecordShape s = read_shape(plan, data);
+
+  if (out.fields.size() != plan.columns.size() ||
+      (!plan.columns.empty() && out.fields[0].name.data() != plan.columns[0].info->name.data())) {
+    out.fields.assign(plan.columns.size(), Field());
+    for (std::size_t k = 0; k < plan.columns.size(); ++k) {
+      const ColumnInfo& info = *plan.columns[k].info;
+      out.fields[k].name = info.name;
+      out.fields[k].column_id = info.id;
+      out.fields[k].column_type = info.column_type;
+      out.fields[k].codepage = info.codepage;
+    }
+  }
+
+  thread_local std::vector<TaggedItem> tagged;
+  bool tagged_parsed = false;
+  std::size_t tagged_cursor = 0;
+
+  for (std::size_t k = 0; k < plan.columns.size(); ++k) {
+    const ColumnInfo& column = *plan.columns[k].info;
+    Value& value = out.fields[k].value;
+    value.kind = Value::Kind::Null;
+    value.bytes.clear();
+    const std::uint32_t id = column.id;
+    if (id <= s.last_fixed) {
+      const std::uint64_t start = plan.columns[k].fixed_offset;
+      if (!in_bounds(data, start, column.space_usage) || fixed_column_is_null(s, data, id)) continue;
+      set_plain(value, data.subspan(static_cast<std::size_t>(start), column.space_usage), column);
+    } else if (id >= kFirstVariableId && id <= s.last_variable && id < kFirstTaggedId) {
+      const std::uint64_t index = id - kFirstVariableId;
+      if (index >= s.variable_count || !in_bounds(data, s.variable_offsets + 2 * index, 2)) continue;
+      const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * index));
+      if (end_word & 0x8000) continue;
+      const std::uint64_t end = end_word;
+      const std::uint64_t start =
+          index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & 0x7FFF;
+      if (start > end || s.variable_data + end > len) continue;
+      set_plain(value, data.subspan(static_cast<std::size_t>(s.variable_data + start), end - start), column);
+    } else if (id >= kFirstTaggedId) {
+      if (!tagged_parsed) {
+        parse_tagged(plan, data, s.tagged_start, tagged);
+        tagged_parsed = true;
+      }
+      // Columns come in ascending id and items are sorted: walk both together.
+      while (tagged_cursor < tagged.size() && tagged[tagged_cursor].id < id) ++tagged_cursor;
+      if (tagged_cursor < tagged.size() && tagged[tagged_cursor].id == id) {
+        set_tagged(value, tagged[tagged_cursor], column);
+      }
+    }
+  }
+}
+
+Record decode_record(const ColumnPlan& plan, Bytes data) {
+  Record record;
+  decode_record_into(plan, data, record);
+  return record;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,38 @@
+// Table records: the data part of a leaf entry of a table's data tree.
+//
+// Layout: byte 0 last fixed column id F, byte 1 last variable column id L, bytes 2-3
+// offset V of the variable-offset array; fixed columns back to back from byte 4; at V
+// the end offsets of variable columns 128..L (bit 15 = null); then variable data;
+// then the tagged part: a directory of (column id, offset) words and the items.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "database/catalog.h"
+#include "database/database.h"
+#include "record/value.h"
+
+namespace quarrow {
+
+// A table's columns worked out once per read: ascending id (stable), with each fixed
+// column's offset in the record. Records are then decoded against this plan.
+struct ColumnPlan {
+  struct Column {
+    const ColumnInfo* info = nullptr;
+    std::uint64_t fixed_offset = 0;  // fixed columns: start in the record
+  };
+  std::vector<Column> columns;
+  bool has_tagged = false;
+  bool large_pages = false;        // large-page tag layout: every tagged item has a flags byte
+  std::uint64_t fixed_end_by_count[256] = {};  // end of fixed data when F = index (catalog sizes)
+};
+
+ColumnPlan make_column_plan(const Database& db, const TableInfo& table);
+
+// Decodes one record; never fails (unreadable columns are Null).
+Record decode_record(const ColumnPlan& plan, Bytes data);
+// Decodes into an existing record, reusing its storage.
+void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out);
+
+}  // namespace quarrow

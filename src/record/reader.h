@@ -1,0 +1,45 @@
+// Reading a table record by record along the leaf level of its data tree.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "database/catalog.h"
+#include "database/database.h"
+#include "database/traversal.h"
+#include "record/parser.h"
+#include "record/value.h"
+
+namespace quarrow {
+
+class TableRecordReader {
+ public:
+  // Outcome of next_record: a record was decoded into the caller's Record, the table
+  // ended, or moving along the page chain failed (error()).
+  enum class Step : std::uint8_t { Record, End, Error };
+
+  Step next_record(Record& out);
+  const EseError& error() const { return *error_; }
+  const TableInfo& table() const { return *table_; }
+  const ColumnPlan& plan() const { return plan_; }
+
+ private:
+  friend Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name);
+  TableRecordReader(const Database& db, const TableInfo& table, PageView page, std::uint32_t page_number);
+
+  const Database* db_;
+  const TableInfo* table_;
+  ColumnPlan plan_;
+  PageView page_;
+  std::uint16_t next_tag_ = 1;
+  bool finished_ = false;
+  PageChainGuard chain_;
+  std::optional<EseError> error_;
+  std::string scratch_;
+};
+
+// Looks the table up by exact name bytes and descends to its first leaf.
+Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name);
+
+}  // namespace quarrow
