@@ -1,0 +1,159 @@
+#include "python/convert.h"
+
+#include <string>
+
+#include "record/text.h"
+
+namespace quarrow::python {
+namespace {
+
+PyObject* bytes_object(const std::string& data) {
+  return PyBytes_FromStringAndSize(data.data(), static_cast<Py_ssize_t>(data.size()));
+}
+
+// Sets d[key] = value and drops the reference to value; false when either is missing
+// or the insertion fails.
+bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
+  PyRef owned(value);
+  return owned && PyDict_SetItem(dict, key, owned.get()) == 0;
+}
+
+bool set_item(PyObject* dict, const char* key, PyObject* value) {
+  PyRef owned(value);
+  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+const char* const kHitKeyNames[9] = {"page",      "offset",    "slack_start", "slack_end", "region_kind",
+                                     "page_flags", "page_type", "table",       "text"};
+
+}  // namespace
+
+PyObject* lossy_text(std::string_view bytes) {
+  // Names and decoded text are nearly always valid UTF-8: try the strict decoder first.
+  PyObject* text = PyUnicode_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  if (text != nullptr || !PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) return text;
+  PyErr_Clear();
+  const std::string repaired = lossy_utf8(as_bytes(bytes));
+  return PyUnicode_FromStringAndSize(repaired.data(), static_cast<Py_ssize_t>(repaired.size()));
+}
+
+PyObject* value_to_python(const Value& value) {
+  using Kind = Value::Kind;
+  switch (value.kind) {
+    case Kind::Null:
+      Py_INCREF(Py_None);
+      return Py_None;
+    case Kind::Bool:
+      return PyBool_FromLong(value.b ? 1 : 0);
+    case Kind::U8:
+    case Kind::U16:
+    case Kind::U32:
+    case Kind::U64:
+    case Kind::DateTime:  // the raw 64-bit value, not a date
+    case Kind::Currency:  // the raw 64-bit value, unscaled and unsigned
+      return PyLong_FromUnsignedLongLong(value.u);
+    case Kind::I16:
+    case Kind::I32:
+      return PyLong_FromLongLong(value.i);
+    case Kind::F32:
+      return PyFloat_FromDouble(static_cast<double>(value.f32));
+    case Kind::F64:
+      return PyFloat_FromDouble(value.f64);
+    case Kind::Guid: {
+      const std::string text = guid_text(value.guid);
+      return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+    case Kind::Text:
+      return lossy_text(value.bytes);
+    case Kind::Binary:
+    case Kind::MultiValue:
+    case Kind::LongValue:
+      return bytes_object(value.bytes);
+  }
+  Py_INCREF(Py_None);
+  return Py_None;
+}
+
+PyObject* record_to_dict(const Record& record, std::span<const PyRef> keys) {
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  for (std::size_t i = 0; i < record.fields.size(); ++i) {
+    const Field& field = record.fields[i];
+    PyRef own_key;
+    PyObject* key = nullptr;
+    if (i < keys.size()) {
+      key = keys[i].get();
+    } else {
+      own_key = PyRef(lossy_text(field.name));
+      if (!own_key) return nullptr;
+      key = own_key.get();
+    }
+    if (!set_item(dict.get(), key, value_to_python(field.value))) return nullptr;
+  }
+  return dict.release();
+}
+
+PyObject* column_to_dict(const ColumnInfo& column) {
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  const char* type_name = column_type_name(column.column_type);
+  // The catalog refuses type codes it has no name for; "Unknown" only guards the null.
+  if (!set_item(dict.get(), "name", lossy_text(column.name)) ||
+      !set_item(dict.get(), "type", PyUnicode_FromString(type_name != nullptr ? type_name : "Unknown")) ||
+      !set_item(dict.get(), "id", PyLong_FromUnsignedLongLong(column.id)) ||
+      !set_item(dict.get(), "nullable", PyBool_FromLong((column.flags & 0x1) == 0 ? 1 : 0))) {
+    return nullptr;
+  }
+  return dict.release();
+}
+
+bool HitKeys::make() {
+  for (std::size_t i = 0; i < 9; ++i) {
+    keys_[i] = PyRef(PyUnicode_FromString(kHitKeyNames[i]));
+    if (!keys_[i]) return false;
+  }
+  return true;
+}
+
+PyObject* HitKeys::to_dict(const CarveHit& hit) const {
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  PyObject* d = dict.get();
+  PyRef table;
+  if (hit.table) {
+    table = PyRef(lossy_text(*hit.table));
+  } else {
+    Py_INCREF(Py_None);
+    table = PyRef(Py_None);
+  }
+  if (!set_item(d, keys_[0].get(), PyLong_FromUnsignedLongLong(hit.page)) ||
+      !set_item(d, keys_[1].get(), PyLong_FromUnsignedLongLong(hit.offset)) ||
+      !set_item(d, keys_[2].get(), PyLong_FromUnsignedLongLong(hit.slack_start)) ||
+      !set_item(d, keys_[3].get(), PyLong_FromUnsignedLongLong(hit.slack_end)) ||
+      !set_item(d, keys_[4].get(), lossy_text(hit.region_kind)) ||
+      !set_item(d, keys_[5].get(), PyLong_FromUnsignedLongLong(hit.page_flags)) ||
+      !set_item(d, keys_[6].get(), lossy_text(hit.page_type)) || !set_item(d, keys_[7].get(), table.release()) ||
+      !set_item(d, keys_[8].get(), lossy_text(hit.text))) {
+    return nullptr;
+  }
+  return dict.release();
+}
+
+PyObject* raise_message(PyObject* type, std::string_view message) {
+  PyRef text(lossy_text(message));
+  if (text) PyErr_SetObject(type, text.get());
+  return nullptr;
+}
+
+PyObject* raise_ese_error(const EseError& error) {
+  switch (error.kind()) {
+    case ErrorKind::TableNotFound:
+      return raise_message(PyExc_ValueError, "Table not found: " + error.text());
+    case ErrorKind::Io:
+      return raise_message(PyExc_IOError, error.os_error_text());
+    default:
+      return raise_message(PyExc_IOError, error.to_string());
+  }
+}
+
+}  // namespace quarrow::python

@@ -1,0 +1,77 @@
+// Turning the core's values, rows, catalog entries, carving hits and errors into
+// Python objects and exceptions. Every function returning PyObject* returns a new
+// reference, or nullptr with a Python exception set.
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include "database/carve.h"
+#include "database/catalog.h"
+#include "error/ese_error.h"
+#include "record/value.h"
+
+namespace quarrow::python {
+
+// Owns one reference; releases it on every path, exceptions included.
+class PyRef {
+ public:
+  PyRef() = default;
+  explicit PyRef(PyObject* object) : object_(object) {}
+  PyRef(const PyRef&) = delete;
+  PyRef& operator=(const PyRef&) = delete;
+  PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  PyRef& operator=(PyRef&& other) noexcept {
+    if (this != &other) {
+      Py_XDECREF(object_);
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  ~PyRef() { Py_XDECREF(object_); }
+
+  PyObject* get() const { return object_; }
+  PyObject* release() { return std::exchange(object_, nullptr); }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  PyObject* object_ = nullptr;
+};
+
+// Names and other byte strings from the file as str: UTF-8 with every maximal
+// ill-formed subsequence replaced by U+FFFD.
+PyObject* lossy_text(std::string_view bytes);
+
+// One column value: None, bool, int, float, str or bytes.
+PyObject* value_to_python(const Value& value);
+
+// A row as a dict in field order. `keys[i]` is the key str of field i, made once per
+// table read and shared by every row (a field beyond the keys gets its own key).
+PyObject* record_to_dict(const Record& record, std::span<const PyRef> keys);
+
+// A column's schema dict: "name", "type", "id", "nullable".
+PyObject* column_to_dict(const ColumnInfo& column);
+
+// The key strs of a carving hit's dict, made once per carving call.
+class HitKeys {
+ public:
+  bool make();
+  PyObject* to_dict(const CarveHit& hit) const;
+
+ private:
+  PyRef keys_[9];
+};
+
+// Sets `type(message)` as the current exception and returns nullptr. The message may
+// hold any bytes; it is read as lossy UTF-8.
+PyObject* raise_message(PyObject* type, std::string_view message);
+
+// The one mapping of an EseError to a Python exception: TableNotFound -> ValueError
+// "Table not found: {name}"; Io -> IOError with the OS error text alone; every other
+// kind -> IOError with the rendered text. Returns nullptr.
+PyObject* raise_ese_error(const EseError& error);
+
+}  // namespace quarrow::python

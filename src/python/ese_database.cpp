@@ -1,0 +1,490 @@
+#include "python/ese_database.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <exception>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "database/carve.h"
+#include "python/args.h"
+#include "python/convert.h"
+#include "record/reader.h"
+#include "record/text.h"
+
+namespace quarrow::python {
+
+bool BorrowState::acquire_shared() {
+  std::int64_t current = count_.load(std::memory_order_acquire);
+  do {
+    if (current < 0) {
+      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+      return false;
+    }
+  } while (!count_.compare_exchange_weak(current, current + 1, std::memory_order_acq_rel));
+  return true;
+}
+
+bool BorrowState::acquire_exclusive() {
+  std::int64_t expected = 0;
+  if (count_.compare_exchange_strong(expected, -1, std::memory_order_acq_rel)) return true;
+  PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+  return false;
+}
+
+namespace {
+
+struct EseDatabaseObject {
+  PyObject_HEAD
+  DatabaseState* state;
+};
+
+PyObject* g_type = nullptr;
+
+// ---- Calling conventions ------------------------------------------------------------
+
+// The object's state, or TypeError when `self` is not an EseDatabase.
+DatabaseState* state_of(PyObject* self) {
+  if (g_type == nullptr || self == nullptr ||
+      !PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(g_type)) ||
+      reinterpret_cast<EseDatabaseObject*>(self)->state == nullptr) {
+    PyErr_SetString(PyExc_TypeError, "descriptor requires a 'quarrow.EseDatabase' object");
+    return nullptr;
+  }
+  return reinterpret_cast<EseDatabaseObject*>(self)->state;
+}
+
+// Runs `body` inside the C++ boundary: no exception leaves it.
+template <class Body>
+PyObject* run_guarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    return raise_message(PyExc_RuntimeError, std::string("internal error: ") + e.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "internal error");
+    return nullptr;
+  }
+}
+
+template <class Body>
+PyObject* with_shared_use(PyObject* self, Body&& body) {
+  DatabaseState* state = state_of(self);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  return run_guarded([&] { return body(*state); });
+}
+
+using FastBody = PyObject* (*)(DatabaseState&, PyObject* const*, Py_ssize_t, PyObject*);
+using PlainBody = PyObject* (*)(DatabaseState&);
+
+template <FastBody Body>
+PyObject* fast_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_shared_use(self, [&](DatabaseState& s) { return Body(s, args, nargs, kwnames); });
+}
+
+template <PlainBody Body>
+PyObject* noargs_method(PyObject* self, PyObject*) {
+  return with_shared_use(self, [](DatabaseState& s) { return Body(s); });
+}
+
+template <PlainBody Body>
+PyObject* property_getter(PyObject* self, void*) {
+  return with_shared_use(self, [](DatabaseState& s) { return Body(s); });
+}
+
+template <PlainBody Body>
+PyObject* slot(PyObject* self) {
+  return with_shared_use(self, [](DatabaseState& s) { return Body(s); });
+}
+
+template <class F>
+PyCFunction as_cfunction(F* function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+template <std::size_t N>
+constexpr Signature signature(const char* function, const char* const (&names)[N], std::size_t required) {
+  return Signature{function, names, N, required};
+}
+
+// ---- Properties, representation, context manager --------------------------------------
+
+PyObject* get_path(DatabaseState& s) { return lossy_text(s.path); }
+PyObject* get_page_size(DatabaseState& s) { return PyLong_FromUnsignedLong(s.database->page_size()); }
+PyObject* get_total_pages(DatabaseState& s) { return PyLong_FromUnsignedLong(s.database->total_pages()); }
+
+PyObject* repr(DatabaseState& s) {
+  // The path goes in unescaped, quotes and backslashes included.
+  const std::string text = "EseDatabase(path='" + s.path +
+                           "', tables=" + std::to_string(s.database->catalog().size()) +
+                           ", page_size=" + std::to_string(s.database->page_size()) + ")";
+  return lossy_text(text);
+}
+
+PyObject* enter(PyObject* self, PyObject*) {
+  return with_shared_use(self, [self](DatabaseState&) {
+    Py_INCREF(self);
+    return self;
+  });
+}
+
+constexpr const char* kExitNames[] = {"_exc_type", "_exc_value", "_traceback"};
+constexpr Signature kExit = signature("__exit__", kExitNames, 3);
+
+// Leaving a with block closes nothing: the object stays usable afterwards.
+PyObject* exit_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  DatabaseState* state = state_of(self);
+  if (state == nullptr) return nullptr;
+  ExclusiveUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  PyObject* values[3];
+  if (!parse_arguments(kExit, args, nargs, kwnames, values)) return nullptr;
+  Py_INCREF(Py_False);
+  return Py_False;
+}
+
+// ---- Catalog queries and reading ---------------------------------------------------------
+
+PyObject* get_tables(DatabaseState& s) {
+  const Catalog& catalog = s.database->catalog();
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(catalog.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const auto& entry : catalog) {
+    PyObject* name = lossy_text(entry.second.name);
+    if (name == nullptr || PyList_SetItem(list.get(), i++, name) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+constexpr const char* kTableNameNames[] = {"table_name"};
+constexpr Signature kGetTableSchema = signature("get_table_schema", kTableNameNames, 1);
+constexpr Signature kReadTable = signature("read_table", kTableNameNames, 1);
+
+PyObject* get_table_schema(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  std::string_view name;
+  if (!parse_arguments(kGetTableSchema, args, nargs, kwnames, values) ||
+      !text_argument(kGetTableSchema, "table_name", values[0], name)) {
+    return nullptr;
+  }
+  const TableInfo* table = s.database->catalog().find(name);
+  if (table == nullptr) {
+    PyErr_Format(PyExc_ValueError, "Table not found: %U", values[0]);
+    return nullptr;
+  }
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const auto& entry : table->columns) {
+    PyRef column(column_to_dict(entry.second));
+    if (!column || PyList_Append(list.get(), column.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* read_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  std::string_view name;
+  if (!parse_arguments(kReadTable, args, nargs, kwnames, values) ||
+      !text_argument(kReadTable, "table_name", values[0], name)) {
+    return nullptr;
+  }
+  auto opened = open_table_reader(*s.database, name);
+  if (!opened) return raise_ese_error(opened.error());
+  TableRecordReader& reader = opened.value();
+
+  // One key str per column, shared by every row's dict; the rows' fields come in the
+  // plan's column order.
+  std::vector<PyRef> keys;
+  keys.reserve(reader.plan().columns.size());
+  for (const auto& column : reader.plan().columns) {
+    keys.emplace_back(lossy_text(column.info->name));
+    if (!keys.back()) return nullptr;
+  }
+
+  PyRef rows(PyList_New(0));
+  if (!rows) return nullptr;
+  Record record;  // reused: each step overwrites it
+  for (;;) {
+    switch (reader.next_record(record)) {
+      case TableRecordReader::Step::Record: {
+        PyRef row(record_to_dict(record, keys));
+        if (!row || PyList_Append(rows.get(), row.get()) < 0) return nullptr;
+        break;
+      }
+      case TableRecordReader::Step::End:
+        return rows.release();
+      case TableRecordReader::Step::Error:
+        // No partial result: the rows read so far go with `rows`.
+        return raise_message(PyExc_IOError, "Error reading record: " + reader.error().to_string());
+    }
+  }
+}
+
+// ---- Export -------------------------------------------------------------------------
+
+// The OS never sees a name with a NUL byte: it would stop reading at the NUL and
+// write to a different file. Such a name fails as the OS fails invalid names.
+bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
+PyObject* raise_invalid_name(const char* prefix) {
+  return raise_message(PyExc_IOError, std::string(prefix) + os_error_text(EINVAL));
+}
+
+PyObject* raise_export_failure(const ExportFailure& failure) {
+  if (failure.kind == ExportFailure::Kind::Lookup && failure.error) return raise_ese_error(*failure.error);
+  return raise_message(PyExc_IOError, failure.message);
+}
+
+constexpr const char* kExportTableNames[] = {"table_name", "output_path"};
+constexpr Signature kExportTable = signature("export_table", kExportTableNames, 2);
+constexpr const char* kExportAllNames[] = {"output_dir"};
+constexpr Signature kExportAll = signature("export_all", kExportAllNames, 1);
+
+PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[2];
+  std::string_view name;
+  std::string_view output_path;
+  if (!parse_arguments(kExportTable, args, nargs, kwnames, values) ||
+      !text_argument(kExportTable, "table_name", values[0], name) ||
+      !text_argument(kExportTable, "output_path", values[1], output_path)) {
+    return nullptr;
+  }
+  // The table is looked up first, as an export of a missing table creates nothing.
+  if (has_nul(output_path)) {
+    auto reader = open_table_reader(*s.database, name);
+    if (!reader) return raise_ese_error(reader.error());
+    return raise_invalid_name("Failed to create output file: ");
+  }
+  const auto failure = export_table_file(*s.database, name, std::string(output_path), s.file);
+  if (failure) return raise_export_failure(*failure);
+  Py_RETURN_NONE;
+}
+
+PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  std::string_view output_dir_view;
+  if (!parse_arguments(kExportAll, args, nargs, kwnames, values) ||
+      !text_argument(kExportAll, "output_dir", values[0], output_dir_view)) {
+    return nullptr;
+  }
+  if (has_nul(output_dir_view)) return raise_invalid_name("Failed to create output directory: ");
+  const std::string output_dir(output_dir_view);
+  if (const auto message = create_output_directory(output_dir)) return raise_message(PyExc_IOError, *message);
+  for (const auto& entry : s.database->catalog()) {
+    // Tables are exported under the names get_tables lists; a name that is not valid
+    // UTF-8 therefore is not found, and the export stops there.
+    const std::string name = lossy_utf8(as_bytes(entry.second.name));
+    const auto file_name = export_file_name(name);
+    if (!file_name) return raise_message(PyExc_IOError, unsafe_table_name_message(name));
+    const auto failure =
+        export_table_file(*s.database, name, output_file_path(output_dir, *file_name), s.file);
+    if (failure) return raise_export_failure(*failure);
+  }
+  Py_RETURN_NONE;
+}
+
+// ---- Carving ------------------------------------------------------------------------
+
+constexpr const char* kCarveNames[] = {"needle", "min_chars", "max_hits"};
+constexpr Signature kCarve = signature("carve_utf16le_strings", kCarveNames, 0);
+constexpr const char* kCarveScopedNames[] = {"scope", "needle", "min_chars", "max_hits"};
+constexpr Signature kCarveScoped = signature("carve_utf16le_strings_scoped", kCarveScopedNames, 1);
+constexpr std::uint64_t kDefaultMinChars = 6;
+constexpr std::uint64_t kDefaultMaxHits = 1000;
+
+PyObject* hits_to_list(const std::vector<CarveHit>& hits) {
+  HitKeys keys;
+  if (!keys.make()) return nullptr;
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const CarveHit& hit : hits) {
+    PyRef dict(keys.to_dict(hit));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+// Converts needle, min_chars and max_hits, found at values[first..first+2].
+bool carve_options(const Signature& sig, PyObject* const* values, std::string_view& needle,
+                   std::uint64_t& min_chars, std::uint64_t& max_hits) {
+  return optional_text_argument(sig, "needle", values[0], needle) &&
+         u64_argument(sig, "min_chars", values[1], kDefaultMinChars, min_chars) &&
+         u64_argument(sig, "max_hits", values[2], kDefaultMaxHits, max_hits);
+}
+
+PyObject* carve_slack(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[3];
+  std::string_view needle;
+  std::uint64_t min_chars = 0;
+  std::uint64_t max_hits = 0;
+  if (!parse_arguments(kCarve, args, nargs, kwnames, values) ||
+      !carve_options(kCarve, values, needle, min_chars, max_hits)) {
+    return nullptr;
+  }
+  return hits_to_list(carve_strings(*s.database, CarveScope::Slack, needle, min_chars, max_hits));
+}
+
+PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[4];
+  std::string_view scope_name;
+  std::string_view needle;
+  std::uint64_t min_chars = 0;
+  std::uint64_t max_hits = 0;
+  // Every argument is converted before the scope name is judged.
+  if (!parse_arguments(kCarveScoped, args, nargs, kwnames, values) ||
+      !text_argument(kCarveScoped, "scope", values[0], scope_name) ||
+      !carve_options(kCarveScoped, values + 1, needle, min_chars, max_hits)) {
+    return nullptr;
+  }
+  const auto scope = parse_carve_scope(scope_name);
+  if (!scope) {
+    PyErr_Format(PyExc_ValueError, "Invalid scope: %U (expected: slack, all, tag_data, lv_all, lv_slack)",
+                 values[0]);
+    return nullptr;
+  }
+  return hits_to_list(carve_strings(*s.database, *scope, needle, min_chars, max_hits));
+}
+
+// ---- Construction and destruction ---------------------------------------------------------
+
+constexpr const char* kPathNames[] = {"path"};
+constexpr Signature kConstructor = signature("EseDatabase", kPathNames, 1);
+
+// Following symbolic links, like a stat of the path; a directory exists too.
+bool path_exists(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return false;  // not a name the OS can look up
+  struct stat info {};
+  return ::stat(std::string(path).c_str(), &info) == 0;
+}
+
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* values[1];
+  std::string_view path;
+  if (!parse_arguments(kConstructor, args, kwargs, values) ||
+      !text_argument(kConstructor, "path", values[0], path)) {
+    return nullptr;
+  }
+  if (!path_exists(path)) {
+    PyErr_Format(PyExc_FileNotFoundError, "Database file not found: %U", values[0]);
+    return nullptr;
+  }
+  auto state = std::make_unique<DatabaseState>();
+  state->path = std::string(path);
+  auto opened = Database::open(state->path);
+  if (!opened) return raise_message(PyExc_IOError, "Failed to open database: " + opened.error().to_string());
+  state->database = std::move(opened).value();
+  state->file = file_identity(state->path);
+
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<EseDatabaseObject*>(self)->state = state.release();
+  return self;
+}
+
+PyObject* new_object(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return run_guarded([&] { return construct(type, args, kwargs); });
+}
+
+void dealloc(PyObject* self) {
+  auto* object = reinterpret_cast<EseDatabaseObject*>(self);
+  delete object->state;  // unmaps the file
+  object->state = nullptr;
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_object(self);
+  Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// ---- The type ---------------------------------------------------------------------
+
+PyGetSetDef kProperties[] = {
+    {"path", property_getter<get_path>, nullptr,
+     "Get the path to the database file.\n\nReturns:\n    str: Path to the database file", nullptr},
+    {"page_size", property_getter<get_page_size>, nullptr,
+     "Get the database page size.\n\nReturns:\n    int: Page size in bytes", nullptr},
+    {"total_pages", property_getter<get_total_pages>, nullptr,
+     "Get the total number of pages in the database.\n\nReturns:\n    int: Total number of pages", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+constexpr int kFastKeywords = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef kMethods[] = {
+    {"get_tables", as_cfunction(noargs_method<get_tables>), METH_NOARGS,
+     "get_tables($self)\n--\n\nGet a list of all table names in the database.\n\nReturns:\n"
+     "    list[str]: List of table names"},
+    {"read_table", as_cfunction(fast_method<read_table>), kFastKeywords,
+     "read_table($self, table_name)\n--\n\nRead all records from a table.\n\nArgs:\n"
+     "    table_name: Name of the table to read\n\nReturns:\n    list[dict]: List of records as dictionaries\n\n"
+     "Raises:\n    ValueError: If the table doesn't exist\n    IOError: If there's an error reading the table"},
+    {"get_table_schema", as_cfunction(fast_method<get_table_schema>), kFastKeywords,
+     "get_table_schema($self, table_name)\n--\n\nGet the schema (columns) for a table.\n\nArgs:\n"
+     "    table_name: Name of the table\n\nReturns:\n"
+     "    list[dict]: List of column information with 'name', 'type', 'id'\n\nRaises:\n"
+     "    ValueError: If the table doesn't exist"},
+    {"export_table", as_cfunction(fast_method<export_table>), kFastKeywords,
+     "export_table($self, table_name, output_path)\n--\n\nExport a table to JSONL format.\n\nArgs:\n"
+     "    table_name: Name of the table to export\n    output_path: Path to the output JSONL file\n\n"
+     "Raises:\n    ValueError: If the table doesn't exist\n    IOError: If there's an error writing the file"},
+    {"carve_utf16le_strings", as_cfunction(fast_method<carve_slack>), kFastKeywords,
+     "carve_utf16le_strings($self, needle=None, min_chars=6, max_hits=1000)\n--\n\n"},
+    {"carve_utf16le_strings_scoped", as_cfunction(fast_method<carve_scoped>), kFastKeywords,
+     "carve_utf16le_strings_scoped($self, scope, needle=None, min_chars=6, max_hits=1000)\n--\n\n"},
+    {"export_all", as_cfunction(fast_method<export_all>), kFastKeywords,
+     "export_all($self, output_dir)\n--\n\nExport all tables to JSONL files in a directory.\n\nArgs:\n"
+     "    output_dir: Directory to write JSONL files to\n\nRaises:\n"
+     "    IOError: If there's an error creating the directory or writing files"},
+    {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
+    {"__exit__", as_cfunction(exit_method), kFastKeywords,
+     "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr char kClassDoc[] =
+    "EseDatabase(path)\n--\n\n"
+    "Python wrapper for ESE database.\n\n"
+    "This class provides access to Microsoft ESE databases from Python.\n\n"
+    "Example:\n"
+    "    >>> from quarrow import EseDatabase\n"
+    "    >>> db = EseDatabase(\"Current.mdb\")\n"
+    "    >>> tables = db.get_tables()\n"
+    "    >>> records = db.read_table(\"MSysObjects\")";
+
+PyType_Slot kSlots[] = {
+    {Py_tp_getset, kProperties},
+    {Py_tp_methods, kMethods},
+    {Py_tp_new, reinterpret_cast<void*>(new_object)},
+    {Py_tp_repr, reinterpret_cast<void*>(slot<repr>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {0, nullptr},
+};
+
+PyType_Spec kTypeDescription = {
+    "quarrow.EseDatabase",
+    static_cast<int>(sizeof(EseDatabaseObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kSlots,
+};
+
+}  // namespace
+
+PyObject* ese_database_type() {
+  if (g_type == nullptr) {
+    g_type = PyType_FromSpec(&kTypeDescription);
+    if (g_type == nullptr) return nullptr;
+  }
+  Py_INCREF(g_type);
+  return g_type;
+}
+
+}  // namespace quarrow::python

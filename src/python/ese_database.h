@@ -1,0 +1,78 @@
+// The Python class EseDatabase: one opened database file, its path, and the use
+// counter that every member takes while it runs.
+#pragma once
+
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "database/database.h"
+#include "python/export_file.h"
+
+namespace quarrow::python {
+
+// Counts the calls using an object: n > 0 while n calls share it, -1 while one call
+// has it exclusively, 0 when unused. Calls re-enter an object only on one thread
+// (through Python code run during a call), and the counter settles who may go on.
+class BorrowState {
+ public:
+  // Both set RuntimeError and return false on a conflict.
+  bool acquire_shared();
+  bool acquire_exclusive();
+  void release_shared() { count_.fetch_sub(1, std::memory_order_acq_rel); }
+  void release_exclusive() { count_.store(0, std::memory_order_release); }
+
+ private:
+  std::atomic<std::int64_t> count_{0};
+};
+
+// Holds a shared use for its lifetime; check ok() after construction.
+class SharedUse {
+ public:
+  explicit SharedUse(BorrowState& state) : state_(state), ok_(state.acquire_shared()) {}
+  ~SharedUse() {
+    if (ok_) state_.release_shared();
+  }
+  SharedUse(const SharedUse&) = delete;
+  SharedUse& operator=(const SharedUse&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  BorrowState& state_;
+  bool ok_;
+};
+
+// Holds the exclusive use for its lifetime; check ok() after construction.
+class ExclusiveUse {
+ public:
+  explicit ExclusiveUse(BorrowState& state) : state_(state), ok_(state.acquire_exclusive()) {}
+  ~ExclusiveUse() {
+    if (ok_) state_.release_exclusive();
+  }
+  ExclusiveUse(const ExclusiveUse&) = delete;
+  ExclusiveUse& operator=(const ExclusiveUse&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  BorrowState& state_;
+  bool ok_;
+};
+
+// What an EseDatabase object owns: made complete by the constructor, never changed.
+struct DatabaseState {
+  std::string path;  // the constructor's argument as UTF-8
+  std::unique_ptr<Database> database;
+  // The database file's identity, so that an export never truncates the mapped file.
+  std::optional<FileIdentity> file;
+  BorrowState borrow;
+};
+
+// The EseDatabase type object, created on first use and kept for the life of the
+// process. Returns a new reference, or nullptr with an exception set.
+PyObject* ese_database_type();
+
+}  // namespace quarrow::python

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "database/database.h"
+#include "python/export_file.h"
+
+namespace quarrow {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the test temporary directory, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = testing::TempDir() + "quarrow_export_XXXXXX";
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+// ---- file names and directories ----------------------------------------------------
+
+struct NameCase {
+  const char* label;
+  std::string table;
+  std::optional<std::string> file;
+};
+
+class ExportFileName : public testing::TestWithParam<NameCase> {};
+
+TEST_P(ExportFileName, KeepsPlainNamesAndRefusesPathSyntax) {
+  EXPECT_EQ(export_file_name(GetParam().table), GetParam().file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ExportFileName,
+    testing::Values(NameCase{"Plain", "MSysObjects", "MSysObjects.jsonl"},
+                    NameCase{"Empty", "", ".jsonl"},
+                    NameCase{"Dot", ".", "..jsonl"},
+                    NameCase{"DotDot", "..", "...jsonl"},
+                    NameCase{"BracesAndSpaces", "{D10CA2FE} a b", "{D10CA2FE} a b.jsonl"},
+                    NameCase{"ReplacementChar", "T\xef\xbf\xbd", "T\xef\xbf\xbd.jsonl"},
+                    NameCase{"Slash", "a/b", std::nullopt},
+                    NameCase{"ParentTraversal", "../x", std::nullopt},
+                    NameCase{"Absolute", "/etc/x", std::nullopt},
+                    NameCase{"Nul", std::string("a\0b", 3), std::nullopt}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(ExportFileName, UnsafeMessage) {
+  EXPECT_EQ(unsafe_table_name_message("../x"),
+            "Failed to create output file: unsafe table name for a file name: ../x");
+}
+
+TEST(OutputFilePath, AddsOneSeparatorOnlyWhenNeeded) {
+  EXPECT_EQ(output_file_path("", "t.jsonl"), "t.jsonl");
+  EXPECT_EQ(output_file_path("out", "t.jsonl"), "out/t.jsonl");
+  EXPECT_EQ(output_file_path("out/", "t.jsonl"), "out/t.jsonl");
+}
+
+TEST(CreateOutputDirectory, CreatesParentsAndAcceptsExisting) {
+  TempDir tmp;
+  const std::string deep = tmp / "a/b//c/";
+  EXPECT_EQ(create_output_directory(deep), std::nullopt);
+  EXPECT_TRUE(fs::is_directory(tmp / "a/b/c"));
+  EXPECT_EQ(create_output_directory(deep), std::nullopt);
+  EXPECT_EQ(create_output_directory(tmp / "a/b/../d"), std::nullopt);
+  EXPECT_TRUE(fs::is_directory(tmp / "a/d"));
+  EXPECT_EQ(create_output_directory(""), std::nullopt);
+}
+
+TEST(CreateOutputDirectory, ReportsOsErrorForFilesInTheWay) {
+  TempDir tmp;
+  write_file(tmp / "f", "x");
+  EXPECT_EQ(create_output_directory(tmp / "f"),
+            "Failed to create output directory: File exists (os error 17)");
+  EXPECT_EQ(create_output_directory(tmp / "f/sub/dir"),
+            "Failed to create output directory: Not a directory (os error 20)");
+}
+
+// ---- exporting a real table -----------------------------------------------------------
+
+class ExportTable : public testing::Test {
+ protected:
+  void SetUp() override {
+    // The databases sit next to the checkout; run from the repository root or from
+    // anywhere (the path of this source file leads there too).
+    std::string source = "../shared/data/basic.edb";
+    if (!fs::exists(source)) source = (fs::path(__FILE__).parent_path() / "../../../shared/data/basic.edb").string();
+    if (!fs::exists(source)) GTEST_SKIP() << "test databases not available";
+    // Work on a private copy: the same-file checks below aim the export at it.
+    db_path_ = tmp_ / "basic.edb";
+    fs::copy_file(source, db_path_);
+    original_ = read_file(db_path_);
+    auto db = Database::open(db_path_);
+    ASSERT_TRUE(db.ok()) << db.error().to_string();
+    db_ = std::move(db).value();
+    identity_ = file_identity(db_path_);
+    ASSERT_TRUE(identity_.has_value());
+  }
+
+  std::optional<ExportFailure> run(std::string_view table, const std::string& out) {
+    return export_table_file(*db_, table, out, identity_);
+  }
+
+  TempDir tmp_;
+  std::string db_path_;
+  std::string original_;
+  std::unique_ptr<Database> db_;
+  std::optional<FileIdentity> identity_;
+};
+
+TEST_F(ExportTable, WritesOneObjectPerLineAndTruncates) {
+  const std::string out = tmp_ / "basic.jsonl";
+  write_file(out, std::string(100000, 'x'));
+  ASSERT_EQ(run("basic", out), std::nullopt);
+  const std::string text = read_file(out);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  std::istringstream lines(text);
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    EXPECT_EQ(line.front(), '{');
+    EXPECT_EQ(line.back(), '}');
+    EXPECT_NE(line.find("\"Id\":" + std::to_string(count) + ","), std::string::npos) << line;
+  }
+  EXPECT_EQ(count, 2);
+}
+
+TEST_F(ExportTable, UnknownTableCreatesAndChangesNothing) {
+  const std::string existing = tmp_ / "keep.jsonl";
+  write_file(existing, "old");
+  const auto f = run("Basic", existing);
+  ASSERT_TRUE(f.has_value());
+  EXPECT_EQ(f->kind, ExportFailure::Kind::Lookup);
+  ASSERT_TRUE(f->error.has_value());
+  EXPECT_EQ(f->error->kind(), ErrorKind::TableNotFound);
+  EXPECT_EQ(read_file(existing), "old");
+  EXPECT_NE(run("nope", tmp_ / "new.jsonl"), std::nullopt);
+  EXPECT_FALSE(fs::exists(tmp_ / "new.jsonl"));
+}
+
+TEST_F(ExportTable, MissingDirectoryIsCreateFileFailure) {
+  const auto f = run("basic", tmp_ / "missing/x.jsonl");
+  ASSERT_TRUE(f.has_value());
+  EXPECT_EQ(f->kind, ExportFailure::Kind::CreateFile);
+  EXPECT_EQ(f->message, "Failed to create output file: No such file or directory (os error 2)");
+}
+
+TEST_F(ExportTable, RefusesTheDatabaseFileUnderAnyName) {
+  fs::create_symlink(db_path_, tmp_ / "link.jsonl");
+  fs::create_hard_link(db_path_, tmp_ / "hard.jsonl");
+  for (const std::string& target : {db_path_, tmp_ / "link.jsonl", tmp_ / "hard.jsonl", tmp_ / "./basic.edb"}) {
+    const auto f = run("basic", target);
+    ASSERT_TRUE(f.has_value()) << target;
+    EXPECT_EQ(f->kind, ExportFailure::Kind::CreateFile);
+    EXPECT_EQ(f->message.rfind("Failed to create output file: ", 0), 0u) << f->message;
+    EXPECT_NE(f->message.find("database file"), std::string::npos) << f->message;
+  }
+  EXPECT_EQ(read_file(db_path_), original_);
+}
+
+}  // namespace
+}  // namespace quarrow
