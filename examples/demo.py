@@ -22,6 +22,13 @@ def ensure_sample():
     return SAMPLE
 
 
+def short(value, limit=40):
+    """Long text and bytes are cut for display."""
+    if isinstance(value, (str, bytes)) and len(value) > limit:
+        return value[:limit] + (b"..." if isinstance(value, bytes) else "...")
+    return value
+
+
 def main():
     path = sys.argv[1] if len(sys.argv) > 1 else ensure_sample()
     with EseDatabase(path) as db:
@@ -36,7 +43,7 @@ def main():
             for column in schema[:8]:
                 print(f"  {column['id']:>5}  {column['name']:<24} {column['type']:<20} nullable={column['nullable']}")
             for record in records[:3]:
-                print("  ", {k: v for k, v in list(record.items())[:6]})
+                print("  ", {k: short(v) for k, v in list(record.items())[:6]})
         out_dir = os.path.join(HERE, "output")
         db.export_all(out_dir)
         print(f"\nexported every table as JSON Lines to {out_dir}")
