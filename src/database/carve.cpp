@@ -1,0 +1,194 @@
+// The carving walk: which pages are visited, which byte ranges of each page are
+// scanned under each scope, and the context (page type, owning table) every hit
+// carries. Nothing here fails: unreadable pages, tags and links only narrow the result.
+#include "database/carve.h"
+
+#include <algorithm>
+
+#include "database/traversal.h"
+#include "page/tag.h"
+#include "record/text.h"
+
+namespace quarrow {
+namespace {
+
+const char* const kKindSlack = "slack";
+const char* const kKindAll = "all";
+const char* const kKindTagData = "tag_data";
+
+// Which table's leaf chain holds each page. A leaf page belongs to the first table in
+// catalog order whose chain of leaf pages (from the leftmost leaf, along the next-page
+// links) reaches it. The answer depends only on the page and the catalog, so the
+// chains are walked once per carving run, and only when a leaf page needs an owner.
+class PageOwners {
+ public:
+  explicit PageOwners(const Database& db) : db_(db) {}
+
+  const std::optional<std::string>* owner_of(std::uint32_t page) {
+    if (!built_) build();
+    const std::uint32_t owner = page < owner_.size() ? owner_[page] : 0;
+    return owner == 0 ? &none_ : &names_[owner - 1];
+  }
+
+ private:
+  void build() {
+    built_ = true;
+    const Catalog& catalog = db_.catalog();
+    const std::uint32_t total = db_.total_pages();
+    owner_.assign(static_cast<std::size_t>(total) + 1, 0);
+    names_.resize(catalog.size());
+    for (std::size_t t = 0; t < catalog.size(); ++t) {
+      walk_chain(catalog.at(t).second.root_page, static_cast<std::uint32_t>(t + 1), total);
+    }
+    for (std::size_t t = 0; t < catalog.size(); ++t) names_[t] = lossy_utf8(as_bytes(catalog.at(t).first));
+  }
+
+  // Claims the unclaimed pages of one table's chain for `owner`.
+  //
+  // A broken descent passes the table over when a page does not load or the tree
+  // loops (a damaged tree must not hang the run), and settles on the current page when
+  // its first entry is unreadable. The chain then runs until a page does not load or
+  // the link is 0. A page that is already claimed ends the walk: either this chain
+  // looped back on itself, or it joined an earlier table's chain, whose continuation
+  // from that page was claimed in full by that table (the links are the same). Chains
+  // visit at most total_pages distinct pages, so this also bounds every walk by the
+  // page count.
+  void walk_chain(std::uint32_t root, std::uint32_t owner, std::uint32_t total) {
+    const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::PassOver};
+    const Descent descent = descend_leftmost(db_, root, policy);
+    if (descent.outcome != Descent::Outcome::Reached) return;
+    std::uint32_t q = descent.page_number;
+    while (q != 0 && q <= total && owner_[q] == 0) {
+      owner_[q] = owner;
+      Result<PageView> page = db_.load_page(q);
+      if (!page) return;
+      q = page->header.next_page;
+    }
+  }
+
+  const Database& db_;
+  bool built_ = false;
+  std::vector<std::uint32_t> owner_;  // page -> 1 + catalog index, 0 for none
+  std::vector<std::optional<std::string>> names_;
+  std::optional<std::string> none_;
+};
+
+class CarveRun {
+ public:
+  CarveRun(const Database& db, CarveScope scope, std::string_view needle, std::uint64_t min_run,
+           std::uint64_t max_hits)
+      : db_(db), scope_(scope), needle_(needle), min_run_(min_run), max_hits_(max_hits), owners_(db) {}
+
+  std::vector<CarveHit> run() {
+    const std::uint64_t total = db_.total_pages();
+    for (std::uint64_t p = 1; p <= total && !full(); ++p) carve_page(static_cast<std::uint32_t>(p));
+    return std::move(results_);
+  }
+
+ private:
+  bool full() const { return results_.size() >= max_hits_; }
+
+  void carve_page(std::uint32_t number) {
+    Result<PageView> loaded = db_.load_page(number);
+    if (!loaded) return;
+    const PageView& page = *loaded;
+    const std::uint32_t flags = page.header.flags;
+    const bool long_value_scope = scope_ == CarveScope::LvAll || scope_ == CarveScope::LvSlack;
+    if (long_value_scope && (flags & kPageLongValue) == 0) return;
+
+    CarveRegion region;
+    region.page = number;
+    region.page_flags = flags;
+    region.page_type = page_type_name(flags);
+    const bool table_leaf = (flags & kPageLeaf) != 0 && (flags & (kPageSpaceTree | kPageIndex | kPageLongValue)) == 0;
+    region.table = table_leaf && !db_.catalog().empty() ? owners_.owner_of(number) : &no_table_;
+
+    switch (scope_) {
+      case CarveScope::All:
+      case CarveScope::LvAll:
+        region.region_kind = kKindAll;
+        scan(region, page, 0, page.data.size());
+        break;
+      case CarveScope::Slack:
+      case CarveScope::LvSlack:
+        region.region_kind = kKindSlack;
+        for (const ByteRange& gap : slack_regions(page)) {
+          scan(region, page, gap.start, gap.end);
+          if (full()) break;
+        }
+        break;
+      case CarveScope::TagData:
+        region.region_kind = kKindTagData;
+        for (std::uint16_t i = 0; i < page.tag_count && !full(); ++i) {
+          Result<PageTag> tag = read_tag(page, i);
+          if (!tag || tag->value.empty()) continue;
+          const std::uint64_t start = static_cast<std::uint64_t>(tag->value.data() - page.data.data());
+          scan(region, page, start, start + tag->value.size());
+        }
+        break;
+    }
+  }
+
+  void scan(CarveRegion& region, const PageView& page, std::uint64_t start, std::uint64_t end) {
+    region.start = start;
+    region.end = end;
+    scan_region(region, page.data, needle_, min_run_, max_hits_, results_);
+  }
+
+  const Database& db_;
+  CarveScope scope_;
+  std::string_view needle_;
+  std::uint64_t min_run_;
+  std::uint64_t max_hits_;
+  PageOwners owners_;
+  std::optional<std::string> no_table_;
+  std::vector<CarveHit> results_;
+};
+
+}  // namespace
+
+std::optional<CarveScope> parse_carve_scope(std::string_view name) {
+  if (name == "slack") return CarveScope::Slack;
+  if (name == "all") return CarveScope::All;
+  if (name == "tag_data") return CarveScope::TagData;
+  if (name == "lv_all") return CarveScope::LvAll;
+  if (name == "lv_slack") return CarveScope::LvSlack;
+  return std::nullopt;
+}
+
+std::vector<ByteRange> slack_regions(const PageView& page) {
+  const std::uint64_t size = page.data.size();
+  const std::uint64_t tag_bytes = 4ull * page.tag_count;
+  // Used space: the header, the tag array at the page end, and every tag's value. A
+  // tag count too large for the page puts the tag array's start at 0: no slack then.
+  std::vector<ByteRange> used;
+  used.reserve(static_cast<std::size_t>(page.tag_count) + 2);
+  used.push_back({0, std::min<std::uint64_t>(page.header_size, size)});
+  used.push_back({tag_bytes > size ? 0 : size - tag_bytes, size});
+  for (std::uint16_t i = 0; i < page.tag_count; ++i) {
+    Result<PageTag> tag = read_tag(page, i);
+    if (!tag || tag->value.empty()) continue;
+    const std::uint64_t start = static_cast<std::uint64_t>(tag->value.data() - page.data.data());
+    used.push_back({start, start + tag->value.size()});
+  }
+  std::stable_sort(used.begin(), used.end(),
+                   [](const ByteRange& a, const ByteRange& b) { return a.start < b.start; });
+
+  // The gaps between the merged used ranges; touching ranges leave no gap.
+  std::vector<ByteRange> gaps;
+  std::uint64_t cursor = 0;
+  for (const ByteRange& r : used) {
+    if (cursor < r.start) gaps.push_back({cursor, r.start});
+    cursor = std::max(cursor, r.end);
+  }
+  if (cursor < size) gaps.push_back({cursor, size});
+  return gaps;
+}
+
+std::vector<CarveHit> carve_strings(const Database& db, CarveScope scope, std::string_view needle,
+                                    std::uint64_t min_chars, std::uint64_t max_hits) {
+  CarveRun run(db, scope, needle, std::max<std::uint64_t>(min_chars, 2), std::max<std::uint64_t>(max_hits, 1));
+  return run.run();
+}
+
+}  // namespace quarrow
