@@ -115,25 +115,47 @@ bool HitKeys::make() {
   return true;
 }
 
-PyObject* HitKeys::to_dict(const CarveHit& hit) const {
+PyObject* HitKeys::number(Cached& slot, std::uint64_t value) {
+  if (!slot.object || slot.number != value) {
+    slot.object = PyRef(PyLong_FromUnsignedLongLong(value));
+    slot.number = value;
+  }
+  if (!slot.object) return nullptr;
+  Py_INCREF(slot.object.get());
+  return slot.object.get();
+}
+
+PyObject* HitKeys::text(Cached& slot, const std::string& value) {
+  if (!slot.object || slot.text != value) {
+    slot.object = PyRef(lossy_text(value));
+    slot.text = value;
+  }
+  if (!slot.object) return nullptr;
+  Py_INCREF(slot.object.get());
+  return slot.object.get();
+}
+
+PyObject* HitKeys::to_dict(const CarveHit& hit) {
   PyRef dict(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
-  PyRef table;
+  PyObject* table = nullptr;
   if (hit.table) {
-    table = PyRef(lossy_text(*hit.table));
+    table = text(table_, *hit.table);
   } else {
     Py_INCREF(Py_None);
-    table = PyRef(Py_None);
+    table = Py_None;
   }
-  if (!set_item(d, keys_[0].get(), PyLong_FromUnsignedLongLong(hit.page)) ||
+  // The carved text is printable ASCII by construction.
+  if (!set_item(d, keys_[0].get(), number(page_, hit.page)) ||
       !set_item(d, keys_[1].get(), PyLong_FromUnsignedLongLong(hit.offset)) ||
-      !set_item(d, keys_[2].get(), PyLong_FromUnsignedLongLong(hit.slack_start)) ||
-      !set_item(d, keys_[3].get(), PyLong_FromUnsignedLongLong(hit.slack_end)) ||
-      !set_item(d, keys_[4].get(), lossy_text(hit.region_kind)) ||
-      !set_item(d, keys_[5].get(), PyLong_FromUnsignedLongLong(hit.page_flags)) ||
-      !set_item(d, keys_[6].get(), lossy_text(hit.page_type)) || !set_item(d, keys_[7].get(), table.release()) ||
-      !set_item(d, keys_[8].get(), lossy_text(hit.text))) {
+      !set_item(d, keys_[2].get(), number(slack_start_, hit.slack_start)) ||
+      !set_item(d, keys_[3].get(), number(slack_end_, hit.slack_end)) ||
+      !set_item(d, keys_[4].get(), text(kind_, hit.region_kind)) ||
+      !set_item(d, keys_[5].get(), number(flags_, hit.page_flags)) ||
+      !set_item(d, keys_[6].get(), text(type_, hit.page_type)) || !set_item(d, keys_[7].get(), table) ||
+      !set_item(d, keys_[8].get(),
+                PyUnicode_FromStringAndSize(hit.text.data(), static_cast<Py_ssize_t>(hit.text.size())))) {
     return nullptr;
   }
   return dict.release();

@@ -5,7 +5,9 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -59,10 +61,21 @@ PyObject* column_to_dict(const ColumnInfo& column);
 class HitKeys {
  public:
   bool make();
-  PyObject* to_dict(const CarveHit& hit) const;
+  PyObject* to_dict(const CarveHit& hit);
 
  private:
+  // Hits of one page or region share most of their values: the objects made for the
+  // previous hit are reused when the value is the same (str and int are immutable).
+  struct Cached {
+    PyRef object;
+    std::uint64_t number = 0;
+    std::string text;
+  };
+  PyObject* number(Cached& slot, std::uint64_t value);
+  PyObject* text(Cached& slot, const std::string& value);
+
   PyRef keys_[9];
+  Cached page_, slack_start_, slack_end_, flags_, kind_, type_, table_;
 };
 
 // Sets `type(message)` as the current exception and returns nullptr. The message may

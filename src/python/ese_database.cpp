@@ -302,11 +302,12 @@ constexpr std::uint64_t kDefaultMaxHits = 1000;
 PyObject* hits_to_list(const std::vector<CarveHit>& hits) {
   HitKeys keys;
   if (!keys.make()) return nullptr;
-  PyRef list(PyList_New(0));
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
   if (!list) return nullptr;
-  for (const CarveHit& hit : hits) {
-    PyRef dict(keys.to_dict(hit));
-    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    PyObject* dict = keys.to_dict(hits[i]);
+    if (dict == nullptr) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), dict);  // steals the reference
   }
   return list.release();
 }
