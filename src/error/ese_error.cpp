@@ -1,5 +1,6 @@
 #include "error/ese_error.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
