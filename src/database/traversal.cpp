@@ -29,7 +29,7 @@ class CatalogWalk {
 
     std::string scratch;
     PageTag tag;
-    for (std::uint16_t i = 0; i < page.tag_count; ++i) {
+    for (std::uint16_t i = 0; i < readable_tag_count(page); ++i) {
       if (!read_entry_tag(page, i, scratch, tag) || tag.value.empty()) continue;
       if (!leaf || foreign) continue;
       Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
@@ -37,7 +37,7 @@ class CatalogWalk {
       Status st = handler_(entry->data);
       if (!st && !ignore_handler_errors) return st;
     }
-    for (std::uint16_t i = 0; i < page.tag_count; ++i) {
+    for (std::uint16_t i = 0; i < readable_tag_count(page); ++i) {
       if (!read_entry_tag(page, i, scratch, tag) || tag.value.empty()) continue;
       if (leaf) continue;
       Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value);

@@ -37,6 +37,7 @@ struct Chunk {
 // Scan result for one id: the chunks found and the total size from the root entry.
 struct Gathered {
   bool entered = false;  // false: the tree could not be entered; the reference stays
+  bool over_budget = false;  // the chunks found exceed the budget; the reference stays
   std::vector<Chunk> chunks;
   std::optional<std::uint32_t> total_size;
 };
@@ -46,14 +47,74 @@ std::uint64_t key_id(const std::string& key, std::size_t width) {
   return width == 8 ? load_u64be(k, 0) : load_u32be(k, 0);
 }
 
-Gathered gather(const Database& db, std::uint32_t root, const LongValueId& lid) {
-  Gathered g;
-  // A page that does not load on the way down leaves the reference in place; a tag that
+// Visits the entries of a long-value leaf page (tags 1 and up) with their full keys:
+// the first min(common key size, prefix length) bytes of the page's key prefix (tag 0,
+// read as stored: its bytes are key data) followed by the entry's local key. Tags and
+// entries that do not decode are passed over. `visit` returns false to stop.
+template <class Visit>
+bool for_each_entry(const PageView& page, std::string& scratch, std::string& key, Visit&& visit) {
+  Bytes prefix;
+  if (page.tag_count > 0) {
+    Result<PageTag> t0 = read_tag(page, 0);
+    if (t0) prefix = t0->value;
+  }
+  for (std::uint16_t i = 1; i < readable_tag_count(page); ++i) {
+    PageTag tag;
+    if (!read_entry_tag(page, i, scratch, tag)) continue;
+    Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
+    if (!entry) continue;
+    key.clear();
+    if (entry->common_key_size) {
+      const std::size_t common = std::min<std::size_t>(*entry->common_key_size, prefix.size());
+      key.append(reinterpret_cast<const char*>(prefix.data()), common);
+    }
+    key.append(reinterpret_cast<const char*>(entry->key.data()), entry->key.size());
+    const bool copied = tag.value.data() == reinterpret_cast<const std::uint8_t*>(scratch.data());
+    if (!visit(*entry, copied)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// The leaf chain of a long-value tree as every lookup walks it: from the leftmost leaf
+// along the next-page links, ending at a page that is not a leaf, a page already
+// entered (on the way down or along the chain), a page that does not load, or link 0.
+// For each page it keeps the largest 4-byte and 8-byte id among its keys, and the
+// running maximum over the pages so far. A lookup for id L may start at the first page
+// whose running maximum reaches L: every key before it is smaller than L, and the scan
+// over smaller keys has no effect. This keeps each lookup to the pages holding L
+// instead of rescanning the tree from its leftmost leaf for every reference.
+struct LongValueChain {
+  struct Page {
+    PageView view;
+    std::uint64_t running_max[2] = {0, 0};  // [0]: 4-byte ids, [1]: 8-byte ids
+    bool any[2] = {false, false};
+  };
+  std::uint32_t root = 0;
+  bool entered = false;  // false: the tree cannot be entered and references stay
+  std::vector<Page> pages;
+
+  // Index of the first page whose keys can hold `lid`.
+  std::size_t first_page_for(std::uint64_t lid, std::size_t width) const {
+    const int w = width == 8 ? 1 : 0;
+    auto it = std::partition_point(pages.begin(), pages.end(),
+                                   [&](const Page& p) { return !(p.any[w] && p.running_max[w] >= lid); });
+    return static_cast<std::size_t>(it - pages.begin());
+  }
+};
+
+namespace {
+
+std::shared_ptr<const LongValueChain> find_chain(const Database& db, std::uint32_t root) {
+  auto chain = std::make_shared<LongValueChain>();
+  chain->root = root;
+  // A page that does not load on the way down leaves references in place; a tag that
   // cannot be read stops the descent where it is; a page met twice stops the search.
   const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::StopHere};
   Descent d = descend_leftmost(db, root, policy);
-  if (d.outcome != Descent::Outcome::Reached) return g;
-  g.entered = true;
+  if (d.outcome != Descent::Outcome::Reached) return chain;
+  chain->entered = true;
 
   PageChainGuard visited(db.total_pages());
   for (std::size_t i = 0; i + 1 < d.path.size(); ++i) visited.enter(d.path[i]);
@@ -61,52 +122,77 @@ Gathered gather(const Database& db, std::uint32_t root, const LongValueId& lid) 
   PageView page = d.page;
   std::string scratch;
   std::string key;
+  LongValueChain::Page running;
   for (;;) {
-    if (!page.is_leaf() || !visited.enter(page_number)) return g;
-    // Tag 0 holds the page's key prefix, read as stored.
-    Bytes prefix;
-    if (page.tag_count > 0) {
-      Result<PageTag> t0 = read_tag(page, 0);
-      if (t0) prefix = t0->value;
-    }
-    for (std::uint16_t i = 1; i < page.tag_count; ++i) {
-      PageTag tag;
-      if (!read_entry_tag(page, i, scratch, tag)) continue;
-      Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
-      if (!entry) continue;
-      key.clear();
-      if (entry->common_key_size) {
-        const std::size_t common = std::min<std::size_t>(*entry->common_key_size, prefix.size());
-        key.append(reinterpret_cast<const char*>(prefix.data()), common);
+    if (!page.is_leaf() || !visited.enter(page_number)) break;
+    for_each_entry(page, scratch, key, [&](const LeafEntryView&, bool) {
+      for (int w = 0; w < 2; ++w) {
+        const std::size_t width = w == 0 ? 4 : 8;
+        if (key.size() < width) continue;
+        const std::uint64_t id = key_id(key, width);
+        if (!running.any[w] || id > running.running_max[w]) running.running_max[w] = id;
+        running.any[w] = true;
       }
-      key.append(reinterpret_cast<const char*>(entry->key.data()), entry->key.size());
-      if (key.size() < lid.width) continue;
-      const std::uint64_t id = key_id(key, lid.width);
-      if (id < lid.id) continue;
-      if (id > lid.id) return g;
-      if (key.size() >= lid.width + 4) {
-        Chunk chunk{load_u32be(as_bytes(key), lid.width), entry->data, {}};
-        if (tag.value.data() == reinterpret_cast<const std::uint8_t*>(scratch.data())) {
-          chunk.owned = to_string(entry->data);
-          if (chunk.owned.empty()) chunk.data = Bytes();
-        }
-        g.chunks.push_back(std::move(chunk));
-      } else if (entry->data.size() > 7) {
-        g.total_size = load_u32le(entry->data, 4);
-      }
-    }
+      return true;
+    });
+    running.view = page;
+    chain->pages.push_back(running);
     const std::uint32_t next = page.header.next_page;
-    if (next == 0) return g;
+    if (next == 0) break;
     Result<PageView> loaded = db.load_page(next);
-    if (!loaded) return g;
+    if (!loaded) break;
     page = *loaded;
     page_number = next;
   }
+  return chain;
+}
+
+// `limit`: the most chunk bytes the value may gather before it is given up.
+Gathered gather(const LongValueChain& chain, const LongValueId& lid, std::uint64_t limit) {
+  Gathered g;
+  if (!chain.entered) return g;
+  g.entered = true;
+  std::string scratch;
+  std::string key;
+  std::uint64_t gathered = 0;
+  bool done = false;
+  for (std::size_t p = chain.first_page_for(lid.id, lid.width); p < chain.pages.size() && !done; ++p) {
+    for_each_entry(chain.pages[p].view, scratch, key, [&](const LeafEntryView& entry, bool copied) {
+      if (key.size() < lid.width) return true;
+      const std::uint64_t id = key_id(key, lid.width);
+      if (id < lid.id) return true;
+      if (id > lid.id) {
+        done = true;
+        return false;
+      }
+      if (key.size() >= lid.width + 4) {
+        gathered += entry.data.size();
+        if (gathered > limit) {
+          g.over_budget = true;
+          done = true;
+          return false;
+        }
+        Chunk chunk{load_u32be(as_bytes(key), lid.width), entry.data, {}};
+        if (copied) {
+          chunk.owned = to_string(entry.data);
+          if (chunk.owned.empty()) chunk.data = Bytes();
+        }
+        g.chunks.push_back(std::move(chunk));
+      } else if (entry.data.size() > 7) {
+        g.total_size = load_u32le(entry.data, 4);
+      }
+      return true;
+    });
+  }
+  return g;
 }
 
 // A chunk shorter than the span its offset implies, starting with a compression
-// scheme byte, was stored compressed by the engine.
-void expand_compressed_chunks(Gathered& g) {
+// scheme byte, was stored compressed by the engine. False when the expanded chunks
+// would exceed `limit` bytes in all.
+bool expand_compressed_chunks(Gathered& g, std::uint64_t limit) {
+  std::uint64_t total = 0;
+  for (const Chunk& c : g.chunks) total += c.bytes().size();
   for (std::size_t i = 0; i < g.chunks.size(); ++i) {
     Chunk& c = g.chunks[i];
     std::uint64_t span = 0;
@@ -125,8 +211,13 @@ void expand_compressed_chunks(Gathered& g) {
       continue;
     }
     std::optional<std::string> plain = decompress(stored, /*allow_legacy=*/false);
-    if (plain && plain->size() == span) c.owned = std::move(*plain);
+    if (plain && plain->size() == span) {
+      total += plain->size() - stored.size();
+      if (total > limit) return false;
+      c.owned = std::move(*plain);
+    }
   }
+  return true;
 }
 
 void set_resolved(Field& field, std::string bytes) {
@@ -142,7 +233,23 @@ void set_resolved(Field& field, std::string bytes) {
 
 }  // namespace
 
+LongValueBudget long_value_budget(const Database& db) {
+  return LongValueBudget{8 * static_cast<std::uint64_t>(db.bytes().size()) + (64ull << 20)};
+}
+
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record) {
+  LongValueBudget budget = long_value_budget(db);
+  resolve_long_values(db, table, record, budget);
+}
+
+void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget) {
+  // Values already assembled for this record, by id: a record may name one long value
+  // from many columns, and each lookup rescans the tree.
+  struct Assembled {
+    LongValueId lid;
+    std::optional<std::string> bytes;  // nullopt: the reference stays
+  };
+  std::vector<Assembled> done;
   for (Field& field : record.fields) {
     if (field.value.kind != Value::Kind::LongValue) continue;
     const Bytes reference = as_bytes(field.value.bytes);
@@ -151,11 +258,23 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
       continue;
     }
     const LongValueId lid = read_lid(db, reference);
-    Gathered g = gather(db, table.long_values.at(0).second.root_page, lid);
-    if (!g.entered) continue;
+    const auto same = std::find_if(done.begin(), done.end(), [&](const Assembled& a) {
+      return a.lid.id == lid.id && a.lid.width == lid.width;
+    });
+    if (same != done.end()) {
+      if (!same->bytes || same->bytes->size() > budget.remaining) continue;
+      budget.remaining -= same->bytes->size();
+      set_resolved(field, *same->bytes);
+      continue;
+    }
+    done.push_back(Assembled{lid, std::nullopt});
+    const std::uint32_t root = table.long_values.at(0).second.root_page;
+    if (!budget.chain || budget.chain->root != root) budget.chain = find_chain(db, root);
+    Gathered g = gather(*budget.chain, lid, budget.remaining);
+    if (!g.entered || g.over_budget) continue;
     std::stable_sort(g.chunks.begin(), g.chunks.end(),
                      [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });
-    expand_compressed_chunks(g);
+    if (!expand_compressed_chunks(g, budget.remaining)) continue;
     std::string value;
     std::size_t total = 0;
     for (const Chunk& c : g.chunks) total += c.bytes().size();
@@ -166,6 +285,8 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
       const Bytes b = c.bytes();
       value.append(reinterpret_cast<const char*>(b.data()), std::min<std::size_t>(b.size(), total - value.size()));
     }
+    budget.remaining -= value.size();
+    done.back().bytes = value;
     set_resolved(field, std::move(value));
   }
 }

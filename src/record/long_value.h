@@ -3,14 +3,41 @@
 // big-endian byte offset of the chunk.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 #include "database/catalog.h"
 #include "database/database.h"
 #include "record/value.h"
 
 namespace quarrow {
 
+// How many bytes of long values one reading may still produce. Chunks can be named by
+// any number of overlapping tags, one value can be referenced by every tagged column
+// of every record, and compressed chunks expand: without a cap a small damaged file
+// could make a reading allocate without bound. A sound file resolves each value once,
+// so a small multiple of the file size (plus slack for compression) never binds it.
+struct LongValueChain;
+
+struct LongValueBudget {
+  explicit LongValueBudget(std::uint64_t bytes = 0) : remaining(bytes) {}
+
+  std::uint64_t remaining = 0;
+  // The long-value tree's leaf chain, found on the first lookup of the reading and
+  // kept for the rest of it (the file does not change while it is open).
+  std::shared_ptr<const LongValueChain> chain;
+};
+
+// The budget of one table reading over `db`: 8 times the file size plus 64 MiB.
+LongValueBudget long_value_budget(const Database& db);
+
 // Replaces every LongValue field of `record` by the bytes found in the long-value
-// tree (decoded as text for text columns). Never fails.
+// tree (decoded as text for text columns). Never fails. A value that would take the
+// budget below zero keeps its reference bytes; the bytes resolved are charged to it.
+// References in one record to the same long value are looked up once.
+void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget);
+
+// The same with a budget of its own (long_value_budget) for this one record.
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record);
 
 }  // namespace quarrow

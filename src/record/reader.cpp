@@ -13,7 +13,8 @@ constexpr std::uint32_t kPageKindMask = kPageLeaf | kPageSpaceTree | kPageIndex 
 
 TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table, PageView page,
                                      std::uint32_t page_number)
-    : db_(&db), table_(&table), plan_(make_column_plan(db, table)), page_(page), chain_(db.total_pages()) {
+    : db_(&db), table_(&table), plan_(make_column_plan(db, table)), page_(page), chain_(db.total_pages()),
+      long_values_(long_value_budget(db)) {
   chain_.enter(page_number);
 }
 
@@ -29,7 +30,7 @@ Result<TableRecordReader> open_table_reader(const Database& db, std::string_view
 TableRecordReader::Step TableRecordReader::next_record(Record& out) {
   for (;;) {
     if (finished_) return Step::End;
-    if (next_tag_ < page_.tag_count) {
+    if (next_tag_ < readable_tag_count(page_)) {
       const std::uint16_t index = next_tag_++;
       if ((page_.header.flags & kPageKindMask) != kPageLeaf) continue;
       PageTag tag;
@@ -37,7 +38,7 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
       Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
       if (!entry) continue;
       decode_record_into(plan_, entry->data, out);
-      resolve_long_values(*db_, *table_, out);
+      resolve_long_values(*db_, *table_, out, long_values_);
       return Step::Record;
     }
     // Follow the chain to the next page with entries. A failed load keeps the reader

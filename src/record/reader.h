@@ -8,6 +8,7 @@
 #include "database/catalog.h"
 #include "database/database.h"
 #include "database/traversal.h"
+#include "record/long_value.h"
 #include "record/parser.h"
 #include "record/value.h"
 
@@ -37,6 +38,7 @@ class TableRecordReader {
   PageChainGuard chain_;
   std::optional<EseError> error_;
   std::string scratch_;
+  LongValueBudget long_values_;  // shared by every record of this reading
 };
 
 // Looks the table up by exact name bytes and descends to its first leaf.
