@@ -41,6 +41,8 @@ class Database {
   const std::array<std::uint8_t, kHeaderCopySize>& header() const { return header_; }
   const Catalog& catalog() const { return catalog_; }
   Bytes bytes() const { return bytes_; }
+  // See Mapping::release_resident_pages.
+  void release_resident_pages() const { mapping_->release_resident_pages(); }
 
  private:
   static Result<std::unique_ptr<Database>> from_mapping(std::unique_ptr<Mapping> mapping);

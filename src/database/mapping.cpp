@@ -21,6 +21,11 @@ class FileMapping final : public Mapping {
   FileMapping(const FileMapping&) = delete;
   FileMapping& operator=(const FileMapping&) = delete;
   Bytes bytes() const override { return Bytes(static_cast<const std::uint8_t*>(base_), length_); }
+  // The mapping is read-only and private, so it holds no modified pages: dropping the
+  // page-table entries loses nothing.
+  void release_resident_pages() const override {
+    if (base_ != nullptr) ::madvise(base_, length_, MADV_DONTNEED);
+  }
 
  private:
   void* base_;

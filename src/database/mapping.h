@@ -17,6 +17,10 @@ class Mapping {
  public:
   virtual ~Mapping() = default;
   virtual Bytes bytes() const = 0;
+  // Drops the pages already read from this process's resident set. They stay in the
+  // operating system's page cache and come back on the next access; nothing changes
+  // for readers. Streaming passes call it so that memory stays flat on large files.
+  virtual void release_resident_pages() const {}
 };
 
 // Opens `path` read-only, maps the whole file read-only and closes the descriptor.

@@ -21,6 +21,9 @@ ExportFailure failure(ExportFailure::Kind kind, std::string message) {
 
 // Hands all of `data` to the kernel, retrying partial and interrupted writes.
 // Returns 0 or the errno value of the failure.
+// Bytes of output between two releases of the database pages read so far.
+constexpr std::uint64_t kReleaseInterval = 16u << 20;
+
 int write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
@@ -131,6 +134,7 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
   JsonLineWriter writer;
   Record record;
   std::string line;
+  std::uint64_t written_since_release = 0;
   for (;;) {
     switch (reader->next_record(record)) {
       case TableRecordReader::Step::Record:
@@ -138,6 +142,13 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
         line.push_back('\n');
         if (const int err = write_all(file.fd(), line.data(), line.size()); err != 0) {
           return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
+        }
+        // Pages of the database already exported are not needed again soon: keep the
+        // resident set independent of the table's size.
+        written_since_release += line.size();
+        if (written_since_release >= kReleaseInterval) {
+          db.release_resident_pages();
+          written_since_release = 0;
         }
         break;
       case TableRecordReader::Step::Error:

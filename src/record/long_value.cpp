@@ -14,6 +14,9 @@ namespace {
 // set; tree keys are then 8 bytes for the root entry and 12 for chunks.
 constexpr std::uint32_t kLid64Revision = 0x46;
 
+// Bytes of long-value pages read between two releases of the resident pages.
+constexpr std::uint64_t kReleaseInterval = 16u << 20;
+
 struct LongValueId {
   std::uint64_t id = 0;
   std::size_t width = 4;  // bytes of the id at the start of every key
@@ -123,6 +126,7 @@ std::shared_ptr<const LongValueChain> find_chain(const Database& db, std::uint32
   std::string scratch;
   std::string key;
   LongValueChain::Page running;
+  std::uint64_t scanned = 0;
   for (;;) {
     if (!page.is_leaf() || !visited.enter(page_number)) break;
     for_each_entry(page, scratch, key, [&](const LeafEntryView&, bool) {
@@ -137,6 +141,12 @@ std::shared_ptr<const LongValueChain> find_chain(const Database& db, std::uint32
     });
     running.view = page;
     chain->pages.push_back(running);
+    // The whole tree is read here once; keep it from piling up in the resident set.
+    scanned += page.data.size();
+    if (scanned >= kReleaseInterval) {
+      db.release_resident_pages();
+      scanned = 0;
+    }
     const std::uint32_t next = page.header.next_page;
     if (next == 0) break;
     Result<PageView> loaded = db.load_page(next);
