@@ -16,20 +16,30 @@ if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -qq "${need[@]}" >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq "${need[@]}"; }
 fi
-python3 -m pip install -q --disable-pip-version-check pytest hypothesis cmake ninja
+PIP=(python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore)
+"${PIP[@]}" pytest hypothesis cmake ninja
+
+# Runs one CTest tree; prints the summary, or the whole log on failure.
+run_ctest() {
+  if ! ctest --test-dir "$1" --output-on-failure -j "$JOBS" >"$1/ctest.log" 2>&1; then
+    cat "$1/ctest.log"
+    return 1
+  fi
+  grep -E 'tests passed' "$1/ctest.log"
+}
 
 echo "== building and installing the module"
-python3 -m pip install -q --disable-pip-version-check .
+"${PIP[@]}" .
 
 echo "== C++ unit tests"
 cmake -S . -B build/tests -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/tests -j "$JOBS"
-ctest --test-dir build/tests --output-on-failure -j "$JOBS" | tail -n 3
+run_ctest build/tests
 
 echo "== C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DQUARROW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/asan -j "$JOBS"
-ctest --test-dir build/asan --output-on-failure -j "$JOBS" | tail -n 3
+run_ctest build/asan
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== short fuzzing runs"
