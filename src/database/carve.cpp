@@ -119,7 +119,7 @@ class CarveRun {
         break;
       case CarveScope::TagData:
         region.region_kind = kKindTagData;
-        for (std::uint16_t i = 0; i < page.tag_count && !full(); ++i) {
+        for (std::uint16_t i = 0; i < readable_tag_count(page) && !full(); ++i) {
           Result<PageTag> tag = read_tag(page, i);
           if (!tag || tag->value.empty()) continue;
           const std::uint64_t start = static_cast<std::uint64_t>(tag->value.data() - page.data.data());
@@ -162,10 +162,10 @@ std::vector<ByteRange> slack_regions(const PageView& page) {
   // Used space: the header, the tag array at the page end, and every tag's value. A
   // tag count too large for the page puts the tag array's start at 0: no slack then.
   std::vector<ByteRange> used;
-  used.reserve(static_cast<std::size_t>(page.tag_count) + 2);
+  used.reserve(static_cast<std::size_t>(readable_tag_count(page)) + 2);
   used.push_back({0, std::min<std::uint64_t>(page.header_size, size)});
   used.push_back({tag_bytes > size ? 0 : size - tag_bytes, size});
-  for (std::uint16_t i = 0; i < page.tag_count; ++i) {
+  for (std::uint16_t i = 0; i < readable_tag_count(page); ++i) {
     Result<PageTag> tag = read_tag(page, i);
     if (!tag || tag->value.empty()) continue;
     const std::uint64_t start = static_cast<std::uint64_t>(tag->value.data() - page.data.data());

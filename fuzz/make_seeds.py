@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Writes the seed databases of the fuzzers and the mutation sweep.
+
+Small valid databases from the test writer (tests/python/esefile.py): every page
+size (4096, 8192, 16384, 32768), both tag layouts (large pages with the large-page
+layout and with the classic one), long values over several chunks and leaf pages,
+multi-level data and catalog trees, compressed and multi-valued columns, 64-bit
+long-value ids. With --shared, the real files of ../shared/data are copied too
+(into the corpus directory, never into the repository).
+
+usage: make_seeds.py OUTDIR [--shared DIR] [--max-size BYTES]
+"""
+
+from __future__ import annotations
+
+import argparse
+import shutil
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
+
+import esefile as ef  # noqa: E402
+from esefile import Column, EseFile, LongValue, Table  # noqa: E402
+
+
+def columns():
+    return [
+        Column("Id", ef.LONG, 1),
+        Column("Flag", ef.BIT, 2),
+        Column("When", ef.DATETIME, 3),
+        Column("Uid", ef.GUID, 4),
+        Column("Small", ef.UNSIGNED_SHORT, 5),
+        Column("Name", ef.TEXT, 128, codepage=1200),
+        Column("Blob", ef.BINARY, 129),
+        Column("Note", ef.LONG_TEXT, 256, codepage=1252),
+        Column("Data", ef.LONG_BINARY, 257),
+        Column("Packed", ef.TEXT, 258, codepage=1252),
+        Column("Many", ef.TEXT, 259, codepage=1252),
+    ]
+
+
+def records(count: int, lv_size: int):
+    out = []
+    for i in range(count):
+        row = {"Id": i + 1, "Flag": i % 2 == 0, "Small": i * 7, "Name": f"name {i} \u00e9",
+               "Blob": bytes([i % 256]) * (i % 9)}
+        if i % 3 == 0:
+            row["Note"] = LongValue(("long text %d " % i) * (lv_size // 12 + 1))
+        if i % 4 == 1:
+            row["Data"] = LongValue(bytes(range(256)) * (lv_size // 256 + 1))
+        if i % 5 == 2:
+            row["Packed"] = ef.tagged_item(ef.compress_7bit(b"packed words %d" % i), ef.TAGGED_COMPRESSED)
+        if i % 6 == 3:
+            row["Many"] = ["one", "two", "three"]
+        out.append(row)
+    return out
+
+
+def database(page_size: int, revision: int, *, rows: int, lv_size: int, deep: bool, lid64: bool = False,
+             shadow: bool = False) -> bytes:
+    db = EseFile(page_size=page_size, revision=revision)
+    # Without the (empty) shadow catalog at page 24 the files stay a few pages long,
+    # which keeps the fuzzers fast.
+    db.shadow_catalog = shadow
+    kwargs = {}
+    if deep:
+        kwargs = dict(records_per_page=3, branch_fanout=3, lv_records_per_page=2,
+                      lv_chunk_size=max(512, page_size // 3))
+        db.catalog_records_per_page = 6
+        db.catalog_branch_fanout = 3
+    db.add_table(Table("Items", columns(), records(rows, lv_size), lid64=lid64, null_bitmap=True, **kwargs))
+    db.add_table(Table("Empty", [Column("K", ef.LONG, 1)], []))
+    db.add_table(Table("Words", [Column("W", ef.TEXT, 128)], [{"W": f"w{i}"} for i in range(5)]))
+    return db.build()
+
+
+def seeds():
+    for page_size in (4096, 8192, 16384, 32768):
+        yield f"small_{page_size}_r20", database(page_size, 20, rows=4, lv_size=page_size // 2, deep=False,
+                                                 shadow=page_size == 4096)
+        yield f"deep_{page_size}_r20", database(page_size, 20, rows=10, lv_size=page_size + 100, deep=True)
+    # Large pages with the classic tag layout (revision below 17) and with LID64 keys.
+    yield "deep_16384_r12", database(16384, 12, rows=10, lv_size=20000, deep=True)
+    yield "small_32768_r12", database(32768, 12, rows=3, lv_size=9000, deep=False)
+    yield "lid64_8192_r70", database(8192, 0x46, rows=6, lv_size=9000, deep=True, lid64=True)
+    yield "lid64_32768_r70", database(32768, 0x46, rows=4, lv_size=40000, deep=False, lid64=True)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("outdir", type=Path)
+    parser.add_argument("--shared", type=Path, default=None)
+    parser.add_argument("--max-size", type=int, default=4 << 20)
+    args = parser.parse_args()
+    args.outdir.mkdir(parents=True, exist_ok=True)
+    count = 0
+    for name, data in seeds():
+        (args.outdir / f"{name}.edb").write_bytes(data)
+        count += 1
+    with open(args.outdir / "sample.edb", "wb"):
+        pass
+    ef.make_sample_database(args.outdir / "sample.edb")
+    count += 1
+    if args.shared and args.shared.is_dir():
+        for path in sorted(args.shared.iterdir()):
+            if path.suffix.lower() in (".edb", ".dat", ".mdb") and path.stat().st_size <= args.max_size:
+                shutil.copyfile(path, args.outdir / path.name)
+                count += 1
+    print(f"{count} seeds in {args.outdir}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
