@@ -1368,7 +1368,12 @@ def make_sample_database(path) -> bytes:
     start, end = db.free_area(data, leaf)
     if end - start < len(value) + 64:
         raise AssertionError("no room for the deleted record")
-    data = db.fix_checksum(patch(data, start + 32, value), leaf)
+    # UTF-16LE text is carved at even page offsets only: place the record so that the
+    # name starts on one.
+    at = start + 32
+    if (at + value.find("Deleted Person".encode("utf-16le"))) % 2:
+        at += 1
+    data = db.fix_checksum(patch(data, at, value), leaf)
     with open(path, "wb") as f:
         f.write(data)
     return data

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import re
 import struct
+from pathlib import Path
 
 import pytest
 
@@ -394,3 +395,10 @@ def test_real_carving_finds_record_text(data_dir):
         values = {v.rstrip("\x00") for record in db.read_table(table) for v in record.values() if isinstance(v, str)}
         carved = {h["text"] for h in hits if h["table"] == table}
         assert carved & values, table
+
+
+def test_bundled_sample_keeps_a_deleted_record_in_slack():
+    # The demo's database leaves a deleted contact in the free area of a leaf page.
+    sample = Path(__file__).resolve().parents[2] / "examples" / "sample.edb"
+    hits = EseDatabase(str(sample)).carve_utf16le_strings(needle="Deleted Person")
+    assert [(h["region_kind"], h["page_type"], h["table"]) for h in hits] == [("slack", "leaf", "Contacts")]
