@@ -12,6 +12,7 @@
 
 #include "database/carve.h"
 #include "database/database.h"
+#include "db_builder.h"
 #include "page/tag.h"
 
 namespace quarrow {
@@ -20,18 +21,11 @@ void PrintTo(const ByteRange& r, std::ostream* os) { *os << "[" << r.start << ",
 
 namespace {
 
-using Buf = std::vector<std::uint8_t>;
-
-void put_u16(Buf& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put_u32(Buf& b, std::size_t at, std::uint32_t v) {
-  put_u16(b, at, static_cast<std::uint16_t>(v));
-  put_u16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
+using Buf = test::ByteVec;
+using test::put16;
+using test::put32;
 void put_utf16(Buf& b, std::size_t at, const std::string& s) {
-  for (std::size_t i = 0; i < s.size(); ++i) put_u16(b, at + 2 * i, static_cast<std::uint8_t>(s[i]));
+  for (std::size_t i = 0; i < s.size(); ++i) put16(b, at + 2 * i, static_cast<std::uint8_t>(s[i]));
 }
 
 // The scanner as the format's rules state it, one code unit at a time.
@@ -107,7 +101,7 @@ TEST_P(ScanRegion, FindsExactlyTheExpectedRuns) {
   const ScanCase& c = GetParam();
   Buf page(256, 0);
   for (const auto& [at, s] : c.texts) put_utf16(page, at, s);
-  for (const auto& [at, u] : c.units) put_u16(page, at, u);
+  for (const auto& [at, u] : c.units) put16(page, at, u);
   EXPECT_EQ(offsets_and_texts(fast_scan(c.start, c.end, page, c.needle, c.min_run, c.max_hits)), c.expected);
   std::vector<CarveHit> ref;
   reference_scan(c.start, c.end, page, c.needle, c.min_run, c.max_hits, ref);
@@ -231,10 +225,10 @@ PageView view_of(const Buf& page, std::uint32_t page_size, std::uint32_t version
 Buf page_with_tags(std::uint32_t page_size, const std::vector<std::pair<std::uint16_t, std::uint16_t>>& tags,
                    std::optional<std::uint16_t> count = std::nullopt) {
   Buf page(page_size, 0);
-  put_u16(page, 34, count.value_or(static_cast<std::uint16_t>(tags.size())));
+  put16(page, 34, count.value_or(static_cast<std::uint16_t>(tags.size())));
   for (std::size_t i = 0; i < tags.size(); ++i) {
-    put_u16(page, page_size - 4 * (i + 1), tags[i].second);
-    put_u16(page, page_size - 4 * (i + 1) + 2, tags[i].first);
+    put16(page, page_size - 4 * (i + 1), tags[i].second);
+    put16(page, page_size - 4 * (i + 1) + 2, tags[i].first);
   }
   return page;
 }
@@ -272,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SlackRegionsLargePages, StartAfterTheExtendedHeader) {
   // 32 KiB pages of a current-format database: 80-byte header, 15-bit tag fields.
   Buf page = page_with_tags(32768, {{0x8000 | 100, 16}});
-  put_u16(page, 28, 0);  // available data size: no cap on the tag count
+  put16(page, 28, 0);  // available data size: no cap on the tag count
   EXPECT_EQ(slack_regions(view_of(page, 32768)), (std::vector<ByteRange>{{80, 180}, {196, 32764}}));
 }
 
@@ -286,10 +280,10 @@ class Image {
   static constexpr std::uint32_t H = 40;
 
   explicit Image(std::uint32_t total) : bytes_((total + 2) * S, 0) {
-    put_u32(bytes_, 4, 0x89ABCDEF);
-    put_u32(bytes_, 8, 0x620);
-    put_u32(bytes_, 232, 20);
-    put_u32(bytes_, 236, S);
+    put32(bytes_, 4, 0x89ABCDEF);
+    put32(bytes_, 8, 0x620);
+    put32(bytes_, 232, 20);
+    put32(bytes_, 236, S);
     set_page(4, kPageLeaf, 0);
     add_tag(4, {});  // the catalog page's external header
   }
@@ -297,8 +291,8 @@ class Image {
   std::size_t at(std::uint32_t page, std::size_t offset) const { return (page + 1) * S + offset; }
 
   void set_page(std::uint32_t page, std::uint32_t flags, std::uint32_t next) {
-    put_u32(bytes_, at(page, 20), next);
-    put_u32(bytes_, at(page, 36), flags);
+    put32(bytes_, at(page, 20), next);
+    put32(bytes_, at(page, 36), flags);
   }
 
   // Appends a tag whose value is `value`, stored after the previous tag's value.
@@ -311,21 +305,21 @@ class Image {
   // A tag with any offset (from the header end) and size.
   void add_raw_tag(std::uint32_t page, std::uint16_t offset, std::uint16_t size) {
     const std::uint16_t n = tag_count_[page]++;
-    put_u16(bytes_, at(page, 34), tag_count_[page]);
-    put_u16(bytes_, at(page, S - 4 * (n + 1)), size);
-    put_u16(bytes_, at(page, S - 4 * (n + 1) + 2), offset);
+    put16(bytes_, at(page, 34), tag_count_[page]);
+    put16(bytes_, at(page, S - 4 * (n + 1)), size);
+    put16(bytes_, at(page, S - 4 * (n + 1) + 2), offset);
   }
 
   void add_table(const std::string& name, std::uint32_t root) {
     Buf entry(2 + 24 + name.size(), 0);  // local key size 0, then the record
     Buf rec(24 + name.size(), 0);
     rec[1] = 128;  // one variable column: the name
-    put_u16(rec, 2, 22);
-    put_u32(rec, 4, 2);
-    put_u16(rec, 8, 1);  // table record
-    put_u32(rec, 10, ++object_id_);
-    put_u32(rec, 14, root);
-    put_u16(rec, 22, static_cast<std::uint16_t>(name.size()));
+    put16(rec, 2, 22);
+    put32(rec, 4, 2);
+    put16(rec, 8, 1);  // table record
+    put32(rec, 10, ++object_id_);
+    put32(rec, 14, root);
+    put16(rec, 22, static_cast<std::uint16_t>(name.size()));
     std::copy(name.begin(), name.end(), rec.begin() + 24);
     std::copy(rec.begin(), rec.end(), entry.begin() + 2);
     add_tag(4, entry);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "database/database.h"
+#include "db_builder.h"
 #include "page/tag.h"
 #include "record/long_value.h"
 #include "record/reader.h"
@@ -13,26 +14,13 @@
 namespace quarrow {
 namespace {
 
-// A self-contained image builder: pages are laid out by hand so that tags can
-// repeat each other's words.
-using ByteVec = std::vector<std::uint8_t>;
-
-void put16(ByteVec& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(ByteVec& b, std::size_t at, std::uint32_t v) {
-  put16(b, at, static_cast<std::uint16_t>(v));
-  put16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
-void add16(std::string& s, std::uint16_t v) {
-  s.push_back(static_cast<char>(v & 0xFF));
-  s.push_back(static_cast<char>(v >> 8));
-}
-void add32(std::string& s, std::uint32_t v) {
-  add16(s, static_cast<std::uint16_t>(v));
-  add16(s, static_cast<std::uint16_t>(v >> 16));
-}
+// Pages are laid out by hand so that tags can repeat each other's words; the byte
+// helpers are the shared test builder's.
+using test::ByteVec;
+using test::add16;
+using test::add32;
+using test::put16;
+using test::put32;
 
 std::string leaf_value(const std::string& key, const std::string& data) {
   std::string v;

@@ -17,6 +17,7 @@ from hypothesis import strategies as st
 from esefile import (BINARY, BIT, DATETIME, DOUBLE, FLOAT, GUID, LONG, LONG_BINARY, LONG_LONG, LONG_TEXT, SHORT,
                      TAGGED_COMPRESSED, TAGGED_MULTI_VALUE, TEXT, UNSIGNED_BYTE, Column, EseFile, LongValue, Table,
                      patch, tagged_item)
+from json_view import as_json_value
 from quarrow import EseDatabase
 
 GUID_TEXT = "3f360af1-6766-46dc-9af2-0dacf295c2a1"
@@ -302,14 +303,6 @@ row_values = st.fixed_dictionaries({}, optional={
     "tag": st.binary(max_size=20), "Long": st.text(max_size=400).map(lambda s: LongValue(s) if len(s) > 200 else s),
     "lb": st.binary(max_size=3000).map(lambda b: LongValue(b) if len(b) > 100 else b),
 })
-
-
-def as_json_value(v):
-    if isinstance(v, bytes):
-        return v.hex()
-    if isinstance(v, float) and not math.isfinite(v):
-        return 0
-    return v
 
 
 @settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])

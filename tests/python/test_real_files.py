@@ -6,12 +6,12 @@ from __future__ import annotations
 
 import datetime
 import json
-import math
 import struct
 from pathlib import Path
 
 import pytest
 
+from json_view import as_json_value
 from quarrow import EseDatabase
 
 DATA = Path(__file__).resolve().parents[3] / "shared" / "data"
@@ -110,14 +110,6 @@ def opened(name: str) -> Opened:
     if name not in _cache:
         _cache[name] = Opened(name)
     return _cache[name]
-
-
-def as_json_value(v):
-    if isinstance(v, bytes):
-        return v.hex()
-    if isinstance(v, float) and not math.isfinite(v):
-        return 0
-    return v
 
 
 @pytest.mark.parametrize("name", FILES)
