@@ -9,7 +9,7 @@
 
 #include "database/carve.h"
 #include "database/database.h"
-#include "python/json_lines.h"
+#include "export/json_lines.h"
 #include "record/reader.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "database/database.h"
 #include "page/leaf.h"
 #include "page/tag.h"
-#include "python/json_lines.h"
+#include "export/json_lines.h"
 #include "record/compression.h"
 #include "record/long_value.h"
 #include "record/parser.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "database/database.h"
-#include "python/export_file.h"
+#include "export/export_file.h"
 
 namespace quarrow::python {
 

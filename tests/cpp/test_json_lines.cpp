@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "python/json_lines.h"
+#include "export/json_lines.h"
 
 namespace quarrow {
 namespace {

@@ -1,4 +1,4 @@
-#include "python/json_lines.h"
+#include "export/json_lines.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "python/export_file.h"
+#include "export/export_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "python/json_lines.h"
+#include "export/json_lines.h"
 #include "record/reader.h"
 
 namespace quarrow {
