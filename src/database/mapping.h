@@ -23,8 +23,9 @@ class Mapping {
   virtual void release_resident_pages() const {}
 };
 
-// Opens `path` read-only, maps the whole file read-only and closes the descriptor.
-// Nothing can be written through the mapping (PROT_READ, MAP_PRIVATE).
+// Opens `path` read-only, maps the whole file read-only and closes the file again.
+// Nothing can be written through the mapping. A directory fails with the system's
+// "is a directory" error.
 Result<std::unique_ptr<Mapping>> map_file_read_only(const std::string& path);
 
 // Wraps bytes already in memory (taken over by the mapping).

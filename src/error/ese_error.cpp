@@ -1,8 +1,8 @@
 #include "error/ese_error.h"
 
-#include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace quarrow {
 namespace {
@@ -34,16 +34,7 @@ std::string byte_list(const std::string& bytes) {
 }  // namespace
 
 std::string os_error_text(int os_code) {
-  char buf[256];
-  const char* description = nullptr;
-  // GNU strerror_r may return a static string instead of filling buf.
-#if defined(__GLIBC__) && defined(_GNU_SOURCE)
-  description = strerror_r(os_code, buf, sizeof buf);
-#else
-  if (strerror_r(os_code, buf, sizeof buf) != 0) std::snprintf(buf, sizeof buf, "Unknown error %d", os_code);
-  description = buf;
-#endif
-  return std::string(description) + " (os error " + std::to_string(os_code) + ")";
+  return platform::error_description(os_code) + " (os error " + std::to_string(os_code) + ")";
 }
 
 std::string EseError::os_error_text() const {

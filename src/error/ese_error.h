@@ -83,7 +83,8 @@ class EseError {
   static EseError string_decode(std::string message) {
     return EseError(ErrorKind::StringDecode, std::move(message));
   }
-  // An operating-system failure: errno value, described by the platform.
+  // An operating-system failure: the system's error code (errno, or GetLastError on
+  // Windows), described by the platform.
   static EseError io(int os_code) {
     EseError e(ErrorKind::Io, static_cast<std::uint64_t>(os_code));
     e.os_code_ = os_code;
@@ -106,6 +107,8 @@ class EseError {
   // Byte-string payload (table/column name) or text payload (messages).
   const std::string& text() const { return text_; }
   std::uint64_t value(int i) const { return values_[i]; }
+  // For Io: the system's error code, or -1 for a fixed message. 0 for other kinds.
+  int os_code() const { return os_code_; }
 
   // The rendered one-line English message.
   std::string to_string() const;
@@ -123,7 +126,7 @@ class EseError {
   int os_code_ = 0;
 };
 
-// Renders an errno value the way the platform describes it, with the fixed suffix.
+// Renders a system error code the way the platform describes it, with the fixed suffix.
 std::string os_error_text(int os_code);
 
 // A value or an EseError. Small and dependency-free so that the core builds with

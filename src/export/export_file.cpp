@@ -1,10 +1,5 @@
 #include "export/export_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <utility>
 
 #include "export/json_lines.h"
@@ -19,51 +14,11 @@ ExportFailure failure(ExportFailure::Kind kind, std::string message) {
   return ExportFailure{kind, std::nullopt, std::move(message)};
 }
 
-// Hands all of `data` to the kernel, retrying partial and interrupted writes.
-// Returns 0 or the errno value of the failure.
 // Bytes of output between two releases of the database pages read so far.
 constexpr std::uint64_t kReleaseInterval = 16u << 20;
 
-int write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;  // no progress and no error: do not spin
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
-// Closes the descriptor once, whatever happens to the export.
-class OutputFile {
- public:
-  explicit OutputFile(int fd) : fd_(fd) {}
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int fd() const { return fd_; }
-  // 0 or the errno value; a failing close can report a delayed write error (NFS).
-  // On Linux the descriptor is gone even when close is interrupted, so EINTR is not
-  // a failure and is never retried.
-  int close() {
-    const int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 && errno != EINTR) return errno;
-    return 0;
-  }
-
- private:
-  int fd_;
-};
-
-bool is_directory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+std::string same_file_message(const std::string& output_path) {
+  return std::string(kCreateFilePrefix) + "the output path is the database file itself: " + output_path;
 }
 
 bool is_separator(char c) {
@@ -74,40 +29,7 @@ bool is_separator(char c) {
 #endif
 }
 
-// The parent of `path` ("a/b//c/" -> "a/b"), or "" when it has none to create.
-std::string parent_path(const std::string& path) {
-  std::size_t end = path.size();
-  while (end > 0 && is_separator(path[end - 1])) --end;
-  while (end > 0 && !is_separator(path[end - 1])) --end;
-  while (end > 1 && is_separator(path[end - 1])) --end;
-  return path.substr(0, end);
-}
-
-// mkdir -p: returns 0 or the errno value of the failure.
-int create_directories(const std::string& dir) {
-  if (dir.empty()) return 0;
-  if (::mkdir(dir.c_str(), 0777) == 0) return 0;
-  int err = errno;
-  if (err == ENOENT) {
-    const std::string parent = parent_path(dir);
-    if (!parent.empty() && parent != dir) {
-      if (const int parent_err = create_directories(parent); parent_err != 0) return parent_err;
-      if (::mkdir(dir.c_str(), 0777) == 0) return 0;
-      err = errno;
-    }
-  }
-  // Already there (or made by someone else meanwhile): fine if it is a directory.
-  if (is_directory(dir)) return 0;
-  return err;
-}
-
 }  // namespace
-
-std::optional<FileIdentity> file_identity(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return FileIdentity{st.st_dev, st.st_ino};
-}
 
 std::optional<ExportFailure> export_table_file(const Database& db, std::string_view table_name_utf8,
                                                const std::string& output_path,
@@ -115,21 +37,24 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
   auto reader = open_table_reader(db, table_name_utf8);
   if (!reader) return ExportFailure{ExportFailure::Kind::Lookup, std::move(reader).error(), {}};
 
-  if (database_file) {
-    const std::optional<FileIdentity> target = file_identity(output_path);
-    if (target && target->device == database_file->device && target->inode == database_file->inode) {
-      return failure(ExportFailure::Kind::CreateFile,
-                     std::string(kCreateFilePrefix) + "the output path is the database file itself: " +
-                         output_path);
-    }
+  // Checked by name first, so that the refusal does not depend on whether the
+  // database file could be opened for writing (it is often read-only).
+  if (database_file && file_identity(output_path) == database_file) {
+    return failure(ExportFailure::Kind::CreateFile, same_file_message(output_path));
   }
-
-  int fd;
-  do {
-    fd = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return failure(ExportFailure::Kind::CreateFile, kCreateFilePrefix + os_error_text(errno));
-  OutputFile file(fd);
+  platform::OutputFile file;
+  const auto create_failure = [](platform::ErrorCode err) {
+    return failure(ExportFailure::Kind::CreateFile, kCreateFilePrefix + os_error_text(err));
+  };
+  if (const auto err = file.open(output_path); err != 0) return create_failure(err);
+  // The name may have been pointed at the database since the check above: look at the
+  // file actually opened (opening changed nothing yet) before cutting it to length 0.
+  if (database_file) {
+    FileIdentity opened;
+    if (const auto err = file.identity(opened); err != 0) return create_failure(err);
+    if (opened == *database_file) return failure(ExportFailure::Kind::CreateFile, same_file_message(output_path));
+  }
+  if (const auto err = file.truncate(); err != 0) return create_failure(err);
 
   JsonLineWriter writer;
   Record record;
@@ -140,7 +65,7 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
       case TableRecordReader::Step::Record:
         writer.render(record, line);
         line.push_back('\n');
-        if (const int err = write_all(file.fd(), line.data(), line.size()); err != 0) {
+        if (const int err = file.write_all(line.data(), line.size()); err != 0) {
           return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
         }
         // Pages of the database already exported are not needed again soon: keep the
@@ -164,7 +89,7 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
 }
 
 std::optional<std::string> create_output_directory(const std::string& dir) {
-  if (const int err = create_directories(dir); err != 0) {
+  if (const int err = platform::create_directories(dir); err != 0) {
     return "Failed to create output directory: " + os_error_text(err);
   }
   return std::nullopt;

@@ -3,14 +3,13 @@
 // as values carrying the exact message that the caller shows.
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "platform/platform.h"
 
 namespace quarrow {
 
@@ -26,14 +25,9 @@ struct ExportFailure {
   std::string message;
 };
 
-// Identity of a file on its file system (device and inode numbers).
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-};
-
-// The identity of the file at `path` (symbolic links followed), if it can be queried.
-std::optional<FileIdentity> file_identity(const std::string& path);
+// Identity of a file on its file system, and that of the file at a path.
+using platform::FileIdentity;
+using platform::file_identity;
 
 // Writes every record of the table named `table_name_utf8` (looked up by its exact
 // bytes) to `output_path`, one JSON object and one line feed per record.
@@ -43,8 +37,9 @@ std::optional<FileIdentity> file_identity(const std::string& path);
 // file_identity() when the database is opened). The database is memory-mapped;
 // truncating its file would pull the pages from under the mapping, so an output path
 // that reaches that file by any name, symbolic or hard link, is refused with a
-// CreateFile failure before anything is opened. std::nullopt (an in-memory database)
-// skips the check.
+// CreateFile failure. The path is checked before the open, and the opened file again
+// before it is truncated, so that a name switched to the database in between changes
+// nothing either. std::nullopt (an in-memory database) skips the check.
 //
 // Each line is handed to the operating system as soon as it is rendered; the file is
 // closed on every path, and lines written before a failure stay in it.

@@ -1,7 +1,9 @@
 #include "python/convert.h"
 
+#include <cerrno>
 #include <string>
 
+#include "platform/platform.h"
 #include "record/text.h"
 
 namespace quarrow::python {
@@ -167,12 +169,45 @@ PyObject* raise_message(PyObject* type, std::string_view message) {
   return nullptr;
 }
 
+PyObject* raise_os_error(int os_code, std::string_view message) {
+  if (os_code <= 0) return raise_message(PyExc_IOError, message);
+  const int errno_value = platform::errno_equivalent(os_code);
+  PyObject* type = PyExc_OSError;
+  switch (errno_value) {
+    case ENOENT:
+      type = PyExc_FileNotFoundError;
+      break;
+    case EACCES:
+    case EPERM:
+      type = PyExc_PermissionError;
+      break;
+    case EISDIR:
+      type = PyExc_IsADirectoryError;
+      break;
+    case ENOTDIR:
+      type = PyExc_NotADirectoryError;
+      break;
+    case EEXIST:
+      type = PyExc_FileExistsError;
+      break;
+  }
+  PyRef text(lossy_text(message));
+  if (!text) return nullptr;
+  PyRef exception(PyObject_CallFunctionObjArgs(type, text.get(), nullptr));
+  if (!exception) return nullptr;
+  // Only errno: with strerror set too, str() would become "[Errno 21] ...".
+  PyRef number(PyLong_FromLong(errno_value));
+  if (!number || PyObject_SetAttrString(exception.get(), "errno", number.get()) != 0) return nullptr;
+  PyErr_SetObject(type, exception.get());
+  return nullptr;
+}
+
 PyObject* raise_ese_error(const EseError& error) {
   switch (error.kind()) {
     case ErrorKind::TableNotFound:
       return raise_message(PyExc_ValueError, "Table not found: " + error.text());
     case ErrorKind::Io:
-      return raise_message(PyExc_IOError, error.os_error_text());
+      return raise_os_error(error.os_code(), error.os_error_text());
     default:
       return raise_message(PyExc_IOError, error.to_string());
   }

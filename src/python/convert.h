@@ -82,8 +82,15 @@ class HitKeys {
 // hold any bytes; it is read as lossy UTF-8.
 PyObject* raise_message(PyObject* type, std::string_view message);
 
+// Raises `message` as the OSError subclass that Python itself would use for the
+// system error code `os_code` (FileNotFoundError, PermissionError, IsADirectoryError,
+// NotADirectoryError, FileExistsError, else OSError), with `errno` set to the code's
+// errno equivalent. str() of the exception is the message alone. Returns nullptr.
+PyObject* raise_os_error(int os_code, std::string_view message);
+
 // The one mapping of an EseError to a Python exception: TableNotFound -> ValueError
-// "Table not found: {name}"; Io -> IOError with the OS error text alone; every other
+// "Table not found: {name}"; Io -> IOError (by raise_os_error) with the OS error text
+// alone; every other
 // kind -> IOError with the rendered text. Returns nullptr.
 PyObject* raise_ese_error(const EseError& error);
 

@@ -1,14 +1,12 @@
 #include "python/ese_database.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <exception>
 #include <new>
 #include <string_view>
 #include <vector>
 
 #include "database/carve.h"
+#include "platform/platform.h"
 #include "python/args.h"
 #include "python/convert.h"
 #include "record/reader.h"
@@ -234,7 +232,7 @@ PyObject* read_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 
 PyObject* raise_invalid_name(const char* prefix) {
-  return raise_message(PyExc_IOError, std::string(prefix) + os_error_text(EINVAL));
+  return raise_message(PyExc_IOError, std::string(prefix) + os_error_text(platform::invalid_name_error()));
 }
 
 PyObject* raise_export_failure(const ExportFailure& failure) {
@@ -361,8 +359,7 @@ constexpr Signature kConstructor = signature("EseDatabase", kPathNames, 1);
 // Following symbolic links, like a stat of the path; a directory exists too.
 bool path_exists(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;  // not a name the OS can look up
-  struct stat info {};
-  return ::stat(std::string(path).c_str(), &info) == 0;
+  return platform::path_exists(std::string(path));
 }
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -379,7 +376,12 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto state = std::make_unique<DatabaseState>();
   state->path = std::string(path);
   auto opened = Database::open(state->path);
-  if (!opened) return raise_message(PyExc_IOError, "Failed to open database: " + opened.error().to_string());
+  if (!opened) {
+    // An OS failure (a directory, access denied) raises the matching OSError subclass.
+    const std::string message = "Failed to open database: " + opened.error().to_string();
+    if (opened.error().kind() == ErrorKind::Io) return raise_os_error(opened.error().os_code(), message);
+    return raise_message(PyExc_IOError, message);
+  }
   state->database = std::move(opened).value();
   state->file = file_identity(state->path);
 

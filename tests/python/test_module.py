@@ -3,6 +3,7 @@ representation, context manager and the rules every member follows."""
 
 from __future__ import annotations
 
+import errno
 import importlib
 import os
 import pathlib
@@ -190,10 +191,10 @@ def test_missing_relative_file_message_has_the_path_as_given(tmp_path, monkeypat
 
 
 def test_directory_passes_the_existence_check_but_does_not_open(tmp_path):
-    with pytest.raises(OSError) as info:
+    with pytest.raises(IsADirectoryError) as info:
         EseDatabase(str(tmp_path))
-    assert type(info.value) is OSError
-    assert str(info.value).startswith("Failed to open database: ")
+    assert info.value.errno == errno.EISDIR
+    assert info.value.args == ("Failed to open database: IO error: Is a directory (os error 21)",)
 
 
 def header(page_size=PAGE, signature=0x89ABCDEF, size=PAGE) -> bytes:
