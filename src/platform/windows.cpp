@@ -14,6 +14,11 @@
 #include <limits>
 #include <string>
 
+// "An operation is not supported on a directory." Missing from older SDK headers.
+#ifndef ERROR_DIRECTORY_NOT_SUPPORTED
+#define ERROR_DIRECTORY_NOT_SUPPORTED 336L
+#endif
+
 namespace quarrow::platform {
 namespace {
 
