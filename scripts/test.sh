@@ -48,3 +48,8 @@ fi
 
 echo "== Python tests"
 python3 -m pytest tests/python -q -p no:cacheprovider
+
+echo "== Linux wheel audit (glibc 2.28, manylinux)"
+scripts/wheel_audit.sh
+
+scripts/windows.sh
