@@ -26,7 +26,7 @@ constexpr std::uint64_t kDefaultMaxHits = 1000;
 // Ranges per job: enough to even out ranges of unequal cost.
 constexpr std::uint32_t kRangesPerJob = 8;
 // Fewer pages than this per range are not worth a thread's start-up.
-constexpr std::uint32_t kMinRangePages = 1024;
+constexpr std::uint32_t kMinRangePages = 256;
 
 template <class Int>
 void append_number(std::string& out, Int v) {

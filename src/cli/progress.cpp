@@ -60,10 +60,11 @@ void Progress::stop() {
 }
 
 void Progress::run() {
+  // Drawn at once, so that even short work shows what it did, then redrawn.
   std::unique_lock lock(mutex_);
   while (!stopping_) {
-    if (wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; })) break;
     draw_locked();
+    if (wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; })) break;
   }
 }
 
