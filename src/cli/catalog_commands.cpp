@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "export/json_lines.h"
+#include "forensic/header.h"
 #include "record/value.h"
 
 namespace quarrow::cli {
@@ -12,6 +13,12 @@ namespace {
 // Catalog column flags: 0x1 not null, 0x8 multi-valued.
 constexpr std::uint32_t kColumnNotNull = 0x1;
 constexpr std::uint32_t kColumnMultiValued = 0x8;
+// Header states after which the transaction logs may hold changes the file lacks.
+constexpr std::uint32_t kStateDirtyShutdown = 2;
+constexpr std::uint32_t kStateDirtyAndPatchedShutdown = 7;
+
+const char* const kDirtyWarning =
+    "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
 const std::vector<OptionSpec> kInfoOptions = {
     {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}};
@@ -76,6 +83,9 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
     }
     std::string out;
     std::vector<std::string> errors;
+    const auto facts = read_header_facts(*db);
+    if (!facts) errors.push_back(file_error_line(path, "header facts: " + facts.error().to_string()));
+    const bool dirty = facts && (facts->state == kStateDirtyShutdown || facts->state == kStateDirtyAndPatchedShutdown);
     if (json) {
       out = "{";
       append_field(out, "file");
@@ -88,16 +98,43 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
       out += std::to_string(db->format_revision());
       append_field(out, "total_pages");
       out += std::to_string(db->total_pages());
+      if (facts) {
+        append_field(out, "state");
+        append_json_string(out, facts->state_name);
+        append_field(out, "dirty");
+        out += dirty ? "true" : "false";
+        const std::pair<const char*, const LogTime*> times[] = {{"created", &facts->creation_time},
+                                                                {"last_attached", &facts->last_attach_time},
+                                                                {"last_detached", &facts->last_detach_time}};
+        for (const auto& [key, time] : times) {
+          append_field(out, key);
+          if (time->set) {
+            append_json_string(out, log_time_text(*time));
+          } else {
+            out += "null";
+          }
+        }
+      }
       append_field(out, "tables");
       out.push_back('[');
     } else {
       if (!first) out += "\n";
       char buf[256];
-      std::snprintf(buf, sizeof buf, "page size:       %u\nformat:          0x%x, revision %u\npages:           %u\n",
+      std::snprintf(buf, sizeof buf, "  page size:      %u\n  format:         0x%x, revision %u\n  pages:          %u\n",
                     db->page_size(), db->format_version(), db->format_revision(), db->total_pages());
       out += path + "\n" + buf;
-      out += "tables:          " + std::to_string(db->catalog().size()) + "\n";
+      if (facts) {
+        out += "  state:          " + facts->state_name + "\n";
+        const auto time_line = [&](const char* label, const LogTime& time) {
+          out += label + (time.set ? log_time_text(time) : std::string("-")) + "\n";
+        };
+        time_line("  created:        ", facts->creation_time);
+        time_line("  last attached:  ", facts->last_attach_time);
+        time_line("  last detached:  ", facts->last_detach_time);
+      }
+      out += "  tables:         " + std::to_string(db->catalog().size()) + "\n";
     }
+    if (dirty) errors.insert(errors.begin(), file_error_line(path, kDirtyWarning));
     first = false;
     bool first_table = true;
     for (const auto& [stored_name, table] : db->catalog()) {
@@ -121,7 +158,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         }
         out += "}";
       } else {
-        out += "  " + name + "  " + std::to_string(table.columns.size()) + " columns";
+        out += "    " + name + "  " + std::to_string(table.columns.size()) + " columns";
         if (count) out += records ? ", " + std::to_string(*records) + " records" : ", records unreadable";
         out += "\n";
       }
@@ -131,7 +168,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
     write_text(out);
     std::fflush(stdout);
     for (const std::string& line : errors) std::fprintf(stderr, "%s\n", line.c_str());
-    if (!errors.empty()) status = kExitFailed;
+    if (errors.size() > (dirty ? 1u : 0u)) status = kExitFailed;
   }
   return status;
 }
