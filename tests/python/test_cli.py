@@ -8,6 +8,7 @@ import io
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import sysconfig
@@ -128,6 +129,22 @@ def test_csv_reads_back_as_rows(exe, data_dir):
                     assert cell == csv_text(value)
         limited, _ = run(exe, "dump", "--format=csv", "--limit", 1, path, table)
         assert limited.count(b"\r\n") >= 2 and len(list(csv.reader(io.StringIO(limited.decode())))) == 2
+
+
+def test_info_reports_header_facts_and_warns_when_dirty(exe, write_db, data_dir):
+    out, err = run(exe, "info", "--json", "--count", data_dir / "basic.edb")
+    info = json.loads(out)
+    assert (info["page_size"], info["format_version"], info["format_revision"], info["state"]) == \
+        (4096, 0x620, 20, "clean shutdown")
+    assert info["created"].startswith("2022-08-19 11:46:32") and err == ""
+    assert {t["name"]: (t["columns"], t["records"]) for t in info["tables"]}["basic"] == (13, 2)
+    data = bytearray(Path(write_db([])).read_bytes())
+    struct.pack_into("<I", data, 52, 2)  # state: dirty shutdown
+    dirty = write_db(bytes(data))
+    out, err = run(exe, "info", dirty)
+    assert "state:          dirty shutdown" in out.decode()
+    assert err == f"quarrow: {dirty}: warning: the database was not shut down cleanly; " \
+                  "recent changes may still be in its transaction logs\n"
 
 
 # ---- Failures -------------------------------------------------------------------------------
