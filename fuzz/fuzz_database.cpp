@@ -9,6 +9,7 @@
 
 #include "database/carve.h"
 #include "database/database.h"
+#include "export/csv.h"
 #include "export/json_lines.h"
 #include "record/reader.h"
 
@@ -21,6 +22,7 @@ constexpr std::uint64_t kMaxHits = 8;
 
 void read_all_tables(const quarrow::Database& db) {
   std::string line;
+  std::string row;
   for (const auto& [name, table] : db.catalog()) {
     quarrow::Result<quarrow::TableRecordReader> reader = quarrow::open_table_reader(db, name);
     if (!reader) continue;
@@ -29,7 +31,11 @@ void read_all_tables(const quarrow::Database& db) {
       const quarrow::TableRecordReader::Step step = reader->next_record(record);
       if (step != quarrow::TableRecordReader::Step::Record) break;
       quarrow::record_to_json_line(record, line);
+      row.clear();
+      quarrow::append_csv_row(row, record);
     }
+    row.clear();
+    quarrow::append_csv_header(row, reader->plan());
   }
 }
 
@@ -38,6 +44,9 @@ void carve_all_scopes(const quarrow::Database& db) {
     const std::optional<quarrow::CarveScope> scope = quarrow::parse_carve_scope(scope_name);
     if (!scope) continue;
     (void)quarrow::carve_strings(db, *scope, "", 3, kMaxHits);
+    // The command-line tool carves page ranges on several threads.
+    const std::uint32_t half = db.total_pages() / 2;
+    (void)quarrow::carve_strings_in_pages(db, *scope, "", 3, kMaxHits, half, db.total_pages() + 2);
   }
 }
 

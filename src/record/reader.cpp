@@ -59,6 +59,7 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
         return Step::Error;
       }
       chain_.enter(next);
+      ++pages_read_;
       page_ = *loaded;
       next_tag_ = 1;
       if (page_.tag_count >= 2) break;
