@@ -1,12 +1,11 @@
 #include "cli/common.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "cli/terminal.h"
 #include "export/csv.h"
 #include "export/json_lines.h"
+#include "platform/platform.h"
 #include "record/text.h"
 
 namespace quarrow::cli {
@@ -19,9 +18,7 @@ constexpr std::uint64_t kReleaseInterval = 16u << 20;
 }  // namespace
 
 std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (ec || status.type() == std::filesystem::file_type::not_found) {
+  if (!platform::path_exists(path)) {
     error = "Database file not found: " + path;
     return nullptr;
   }

@@ -112,7 +112,10 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     file.path = path;
     file.output_dir = *output;
     if (several) {
-      const std::string folder = std::filesystem::path(path).filename().string();
+      // Through char8_t: a narrow std::string is read in the ANSI code page on Windows.
+      const std::u8string folder8 =
+          std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
+      const std::string folder(folder8.begin(), folder8.end());
       if (folder.empty() || folder == "." || folder == "..") {
         return usage_error("export", "'" + path + "' does not name a file");
       }
@@ -196,16 +199,21 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
         messages.push_back(table_error_line(file.path, job.name, lookup_error_text(reader.error())));
         continue;
       }
-      const auto target = file_identity(job.output_path);
-      if (target && std::find(inputs.begin(), inputs.end(), *target) != inputs.end()) {
+      // No output lands on an input: checked by name (an input is often read-only, so
+      // opening it would fail with a less telling error) and again on the opened file.
+      const auto refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
+        if (std::find(inputs.begin(), inputs.end(), target) == inputs.end()) return std::nullopt;
         const char* what = target == file.identity ? "the database file itself" : "another input database file";
-        messages.push_back(table_error_line(file.path, job.name,
-                                            std::string("Failed to create output file: the output path is ") +
-                                                what + ": " + job.output_path));
-        continue;
+        return std::string("Failed to create output file: the output path is ") + what + ": " + job.output_path;
+      };
+      if (const auto target = file_identity(job.output_path)) {
+        if (auto refused = refusal(*target)) {
+          messages.push_back(table_error_line(file.path, job.name, *refused));
+          continue;
+        }
       }
       std::string error;
-      auto out = Output::create(job.output_path, error);
+      auto out = Output::create(job.output_path, error, refusal);
       if (!out) {
         messages.push_back(table_error_line(file.path, job.name, error));
         continue;

@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/terminal.h"
+#include "platform/platform.h"
 
 namespace quarrow::cli {
 namespace {
@@ -113,7 +114,8 @@ const std::vector<Command>& commands() {
 }
 
 int main(int argc, char** argv) {
-  std::vector<std::string_view> args(argv + 1, argv + argc);
+  const std::vector<std::string> utf8_args = platform::utf8_arguments(argc, argv);
+  std::vector<std::string_view> args(utf8_args.begin(), utf8_args.end());
   if (args.empty()) return print_usage(stderr);
   if (is_help(args[0])) return print_usage(stdout);
   if (args[0] == "--version" || args[0] == "-V") {

@@ -7,32 +7,43 @@
 
 namespace quarrow::cli {
 
-Output Output::standard_output() { return Output(stdout, false); }
+Output Output::standard_output() { return Output(stdout, nullptr); }
 
-std::optional<Output> Output::create(const std::string& path, std::string& error) {
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    error = "Failed to create output file: " + os_error_text(errno != 0 ? errno : EIO);
+std::optional<Output> Output::create(const std::string& path, std::string& error, const Refusal& refuse) {
+  auto file = std::make_unique<platform::OutputFile>();
+  const auto create_failure = [&](platform::ErrorCode err) {
+    error = "Failed to create output file: " + os_error_text(err);
     return std::nullopt;
+  };
+  if (const auto err = file->open(path); err != 0) return create_failure(err);
+  // Opened without truncating: what the name reaches now is checked before a byte of
+  // it is lost, so a name switched to an input in between changes nothing.
+  if (refuse) {
+    platform::FileIdentity opened;
+    if (const auto err = file->identity(opened); err != 0) return create_failure(err);
+    if (auto message = refuse(opened)) {
+      error = std::move(*message);
+      return std::nullopt;
+    }
   }
-  // Our own buffer already gathers large blocks.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  return Output(file, true);
+  if (const auto err = file->truncate(); err != 0) return create_failure(err);
+  return Output(nullptr, std::move(file));
 }
 
-Output::Output(std::FILE* file, bool owned) : file_(file), owned_(owned) {
+Output::Output(std::FILE* file, std::unique_ptr<platform::OutputFile> owned)
+    : file_(file), owned_(std::move(owned)) {
   buffer_.reserve(kBlockSize + (kBlockSize >> 2));
 }
 
 Output::Output(Output&& other) noexcept
     : file_(std::exchange(other.file_, nullptr)),
-      owned_(other.owned_),
+      owned_(std::move(other.owned_)),
+      finished_(std::exchange(other.finished_, true)),
       buffer_(std::move(other.buffer_)),
       error_(std::move(other.error_)) {}
 
 Output::~Output() {
-  if (file_ != nullptr) finish();
+  if (!finished_) finish();
 }
 
 bool Output::fail(int os_code) {
@@ -44,23 +55,28 @@ bool Output::fail(int os_code) {
 bool Output::write_buffer() {
   if (!error_.empty()) return false;
   if (buffer_.empty()) return true;
-  errno = 0;
-  const std::size_t written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
-  if (written != buffer_.size()) return fail(errno);
+  if (owned_) {
+    if (const auto err = owned_->write_all(buffer_.data(), buffer_.size()); err != 0) return fail(err);
+  } else {
+    errno = 0;
+    const std::size_t written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+    if (written != buffer_.size()) return fail(errno);
+  }
   buffer_.clear();
   return true;
 }
 
 bool Output::finish() {
-  if (file_ == nullptr) return error_.empty();
+  if (finished_) return error_.empty();
+  finished_ = true;
   bool ok = write_buffer();
-  errno = 0;
-  if (std::fflush(file_) != 0 && ok) ok = fail(errno);
   if (owned_) {
+    if (const auto err = owned_->close(); err != 0 && ok) ok = fail(err);
+    owned_.reset();
+  } else {
     errno = 0;
-    if (std::fclose(file_) != 0 && ok) ok = fail(errno);
+    if (std::fflush(file_) != 0 && ok) ok = fail(errno);
   }
-  file_ = nullptr;
   return ok && error_.empty();
 }
 

@@ -5,9 +5,13 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace quarrow::cli {
 
@@ -15,9 +19,13 @@ class Output {
  public:
   // Writes to the standard output (never closed here).
   static Output standard_output();
-  // Creates or truncates the file, in binary mode. On failure returns std::nullopt and
-  // sets `error` to "Failed to create output file: {os error}".
-  static std::optional<Output> create(const std::string& path, std::string& error);
+  // Creates or truncates the file; bytes are written unchanged (no line-ending
+  // translation). On failure returns std::nullopt and sets `error` to "Failed to create
+  // output file: {os error}". `refuse` looks at the file opened, before it is
+  // truncated, and may return the error that keeps it as it is (an input database
+  // reached by the output's name).
+  using Refusal = std::function<std::optional<std::string>(const platform::FileIdentity&)>;
+  static std::optional<Output> create(const std::string& path, std::string& error, const Refusal& refuse = {});
 
   Output(Output&& other) noexcept;
   Output& operator=(Output&&) = delete;
@@ -38,12 +46,13 @@ class Output {
  private:
   static constexpr std::size_t kBlockSize = 1u << 20;
 
-  Output(std::FILE* file, bool owned);
+  Output(std::FILE* file, std::unique_ptr<platform::OutputFile> owned);
   bool write_buffer();
   bool fail(int os_code);
 
-  std::FILE* file_;
-  bool owned_;
+  std::FILE* file_;                               // the standard output, or null
+  std::unique_ptr<platform::OutputFile> owned_;   // a file of our own, or null
+  bool finished_ = false;
   std::string buffer_;
   std::string error_;
 };

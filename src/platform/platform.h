@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace quarrow::platform {
 
@@ -113,5 +114,10 @@ class OutputFile {
  private:
   std::intptr_t handle_ = -1;
 };
+
+// The program's arguments (without the program name) as UTF-8. On Windows they come
+// from the UTF-16 command line, since the narrow argv holds them in the ANSI code page,
+// which cannot represent every file name; elsewhere argv is taken as it is.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 }  // namespace quarrow::platform

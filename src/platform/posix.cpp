@@ -213,4 +213,10 @@ ErrorCode OutputFile::close() {
   return 0;
 }
 
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
 }  // namespace quarrow::platform

@@ -9,6 +9,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cerrno>
 #include <limits>
@@ -293,6 +294,24 @@ ErrorCode OutputFile::close() {
   const HANDLE h = reinterpret_cast<HANDLE>(std::exchange(handle_, -1));
   if (h != reinterpret_cast<HANDLE>(-1) && !CloseHandle(h)) return last_error();
   return 0;
+}
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  if (wide == nullptr) {  // not expected; the narrow arguments are better than none
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+  }
+  for (int i = 1; i < count; ++i) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(n > 0 ? static_cast<std::size_t>(n - 1) : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+    args.push_back(std::move(arg));
+  }
+  LocalFree(wide);
+  return args;
 }
 
 }  // namespace quarrow::platform
