@@ -114,6 +114,8 @@ const std::vector<Command>& commands() {
 }
 
 int main(int argc, char** argv) {
+  // Every line the tool prints ends in "\n" alone, on Windows too.
+  set_binary_stdout();
   const std::vector<std::string> utf8_args = platform::utf8_arguments(argc, argv);
   std::vector<std::string_view> args(utf8_args.begin(), utf8_args.end());
   if (args.empty()) return print_usage(stderr);
