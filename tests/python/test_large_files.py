@@ -1,8 +1,7 @@
 """Databases past page 100,000 and past 2**20, written as sparse files (only the
 pages in use are on disk): child page numbers are bounded by the file's own page
 count, so tables, long values, exports and carving owners far into the file read as
-near its start.  Also the loose ends of the tree walks and of export_all, and
-iter_table."""
+near its start.  Also a tag outside a large page met by a descent, and iter_table."""
 
 from __future__ import annotations
 
@@ -117,19 +116,6 @@ def test_iter_table_argument_errors_at_the_call(tmp_path, args, error, message):
     EseFile().write(path)
     with pytest.raises(error, match=message):
         EseDatabase(str(path)).iter_table(*args)
-
-
-def test_export_all_exports_a_table_with_a_non_utf8_name(tmp_path):
-    path = tmp_path / "db.edb"
-    db = EseFile(page_size=4096)
-    for name in ("Alpha", b"Bad\xffName", "Omega"):
-        db.add_table(Table(name, [Column("Id", LONG, 1)], [{"Id": 1}, {"Id": 2}]))
-    db.write(path)
-    out = tmp_path / "out"
-    EseDatabase(str(path)).export_all(str(out))
-    assert sorted(p.name for p in out.iterdir()) == \
-        ["Alpha.jsonl", "Bad\ufffdName.jsonl", "MSysObjects.jsonl", "Omega.jsonl"]
-    assert (out / "Bad\ufffdName.jsonl").read_text() == '{"Id":1}\n{"Id":2}\n'
 
 
 def test_descent_reports_a_tag_outside_a_large_page(tmp_path):
