@@ -203,5 +203,43 @@ TEST(DescendToFirstLeaf, FollowsTagOneToALeafOrAShortBranch) {
   }
 }
 
+// The one leaf-chain walk: a page met again and a page that does not load end the
+// walk as an error or as the end, as the caller's policy says; an error keeps the
+// walk in place; a guard shared by two walks stops the second at the first's pages.
+TEST(LeafChainWalk, PolicyDecidesWhatAStopMeans) {
+  DbImage img = minimal_image(4096, 0x620, 12, 20);
+  for (std::uint32_t n : {10u, 11u, 12u, 13u}) img.set_page(n, leaf_of({"r"}));
+  auto link = [&img](std::uint32_t from, std::uint32_t to) { put32(img.bytes(), (from + 1) * 4096 + 20, to); };
+  link(10, 11);
+  link(11, 10);  // back to the start
+  link(12, 30);  // past the end of the file
+  link(13, 11);
+  std::unique_ptr<Database> db = img.open().value();
+  auto run = [&db](std::uint32_t first, ChainPolicy policy, PageChainGuard* shared = nullptr) {
+    LeafChainWalk walk(*db, policy, first, db->load_page(first).value(), shared);
+    std::string seen = std::to_string(walk.page_number());
+    for (;;) {
+      const LeafChainWalk::Step step = walk.advance();
+      if (step == LeafChainWalk::Step::Page) {
+        seen += " " + std::to_string(walk.page_number());
+        continue;
+      }
+      if (step == LeafChainWalk::Step::End) return seen + " end";
+      const std::string error = walk.error().to_string();
+      EXPECT_EQ(walk.advance(), LeafChainWalk::Step::Error);  // stays where it failed
+      return seen + " | " + error;
+    }
+  };
+  const ChainPolicy errors{OnFailure::ReturnError, OnFailure::ReturnError};
+  const ChainPolicy ends{OnFailure::PassOver, OnFailure::PassOver};
+  EXPECT_EQ(run(10, errors), "10 11 | Parse error: Leaf page chain returns to page 10 (cycle in a damaged tree)");
+  EXPECT_EQ(run(10, ends), "10 11 end");
+  EXPECT_EQ(run(12, errors), "12 | Invalid page number: 30");
+  EXPECT_EQ(run(12, ends), "12 end");
+  PageChainGuard claimed(db->total_pages());
+  EXPECT_EQ(run(10, ends, &claimed), "10 11 end");
+  EXPECT_EQ(run(13, ends, &claimed), "13 end");
+}
+
 }  // namespace
 }  // namespace quarrow
