@@ -980,9 +980,9 @@ class EseFile:
         self.tag_count_high_bits: int = 0    # written into the reserved top 4 bits of every
         #                                      page's tag count word
         self.dbtime: int = 0x1000
-        self.first_table_page: int | None = None  # number the table and long-value pages
-        #                                      from here on (catalog pages stay low); with
-        #                                      write_sparse() a file of any page count
+        self.first_free_page: int | None = None  # number every page but the fixed ones
+        #                                      (1-4, 24) from here on; with write_sparse()
+        #                                      a file of any page count costs little disk
         self._raw_catalog: list[tuple[bytes | None, bytes]] = []
         self._built: dict[str, _BuiltTable] = {}
         self._catalog_pages: list[int] = []
@@ -1208,9 +1208,9 @@ class EseFile:
         catalog_plan = _TreePlan(self._catalog_entries(plans), ps, hs,
                                  self.catalog_records_per_page, self.catalog_branch_fanout,
                                  self.large)
+        if self.first_free_page is not None:
+            next_page = self.first_free_page
         catalog_numbers = number(catalog_plan, CATALOG_ROOT_PAGE)
-        if self.first_table_page is not None:
-            next_page = max(next_page, self.first_table_page)
         for table, info in plans:
             info["numbers"] = number(info["plan"], table.root_page)
             info["root"] = info["numbers"][len(info["plan"].levels) - 1, 0]
