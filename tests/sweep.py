@@ -280,6 +280,7 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
         for name in tables:
             call(db.get_table_schema, name)
             call(db.read_table, name)
+            call(lambda n: [row for row in db.iter_table(n)], name)
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
