@@ -19,13 +19,16 @@ else
 fi
 wheel=$(ls "$OUT"/dist/quarrow-*.whl)
 
-# Every versioned glibc symbol the module binds to, the newest first.
+# Every versioned glibc symbol that the module and the tool bind to, the newest first
+# (the tool is linked statically and binds to none).
 python3 -m zipfile -e "$wheel" "$OUT/unpacked"
-newest=$(objdump -T "$OUT"/unpacked/quarrow*.so | grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -1)
-echo "newest glibc symbol version: $newest (limit $MAX_GLIBC)"
-if [ "$(printf '%s\n%s\n' "$newest" "$MAX_GLIBC" | sort -V | tail -1)" != "$MAX_GLIBC" ]; then
-  objdump -T "$OUT"/unpacked/quarrow*.so | grep "GLIBC_$newest"
-  echo "FAIL: the module needs glibc $newest" >&2
+elves=$(find "$OUT/unpacked" -type f \( -name '*.so' -o -path '*/scripts/*' \))
+newest=$(for f in $elves; do objdump -T "$f" 2>/dev/null || true; done |
+  grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -1)
+echo "newest glibc symbol version: ${newest:-none} (limit $MAX_GLIBC) in: $(basename -a $elves | tr '\n' ' ')"
+if [ "$(printf '%s\n%s\n' "${newest:-0}" "$MAX_GLIBC" | sort -V | tail -1)" != "$MAX_GLIBC" ]; then
+  for f in $elves; do objdump -T "$f" 2>/dev/null | grep "GLIBC_$newest" || true; done
+  echo "FAIL: the wheel needs glibc $newest" >&2
   exit 1
 fi
 
@@ -45,5 +48,6 @@ echo "repaired: $(basename "$repaired")"
 python3 -m venv --system-site-packages "$OUT/venv"
 "$OUT/venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --force-reinstall "$repaired"
 (cd "$OUT" && venv/bin/python -c "import quarrow, sys; assert quarrow.__file__.startswith(sys.prefix), quarrow.__file__")
+"$OUT/venv/bin/quarrow" --version
 "$OUT/venv/bin/python" -m pytest -q -p no:cacheprovider tests/python/test_module.py tests/python/test_real_files.py \
   tests/python/test_export.py -x 2>&1 | tail -1
