@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@ namespace {
 // Offsets of binary and utf8 arrays are 32-bit: a batch ends early rather than let a
 // column's data pass this.
 constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kReserveRows = 1 << 16;
 
 // ---- Schemas ------------------------------------------------------------------------
 
@@ -137,6 +140,41 @@ void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* o
 
 // ---- Arrays -------------------------------------------------------------------------
 
+// Buffers of released batches, kept for the next batches of the same stream: a
+// consumer that releases each batch before asking for the next (DuckDB, a batch
+// reader loop) then reads the whole table within the memory of a few batches, without
+// fresh pages for every batch. Batches may be released on any thread.
+class BufferPool {
+ public:
+  std::vector<std::uint8_t> take_bytes() { return take(bytes_); }
+  std::vector<std::int32_t> take_offsets() { return take(offsets_); }
+  void give(std::vector<std::uint8_t>& v) { give_to(bytes_, v); }
+  void give(std::vector<std::int32_t>& v) { give_to(offsets_, v); }
+
+ private:
+  static constexpr std::size_t kMaxKept = 256;
+
+  template <class V>
+  V take(std::vector<V>& list) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (list.empty()) return V();
+    V v = std::move(list.back());
+    list.pop_back();
+    return v;
+  }
+  template <class V>
+  void give_to(std::vector<V>& list, V& v) {
+    if (v.capacity() == 0) return;
+    v.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (list.size() < kMaxKept) list.push_back(std::move(v));
+  }
+
+  std::mutex mutex_;
+  std::vector<std::vector<std::uint8_t>> bytes_;
+  std::vector<std::vector<std::int32_t>> offsets_;
+};
+
 // Each array node owns its buffers and children.
 struct ArrayNode {
   std::vector<std::uint8_t> validity;
@@ -144,6 +182,20 @@ struct ArrayNode {
   std::vector<std::int32_t> offsets;
   std::vector<const void*> buffers;
   std::vector<ArrowArray*> children;
+  std::shared_ptr<BufferPool> pool;
+
+  explicit ArrayNode(std::shared_ptr<BufferPool> p) : pool(std::move(p)) {
+    if (!pool) return;
+    validity = pool->take_bytes();
+    values = pool->take_bytes();
+    offsets = pool->take_offsets();
+  }
+  ~ArrayNode() {
+    if (!pool) return;
+    pool->give(validity);
+    pool->give(values);
+    pool->give(offsets);
+  }
 };
 
 void release_array(ArrowArray* array) {
@@ -175,62 +227,69 @@ std::size_t value_width(DecodedType type) {
 
 bool variable_width(DecodedType type) { return type == DecodedType::Binary || type == DecodedType::Text; }
 
-void set_bit(std::vector<std::uint8_t>& bits, std::int64_t index, bool on) {
-  const std::size_t byte = static_cast<std::size_t>(index / 8);
-  if (byte >= bits.size()) bits.push_back(0);
-  if (on) bits[byte] |= static_cast<std::uint8_t>(1u << (index % 8));
+// Appends bit `index` (the next one) of a bitmap.
+inline void push_bit(std::vector<std::uint8_t>& bits, std::int64_t index, bool on) {
+  if ((index & 7) == 0) bits.push_back(0);
+  if (on) bits.back() |= static_cast<std::uint8_t>(1u << (index & 7));
+}
+
+inline std::uint8_t* grow(std::vector<std::uint8_t>& v, std::size_t n) {
+  const std::size_t at = v.size();
+  v.resize(at + n);
+  return v.data() + at;
 }
 
 // Builds one array of values of a type: validity bits, then values (bits for bool,
 // fixed-width little-endian, or 32-bit offsets and data).
 class ValueBuilder {
  public:
-  explicit ValueBuilder(DecodedType type) : type_(type) { start(); }
+  ValueBuilder(DecodedType type, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+      : type_(type), width_(value_width(type)), pool_(std::move(pool)) {
+    start(expected_rows / 8 + 1, expected_rows * width_, variable_width(type) ? expected_rows + 1 : 0);
+  }
 
   std::uint64_t data_size() const { return node_->values.size(); }
 
   void append(const DecodedValue& v) {
     bool valid = v.valid && type_ != DecodedType::Null;
     if (valid && variable_width(type_) && data_size() + v.bytes.size() > kMaxBatchData) valid = false;
-    set_bit(node_->validity, length_, valid);
+    push_bit(node_->validity, length_, valid);
     if (!valid) ++null_count_;
     std::vector<std::uint8_t>& values = node_->values;
     switch (type_) {
       case DecodedType::Null:
         break;
       case DecodedType::Bool:
-        set_bit(values, length_, valid && v.b);
+        push_bit(values, length_, valid && v.b);
         break;
       case DecodedType::Binary:
       case DecodedType::Text:
-        if (valid) values.insert(values.end(), v.bytes.begin(), v.bytes.end());
+        if (valid && !v.bytes.empty()) std::memcpy(grow(values, v.bytes.size()), v.bytes.data(), v.bytes.size());
         node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
         break;
       case DecodedType::Float32:
-        append_raw(valid ? v.f32 : 0.0f);
+        store(valid ? v.f32 : 0.0f);
         break;
       case DecodedType::Float64:
-        append_raw(valid ? v.f64 : 0.0);
+        store(valid ? v.f64 : 0.0);
         break;
       case DecodedType::Decimal: {
         // Two's complement in 16 little-endian bytes: the 64-bit count sign-extended.
-        const std::int64_t low = valid ? v.i : 0;
-        append_raw(low);
-        append_raw<std::int64_t>(low < 0 ? -1 : 0);
+        const std::int64_t words[2] = {valid ? v.i : 0, valid && v.i < 0 ? -1 : 0};
+        std::memcpy(grow(values, 16), words, 16);
         break;
       }
       case DecodedType::Guid:
         if (valid) {
-          values.insert(values.end(), v.guid.begin(), v.guid.end());
+          std::memcpy(grow(values, 16), v.guid.data(), 16);
         } else {
-          values.resize(values.size() + 16, 0);
+          std::memset(grow(values, 16), 0, 16);
         }
         break;
       default: {
         // Integers and timestamps: the low bytes of the 64-bit value (little-endian).
         const std::int64_t x = valid ? v.i : 0;
-        const auto* p = reinterpret_cast<const std::uint8_t*>(&x);
-        values.insert(values.end(), p, p + value_width(type_));
+        std::memcpy(grow(values, width_), &x, width_);
         break;
       }
     }
@@ -249,7 +308,7 @@ class ValueBuilder {
       node->buffers = {nulls ? node->validity.data() : nullptr, node->values.data()};
     }
     out->length = length_;
-    out->null_count = null_count_;
+    out->null_count = type_ == DecodedType::Null ? length_ : null_count_;
     out->offset = 0;
     out->n_buffers = static_cast<std::int64_t>(node->buffers.size());
     out->n_children = 0;
@@ -258,28 +317,28 @@ class ValueBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    const std::size_t values = node->values.size();
-    const std::size_t offsets = node->offsets.size();
-    start();
-    node_->values.reserve(values);
-    node_->offsets.reserve(offsets);
+    start(node->validity.size(), node->values.size(), node->offsets.size());
   }
 
  private:
   template <class T>
-  void append_raw(T x) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&x);
-    node_->values.insert(node_->values.end(), p, p + sizeof x);
+  void store(T x) {
+    std::memcpy(grow(node_->values, sizeof x), &x, sizeof x);
   }
 
-  void start() {
-    node_ = std::make_unique<ArrayNode>();
+  void start(std::size_t validity, std::size_t values, std::size_t offsets) {
+    node_ = std::make_unique<ArrayNode>(pool_);
+    node_->validity.reserve(validity);
+    node_->values.reserve(values);
+    node_->offsets.reserve(offsets);
     length_ = 0;
     null_count_ = 0;
     if (variable_width(type_)) node_->offsets.push_back(0);
   }
 
   DecodedType type_;
+  std::size_t width_;
+  std::shared_ptr<BufferPool> pool_;
   std::unique_ptr<ArrayNode> node_;
   std::int64_t length_ = 0;
   std::int64_t null_count_ = 0;
@@ -288,7 +347,10 @@ class ValueBuilder {
 // One column: its values, or a list array over them for multi-valued columns.
 class ColumnBuilder {
  public:
-  explicit ColumnBuilder(const DecodedColumn& column) : list_(column.list), values_(column.type) { start(); }
+  ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+      : list_(column.list), pool_(pool), values_(column.type, std::move(pool), expected_rows) {
+    start(expected_rows);
+  }
 
   // The data bytes a cell would add (binary and utf8 columns).
   static std::uint64_t data_bytes(const DecodedCell& cell) {
@@ -304,7 +366,7 @@ class ColumnBuilder {
       values_.append(cell.valid && cell.size > 0 ? cell.items[0] : kNull);
       return;
     }
-    set_bit(node_->validity, length_, cell.valid);
+    push_bit(node_->validity, length_, cell.valid);
     if (cell.valid) {
       for (std::size_t k = 0; k < cell.size; ++k) values_.append(cell.items[k]);
       child_length_ += static_cast<std::int64_t>(cell.size);
@@ -335,14 +397,15 @@ class ColumnBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    const std::size_t offsets = node->offsets.size();
-    start();
-    node_->offsets.reserve(offsets);
+    start(node->offsets.size());
   }
 
  private:
-  void start() {
-    node_ = std::make_unique<ArrayNode>();
+  void start(std::size_t rows) {
+    if (!list_) return;
+    node_ = std::make_unique<ArrayNode>(pool_);
+    node_->validity.reserve(rows / 8 + 1);
+    node_->offsets.reserve(rows + 1);
     node_->offsets.push_back(0);
     length_ = 0;
     null_count_ = 0;
@@ -350,6 +413,7 @@ class ColumnBuilder {
   }
 
   bool list_;
+  std::shared_ptr<BufferPool> pool_;
   ValueBuilder values_;
   std::unique_ptr<ArrayNode> node_;  // list columns: validity and offsets
   std::int64_t length_ = 0;
@@ -397,7 +461,7 @@ bool fits(const StreamState& s) {
 }
 
 void emit_batch(StreamState& s, std::int64_t rows, ArrowArray* out) {
-  auto node = std::make_unique<ArrayNode>();
+  auto node = std::make_unique<ArrayNode>(nullptr);
   node->children.reserve(s.builders.size());
   for (ColumnBuilder& builder : s.builders) {
     auto child = std::make_unique<ArrowArray>();
@@ -481,8 +545,12 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   if (!reader) return std::move(reader).error();
   auto state = std::make_unique<StreamState>(std::move(db), std::move(reader).value());
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
+  // Fixed-width buffers are sized for a full batch up front (up to a bound, for callers
+  // asking for huge batches); later batches start with the sizes of the one before.
+  const std::size_t expected_rows = static_cast<std::size_t>(std::min<std::int64_t>(state->batch_rows, kReserveRows));
+  auto pool = std::make_shared<BufferPool>();
   state->builders.reserve(state->reader.columns().size());
-  for (const DecodedColumn& column : state->reader.columns()) state->builders.emplace_back(column);
+  for (const DecodedColumn& column : state->reader.columns()) state->builders.emplace_back(column, pool, expected_rows);
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;
   out->get_last_error = stream_get_last_error;
