@@ -147,8 +147,10 @@ void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* o
 class BufferPool {
  public:
   std::vector<std::uint8_t> take_bytes() { return take(bytes_); }
+  std::string take_string() { return take(strings_); }
   std::vector<std::int32_t> take_offsets() { return take(offsets_); }
   void give(std::vector<std::uint8_t>& v) { give_to(bytes_, v); }
+  void give(std::string& v) { give_to(strings_, v); }
   void give(std::vector<std::int32_t>& v) { give_to(offsets_, v); }
 
  private:
@@ -172,13 +174,14 @@ class BufferPool {
 
   std::mutex mutex_;
   std::vector<std::vector<std::uint8_t>> bytes_;
+  std::vector<std::string> strings_;
   std::vector<std::vector<std::int32_t>> offsets_;
 };
 
 // Each array node owns its buffers and children.
 struct ArrayNode {
   std::vector<std::uint8_t> validity;
-  std::vector<std::uint8_t> values;  // fixed-width values, or the data of binary/utf8
+  std::string values;  // fixed-width values, or the data of binary/utf8
   std::vector<std::int32_t> offsets;
   std::vector<const void*> buffers;
   std::vector<ArrowArray*> children;
@@ -187,7 +190,7 @@ struct ArrayNode {
   explicit ArrayNode(std::shared_ptr<BufferPool> p) : pool(std::move(p)) {
     if (!pool) return;
     validity = pool->take_bytes();
-    values = pool->take_bytes();
+    values = pool->take_string();
     offsets = pool->take_offsets();
   }
   ~ArrayNode() {
@@ -228,12 +231,13 @@ std::size_t value_width(DecodedType type) {
 bool variable_width(DecodedType type) { return type == DecodedType::Binary || type == DecodedType::Text; }
 
 // Appends bit `index` (the next one) of a bitmap.
-inline void push_bit(std::vector<std::uint8_t>& bits, std::int64_t index, bool on) {
+template <class Buffer>
+inline void push_bit(Buffer& bits, std::int64_t index, bool on) {
   if ((index & 7) == 0) bits.push_back(0);
-  if (on) bits.back() |= static_cast<std::uint8_t>(1u << (index & 7));
+  if (on) bits.back() = static_cast<char>(static_cast<std::uint8_t>(bits.back()) | (1u << (index & 7)));
 }
 
-inline std::uint8_t* grow(std::vector<std::uint8_t>& v, std::size_t n) {
+inline char* grow(std::string& v, std::size_t n) {
   const std::size_t at = v.size();
   v.resize(at + n);
   return v.data() + at;
@@ -250,50 +254,81 @@ class ValueBuilder {
 
   std::uint64_t data_size() const { return node_->values.size(); }
 
+  // A decoded value (from a DecodedCell).
   void append(const DecodedValue& v) {
-    bool valid = v.valid && type_ != DecodedType::Null;
-    if (valid && variable_width(type_) && data_size() + v.bytes.size() > kMaxBatchData) valid = false;
-    push_bit(node_->validity, length_, valid);
-    if (!valid) ++null_count_;
-    std::vector<std::uint8_t>& values = node_->values;
+    if (!v.valid) return null();
     switch (type_) {
-      case DecodedType::Null:
-        break;
-      case DecodedType::Bool:
-        push_bit(values, length_, valid && v.b);
-        break;
+      case DecodedType::Null: return null();
+      case DecodedType::Bool: return boolean(v.b);
+      case DecodedType::Float32: return f32(v.f32);
+      case DecodedType::Float64: return f64(v.f64);
+      case DecodedType::Guid: return guid(v.guid.data());
       case DecodedType::Binary:
-      case DecodedType::Text:
-        if (valid && !v.bytes.empty()) std::memcpy(grow(values, v.bytes.size()), v.bytes.data(), v.bytes.size());
-        node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
-        break;
-      case DecodedType::Float32:
-        store(valid ? v.f32 : 0.0f);
-        break;
-      case DecodedType::Float64:
-        store(valid ? v.f64 : 0.0);
-        break;
-      case DecodedType::Decimal: {
-        // Two's complement in 16 little-endian bytes: the 64-bit count sign-extended.
-        const std::int64_t words[2] = {valid ? v.i : 0, valid && v.i < 0 ? -1 : 0};
-        std::memcpy(grow(values, 16), words, 16);
-        break;
-      }
-      case DecodedType::Guid:
-        if (valid) {
-          std::memcpy(grow(values, 16), v.guid.data(), 16);
-        } else {
-          std::memset(grow(values, 16), 0, 16);
-        }
-        break;
-      default: {
-        // Integers and timestamps: the low bytes of the 64-bit value (little-endian).
-        const std::int64_t x = valid ? v.i : 0;
-        std::memcpy(grow(values, width_), &x, width_);
-        break;
-      }
+      case DecodedType::Text: return bytes(as_bytes(v.bytes));
+      default: return integer(v.i);
+    }
+  }
+
+  // Plain stored bytes, decoded straight into the buffers.
+  void append_stored(Bytes data, std::uint32_t codepage) { decode_scalar_into(data, type_, codepage, *this); }
+
+  // The sink of decode_scalar_into.
+  void null() {
+    push_bit(node_->validity, length_, false);
+    ++null_count_;
+    switch (type_) {
+      case DecodedType::Null: break;
+      case DecodedType::Bool: push_bit(node_->values, length_, false); break;
+      case DecodedType::Binary:
+      case DecodedType::Text: node_->offsets.push_back(static_cast<std::int32_t>(node_->values.size())); break;
+      default: std::memset(grow(node_->values, width_), 0, width_); break;
     }
     ++length_;
+  }
+  void boolean(bool v) {
+    valid();
+    push_bit(node_->values, length_ - 1, v);
+  }
+  void integer(std::int64_t v) {
+    if (type_ == DecodedType::Decimal) {
+      // Two's complement in 16 little-endian bytes: the 64-bit count sign-extended.
+      const std::int64_t words[2] = {v, v < 0 ? -1 : 0};
+      std::memcpy(grow(node_->values, 16), words, 16);
+    } else {
+      // The low bytes of the 64-bit value (little-endian) for every integer width.
+      std::memcpy(grow(node_->values, width_), &v, width_);
+    }
+    valid();
+  }
+  void f32(float v) {
+    std::memcpy(grow(node_->values, 4), &v, 4);
+    valid();
+  }
+  void f64(double v) {
+    std::memcpy(grow(node_->values, 8), &v, 8);
+    valid();
+  }
+  void guid(const std::uint8_t* rfc) {
+    std::memcpy(grow(node_->values, 16), rfc, 16);
+    valid();
+  }
+  void bytes(Bytes d) {
+    std::string& values = node_->values;
+    if (values.size() + d.size() > kMaxBatchData) return null();
+    values.append(reinterpret_cast<const char*>(d.data()), d.size());
+    node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
+    valid();
+  }
+  void text(Bytes d, std::uint32_t codepage) {
+    std::string& values = node_->values;
+    const std::size_t before = values.size();
+    if (!decode_text_into(d, codepage, values)) return null();
+    if (values.size() > kMaxBatchData) {
+      values.resize(before);
+      return null();
+    }
+    node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
+    valid();
   }
 
   // Hands the values so far to `out` and starts an empty array with room for as many.
@@ -321,9 +356,10 @@ class ValueBuilder {
   }
 
  private:
-  template <class T>
-  void store(T x) {
-    std::memcpy(grow(node_->values, sizeof x), &x, sizeof x);
+  // Completes a non-null value whose data is already in place.
+  void valid() {
+    push_bit(node_->validity, length_, true);
+    ++length_;
   }
 
   void start(std::size_t validity, std::size_t values, std::size_t offsets) {
@@ -359,6 +395,9 @@ class ColumnBuilder {
     return n;
   }
   std::uint64_t data_size() const { return values_.data_size(); }
+
+  // Single-valued columns only.
+  void append_stored(Bytes data, std::uint32_t codepage) { values_.append_stored(data, codepage); }
 
   void append(const DecodedCell& cell) {
     if (!list_) {
@@ -424,15 +463,24 @@ class ColumnBuilder {
 // ---- The stream ---------------------------------------------------------------------
 
 struct StreamState {
-  StreamState(std::shared_ptr<const Database> database, DecodedTableReader table_reader)
-      : db(std::move(database)), reader(std::move(table_reader)) {}
+  StreamState(std::shared_ptr<const Database> database, TableRecordReader table_reader)
+      : db(std::move(database)),
+        reader(std::make_unique<TableRecordReader>(std::move(table_reader))),
+        decoder(*db, reader->table(), reader->plan()) {
+    for (const DecodedColumn& c : decoder.columns()) codepages.push_back(c.info->codepage.value_or(1252));
+  }
 
   std::shared_ptr<const Database> db;  // keeps the mapping and the catalog alive
-  DecodedTableReader reader;
+  std::unique_ptr<TableRecordReader> reader;  // the decoder refers to its plan
+  RecordDecoder decoder;
+  std::vector<std::uint32_t> codepages;
   std::vector<ColumnBuilder> builders;
+  // The record being added: plain[k] says whether column k goes straight from its
+  // stored bytes, otherwise cells[k] holds it decoded.
   std::vector<DecodedCell> cells;
+  std::vector<char> plain;
   std::int64_t batch_rows = kDefaultBatchRows;
-  bool pending = false;  // `cells` holds a record not yet in a batch
+  bool pending = false;  // a record located but not yet in a batch
   bool finished = false;
   std::string last_error;
 };
@@ -442,7 +490,7 @@ StreamState* state_of(ArrowArrayStream* stream) { return static_cast<StreamState
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
   StreamState* s = state_of(stream);
   try {
-    fill_table_schema(s->reader.columns(), out);
+    fill_table_schema(s->decoder.columns(), out);
     return 0;
   } catch (const std::bad_alloc&) {
     s->last_error = "out of memory";
@@ -450,14 +498,28 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
   }
 }
 
-// A record fits the batch unless it would take a binary or utf8 column past the
-// 32-bit offsets.
+// A record fits the batch unless it could take a binary or utf8 column past the
+// 32-bit offsets. Plain stored text grows at most threefold as UTF-8.
 bool fits(const StreamState& s) {
   for (std::size_t k = 0; k < s.builders.size(); ++k) {
-    const std::uint64_t extra = ColumnBuilder::data_bytes(s.cells[k]);
+    const std::uint64_t extra =
+        s.plain[k] ? 3 * s.decoder.stored(k).data.size() : ColumnBuilder::data_bytes(s.cells[k]);
     if (extra > 0 && s.builders[k].data_size() + extra > kMaxBatchData) return false;
   }
   return true;
+}
+
+// Locates the next record and decodes the columns that need more than their bytes.
+TableRecordReader::Step next_record(StreamState& s) {
+  Bytes data;
+  const TableRecordReader::Step step = s.reader->next_data(data);
+  if (step != TableRecordReader::Step::Record) return step;
+  s.decoder.locate(data);
+  for (std::size_t k = 0; k < s.builders.size(); ++k) {
+    s.plain[k] = s.decoder.plain(k);
+    if (!s.plain[k]) s.decoder.decode_column(k, s.cells[k]);
+  }
+  return step;
 }
 
 void emit_batch(StreamState& s, std::int64_t rows, ArrowArray* out) {
@@ -489,13 +551,13 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     while (rows < s->batch_rows) {
       if (!s->pending) {
         if (s->finished) break;
-        const DecodedTableReader::Step step = s->reader.next(s->cells);
-        if (step == DecodedTableReader::Step::End) {
+        const TableRecordReader::Step step = next_record(*s);
+        if (step == TableRecordReader::Step::End) {
           s->finished = true;
           break;
         }
-        if (step == DecodedTableReader::Step::Error) {
-          s->last_error = "Error reading record: " + s->reader.error().to_string();
+        if (step == TableRecordReader::Step::Error) {
+          s->last_error = "Error reading record: " + s->reader->error().to_string();
           // The rows gathered for this batch are dropped with the builders' contents
           // when the stream is released.
           return EIO;
@@ -503,7 +565,13 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         s->pending = true;
       }
       if (rows > 0 && !fits(*s)) break;
-      for (std::size_t k = 0; k < s->builders.size(); ++k) s->builders[k].append(s->cells[k]);
+      for (std::size_t k = 0; k < s->builders.size(); ++k) {
+        if (s->plain[k]) {
+          s->builders[k].append_stored(s->decoder.stored(k).data, s->codepages[k]);
+        } else {
+          s->builders[k].append(s->cells[k]);
+        }
+      }
       s->pending = false;
       ++rows;
     }
@@ -541,16 +609,18 @@ Status export_arrow_schema(const Database& db, std::string_view table_name, Arro
 
 Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view table_name,
                            std::int64_t batch_rows, ArrowArrayStream* out) {
-  auto reader = DecodedTableReader::open(*db, table_name);
+  auto reader = open_table_reader(*db, table_name);
   if (!reader) return std::move(reader).error();
   auto state = std::make_unique<StreamState>(std::move(db), std::move(reader).value());
+  state->cells.resize(state->decoder.columns().size());
+  state->plain.resize(state->decoder.columns().size());
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
   // Fixed-width buffers are sized for a full batch up front (up to a bound, for callers
   // asking for huge batches); later batches start with the sizes of the one before.
   const std::size_t expected_rows = static_cast<std::size_t>(std::min<std::int64_t>(state->batch_rows, kReserveRows));
   auto pool = std::make_shared<BufferPool>();
-  state->builders.reserve(state->reader.columns().size());
-  for (const DecodedColumn& column : state->reader.columns()) state->builders.emplace_back(column, pool, expected_rows);
+  state->builders.reserve(state->decoder.columns().size());
+  for (const DecodedColumn& column : state->decoder.columns()) state->builders.emplace_back(column, pool, expected_rows);
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;
   out->get_last_error = stream_get_last_error;
