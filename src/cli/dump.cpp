@@ -8,7 +8,7 @@ namespace quarrow::cli {
 namespace {
 
 const std::vector<OptionSpec> kDumpOptions = {
-    {"format", 'f', true}, {"limit", 'n', true}, {"quiet", 'q', false}};
+    {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false}};
 
 }  // namespace
 

@@ -21,7 +21,7 @@ namespace {
 
 const std::vector<OptionSpec> kExportOptions = {
     {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true},
-    {"limit", 'n', true},  {"jobs", 'j', true},   {"quiet", 'q', false}};
+    {"limit", 'n', true}, {"decoded", 'd', false},  {"jobs", 'j', true},   {"quiet", 'q', false}};
 
 struct InputFile {
   std::string path;
