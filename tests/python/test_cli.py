@@ -198,6 +198,9 @@ def test_failures_exit_status_and_messages(exe, write_db, tmp_path):
     assert err == f"quarrow: {good}: Nope: Table not found: Nope\n"
     _, err = run(exe, "schema", good, "Nope", check=1)
     assert err == f"quarrow: {good}: Nope: Table not found: Nope\n"
+    _, err = run(exe, "export", good, "-o", tmp_path / "some", "--tables", "MSysObjects,Nope,MSysObjects", check=1)
+    assert err == f"quarrow: {good}: Nope: Table not found: Nope\n"
+    assert sorted(tree(tmp_path / "some")) == ["MSysObjects.jsonl"]
 
     for args in (["dump", good], ["frobnicate"], ["export", good], ["carve", good, "--scope", "Slack"],
                  ["dump", good, "T", "--limit", "-1"], ["export", good, "-o", tmp_path, "--jobs", "0"],
