@@ -108,7 +108,7 @@ int run_carve(const std::vector<std::string_view>& raw, const Context& context) 
 
   Progress progress(context.stderr_is_terminal && !args->flag("quiet"));
   progress.add_total(total);
-  progress.set_current(path + "  carving " + scope_name);
+  progress.set_current(progress_label(path, "carving " + scope_name));
 
   std::vector<std::vector<CarveHit>> results(ranges);
   std::vector<bool> done(ranges, false);

@@ -47,6 +47,12 @@ std::string lookup_error_text(const EseError& error) {
 
 std::string name_text(std::string_view name_bytes) { return lossy_utf8(as_bytes(name_bytes)); }
 
+std::string progress_label(const std::string& path, std::string_view what) {
+  std::string label = std::filesystem::path(path).filename().string();
+  label.append("  ").append(what);
+  return label;
+}
+
 std::string file_error_line(std::string_view file, std::string_view message) {
   std::string line = "quarrow: ";
   line.append(file).append(": ").append(message);

@@ -42,6 +42,9 @@ std::string name_text(std::string_view name_bytes);
 std::string file_error_line(std::string_view file, std::string_view message);
 std::string table_error_line(std::string_view file, std::string_view table, std::string_view message);
 
+// "{file name}  {table}": what the progress line shows as the current work.
+std::string progress_label(const std::string& path, std::string_view what);
+
 enum class Format { JsonLines, Csv };
 
 struct StreamOptions {
