@@ -1,6 +1,7 @@
 #include "cli/common.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "cli/terminal.h"
 #include "export/csv.h"
@@ -45,7 +46,10 @@ std::string lookup_error_text(const EseError& error) {
 std::string name_text(std::string_view name_bytes) { return lossy_utf8(as_bytes(name_bytes)); }
 
 std::string progress_label(const std::string& path, std::string_view what) {
-  std::string label = std::filesystem::path(path).filename().string();
+  // Through char8_t: a narrow std::string is read in the ANSI code page on Windows.
+  const std::u8string name =
+      std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
+  std::string label(name.begin(), name.end());
   label.append("  ").append(what);
   return label;
 }
