@@ -41,8 +41,7 @@ wine "$BUILD/quarrow_tests.exe" --gtest_brief=1 >"$BUILD/tests.log" 2>&1 || { ca
 grep -E '^\[  PASSED  \]' "$BUILD/tests.log"
 
 echo "== quarrow.exe under Wine against the Linux tool"
-if [ ! -x build/tests/quarrow ]; then
+[ -f build/tests/build.ninja ] ||
   cmake -S . -B build/tests -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build/tests -j "$JOBS" --target quarrow_cli
-fi
+cmake --build build/tests -j "$JOBS" --target quarrow_cli >/dev/null
 tests/windows_cli.sh "$BUILD/quarrow.exe" build/tests/quarrow

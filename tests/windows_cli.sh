@@ -39,12 +39,13 @@ for db in "$DATA"/*.edb "$DATA"/*.dat "$DATA"/*.mdb; do
   name=$(basename "$db")
   compare "$name.jsonl" export -q -o @OUT@ "$db"
   compare "$name.csv" export -q -f csv -o @OUT@ "$db"
+  compare "$name.decoded" export -q --decoded -o @OUT@ "$db"
   for scope in slack all; do
     compare "$name.carve-$scope" carve -q -s "$scope" -k 100000 "$db"
   done
   count=$((count + 1))
 done
-echo "sample databases compared: $count (export as JSON Lines and CSV, carving slack and all)"
+echo "sample databases compared: $count (export as JSON Lines, CSV and decoded values, carving slack and all)"
 
 # Names the ANSI code page cannot hold, with spaces, for the input and the output.
 odd="$WORK/in dir é ü 数据"
