@@ -135,6 +135,15 @@ def _error_text(exc: BaseException) -> str:
     return f"{type(exc).__name__}: {exc}"
 
 
+def _with_path(exc: Exception, path: str) -> Exception:
+    """The same kind of exception with the file's path in front of the message, so
+    that the failing file is named where the computation fails (on the client)."""
+    try:
+        return type(exc)(f"{path}: {exc}")
+    except Exception:               # an exception type with another constructor
+        return RuntimeError(f"{path}: {_error_text(exc)}")
+
+
 # ---------------------------------------------------------------------------
 # read_tables
 # ---------------------------------------------------------------------------
@@ -144,12 +153,9 @@ class _TableLoader:
 
     Runs on the worker: it opens the file there and keeps nothing between calls."""
 
-    def __init__(self, table: str, schema: pa.Schema, source: str | None, errors: str):
+    def __init__(self, table: str, schema: pa.Schema, source: str, errors: str):
         self.table, self.schema, self.source, self.errors = table, schema, source, errors
-        fields = list(schema)
-        if source is not None:
-            fields.append(pa.field(source, pa.string()))
-        self.output = pa.schema(fields + [pa.field(_ERROR, pa.string())])
+        self.output = pa.schema(list(schema) + [pa.field(source, pa.string()), pa.field(_ERROR, pa.string())])
 
     def __dask_tokenize__(self):
         return ("quarrow-table-loader", self.table, self.schema.serialize().to_pybytes(),
@@ -165,12 +171,11 @@ class _TableLoader:
             error = None
         except Exception as exc:
             if self.errors == "raise":
-                raise type(exc)(f"{path}: {exc}") from exc
+                raise _with_path(exc, path) from exc
             error = _error_text(exc)
             data = pa.Table.from_arrays([pa.nulls(1, f.type) for f in self.schema], schema=self.schema)
         n = data.num_rows
-        if self.source is not None:
-            data = data.append_column(self.source, pa.array([path] * n, pa.string()))
+        data = data.append_column(self.source, pa.array([path] * n, pa.string()))
         data = data.append_column(_ERROR, pa.array([error] * n, pa.string()))
         return _to_pandas(data)
 
@@ -217,6 +222,7 @@ def read_tables(paths, table: str, *, columns=None, source: str | None = "source
                             for c in columns])
     if source is not None and source in schema.names:
         raise ValueError(f"Table {table!r} has a column named {source!r}; pass another source= name")
+    # Without a source column the path still travels (for failures) and is dropped.
     loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors)
     raw = dd.from_map(loader, paths, meta=loader.meta(), divisions=None,
                       enforce_metadata=False, label="quarrow-read")

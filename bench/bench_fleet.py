@@ -1,0 +1,120 @@
+"""quarrow_fleet on a LocalCluster: one table of 200 databases, on 1 and on 2 worker
+processes in the same run, against reading the same files in one process.
+
+The fleet: --files databases in a temporary folder, each holding the "Events"
+table of bench/common.py (12 columns of every storage class) with a record count
+cycling through --records.  A few distinct databases are generated and copied
+under the other names (copies, not links, so every file is its own mapping).
+
+Measured, best of --runs each:
+
+* one process: EseDatabase(path).arrow_table("Events") read into a pyarrow Table,
+  file after file (the floor the fleet adds its costs to);
+* read_tables(paths, "Events") and a group-by on the workers (rows and a sum per
+  source), from building the frame (its schema pass included) to the result, on a
+  LocalCluster of 1 and of 2 single-threaded worker processes.  Cluster start-up is
+  not timed.
+* export_parquet of the same files on 2 workers (one run).
+
+Per-file overhead = (1-worker time - one-process time) / files: the schema pass,
+the pandas conversion, the group-by and the scheduling that one file costs.
+
+Usage:  python3 bench/bench_fleet.py [--files 200] [--records 2000,5000,10000,20000] [--runs 2]
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import tempfile
+import time
+
+import common
+import dask
+import distributed
+import pyarrow as pa
+
+from quarrow import EseDatabase
+import quarrow_fleet
+
+
+def build_fleet(directory: str, files: int, sizes: list[int]) -> list[str]:
+    templates = {}
+    for n in sizes:
+        templates[n] = common.database(n, 4096)           # cached in bench/data
+    paths = []
+    for i in range(files):
+        path = os.path.join(directory, f"host{i:04d}.edb")
+        shutil.copyfile(templates[sizes[i % len(sizes)]], path)
+        paths.append(path)
+    return paths
+
+
+def best(runs: int, fn):
+    times, result = [], None
+    for _ in range(runs):
+        start = time.perf_counter()
+        result = fn()
+        times.append(time.perf_counter() - start)
+    return min(times), result
+
+
+def one_process(paths):
+    rows = 0
+    for p in paths:
+        rows += pa.table(EseDatabase(p).arrow_table(common.TABLE)).num_rows
+    return rows
+
+
+def fleet_query(paths):
+    df = quarrow_fleet.read_tables(paths, common.TABLE)
+    per_source = df.groupby("source").agg({"Id": "count", "Counter": "sum"})
+    result, failed = dask.compute(per_source, quarrow_fleet.failures(df))
+    assert len(failed) == 0
+    return int(result["Id"].sum())
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--files", type=int, default=200)
+    parser.add_argument("--records", default="2000,5000,10000,20000")
+    parser.add_argument("--runs", type=int, default=2)
+    args = parser.parse_args()
+    sizes = [int(s) for s in args.records.split(",")]
+
+    with tempfile.TemporaryDirectory(prefix="quarrow-fleet-") as tmp:
+        paths = build_fleet(tmp, args.files, sizes)
+        total = sum(os.path.getsize(p) for p in paths)
+        print(f"{len(paths)} files, {total / 1e6:.0f} MB, table {common.TABLE}")
+
+        t_one, rows = best(args.runs, lambda: one_process(paths))
+        print(f"one process, arrow_table:  {t_one:7.3f} s  {rows:,} rows  "
+              f"{t_one / len(paths) * 1e3:.2f} ms/file")
+
+        times = {}
+        for workers in (1, 2):
+            with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                          memory_limit="2GiB", dashboard_address=None) as cluster, \
+                    distributed.Client(cluster) as client:
+                client.run(lambda: __import__("quarrow_fleet"))        # imports are not timed
+                t, got = best(args.runs, lambda: fleet_query(paths))
+                assert got == rows, (got, rows)
+                times[workers] = t
+                print(f"read_tables + group-by, {workers} worker(s): {t:7.3f} s  "
+                      f"{t / len(paths) * 1e3:.2f} ms/file")
+                if workers == 2:
+                    out = os.path.join(tmp, "parquet")
+                    start = time.perf_counter()
+                    report = quarrow_fleet.export_parquet(paths, out, client=client)
+                    t_export = time.perf_counter() - start
+                    print(f"export_parquet, 2 workers:      {t_export:7.3f} s  "
+                          f"({report['rows']:,} rows, every table)")
+
+        print(f"speed-up 2 workers / 1 worker: {times[1] / times[2]:.2f}x (target 1.6x)")
+        print(f"per-file overhead on 1 worker over one process: "
+              f"{(times[1] - t_one) / len(paths) * 1e3:.2f} ms/file")
+
+
+if __name__ == "__main__":
+    main()
