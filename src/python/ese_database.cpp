@@ -10,6 +10,7 @@
 
 #include "database/carve.h"
 #include "python/args.h"
+#include "python/arrow_table.h"
 #include "python/convert.h"
 #include "record/reader.h"
 #include "record/text.h"
@@ -443,6 +444,7 @@ PyMethodDef kMethods[] = {
      "export_all($self, output_dir)\n--\n\nExport all tables to JSONL files in a directory.\n\nArgs:\n"
      "    output_dir: Directory to write JSONL files to\n\nRaises:\n"
      "    IOError: If there's an error creating the directory or writing files"},
+    {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
     {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
     {"__exit__", as_cfunction(exit_method), kFastKeywords,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},
@@ -478,6 +480,8 @@ PyType_Spec kTypeDescription = {
 };
 
 }  // namespace
+
+DatabaseState* database_state(PyObject* self) { return state_of(self); }
 
 PyObject* ese_database_type() {
   if (g_type == nullptr) {

@@ -21,6 +21,8 @@ class TableRecordReader {
   enum class Step : std::uint8_t { Record, End, Error };
 
   Step next_record(Record& out);
+  // The next record's stored bytes, undecoded; valid until the next call.
+  Step next_data(Bytes& data);
   const EseError& error() const { return *error_; }
   const TableInfo& table() const { return *table_; }
   const ColumnPlan& plan() const { return plan_; }
