@@ -69,7 +69,7 @@ def one_process(paths):
 
 def fleet_query(paths):
     df = quarrow_fleet.read_tables(paths, common.TABLE)
-    per_source = df.groupby("source").agg({"Id": "count", "Counter": "sum"})
+    per_source = df.groupby("source").agg({"Id": "count", "Counter": "sum"}, split_out=1)
     result, failed = dask.compute(per_source, quarrow_fleet.failures(df))
     assert len(failed) == 0
     return int(result["Id"].sum())
