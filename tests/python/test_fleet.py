@@ -3,8 +3,10 @@ databases with differing tables and columns, plus damaged files."""
 
 from __future__ import annotations
 
+import datetime as dt
 import os
 import struct
+import uuid
 
 import pytest
 
@@ -22,52 +24,15 @@ from conftest import write_database  # noqa: E402
 
 
 # ---------------------------------------------------------------------------
-# TEST-ONLY STAND-IN for EseDatabase.arrow_table, used only while the module
-# lacks it: builds the Arrow table from read_table for the column types the fleet
-# uses.  The fleet module itself always calls arrow_table.
-# ---------------------------------------------------------------------------
-_STANDIN_TYPES = {"Boolean": pa.bool_(), "Unsigned byte": pa.uint8(), "Signed short": pa.int16(),
-                  "Signed long": pa.int32(), "Unsigned long": pa.uint32(), "Unsigned short": pa.uint16(),
-                  "Long long": pa.int64(), "Double precision FP": pa.float64(), "Text": pa.string(),
-                  "Long Text": pa.string(), "Binary": pa.binary(), "Long Binary": pa.binary()}
-
-
-class _StandinArrowView:
-    def __init__(self, db, table):
-        if table not in db.get_tables():
-            raise ValueError(f"Table not found: {table}")
-        self.db, self.table = db, table
-
-    def _schema(self):
-        return pa.schema([pa.field(c["name"], _STANDIN_TYPES[c["type"]])
-                          for c in self.db.get_table_schema(self.table)])
-
-    def __arrow_c_schema__(self):
-        return self._schema().__arrow_c_schema__()
-
-    def __arrow_c_stream__(self, requested_schema=None):
-        schema, rows = self._schema(), self.db.read_table(self.table)
-        signed = {f.name for f in schema if f.type == pa.int64()}
-        rows = [{k: (v - (1 << 64) if k in signed and v is not None and v >= 1 << 63 else v)
-                 for k, v in r.items()} for r in rows]
-        return pa.Table.from_pylist(rows, schema=schema).__arrow_c_stream__(requested_schema)
-
-
-def install_standin():
-    if not hasattr(quarrow.EseDatabase, "arrow_table"):
-        quarrow.EseDatabase.arrow_table = lambda self, table, *, batch_rows=65536: _StandinArrowView(self, table)
-    return quarrow.__file__
-
-
-# ---------------------------------------------------------------------------
 # The fleet
 # ---------------------------------------------------------------------------
 GOOD_FILES = 50
 
 
 def events_table(i):
-    """Table "Events" of host i: base columns, plus "Extra" on every 3rd host and
-    "Flag" on every 4th (newer builds add columns); 0 to a few thousand records."""
+    """Table "Events" of host i: base columns, plus "Extra" on every 3rd host,
+    "Flag" on every 4th, a date and a GUID on every 5th (newer builds add columns);
+    0 to a few thousand records."""
     columns = [ef.Column("Id", ef.LONG, 1), ef.Column("Count", ef.LONG_LONG, 2),
                ef.Column("Score", ef.DOUBLE, 3), ef.Column("Host", ef.TEXT, 128),
                ef.Column("Blob", ef.BINARY, 129)]
@@ -75,6 +40,8 @@ def events_table(i):
         columns.append(ef.Column("Flag", ef.BIT, 4))
     if i % 3 == 0:
         columns.append(ef.Column("Extra", ef.LONG_TEXT, 256))
+    if i % 5 == 0:
+        columns += [ef.Column("Seen", ef.DATETIME, 5), ef.Column("Uid", ef.GUID, 6)]
     n = 2500 if i == 7 else (i * 13) % 97
     records = []
     for r in range(n):
@@ -84,6 +51,9 @@ def events_table(i):
             rec["Flag"] = bool(r % 3)
         if i % 3 == 0 and r % 5 == 0:
             rec["Extra"] = f"extra {i}/{r} " * (1 + r % 7)
+        if i % 5 == 0:
+            rec["Seen"] = dt.datetime(2026, 1, 1) + dt.timedelta(minutes=r * i)
+            rec["Uid"] = uuid.UUID(int=i << 64 | r)
         records.append(rec)
     return ef.Table("Events", columns, records)
 
@@ -122,8 +92,7 @@ def client():
                                        memory_limit="1GiB", dashboard_address=None)
     with cluster, distributed.Client(cluster) as c:
         # The workers must run this interpreter and the module built into it.
-        local = install_standin()
-        assert set(c.run(install_standin).values()) == {local}
+        assert set(c.run(lambda: quarrow.__file__).values()) == {quarrow.__file__}
         yield c
 
 
