@@ -25,6 +25,7 @@ from urllib.parse import quote
 
 import dask
 import dask.dataframe as dd
+import numpy as np
 import pandas as pd
 import pyarrow as pa
 import pyarrow.parquet as pq
@@ -174,21 +175,35 @@ class _TableLoader:
                 raise _with_path(exc, path) from exc
             error = _error_text(exc)
             data = pa.Table.from_arrays([pa.nulls(1, f.type) for f in self.schema], schema=self.schema)
-        n = data.num_rows
-        data = data.append_column(self.source, pa.array([path] * n, pa.string()))
-        data = data.append_column(_ERROR, pa.array([error] * n, pa.string()))
+        data = data.append_column(self.source, _repeat(path, data.num_rows))
+        data = data.append_column(_ERROR, _repeat(error, data.num_rows))
         return _to_pandas(data)
 
     def meta(self) -> pd.DataFrame:
         return _to_pandas(self.output.empty_table())
 
 
+def _repeat(text: str | None, n: int) -> pa.Array:
+    """A string column holding `text` n times (null when text is None)."""
+    if text is None:
+        return pa.nulls(n, pa.string())
+    return pa.array([text], pa.string()).take(pa.array(np.zeros(n, dtype=np.int32)))
+
+
+def _failed(frame: pd.DataFrame) -> bool:
+    # A partition is either rows of the table (error column all null) or the one
+    # marker row of a failed file, so the first row tells which.
+    return len(frame) == 1 and not pd.isna(frame[_ERROR].iloc[0])
+
+
 def _data_rows(frame: pd.DataFrame) -> pd.DataFrame:
-    return frame[frame[_ERROR].isna()].drop(columns=_ERROR)
+    if _failed(frame):
+        frame = frame.iloc[:0]
+    return frame.drop(columns=_ERROR)
 
 
 def _failure_rows(frame: pd.DataFrame, source: str) -> pd.DataFrame:
-    failed = frame[frame[_ERROR].notna()]
+    failed = frame if _failed(frame) else frame.iloc[:0]
     return pd.DataFrame({"source": failed[source].astype(_FAILURE_META["source"].dtype),
                          "error": failed[_ERROR].astype(_FAILURE_META["error"].dtype)})
 
@@ -224,12 +239,15 @@ def read_tables(paths, table: str, *, columns=None, source: str | None = "source
         raise ValueError(f"Table {table!r} has a column named {source!r}; pass another source= name")
     # Without a source column the path still travels (for failures) and is dropped.
     loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors)
-    raw = dd.from_map(loader, paths, meta=loader.meta(), divisions=None,
-                      enforce_metadata=False, label="quarrow-read")
-    frame = raw.map_partitions(_data_rows, meta=_data_rows(loader.meta()))
-    if source is None:
-        frame = frame.drop(columns="__quarrow_source__")
-    frame._quarrow_failures = raw.map_partitions(_failure_rows, loader.source, meta=_FAILURE_META)
+    # The string columns are Arrow strings already: no conversion step per partition.
+    with dask.config.set({"dataframe.convert-string": False}):
+        raw = dd.from_map(loader, paths, meta=loader.meta(), divisions=None,
+                          enforce_metadata=False, label="quarrow-read")
+        frame = raw.map_partitions(_data_rows, meta=_data_rows(loader.meta()), enforce_metadata=False)
+        if source is None:
+            frame = frame.drop(columns="__quarrow_source__")
+        frame._quarrow_failures = raw.map_partitions(_failure_rows, loader.source, meta=_FAILURE_META,
+                                                     enforce_metadata=False)
     return frame
 
 
