@@ -277,11 +277,12 @@ _SAFE_NAME = " !#$&'()+,-.;=@[]^_{}~"
 
 def table_directory(name: str) -> str:
     """The directory name under out_dir for a table name: the name itself when it
-    is a plain name, percent-encoded otherwise; never "", "." or ".."."""
+    is a plain name, percent-encoded otherwise.  Distinct names give distinct
+    directories, never "", "." or "..", nor the report's name."""
     encoded = quote(name, safe=_SAFE_NAME)
-    if encoded.startswith("."):
-        encoded = "%2E" + encoded[1:]
-    return encoded or "%00"
+    if encoded.startswith(".") or encoded.lower() == REPORT_NAME:
+        encoded = "%2E" + encoded[1:] if encoded.startswith(".") else encoded.replace(".", "%2E")
+    return encoded or "%"
 
 
 def _export_file(index: int, path: str, out_dir: str, schemas: dict, source_names: dict):
@@ -298,7 +299,7 @@ def _export_file(index: int, path: str, out_dir: str, schemas: dict, source_name
             continue
         try:
             data = _conform(pa.table(db.arrow_table(name)), schema)
-            data = data.append_column(source_names[name], pa.array([path] * data.num_rows, pa.string()))
+            data = data.append_column(source_names[name], _repeat(path, data.num_rows))
             directory = os.path.join(out_dir, table_directory(name))
             os.makedirs(directory, exist_ok=True)
             target = os.path.join(directory, f"part-{index:06d}.parquet")
@@ -331,12 +332,15 @@ def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
     returned as a dict.  Table names that are not plain file names are
     percent-encoded in the directory name (the report maps names to directories).
 
-    Files are read and Parquet is written on the workers, so on a cluster out_dir
+    out_dir must not exist or be empty.  Files are read and Parquet is written on the workers, so on a cluster out_dir
     must be storage that every worker and the caller share.  `client` picks the
     distributed Client; by default Dask's current scheduler runs the tasks."""
     paths = [os.fspath(p) for p in paths]
     out_dir = os.fspath(out_dir)
     wanted = None if tables is None else set(tables)
+    # Parts left by an earlier export would mix into the new dataset unseen.
+    if os.path.isdir(out_dir) and os.listdir(out_dir):
+        raise FileExistsError(f"Output directory is not empty: {out_dir}")
     os.makedirs(out_dir, exist_ok=True)
     described = _describe_all(paths, wanted, client)
     names = []

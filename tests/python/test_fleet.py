@@ -154,6 +154,8 @@ def test_export_parquet_matches_dask(fleet, client, tmp_path):
     hostile = report["tables"]["../../escape"]["directory"]
     assert "/" not in hostile and (out / hostile).is_dir()
     assert sorted(os.listdir(out)) == sorted(["Apps", "Events", "MSysObjects", hostile, "report.json"])
+    with pytest.raises(FileExistsError):        # old parts would mix into a new dataset
+        export_parquet(fleet["paths"][:1], out, client=client)
 
     dataset = pq.read_table(out / "Events").replace_schema_metadata(None)
     rows = read_tables(fleet["paths"], "Events").compute()
