@@ -25,6 +25,7 @@ from __future__ import annotations
 
 import argparse
 import collections
+import ctypes
 import os
 import random
 import re
@@ -257,6 +258,47 @@ def message_kind(exc: BaseException) -> str:
     return f"{type(exc).__name__}: {text[:90]}"
 
 
+class _ArrowArray(ctypes.Structure):
+    pass
+
+
+_ArrowArray._fields_ = [("length", ctypes.c_int64), ("null_count", ctypes.c_int64), ("offset", ctypes.c_int64),
+                        ("n_buffers", ctypes.c_int64), ("n_children", ctypes.c_int64),
+                        ("buffers", ctypes.c_void_p), ("children", ctypes.c_void_p),
+                        ("dictionary", ctypes.c_void_p),
+                        ("release", ctypes.CFUNCTYPE(None, ctypes.POINTER(_ArrowArray))),
+                        ("private_data", ctypes.c_void_p)]
+
+
+class _ArrowStream(ctypes.Structure):
+    pass
+
+
+_ArrowStream._fields_ = [("get_schema", ctypes.c_void_p),
+                         ("get_next", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_ArrowStream),
+                                                       ctypes.POINTER(_ArrowArray))),
+                         ("get_last_error", ctypes.CFUNCTYPE(ctypes.c_char_p, ctypes.POINTER(_ArrowStream))),
+                         ("release", ctypes.c_void_p), ("private_data", ctypes.c_void_p)]
+
+
+def pull_arrow_stream(table) -> None:
+    """Pulls every batch of an arrow_table's stream through the C stream interface
+    (no Arrow library in the child); a failed pull raises OSError with its message."""
+    capsule = table.__arrow_c_stream__()
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype = ctypes.c_void_p
+    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    stream = ctypes.cast(get_pointer(capsule, b"arrow_array_stream"), ctypes.POINTER(_ArrowStream))
+    while True:
+        batch = _ArrowArray()
+        status = stream.contents.get_next(stream, ctypes.byref(batch))
+        if status != 0:
+            raise OSError(status, (stream.contents.get_last_error(stream) or b"").decode("utf-8", "replace"))
+        if not batch.release:
+            return
+        batch.release(ctypes.byref(batch))
+
+
 def exercise(quarrow, path: str, export_dir: str) -> list[str]:
     """Runs every call; returns the message kinds of the exceptions raised."""
     kinds = []
@@ -279,6 +321,9 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
         for name in tables:
             call(db.get_table_schema, name)
             call(db.read_table, name)
+            table = call(lambda n: db.arrow_table(n, batch_rows=100), name)
+            if table is not None:
+                call(pull_arrow_stream, table)
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 #include "record/compression.h"
 #include "record/text.h"
@@ -10,6 +11,7 @@ namespace quarrow {
 namespace {
 
 // Flags byte of a tagged item.
+constexpr std::uint8_t kItemLongValueColumn = 0x01;
 constexpr std::uint8_t kItemCompressed = 0x02;
 constexpr std::uint8_t kItemSeparated = 0x04;
 constexpr std::uint8_t kItemMultiValued = 0x08;
@@ -28,15 +30,6 @@ constexpr double kMicrosecondsPerDay = 86400.0 * 1e6;
 constexpr double kInt64Bound = 9223372036854775808.0;
 
 constexpr std::uint32_t kDefaultCodepage = 1252;
-
-std::uint64_t load_width(Bytes d, std::size_t width) {
-  switch (width) {
-    case 1: return d[0];
-    case 2: return load_u16le(d, 0);
-    case 4: return load_u32le(d, 0);
-    default: return load_u64le(d, 0);
-  }
-}
 
 }  // namespace
 
@@ -81,73 +74,34 @@ bool ole_date_to_microseconds(double days, std::int64_t& out) {
   return true;
 }
 
+namespace {
+
+// Collects the one value decode_scalar_into gives.
+struct ValueSink {
+  DecodedValue& out;
+  void null() {}
+  void boolean(bool v) { out.b = v, out.valid = true; }
+  void integer(std::int64_t v) { out.i = v, out.valid = true; }
+  void f32(float v) { out.f32 = v, out.valid = true; }
+  void f64(double v) { out.f64 = v, out.valid = true; }
+  void guid(const std::uint8_t* rfc) {
+    std::memcpy(out.guid.data(), rfc, 16);
+    out.valid = true;
+  }
+  void bytes(Bytes d) {
+    out.bytes.assign(reinterpret_cast<const char*>(d.data()), d.size());
+    out.valid = true;
+  }
+  void text(Bytes d, std::uint32_t codepage) { out.valid = decode_text_into(d, codepage, out.bytes); }
+};
+
+}  // namespace
+
 void decode_scalar(Bytes data, DecodedType type, std::uint32_t codepage, DecodedValue& out) {
   out.valid = false;
   out.bytes.clear();
-  // Empty data is null for every type, as in the raw reading.
-  if (data.empty()) return;
-  const std::size_t n = data.size();
-  switch (type) {
-    case DecodedType::Null:
-      return;
-    case DecodedType::Bool:
-      out.b = data[0] != 0;
-      break;
-    case DecodedType::UInt8:
-      // The engine keeps this type at the width its writer chose; a wider value
-      // that does not fit a byte has no uint8 reading.
-      if (n != 1 && n != 2 && n != 4 && n != 8) return;
-      out.i = static_cast<std::int64_t>(load_width(data, n));
-      if (static_cast<std::uint64_t>(out.i) > 0xFF) return;
-      break;
-    case DecodedType::Int16:
-      if (n < 2) return;
-      out.i = static_cast<std::int16_t>(load_u16le(data, 0));
-      break;
-    case DecodedType::UInt16:
-      if (n < 2) return;
-      out.i = load_u16le(data, 0);
-      break;
-    case DecodedType::Int32:
-      if (n < 4) return;
-      out.i = static_cast<std::int32_t>(load_u32le(data, 0));
-      break;
-    case DecodedType::UInt32:
-      if (n < 4) return;
-      out.i = load_u32le(data, 0);
-      break;
-    case DecodedType::Int64:
-    case DecodedType::Decimal:
-      if (n < 8) return;
-      out.i = static_cast<std::int64_t>(load_u64le(data, 0));
-      break;
-    case DecodedType::Float32:
-      if (n < 4) return;
-      out.f32 = std::bit_cast<float>(load_u32le(data, 0));
-      break;
-    case DecodedType::Float64:
-      if (n < 8) return;
-      out.f64 = std::bit_cast<double>(load_u64le(data, 0));
-      break;
-    case DecodedType::Timestamp:
-      if (n < 8 || !ole_date_to_microseconds(std::bit_cast<double>(load_u64le(data, 0)), out.i)) return;
-      break;
-    case DecodedType::Guid: {
-      if (n < 16) return;
-      // Stored: three little-endian integers and eight bytes; RFC 4122 wants all of
-      // them big-endian.
-      static constexpr std::uint8_t kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-      for (std::size_t k = 0; k < 16; ++k) out.guid[k] = data[kOrder[k]];
-      break;
-    }
-    case DecodedType::Binary:
-      out.bytes.assign(reinterpret_cast<const char*>(data.data()), n);
-      break;
-    case DecodedType::Text:
-      if (!decode_text_into(data, codepage, out.bytes)) return;
-      break;
-  }
-  out.valid = true;
+  ValueSink sink{out};
+  decode_scalar_into(data, type, codepage, sink);
 }
 
 std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan) {
@@ -162,6 +116,14 @@ std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan) {
 
 RecordDecoder::RecordDecoder(const Database& db, const TableInfo& table, const ColumnPlan& plan)
     : db_(&db), table_(&table), plan_(&plan), columns_(decoded_columns(plan)), budget_(long_value_budget(db)) {}
+
+void RecordDecoder::locate(Bytes record_data) { locate_cells(*plan_, record_data, stored_); }
+
+bool RecordDecoder::plain(std::size_t k) const {
+  // 0x01 only says the column is a long-value column whose value is kept inline.
+  const StoredCell& c = stored_[k];
+  return c.state == StoredCell::State::Present && !columns_[k].list && (c.flags & ~kItemLongValueColumn) == 0;
+}
 
 void RecordDecoder::decode(Bytes record_data, std::vector<DecodedCell>& cells) {
   locate_cells(*plan_, record_data, stored_);
