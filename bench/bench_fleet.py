@@ -15,7 +15,9 @@ Measured, best of --runs each:
   LocalCluster of 1 and of 2 single-threaded worker processes, computed alone and
   together with failures(); plus the workers' busy time (task compute durations).
   Cluster start-up is not timed.
-* export_parquet of the same files on 2 workers (one run).
+* export_parquet of the same files on 2 workers (one run);
+* a control: 100 tasks of pure-Python arithmetic on the same clusters, i.e. the
+  speed-up that the machine itself allows at the time (other processes share it).
 
 Per-file overhead = (1-worker time - one-process time) / files: the schema pass,
 the pandas conversion, the group-by and the scheduling that one file costs.
@@ -79,6 +81,21 @@ def fleet_query(paths, with_failures: bool):
     return int(result["Id"].sum())
 
 
+def spin(_):
+    """Control task: about 20 ms of pure-Python work, no I/O, no quarrow."""
+    x = 0
+    for k in range(400_000):
+        x += k
+    return x
+
+
+def control(client) -> float:
+    """Wall time of 100 control tasks: how much parallelism the machine gives now."""
+    start = time.perf_counter()
+    client.gather(client.map(spin, range(100), pure=False))
+    return time.perf_counter() - start
+
+
 def timed_on_cluster(runs: int, fn):
     """Best wall time of fn(), and the workers' busy time (sum of task compute
     durations) in that run: the rest is scheduling and waiting for a core."""
@@ -119,6 +136,7 @@ def main() -> None:
                                           memory_limit="2GiB", dashboard_address=None) as cluster, \
                     distributed.Client(cluster) as client:
                 client.run(lambda: __import__("quarrow_fleet"))        # imports are not timed
+                times[workers, "control"] = min(control(client) for _ in range(args.runs))
                 for with_failures in (False, True):
                     t, busy, got = timed_on_cluster(args.runs, lambda: fleet_query(paths, with_failures))
                     assert got == rows, (got, rows)
@@ -134,6 +152,8 @@ def main() -> None:
                     print(f"export_parquet, 2 workers:      {t_export:7.3f} s  "
                           f"({report['rows']:,} rows, every table)")
 
+        print(f"control (100 pure-Python tasks, no quarrow): 1 worker {times[1, 'control']:.3f} s, "
+              f"2 workers {times[2, 'control']:.3f} s, speed-up {times[1, 'control'] / times[2, 'control']:.2f}x")
         for with_failures in (False, True):
             one, two = times[1, with_failures], times[2, with_failures]
             print(f"{'with failures' if with_failures else 'rows only'}: speed-up 2 workers / 1 worker "
