@@ -19,6 +19,7 @@ namespace {
 // column's data pass this.
 constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kReserveRows = 1 << 16;
+constexpr std::uint64_t kReserveBytes = 16u << 20;
 
 // ---- Schemas ------------------------------------------------------------------------
 
@@ -615,9 +616,16 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   state->cells.resize(state->decoder.columns().size());
   state->plain.resize(state->decoder.columns().size());
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
-  // Fixed-width buffers are sized for a full batch up front (up to a bound, for callers
-  // asking for huge batches); later batches start with the sizes of the one before.
-  const std::size_t expected_rows = static_cast<std::size_t>(std::min<std::int64_t>(state->batch_rows, kReserveRows));
+  // Fixed-width buffers are sized for a full batch up front, within a bound on the
+  // bytes of all columns (a table may have tens of thousands of columns); later
+  // batches start with the sizes of the one before.
+  std::uint64_t row_bytes = 1;
+  for (const DecodedColumn& column : state->decoder.columns()) {
+    row_bytes += value_width(column.type) + (variable_width(column.type) || column.list ? 4 : 0) + 1;
+  }
+  const std::size_t expected_rows = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
+                               std::min<std::int64_t>(state->batch_rows, kReserveRows)));
   auto pool = std::make_shared<BufferPool>();
   state->builders.reserve(state->decoder.columns().size());
   for (const DecodedColumn& column : state->decoder.columns()) state->builders.emplace_back(column, pool, expected_rows);
