@@ -19,6 +19,7 @@ namespace {
 // column's data pass this.
 constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kReserveRows = 1 << 16;
+constexpr std::uint64_t kReserveBytes = 16u << 20;
 
 // ---- Schemas ------------------------------------------------------------------------
 
@@ -146,9 +147,11 @@ void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* o
 // fresh pages for every batch. Batches may be released on any thread.
 class BufferPool {
  public:
-  std::vector<std::uint8_t> take_bytes() { return take(bytes_); }
-  std::string take_string() { return take(strings_); }
-  std::vector<std::int32_t> take_offsets() { return take(offsets_); }
+  // A kept buffer with room for `need` elements and not much more (a batch may live
+  // on with it), or an empty one.
+  std::vector<std::uint8_t> take_bytes(std::size_t need) { return take(bytes_, need); }
+  std::string take_string(std::size_t need) { return take(strings_, need); }
+  std::vector<std::int32_t> take_offsets(std::size_t need) { return take(offsets_, need); }
   void give(std::vector<std::uint8_t>& v) { give_to(bytes_, v); }
   void give(std::string& v) { give_to(strings_, v); }
   void give(std::vector<std::int32_t>& v) { give_to(offsets_, v); }
@@ -157,12 +160,19 @@ class BufferPool {
   static constexpr std::size_t kMaxKept = 256;
 
   template <class V>
-  V take(std::vector<V>& list) {
+  V take(std::vector<V>& list, std::size_t need) {
+    if (need == 0) return V();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (list.empty()) return V();
-    V v = std::move(list.back());
-    list.pop_back();
-    return v;
+    for (std::size_t k = list.size(); k-- > 0;) {
+      const std::size_t capacity = list[k].capacity();
+      if (capacity >= need && capacity <= 2 * need + 4096) {
+        V v = std::move(list[k]);
+        list[k] = std::move(list.back());
+        list.pop_back();
+        return v;
+      }
+    }
+    return V();
   }
   template <class V>
   void give_to(std::vector<V>& list, V& v) {
@@ -187,11 +197,19 @@ struct ArrayNode {
   std::vector<ArrowArray*> children;
   std::shared_ptr<BufferPool> pool;
 
-  explicit ArrayNode(std::shared_ptr<BufferPool> p) : pool(std::move(p)) {
-    if (!pool) return;
-    validity = pool->take_bytes();
-    values = pool->take_string();
-    offsets = pool->take_offsets();
+  // Buffers for `validity_size` bitmap bytes, `values_size` value bytes and
+  // `offsets_size` offsets, from the pool where it has them.
+  ArrayNode(std::shared_ptr<BufferPool> p, std::size_t validity_size, std::size_t values_size,
+            std::size_t offsets_size)
+      : pool(std::move(p)) {
+    if (pool) {
+      validity = pool->take_bytes(validity_size);
+      values = pool->take_string(values_size);
+      offsets = pool->take_offsets(offsets_size);
+    }
+    validity.reserve(validity_size);
+    values.reserve(values_size);
+    offsets.reserve(offsets_size);
   }
   ~ArrayNode() {
     if (!pool) return;
@@ -363,10 +381,7 @@ class ValueBuilder {
   }
 
   void start(std::size_t validity, std::size_t values, std::size_t offsets) {
-    node_ = std::make_unique<ArrayNode>(pool_);
-    node_->validity.reserve(validity);
-    node_->values.reserve(values);
-    node_->offsets.reserve(offsets);
+    node_ = std::make_unique<ArrayNode>(pool_, validity, values, offsets);
     length_ = 0;
     null_count_ = 0;
     if (variable_width(type_)) node_->offsets.push_back(0);
@@ -442,9 +457,7 @@ class ColumnBuilder {
  private:
   void start(std::size_t rows) {
     if (!list_) return;
-    node_ = std::make_unique<ArrayNode>(pool_);
-    node_->validity.reserve(rows / 8 + 1);
-    node_->offsets.reserve(rows + 1);
+    node_ = std::make_unique<ArrayNode>(pool_, rows / 8 + 1, 0, rows + 1);
     node_->offsets.push_back(0);
     length_ = 0;
     null_count_ = 0;
@@ -523,7 +536,7 @@ TableRecordReader::Step next_record(StreamState& s) {
 }
 
 void emit_batch(StreamState& s, std::int64_t rows, ArrowArray* out) {
-  auto node = std::make_unique<ArrayNode>(nullptr);
+  auto node = std::make_unique<ArrayNode>(nullptr, 0, 0, 0);
   node->children.reserve(s.builders.size());
   for (ColumnBuilder& builder : s.builders) {
     auto child = std::make_unique<ArrowArray>();
@@ -615,9 +628,16 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   state->cells.resize(state->decoder.columns().size());
   state->plain.resize(state->decoder.columns().size());
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
-  // Fixed-width buffers are sized for a full batch up front (up to a bound, for callers
-  // asking for huge batches); later batches start with the sizes of the one before.
-  const std::size_t expected_rows = static_cast<std::size_t>(std::min<std::int64_t>(state->batch_rows, kReserveRows));
+  // Fixed-width buffers are sized for a full batch up front, within a bound on the
+  // bytes of all columns (a table may have tens of thousands of columns); later
+  // batches start with the sizes of the one before.
+  std::uint64_t row_bytes = 1;
+  for (const DecodedColumn& column : state->decoder.columns()) {
+    row_bytes += value_width(column.type) + (variable_width(column.type) || column.list ? 4 : 0) + 1;
+  }
+  const std::size_t expected_rows = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
+                               std::min<std::int64_t>(state->batch_rows, kReserveRows)));
   auto pool = std::make_shared<BufferPool>();
   state->builders.reserve(state->decoder.columns().size());
   for (const DecodedColumn& column : state->decoder.columns()) state->builders.emplace_back(column, pool, expected_rows);

@@ -72,11 +72,15 @@ struct DatabaseState {
   BorrowState borrow;
 };
 
-// The state of an EseDatabase, or nullptr with TypeError set for any other object.
-DatabaseState* database_state(PyObject* self);
-
 // The EseDatabase type object, created on first use and kept for the life of the
 // process. Returns a new reference, or nullptr with an exception set.
 PyObject* ese_database_type();
+
+// The state of an EseDatabase object, or nullptr with TypeError set.
+DatabaseState* database_state(PyObject* self);
+
+// EseDatabase.iter_table(table_name) (iter_table.cpp): a new iterator over the table's
+// records, or nullptr with an exception set.
+PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace quarrow::python
