@@ -255,12 +255,6 @@ inline void push_bit(Buffer& bits, std::int64_t index, bool on) {
   if (on) bits.back() = static_cast<char>(static_cast<std::uint8_t>(bits.back()) | (1u << (index & 7)));
 }
 
-inline char* grow(std::string& v, std::size_t n) {
-  const std::size_t at = v.size();
-  v.resize(at + n);
-  return v.data() + at;
-}
-
 // Builds one array of values of a type: validity bits, then values (bits for bool,
 // fixed-width little-endian, or 32-bit offsets and data).
 class ValueBuilder {
@@ -292,6 +286,8 @@ class ValueBuilder {
 
   // The sink of decode_scalar_into.
   void null() {
+    // The bitmap is written from the first null on: a column without nulls needs none.
+    if (null_count_ == 0) start_validity();
     push_bit(node_->validity, length_, false);
     ++null_count_;
     switch (type_) {
@@ -299,7 +295,7 @@ class ValueBuilder {
       case DecodedType::Bool: push_bit(node_->values, length_, false); break;
       case DecodedType::Binary:
       case DecodedType::Text: node_->offsets.push_back(static_cast<std::int32_t>(node_->values.size())); break;
-      default: std::memset(grow(node_->values, width_), 0, width_); break;
+      default: std::memset(slot(width_), 0, width_); break;
     }
     ++length_;
   }
@@ -311,23 +307,23 @@ class ValueBuilder {
     if (type_ == DecodedType::Decimal) {
       // Two's complement in 16 little-endian bytes: the 64-bit count sign-extended.
       const std::int64_t words[2] = {v, v < 0 ? -1 : 0};
-      std::memcpy(grow(node_->values, 16), words, 16);
+      std::memcpy(slot(16), words, 16);
     } else {
       // The low bytes of the 64-bit value (little-endian) for every integer width.
-      std::memcpy(grow(node_->values, width_), &v, width_);
+      std::memcpy(slot(width_), &v, width_);
     }
     valid();
   }
   void f32(float v) {
-    std::memcpy(grow(node_->values, 4), &v, 4);
+    std::memcpy(slot(4), &v, 4);
     valid();
   }
   void f64(double v) {
-    std::memcpy(grow(node_->values, 8), &v, 8);
+    std::memcpy(slot(8), &v, 8);
     valid();
   }
   void guid(const std::uint8_t* rfc) {
-    std::memcpy(grow(node_->values, 16), rfc, 16);
+    std::memcpy(slot(16), rfc, 16);
     valid();
   }
   void bytes(Bytes d) {
@@ -351,6 +347,7 @@ class ValueBuilder {
 
   // Hands the values so far to `out` and starts an empty array with room for as many.
   void finish(ArrowArray* out) {
+    if (fixed_width()) node_->values.resize(used_);
     ArrayNode* node = node_.release();
     const bool nulls = null_count_ > 0;
     if (type_ == DecodedType::Null) {
@@ -370,20 +367,45 @@ class ValueBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    start(node->validity.size(), node->values.size(), node->offsets.size());
+    start(static_cast<std::size_t>(length_) / 8 + 1, node->values.size(), node->offsets.size());
   }
 
  private:
+  bool fixed_width() const { return width_ > 0; }
+
   // Completes a non-null value whose data is already in place.
   void valid() {
-    push_bit(node_->validity, length_, true);
+    if (null_count_ > 0) push_bit(node_->validity, length_, true);
     ++length_;
+  }
+
+  // The bits of the values so far, all valid.
+  void start_validity() {
+    std::vector<std::uint8_t>& bits = node_->validity;
+    bits.assign(static_cast<std::size_t>(length_ / 8), 0xFF);
+    if (length_ % 8) bits.push_back(static_cast<std::uint8_t>((1u << (length_ % 8)) - 1));
+  }
+
+  // Room for the next n bytes of a fixed-width column. The buffer's size runs ahead
+  // of the bytes written (used_) so that most values are a plain store; the size
+  // grows by doubling within the reserved capacity and is cut back in finish().
+  char* slot(std::size_t n) {
+    std::string& values = node_->values;
+    if (used_ + n > values.size()) {
+      std::size_t size = std::max<std::size_t>({used_ + n, 2 * values.size(), 4096});
+      if (values.capacity() >= used_ + n) size = std::min(size, values.capacity());
+      values.resize(size);
+    }
+    char* p = values.data() + used_;
+    used_ += n;
+    return p;
   }
 
   void start(std::size_t validity, std::size_t values, std::size_t offsets) {
     node_ = std::make_unique<ArrayNode>(pool_, validity, values, offsets);
     length_ = 0;
     null_count_ = 0;
+    used_ = 0;
     if (variable_width(type_)) node_->offsets.push_back(0);
   }
 
@@ -393,6 +415,7 @@ class ValueBuilder {
   std::unique_ptr<ArrayNode> node_;
   std::int64_t length_ = 0;
   std::int64_t null_count_ = 0;
+  std::size_t used_ = 0;  // fixed-width columns: bytes of values written
 };
 
 // One column: its values, or a list array over them for multi-valued columns.
