@@ -1,7 +1,9 @@
 // Whole-database fuzz target: the input is a database file. It is opened from memory,
-// every table is read to the end with every record rendered as a JSON line, and every
-// carving scope is run with a small hit limit. Whatever the bytes, each step must end
-// with a result or an error value: no crash, no read outside the buffer, no hang.
+// every table is read to the end with every record rendered as a JSON line, every
+// carving scope is run with a small hit limit, and the forensic passes run (header
+// facts, checksums, index definitions, recovered records). Whatever the bytes, each
+// step must end with a result or an error value: no crash, no read outside the
+// buffer, no hang.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +12,10 @@
 #include "database/carve.h"
 #include "database/database.h"
 #include "export/json_lines.h"
+#include "forensic/header.h"
+#include "forensic/indexes.h"
+#include "forensic/recover.h"
+#include "forensic/verify.h"
 #include "record/reader.h"
 
 namespace {
@@ -41,6 +47,16 @@ void carve_all_scopes(const quarrow::Database& db) {
   }
 }
 
+// The forensic readers: header facts, page checksums, index rows, recovered records.
+void forensic_passes(const quarrow::Database& db) {
+  (void)quarrow::read_header_facts(db);
+  (void)quarrow::verify_database(db);
+  for (const auto& [name, table] : db.catalog()) {
+    (void)quarrow::read_table_indexes(db, name);
+    (void)quarrow::recover_records(db, name);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -52,5 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   read_all_tables(**db);
   carve_all_scopes(**db);
+  forensic_passes(**db);
   return 0;
 }

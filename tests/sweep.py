@@ -279,6 +279,10 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
         for name in tables:
             call(db.get_table_schema, name)
             call(db.read_table, name)
+            call(db.get_table_indexes, name)
+            call(db.recover_records, name)
+        call(db.verify)
+        call(db.header_info)
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
