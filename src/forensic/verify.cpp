@@ -16,7 +16,7 @@ constexpr std::size_t kPageFlagsOffset = 36;
 constexpr std::uint32_t kSmallestPage = 2048;
 constexpr std::uint32_t kLargestPage = 32768;
 // Dropping resident pages every so many bytes keeps the resident set bounded.
-constexpr std::uint64_t kReleaseEvery = 64ull << 20;
+constexpr std::uint64_t kReleaseEvery = 16ull << 20;
 
 bool all_zero(Bytes page) {
   // Only called for pages that fail to verify and start with eight zero bytes.
