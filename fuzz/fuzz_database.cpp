@@ -1,9 +1,9 @@
 // Whole-database fuzz target: the input is a database file. It is opened from memory,
-// every table is read to the end with every record rendered as a JSON line, every
-// carving scope is run with a small hit limit, and the forensic passes run (header
-// facts, checksums, index definitions, recovered records). Whatever the bytes, each
-// step must end with a result or an error value: no crash, no read outside the
-// buffer, no hang.
+// every table is read to the end with every record rendered as a JSON line and again
+// as Arrow batches of decoded values, every carving scope is run with a small hit
+// limit, and the forensic passes run (header facts, checksums, index definitions,
+// recovered records). Whatever the bytes, each step must end with a result or an
+// error value: no crash, no read outside the buffer, no hang.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,6 +11,8 @@
 
 #include "database/carve.h"
 #include "database/database.h"
+#include "export/arrow_stream.h"
+#include "export/csv.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
 #include "forensic/indexes.h"
@@ -27,6 +29,7 @@ constexpr std::uint64_t kMaxHits = 8;
 
 void read_all_tables(const quarrow::Database& db) {
   std::string line;
+  std::string row;
   for (const auto& [name, table] : db.catalog()) {
     quarrow::Result<quarrow::TableRecordReader> reader = quarrow::open_table_reader(db, name);
     if (!reader) continue;
@@ -35,7 +38,31 @@ void read_all_tables(const quarrow::Database& db) {
       const quarrow::TableRecordReader::Step step = reader->next_record(record);
       if (step != quarrow::TableRecordReader::Step::Record) break;
       quarrow::record_to_json_line(record, line);
+      row.clear();
+      quarrow::append_csv_row(row, record);
     }
+    row.clear();
+    quarrow::append_csv_header(row, reader->plan());
+  }
+}
+
+// Every table through the Arrow producer, in small batches, up to the same record cap.
+void pull_arrow_batches(const std::shared_ptr<const quarrow::Database>& db) {
+  for (const auto& [name, table] : db->catalog()) {
+    ArrowArrayStream stream{};
+    if (!quarrow::export_arrow_stream(db, name, 64, &stream)) continue;
+    ArrowSchema schema{};
+    if (stream.get_schema(&stream, &schema) == 0) schema.release(&schema);
+    for (std::size_t n = 0; n < kMaxRecordsPerTable; n += 64) {
+      ArrowArray batch{};
+      if (stream.get_next(&stream, &batch) != 0) {
+        (void)stream.get_last_error(&stream);
+        break;
+      }
+      if (batch.release == nullptr) break;
+      batch.release(&batch);
+    }
+    stream.release(&stream);
   }
 }
 
@@ -44,6 +71,9 @@ void carve_all_scopes(const quarrow::Database& db) {
     const std::optional<quarrow::CarveScope> scope = quarrow::parse_carve_scope(scope_name);
     if (!scope) continue;
     (void)quarrow::carve_strings(db, *scope, "", 3, kMaxHits);
+    // The command-line tool carves page ranges on several threads.
+    const std::uint32_t half = db.total_pages() / 2;
+    (void)quarrow::carve_strings_in_pages(db, *scope, "", 3, kMaxHits, half, db.total_pages() + 2);
   }
 }
 
@@ -66,8 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)db.error().to_string();
     return 0;
   }
-  read_all_tables(**db);
-  carve_all_scopes(**db);
-  forensic_passes(**db);
+  std::shared_ptr<const quarrow::Database> shared(std::move(*db));
+  read_all_tables(*shared);
+  pull_arrow_batches(shared);
+  carve_all_scopes(*shared);
+  forensic_passes(*shared);
   return 0;
 }

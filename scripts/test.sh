@@ -17,7 +17,7 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq "${need[@]}" >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq "${need[@]}"; }
 fi
 PIP=(python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore)
-"${PIP[@]}" pytest hypothesis cmake ninja
+"${PIP[@]}" pytest hypothesis cmake ninja pyarrow polars duckdb pandas
 
 # Runs one CTest tree; prints the summary, or the whole log on failure.
 run_ctest() {

@@ -21,6 +21,29 @@ std::size_t required_length(CatalogType type) {
   }
 }
 
+// Variable column of MSysObjects holding a column's default value.
+constexpr std::uint32_t kDefaultValueColumn = 131;
+constexpr std::uint32_t kFirstVariableColumn = 128;
+
+// The bytes of variable column `id` of a catalog record: empty when the record stops
+// before it, when it is null, or when its offsets do not fit the record.
+Bytes catalog_variable_column(Bytes data, std::uint32_t id) {
+  const std::uint8_t last_variable = data[1];
+  if (id < kFirstVariableColumn || id > last_variable) return Bytes();
+  const std::uint64_t v = load_u16le(data, 2);
+  const std::uint64_t count = last_variable - kFirstVariableColumn + 1;
+  const std::uint64_t index = id - kFirstVariableColumn;
+  if (!in_bounds(data, v + 2 * index, 2)) return Bytes();
+  const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(v + 2 * index));
+  if (end_word & 0x8000) return Bytes();
+  const std::uint64_t end = end_word;
+  const std::uint64_t start =
+      index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(v + 2 * (index - 1))) & 0x7FFF;
+  const std::uint64_t base = v + 2 * count;
+  if (start > end || base + end > data.size()) return Bytes();
+  return data.subspan(static_cast<std::size_t>(base + start), static_cast<std::size_t>(end - start));
+}
+
 std::string id_key(std::uint32_t id) {
   return std::string(reinterpret_cast<const char*>(&id), sizeof id);
 }
@@ -71,6 +94,7 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
     entry.flags = load_u32le(data, 22);
     entry.codepage_or_locale = load_u32le(data, 26);
   }
+  if (type == CatalogType::Column) entry.default_value = to_string(catalog_variable_column(data, kDefaultValueColumn));
   builder.pending.push_back(std::move(entry));
   return Status::success();
 }
@@ -84,7 +108,7 @@ void attach_pending_entries(CatalogBuilder& builder) {
     switch (entry.kind) {
       case CatalogType::Column: {
         ColumnInfo column{entry.name, entry.id, entry.type_or_root, entry.space_usage, entry.flags,
-                          entry.codepage_or_locale};
+                          entry.codepage_or_locale, std::move(entry.default_value)};
         table->columns.insert_or_replace(entry.name, std::move(column));
         break;
       }

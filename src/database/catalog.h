@@ -22,7 +22,15 @@ struct ColumnInfo {
   std::uint32_t space_usage = 0;
   std::uint32_t flags = 0;
   std::optional<std::uint32_t> codepage;
+  // The stored bytes of the column's default (catalog column DefaultValue), kept as
+  // the raw column value; empty when the column has none.
+  std::string default_value;
 };
+
+// Column flags of the catalog.
+inline constexpr std::uint32_t kColumnMultiValued = 0x8;
+inline constexpr std::uint32_t kColumnHasDefault = 0x10;
+inline constexpr std::uint32_t kColumnDefaultCallback = 0x80;
 
 struct IndexInfo {
   std::string name;
@@ -60,6 +68,7 @@ struct PendingCatalogEntry {
   std::uint32_t space_usage = 0;
   std::uint32_t flags = 0;
   std::uint32_t codepage_or_locale = 0;
+  std::string default_value;  // columns: the DefaultValue bytes
 };
 
 // The catalog under construction during the walk.

@@ -10,6 +10,7 @@
 
 #include "database/carve.h"
 #include "python/args.h"
+#include "python/arrow_table.h"
 #include "python/convert.h"
 #include "python/forensic.h"
 #include "record/reader.h"
@@ -444,6 +445,7 @@ PyMethodDef kMethods[] = {
      "export_all($self, output_dir)\n--\n\nExport all tables to JSONL files in a directory.\n\nArgs:\n"
      "    output_dir: Directory to write JSONL files to\n\nRaises:\n"
      "    IOError: If there's an error creating the directory or writing files"},
+    {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
@@ -497,6 +499,8 @@ PyType_Spec kTypeDescription = {
 };
 
 }  // namespace
+
+DatabaseState* database_state(PyObject* self) { return state_of(self); }
 
 PyObject* ese_database_type() {
   if (g_type == nullptr) {

@@ -65,11 +65,15 @@ class ExclusiveUse {
 // What an EseDatabase object owns: made complete by the constructor, never changed.
 struct DatabaseState {
   std::string path;  // the constructor's argument as UTF-8
-  std::unique_ptr<Database> database;
+  // Shared with the Arrow streams made from this object, which may outlive it.
+  std::shared_ptr<Database> database;
   // The database file's identity, so that an export never truncates the mapped file.
   std::optional<FileIdentity> file;
   BorrowState borrow;
 };
+
+// The state of an EseDatabase, or nullptr with TypeError set for any other object.
+DatabaseState* database_state(PyObject* self);
 
 // The EseDatabase type object, created on first use and kept for the life of the
 // process. Returns a new reference, or nullptr with an exception set.

@@ -241,10 +241,40 @@ void set_resolved(Field& field, std::string bytes) {
   field.value = Value::of_bytes(Value::Kind::Binary, std::move(bytes));
 }
 
+// Gathers, orders, expands and joins the chunks of one long value, charging the budget.
+std::optional<std::string> assemble(const Database& db, const TableInfo& table, const LongValueId& lid,
+                                    LongValueBudget& budget) {
+  const std::uint32_t root = table.long_values.at(0).second.root_page;
+  if (!budget.chain || budget.chain->root != root) budget.chain = find_chain(db, root);
+  Gathered g = gather(*budget.chain, lid, budget.remaining);
+  if (!g.entered || g.over_budget) return std::nullopt;
+  std::stable_sort(g.chunks.begin(), g.chunks.end(),
+                   [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });
+  if (!expand_compressed_chunks(g, budget.remaining)) return std::nullopt;
+  std::string value;
+  std::size_t total = 0;
+  for (const Chunk& c : g.chunks) total += c.bytes().size();
+  if (g.total_size && *g.total_size < total) total = *g.total_size;
+  value.reserve(total);
+  for (const Chunk& c : g.chunks) {
+    if (value.size() >= total) break;
+    const Bytes b = c.bytes();
+    value.append(reinterpret_cast<const char*>(b.data()), std::min<std::size_t>(b.size(), total - value.size()));
+  }
+  budget.remaining -= value.size();
+  return value;
+}
+
 }  // namespace
 
 LongValueBudget long_value_budget(const Database& db) {
   return LongValueBudget{8 * static_cast<std::uint64_t>(db.bytes().size()) + (64ull << 20)};
+}
+
+std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
+                                           LongValueBudget& budget) {
+  if (reference.size() < 4 || table.long_values.empty()) return std::nullopt;
+  return assemble(db, table, read_lid(db, reference), budget);
 }
 
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record) {
@@ -278,26 +308,10 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
       continue;
     }
     done.push_back(Assembled{lid, std::nullopt});
-    const std::uint32_t root = table.long_values.at(0).second.root_page;
-    if (!budget.chain || budget.chain->root != root) budget.chain = find_chain(db, root);
-    Gathered g = gather(*budget.chain, lid, budget.remaining);
-    if (!g.entered || g.over_budget) continue;
-    std::stable_sort(g.chunks.begin(), g.chunks.end(),
-                     [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });
-    if (!expand_compressed_chunks(g, budget.remaining)) continue;
-    std::string value;
-    std::size_t total = 0;
-    for (const Chunk& c : g.chunks) total += c.bytes().size();
-    if (g.total_size && *g.total_size < total) total = *g.total_size;
-    value.reserve(total);
-    for (const Chunk& c : g.chunks) {
-      if (value.size() >= total) break;
-      const Bytes b = c.bytes();
-      value.append(reinterpret_cast<const char*>(b.data()), std::min<std::size_t>(b.size(), total - value.size()));
-    }
-    budget.remaining -= value.size();
-    done.back().bytes = value;
-    set_resolved(field, std::move(value));
+    std::optional<std::string> value = assemble(db, table, lid, budget);
+    if (!value) continue;
+    done.back().bytes = *value;
+    set_resolved(field, std::move(*value));
   }
 }
 

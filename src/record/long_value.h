@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "database/catalog.h"
 #include "database/database.h"
@@ -36,6 +38,12 @@ LongValueBudget long_value_budget(const Database& db);
 // budget below zero keeps its reference bytes; the bytes resolved are charged to it.
 // References in one record to the same long value are looked up once.
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget);
+
+// The bytes of the long value named by `reference` (a 4- or 8-byte id), charged to the
+// budget. nullopt: a reference shorter than 4 bytes, a table without a long-value
+// tree, a tree that cannot be entered, or a value beyond the budget.
+std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
+                                           LongValueBudget& budget);
 
 // The same with a budget of its own (long_value_budget) for this one record.
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record);

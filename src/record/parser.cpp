@@ -202,10 +202,56 @@ ColumnPlan make_column_plan(const Database& db, const TableInfo& table) {
   return plan;
 }
 
-void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out) {
+void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells) {
   const std::uint64_t len = data.size();
   const RecordShape s = read_shape(plan, data);
+  cells.resize(plan.columns.size());
 
+  thread_local std::vector<TaggedItem> tagged;
+  bool tagged_parsed = false;
+  std::size_t tagged_cursor = 0;
+
+  for (std::size_t k = 0; k < plan.columns.size(); ++k) {
+    const ColumnInfo& column = *plan.columns[k].info;
+    StoredCell& cell = cells[k];
+    cell = StoredCell();
+    const std::uint32_t id = column.id;
+    if (id <= s.last_fixed) {
+      cell.state = StoredCell::State::Null;
+      const std::uint64_t start = plan.columns[k].fixed_offset;
+      if (!in_bounds(data, start, column.space_usage) || fixed_column_is_null(s, data, id)) continue;
+      cell.state = StoredCell::State::Present;
+      cell.data = data.subspan(static_cast<std::size_t>(start), column.space_usage);
+    } else if (id >= kFirstVariableId && id <= s.last_variable && id < kFirstTaggedId) {
+      cell.state = StoredCell::State::Null;
+      const std::uint64_t index = id - kFirstVariableId;
+      if (index >= s.variable_count || !in_bounds(data, s.variable_offsets + 2 * index, 2)) continue;
+      const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * index));
+      if (end_word & 0x8000) continue;
+      const std::uint64_t end = end_word;
+      const std::uint64_t start =
+          index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & 0x7FFF;
+      if (start > end || s.variable_data + end > len) continue;
+      cell.state = StoredCell::State::Present;
+      cell.data = data.subspan(static_cast<std::size_t>(s.variable_data + start), end - start);
+    } else if (id >= kFirstTaggedId) {
+      if (!tagged_parsed) {
+        parse_tagged(plan, data, s.tagged_start, tagged);
+        tagged_parsed = true;
+      }
+      // Columns come in ascending id and items are sorted: walk both together.
+      while (tagged_cursor < tagged.size() && tagged[tagged_cursor].id < id) ++tagged_cursor;
+      if (tagged_cursor < tagged.size() && tagged[tagged_cursor].id == id) {
+        cell.state = StoredCell::State::Present;
+        cell.tagged = true;
+        cell.flags = tagged[tagged_cursor].flags;
+        cell.data = tagged[tagged_cursor].data;
+      }
+    }
+  }
+}
+
+void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out) {
   if (out.fields.size() != plan.columns.size() ||
       (!plan.columns.empty() && out.fields[0].name.data() != plan.columns[0].info->name.data())) {
     out.fields.assign(plan.columns.size(), Field());
@@ -218,40 +264,19 @@ void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out) {
     }
   }
 
-  thread_local std::vector<TaggedItem> tagged;
-  bool tagged_parsed = false;
-  std::size_t tagged_cursor = 0;
-
+  thread_local std::vector<StoredCell> cells;
+  locate_cells(plan, data, cells);
   for (std::size_t k = 0; k < plan.columns.size(); ++k) {
     const ColumnInfo& column = *plan.columns[k].info;
     Value& value = out.fields[k].value;
     value.kind = Value::Kind::Null;
     value.bytes.clear();
-    const std::uint32_t id = column.id;
-    if (id <= s.last_fixed) {
-      const std::uint64_t start = plan.columns[k].fixed_offset;
-      if (!in_bounds(data, start, column.space_usage) || fixed_column_is_null(s, data, id)) continue;
-      set_plain(value, data.subspan(static_cast<std::size_t>(start), column.space_usage), column);
-    } else if (id >= kFirstVariableId && id <= s.last_variable && id < kFirstTaggedId) {
-      const std::uint64_t index = id - kFirstVariableId;
-      if (index >= s.variable_count || !in_bounds(data, s.variable_offsets + 2 * index, 2)) continue;
-      const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * index));
-      if (end_word & 0x8000) continue;
-      const std::uint64_t end = end_word;
-      const std::uint64_t start =
-          index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & 0x7FFF;
-      if (start > end || s.variable_data + end > len) continue;
-      set_plain(value, data.subspan(static_cast<std::size_t>(s.variable_data + start), end - start), column);
-    } else if (id >= kFirstTaggedId) {
-      if (!tagged_parsed) {
-        parse_tagged(plan, data, s.tagged_start, tagged);
-        tagged_parsed = true;
-      }
-      // Columns come in ascending id and items are sorted: walk both together.
-      while (tagged_cursor < tagged.size() && tagged[tagged_cursor].id < id) ++tagged_cursor;
-      if (tagged_cursor < tagged.size() && tagged[tagged_cursor].id == id) {
-        set_tagged(value, tagged[tagged_cursor], column);
-      }
+    const StoredCell& cell = cells[k];
+    if (cell.state != StoredCell::State::Present) continue;
+    if (cell.tagged) {
+      set_tagged(value, TaggedItem{static_cast<std::uint16_t>(column.id), cell.flags, cell.data}, column);
+    } else {
+      set_plain(value, cell.data, column);
     }
   }
 }

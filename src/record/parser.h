@@ -28,7 +28,22 @@ struct ColumnPlan {
   std::uint64_t fixed_end_by_count[256] = {};  // end of fixed data when F = index (catalog sizes)
 };
 
+// A column's stored bytes in one record, before any conversion. Absent: the record
+// stops before the column (fixed or variable id past the record's last one) or holds
+// no tagged item for it, which is when the engine applies a column default. Null: the
+// record marks it null (null bit, null offset) or its bytes do not fit the record.
+struct StoredCell {
+  enum class State : std::uint8_t { Absent, Null, Present };
+  State state = State::Absent;
+  bool tagged = false;
+  std::uint8_t flags = 0;  // a tagged item's flags byte; 0 without one
+  Bytes data;
+};
+
 ColumnPlan make_column_plan(const Database& db, const TableInfo& table);
+
+// Finds every column of the plan in the record: cells[k] for plan.columns[k].
+void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells);
 
 // Decodes one record; never fails (unreadable columns are Null).
 Record decode_record(const ColumnPlan& plan, Bytes data);

@@ -28,6 +28,15 @@ Result<TableRecordReader> open_table_reader(const Database& db, std::string_view
 }
 
 TableRecordReader::Step TableRecordReader::next_record(Record& out) {
+  Bytes data;
+  const Step step = next_data(data);
+  if (step != Step::Record) return step;
+  decode_record_into(plan_, data, out);
+  resolve_long_values(*db_, *table_, out, long_values_);
+  return Step::Record;
+}
+
+TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
   for (;;) {
     if (finished_) return Step::End;
     if (next_tag_ < readable_tag_count(page_)) {
@@ -37,8 +46,7 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
       if (!read_entry_tag(page_, index, scratch_, tag)) continue;
       Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
       if (!entry) continue;
-      decode_record_into(plan_, entry->data, out);
-      resolve_long_values(*db_, *table_, out, long_values_);
+      data = entry->data;
       return Step::Record;
     }
     // Follow the chain to the next page with entries. A failed load keeps the reader
@@ -59,6 +67,7 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
         return Step::Error;
       }
       chain_.enter(next);
+      ++pages_read_;
       page_ = *loaded;
       next_tag_ = 1;
       if (page_.tag_count >= 2) break;

@@ -21,9 +21,13 @@ class TableRecordReader {
   enum class Step : std::uint8_t { Record, End, Error };
 
   Step next_record(Record& out);
+  // The next record's stored bytes, undecoded; valid until the next call.
+  Step next_data(Bytes& data);
   const EseError& error() const { return *error_; }
   const TableInfo& table() const { return *table_; }
   const ColumnPlan& plan() const { return plan_; }
+  // Leaf pages entered so far (for progress reports).
+  std::uint64_t pages_read() const { return pages_read_; }
 
  private:
   friend Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name);
@@ -36,6 +40,7 @@ class TableRecordReader {
   std::uint16_t next_tag_ = 1;
   bool finished_ = false;
   PageChainGuard chain_;
+  std::uint64_t pages_read_ = 1;
   std::optional<EseError> error_;
   std::string scratch_;
   LongValueBudget long_values_;  // shared by every record of this reading

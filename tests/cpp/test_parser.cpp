@@ -33,7 +33,7 @@ struct Col {
 
 TableInfo table_of(const std::vector<Col>& cols) {
   TableInfo t;
-  for (const Col& c : cols) t.columns.insert_or_replace(c.name, ColumnInfo{c.name, c.id, c.type, c.space, 0, c.codepage});
+  for (const Col& c : cols) t.columns.insert_or_replace(c.name, ColumnInfo{c.name, c.id, c.type, c.space, 0, c.codepage, {}});
   return t;
 }
 

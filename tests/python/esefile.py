@@ -345,8 +345,9 @@ class Column:
     """A column definition.  Ids 1-127 are fixed, 128-255 variable, 256+ tagged."""
 
     def __init__(self, name: str | bytes, type: int, id: int, space_usage: int | None = None,
-                 flags: int = 0, codepage: int | None = None):
+                 flags: int = 0, codepage: int | None = None, default: bytes | None = None):
         self.name = name
+        self.default = default  # stored bytes of the column default (catalog DefaultValue)
         self.type = type
         self.id = id
         if space_usage is None:
@@ -699,7 +700,8 @@ def catalog_key(owner_id: int, type: int, id: int) -> bytes:
 
 
 def catalog_record(owner_id: int, type: int, id: int, v14: int, space_usage: int = 0,
-                   flags: int = 0, v26: int = 0, name: bytes = b"", last_var_id: int = 128) -> bytes:
+                   flags: int = 0, v26: int = 0, name: bytes = b"", last_var_id: int = 128,
+                   default: bytes | None = None) -> bytes:
     """An MSysObjects record.
 
     Fixed columns 1-7 (ObjidTable, Type, Id, ColtypOrPgnoFDP, SpaceUsage, Flags,
@@ -715,6 +717,13 @@ def catalog_record(owner_id: int, type: int, id: int, v14: int, space_usage: int
     body = head + fixed + b"\x80"
     if last_var_id < 128:
         return body + name
+    if default is not None:     # DefaultValue is variable column 131
+        last_var_id = max(last_var_id, 131)
+        body = struct.pack("<BBH", 7, last_var_id, 4 + len(fixed) + 1) + fixed + b"\x80"
+        n = last_var_id - 127
+        end = len(name) | 0x8000
+        ends = [len(name), end, end, len(name) + len(default)] + [0x8000 | (len(name) + len(default))] * (n - 4)
+        return body + struct.pack("<%dH" % n, *ends) + name + default
     n = last_var_id - 127
     ends = [len(name)] + [0x8000 | len(name)] * (n - 1)
     return body + struct.pack("<%dH" % n, *ends) + name
@@ -730,7 +739,8 @@ def catalog_table_record(name: str | bytes, object_id: int, root_page: int,
 def catalog_column_record(owner_id: int, column: Column) -> bytes:
     """Catalog record of a column (type 2): id, type, space usage, flags, codepage."""
     return catalog_record(owner_id, CATALOG_COLUMN, column.id, column.type, column.space_usage,
-                          column.flags, column.codepage, column.name_bytes)
+                          column.flags, column.codepage, column.name_bytes,
+                          default=getattr(column, "default", None))
 
 
 def catalog_long_value_record(owner_id: int, object_id: int, root_page: int,

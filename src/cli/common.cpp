@@ -1,0 +1,164 @@
+#include "cli/common.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/terminal.h"
+#include "export/csv.h"
+#include "export/json_lines.h"
+#include "record/text.h"
+
+namespace quarrow::cli {
+namespace {
+
+// Pages already read are dropped from the resident set after this much output, as the
+// module's export does, so that memory use does not grow with the table.
+constexpr std::uint64_t kReleaseInterval = 16u << 20;
+
+}  // namespace
+
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || status.type() == std::filesystem::file_type::not_found) {
+    error = "Database file not found: " + path;
+    return nullptr;
+  }
+  auto opened = Database::open(path);
+  if (!opened) {
+    error = "Failed to open database: " + opened.error().to_string();
+    return nullptr;
+  }
+  return std::move(*opened);
+}
+
+std::string lookup_error_text(const EseError& error) {
+  switch (error.kind()) {
+    case ErrorKind::TableNotFound:
+      return "Table not found: " + name_text(error.text());
+    case ErrorKind::Io:
+      return error.os_error_text();
+    default:
+      return error.to_string();
+  }
+}
+
+std::string name_text(std::string_view name_bytes) { return lossy_utf8(as_bytes(name_bytes)); }
+
+std::string file_error_line(std::string_view file, std::string_view message) {
+  std::string line = "quarrow: ";
+  line.append(file).append(": ").append(message);
+  return line;
+}
+
+std::string table_error_line(std::string_view file, std::string_view table, std::string_view message) {
+  std::string line = "quarrow: ";
+  line.append(file).append(": ").append(table).append(": ").append(message);
+  return line;
+}
+
+std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
+                                        const StreamOptions& options, Output& out, Progress& progress) {
+  JsonLineWriter json;
+  std::string line;
+  Record record;
+  std::uint64_t count = 0;
+  std::uint64_t pages_counted = 0;
+  std::uint64_t since_release = 0;
+  const std::uint64_t page_size = db.page_size();
+  auto count_pages = [&] {
+    const std::uint64_t pages = reader.pages_read();
+    if (pages != pages_counted) {
+      progress.add_done(pages - pages_counted, (pages - pages_counted) * page_size);
+      pages_counted = pages;
+    }
+  };
+  if (options.format == Format::Csv) {
+    append_csv_header(out.buffer(), reader.plan());
+  }
+  std::optional<std::string> failure;
+  while (!options.limit || count < *options.limit) {
+    const TableRecordReader::Step step = reader.next_record(record);
+    if (step == TableRecordReader::Step::End) break;
+    if (step == TableRecordReader::Step::Error) {
+      failure = "Error reading record: " + reader.error().to_string();
+      break;
+    }
+    ++count;
+    std::string& buffer = out.buffer();
+    const std::size_t before = buffer.size();
+    if (options.format == Format::Csv) {
+      append_csv_row(buffer, record);
+    } else {
+      json.render(record, line);
+      buffer.append(line);
+      buffer.push_back('\n');
+    }
+    since_release += buffer.size() - before;
+    if (!out.commit()) break;
+    if (since_release >= kReleaseInterval) {
+      db.release_resident_pages();
+      since_release = 0;
+    }
+    count_pages();
+  }
+  count_pages();
+  // Rows before a read error are written before the error is reported.
+  if (!out.finish()) return out.error();
+  return failure;
+}
+
+int usage_error(std::string_view command, std::string_view message) {
+  std::string text = "quarrow";
+  if (!command.empty()) text.append(" ").append(command);
+  text.append(": ").append(message).append("\nTry 'quarrow");
+  if (!command.empty()) text.append(" ").append(command);
+  text.append(" --help'.\n");
+  std::fputs(text.c_str(), stderr);
+  return kExitUsage;
+}
+
+std::optional<Arguments> parse_or_complain(std::string_view command, const std::vector<std::string_view>& args,
+                                           const std::vector<OptionSpec>& specs) {
+  std::string error;
+  auto parsed = parse_arguments(args, specs, error);
+  if (!parsed) usage_error(command, error);
+  return parsed;
+}
+
+bool stream_options(std::string_view command, const Arguments& args, StreamOptions& out) {
+  if (const std::string* format = args.value("format")) {
+    if (*format == "jsonl" || *format == "json") {
+      out.format = Format::JsonLines;
+    } else if (*format == "csv") {
+      out.format = Format::Csv;
+    } else {
+      usage_error(command, "unknown format '" + *format + "' (expected: jsonl, csv)");
+      return false;
+    }
+  }
+  if (const std::string* limit = args.value("limit")) {
+    out.limit = parse_count(*limit);
+    if (!out.limit) {
+      usage_error(command, "--limit needs a count, not '" + *limit + "'");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool jobs_option(std::string_view command, const Arguments& args, unsigned& out) {
+  out = hardware_threads();
+  if (const std::string* jobs = args.value("jobs")) {
+    const auto n = parse_count(*jobs);
+    if (!n || *n == 0 || *n > 1024) {
+      usage_error(command, "--jobs needs a count from 1 to 1024, not '" + *jobs + "'");
+      return false;
+    }
+    out = static_cast<unsigned>(*n);
+  }
+  return true;
+}
+
+}  // namespace quarrow::cli

@@ -1,0 +1,632 @@
+#include "export/arrow_stream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "record/decoded.h"
+#include "record/text.h"
+
+namespace quarrow {
+namespace {
+
+// Offsets of binary and utf8 arrays are 32-bit: a batch ends early rather than let a
+// column's data pass this.
+constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t kReserveRows = 1 << 16;
+
+// ---- Schemas ------------------------------------------------------------------------
+
+// Each schema node owns its strings and children, so a consumer may move a child out
+// and release it on its own, as the interface allows.
+struct SchemaNode {
+  std::string format;
+  std::string name;
+  std::string metadata;
+  std::vector<ArrowSchema*> children;
+};
+
+void release_schema(ArrowSchema* schema) {
+  auto* node = static_cast<SchemaNode*>(schema->private_data);
+  for (ArrowSchema* child : node->children) {
+    if (child->release != nullptr) child->release(child);
+    delete child;
+  }
+  delete node;
+  schema->release = nullptr;
+}
+
+// Metadata in the interface's encoding: int32 count, then per pair int32 length and
+// bytes of the key, int32 length and bytes of the value (native byte order).
+std::string encode_metadata(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  std::string out;
+  const auto put = [&](std::int32_t v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
+  put(static_cast<std::int32_t>(pairs.size()));
+  for (const auto& [key, value] : pairs) {
+    put(static_cast<std::int32_t>(key.size()));
+    out += key;
+    put(static_cast<std::int32_t>(value.size()));
+    out += value;
+  }
+  return out;
+}
+
+void fill_schema(ArrowSchema* out, SchemaNode* node, std::int64_t flags) {
+  out->format = node->format.c_str();
+  out->name = node->name.c_str();
+  out->metadata = node->metadata.empty() ? nullptr : node->metadata.data();
+  out->flags = flags;
+  out->n_children = static_cast<std::int64_t>(node->children.size());
+  out->children = node->children.empty() ? nullptr : node->children.data();
+  out->dictionary = nullptr;
+  out->release = release_schema;
+  out->private_data = node;
+}
+
+const char* format_of(DecodedType type) {
+  switch (type) {
+    case DecodedType::Null: return "n";
+    case DecodedType::Bool: return "b";
+    case DecodedType::UInt8: return "C";
+    case DecodedType::Int16: return "s";
+    case DecodedType::UInt16: return "S";
+    case DecodedType::Int32: return "i";
+    case DecodedType::UInt32: return "I";
+    case DecodedType::Int64: return "l";
+    case DecodedType::Float32: return "f";
+    case DecodedType::Float64: return "g";
+    case DecodedType::Timestamp: return "tsu:";
+    case DecodedType::Decimal: return "d:19,4";
+    case DecodedType::Guid: return "w:16";
+    case DecodedType::Binary: return "z";
+    case DecodedType::Text: return "u";
+  }
+  return "n";
+}
+
+using Metadata = std::vector<std::pair<std::string, std::string>>;
+
+Metadata uuid_metadata() { return {{"ARROW:extension:name", "arrow.uuid"}, {"ARROW:extension:metadata", ""}}; }
+
+// One field: the column's value type, or a list of it for multi-valued columns.
+ArrowSchema* column_schema(const DecodedColumn& column) {
+  const ColumnInfo& info = *column.info;
+  Metadata metadata{{"ese.type", column_type_name(info.column_type) ? column_type_name(info.column_type) : "?"},
+                    {"ese.column_id", std::to_string(info.id)}};
+  auto value_node = std::make_unique<SchemaNode>();
+  value_node->format = format_of(column.type);
+  Metadata value_metadata = column.type == DecodedType::Guid ? uuid_metadata() : Metadata();
+  auto value = std::make_unique<ArrowSchema>();
+  if (column.list) {
+    value_node->name = "item";
+    value_node->metadata = value_metadata.empty() ? std::string() : encode_metadata(value_metadata);
+    fill_schema(value.get(), value_node.release(), ARROW_FLAG_NULLABLE);
+    auto list_node = std::make_unique<SchemaNode>();
+    list_node->format = "+l";
+    list_node->name = lossy_utf8(as_bytes(info.name));
+    list_node->metadata = encode_metadata(metadata);
+    list_node->children.push_back(value.release());
+    auto list = std::make_unique<ArrowSchema>();
+    fill_schema(list.get(), list_node.release(), ARROW_FLAG_NULLABLE);
+    return list.release();
+  }
+  value_node->name = lossy_utf8(as_bytes(info.name));
+  metadata.insert(metadata.end(), value_metadata.begin(), value_metadata.end());
+  value_node->metadata = encode_metadata(metadata);
+  fill_schema(value.get(), value_node.release(), ARROW_FLAG_NULLABLE);
+  return value.release();
+}
+
+void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* out) {
+  auto node = std::make_unique<SchemaNode>();
+  node->format = "+s";
+  node->children.reserve(columns.size());
+  try {
+    for (const DecodedColumn& column : columns) node->children.push_back(column_schema(column));
+  } catch (...) {
+    for (ArrowSchema* child : node->children) {
+      child->release(child);
+      delete child;
+    }
+    throw;
+  }
+  fill_schema(out, node.release(), 0);
+}
+
+// ---- Arrays -------------------------------------------------------------------------
+
+// Buffers of released batches, kept for the next batches of the same stream: a
+// consumer that releases each batch before asking for the next (DuckDB, a batch
+// reader loop) then reads the whole table within the memory of a few batches, without
+// fresh pages for every batch. Batches may be released on any thread.
+class BufferPool {
+ public:
+  std::vector<std::uint8_t> take_bytes() { return take(bytes_); }
+  std::string take_string() { return take(strings_); }
+  std::vector<std::int32_t> take_offsets() { return take(offsets_); }
+  void give(std::vector<std::uint8_t>& v) { give_to(bytes_, v); }
+  void give(std::string& v) { give_to(strings_, v); }
+  void give(std::vector<std::int32_t>& v) { give_to(offsets_, v); }
+
+ private:
+  static constexpr std::size_t kMaxKept = 256;
+
+  template <class V>
+  V take(std::vector<V>& list) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (list.empty()) return V();
+    V v = std::move(list.back());
+    list.pop_back();
+    return v;
+  }
+  template <class V>
+  void give_to(std::vector<V>& list, V& v) {
+    if (v.capacity() == 0) return;
+    v.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (list.size() < kMaxKept) list.push_back(std::move(v));
+  }
+
+  std::mutex mutex_;
+  std::vector<std::vector<std::uint8_t>> bytes_;
+  std::vector<std::string> strings_;
+  std::vector<std::vector<std::int32_t>> offsets_;
+};
+
+// Each array node owns its buffers and children.
+struct ArrayNode {
+  std::vector<std::uint8_t> validity;
+  std::string values;  // fixed-width values, or the data of binary/utf8
+  std::vector<std::int32_t> offsets;
+  std::vector<const void*> buffers;
+  std::vector<ArrowArray*> children;
+  std::shared_ptr<BufferPool> pool;
+
+  explicit ArrayNode(std::shared_ptr<BufferPool> p) : pool(std::move(p)) {
+    if (!pool) return;
+    validity = pool->take_bytes();
+    values = pool->take_string();
+    offsets = pool->take_offsets();
+  }
+  ~ArrayNode() {
+    if (!pool) return;
+    pool->give(validity);
+    pool->give(values);
+    pool->give(offsets);
+  }
+};
+
+void release_array(ArrowArray* array) {
+  auto* node = static_cast<ArrayNode*>(array->private_data);
+  for (ArrowArray* child : node->children) {
+    if (child->release != nullptr) child->release(child);
+    delete child;
+  }
+  delete node;
+  array->release = nullptr;
+}
+
+std::size_t value_width(DecodedType type) {
+  switch (type) {
+    case DecodedType::UInt8: return 1;
+    case DecodedType::Int16:
+    case DecodedType::UInt16: return 2;
+    case DecodedType::Int32:
+    case DecodedType::UInt32:
+    case DecodedType::Float32: return 4;
+    case DecodedType::Int64:
+    case DecodedType::Float64:
+    case DecodedType::Timestamp: return 8;
+    case DecodedType::Decimal:
+    case DecodedType::Guid: return 16;
+    default: return 0;
+  }
+}
+
+bool variable_width(DecodedType type) { return type == DecodedType::Binary || type == DecodedType::Text; }
+
+// Appends bit `index` (the next one) of a bitmap.
+template <class Buffer>
+inline void push_bit(Buffer& bits, std::int64_t index, bool on) {
+  if ((index & 7) == 0) bits.push_back(0);
+  if (on) bits.back() = static_cast<char>(static_cast<std::uint8_t>(bits.back()) | (1u << (index & 7)));
+}
+
+inline char* grow(std::string& v, std::size_t n) {
+  const std::size_t at = v.size();
+  v.resize(at + n);
+  return v.data() + at;
+}
+
+// Builds one array of values of a type: validity bits, then values (bits for bool,
+// fixed-width little-endian, or 32-bit offsets and data).
+class ValueBuilder {
+ public:
+  ValueBuilder(DecodedType type, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+      : type_(type), width_(value_width(type)), pool_(std::move(pool)) {
+    start(expected_rows / 8 + 1, expected_rows * width_, variable_width(type) ? expected_rows + 1 : 0);
+  }
+
+  std::uint64_t data_size() const { return node_->values.size(); }
+
+  // A decoded value (from a DecodedCell).
+  void append(const DecodedValue& v) {
+    if (!v.valid) return null();
+    switch (type_) {
+      case DecodedType::Null: return null();
+      case DecodedType::Bool: return boolean(v.b);
+      case DecodedType::Float32: return f32(v.f32);
+      case DecodedType::Float64: return f64(v.f64);
+      case DecodedType::Guid: return guid(v.guid.data());
+      case DecodedType::Binary:
+      case DecodedType::Text: return bytes(as_bytes(v.bytes));
+      default: return integer(v.i);
+    }
+  }
+
+  // Plain stored bytes, decoded straight into the buffers.
+  void append_stored(Bytes data, std::uint32_t codepage) { decode_scalar_into(data, type_, codepage, *this); }
+
+  // The sink of decode_scalar_into.
+  void null() {
+    push_bit(node_->validity, length_, false);
+    ++null_count_;
+    switch (type_) {
+      case DecodedType::Null: break;
+      case DecodedType::Bool: push_bit(node_->values, length_, false); break;
+      case DecodedType::Binary:
+      case DecodedType::Text: node_->offsets.push_back(static_cast<std::int32_t>(node_->values.size())); break;
+      default: std::memset(grow(node_->values, width_), 0, width_); break;
+    }
+    ++length_;
+  }
+  void boolean(bool v) {
+    valid();
+    push_bit(node_->values, length_ - 1, v);
+  }
+  void integer(std::int64_t v) {
+    if (type_ == DecodedType::Decimal) {
+      // Two's complement in 16 little-endian bytes: the 64-bit count sign-extended.
+      const std::int64_t words[2] = {v, v < 0 ? -1 : 0};
+      std::memcpy(grow(node_->values, 16), words, 16);
+    } else {
+      // The low bytes of the 64-bit value (little-endian) for every integer width.
+      std::memcpy(grow(node_->values, width_), &v, width_);
+    }
+    valid();
+  }
+  void f32(float v) {
+    std::memcpy(grow(node_->values, 4), &v, 4);
+    valid();
+  }
+  void f64(double v) {
+    std::memcpy(grow(node_->values, 8), &v, 8);
+    valid();
+  }
+  void guid(const std::uint8_t* rfc) {
+    std::memcpy(grow(node_->values, 16), rfc, 16);
+    valid();
+  }
+  void bytes(Bytes d) {
+    std::string& values = node_->values;
+    if (values.size() + d.size() > kMaxBatchData) return null();
+    values.append(reinterpret_cast<const char*>(d.data()), d.size());
+    node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
+    valid();
+  }
+  void text(Bytes d, std::uint32_t codepage) {
+    std::string& values = node_->values;
+    const std::size_t before = values.size();
+    if (!decode_text_into(d, codepage, values)) return null();
+    if (values.size() > kMaxBatchData) {
+      values.resize(before);
+      return null();
+    }
+    node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
+    valid();
+  }
+
+  // Hands the values so far to `out` and starts an empty array with room for as many.
+  void finish(ArrowArray* out) {
+    ArrayNode* node = node_.release();
+    const bool nulls = null_count_ > 0;
+    if (type_ == DecodedType::Null) {
+      node->buffers.clear();
+    } else if (variable_width(type_)) {
+      node->buffers = {nulls ? node->validity.data() : nullptr, node->offsets.data(), node->values.data()};
+    } else {
+      node->buffers = {nulls ? node->validity.data() : nullptr, node->values.data()};
+    }
+    out->length = length_;
+    out->null_count = type_ == DecodedType::Null ? length_ : null_count_;
+    out->offset = 0;
+    out->n_buffers = static_cast<std::int64_t>(node->buffers.size());
+    out->n_children = 0;
+    out->buffers = node->buffers.empty() ? nullptr : node->buffers.data();
+    out->children = nullptr;
+    out->dictionary = nullptr;
+    out->release = release_array;
+    out->private_data = node;
+    start(node->validity.size(), node->values.size(), node->offsets.size());
+  }
+
+ private:
+  // Completes a non-null value whose data is already in place.
+  void valid() {
+    push_bit(node_->validity, length_, true);
+    ++length_;
+  }
+
+  void start(std::size_t validity, std::size_t values, std::size_t offsets) {
+    node_ = std::make_unique<ArrayNode>(pool_);
+    node_->validity.reserve(validity);
+    node_->values.reserve(values);
+    node_->offsets.reserve(offsets);
+    length_ = 0;
+    null_count_ = 0;
+    if (variable_width(type_)) node_->offsets.push_back(0);
+  }
+
+  DecodedType type_;
+  std::size_t width_;
+  std::shared_ptr<BufferPool> pool_;
+  std::unique_ptr<ArrayNode> node_;
+  std::int64_t length_ = 0;
+  std::int64_t null_count_ = 0;
+};
+
+// One column: its values, or a list array over them for multi-valued columns.
+class ColumnBuilder {
+ public:
+  ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+      : list_(column.list), pool_(pool), values_(column.type, std::move(pool), expected_rows) {
+    start(expected_rows);
+  }
+
+  // The data bytes a cell would add (binary and utf8 columns).
+  static std::uint64_t data_bytes(const DecodedCell& cell) {
+    std::uint64_t n = 0;
+    for (std::size_t k = 0; k < cell.size; ++k) n += cell.items[k].bytes.size();
+    return n;
+  }
+  std::uint64_t data_size() const { return values_.data_size(); }
+
+  // Single-valued columns only.
+  void append_stored(Bytes data, std::uint32_t codepage) { values_.append_stored(data, codepage); }
+
+  void append(const DecodedCell& cell) {
+    if (!list_) {
+      static const DecodedValue kNull;
+      values_.append(cell.valid && cell.size > 0 ? cell.items[0] : kNull);
+      return;
+    }
+    push_bit(node_->validity, length_, cell.valid);
+    if (cell.valid) {
+      for (std::size_t k = 0; k < cell.size; ++k) values_.append(cell.items[k]);
+      child_length_ += static_cast<std::int64_t>(cell.size);
+    } else {
+      ++null_count_;
+    }
+    node_->offsets.push_back(static_cast<std::int32_t>(child_length_));
+    ++length_;
+  }
+
+  void finish(ArrowArray* out) {
+    if (!list_) {
+      values_.finish(out);
+      return;
+    }
+    auto child = std::make_unique<ArrowArray>();
+    values_.finish(child.get());
+    ArrayNode* node = node_.release();
+    node->children.push_back(child.release());
+    node->buffers = {null_count_ > 0 ? node->validity.data() : nullptr, node->offsets.data()};
+    out->length = length_;
+    out->null_count = null_count_;
+    out->offset = 0;
+    out->n_buffers = 2;
+    out->n_children = 1;
+    out->buffers = node->buffers.data();
+    out->children = node->children.data();
+    out->dictionary = nullptr;
+    out->release = release_array;
+    out->private_data = node;
+    start(node->offsets.size());
+  }
+
+ private:
+  void start(std::size_t rows) {
+    if (!list_) return;
+    node_ = std::make_unique<ArrayNode>(pool_);
+    node_->validity.reserve(rows / 8 + 1);
+    node_->offsets.reserve(rows + 1);
+    node_->offsets.push_back(0);
+    length_ = 0;
+    null_count_ = 0;
+    child_length_ = 0;
+  }
+
+  bool list_;
+  std::shared_ptr<BufferPool> pool_;
+  ValueBuilder values_;
+  std::unique_ptr<ArrayNode> node_;  // list columns: validity and offsets
+  std::int64_t length_ = 0;
+  std::int64_t null_count_ = 0;
+  std::int64_t child_length_ = 0;
+};
+
+// ---- The stream ---------------------------------------------------------------------
+
+struct StreamState {
+  StreamState(std::shared_ptr<const Database> database, TableRecordReader table_reader)
+      : db(std::move(database)),
+        reader(std::make_unique<TableRecordReader>(std::move(table_reader))),
+        decoder(*db, reader->table(), reader->plan()) {
+    for (const DecodedColumn& c : decoder.columns()) codepages.push_back(c.info->codepage.value_or(1252));
+  }
+
+  std::shared_ptr<const Database> db;  // keeps the mapping and the catalog alive
+  std::unique_ptr<TableRecordReader> reader;  // the decoder refers to its plan
+  RecordDecoder decoder;
+  std::vector<std::uint32_t> codepages;
+  std::vector<ColumnBuilder> builders;
+  // The record being added: plain[k] says whether column k goes straight from its
+  // stored bytes, otherwise cells[k] holds it decoded.
+  std::vector<DecodedCell> cells;
+  std::vector<char> plain;
+  std::int64_t batch_rows = kDefaultBatchRows;
+  bool pending = false;  // a record located but not yet in a batch
+  bool finished = false;
+  std::string last_error;
+};
+
+StreamState* state_of(ArrowArrayStream* stream) { return static_cast<StreamState*>(stream->private_data); }
+
+int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
+  StreamState* s = state_of(stream);
+  try {
+    fill_table_schema(s->decoder.columns(), out);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    s->last_error = "out of memory";
+    return ENOMEM;
+  }
+}
+
+// A record fits the batch unless it could take a binary or utf8 column past the
+// 32-bit offsets. Plain stored text grows at most threefold as UTF-8.
+bool fits(const StreamState& s) {
+  for (std::size_t k = 0; k < s.builders.size(); ++k) {
+    const std::uint64_t extra =
+        s.plain[k] ? 3 * s.decoder.stored(k).data.size() : ColumnBuilder::data_bytes(s.cells[k]);
+    if (extra > 0 && s.builders[k].data_size() + extra > kMaxBatchData) return false;
+  }
+  return true;
+}
+
+// Locates the next record and decodes the columns that need more than their bytes.
+TableRecordReader::Step next_record(StreamState& s) {
+  Bytes data;
+  const TableRecordReader::Step step = s.reader->next_data(data);
+  if (step != TableRecordReader::Step::Record) return step;
+  s.decoder.locate(data);
+  for (std::size_t k = 0; k < s.builders.size(); ++k) {
+    s.plain[k] = s.decoder.plain(k);
+    if (!s.plain[k]) s.decoder.decode_column(k, s.cells[k]);
+  }
+  return step;
+}
+
+void emit_batch(StreamState& s, std::int64_t rows, ArrowArray* out) {
+  auto node = std::make_unique<ArrayNode>(nullptr);
+  node->children.reserve(s.builders.size());
+  for (ColumnBuilder& builder : s.builders) {
+    auto child = std::make_unique<ArrowArray>();
+    builder.finish(child.get());
+    node->children.push_back(child.release());
+  }
+  node->buffers = {nullptr};
+  out->length = rows;
+  out->null_count = 0;
+  out->offset = 0;
+  out->n_buffers = 1;
+  out->n_children = static_cast<std::int64_t>(node->children.size());
+  out->buffers = node->buffers.data();
+  out->children = node->children.empty() ? nullptr : node->children.data();
+  out->dictionary = nullptr;
+  out->release = release_array;
+  out->private_data = node.release();
+}
+
+int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
+  StreamState* s = state_of(stream);
+  try {
+    if (!s->last_error.empty()) return EIO;
+    std::int64_t rows = 0;
+    while (rows < s->batch_rows) {
+      if (!s->pending) {
+        if (s->finished) break;
+        const TableRecordReader::Step step = next_record(*s);
+        if (step == TableRecordReader::Step::End) {
+          s->finished = true;
+          break;
+        }
+        if (step == TableRecordReader::Step::Error) {
+          s->last_error = "Error reading record: " + s->reader->error().to_string();
+          // The rows gathered for this batch are dropped with the builders' contents
+          // when the stream is released.
+          return EIO;
+        }
+        s->pending = true;
+      }
+      if (rows > 0 && !fits(*s)) break;
+      for (std::size_t k = 0; k < s->builders.size(); ++k) {
+        if (s->plain[k]) {
+          s->builders[k].append_stored(s->decoder.stored(k).data, s->codepages[k]);
+        } else {
+          s->builders[k].append(s->cells[k]);
+        }
+      }
+      s->pending = false;
+      ++rows;
+    }
+    if (rows == 0 && s->finished) {
+      out->release = nullptr;  // end of the stream
+      return 0;
+    }
+    emit_batch(*s, rows, out);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    s->last_error = "Error reading record: out of memory";
+    return ENOMEM;
+  }
+}
+
+const char* stream_get_last_error(ArrowArrayStream* stream) {
+  StreamState* s = state_of(stream);
+  return s->last_error.empty() ? nullptr : s->last_error.c_str();
+}
+
+void stream_release(ArrowArrayStream* stream) {
+  delete state_of(stream);
+  stream->release = nullptr;
+}
+
+}  // namespace
+
+Status export_arrow_schema(const Database& db, std::string_view table_name, ArrowSchema* out) {
+  const TableInfo* table = db.catalog().find(table_name);
+  if (table == nullptr) return EseError::table_not_found(std::string(table_name));
+  const ColumnPlan plan = make_column_plan(db, *table);
+  fill_table_schema(decoded_columns(plan), out);
+  return Status::success();
+}
+
+Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view table_name,
+                           std::int64_t batch_rows, ArrowArrayStream* out) {
+  auto reader = open_table_reader(*db, table_name);
+  if (!reader) return std::move(reader).error();
+  auto state = std::make_unique<StreamState>(std::move(db), std::move(reader).value());
+  state->cells.resize(state->decoder.columns().size());
+  state->plain.resize(state->decoder.columns().size());
+  state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
+  // Fixed-width buffers are sized for a full batch up front (up to a bound, for callers
+  // asking for huge batches); later batches start with the sizes of the one before.
+  const std::size_t expected_rows = static_cast<std::size_t>(std::min<std::int64_t>(state->batch_rows, kReserveRows));
+  auto pool = std::make_shared<BufferPool>();
+  state->builders.reserve(state->decoder.columns().size());
+  for (const DecodedColumn& column : state->decoder.columns()) state->builders.emplace_back(column, pool, expected_rows);
+  out->get_schema = stream_get_schema;
+  out->get_next = stream_get_next;
+  out->get_last_error = stream_get_last_error;
+  out->release = stream_release;
+  out->private_data = state.release();
+  return Status::success();
+}
+
+}  // namespace quarrow

@@ -1,0 +1,246 @@
+#include "python/arrow_table.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "export/arrow_stream.h"
+#include "python/args.h"
+#include "python/convert.h"
+#include "python/ese_database.h"
+
+namespace quarrow::python {
+
+const char kArrowTableDoc[] =
+    "arrow_table($self, table_name, *, batch_rows=65536)\n--\n\n"
+    "A table's decoded values for Arrow consumers.\n\n"
+    "The result has __arrow_c_schema__ and __arrow_c_stream__ (the Arrow PyCapsule\n"
+    "protocol), so pyarrow.table(obj), polars.DataFrame(obj), duckdb.sql('select * from obj')\n"
+    "and pandas.DataFrame.from_arrow(obj) read it. Each stream reads the table afresh in\n"
+    "batches of batch_rows records. DateTime becomes timestamp[us], Currency decimal128(19, 4),\n"
+    "GUID arrow.uuid, multi-valued columns lists; column defaults are applied.\n\n"
+    "Args:\n    table_name: Name of the table\n    batch_rows: Records per batch (at least 1)\n\n"
+    "Raises:\n    ValueError: If the table doesn't exist or batch_rows is below 1";
+
+namespace {
+
+constexpr char kSchemaCapsule[] = "arrow_schema";
+constexpr char kStreamCapsule[] = "arrow_array_stream";
+
+struct ArrowTableObject {
+  PyObject_HEAD
+  // Owned; the C++ members live outside the object, whose memory Python manages.
+  std::shared_ptr<const Database>* database;
+  std::string* table_name;
+  std::int64_t batch_rows;
+};
+
+PyObject* g_arrow_table_type = nullptr;
+
+ArrowTableObject* as_table(PyObject* self) { return reinterpret_cast<ArrowTableObject*>(self); }
+
+void schema_capsule_free(PyObject* capsule) {
+  auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
+  if (schema == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  if (schema->release != nullptr) schema->release(schema);
+  delete schema;
+}
+
+void stream_capsule_free(PyObject* capsule) {
+  auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, kStreamCapsule));
+  if (stream == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  if (stream->release != nullptr) stream->release(stream);
+  delete stream;
+}
+
+// Holds a schema until it is handed to a capsule.
+struct OwnedSchema {
+  ArrowSchema* schema = new ArrowSchema{};
+  ~OwnedSchema() {
+    if (schema == nullptr) return;
+    if (schema->release != nullptr) schema->release(schema);
+    delete schema;
+  }
+};
+
+bool make_schema(ArrowTableObject* t, OwnedSchema& out) {
+  const Status status = export_arrow_schema(**t->database, *t->table_name, out.schema);
+  if (!status) {
+    raise_ese_error(status.error());
+    return false;
+  }
+  return true;
+}
+
+bool same_types(const ArrowSchema* a, const ArrowSchema* b) {
+  if (std::strcmp(a->format, b->format) != 0 || a->n_children != b->n_children) return false;
+  for (std::int64_t k = 0; k < a->n_children; ++k) {
+    if (!same_types(a->children[k], b->children[k])) return false;
+  }
+  return true;
+}
+
+PyObject* arrow_c_schema(PyObject* self, PyObject*) {
+  try {
+    OwnedSchema owned;
+    if (!make_schema(as_table(self), owned)) return nullptr;
+    PyObject* capsule = PyCapsule_New(owned.schema, kSchemaCapsule, schema_capsule_free);
+    if (capsule != nullptr) owned.schema = nullptr;
+    return capsule;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+constexpr const char* kStreamNames[] = {"requested_schema"};
+constexpr Signature kStream{"__arrow_c_stream__", kStreamNames, 1, 0};
+
+PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  if (!parse_arguments(kStream, args, nargs, kwnames, values)) return nullptr;
+  ArrowTableObject* t = as_table(self);
+  try {
+    PyObject* requested = values[0];
+    if (requested != nullptr && requested != Py_None) {
+      // The values can be given only in the table's own types: no casting here.
+      auto* wanted = static_cast<ArrowSchema*>(PyCapsule_GetPointer(requested, kSchemaCapsule));
+      if (wanted == nullptr) return nullptr;
+      OwnedSchema own;
+      if (!make_schema(t, own)) return nullptr;
+      if (!same_types(own.schema, wanted)) {
+        PyErr_SetString(PyExc_NotImplementedError, "requested_schema: converting to other types is not supported");
+        return nullptr;
+      }
+    }
+    auto* stream = new ArrowArrayStream{};
+    const Status status = export_arrow_stream(*t->database, *t->table_name, t->batch_rows, stream);
+    if (!status) {
+      delete stream;
+      return raise_ese_error(status.error());
+    }
+    PyObject* capsule = PyCapsule_New(stream, kStreamCapsule, stream_capsule_free);
+    if (capsule == nullptr) {
+      stream->release(stream);
+      delete stream;
+    }
+    return capsule;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+PyObject* arrow_table_repr(PyObject* self) {
+  ArrowTableObject* t = as_table(self);
+  PyRef name(lossy_text(*t->table_name));
+  if (!name) return nullptr;
+  return PyUnicode_FromFormat("ArrowTable(%R, batch_rows=%lld)", name.get(), static_cast<long long>(t->batch_rows));
+}
+
+void arrow_table_dealloc(PyObject* self) {
+  ArrowTableObject* t = as_table(self);
+  delete t->database;
+  delete t->table_name;
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_object(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef kArrowTableMethods[] = {
+    {"__arrow_c_schema__", arrow_c_schema, METH_NOARGS,
+     "__arrow_c_schema__($self)\n--\n\nThe table's Arrow schema as a PyCapsule."},
+    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(arrow_c_stream)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "__arrow_c_stream__($self, requested_schema=None)\n--\n\nA fresh Arrow stream over the table as a PyCapsule."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kArrowTableSlots[] = {
+    {Py_tp_methods, kArrowTableMethods},
+    {Py_tp_repr, reinterpret_cast<void*>(arrow_table_repr)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(arrow_table_dealloc)},
+    {Py_tp_doc, const_cast<char*>("A table's decoded values through the Arrow PyCapsule protocol.")},
+    {0, nullptr},
+};
+
+PyType_Spec kArrowTableSpec = {
+    "quarrow.ArrowTable",
+    static_cast<int>(sizeof(ArrowTableObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kArrowTableSlots,
+};
+
+constexpr const char* kArrowTableNames[] = {"table_name", "batch_rows"};
+constexpr Signature kArrowTable{"arrow_table", kArrowTableNames, 2, 1};
+
+PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "arrow_table() takes 1 positional argument but %zd were given", nargs);
+    return nullptr;
+  }
+  PyObject* values[2];
+  std::string_view name;
+  if (!parse_arguments(kArrowTable, args, nargs, kwnames, values) ||
+      !text_argument(kArrowTable, "table_name", values[0], name)) {
+    return nullptr;
+  }
+  long long batch_rows = kDefaultBatchRows;
+  if (values[1] != nullptr) {
+    if (!PyLong_Check(values[1])) {
+      PyErr_SetString(PyExc_TypeError, "arrow_table() argument 'batch_rows' must be int");
+      return nullptr;
+    }
+    int overflow = 0;
+    batch_rows = PyLong_AsLongLongAndOverflow(values[1], &overflow);
+    if (batch_rows == -1 && PyErr_Occurred()) return nullptr;
+    if (overflow > 0) batch_rows = INT64_MAX;
+    if (overflow < 0 || batch_rows < 1) {
+      PyErr_SetString(PyExc_ValueError, "batch_rows must be at least 1");
+      return nullptr;
+    }
+  }
+  if (state.database->catalog().find(name) == nullptr) {
+    PyErr_Format(PyExc_ValueError, "Table not found: %U", values[0]);
+    return nullptr;
+  }
+  if (g_arrow_table_type == nullptr) {
+    g_arrow_table_type = PyType_FromSpec(&kArrowTableSpec);
+    if (g_arrow_table_type == nullptr) return nullptr;
+  }
+  auto database = std::make_unique<std::shared_ptr<const Database>>(state.database);
+  auto table_name = std::make_unique<std::string>(name);
+  auto* type = reinterpret_cast<PyTypeObject*>(g_arrow_table_type);
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* object = alloc(type, 0);
+  if (object == nullptr) return nullptr;
+  ArrowTableObject* t = as_table(object);
+  t->database = database.release();
+  t->table_name = table_name.release();
+  t->batch_rows = batch_rows;
+  return object;
+}
+
+}  // namespace
+
+PyObject* arrow_table_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  DatabaseState* state = database_state(self);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  try {
+    return make_arrow_table(*state, args, nargs, kwnames);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+}  // namespace quarrow::python
