@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
+#include "forensic/indexes.h"
 #include "record/value.h"
 
 namespace quarrow::cli {
@@ -60,6 +61,61 @@ void append_field(std::string& out, const char* key) {
   if (out.back() != '{') out.push_back(',');
   append_json_string(out, key);
   out.push_back(':');
+}
+
+// The table's index definitions: in JSON, closes the columns array and adds
+// "indexes"; in text, a line per index: name, key columns (descending marked "-"),
+// unique, primary.
+void append_indexes(std::string& out, const Database& db, const TableInfo& table, bool json) {
+  const auto indexes = read_table_indexes(db, table.name);
+  if (json) {
+    out += "],\"indexes\":[";
+  } else if (indexes && !indexes->empty()) {
+    out += "  indexes:\n";
+  }
+  if (!indexes) {
+    if (json) out += "]";
+    return;
+  }
+  bool first = true;
+  for (const IndexDefinition& index : *indexes) {
+    if (json) {
+      if (!first) out += ",";
+      out += "{";
+      append_field(out, "name");
+      append_json_string(out, name_text(index.name));
+      append_field(out, "columns");
+      out += "[";
+      for (std::size_t k = 0; k < index.columns.size(); ++k) {
+        const KeySegment& s = index.columns[k];
+        out += k == 0 ? "{" : ",{";
+        append_field(out, "name");
+        if (s.column_name) {
+          append_json_string(out, name_text(*s.column_name));
+        } else {
+          out += "null";
+        }
+        append_field(out, "descending");
+        out += s.descending ? "true}" : "false}";
+      }
+      out += "]";
+      append_field(out, "unique");
+      out += index.unique ? "true" : "false";
+      append_field(out, "primary");
+      out += index.primary ? "true}" : "false}";
+    } else {
+      std::string keys;
+      for (const KeySegment& s : index.columns) {
+        if (!keys.empty()) keys += ", ";
+        keys += (s.descending ? "-" : "+") +
+                (s.column_name ? name_text(*s.column_name) : "#" + std::to_string(s.column_id));
+      }
+      out += "    " + name_text(index.name) + " (" + keys + ")" + (index.unique ? " unique" : "") +
+             (index.primary ? " primary" : "") + "\n";
+    }
+    first = false;
+  }
+  if (json) out += "]";
 }
 
 }  // namespace
@@ -272,7 +328,8 @@ int run_schema(const std::vector<std::string_view>& raw, const Context&) {
       }
       first = false;
     }
-    if (json) out += "]}\n";
+    append_indexes(out, *db, *table, json);
+    if (json) out += "}\n";
   }
   write_text(out);
   return kExitOk;

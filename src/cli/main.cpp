@@ -42,7 +42,8 @@ constexpr std::string_view kSchemaHelp =
     "usage: quarrow schema [--json] FILE [TABLE]\n"
     "\n"
     "The columns of one table, or of every table: id, name, type, nullable, codepage and\n"
-    "whether the column is multi-valued.\n"
+    "whether the column is multi-valued; then its indexes (key columns in order, '-' for\n"
+    "descending) and whether each is unique or primary.\n"
     "\n"
     "      --json    one JSON object per table\n";
 
@@ -108,6 +109,8 @@ const std::vector<Command>& commands() {
       {"dump", "one table to the standard output (JSON Lines or CSV)", kDumpHelp, run_dump},
       {"export", "tables to files, in parallel", kExportHelp, run_export},
       {"carve", "UTF-16LE strings from page space, as JSON Lines", kCarveHelp, run_carve},
+      {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
+      {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
   };
   return list;
 }

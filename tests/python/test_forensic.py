@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import datetime as dt
+import json
 import random
 import struct
 
@@ -11,6 +12,7 @@ import pytest
 import quarrow
 from esefile import (BINARY, LONG, TEXT, UNSIGNED_SHORT, Column, EseFile, Table, catalog_index_record,
                      catalog_key, CATALOG_INDEX)
+from test_cli import exe, run  # noqa: F401  (the installed program and its runner)
 
 REAL_FILES = ["basic.edb", "binary.edb", "default.edb", "index.edb", "large.edb", "multi.edb",
               "search-catalog.edb", "srum-small.dat", "text.edb", "ual-current.mdb"]
@@ -195,3 +197,38 @@ def test_real_old_record_versions(data_dir):
         assert same and rec["TotalAccesses"] <= same[0]["TotalAccesses"]
     with pytest.raises(ValueError, match="Table not found: nope"):
         db.recover_records("nope")
+
+
+# ---- the quarrow program -------------------------------------------------------------
+
+def test_program_verify_recover_and_indexes(exe, write_db, data_dir):
+    from json_view import as_json_value
+    db, data = build(indexes=True)
+    leaf = db.table_leaf_pages("People")[0]
+    data = db.flag_tags(data, leaf, [2])
+    data = db.remove_tags(data, leaf, [5, 6])
+    bad = bytearray(data)
+    bad[db.page_offset(leaf) + 1000] ^= 0x08
+    good_path, bad_path = write_db(data), write_db(bytes(bad))
+    module = quarrow.EseDatabase(good_path)
+
+    out, _ = run(exe, "verify", good_path)
+    assert out.decode().startswith(f"{good_path}: ok, ")
+    out, _ = run(exe, "verify", "--json", good_path, bad_path, check=1)
+    reports = [json.loads(line) for line in out.decode().splitlines()]
+    assert [r["problems"] for r in reports] == [[], quarrow.EseDatabase(bad_path).verify()]
+    assert reports[1]["problems"][0]["bit"] == 1000 * 8 + 3
+    _, err = run(exe, "verify", str(data_dir / "srum-small.dat"), check=1)
+
+    out, err = run(exe, "recover", good_path, "People")
+    lines = [json.loads(line) for line in out.decode().splitlines()]
+    expected = [{"offset": r["offset"], "page": r["page"], "source": r["source"],
+                 "record": {k: as_json_value(v) for k, v in r["record"].items()}}
+                for r in module.recover_records("People")]
+    assert lines == expected and len(lines) == 3
+    assert "3 recovered (1 flagged deleted, 2 from free space)" in err
+    _, err = run(exe, "recover", good_path, "Nope", check=1)
+    assert "Table not found: Nope" in err
+
+    out, _ = run(exe, "schema", "--json", good_path, "People")
+    assert json.loads(out)["indexes"] == module.get_table_indexes("People")
