@@ -345,7 +345,10 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["export", path, "-o", export_dir + "-csv", "-j", "2", "-q", "--format", "csv"],
             ["info", "--count", "--json", path],
             ["dump", path, "MSysObjects", "-q"],
-            ["carve", path, "--scope", "all", "-m", "4", "-k", "64", "-j", "2", "-q"])
+            ["carve", path, "--scope", "all", "-m", "4", "-k", "64", "-j", "2", "-q"],
+            ["verify", "--json", path],
+            ["schema", "--json", path],
+            ["recover", path, "MSysObjects"])
     for args in runs:
         try:
             p = subprocess.run([program, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
