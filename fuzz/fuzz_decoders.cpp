@@ -71,7 +71,7 @@ void fuzz_page(std::uint8_t selector, Bytes page) {
     quarrow::PageTag entry;
     if (!quarrow::read_entry_tag(*view, index, scratch, entry)) continue;
     (void)quarrow::parse_leaf_entry(entry.flags, entry.value);
-    (void)quarrow::parse_branch_entry(entry.flags, entry.value);
+    (void)quarrow::parse_branch_entry(entry.flags, entry.value, static_cast<std::uint32_t>(page.size()));
   }
   (void)quarrow::slack_regions(*view);
 }
@@ -80,7 +80,7 @@ void fuzz_entries(Bytes data) {
   if (data.empty()) return;
   const std::uint8_t flags = data[0] & 7;
   (void)quarrow::parse_leaf_entry(flags, data.subspan(1));
-  (void)quarrow::parse_branch_entry(flags, data.subspan(1));
+  (void)quarrow::parse_branch_entry(flags, data.subspan(1), 0xFFFFFFFFu);
 }
 
 void fuzz_catalog(Bytes data) {

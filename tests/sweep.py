@@ -322,6 +322,7 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
         for name in tables:
             call(db.get_table_schema, name)
             call(db.read_table, name)
+            call(lambda n: [row for row in db.iter_table(n)], name)
             table = call(lambda n: db.arrow_table(n, batch_rows=100), name)
             if table is not None:
                 call(pull_arrow_stream, table)

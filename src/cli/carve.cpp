@@ -102,13 +102,16 @@ int run_carve(const std::vector<std::string_view>& raw, const Context& context) 
 
   const std::uint32_t total = db->total_pages();
   const std::uint64_t limit = std::max<std::uint64_t>(max_hits, 1);
+  // One job carves in one run, like the module, unless progress is shown: then the
+  // ranges are what the progress line counts.
+  const bool show_progress = context.stderr_is_terminal && !args->flag("quiet");
   std::uint32_t ranges = 1;
-  if (jobs > 1) ranges = std::clamp<std::uint32_t>(total / kMinRangePages, 1, jobs * kRangesPerJob);
+  if (jobs > 1 || show_progress) ranges = std::clamp<std::uint32_t>(total / kMinRangePages, 1, jobs * kRangesPerJob);
   const std::uint32_t per_range = static_cast<std::uint32_t>((std::uint64_t{total} + ranges - 1) / ranges);
 
-  Progress progress(context.stderr_is_terminal && !args->flag("quiet"));
+  Progress progress(show_progress);
   progress.add_total(total);
-  progress.set_current(path + "  carving " + scope_name);
+  progress.set_current(progress_label(path, "carving " + scope_name));
 
   std::vector<std::vector<CarveHit>> results(ranges);
   std::vector<bool> done(ranges, false);

@@ -11,9 +11,8 @@
 namespace quarrow::cli {
 namespace {
 
-// Catalog column flags: 0x1 not null, 0x8 multi-valued.
+// Catalog column flag 0x1: not null (multi-valued is kColumnMultiValued, 0x8).
 constexpr std::uint32_t kColumnNotNull = 0x1;
-constexpr std::uint32_t kColumnMultiValued = 0x8;
 // Header states after which the transaction logs may hold changes the file lacks.
 constexpr std::uint32_t kStateDirtyShutdown = 2;
 constexpr std::uint32_t kStateDirtyAndPatchedShutdown = 7;

@@ -6,6 +6,7 @@
 
 #include "cli/terminal.h"
 #include "export/csv.h"
+#include "export/decoded_text.h"
 #include "export/json_lines.h"
 #include "record/text.h"
 
@@ -46,6 +47,12 @@ std::string lookup_error_text(const EseError& error) {
 
 std::string name_text(std::string_view name_bytes) { return lossy_utf8(as_bytes(name_bytes)); }
 
+std::string progress_label(const std::string& path, std::string_view what) {
+  std::string label = std::filesystem::path(path).filename().string();
+  label.append("  ").append(what);
+  return label;
+}
+
 std::string file_error_line(std::string_view file, std::string_view message) {
   std::string line = "quarrow: ";
   line.append(file).append(": ").append(message);
@@ -58,11 +65,70 @@ std::string table_error_line(std::string_view file, std::string_view table, std:
   return line;
 }
 
+namespace {
+
+// Renders the next record into the output buffer: the raw values as the JSON Lines
+// export writes them (or as CSV), or the decoded layer's typed values.
+class RowRenderer {
+ public:
+  RowRenderer(const Database& db, TableRecordReader& reader, const StreamOptions& options)
+      : reader_(reader), options_(options) {
+    if (options.decoded) {
+      decoder_.emplace(db, reader.table(), reader.plan());
+      json_decoded_.emplace(decoder_->columns());
+    }
+  }
+
+  void header(std::string& out) {
+    if (options_.format == Format::Csv) append_csv_header(out, reader_.plan());
+  }
+
+  TableRecordReader::Step next(std::string& out) {
+    if (!options_.decoded) {
+      const TableRecordReader::Step step = reader_.next_record(record_);
+      if (step != TableRecordReader::Step::Record) return step;
+      if (options_.format == Format::Csv) {
+        append_csv_row(out, record_);
+      } else {
+        json_.render(record_, line_);
+        out.append(line_);
+        out.push_back('\n');
+      }
+      return step;
+    }
+    Bytes data;
+    const TableRecordReader::Step step = reader_.next_data(data);
+    if (step != TableRecordReader::Step::Record) return step;
+    decoder_->decode(data, cells_);
+    if (options_.format == Format::Csv) {
+      const auto& columns = decoder_->columns();
+      for (std::size_t k = 0; k < columns.size(); ++k) {
+        if (k > 0) out.push_back(',');
+        append_decoded_csv(out, columns[k], cells_[k]);
+      }
+      out.append(kCsvRowEnd);
+    } else {
+      json_decoded_->append(out, cells_);
+    }
+    return step;
+  }
+
+ private:
+  TableRecordReader& reader_;
+  const StreamOptions& options_;
+  JsonLineWriter json_;
+  std::string line_;
+  Record record_;
+  std::optional<RecordDecoder> decoder_;
+  std::optional<DecodedJsonWriter> json_decoded_;
+  std::vector<DecodedCell> cells_;
+};
+
+}  // namespace
+
 std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
                                         const StreamOptions& options, Output& out, Progress& progress) {
-  JsonLineWriter json;
-  std::string line;
-  Record record;
+  RowRenderer renderer(db, reader, options);
   std::uint64_t count = 0;
   std::uint64_t pages_counted = 0;
   std::uint64_t since_release = 0;
@@ -74,27 +140,18 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
       pages_counted = pages;
     }
   };
-  if (options.format == Format::Csv) {
-    append_csv_header(out.buffer(), reader.plan());
-  }
+  renderer.header(out.buffer());
   std::optional<std::string> failure;
   while (!options.limit || count < *options.limit) {
-    const TableRecordReader::Step step = reader.next_record(record);
+    std::string& buffer = out.buffer();
+    const std::size_t before = buffer.size();
+    const TableRecordReader::Step step = renderer.next(buffer);
     if (step == TableRecordReader::Step::End) break;
     if (step == TableRecordReader::Step::Error) {
       failure = "Error reading record: " + reader.error().to_string();
       break;
     }
     ++count;
-    std::string& buffer = out.buffer();
-    const std::size_t before = buffer.size();
-    if (options.format == Format::Csv) {
-      append_csv_row(buffer, record);
-    } else {
-      json.render(record, line);
-      buffer.append(line);
-      buffer.push_back('\n');
-    }
     since_release += buffer.size() - before;
     if (!out.commit()) break;
     if (since_release >= kReleaseInterval) {
@@ -138,6 +195,7 @@ bool stream_options(std::string_view command, const Arguments& args, StreamOptio
       return false;
     }
   }
+  out.decoded = args.flag("decoded");
   if (const std::string* limit = args.value("limit")) {
     out.limit = parse_count(*limit);
     if (!out.limit) {

@@ -42,11 +42,15 @@ std::string name_text(std::string_view name_bytes);
 std::string file_error_line(std::string_view file, std::string_view message);
 std::string table_error_line(std::string_view file, std::string_view table, std::string_view message);
 
+// "{file name}  {table}": what the progress line shows as the current work.
+std::string progress_label(const std::string& path, std::string_view what);
+
 enum class Format { JsonLines, Csv };
 
 struct StreamOptions {
   Format format = Format::JsonLines;
   std::optional<std::uint64_t> limit;  // records at most
+  bool decoded = false;                // typed values of the decoded layer
 };
 
 // Writes the reader's records (up to the limit) into `out` and finishes it (flushes;
@@ -67,7 +71,7 @@ std::optional<Arguments> parse_or_complain(std::string_view command, const std::
 // Prints a usage error for the command and returns kExitUsage.
 int usage_error(std::string_view command, std::string_view message);
 
-// --format and --limit; false after printing a usage error.
+// --format, --limit and --decoded; false after printing a usage error.
 bool stream_options(std::string_view command, const Arguments& args, StreamOptions& out);
 // --jobs (default: the machine's thread count); false after printing a usage error.
 bool jobs_option(std::string_view command, const Arguments& args, unsigned& out);

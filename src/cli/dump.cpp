@@ -8,7 +8,7 @@ namespace quarrow::cli {
 namespace {
 
 const std::vector<OptionSpec> kDumpOptions = {
-    {"format", 'f', true}, {"limit", 'n', true}, {"quiet", 'q', false}};
+    {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false}};
 
 }  // namespace
 
@@ -34,7 +34,7 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   }
   Progress progress(context.stderr_is_terminal && !args->flag("quiet"));
   progress.add_total(db->total_pages());
-  progress.set_current(path + "  " + table);
+  progress.set_current(progress_label(path, table));
   set_binary_stdout();
   Output out = Output::standard_output();
   const auto failure = stream_table(*db, *reader, options, out, progress);

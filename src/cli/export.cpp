@@ -21,7 +21,7 @@ namespace {
 
 const std::vector<OptionSpec> kExportOptions = {
     {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true},
-    {"limit", 'n', true},  {"jobs", 'j', true},   {"quiet", 'q', false}};
+    {"limit", 'n', true}, {"decoded", 'd', false},  {"jobs", 'j', true},   {"quiet", 'q', false}};
 
 struct InputFile {
   std::string path;
@@ -190,7 +190,7 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
         messages.push_back(table_error_line(file.path, job.name, *job.refused));
         continue;
       }
-      progress.set_current(file.path + "  " + job.name);
+      progress.set_current(progress_label(file.path, job.name));
       auto reader = open_table_reader(*file.db, job.name);
       if (!reader) {
         messages.push_back(table_error_line(file.path, job.name, lookup_error_text(reader.error())));

@@ -48,13 +48,16 @@ constexpr std::string_view kSchemaHelp =
     "      --json    one JSON object per table\n";
 
 constexpr std::string_view kDumpHelp =
-    "usage: quarrow dump [--format jsonl|csv] [--limit N] FILE TABLE\n"
+    "usage: quarrow dump [--format jsonl|csv] [--decoded] [--limit N] FILE TABLE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
     "the module's export_table writes.\n"
     "\n"
     "  -f, --format F   jsonl (default) or csv: RFC 4180, a header row, binary data as\n"
     "                   hexadecimal, null as an empty field\n"
+    "  -d, --decoded    typed values instead of the raw ones: dates as ISO 8601,\n"
+    "                   Currency as an exact decimal, GUIDs as text, multi-valued\n"
+    "                   columns as lists, column defaults applied\n"
     "  -n, --limit N    at most N records\n"
     "  -q, --quiet      no progress display\n";
 
@@ -68,6 +71,7 @@ constexpr std::string_view kExportHelp =
     "  -o, --output DIR   output directory (created with its parents)\n"
     "  -t, --tables A,B   only these tables\n"
     "  -f, --format F     jsonl (default) or csv (files named {table}.csv)\n"
+    "  -d, --decoded      typed values (see 'quarrow dump --help')\n"
     "  -n, --limit N      at most N records per table\n"
     "  -j, --jobs N       threads (default: the number of processors)\n"
     "  -q, --quiet        no progress display\n";

@@ -79,7 +79,8 @@ void Progress::draw_locked() {
   const double left = pages_per_second > 0 ? static_cast<double>(total - done) / pages_per_second : -1;
 
   std::string label = current_;
-  if (label.size() > kMaxLabel) label = label.substr(0, kMaxLabel - 3) + "...";
+  // Long labels keep their two ends (file name and table) with "..." in the middle.
+  if (label.size() > kMaxLabel) label = label.substr(0, 18) + "..." + label.substr(label.size() - (kMaxLabel - 21));
   char buf[160];
   std::snprintf(buf, sizeof buf, "\r%s  %llu/%llu pages  %.1f MB/s  %s left\x1b[K", label.c_str(),
                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), rate,

@@ -22,7 +22,7 @@ const char* const kKindTagData = "tag_data";
 // chains are walked once per carving run, and only when a leaf page needs an owner.
 class PageOwners {
  public:
-  explicit PageOwners(const Database& db) : db_(db) {}
+  explicit PageOwners(const Database& db) : db_(db), claimed_(db.total_pages()) {}
 
   const std::optional<std::string>* owner_of(std::uint32_t page) {
     if (!built_) build();
@@ -38,7 +38,7 @@ class PageOwners {
     owner_.assign(static_cast<std::size_t>(total) + 1, 0);
     names_.resize(catalog.size());
     for (std::size_t t = 0; t < catalog.size(); ++t) {
-      walk_chain(catalog.at(t).second.root_page, static_cast<std::uint32_t>(t + 1), total);
+      walk_chain(catalog.at(t).second.root_page, static_cast<std::uint32_t>(t + 1));
     }
     for (std::size_t t = 0; t < catalog.size(); ++t) names_[t] = lossy_utf8(as_bytes(catalog.at(t).first));
   }
@@ -53,22 +53,22 @@ class PageOwners {
   // from that page was claimed in full by that table (the links are the same). Chains
   // visit at most total_pages distinct pages, so this also bounds every walk by the
   // page count.
-  void walk_chain(std::uint32_t root, std::uint32_t owner, std::uint32_t total) {
+  void walk_chain(std::uint32_t root, std::uint32_t owner) {
     const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::PassOver};
     const Descent descent = descend_leftmost(db_, root, policy);
-    if (descent.outcome != Descent::Outcome::Reached) return;
-    std::uint32_t q = descent.page_number;
-    while (q != 0 && q <= total && owner_[q] == 0) {
-      owner_[q] = owner;
-      Result<PageView> page = db_.load_page(q);
-      if (!page) return;
-      q = page->header.next_page;
-    }
+    if (descent.outcome != Descent::Outcome::Reached || claimed_.contains(descent.page_number)) return;
+    // A claimed page, a page that does not load and link 0 all end the chain.
+    LeafChainWalk walk(db_, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, descent.page_number,
+                       descent.page, &claimed_);
+    do {
+      if (walk.page_number() < owner_.size()) owner_[walk.page_number()] = owner;
+    } while (walk.advance() == LeafChainWalk::Step::Page);
   }
 
   const Database& db_;
   bool built_ = false;
   std::vector<std::uint32_t> owner_;  // page -> 1 + catalog index, 0 for none
+  PageChainGuard claimed_;             // pages of every chain walked so far
   std::vector<std::optional<std::string>> names_;
   std::optional<std::string> none_;
 };
@@ -81,8 +81,16 @@ class CarveRun {
 
   std::vector<CarveHit> run(std::uint32_t first, std::uint32_t last) {
     const std::uint64_t end = std::min<std::uint64_t>(last, db_.total_pages());
+    // Every page is read once, in file order: hand the pages scanned so far back to the
+    // operating system now and then, so that the resident set stays flat.
+    std::uint64_t since_release = 0;
     for (std::uint64_t p = std::max<std::uint32_t>(first, 1); p <= end && !full(); ++p) {
       carve_page(static_cast<std::uint32_t>(p));
+      since_release += db_.page_size();
+      if (since_release >= kChainReleaseBytes) {
+        db_.release_resident_pages();
+        since_release = 0;
+      }
     }
     return std::move(results_);
   }

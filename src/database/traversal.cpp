@@ -18,7 +18,16 @@ class CatalogWalk {
 
   Status walk(std::uint32_t page_number, std::size_t depth) {
     if (depth >= kMaxTreeDepth) return tree_depth_error(page_number);
-    if (!walked_.enter(page_number)) return tree_cycle_error(page_number);
+    if (on_path(path_, page_number)) return tree_cycle_error(page_number);
+    if (!walked_.enter(page_number)) return Status::success();
+    path_.push_back(page_number);
+    Status st = walk_page(page_number, depth);
+    path_.pop_back();
+    return st;
+  }
+
+ private:
+  Status walk_page(std::uint32_t page_number, std::size_t depth) {
     Result<PageView> loaded = db_.load_page(page_number);
     if (!loaded) return std::move(loaded).error();
     const PageView& page = *loaded;
@@ -40,7 +49,7 @@ class CatalogWalk {
     for (std::uint16_t i = 0; i < readable_tag_count(page); ++i) {
       if (!read_entry_tag(page, i, scratch, tag) || tag.value.empty()) continue;
       if (leaf) continue;
-      Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value);
+      Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value, db_.total_pages());
       if (!child) continue;
       Status st = walk(*child, depth + 1);
       if (!st) return st;
@@ -48,13 +57,14 @@ class CatalogWalk {
     return Status::success();
   }
 
- private:
   const Database& db_;
   const CatalogHandler& handler_;
-  // Every page entered so far. A sound tree reaches each page by one path only, so a
-  // page met twice is a cycle or a page shared by two subtrees: both are damage, and
-  // walking it again could repeat work without bound.
+  // Every page walked so far. A sound tree reaches each page by one path only. A page
+  // shared by two subtrees is damage but harmless: its entries were handed over the
+  // first time, and walking it again would only repeat them (without bound, for pages
+  // shared at every level). A page on the current path is a cycle.
   PageChainGuard walked_;
+  std::vector<std::uint32_t> path_;
 };
 
 }  // namespace
@@ -111,10 +121,14 @@ Descent descend_leftmost(const Database& db, std::uint32_t root, const DescentPo
     current_number = next;
     const PageView& page = *current;
     if (page.is_leaf() || page.tag_count < 2) break;
+    // A range outside the page is an error here in every layout (the entry readers
+    // of the large-page layout take it for an empty value instead).
+    Result<PageTag> located = read_tag(page, 1);
+    if (!located) return fail(policy.entry, std::move(located).error(), current, current_number);
     PageTag tag;
     Status st = read_entry_tag(page, 1, scratch, tag);
     if (!st) return fail(policy.entry, std::move(st).error(), current, current_number);
-    Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value);
+    Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value, db.total_pages());
     if (!child) return fail(policy.entry, std::move(child).error(), current, current_number);
     next = *child;
   }
@@ -146,6 +160,52 @@ bool PageChainGuard::enter(std::uint32_t page) {
   if (std::find(seen_beyond_.begin(), seen_beyond_.end(), page) != seen_beyond_.end()) return false;
   seen_beyond_.push_back(page);
   return true;
+}
+
+LeafChainWalk::LeafChainWalk(const Database& db, ChainPolicy policy, std::uint32_t first_number,
+                             const PageView& first, PageChainGuard* shared_guard)
+    : db_(&db),
+      own_guard_(shared_guard ? nullptr : std::make_unique<PageChainGuard>(db.total_pages())),
+      guard_(shared_guard ? shared_guard : own_guard_.get()),
+      policy_(policy),
+      page_(first),
+      number_(first_number) {
+  guard_->enter(first_number);
+  since_release_ = first.data.size();
+}
+
+LeafChainWalk::Step LeafChainWalk::stop(OnFailure what, EseError error) {
+  if (what == OnFailure::ReturnError) {
+    error_ = std::move(error);
+    return Step::Error;
+  }
+  ended_ = true;
+  return Step::End;
+}
+
+LeafChainWalk::Step LeafChainWalk::advance() {
+  if (ended_) return Step::End;
+  const std::uint32_t next = page_.header.next_page;
+  if (next == 0) {
+    ended_ = true;
+    return Step::End;
+  }
+  // Distinct pages bound the walk already; the step count makes the bound explicit.
+  if (guard_->contains(next) || steps_ > static_cast<std::uint64_t>(db_->total_pages())) {
+    return stop(policy_.revisit, chain_cycle_error(next));
+  }
+  Result<PageView> loaded = db_->load_page(next);
+  if (!loaded) return stop(policy_.page_load, std::move(loaded).error());
+  guard_->enter(next);
+  ++steps_;
+  page_ = *loaded;
+  number_ = next;
+  since_release_ += page_.data.size();
+  if (since_release_ >= kChainReleaseBytes) {
+    db_->release_resident_pages();
+    since_release_ = 0;
+  }
+  return Step::Page;
 }
 
 }  // namespace quarrow

@@ -40,7 +40,7 @@ struct BranchParts {
   std::uint32_t child = 0;
 };
 
-Result<BranchParts> split_branch(std::uint8_t tag_flags, Bytes value) {
+Result<BranchParts> split_branch(std::uint8_t tag_flags, Bytes value, std::uint32_t last_page) {
   const std::size_t n = value.size();
   const std::size_t minimum = (tag_flags & kTagCommonKey) ? 8 : 6;
   if (n < minimum) {
@@ -60,7 +60,7 @@ Result<BranchParts> split_branch(std::uint8_t tag_flags, Bytes value) {
                            " bytes, offset " + std::to_string(p) + ", need 4 more (likely metadata tag)");
   }
   parts.child = load_u32le(value, p);
-  if (parts.child == 0 || parts.child > kMaxChildPage) {
+  if (parts.child == 0 || parts.child > last_page) {
     return EseError::parse("Branch entry has invalid child page number: " + std::to_string(parts.child) +
                            " (likely corrupted data)");
   }
@@ -104,8 +104,8 @@ Result<LeafEntry> parse_leaf_entry(std::uint8_t tag_flags, Bytes value) {
   return entry;
 }
 
-Result<BranchEntry> parse_branch_entry(std::uint8_t tag_flags, Bytes value) {
-  Result<BranchParts> parts = split_branch(tag_flags, value);
+Result<BranchEntry> parse_branch_entry(std::uint8_t tag_flags, Bytes value, std::uint32_t last_page) {
+  Result<BranchParts> parts = split_branch(tag_flags, value, last_page);
   if (!parts) return std::move(parts).error();
   BranchEntry entry;
   entry.common_key_size = parts->prefix.common_key_size;
@@ -115,8 +115,8 @@ Result<BranchEntry> parse_branch_entry(std::uint8_t tag_flags, Bytes value) {
   return entry;
 }
 
-Result<std::uint32_t> parse_branch_child(std::uint8_t tag_flags, Bytes value) {
-  Result<BranchParts> parts = split_branch(tag_flags, value);
+Result<std::uint32_t> parse_branch_child(std::uint8_t tag_flags, Bytes value, std::uint32_t last_page) {
+  Result<BranchParts> parts = split_branch(tag_flags, value, last_page);
   if (!parts) return std::move(parts).error();
   return parts->child;
 }

@@ -13,7 +13,6 @@
 
 namespace quarrow {
 
-inline constexpr std::uint32_t kMaxChildPage = 100000;
 
 // A leaf entry as views into the tag's bytes; LeafEntry owns copies of the same.
 struct LeafEntryView {
@@ -40,8 +39,11 @@ struct BranchEntry {
 // Decodes without copying; the hot paths (table reading, long values) use this.
 Result<LeafEntryView> parse_leaf_entry_view(std::uint8_t tag_flags, Bytes value);
 Result<LeafEntry> parse_leaf_entry(std::uint8_t tag_flags, Bytes value);
-Result<BranchEntry> parse_branch_entry(std::uint8_t tag_flags, Bytes value);
+// A child page number is plausible from 1 to `last_page`, the database's last page
+// (Database::total_pages): a branch entry naming 0 or a page past the end of the file
+// is damage. Page numbers are 32-bit, so every file size gets its own bound.
+Result<BranchEntry> parse_branch_entry(std::uint8_t tag_flags, Bytes value, std::uint32_t last_page);
 // The child page of a branch entry, with the same checks and errors.
-Result<std::uint32_t> parse_branch_child(std::uint8_t tag_flags, Bytes value);
+Result<std::uint32_t> parse_branch_child(std::uint8_t tag_flags, Bytes value, std::uint32_t last_page);
 
 }  // namespace quarrow

@@ -280,13 +280,14 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
   const std::string output_dir(output_dir_view);
   if (const auto message = create_output_directory(output_dir)) return raise_message(PyExc_IOError, *message);
   for (const auto& entry : s.database->catalog()) {
-    // Tables are exported under the names get_tables lists; a name that is not valid
-    // UTF-8 therefore is not found, and the export stops there.
+    // Each table is read through its own catalog entry (its stored name bytes) and its
+    // file is named with the text get_tables lists: a stored name that is not valid
+    // UTF-8 would not be found again under its lossy text.
     const std::string name = lossy_utf8(as_bytes(entry.second.name));
     const auto file_name = export_file_name(name);
     if (!file_name) return raise_message(PyExc_IOError, unsafe_table_name_message(name));
     const auto failure =
-        export_table_file(*s.database, name, output_file_path(output_dir, *file_name), s.file);
+        export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file);
     if (failure) return raise_export_failure(*failure);
   }
   Py_RETURN_NONE;
@@ -428,6 +429,12 @@ PyMethodDef kMethods[] = {
      "read_table($self, table_name)\n--\n\nRead all records from a table.\n\nArgs:\n"
      "    table_name: Name of the table to read\n\nReturns:\n    list[dict]: List of records as dictionaries\n\n"
      "Raises:\n    ValueError: If the table doesn't exist\n    IOError: If there's an error reading the table"},
+    {"iter_table", as_cfunction(iter_table), kFastKeywords,
+     "iter_table($self, table_name)\n--\n\nIterate over the records of a table, one at a time.\n\nArgs:\n"
+     "    table_name: Name of the table to read\n\nReturns:\n"
+     "    Iterator[dict]: Records as dictionaries, in the order read_table returns them\n\n"
+     "Raises:\n    ValueError: If the table doesn't exist\n"
+     "    IOError: If there's an error reading the table (raised by the iteration)"},
     {"get_table_schema", as_cfunction(fast_method<get_table_schema>), kFastKeywords,
      "get_table_schema($self, table_name)\n--\n\nGet the schema (columns) for a table.\n\nArgs:\n"
      "    table_name: Name of the table\n\nReturns:\n"

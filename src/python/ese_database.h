@@ -79,4 +79,11 @@ DatabaseState* database_state(PyObject* self);
 // process. Returns a new reference, or nullptr with an exception set.
 PyObject* ese_database_type();
 
+// The state of an EseDatabase object, or nullptr with TypeError set.
+DatabaseState* database_state(PyObject* self);
+
+// EseDatabase.iter_table(table_name) (iter_table.cpp): a new iterator over the table's
+// records, or nullptr with an exception set.
+PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace quarrow::python

@@ -14,9 +14,6 @@ namespace {
 // set; tree keys are then 8 bytes for the root entry and 12 for chunks.
 constexpr std::uint32_t kLid64Revision = 0x46;
 
-// Bytes of long-value pages read between two releases of the resident pages.
-constexpr std::uint64_t kReleaseInterval = 16u << 20;
-
 struct LongValueId {
   std::uint64_t id = 0;
   std::size_t width = 4;  // bytes of the id at the start of every key
@@ -89,8 +86,10 @@ bool for_each_entry(const PageView& page, std::string& scratch, std::string& key
 // over smaller keys has no effect. This keeps each lookup to the pages holding L
 // instead of rescanning the tree from its leftmost leaf for every reference.
 struct LongValueChain {
+  // Page numbers, not views: a view per page of a multi-gigabyte tree would grow with
+  // the file; a page is loaded again (a header decode) when a lookup reaches it.
   struct Page {
-    PageView view;
+    std::uint32_t number = 0;
     std::uint64_t running_max[2] = {0, 0};  // [0]: 4-byte ids, [1]: 8-byte ids
     bool any[2] = {false, false};
   };
@@ -119,16 +118,17 @@ std::shared_ptr<const LongValueChain> find_chain(const Database& db, std::uint32
   if (d.outcome != Descent::Outcome::Reached) return chain;
   chain->entered = true;
 
+  // The pages on the way down count as entered: a chain leading back to them ends.
   PageChainGuard visited(db.total_pages());
   for (std::size_t i = 0; i + 1 < d.path.size(); ++i) visited.enter(d.path[i]);
-  std::uint32_t page_number = d.page_number;
-  PageView page = d.page;
+  // A page entered before, a page that does not load and link 0 all end the scan.
+  LeafChainWalk walk(db, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, d.page_number, d.page, &visited);
   std::string scratch;
   std::string key;
   LongValueChain::Page running;
-  std::uint64_t scanned = 0;
-  for (;;) {
-    if (!page.is_leaf() || !visited.enter(page_number)) break;
+  for (bool more = true; more; more = walk.advance() == LeafChainWalk::Step::Page) {
+    const PageView& page = walk.page();
+    if (!page.is_leaf()) break;
     for_each_entry(page, scratch, key, [&](const LeafEntryView&, bool) {
       for (int w = 0; w < 2; ++w) {
         const std::size_t width = w == 0 ? 4 : 8;
@@ -139,26 +139,15 @@ std::shared_ptr<const LongValueChain> find_chain(const Database& db, std::uint32
       }
       return true;
     });
-    running.view = page;
+    running.number = walk.page_number();
     chain->pages.push_back(running);
-    // The whole tree is read here once; keep it from piling up in the resident set.
-    scanned += page.data.size();
-    if (scanned >= kReleaseInterval) {
-      db.release_resident_pages();
-      scanned = 0;
-    }
-    const std::uint32_t next = page.header.next_page;
-    if (next == 0) break;
-    Result<PageView> loaded = db.load_page(next);
-    if (!loaded) break;
-    page = *loaded;
-    page_number = next;
   }
   return chain;
 }
 
 // `limit`: the most chunk bytes the value may gather before it is given up.
-Gathered gather(const LongValueChain& chain, const LongValueId& lid, std::uint64_t limit) {
+Gathered gather(const Database& db, const LongValueChain& chain, const LongValueId& lid, std::uint64_t limit,
+                std::uint64_t& scanned) {
   Gathered g;
   if (!chain.entered) return g;
   g.entered = true;
@@ -167,7 +156,15 @@ Gathered gather(const LongValueChain& chain, const LongValueId& lid, std::uint64
   std::uint64_t gathered = 0;
   bool done = false;
   for (std::size_t p = chain.first_page_for(lid.id, lid.width); p < chain.pages.size() && !done; ++p) {
-    for_each_entry(chain.pages[p].view, scratch, key, [&](const LeafEntryView& entry, bool copied) {
+    Result<PageView> page = db.load_page(chain.pages[p].number);
+    if (!page) break;
+    // Lookups over a large tree would otherwise keep every page they read resident.
+    scanned += page->data.size();
+    if (scanned >= kChainReleaseBytes) {
+      db.release_resident_pages();
+      scanned = 0;
+    }
+    for_each_entry(*page, scratch, key, [&](const LeafEntryView& entry, bool copied) {
       if (key.size() < lid.width) return true;
       const std::uint64_t id = key_id(key, lid.width);
       if (id < lid.id) return true;
@@ -246,7 +243,7 @@ std::optional<std::string> assemble(const Database& db, const TableInfo& table, 
                                     LongValueBudget& budget) {
   const std::uint32_t root = table.long_values.at(0).second.root_page;
   if (!budget.chain || budget.chain->root != root) budget.chain = find_chain(db, root);
-  Gathered g = gather(*budget.chain, lid, budget.remaining);
+  Gathered g = gather(db, *budget.chain, lid, budget.remaining, budget.scanned);
   if (!g.entered || g.over_budget) return std::nullopt;
   std::stable_sort(g.chunks.begin(), g.chunks.end(),
                    [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });

@@ -28,6 +28,8 @@ struct LongValueBudget {
   // The long-value tree's leaf chain, found on the first lookup of the reading and
   // kept for the rest of it (the file does not change while it is open).
   std::shared_ptr<const LongValueChain> chain;
+  // Bytes of long-value pages scanned since the resident pages were last released.
+  std::uint64_t scanned = 0;
 };
 
 // The budget of one table reading over `db`: 8 times the file size plus 64 MiB.

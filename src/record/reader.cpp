@@ -13,10 +13,11 @@ constexpr std::uint32_t kPageKindMask = kPageLeaf | kPageSpaceTree | kPageIndex 
 
 TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table, PageView page,
                                      std::uint32_t page_number)
-    : db_(&db), table_(&table), plan_(make_column_plan(db, table)), page_(page), chain_(db.total_pages()),
-      long_values_(long_value_budget(db)) {
-  chain_.enter(page_number);
-}
+    : db_(&db),
+      table_(&table),
+      plan_(make_column_plan(db, table)),
+      chain_(db, ChainPolicy{OnFailure::ReturnError, OnFailure::ReturnError}, page_number, page),
+      long_values_(long_value_budget(db)) {}
 
 Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name) {
   const TableInfo* table = db.catalog().find(name);
@@ -38,40 +39,28 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
 
 TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
   for (;;) {
-    if (finished_) return Step::End;
-    if (next_tag_ < readable_tag_count(page_)) {
+    const PageView& page = chain_.page();
+    if (next_tag_ < readable_tag_count(page)) {
       const std::uint16_t index = next_tag_++;
-      if ((page_.header.flags & kPageKindMask) != kPageLeaf) continue;
+      if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
       PageTag tag;
-      if (!read_entry_tag(page_, index, scratch_, tag)) continue;
+      if (!read_entry_tag(page, index, scratch_, tag)) continue;
       Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
       if (!entry) continue;
       data = entry->data;
       return Step::Record;
     }
-    // Follow the chain to the next page with entries. A failed load keeps the reader
+    // Follow the chain to the next page with entries. A failed step keeps the reader
     // where it is, so a further call meets the same error.
-    std::uint32_t next = page_.header.next_page;
-    for (;;) {
-      if (next == 0) {
-        finished_ = true;
+    switch (chain_.advance()) {
+      case LeafChainWalk::Step::End:
         return Step::End;
-      }
-      if (chain_.contains(next)) {
-        error_ = chain_cycle_error(next);
+      case LeafChainWalk::Step::Error:
         return Step::Error;
-      }
-      Result<PageView> loaded = db_->load_page(next);
-      if (!loaded) {
-        error_ = std::move(loaded).error();
-        return Step::Error;
-      }
-      chain_.enter(next);
-      ++pages_read_;
-      page_ = *loaded;
-      next_tag_ = 1;
-      if (page_.tag_count >= 2) break;
-      next = page_.header.next_page;
+      case LeafChainWalk::Step::Page:
+        next_tag_ = 1;
+        ++pages_read_;
+        break;
     }
   }
 }

@@ -23,7 +23,7 @@ class TableRecordReader {
   Step next_record(Record& out);
   // The next record's stored bytes, undecoded; valid until the next call.
   Step next_data(Bytes& data);
-  const EseError& error() const { return *error_; }
+  const EseError& error() const { return chain_.error(); }
   const TableInfo& table() const { return *table_; }
   const ColumnPlan& plan() const { return plan_; }
   // Leaf pages entered so far (for progress reports).
@@ -36,12 +36,9 @@ class TableRecordReader {
   const Database* db_;
   const TableInfo* table_;
   ColumnPlan plan_;
-  PageView page_;
+  LeafChainWalk chain_;  // the current page; a revisited or unloadable page is an error
   std::uint16_t next_tag_ = 1;
-  bool finished_ = false;
-  PageChainGuard chain_;
   std::uint64_t pages_read_ = 1;
-  std::optional<EseError> error_;
   std::string scratch_;
   LongValueBudget long_values_;  // shared by every record of this reading
 };

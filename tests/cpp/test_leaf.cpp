@@ -54,7 +54,7 @@ TEST(BranchEntry, FindsChildPage) {
                         Case{0, S("\x01\x80\xAA\x07\x00\x00\x00", 7), "\xAA", 1, 7},
                         Case{0x4, S("\x03\x00\x01\x00\xCC\x09\x00\x00\x00", 9), "\xCC", 1, 9}}) {
     SCOPED_TRACE(testing::PrintToString(c.value));
-    Result<BranchEntry> r = parse_branch_entry(c.flags, as_bytes(c.value));
+    Result<BranchEntry> r = parse_branch_entry(c.flags, as_bytes(c.value), 100000);
     ASSERT_TRUE(r.ok()) << r.error().to_string();
     EXPECT_EQ(r->key, c.key);
     EXPECT_EQ(r->local_key_size, c.local_size);
@@ -84,11 +84,11 @@ TEST(TreeEntry, ParseErrorMessages) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     const Bytes value = as_bytes(c.value);
-    const std::string got = c.branch ? parse_branch_entry(c.flags, value).error().to_string()
+    const std::string got = c.branch ? parse_branch_entry(c.flags, value, 100000).error().to_string()
                                      : parse_leaf_entry(c.flags, value).error().to_string();
     EXPECT_EQ(got, "Parse error: " + c.message);
     if (c.branch) {
-      EXPECT_EQ(parse_branch_child(c.flags, value).error().text(), c.message);
+      EXPECT_EQ(parse_branch_child(c.flags, value, 100000).error().text(), c.message);
     }
   }
 }

@@ -41,7 +41,7 @@ TEST(DatabaseOpen, HeaderChecksAndCatalogLoad) {
       {DbImage(4096, 0).bytes(), "Invalid page number: 4"},     // 8192 bytes
       {DbImage(4096, 3).bytes(), "Invalid page number: 4"},     // five pages: total_pages 3
       {minimal_image(4096, 0xFFFFFFFF, 0x12345678).bytes(), "opened"},
-      {past_end.bytes(), "Invalid page number: 9"},
+      {past_end.bytes(), "opened"},  // a child past the last page is an invalid entry, skipped
       {self_ref.bytes(), "Parse error: Tree page 4 is reached twice (cycle in a damaged tree)"},
   };
   for (const auto& [bytes, result] : cases) EXPECT_EQ(open_result(bytes), result) << bytes.size();
@@ -94,6 +94,7 @@ TEST(CatalogWalk, HandsLeafEntriesOverInTreeOrder) {
   PageDef leaf_with_branch_entry = leaf_of({});
   leaf_with_branch_entry.tags.push_back({0, branch_value("", 11)});
   const std::string cycle = "Parse error: Tree page 10 is reached twice (cycle in a damaged tree)";
+  const std::string cycle12 = "Parse error: Tree page 12 is reached twice (cycle in a damaged tree)";
   const std::vector<std::pair<Pages, Walked>> cases = {
       {{{10, noisy_leaf}}, {{"a", "b", ""}, ""}},
       {{{10, branch_of({12, 11})}, {12, branch_of({13})}, {13, leaf_of({"c", "d"})}, {11, leaf_of({"e"})}},
@@ -104,13 +105,20 @@ TEST(CatalogWalk, HandsLeafEntriesOverInTreeOrder) {
        {{"ok"}, ""}},
       {{{10, branch_with_leaf_entry}}, {{}, ""}},
       {{{10, leaf_with_branch_entry}, {11, leaf_of({"no"})}}, {{std::string("\x0b\0\0\0", 4)}, ""}},
-      {{{10, branch_of({11, 40})}, {11, leaf_of({"first"})}}, {{"first"}, "Invalid page number: 40"}},
+      // A child past the file's last page (total_pages) is an invalid entry: skipped.
+      {{{10, branch_of({11, 40, 12})}, {11, leaf_of({"first"})}, {12, leaf_of({"second"})}},
+       {{"first", "second"}, ""}},
       {{{10, branch_of({11, 12})}, {11, leaf_of({"a", "bad", "b"})}, {12, leaf_of({"c"})}},
        {{"a", "bad"}, "Invalid catalog entry"}},
       {{{10, branch_of({10})}}, {{}, cycle}},
       {{{10, branch_of({11})}, {11, branch_of({10})}}, {{}, cycle}},
-      {{{10, branch_of({11, 11})}, {11, leaf_of({"once"})}},
-       {{"once"}, "Parse error: Tree page 11 is reached twice (cycle in a damaged tree)"}},
+      // A page shared by two branches is walked once, without error; only a page that
+      // is its own ancestor is a cycle.
+      {{{10, branch_of({11, 11})}, {11, leaf_of({"once"})}}, {{"once"}, ""}},
+      {{{10, branch_of({11, 12})}, {11, branch_of({13})}, {12, branch_of({13, 14})}, {13, leaf_of({"s"})},
+        {14, leaf_of({"t"})}},
+       {{"s", "t"}, ""}},
+      {{{10, branch_of({11, 12})}, {11, leaf_of({"a"})}, {12, branch_of({11, 12})}}, {{"a"}, cycle12}},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
@@ -179,7 +187,8 @@ TEST(DescendToFirstLeaf, FollowsTagOneToALeafOrAShortBranch) {
       {{{10, metadata}},
        "Parse error: Branch entry too short for child page number: got 8 bytes, offset 6, need 4 more (likely "
        "metadata tag)"},
-      {{{10, branch_of({11})}, {11, branch_of({30})}}, "Invalid page number: 30"},
+      {{{10, branch_of({11})}, {11, branch_of({30})}},
+       "Parse error: Branch entry has invalid child page number: 30 (likely corrupted data)"},
       {{{10, branch_of({10})}}, cycle},
       {{{10, branch_of({11})}, {11, branch_of({10})}}, cycle},
   };
@@ -192,6 +201,44 @@ TEST(DescendToFirstLeaf, FollowsTagOneToALeafOrAShortBranch) {
     const std::size_t at = page.ok() ? static_cast<std::size_t>(page->data.data() - db->bytes().data()) : 0;
     EXPECT_EQ(page.ok() ? std::to_string(at / 4096 - 1) : page.error().to_string(), expected);
   }
+}
+
+// The one leaf-chain walk: a page met again and a page that does not load end the
+// walk as an error or as the end, as the caller's policy says; an error keeps the
+// walk in place; a guard shared by two walks stops the second at the first's pages.
+TEST(LeafChainWalk, PolicyDecidesWhatAStopMeans) {
+  DbImage img = minimal_image(4096, 0x620, 12, 20);
+  for (std::uint32_t n : {10u, 11u, 12u, 13u}) img.set_page(n, leaf_of({"r"}));
+  auto link = [&img](std::uint32_t from, std::uint32_t to) { put32(img.bytes(), (from + 1) * 4096 + 20, to); };
+  link(10, 11);
+  link(11, 10);  // back to the start
+  link(12, 30);  // past the end of the file
+  link(13, 11);
+  std::unique_ptr<Database> db = img.open().value();
+  auto run = [&db](std::uint32_t first, ChainPolicy policy, PageChainGuard* shared = nullptr) {
+    LeafChainWalk walk(*db, policy, first, db->load_page(first).value(), shared);
+    std::string seen = std::to_string(walk.page_number());
+    for (;;) {
+      const LeafChainWalk::Step step = walk.advance();
+      if (step == LeafChainWalk::Step::Page) {
+        seen += " " + std::to_string(walk.page_number());
+        continue;
+      }
+      if (step == LeafChainWalk::Step::End) return seen + " end";
+      const std::string error = walk.error().to_string();
+      EXPECT_EQ(walk.advance(), LeafChainWalk::Step::Error);  // stays where it failed
+      return seen + " | " + error;
+    }
+  };
+  const ChainPolicy errors{OnFailure::ReturnError, OnFailure::ReturnError};
+  const ChainPolicy ends{OnFailure::PassOver, OnFailure::PassOver};
+  EXPECT_EQ(run(10, errors), "10 11 | Parse error: Leaf page chain returns to page 10 (cycle in a damaged tree)");
+  EXPECT_EQ(run(10, ends), "10 11 end");
+  EXPECT_EQ(run(12, errors), "12 | Invalid page number: 30");
+  EXPECT_EQ(run(12, ends), "12 end");
+  PageChainGuard claimed(db->total_pages());
+  EXPECT_EQ(run(10, ends, &claimed), "10 11 end");
+  EXPECT_EQ(run(13, ends, &claimed), "13 end");
 }
 
 }  // namespace

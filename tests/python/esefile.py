@@ -1010,6 +1010,9 @@ class EseFile:
         self.tag_count_high_bits: int = 0    # written into the reserved top 4 bits of every
         #                                      page's tag count word
         self.dbtime: int = 0x1000
+        self.first_free_page: int | None = None  # number every page but the fixed ones
+        #                                      (1-4, 24) from here on; with write_sparse()
+        #                                      a file of any page count costs little disk
         self._raw_catalog: list[tuple[bytes | None, bytes]] = []
         self._built: dict[str, _BuiltTable] = {}
         self._catalog_pages: list[int] = []
@@ -1189,6 +1192,27 @@ class EseFile:
 
     def build(self) -> bytes:
         """Lay out the whole file and return its bytes."""
+        images, size = self.build_pages()
+        out = bytearray(size)
+        for offset, raw in images.items():
+            out[offset:offset + len(raw)] = raw
+        return bytes(out)
+
+    def write_sparse(self, path) -> int:
+        """Write the file with only the pages in use (and the header) on disk: the
+        rest are holes that read as zeros, so a file of millions of pages costs a few
+        kilobytes.  Returns the file's size."""
+        images, size = self.build_pages()
+        with open(path, "wb") as f:
+            for offset in sorted(images):
+                f.seek(offset)
+                f.write(images[offset])
+            f.truncate(size)
+        return size
+
+    def build_pages(self) -> tuple[dict[int, bytes], int]:
+        """Lay out the file as {file offset: bytes} for the header and every page in
+        use, plus the file's size; every other byte of the file is zero."""
         ps, hs = self.page_size, self.header_size
         names = [_key(t.name) for t in self.tables]
         if len(set(names)) != len(names):
@@ -1252,6 +1276,8 @@ class EseFile:
         catalog_plan = _TreePlan(self._catalog_entries(plans), ps, hs,
                                  self.catalog_records_per_page, self.catalog_branch_fanout,
                                  self.large)
+        if self.first_free_page is not None:
+            next_page = self.first_free_page
         catalog_numbers = number(catalog_plan, CATALOG_ROOT_PAGE)
         for table, info in plans:
             info["numbers"] = number(info["plan"], table.root_page)
@@ -1289,7 +1315,7 @@ class EseFile:
             self._built[_key(table.name)] = built
 
         last = max(pages) + self.extra_pages
-        out = bytearray(ps * (last + 2))
+        images: dict[int, bytes] = {}
         self._page_flags = {}
         for n, page in pages.items():
             raw = bytearray(page.build())
@@ -1297,13 +1323,13 @@ class EseFile:
                 struct.pack_into("<Q", raw, 64, n)      # the extension records the page number
             if self.checksums:
                 set_page_checksum(raw, n, self.version, self.revision)
-            out[self.page_offset(n):self.page_offset(n) + ps] = raw
+            images[self.page_offset(n)] = bytes(raw)
             self._page_flags[n] = page.flags
         header = self._header()
-        out[0:len(header)] = header
+        images[0] = header
         if self.shadow_header:
-            out[ps:ps + len(header)] = header
-        return bytes(out)
+            images[ps] = header
+        return images, ps * (last + 2)
 
     def _database_root_pages(self) -> dict[int, Page]:
         """Pages 1-3: the database's own root page and its two space-tree pages; page 24."""

@@ -4,6 +4,8 @@ against the module, thread counts, CSV, exit statuses and error messages."""
 from __future__ import annotations
 
 import csv
+import datetime
+import decimal
 import io
 import json
 import os
@@ -12,6 +14,7 @@ import struct
 import subprocess
 import sys
 import sysconfig
+import uuid
 from pathlib import Path
 
 import pytest
@@ -101,6 +104,39 @@ def test_carve_ranges_on_threads_keep_module_order(exe, write_db):
         assert [json.loads(line) for line in out.decode().splitlines()] == expected
 
 
+def same_decoded(arrow, j) -> bool:
+    """A value of the Arrow table against the --decoded JSON value."""
+    if isinstance(arrow, list):
+        return isinstance(j, list) and len(arrow) == len(j) and all(map(same_decoded, arrow, j))
+    if isinstance(arrow, float):
+        return (j is None and arrow != arrow) or (j is not None and float(j) == arrow)
+    if isinstance(arrow, datetime.datetime):
+        return arrow.isoformat() == j
+    if isinstance(arrow, uuid.UUID):
+        return str(arrow) == j
+    if isinstance(arrow, bytes):
+        return arrow.hex() == j
+    return arrow == j and type(arrow is None) is type(j is None)
+
+
+def test_decoded_dump_matches_arrow_table(exe, data_dir):
+    pa = pytest.importorskip("pyarrow")
+    for path in data_files(data_dir):
+        db = EseDatabase(str(path))
+        for table in db.get_tables():
+            try:
+                rows = pa.table(db.arrow_table(table)).to_pylist()
+            except (ValueError, OverflowError):  # dates Python's datetime cannot hold
+                continue
+            out, _ = run(exe, "dump", "--decoded", path, table)
+            lines = [json.loads(line, parse_float=decimal.Decimal) for line in out.decode().splitlines()]
+            assert len(lines) == len(rows), (path.name, table)
+            for row, line in zip(rows, lines):
+                assert sorted(line) == sorted(row)
+                bad = [k for k in row if not same_decoded(row[k], line[k])]
+                assert not bad, (path.name, table, bad, [(row[k], line[k]) for k in bad[:3]])
+
+
 def csv_text(value) -> str:
     if value is None:
         return ""
@@ -162,6 +198,9 @@ def test_failures_exit_status_and_messages(exe, write_db, tmp_path):
     assert err == f"quarrow: {good}: Nope: Table not found: Nope\n"
     _, err = run(exe, "schema", good, "Nope", check=1)
     assert err == f"quarrow: {good}: Nope: Table not found: Nope\n"
+    _, err = run(exe, "export", good, "-o", tmp_path / "some", "--tables", "MSysObjects,Nope,MSysObjects", check=1)
+    assert err == f"quarrow: {good}: Nope: Table not found: Nope\n"
+    assert sorted(tree(tmp_path / "some")) == ["MSysObjects.jsonl"]
 
     for args in (["dump", good], ["frobnicate"], ["export", good], ["carve", good, "--scope", "Slack"],
                  ["dump", good, "T", "--limit", "-1"], ["export", good, "-o", tmp_path, "--jobs", "0"],

@@ -82,6 +82,11 @@ METHOD_DOCS = [
      "Read all records from a table.\n\nArgs:\n    table_name: Name of the table to read\n\nReturns:\n"
      "    list[dict]: List of records as dictionaries\n\nRaises:\n    ValueError: If the table doesn't exist\n"
      "    IOError: If there's an error reading the table"),
+    ("iter_table", "($self, table_name)",
+     "Iterate over the records of a table, one at a time.\n\nArgs:\n    table_name: Name of the table to read\n\n"
+     "Returns:\n    Iterator[dict]: Records as dictionaries, in the order read_table returns them\n\n"
+     "Raises:\n    ValueError: If the table doesn't exist\n"
+     "    IOError: If there's an error reading the table (raised by the iteration)"),
     ("get_table_schema", "($self, table_name)",
      "Get the schema (columns) for a table.\n\nArgs:\n    table_name: Name of the table\n\nReturns:\n"
      "    list[dict]: List of column information with 'name', 'type', 'id'\n\nRaises:\n"

@@ -121,6 +121,8 @@ def test_every_table_reads_with_the_documented_counts(name):
     for table, count in COLUMN_COUNTS.get(name, {}).items():
         assert len(f.db.get_table_schema(table)) == count
         assert all(len(row) == count for row in f.tables[table])
+    for table, rows in f.tables.items():
+        assert list(f.db.iter_table(table)) == rows, table
     if name == "srum-small.dat":
         guid_tables = [t for t in f.tables if t.startswith("{")]
         assert len(guid_tables) == 6 and sum(len(f.tables[t]) for t in guid_tables) == 220

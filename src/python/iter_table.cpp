@@ -1,0 +1,151 @@
+// EseDatabase.iter_table: the records of one table as dictionaries, one per step of
+// an iterator, so that a table of any size is read in constant memory. The values and
+// their order are those of read_table; only the table reader's position is kept
+// between steps.
+//
+// The iterator holds a reference to the EseDatabase object, whose Database the reader
+// borrows, and takes a shared use of the object for each step, as every method does.
+#include <Python.h>
+
+#include <exception>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "python/args.h"
+#include "python/convert.h"
+#include "python/ese_database.h"
+#include "record/reader.h"
+
+namespace quarrow::python {
+namespace {
+
+// What one iterator owns besides its database object; gone once the table ended.
+struct Reading {
+  explicit Reading(TableRecordReader r) : reader(std::move(r)) {}
+  TableRecordReader reader;
+  std::vector<PyRef> keys;  // one key str per column, shared by every row
+  Record record;            // reused: each step overwrites it
+};
+
+struct TableIteratorObject {
+  PyObject_HEAD
+  PyObject* database;  // the EseDatabase object (strong reference)
+  Reading* reading;    // nullptr once the table has ended
+};
+
+PyObject* g_iterator_type = nullptr;
+
+template <class Body>
+PyObject* guarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    return raise_message(PyExc_RuntimeError, std::string("internal error: ") + e.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "internal error");
+    return nullptr;
+  }
+}
+
+PyObject* next_row(PyObject* self) {
+  auto* it = reinterpret_cast<TableIteratorObject*>(self);
+  if (it->reading == nullptr) return nullptr;  // exhausted: StopIteration
+  DatabaseState* state = database_state(it->database);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  return guarded([&]() -> PyObject* {
+    Reading& r = *it->reading;
+    switch (r.reader.next_record(r.record)) {
+      case TableRecordReader::Step::Record:
+        return record_to_dict(r.record, r.keys);
+      case TableRecordReader::Step::End:
+        delete it->reading;
+        it->reading = nullptr;
+        return nullptr;
+      case TableRecordReader::Step::Error:
+        // The reader stays where it failed: a further step raises the same error.
+        return raise_message(PyExc_IOError, "Error reading record: " + r.reader.error().to_string());
+    }
+    return nullptr;
+  });
+}
+
+void dealloc_iterator(PyObject* self) {
+  auto* it = reinterpret_cast<TableIteratorObject*>(self);
+  delete it->reading;
+  it->reading = nullptr;
+  Py_CLEAR(it->database);
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_object(self);
+  Py_DECREF(type);
+}
+
+PyObject* self_iter(PyObject* self) {
+  Py_INCREF(self);
+  return self;
+}
+
+PyType_Slot kIteratorSlots[] = {
+    {Py_tp_iter, reinterpret_cast<void*>(self_iter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(next_row)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_iterator)},
+    {Py_tp_doc, const_cast<char*>("Iterator over the records of one table, as dictionaries.")},
+    {0, nullptr},
+};
+
+PyType_Spec kIteratorSpec = {
+    "quarrow.TableIterator",
+    static_cast<int>(sizeof(TableIteratorObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kIteratorSlots,
+};
+
+constexpr const char* kTableNameNames[] = {"table_name"};
+constexpr Signature kIterTable{"iter_table", kTableNameNames, 1, 1};
+
+}  // namespace
+
+PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  DatabaseState* state = database_state(self);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  return guarded([&]() -> PyObject* {
+    PyObject* values[1];
+    std::string_view name;
+    if (!parse_arguments(kIterTable, args, nargs, kwnames, values) ||
+        !text_argument(kIterTable, "table_name", values[0], name)) {
+      return nullptr;
+    }
+    auto opened = open_table_reader(*state->database, name);
+    if (!opened) return raise_ese_error(opened.error());
+    auto reading = std::make_unique<Reading>(std::move(opened).value());
+    reading->keys.reserve(reading->reader.plan().columns.size());
+    for (const auto& column : reading->reader.plan().columns) {
+      reading->keys.emplace_back(lossy_text(column.info->name));
+      if (!reading->keys.back()) return nullptr;
+    }
+    if (g_iterator_type == nullptr) {
+      g_iterator_type = PyType_FromSpec(&kIteratorSpec);  // kept for the life of the process
+      if (g_iterator_type == nullptr) return nullptr;
+    }
+    auto* type = reinterpret_cast<PyTypeObject*>(g_iterator_type);
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* object = alloc(type, 0);
+    if (object == nullptr) return nullptr;
+    auto* it = reinterpret_cast<TableIteratorObject*>(object);
+    Py_INCREF(self);
+    it->database = self;
+    it->reading = reading.release();
+    return object;
+  });
+}
+
+}  // namespace quarrow::python
