@@ -367,24 +367,21 @@ Result<std::vector<RecoveredRecord>> recover_records(const Database& db, std::st
   LongValueBudget budget = long_value_budget(db);
   FreeSpaceScanner scanner(db, *table, shape, counts, budget, out);
 
-  // The leaf level: the leftmost leaf, then the next-page links. A damaged tree ends
-  // the walk where it breaks; a page met twice ends it too.
+  // The leaf level: the leftmost leaf, then the next-page links. A damaged tree or
+  // chain ends the walk where it breaks.
   const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::PassOver};
   const Descent descent = descend_leftmost(db, table->root_page, policy);
   if (descent.outcome == Descent::Outcome::Reached) {
-    PageChainGuard chain(db.total_pages());
-    std::uint32_t number = descent.page_number;
-    while (number != 0 && chain.enter(number)) {
-      Result<PageView> loaded = db.load_page(number);
-      if (!loaded) break;
-      const PageView& page = *loaded;
+    LeafChainWalk chain(db, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, descent.page_number,
+                        descent.page);
+    do {
+      const PageView& page = chain.page();
       if ((page.header.flags & kPageKindMask) == kPageLeaf) {
         ++counts.pages_scanned;
-        recover_flagged(db, *table, shape, page, number, budget, counts, out);
-        scanner.scan_page(page, number);
+        recover_flagged(db, *table, shape, page, chain.page_number(), budget, counts, out);
+        scanner.scan_page(page, chain.page_number());
       }
-      number = page.header.next_page;
-    }
+    } while (chain.advance() == LeafChainWalk::Step::Page);
   }
   if (counts_out != nullptr) *counts_out = counts;
   return out;
