@@ -117,6 +117,24 @@ void append_indexes(std::string& out, const Database& db, const TableInfo& table
   if (json) out += "]";
 }
 
+// The writer's OS as "major.minor build N[ SP n]".
+std::string os_text(const HeaderFacts& f) {
+  std::string text = std::to_string(f.os_major) + "." + std::to_string(f.os_minor) + " build " +
+                     std::to_string(f.os_build);
+  if (f.os_service_pack != 0) text += " SP " + std::to_string(f.os_service_pack);
+  return text;
+}
+
+std::string header_copies_text(const HeaderFacts& f) {
+  if (!f.checksum_ok || !f.shadow_checksum_ok) {
+    return std::string("checksum mismatch in the ") +
+           (!f.checksum_ok && !f.shadow_checksum_ok ? "header and its shadow copy"
+            : !f.checksum_ok                        ? "header"
+                                                    : "shadow copy");
+  }
+  return f.copies_agree ? "agree, checksums verify" : "differ (both checksums verify)";
+}
+
 }  // namespace
 
 int run_info(const std::vector<std::string_view>& raw, const Context&) {
@@ -160,7 +178,8 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         out += dirty ? "true" : "false";
         const std::pair<const char*, const LogTime*> times[] = {{"created", &facts->creation_time},
                                                                 {"last_attached", &facts->last_attach_time},
-                                                                {"last_detached", &facts->last_detach_time}};
+                                                                {"last_detached", &facts->last_detach_time},
+                                                                {"last_consistent", &facts->last_consistent_time}};
         for (const auto& [key, time] : times) {
           append_field(out, key);
           if (time->set) {
@@ -169,6 +188,14 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
             out += "null";
           }
         }
+        append_field(out, "log_generations_required");
+        out += "[" + std::to_string(facts->log_generation_low) + "," + std::to_string(facts->log_generation_high) + "]";
+        append_field(out, "os_version");
+        append_json_string(out, os_text(*facts));
+        append_field(out, "header_copies_agree");
+        out += facts->copies_agree ? "true" : "false";
+        append_field(out, "header_checksums_ok");
+        out += facts->checksum_ok && facts->shadow_checksum_ok ? "true" : "false";
       }
       append_field(out, "tables");
       out.push_back('[');
@@ -186,6 +213,13 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         time_line("  created:        ", facts->creation_time);
         time_line("  last attached:  ", facts->last_attach_time);
         time_line("  last detached:  ", facts->last_detach_time);
+        time_line("  consistent:     ", facts->last_consistent_time);
+        if (facts->log_generation_high != 0) {
+          out += "  logs required:  " + std::to_string(facts->log_generation_low) + " to " +
+                 std::to_string(facts->log_generation_high) + "\n";
+        }
+        out += "  written on OS:  " + os_text(*facts) + "\n";
+        out += "  header copies:  " + header_copies_text(*facts) + "\n";
       }
       out += "  tables:         " + std::to_string(db->catalog().size()) + "\n";
     }

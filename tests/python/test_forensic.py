@@ -232,3 +232,8 @@ def test_program_verify_recover_and_indexes(exe, write_db, data_dir):
 
     out, _ = run(exe, "schema", "--json", good_path, "People")
     assert json.loads(out)["indexes"] == module.get_table_indexes("People")
+
+    out, _ = run(exe, "info", "--json", str(data_dir / "srum-small.dat"))
+    info = json.loads(out)
+    assert (info["os_version"], info["log_generations_required"]) == ("10.0 build 17763", [0, 0])
+    assert info["header_copies_agree"] and info["header_checksums_ok"]
