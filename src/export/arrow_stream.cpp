@@ -19,6 +19,7 @@ namespace {
 // column's data pass this.
 constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kReserveRows = 1 << 16;
+constexpr std::uint64_t kReserveBytes = 16u << 20;
 
 // ---- Schemas ------------------------------------------------------------------------
 
@@ -146,9 +147,11 @@ void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* o
 // fresh pages for every batch. Batches may be released on any thread.
 class BufferPool {
  public:
-  std::vector<std::uint8_t> take_bytes() { return take(bytes_); }
-  std::string take_string() { return take(strings_); }
-  std::vector<std::int32_t> take_offsets() { return take(offsets_); }
+  // A kept buffer with room for `need` elements and not much more (a batch may live
+  // on with it), or an empty one.
+  std::vector<std::uint8_t> take_bytes(std::size_t need) { return take(bytes_, need); }
+  std::string take_string(std::size_t need) { return take(strings_, need); }
+  std::vector<std::int32_t> take_offsets(std::size_t need) { return take(offsets_, need); }
   void give(std::vector<std::uint8_t>& v) { give_to(bytes_, v); }
   void give(std::string& v) { give_to(strings_, v); }
   void give(std::vector<std::int32_t>& v) { give_to(offsets_, v); }
@@ -157,12 +160,19 @@ class BufferPool {
   static constexpr std::size_t kMaxKept = 256;
 
   template <class V>
-  V take(std::vector<V>& list) {
+  V take(std::vector<V>& list, std::size_t need) {
+    if (need == 0) return V();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (list.empty()) return V();
-    V v = std::move(list.back());
-    list.pop_back();
-    return v;
+    for (std::size_t k = list.size(); k-- > 0;) {
+      const std::size_t capacity = list[k].capacity();
+      if (capacity >= need && capacity <= 2 * need + 4096) {
+        V v = std::move(list[k]);
+        list[k] = std::move(list.back());
+        list.pop_back();
+        return v;
+      }
+    }
+    return V();
   }
   template <class V>
   void give_to(std::vector<V>& list, V& v) {
@@ -187,11 +197,19 @@ struct ArrayNode {
   std::vector<ArrowArray*> children;
   std::shared_ptr<BufferPool> pool;
 
-  explicit ArrayNode(std::shared_ptr<BufferPool> p) : pool(std::move(p)) {
-    if (!pool) return;
-    validity = pool->take_bytes();
-    values = pool->take_string();
-    offsets = pool->take_offsets();
+  // Buffers for `validity_size` bitmap bytes, `values_size` value bytes and
+  // `offsets_size` offsets, from the pool where it has them.
+  ArrayNode(std::shared_ptr<BufferPool> p, std::size_t validity_size, std::size_t values_size,
+            std::size_t offsets_size)
+      : pool(std::move(p)) {
+    if (pool) {
+      validity = pool->take_bytes(validity_size);
+      values = pool->take_string(values_size);
+      offsets = pool->take_offsets(offsets_size);
+    }
+    validity.reserve(validity_size);
+    values.reserve(values_size);
+    offsets.reserve(offsets_size);
   }
   ~ArrayNode() {
     if (!pool) return;
@@ -237,12 +255,6 @@ inline void push_bit(Buffer& bits, std::int64_t index, bool on) {
   if (on) bits.back() = static_cast<char>(static_cast<std::uint8_t>(bits.back()) | (1u << (index & 7)));
 }
 
-inline char* grow(std::string& v, std::size_t n) {
-  const std::size_t at = v.size();
-  v.resize(at + n);
-  return v.data() + at;
-}
-
 // Builds one array of values of a type: validity bits, then values (bits for bool,
 // fixed-width little-endian, or 32-bit offsets and data).
 class ValueBuilder {
@@ -274,6 +286,8 @@ class ValueBuilder {
 
   // The sink of decode_scalar_into.
   void null() {
+    // The bitmap is written from the first null on: a column without nulls needs none.
+    if (null_count_ == 0) start_validity();
     push_bit(node_->validity, length_, false);
     ++null_count_;
     switch (type_) {
@@ -281,7 +295,7 @@ class ValueBuilder {
       case DecodedType::Bool: push_bit(node_->values, length_, false); break;
       case DecodedType::Binary:
       case DecodedType::Text: node_->offsets.push_back(static_cast<std::int32_t>(node_->values.size())); break;
-      default: std::memset(grow(node_->values, width_), 0, width_); break;
+      default: std::memset(slot(width_), 0, width_); break;
     }
     ++length_;
   }
@@ -293,23 +307,23 @@ class ValueBuilder {
     if (type_ == DecodedType::Decimal) {
       // Two's complement in 16 little-endian bytes: the 64-bit count sign-extended.
       const std::int64_t words[2] = {v, v < 0 ? -1 : 0};
-      std::memcpy(grow(node_->values, 16), words, 16);
+      std::memcpy(slot(16), words, 16);
     } else {
       // The low bytes of the 64-bit value (little-endian) for every integer width.
-      std::memcpy(grow(node_->values, width_), &v, width_);
+      std::memcpy(slot(width_), &v, width_);
     }
     valid();
   }
   void f32(float v) {
-    std::memcpy(grow(node_->values, 4), &v, 4);
+    std::memcpy(slot(4), &v, 4);
     valid();
   }
   void f64(double v) {
-    std::memcpy(grow(node_->values, 8), &v, 8);
+    std::memcpy(slot(8), &v, 8);
     valid();
   }
   void guid(const std::uint8_t* rfc) {
-    std::memcpy(grow(node_->values, 16), rfc, 16);
+    std::memcpy(slot(16), rfc, 16);
     valid();
   }
   void bytes(Bytes d) {
@@ -333,6 +347,7 @@ class ValueBuilder {
 
   // Hands the values so far to `out` and starts an empty array with room for as many.
   void finish(ArrowArray* out) {
+    if (fixed_width()) node_->values.resize(used_);
     ArrayNode* node = node_.release();
     const bool nulls = null_count_ > 0;
     if (type_ == DecodedType::Null) {
@@ -352,23 +367,45 @@ class ValueBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    start(node->validity.size(), node->values.size(), node->offsets.size());
+    start(static_cast<std::size_t>(length_) / 8 + 1, node->values.size(), node->offsets.size());
   }
 
  private:
+  bool fixed_width() const { return width_ > 0; }
+
   // Completes a non-null value whose data is already in place.
   void valid() {
-    push_bit(node_->validity, length_, true);
+    if (null_count_ > 0) push_bit(node_->validity, length_, true);
     ++length_;
   }
 
+  // The bits of the values so far, all valid.
+  void start_validity() {
+    std::vector<std::uint8_t>& bits = node_->validity;
+    bits.assign(static_cast<std::size_t>(length_ / 8), 0xFF);
+    if (length_ % 8) bits.push_back(static_cast<std::uint8_t>((1u << (length_ % 8)) - 1));
+  }
+
+  // Room for the next n bytes of a fixed-width column. The buffer's size runs ahead
+  // of the bytes written (used_) so that most values are a plain store; the size
+  // grows by doubling within the reserved capacity and is cut back in finish().
+  char* slot(std::size_t n) {
+    std::string& values = node_->values;
+    if (used_ + n > values.size()) {
+      std::size_t size = std::max<std::size_t>({used_ + n, 2 * values.size(), 4096});
+      if (values.capacity() >= used_ + n) size = std::min(size, values.capacity());
+      values.resize(size);
+    }
+    char* p = values.data() + used_;
+    used_ += n;
+    return p;
+  }
+
   void start(std::size_t validity, std::size_t values, std::size_t offsets) {
-    node_ = std::make_unique<ArrayNode>(pool_);
-    node_->validity.reserve(validity);
-    node_->values.reserve(values);
-    node_->offsets.reserve(offsets);
+    node_ = std::make_unique<ArrayNode>(pool_, validity, values, offsets);
     length_ = 0;
     null_count_ = 0;
+    used_ = 0;
     if (variable_width(type_)) node_->offsets.push_back(0);
   }
 
@@ -378,6 +415,7 @@ class ValueBuilder {
   std::unique_ptr<ArrayNode> node_;
   std::int64_t length_ = 0;
   std::int64_t null_count_ = 0;
+  std::size_t used_ = 0;  // fixed-width columns: bytes of values written
 };
 
 // One column: its values, or a list array over them for multi-valued columns.
@@ -442,9 +480,7 @@ class ColumnBuilder {
  private:
   void start(std::size_t rows) {
     if (!list_) return;
-    node_ = std::make_unique<ArrayNode>(pool_);
-    node_->validity.reserve(rows / 8 + 1);
-    node_->offsets.reserve(rows + 1);
+    node_ = std::make_unique<ArrayNode>(pool_, rows / 8 + 1, 0, rows + 1);
     node_->offsets.push_back(0);
     length_ = 0;
     null_count_ = 0;
@@ -523,7 +559,7 @@ TableRecordReader::Step next_record(StreamState& s) {
 }
 
 void emit_batch(StreamState& s, std::int64_t rows, ArrowArray* out) {
-  auto node = std::make_unique<ArrayNode>(nullptr);
+  auto node = std::make_unique<ArrayNode>(nullptr, 0, 0, 0);
   node->children.reserve(s.builders.size());
   for (ColumnBuilder& builder : s.builders) {
     auto child = std::make_unique<ArrowArray>();
@@ -615,9 +651,16 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   state->cells.resize(state->decoder.columns().size());
   state->plain.resize(state->decoder.columns().size());
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
-  // Fixed-width buffers are sized for a full batch up front (up to a bound, for callers
-  // asking for huge batches); later batches start with the sizes of the one before.
-  const std::size_t expected_rows = static_cast<std::size_t>(std::min<std::int64_t>(state->batch_rows, kReserveRows));
+  // Fixed-width buffers are sized for a full batch up front, within a bound on the
+  // bytes of all columns (a table may have tens of thousands of columns); later
+  // batches start with the sizes of the one before.
+  std::uint64_t row_bytes = 1;
+  for (const DecodedColumn& column : state->decoder.columns()) {
+    row_bytes += value_width(column.type) + (variable_width(column.type) || column.list ? 4 : 0) + 1;
+  }
+  const std::size_t expected_rows = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
+                               std::min<std::int64_t>(state->batch_rows, kReserveRows)));
   auto pool = std::make_shared<BufferPool>();
   state->builders.reserve(state->decoder.columns().size());
   for (const DecodedColumn& column : state->decoder.columns()) state->builders.emplace_back(column, pool, expected_rows);

@@ -72,9 +72,6 @@ struct DatabaseState {
   BorrowState borrow;
 };
 
-// The state of an EseDatabase, or nullptr with TypeError set for any other object.
-DatabaseState* database_state(PyObject* self);
-
 // The EseDatabase type object, created on first use and kept for the life of the
 // process. Returns a new reference, or nullptr with an exception set.
 PyObject* ese_database_type();
