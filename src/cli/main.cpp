@@ -27,8 +27,10 @@ constexpr std::string_view kUsageEnd =
 constexpr std::string_view kInfoHelp =
     "usage: quarrow info [--count] [--json] FILE...\n"
     "\n"
-    "Page size, format version and revision, number of pages and the tables with their\n"
-    "column counts, for each file.\n"
+    "For each file: page size, format version and revision, number of pages, the\n"
+    "database state from the header (with a warning when the database was not shut\n"
+    "down cleanly), the creation and last attach and detach times, and the tables with\n"
+    "their column counts.\n"
     "\n"
     "  -c, --count   also count the records of every table (reads every table)\n"
     "      --json    one JSON object per file\n";
