@@ -1,8 +1,9 @@
 // Whole-database fuzz target: the input is a database file. It is opened from memory,
 // every table is read to the end with every record rendered as a JSON line and again
-// as Arrow batches of decoded values, and every carving scope is run with a small hit
-// limit. Whatever the bytes, each step must end with a result or an error value: no
-// crash, no read outside the buffer, no hang.
+// as Arrow batches of decoded values, every carving scope is run with a small hit
+// limit, and the forensic passes run (header facts, checksums, index definitions,
+// recovered records). Whatever the bytes, each step must end with a result or an
+// error value: no crash, no read outside the buffer, no hang.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +14,10 @@
 #include "export/arrow_stream.h"
 #include "export/csv.h"
 #include "export/json_lines.h"
+#include "forensic/header.h"
+#include "forensic/indexes.h"
+#include "forensic/recover.h"
+#include "forensic/verify.h"
 #include "record/reader.h"
 
 namespace {
@@ -72,6 +77,16 @@ void carve_all_scopes(const quarrow::Database& db) {
   }
 }
 
+// The forensic readers: header facts, page checksums, index rows, recovered records.
+void forensic_passes(const quarrow::Database& db) {
+  (void)quarrow::read_header_facts(db);
+  (void)quarrow::verify_database(db);
+  for (const auto& [name, table] : db.catalog()) {
+    (void)quarrow::read_table_indexes(db, name);
+    (void)quarrow::recover_records(db, name);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -85,5 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   read_all_tables(*shared);
   pull_arrow_batches(shared);
   carve_all_scopes(*shared);
+  forensic_passes(*shared);
   return 0;
 }

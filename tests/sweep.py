@@ -326,6 +326,10 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
             table = call(lambda n: db.arrow_table(n, batch_rows=100), name)
             if table is not None:
                 call(pull_arrow_stream, table)
+            call(db.get_table_indexes, name)
+            call(db.recover_records, name)
+        call(db.verify)
+        call(db.header_info)
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
@@ -342,7 +346,10 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["export", path, "-o", export_dir + "-csv", "-j", "2", "-q", "--format", "csv"],
             ["info", "--count", "--json", path],
             ["dump", path, "MSysObjects", "-q"],
-            ["carve", path, "--scope", "all", "-m", "4", "-k", "64", "-j", "2", "-q"])
+            ["carve", path, "--scope", "all", "-m", "4", "-k", "64", "-j", "2", "-q"],
+            ["verify", "--json", path],
+            ["schema", "--json", path],
+            ["recover", path, "MSysObjects"])
     for args in runs:
         try:
             p = subprocess.run([program, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,

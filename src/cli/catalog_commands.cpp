@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
+#include "forensic/indexes.h"
 #include "record/value.h"
 
 namespace quarrow::cli {
@@ -38,10 +39,11 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
     error = lookup_error_text(reader.error());
     return std::nullopt;
   }
-  Record record;
+  // The records are only counted: their stored bytes are not decoded.
+  Bytes data;
   std::uint64_t n = 0;
   for (;;) {
-    switch (reader->next_record(record)) {
+    switch (reader->next_data(data)) {
       case TableRecordReader::Step::Record:
         ++n;
         break;
@@ -59,6 +61,79 @@ void append_field(std::string& out, const char* key) {
   if (out.back() != '{') out.push_back(',');
   append_json_string(out, key);
   out.push_back(':');
+}
+
+// The table's index definitions: in JSON, closes the columns array and adds
+// "indexes"; in text, a line per index: name, key columns (descending marked "-"),
+// unique, primary.
+void append_indexes(std::string& out, const Database& db, const TableInfo& table, bool json) {
+  const auto indexes = read_table_indexes(db, table.name);
+  if (json) {
+    out += "],\"indexes\":[";
+  } else if (indexes && !indexes->empty()) {
+    out += "  indexes:\n";
+  }
+  if (!indexes) {
+    if (json) out += "]";
+    return;
+  }
+  bool first = true;
+  for (const IndexDefinition& index : *indexes) {
+    if (json) {
+      if (!first) out += ",";
+      out += "{";
+      append_field(out, "name");
+      append_json_string(out, name_text(index.name));
+      append_field(out, "columns");
+      out += "[";
+      for (std::size_t k = 0; k < index.columns.size(); ++k) {
+        const KeySegment& s = index.columns[k];
+        out += k == 0 ? "{" : ",{";
+        append_field(out, "name");
+        if (s.column_name) {
+          append_json_string(out, name_text(*s.column_name));
+        } else {
+          out += "null";
+        }
+        append_field(out, "descending");
+        out += s.descending ? "true}" : "false}";
+      }
+      out += "]";
+      append_field(out, "unique");
+      out += index.unique ? "true" : "false";
+      append_field(out, "primary");
+      out += index.primary ? "true}" : "false}";
+    } else {
+      std::string keys;
+      for (const KeySegment& s : index.columns) {
+        if (!keys.empty()) keys += ", ";
+        keys += (s.descending ? "-" : "+") +
+                (s.column_name ? name_text(*s.column_name) : "#" + std::to_string(s.column_id));
+      }
+      out += "    " + name_text(index.name) + " (" + keys + ")" + (index.unique ? " unique" : "") +
+             (index.primary ? " primary" : "") + "\n";
+    }
+    first = false;
+  }
+  if (json) out += "]";
+}
+
+// The writer's OS as "major.minor build N[ SP n]".
+std::string os_text(const HeaderFacts& f) {
+  std::string text = std::to_string(f.os_major) + "." + std::to_string(f.os_minor) + " build " +
+                     std::to_string(f.os_build);
+  if (f.os_service_pack != 0) text += " SP " + std::to_string(f.os_service_pack);
+  return text;
+}
+
+std::string header_copies_text(const HeaderFacts& f) {
+  if (!f.checksum_ok || !f.shadow_checksum_ok) {
+    return std::string("checksum mismatch in the ") +
+           (!f.checksum_ok && !f.shadow_checksum_ok ? "header and its shadow copy"
+            : !f.checksum_ok                        ? "header"
+                                                    : "shadow copy");
+  }
+  return f.copies_agree ? "agree, checksums verify" : "differ (both checksums verify)";
 }
 
 }  // namespace
@@ -104,7 +179,8 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         out += dirty ? "true" : "false";
         const std::pair<const char*, const LogTime*> times[] = {{"created", &facts->creation_time},
                                                                 {"last_attached", &facts->last_attach_time},
-                                                                {"last_detached", &facts->last_detach_time}};
+                                                                {"last_detached", &facts->last_detach_time},
+                                                                {"last_consistent", &facts->last_consistent_time}};
         for (const auto& [key, time] : times) {
           append_field(out, key);
           if (time->set) {
@@ -113,6 +189,14 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
             out += "null";
           }
         }
+        append_field(out, "log_generations_required");
+        out += "[" + std::to_string(facts->log_generation_low) + "," + std::to_string(facts->log_generation_high) + "]";
+        append_field(out, "os_version");
+        append_json_string(out, os_text(*facts));
+        append_field(out, "header_copies_agree");
+        out += facts->copies_agree ? "true" : "false";
+        append_field(out, "header_checksums_ok");
+        out += facts->checksum_ok && facts->shadow_checksum_ok ? "true" : "false";
       }
       append_field(out, "tables");
       out.push_back('[');
@@ -130,6 +214,13 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         time_line("  created:        ", facts->creation_time);
         time_line("  last attached:  ", facts->last_attach_time);
         time_line("  last detached:  ", facts->last_detach_time);
+        time_line("  consistent:     ", facts->last_consistent_time);
+        if (facts->log_generation_high != 0) {
+          out += "  logs required:  " + std::to_string(facts->log_generation_low) + " to " +
+                 std::to_string(facts->log_generation_high) + "\n";
+        }
+        out += "  written on OS:  " + os_text(*facts) + "\n";
+        out += "  header copies:  " + header_copies_text(*facts) + "\n";
       }
       out += "  tables:         " + std::to_string(db->catalog().size()) + "\n";
     }
@@ -271,7 +362,8 @@ int run_schema(const std::vector<std::string_view>& raw, const Context&) {
       }
       first = false;
     }
-    if (json) out += "]}\n";
+    append_indexes(out, *db, *table, json);
+    if (json) out += "}\n";
   }
   write_text(out);
   return kExitOk;

@@ -22,6 +22,12 @@ int run_schema(const std::vector<std::string_view>& args, const Context& context
 int run_dump(const std::vector<std::string_view>& args, const Context& context);
 int run_export(const std::vector<std::string_view>& args, const Context& context);
 int run_carve(const std::vector<std::string_view>& args, const Context& context);
+int run_verify(const std::vector<std::string_view>& args, const Context& context);
+int run_recover(const std::vector<std::string_view>& args, const Context& context);
+
+// Help texts of the forensic commands (defined with them).
+extern const std::string_view kVerifyHelp;
+extern const std::string_view kRecoverHelp;
 
 // Every command, in the order --help lists them.
 const std::vector<Command>& commands();

@@ -59,7 +59,7 @@ struct StreamOptions {
 std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
                                         const StreamOptions& options, Output& out, Progress& progress);
 
-// Options every command takes, and the shared parsing of --format and --limit.
+// What every command is told about its surroundings.
 struct Context {
   bool stderr_is_terminal = false;
 };

@@ -28,8 +28,10 @@ constexpr std::string_view kUsageEnd =
 constexpr std::string_view kInfoHelp =
     "usage: quarrow info [--count] [--json] FILE...\n"
     "\n"
-    "Page size, format version and revision, number of pages and the tables with their\n"
-    "column counts, for each file.\n"
+    "For each file: page size, format version and revision, number of pages, the\n"
+    "database state from the header (with a warning when the database was not shut\n"
+    "down cleanly), the creation and last attach and detach times, and the tables with\n"
+    "their column counts.\n"
     "\n"
     "  -c, --count   also count the records of every table (reads every table)\n"
     "      --json    one JSON object per file\n";
@@ -43,7 +45,8 @@ constexpr std::string_view kSchemaHelp =
     "usage: quarrow schema [--json] FILE [TABLE]\n"
     "\n"
     "The columns of one table, or of every table: id, name, type, nullable, codepage and\n"
-    "whether the column is multi-valued.\n"
+    "whether the column is multi-valued; then its indexes (key columns in order, '-' for\n"
+    "descending) and whether each is unique or primary.\n"
     "\n"
     "      --json    one JSON object per table\n";
 
@@ -113,6 +116,8 @@ const std::vector<Command>& commands() {
       {"dump", "one table to the standard output (JSON Lines or CSV)", kDumpHelp, run_dump},
       {"export", "tables to files, in parallel", kExportHelp, run_export},
       {"carve", "UTF-16LE strings from page space, as JSON Lines", kCarveHelp, run_carve},
+      {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
+      {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
   };
   return list;
 }

@@ -29,6 +29,7 @@ constexpr std::uint64_t kTaggedEntrySize = 4;
 // A leaf entry before its record: u16 key size, then the key. Table keys are short
 // (an auto-increment key is five bytes); this bounds the search for the next entry.
 constexpr std::uint64_t kMaxKeySize = 255;
+constexpr std::uint16_t kLargeEntryWordMask = 0x1FFF;
 // Runs of one fill byte at least this long are passed over without looking for a
 // record in them (a record never starts inside such a run, see scan_region).
 constexpr std::uint64_t kFillRun = 16;
@@ -111,6 +112,10 @@ class FreeSpaceScanner {
     // was written since the page was last reorganised, so records do not reach past it.
     used_end_ = std::min<std::uint64_t>(page.header_size + page.header.first_available_data_offset,
                                         page.data.size());
+    prefix_size_ = 0;
+    if (page.tag_count > 0) {
+      if (Result<PageTag> prefix = read_tag(page, 0)) prefix_size_ = prefix->value.size();
+    }
     for (const ByteRange& gap : slack_regions(page)) scan_region(gap.start, gap.end);
   }
 
@@ -256,15 +261,25 @@ class FreeSpaceScanner {
   }
 
   // Where the leaf entry of the record at `record` begins: a u16 key size k and k key
-  // bytes right before it. The shortest key that fits wins; without one, the record
-  // itself.
+  // bytes right before it, and before those a u16 common key size when the key shares
+  // a prefix with the page's key prefix (tag 0), which it cannot exceed. The node flags
+  // went with the tag, so the common key size is recognised by its range alone: a
+  // preceding record whose last bytes read as such a size loses those two bytes. The
+  // shortest key that fits wins; without one, the entry is taken to start at the
+  // record. On large pages the top three bits of the entry's first word carry node
+  // flags and are masked off.
   std::uint64_t entry_start(std::uint64_t record, std::uint64_t not_before) {
     const Bytes data = page_->data;
+    const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : 0xFFFF;
     for (std::uint64_t k = 1; k <= kMaxKeySize && record >= not_before + 2 + k; ++k) {
-      if (load_u16le(data, static_cast<std::size_t>(record - 2 - k)) == k) {
-        spend(k);
-        return record - 2 - k;
+      const std::uint64_t key_size_at = record - 2 - k;
+      if ((load_u16le(data, static_cast<std::size_t>(key_size_at)) & mask) != k) continue;
+      spend(k);
+      if (prefix_size_ > 0 && key_size_at >= not_before + 2) {
+        const std::uint64_t common = load_u16le(data, static_cast<std::size_t>(key_size_at - 2)) & mask;
+        if (common >= 1 && common <= prefix_size_) return key_size_at - 2;
       }
+      return key_size_at;
     }
     spend(kMaxKeySize);
     return record;
@@ -291,6 +306,7 @@ class FreeSpaceScanner {
   const PageView* page_ = nullptr;
   std::uint32_t number_ = 0;
   std::uint64_t used_end_ = 0;
+  std::uint64_t prefix_size_ = 0;  // the page's key prefix (tag 0)
   std::uint64_t work_left_ = 0;
 };
 
@@ -351,24 +367,21 @@ Result<std::vector<RecoveredRecord>> recover_records(const Database& db, std::st
   LongValueBudget budget = long_value_budget(db);
   FreeSpaceScanner scanner(db, *table, shape, counts, budget, out);
 
-  // The leaf level: the leftmost leaf, then the next-page links. A damaged tree ends
-  // the walk where it breaks; a page met twice ends it too.
+  // The leaf level: the leftmost leaf, then the next-page links. A damaged tree or
+  // chain ends the walk where it breaks.
   const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::PassOver};
   const Descent descent = descend_leftmost(db, table->root_page, policy);
   if (descent.outcome == Descent::Outcome::Reached) {
-    PageChainGuard chain(db.total_pages());
-    std::uint32_t number = descent.page_number;
-    while (number != 0 && chain.enter(number)) {
-      Result<PageView> loaded = db.load_page(number);
-      if (!loaded) break;
-      const PageView& page = *loaded;
+    LeafChainWalk chain(db, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, descent.page_number,
+                        descent.page);
+    do {
+      const PageView& page = chain.page();
       if ((page.header.flags & kPageKindMask) == kPageLeaf) {
         ++counts.pages_scanned;
-        recover_flagged(db, *table, shape, page, number, budget, counts, out);
-        scanner.scan_page(page, number);
+        recover_flagged(db, *table, shape, page, chain.page_number(), budget, counts, out);
+        scanner.scan_page(page, chain.page_number());
       }
-      number = page.header.next_page;
-    }
+    } while (chain.advance() == LeafChainWalk::Step::Page);
   }
   if (counts_out != nullptr) *counts_out = counts;
   return out;

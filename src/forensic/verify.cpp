@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "database/database.h"
+#include "database/mapping.h"
+#include "forensic/header.h"
 #include "forensic/checksum.h"
 
 namespace quarrow {
@@ -14,7 +16,7 @@ constexpr std::size_t kPageFlagsOffset = 36;
 constexpr std::uint32_t kSmallestPage = 2048;
 constexpr std::uint32_t kLargestPage = 32768;
 // Dropping resident pages every so many bytes keeps the resident set bounded.
-constexpr std::uint64_t kReleaseEvery = 64ull << 20;
+constexpr std::uint64_t kReleaseEvery = 16ull << 20;
 
 bool all_zero(Bytes page) {
   // Only called for pages that fail to verify and start with eight zero bytes.
@@ -115,6 +117,16 @@ std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number) {
 
 Result<VerifyReport> verify_file(Bytes file, std::uint32_t page_size) {
   return verify_pages(file, page_size, nullptr);
+}
+
+Result<VerifyReport> verify_path(const std::string& path) {
+  Result<std::unique_ptr<Mapping>> mapping = map_file_read_only(path);
+  if (!mapping) return std::move(mapping).error();
+  const Mapping& m = **mapping;
+  Result<VerifyReport> report =
+      verify_pages(m.bytes(), header_page_size(m.bytes()), [&m] { m.release_resident_pages(); });
+  m.release_resident_pages();
+  return report;
 }
 
 Result<VerifyReport> verify_database(const Database& db) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "error/bytes.h"
@@ -49,6 +50,9 @@ std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number);
 // Checks both header copies and every whole data page of the file. Fails with
 // InvalidHeader when the page size is not one whose checksums can be computed.
 Result<VerifyReport> verify_file(Bytes file, std::uint32_t page_size);
+// The same on a file that is only mapped, not opened as a database: a file whose
+// catalog no longer loads can still be checked. Page size from the header (0: 4096).
+Result<VerifyReport> verify_path(const std::string& path);
 // The same on an opened database; drops pages from the resident set as it goes, so
 // memory stays flat on files of any size.
 Result<VerifyReport> verify_database(const Database& db);

@@ -183,6 +183,39 @@ def test_info_reports_header_facts_and_warns_when_dirty(exe, write_db, data_dir)
                   "recent changes may still be in its transaction logs\n"
 
 
+def test_schema_matches_module_and_reads_catalog_flags(exe, data_dir):
+    for name in ("multi.edb", "srum-small.dat"):
+        path = data_dir / name
+        db = EseDatabase(str(path))
+        out, _ = run(exe, "schema", "--json", path)
+        tables = [json.loads(line) for line in out.decode().splitlines()]
+        assert [t["table"] for t in tables] == db.get_tables()
+        for t in tables:
+            expected = db.get_table_schema(t["table"])
+            assert [{k: c[k] for k in ("name", "type", "id", "nullable")} for c in t["columns"]] == expected
+            for c in t["columns"]:
+                assert (c["codepage"] is not None) == (c["type"] in ("Text", "Long Text"))
+    out, _ = run(exe, "schema", "--json", data_dir / "multi.edb", "multi")
+    columns = {c["name"]: c for c in json.loads(out)["columns"]}
+    assert columns["Long"]["multi_valued"] and not columns["Id"]["multi_valued"]
+    assert columns["ASCII"]["codepage"] == 1252
+    text, _ = run(exe, "schema", data_dir / "multi.edb", "multi")
+    assert text.decode().splitlines()[0] == "multi" and "multi-valued" in text.decode()
+
+
+def test_export_options_csv_decoded_limit(exe, data_dir, tmp_path):
+    path = data_dir / "multi.edb"
+    run(exe, "export", path, "-o", tmp_path, "--tables", "multi,MSysObjects", "--format", "csv", "--decoded",
+        "--limit", 1)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["MSysObjects.csv", "multi.csv"]
+    header, row = list(csv.reader(io.StringIO((tmp_path / "multi.csv").read_text(), newline="")))
+    cells = dict(zip(header, row))
+    assert json.loads(cells["Long"]) == [0, -2147483647, 2147483647]  # a list as its JSON text
+    assert cells["DateTime"].startswith("[\"1661-04-18T12:30:00\"")
+    dumped, _ = run(exe, "dump", "--decoded", "--format", "csv", "--limit", "1", path, "multi")
+    assert dumped == (tmp_path / "multi.csv").read_bytes()
+
+
 # ---- Failures -------------------------------------------------------------------------------
 
 def test_failures_exit_status_and_messages(exe, write_db, tmp_path):
