@@ -36,7 +36,7 @@ std::optional<Arguments> parse_arguments(const std::vector<std::string_view>& ar
       options_ended = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* found = nullptr;
     std::optional<std::string_view> inline_value;
     std::string shown(arg);
     if (arg[1] == '-') {
@@ -46,30 +46,30 @@ std::optional<Arguments> parse_arguments(const std::vector<std::string_view>& ar
         name = name.substr(0, eq);
         shown = "--" + std::string(name);
       }
-      spec = find_long(specs, name);
+      found = find_long(specs, name);
     } else if (arg.size() == 2) {
-      spec = find_short(specs, arg[1]);
+      found = find_short(specs, arg[1]);
     }
-    if (spec == nullptr) {
+    if (found == nullptr) {
       error = "unknown option '" + shown + "'";
       return std::nullopt;
     }
-    if (!spec->takes_value) {
+    if (!found->takes_value) {
       if (inline_value) {
-        error = "option '--" + std::string(spec->name) + "' takes no value";
+        error = "option '--" + std::string(found->name) + "' takes no value";
         return std::nullopt;
       }
-      out.flags[std::string(spec->name)] = true;
+      out.flags[std::string(found->name)] = true;
       continue;
     }
     if (!inline_value) {
       if (i + 1 >= args.size()) {
-        error = "option '--" + std::string(spec->name) + "' needs a value";
+        error = "option '--" + std::string(found->name) + "' needs a value";
         return std::nullopt;
       }
       inline_value = args[++i];
     }
-    out.values[std::string(spec->name)] = std::string(*inline_value);
+    out.values[std::string(found->name)] = std::string(*inline_value);
   }
   return out;
 }
