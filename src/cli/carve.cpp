@@ -93,12 +93,8 @@ int run_carve(const std::vector<std::string_view>& raw, const Context& context) 
     return kExitUsage;
   }
   const std::string& path = args->positionals[0];
-  std::string error;
-  const auto db = open_database(path, error);
-  if (!db) {
-    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
-    return kExitFailed;
-  }
+  const auto db = open_or_report(path);
+  if (!db) return kExitFailed;
 
   const std::uint32_t total = db->total_pages();
   const std::uint64_t limit = std::max<std::uint64_t>(max_hits, 1);

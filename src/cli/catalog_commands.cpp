@@ -268,12 +268,8 @@ int run_tables(const std::vector<std::string_view>& raw, const Context&) {
   if (!args) return kExitUsage;
   if (args->positionals.size() != 1) return usage_error("tables", "expected one database file");
   const std::string& path = args->positionals[0];
-  std::string error;
-  const auto db = open_database(path, error);
-  if (!db) {
-    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
-    return kExitFailed;
-  }
+  const auto db = open_or_report(path);
+  if (!db) return kExitFailed;
   std::string out;
   for (const auto& entry : db->catalog()) out += name_text(entry.first) + "\n";
   write_text(out);
@@ -287,12 +283,8 @@ int run_schema(const std::vector<std::string_view>& raw, const Context&) {
     return usage_error("schema", "expected a database file and at most one table name");
   }
   const std::string& path = args->positionals[0];
-  std::string error;
-  const auto db = open_database(path, error);
-  if (!db) {
-    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
-    return kExitFailed;
-  }
+  const auto db = open_or_report(path);
+  if (!db) return kExitFailed;
   std::vector<const TableInfo*> tables;
   if (args->positionals.size() == 2) {
     const std::string& name = args->positionals[1];

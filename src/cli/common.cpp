@@ -32,6 +32,13 @@ std::unique_ptr<Database> open_database(const std::string& path, std::string& er
   return std::move(*opened);
 }
 
+std::unique_ptr<Database> open_or_report(const std::string& path) {
+  std::string error;
+  auto db = open_database(path, error);
+  if (!db) std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
+  return db;
+}
+
 std::string lookup_error_text(const EseError& error) {
   switch (error.kind()) {
     case ErrorKind::TableNotFound:

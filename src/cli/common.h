@@ -31,6 +31,10 @@ inline constexpr char kVersion[] = "0.1.8";
 // sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
 std::unique_ptr<Database> open_database(const std::string& path, std::string& error);
 
+// open_database for the commands that take one file: on failure the error line naming
+// the file is already on stderr when nullptr comes back.
+std::unique_ptr<Database> open_or_report(const std::string& path);
+
 // The message the module raises for an error of looking up or opening a table:
 // "Table not found: {name}", the operating-system error alone, or the rendered text.
 std::string lookup_error_text(const EseError& error);

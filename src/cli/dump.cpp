@@ -21,12 +21,8 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   const std::string& path = args->positionals[0];
   const std::string& table = args->positionals[1];
 
-  std::string error;
-  const auto db = open_database(path, error);
-  if (!db) {
-    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
-    return kExitFailed;
-  }
+  const auto db = open_or_report(path);
+  if (!db) return kExitFailed;
   auto reader = open_table_reader(*db, table);
   if (!reader) {
     std::fprintf(stderr, "%s\n", table_error_line(path, table, lookup_error_text(reader.error())).c_str());

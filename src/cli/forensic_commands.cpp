@@ -112,12 +112,8 @@ int run_recover(const std::vector<std::string_view>& raw, const Context&) {
   if (args->positionals.size() != 2) return usage_error("recover", "expected a database file and a table name");
   const std::string& path = args->positionals[0];
   const std::string& name = args->positionals[1];
-  std::string error;
-  const auto db = open_database(path, error);
-  if (!db) {
-    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
-    return kExitFailed;
-  }
+  const auto db = open_or_report(path);
+  if (!db) return kExitFailed;
   RecoveryCounts counts;
   Result<std::vector<RecoveredRecord>> records = recover_records(*db, name, &counts);
   if (!records) {

@@ -236,11 +236,7 @@ PyObject* arrow_table_method(PyObject* self, PyObject* const* args, Py_ssize_t n
   if (state == nullptr) return nullptr;
   SharedUse use(state->borrow);
   if (!use.ok()) return nullptr;
-  try {
-    return make_arrow_table(*state, args, nargs, kwnames);
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  return run_guarded([&] { return make_arrow_table(*state, args, nargs, kwnames); });
 }
 
 }  // namespace quarrow::python

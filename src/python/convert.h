@@ -6,6 +6,8 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -81,6 +83,22 @@ class HitKeys {
 // Sets `type(message)` as the current exception and returns nullptr. The message may
 // hold any bytes; it is read as lossy UTF-8.
 PyObject* raise_message(PyObject* type, std::string_view message);
+
+// Runs `body` inside the C++ boundary: no C++ exception leaves a binding function.
+// Out of memory becomes MemoryError; anything else is an internal fault, RuntimeError.
+template <class Body>
+PyObject* run_guarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    return raise_message(PyExc_RuntimeError, std::string("internal error: ") + e.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "internal error");
+    return nullptr;
+  }
+}
 
 // Raises `message` as the OSError subclass that Python itself would use for the
 // system error code `os_code` (FileNotFoundError, PermissionError, IsADirectoryError,

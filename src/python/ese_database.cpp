@@ -56,21 +56,6 @@ DatabaseState* state_of(PyObject* self) {
   return reinterpret_cast<EseDatabaseObject*>(self)->state;
 }
 
-// Runs `body` inside the C++ boundary: no exception leaves it.
-template <class Body>
-PyObject* run_guarded(Body&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    return raise_message(PyExc_RuntimeError, std::string("internal error: ") + e.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_RuntimeError, "internal error");
-    return nullptr;
-  }
-}
-
 template <class Body>
 PyObject* with_shared_use(PyObject* self, Body&& body) {
   DatabaseState* state = state_of(self);

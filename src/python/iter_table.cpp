@@ -37,20 +37,6 @@ struct TableIteratorObject {
 
 PyObject* g_iterator_type = nullptr;
 
-template <class Body>
-PyObject* guarded(Body&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    return raise_message(PyExc_RuntimeError, std::string("internal error: ") + e.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_RuntimeError, "internal error");
-    return nullptr;
-  }
-}
-
 PyObject* next_row(PyObject* self) {
   auto* it = reinterpret_cast<TableIteratorObject*>(self);
   if (it->reading == nullptr) return nullptr;  // exhausted: StopIteration
@@ -58,7 +44,7 @@ PyObject* next_row(PyObject* self) {
   if (state == nullptr) return nullptr;
   SharedUse use(state->borrow);
   if (!use.ok()) return nullptr;
-  return guarded([&]() -> PyObject* {
+  return run_guarded([&]() -> PyObject* {
     Reading& r = *it->reading;
     switch (r.reader.next_record(r.record)) {
       case TableRecordReader::Step::Record:
@@ -117,7 +103,7 @@ PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   if (state == nullptr) return nullptr;
   SharedUse use(state->borrow);
   if (!use.ok()) return nullptr;
-  return guarded([&]() -> PyObject* {
+  return run_guarded([&]() -> PyObject* {
     PyObject* values[1];
     std::string_view name;
     if (!parse_arguments(kIterTable, args, nargs, kwnames, values) ||
