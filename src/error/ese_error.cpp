@@ -34,7 +34,13 @@ std::string byte_list(const std::string& bytes) {
 }  // namespace
 
 std::string os_error_text(int os_code) {
-  return platform::error_description(os_code) + " (os error " + std::to_string(os_code) + ")";
+  // Appended piece by piece: g++ 12 warns (-Wrestrict, a false positive) on the chain
+  // of operator+ that starts from a returned temporary.
+  std::string text = platform::error_description(os_code);
+  text += " (os error ";
+  text += std::to_string(os_code);
+  text += ')';
+  return text;
 }
 
 std::string EseError::os_error_text() const {
