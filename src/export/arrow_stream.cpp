@@ -345,8 +345,33 @@ class ValueBuilder {
     }
   }
 
-  // Plain stored bytes, decoded straight into the buffers.
-  void append_stored(Bytes data, std::uint32_t codepage) { decode_scalar_into(data, type_, codepage, *this); }
+  // Plain stored bytes, decoded straight into the buffers: append_stored_as<T> is
+  // decode_scalar_into with the type known at compile time, one per column type.
+  template <DecodedType T>
+  static void append_stored_as(ValueBuilder& b, Bytes data, std::uint32_t codepage) {
+    decode_scalar_into(data, T, codepage, b);
+  }
+  using StoredAppender = void (*)(ValueBuilder&, Bytes, std::uint32_t);
+  static StoredAppender stored_appender(DecodedType type) {
+    switch (type) {
+      case DecodedType::Null: return append_stored_as<DecodedType::Null>;
+      case DecodedType::Bool: return append_stored_as<DecodedType::Bool>;
+      case DecodedType::UInt8: return append_stored_as<DecodedType::UInt8>;
+      case DecodedType::Int16: return append_stored_as<DecodedType::Int16>;
+      case DecodedType::UInt16: return append_stored_as<DecodedType::UInt16>;
+      case DecodedType::Int32: return append_stored_as<DecodedType::Int32>;
+      case DecodedType::UInt32: return append_stored_as<DecodedType::UInt32>;
+      case DecodedType::Int64: return append_stored_as<DecodedType::Int64>;
+      case DecodedType::Float32: return append_stored_as<DecodedType::Float32>;
+      case DecodedType::Float64: return append_stored_as<DecodedType::Float64>;
+      case DecodedType::Timestamp: return append_stored_as<DecodedType::Timestamp>;
+      case DecodedType::Decimal: return append_stored_as<DecodedType::Decimal>;
+      case DecodedType::Guid: return append_stored_as<DecodedType::Guid>;
+      case DecodedType::Binary: return append_stored_as<DecodedType::Binary>;
+      case DecodedType::Text: return append_stored_as<DecodedType::Text>;
+    }
+    return append_stored_as<DecodedType::Null>;
+  }
 
   // The sink of decode_scalar_into.
   void null() {
@@ -472,7 +497,10 @@ class ValueBuilder {
 class ColumnBuilder {
  public:
   ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
-      : list_(column.list), pool_(pool), values_(column.type, std::move(pool), expected_rows) {
+      : list_(column.list),
+        stored_(ValueBuilder::stored_appender(column.type)),
+        pool_(pool),
+        values_(column.type, std::move(pool), expected_rows) {
     start(expected_rows);
   }
 
@@ -485,7 +513,8 @@ class ColumnBuilder {
   std::uint64_t data_size() const { return values_.data_size(); }
 
   // Single-valued columns only.
-  void append_stored(Bytes data, std::uint32_t codepage) { values_.append_stored(data, codepage); }
+  void append_stored(Bytes data, std::uint32_t codepage) { stored_(values_, data, codepage); }
+  void append_null() { values_.null(); }
 
   void append(const DecodedCell& cell) {
     if (!list_) {
@@ -538,6 +567,7 @@ class ColumnBuilder {
   }
 
   bool list_;
+  ValueBuilder::StoredAppender stored_;
   std::shared_ptr<BufferPool> pool_;
   ValueBuilder values_;
   std::unique_ptr<ArrayNode> node_;  // list columns: validity and offsets
@@ -553,7 +583,20 @@ struct StreamState {
       : db(std::move(database)),
         reader(std::make_unique<TableRecordReader>(std::move(table_reader))),
         decoder(*db, reader->table(), reader->plan()) {
-    for (const DecodedColumn& c : decoder.columns()) codepages.push_back(c.info->codepage.value_or(1252));
+    const std::vector<DecodedColumn>& columns = decoder.columns();
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      const DecodedColumn& c = columns[k];
+      const ColumnInfo& info = *c.info;
+      codepages.push_back(info.codepage.value_or(1252));
+      // Absent columns read as the catalog's default when it has one the decoder
+      // can apply; otherwise an absent or null single value is a plain null.
+      const bool has_default = (info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) &&
+                               !info.default_value.empty();
+      absent_decoded.push_back(c.list || has_default);
+      if (c.list || variable_width(c.type)) sized.push_back(k);
+    }
+    routes.resize(columns.size());
+    cells.resize(columns.size());
   }
 
   std::shared_ptr<const Database> db;  // keeps the mapping and the catalog alive
@@ -561,10 +604,12 @@ struct StreamState {
   RecordDecoder decoder;
   std::vector<std::uint32_t> codepages;
   std::vector<ColumnBuilder> builders;
-  // The record being added: plain[k] says whether column k goes straight from its
-  // stored bytes, otherwise cells[k] holds it decoded.
+  std::vector<char> absent_decoded;  // column k, absent or null, goes through the decoder
+  std::vector<std::size_t> sized;     // columns whose data can pass the 32-bit offsets
+  // The record being added: how each column goes in (Route), with cells[k] holding
+  // the decoded value of the columns routed through the decoder.
+  std::vector<char> routes;
   std::vector<DecodedCell> cells;
-  std::vector<char> plain;
   std::int64_t batch_rows = kDefaultBatchRows;
   bool pending = false;  // a record located but not yet in a batch
   bool finished = false;
@@ -584,12 +629,23 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
   }
 }
 
+// How a column of the record being added goes into its builder.
+enum Route : char {
+  kStored,   // a present single value: its stored bytes, decoded into the buffers
+  kNull,     // a single value, null or absent without a default
+  kDecoded,  // anything else (lists, defaults, long values, compression): cells[k]
+};
+
 // A record fits the batch unless it could take a binary or utf8 column past the
-// 32-bit offsets. Plain stored text grows at most threefold as UTF-8.
+// 32-bit offsets. Stored text grows at most to decoded_text_bound as UTF-8.
 bool fits(const StreamState& s) {
-  for (std::size_t k = 0; k < s.builders.size(); ++k) {
-    const std::uint64_t extra =
-        s.plain[k] ? 3 * s.decoder.stored(k).data.size() : ColumnBuilder::data_bytes(s.cells[k]);
+  for (const std::size_t k : s.sized) {
+    std::uint64_t extra = 0;
+    if (s.routes[k] == kStored) {
+      extra = decoded_text_bound(s.decoder.stored(k).data.size());
+    } else if (s.routes[k] == kDecoded) {
+      extra = ColumnBuilder::data_bytes(s.cells[k]);
+    }
     if (extra > 0 && s.builders[k].data_size() + extra > kMaxBatchData) return false;
   }
   return true;
@@ -601,9 +657,19 @@ TableRecordReader::Step next_record(StreamState& s) {
   const TableRecordReader::Step step = s.reader->next_data(data);
   if (step != TableRecordReader::Step::Record) return step;
   s.decoder.locate(data);
-  for (std::size_t k = 0; k < s.builders.size(); ++k) {
-    s.plain[k] = s.decoder.plain(k);
-    if (!s.plain[k]) s.decoder.decode_column(k, s.cells[k]);
+  const std::size_t n = s.routes.size();
+  char* const routes = s.routes.data();
+  for (std::size_t k = 0; k < n; ++k) {
+    const StoredCell& cell = s.decoder.stored(k);
+    Route route;
+    if (cell.state == StoredCell::State::Present) {
+      route = s.decoder.plain(k) ? kStored : kDecoded;
+    } else {
+      route = s.absent_decoded[k] && cell.state == StoredCell::State::Absent ? kDecoded : kNull;
+      if (route == kNull && s.decoder.columns()[k].list) route = kDecoded;  // a null list
+    }
+    routes[k] = route;
+    if (route == kDecoded) s.decoder.decode_column(k, s.cells[k]);
   }
   return step;
 }
@@ -651,11 +717,14 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         s->pending = true;
       }
       if (rows > 0 && !fits(*s)) break;
-      for (std::size_t k = 0; k < s->builders.size(); ++k) {
-        if (s->plain[k]) {
-          s->builders[k].append_stored(s->decoder.stored(k).data, s->codepages[k]);
-        } else {
-          s->builders[k].append(s->cells[k]);
+      const std::size_t n = s->builders.size();
+      ColumnBuilder* const builders = s->builders.data();
+      const char* const routes = s->routes.data();
+      for (std::size_t k = 0; k < n; ++k) {
+        switch (routes[k]) {
+          case kStored: builders[k].append_stored(s->decoder.stored(k).data, s->codepages[k]); break;
+          case kNull: builders[k].append_null(); break;
+          default: builders[k].append(s->cells[k]); break;
         }
       }
       s->pending = false;
@@ -698,8 +767,6 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   auto reader = open_table_reader(*db, table_name);
   if (!reader) return std::move(reader).error();
   auto state = std::make_unique<StreamState>(std::move(db), std::move(reader).value());
-  state->cells.resize(state->decoder.columns().size());
-  state->plain.resize(state->decoder.columns().size());
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
   // Fixed-width buffers are sized for a full batch up front, within a bound on the
   // bytes of all columns (a table may have tens of thousands of columns); later
