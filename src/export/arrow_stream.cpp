@@ -12,6 +12,16 @@
 #include "record/decoded.h"
 #include "record/text.h"
 
+// Hot paths: the per-value appenders have every call inlined into them, growth of
+// a buffer stays out of line.
+#if defined(__GNUC__) || defined(__clang__)
+#define QUARROW_FLATTEN [[gnu::flatten]]
+#define QUARROW_NOINLINE [[gnu::noinline]]
+#else
+#define QUARROW_FLATTEN
+#define QUARROW_NOINLINE
+#endif
+
 namespace quarrow {
 namespace {
 
@@ -20,6 +30,8 @@ namespace {
 constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kReserveRows = 1 << 16;
 constexpr std::uint64_t kReserveBytes = 16u << 20;
+// The flag of a tagged item that only marks a long-value column (kept inline here).
+constexpr std::uint8_t kItemLongValueColumn = 0x01;
 
 // ---- Schemas ------------------------------------------------------------------------
 
@@ -192,7 +204,7 @@ class Buffer {
   void push_i32(std::int32_t v) { std::memcpy(append(4), &v, 4); }
 
  private:
-  void grow(std::size_t n) {
+  QUARROW_NOINLINE void grow(std::size_t n) {
     n = (std::max<std::size_t>(n, kAlignment) + kAlignment - 1) / kAlignment * kAlignment;
     auto* fresh = static_cast<std::uint8_t*>(::operator new(n, std::align_val_t(kAlignment)));
     if (size_ > 0) std::memcpy(fresh, data_, size_);
@@ -348,7 +360,7 @@ class ValueBuilder {
   // Plain stored bytes, decoded straight into the buffers: append_stored_as<T> is
   // decode_scalar_into with the type known at compile time, one per column type.
   template <DecodedType T>
-  static void append_stored_as(ValueBuilder& b, Bytes data, std::uint32_t codepage) {
+  QUARROW_FLATTEN static void append_stored_as(ValueBuilder& b, Bytes data, std::uint32_t codepage) {
     decode_scalar_into(data, T, codepage, b);
   }
   using StoredAppender = void (*)(ValueBuilder&, Bytes, std::uint32_t);
@@ -593,6 +605,7 @@ struct StreamState {
       const bool has_default = (info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) &&
                                !info.default_value.empty();
       absent_decoded.push_back(c.list || has_default);
+      lists.push_back(c.list);
       if (c.list || variable_width(c.type)) sized.push_back(k);
     }
     routes.resize(columns.size());
@@ -604,6 +617,7 @@ struct StreamState {
   RecordDecoder decoder;
   std::vector<std::uint32_t> codepages;
   std::vector<ColumnBuilder> builders;
+  std::vector<char> lists;           // column k is multi-valued
   std::vector<char> absent_decoded;  // column k, absent or null, goes through the decoder
   std::vector<std::size_t> sized;     // columns whose data can pass the 32-bit offsets
   // The record being added: how each column goes in (Route), with cells[k] holding
@@ -663,10 +677,12 @@ TableRecordReader::Step next_record(StreamState& s) {
     const StoredCell& cell = s.decoder.stored(k);
     Route route;
     if (cell.state == StoredCell::State::Present) {
-      route = s.decoder.plain(k) ? kStored : kDecoded;
+      // A single value stored as it is (0x01 only says the column is a long-value
+      // column whose value is kept inline) goes straight into the buffers.
+      route = !s.lists[k] && (cell.flags & ~kItemLongValueColumn) == 0 ? kStored : kDecoded;
     } else {
       route = s.absent_decoded[k] && cell.state == StoredCell::State::Absent ? kDecoded : kNull;
-      if (route == kNull && s.decoder.columns()[k].list) route = kDecoded;  // a null list
+      if (route == kNull && s.lists[k]) route = kDecoded;  // a null list
     }
     routes[k] = route;
     if (route == kDecoded) s.decoder.decode_column(k, s.cells[k]);
