@@ -1,8 +1,9 @@
 // Whole-database fuzz target: the input is a database file. It is opened from memory,
 // every table is read to the end with every record rendered as a JSON line and again
-// as Arrow batches of decoded values, and every carving scope is run with a small hit
-// limit. Whatever the bytes, each step must end with a result or an error value: no
-// crash, no read outside the buffer, no hang.
+// as Arrow batches of decoded values, every carving scope is run with a small hit
+// limit, and the forensic passes run (header facts, checksums, index definitions,
+// recovered records). Whatever the bytes, each step must end with a result or an
+// error value: no crash, no read outside the buffer, no hang.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,7 +12,12 @@
 #include "database/carve.h"
 #include "database/database.h"
 #include "export/arrow_stream.h"
+#include "export/csv.h"
 #include "export/json_lines.h"
+#include "forensic/header.h"
+#include "forensic/indexes.h"
+#include "forensic/recover.h"
+#include "forensic/verify.h"
 #include "record/reader.h"
 
 namespace {
@@ -23,6 +29,7 @@ constexpr std::uint64_t kMaxHits = 8;
 
 void read_all_tables(const quarrow::Database& db) {
   std::string line;
+  std::string row;
   for (const auto& [name, table] : db.catalog()) {
     quarrow::Result<quarrow::TableRecordReader> reader = quarrow::open_table_reader(db, name);
     if (!reader) continue;
@@ -31,7 +38,11 @@ void read_all_tables(const quarrow::Database& db) {
       const quarrow::TableRecordReader::Step step = reader->next_record(record);
       if (step != quarrow::TableRecordReader::Step::Record) break;
       quarrow::record_to_json_line(record, line);
+      row.clear();
+      quarrow::append_csv_row(row, record);
     }
+    row.clear();
+    quarrow::append_csv_header(row, reader->plan());
   }
 }
 
@@ -60,6 +71,19 @@ void carve_all_scopes(const quarrow::Database& db) {
     const std::optional<quarrow::CarveScope> scope = quarrow::parse_carve_scope(scope_name);
     if (!scope) continue;
     (void)quarrow::carve_strings(db, *scope, "", 3, kMaxHits);
+    // The command-line tool carves page ranges on several threads.
+    const std::uint32_t half = db.total_pages() / 2;
+    (void)quarrow::carve_strings_in_pages(db, *scope, "", 3, kMaxHits, half, db.total_pages() + 2);
+  }
+}
+
+// The forensic readers: header facts, page checksums, index rows, recovered records.
+void forensic_passes(const quarrow::Database& db) {
+  (void)quarrow::read_header_facts(db);
+  (void)quarrow::verify_database(db);
+  for (const auto& [name, table] : db.catalog()) {
+    (void)quarrow::read_table_indexes(db, name);
+    (void)quarrow::recover_records(db, name);
   }
 }
 
@@ -76,5 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   read_all_tables(*shared);
   pull_arrow_batches(shared);
   carve_all_scopes(*shared);
+  forensic_passes(*shared);
   return 0;
 }

@@ -18,6 +18,8 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 PIP=(python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore)
 "${PIP[@]}" pytest hypothesis cmake ninja pyarrow polars duckdb pandas
+# Test-only: quarrow_fleet runs on Dask.
+"${PIP[@]}" "dask[dataframe,distributed]"
 
 # Runs one CTest tree; prints the summary, or the whole log on failure.
 run_ctest() {

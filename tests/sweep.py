@@ -7,11 +7,12 @@ rewritten to point at other pages, the page itself or past the end of the file;
 pages swapped or duplicated; truncation at page and non-page boundaries). Each copy
 is opened, every table is read and described, everything is exported to JSON Lines
 and every carving scope is run, in a forked child with a time limit and an address
-space limit. The outcome of each file is one of:
+space limit. The `quarrow` program (when installed) then runs export, dump, info and
+carve on the same file, on two threads. The outcome of each file is one of:
 
   clean      every call returned a result
   exception  at least one call raised a Python exception (counted by message kind)
-  crash      the child died from a signal other than the time limit's
+  crash      the child (or the program) died from a signal other than the time limit's
   hang       the child ran out of time
   memory     the child hit the memory limit (MemoryError)
 
@@ -325,11 +326,39 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
             table = call(lambda n: db.arrow_table(n, batch_rows=100), name)
             if table is not None:
                 call(pull_arrow_stream, table)
+            call(db.get_table_indexes, name)
+            call(db.recover_records, name)
+        call(db.verify)
+        call(db.header_info)
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
         call(db.carve_utf16le_strings, "a", 2, 16)
     return kinds
+
+
+def exercise_program(program: str, path: str, export_dir: str, timeout: float) -> str | None:
+    """Runs the command-line program on the file; returns a fault description or None.
+    Exit statuses 0 and 1 are outcomes (1: some table failed); a signal or a status
+    other than those is a fault, and so is running out of time."""
+    import subprocess  # noqa: PLC0415
+    runs = (["export", path, "-o", export_dir + "-cli", "-j", "2", "-q"],
+            ["export", path, "-o", export_dir + "-csv", "-j", "2", "-q", "--format", "csv"],
+            ["info", "--count", "--json", path],
+            ["dump", path, "MSysObjects", "-q"],
+            ["carve", path, "--scope", "all", "-m", "4", "-k", "64", "-j", "2", "-q"],
+            ["verify", "--json", path],
+            ["schema", "--json", path],
+            ["recover", path, "MSysObjects"])
+    for args in runs:
+        try:
+            p = subprocess.run([program, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return f"hang: quarrow {args[0]}"
+        if p.returncode not in (0, 1):
+            return f"program: quarrow {args[0]} exit status {p.returncode}"
+    return None
 
 
 def run_child(quarrow, path: str, export_dir: str, timeout: float, memory_mb: int, write_fd: int):
@@ -342,6 +371,13 @@ def run_child(quarrow, path: str, export_dir: str, timeout: float, memory_mb: in
     try:
         kinds = exercise(quarrow, path, export_dir)
         report = "ok\n" + "\n".join(kinds)
+        if PROGRAM:
+            # The program gets its own time (the CPU limit applies to each process on its
+            # own): the module's calls may have used most of ours.
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            fault = exercise_program(PROGRAM, path, export_dir, timeout)
+            if fault:
+                report = fault + "\n"
     except MemoryError:
         report = "memory\n"
     os.write(write_fd, report.encode("utf-8", "replace")[:60000])
@@ -374,10 +410,23 @@ def run_one(quarrow, path: str, export_dir: str, timeout: float, memory_mb: int)
         return "crash", [f"signal {signal.Signals(sig).name}"]
     if report[0] == "memory":
         return "memory", []
+    if report[0].startswith("hang: "):
+        return "hang", [report[0][6:]]
+    if report[0].startswith("program: "):
+        return "crash", [report[0][9:]]
     if report[0] != "ok" or os.WEXITSTATUS(status) != 0:
         return "crash", [f"exit status {os.WEXITSTATUS(status)}"]
     kinds = [k for k in report[1:] if k]
     return ("exception" if kinds else "clean"), kinds
+
+
+PROGRAM: str | None = None
+
+
+def find_program() -> str | None:
+    import sysconfig  # noqa: PLC0415
+    candidate = Path(sysconfig.get_path("scripts")) / "quarrow"
+    return str(candidate) if candidate.is_file() else shutil.which("quarrow")
 
 
 def load_seeds(seed_dir: Path | None, max_size: int) -> list[tuple[str, bytes]]:
@@ -404,7 +453,13 @@ def main() -> int:
     parser.add_argument("--max-seed-size", type=int, default=4 << 20)
     parser.add_argument("--seed", type=int, default=1, help="random seed")
     parser.add_argument("--faults", type=Path, default=Path(tempfile.gettempdir()) / "quarrow-sweep-faults")
+    parser.add_argument("--program", default=None,
+                        help="the quarrow program (default: the one installed beside this Python)")
+    parser.add_argument("--no-program", action="store_true", help="exercise the module only")
     args = parser.parse_args()
+    global PROGRAM
+    if not args.no_program:
+        PROGRAM = args.program or find_program()
 
     import quarrow  # imported once; every child inherits it
 
@@ -427,7 +482,8 @@ def main() -> int:
             os.chmod(path, 0o444)
             export_dir = work / "export"
             outcome, found = run_one(quarrow, str(path), str(export_dir), args.timeout, args.memory_mb)
-            shutil.rmtree(export_dir, ignore_errors=True)
+            for folder in (export_dir, f"{export_dir}-cli", f"{export_dir}-csv"):
+                shutil.rmtree(folder, ignore_errors=True)
             outcomes[outcome] += 1
             kinds.update(found if outcome == "exception" else ())
             if outcome in ("crash", "hang", "memory"):

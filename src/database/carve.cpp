@@ -79,12 +79,12 @@ class CarveRun {
            std::uint64_t max_hits)
       : db_(db), scope_(scope), needle_(needle), min_run_(min_run), max_hits_(max_hits), owners_(db) {}
 
-  std::vector<CarveHit> run() {
-    const std::uint64_t total = db_.total_pages();
+  std::vector<CarveHit> run(std::uint32_t first, std::uint32_t last) {
+    const std::uint64_t end = std::min<std::uint64_t>(last, db_.total_pages());
     // Every page is read once, in file order: hand the pages scanned so far back to the
     // operating system now and then, so that the resident set stays flat.
     std::uint64_t since_release = 0;
-    for (std::uint64_t p = 1; p <= total && !full(); ++p) {
+    for (std::uint64_t p = std::max<std::uint32_t>(first, 1); p <= end && !full(); ++p) {
       carve_page(static_cast<std::uint32_t>(p));
       since_release += db_.page_size();
       if (since_release >= kChainReleaseBytes) {
@@ -197,8 +197,14 @@ std::vector<ByteRange> slack_regions(const PageView& page) {
 
 std::vector<CarveHit> carve_strings(const Database& db, CarveScope scope, std::string_view needle,
                                     std::uint64_t min_chars, std::uint64_t max_hits) {
+  return carve_strings_in_pages(db, scope, needle, min_chars, max_hits, 1, db.total_pages());
+}
+
+std::vector<CarveHit> carve_strings_in_pages(const Database& db, CarveScope scope, std::string_view needle,
+                                             std::uint64_t min_chars, std::uint64_t max_hits,
+                                             std::uint32_t first_page, std::uint32_t last_page) {
   CarveRun run(db, scope, needle, std::max<std::uint64_t>(min_chars, 2), std::max<std::uint64_t>(max_hits, 1));
-  return run.run();
+  return run.run(first_page, last_page);
 }
 
 }  // namespace quarrow

@@ -62,4 +62,12 @@ void scan_region(const CarveRegion& region, Bytes page, std::string_view needle,
 std::vector<CarveHit> carve_strings(const Database& db, CarveScope scope, std::string_view needle,
                                     std::uint64_t min_chars, std::uint64_t max_hits);
 
+// The same run over pages first_page..last_page only (clamped to 1..total_pages).
+// Hits depend only on their own page, so the runs over consecutive page ranges,
+// concatenated and cut to `max_hits`, equal the whole run: this lets a caller carve
+// ranges on several threads.
+std::vector<CarveHit> carve_strings_in_pages(const Database& db, CarveScope scope, std::string_view needle,
+                                             std::uint64_t min_chars, std::uint64_t max_hits,
+                                             std::uint32_t first_page, std::uint32_t last_page);
+
 }  // namespace quarrow

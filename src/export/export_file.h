@@ -30,6 +30,7 @@ struct ExportFailure {
 struct FileIdentity {
   dev_t device = 0;
   ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
 };
 
 // The identity of the file at `path` (symbolic links followed), if it can be queried.

@@ -12,6 +12,7 @@
 #include "python/args.h"
 #include "python/arrow_table.h"
 #include "python/convert.h"
+#include "python/forensic.h"
 #include "record/reader.h"
 #include "record/text.h"
 
@@ -452,6 +453,24 @@ PyMethodDef kMethods[] = {
      "    output_dir: Directory to write JSONL files to\n\nRaises:\n"
      "    IOError: If there's an error creating the directory or writing files"},
     {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
+    {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
+     "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
+     "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
+     "    shadow copy), in page order, with 'page', 'problem', 'stored', 'computed' and, for a\n"
+     "    single flipped bit, 'bit' (its offset in the page in bits)"},
+    {"header_info", as_cfunction(noargs_method<forensic_header_info>), METH_NOARGS,
+     "header_info($self)\n--\n\nFacts from the database header: format, state, times, log\n"
+     "generations required, the writer's OS, and whether both header copies agree and verify.\n\n"
+     "Returns:\n    dict"},
+    {"get_table_indexes", as_cfunction(fast_method<forensic_get_table_indexes>), kFastKeywords,
+     "get_table_indexes($self, table_name)\n--\n\nGet the index definitions of a table.\n\nReturns:\n"
+     "    list[dict]: 'name', 'columns' (list of {'name', 'descending'} in key order), 'unique',\n"
+     "    'primary', in catalog order\n\nRaises:\n    ValueError: If the table doesn't exist"},
+    {"recover_records", as_cfunction(fast_method<forensic_recover_records>), kFastKeywords,
+     "recover_records($self, table_name)\n--\n\nRecords of a table that are no longer live but can\n"
+     "still be read: flag-deleted nodes and record images in the free space of its leaf pages.\n\n"
+     "Returns:\n    list[dict]: 'page', 'offset', 'source' ('flagged_deleted' or 'free_space'),\n"
+     "    'record' (as read_table returns it)\n\nRaises:\n    ValueError: If the table doesn't exist"},
     {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
     {"__exit__", as_cfunction(exit_method), kFastKeywords,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},

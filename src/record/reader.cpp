@@ -59,6 +59,7 @@ TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
         return Step::Error;
       case LeafChainWalk::Step::Page:
         next_tag_ = 1;
+        ++pages_read_;
         break;
     }
   }

@@ -26,6 +26,8 @@ class TableRecordReader {
   const EseError& error() const { return chain_.error(); }
   const TableInfo& table() const { return *table_; }
   const ColumnPlan& plan() const { return plan_; }
+  // Leaf pages entered so far (for progress reports).
+  std::uint64_t pages_read() const { return pages_read_; }
 
  private:
   friend Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name);
@@ -36,6 +38,7 @@ class TableRecordReader {
   ColumnPlan plan_;
   LeafChainWalk chain_;  // the current page; a revisited or unloadable page is an error
   std::uint16_t next_tag_ = 1;
+  std::uint64_t pages_read_ = 1;
   std::string scratch_;
   LongValueBudget long_values_;  // shared by every record of this reading
 };

@@ -750,6 +750,26 @@ def catalog_long_value_record(owner_id: int, object_id: int, root_page: int,
                           _name_bytes(name))
 
 
+def catalog_index_record(owner_id: int, index_id: int, root_page: int, name: str | bytes,
+                         key_columns: list[tuple[int, bool]], flags: int = 0,
+                         four_byte_segments: bool = True) -> bytes:
+    """Catalog record of an index (type 3): name (column 128) and key list (KeyFldIDs,
+    column 132) as variable columns.  `key_columns` holds (column id, descending) in
+    key order; with `four_byte_segments` (index flag 0x00010000, set here) each entry is
+    {u8 flags (0x40 descending), u8 0, u16 id}, else a signed 16-bit id (negative:
+    descending)."""
+    if four_byte_segments:
+        flags |= 0x00010000
+        keys = b"".join(struct.pack("<BBH", 0x40 if desc else 0, 0, cid) for cid, desc in key_columns)
+    else:
+        keys = b"".join(struct.pack("<h", -cid if desc else cid) for cid, desc in key_columns)
+    name = _name_bytes(name)
+    fixed = struct.pack("<IHIIIII", owner_id, CATALOG_INDEX, index_id, root_page, 80, flags, 1033)
+    ends = [len(name), 0x8000 | len(name), 0x8000 | len(name), 0x8000 | len(name), len(name) + len(keys)]
+    head = struct.pack("<BBH", 7, 132, 4 + len(fixed) + 1)
+    return head + fixed + b"\x80" + struct.pack("<5H", *ends) + name + keys
+
+
 def _name_bytes(name) -> bytes:
     return name if isinstance(name, bytes) else name.encode("utf-8")
 
@@ -1061,6 +1081,44 @@ class EseFile:
         free, _, first, tags = struct.unpack_from("<HHHH", data, base + 28)
         start = base + self.header_size + first
         return start, start + free
+
+    def _tag_words(self, data: bytes, n: int) -> tuple[int, int, list[tuple[int, int]]]:
+        base = self.page_offset(n)
+        count = _U16.unpack_from(data, base + 34)[0] & 0xFFF
+        words = [struct.unpack_from("<HH", data, base + self.page_size - 4 * (i + 1)) for i in range(count)]
+        return base, count, words
+
+    def remove_tags(self, data: bytes, n: int, indexes) -> bytes:
+        """Remove tags from page n as the engine removes a node: later tags shift down,
+        the value bytes stay where they were, and the free count grows by the value
+        size + 4 per tag.  Returns the new file bytes (checksum fixed)."""
+        base, count, words = self._tag_words(data, n)
+        drop = set(indexes)
+        size_mask = 0x7FFF if self.large else 0x1FFF
+        freed = sum((words[i][0] & size_mask) + 4 for i in drop)
+        kept = [w for i, w in enumerate(words) if i not in drop]
+        page = bytearray(data[base:base + self.page_size])
+        for i, (size, offset) in enumerate(kept):
+            struct.pack_into("<HH", page, self.page_size - 4 * (i + 1), size, offset)
+        free, = _U16.unpack_from(page, 28)
+        struct.pack_into("<H", page, 28, free + freed)
+        word = _U16.unpack_from(page, 34)[0]
+        struct.pack_into("<H", page, 34, (word & 0xF000) | len(kept))
+        return self.fix_checksum(patch(data, base, bytes(page)), n)
+
+    def flag_tags(self, data: bytes, n: int, indexes, flags: int = TAG_DELETED | TAG_VERSION) -> bytes:
+        """Set node flags (default: deleted and versioned, as a delete first does) on
+        tags of page n; the record stays in place.  Returns the new file bytes."""
+        base, count, words = self._tag_words(data, n)
+        page = bytearray(data[base:base + self.page_size])
+        for i in indexes:
+            size, offset = words[i]
+            if self.large:
+                at = self.header_size + (offset & 0x7FFF) + 1
+                page[at] |= flags << 5
+            else:
+                struct.pack_into("<H", page, self.page_size - 4 * (i + 1) + 2, offset | flags << 13)
+        return self.fix_checksum(patch(data, base, bytes(page)), n)
 
     # -- building ----------------------------------------------------------
 

@@ -1,0 +1,35 @@
+// The tool's commands. Each takes the arguments after its name and returns the exit
+// status; `help` is the text `quarrow COMMAND --help` prints.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "cli/common.h"
+
+namespace quarrow::cli {
+
+struct Command {
+  std::string_view name;
+  std::string_view summary;
+  std::string_view help;
+  int (*run)(const std::vector<std::string_view>& args, const Context& context);
+};
+
+int run_info(const std::vector<std::string_view>& args, const Context& context);
+int run_tables(const std::vector<std::string_view>& args, const Context& context);
+int run_schema(const std::vector<std::string_view>& args, const Context& context);
+int run_dump(const std::vector<std::string_view>& args, const Context& context);
+int run_export(const std::vector<std::string_view>& args, const Context& context);
+int run_carve(const std::vector<std::string_view>& args, const Context& context);
+int run_verify(const std::vector<std::string_view>& args, const Context& context);
+int run_recover(const std::vector<std::string_view>& args, const Context& context);
+
+// Help texts of the forensic commands (defined with them).
+extern const std::string_view kVerifyHelp;
+extern const std::string_view kRecoverHelp;
+
+// Every command, in the order --help lists them.
+const std::vector<Command>& commands();
+
+}  // namespace quarrow::cli

@@ -1,0 +1,222 @@
+#include "cli/common.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/terminal.h"
+#include "export/csv.h"
+#include "export/decoded_text.h"
+#include "export/json_lines.h"
+#include "record/text.h"
+
+namespace quarrow::cli {
+namespace {
+
+// Pages already read are dropped from the resident set after this much output, as the
+// module's export does, so that memory use does not grow with the table.
+constexpr std::uint64_t kReleaseInterval = 16u << 20;
+
+}  // namespace
+
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || status.type() == std::filesystem::file_type::not_found) {
+    error = "Database file not found: " + path;
+    return nullptr;
+  }
+  auto opened = Database::open(path);
+  if (!opened) {
+    error = "Failed to open database: " + opened.error().to_string();
+    return nullptr;
+  }
+  return std::move(*opened);
+}
+
+std::string lookup_error_text(const EseError& error) {
+  switch (error.kind()) {
+    case ErrorKind::TableNotFound:
+      return "Table not found: " + name_text(error.text());
+    case ErrorKind::Io:
+      return error.os_error_text();
+    default:
+      return error.to_string();
+  }
+}
+
+std::string name_text(std::string_view name_bytes) { return lossy_utf8(as_bytes(name_bytes)); }
+
+std::string progress_label(const std::string& path, std::string_view what) {
+  std::string label = std::filesystem::path(path).filename().string();
+  label.append("  ").append(what);
+  return label;
+}
+
+std::string file_error_line(std::string_view file, std::string_view message) {
+  std::string line = "quarrow: ";
+  line.append(file).append(": ").append(message);
+  return line;
+}
+
+std::string table_error_line(std::string_view file, std::string_view table, std::string_view message) {
+  std::string line = "quarrow: ";
+  line.append(file).append(": ").append(table).append(": ").append(message);
+  return line;
+}
+
+namespace {
+
+// Renders the next record into the output buffer: the raw values as the JSON Lines
+// export writes them (or as CSV), or the decoded layer's typed values.
+class RowRenderer {
+ public:
+  RowRenderer(const Database& db, TableRecordReader& reader, const StreamOptions& options)
+      : reader_(reader), options_(options) {
+    if (options.decoded) {
+      decoder_.emplace(db, reader.table(), reader.plan());
+      json_decoded_.emplace(decoder_->columns());
+    }
+  }
+
+  void header(std::string& out) {
+    if (options_.format == Format::Csv) append_csv_header(out, reader_.plan());
+  }
+
+  TableRecordReader::Step next(std::string& out) {
+    if (!options_.decoded) {
+      const TableRecordReader::Step step = reader_.next_record(record_);
+      if (step != TableRecordReader::Step::Record) return step;
+      if (options_.format == Format::Csv) {
+        append_csv_row(out, record_);
+      } else {
+        json_.render(record_, line_);
+        out.append(line_);
+        out.push_back('\n');
+      }
+      return step;
+    }
+    Bytes data;
+    const TableRecordReader::Step step = reader_.next_data(data);
+    if (step != TableRecordReader::Step::Record) return step;
+    decoder_->decode(data, cells_);
+    if (options_.format == Format::Csv) {
+      const auto& columns = decoder_->columns();
+      for (std::size_t k = 0; k < columns.size(); ++k) {
+        if (k > 0) out.push_back(',');
+        append_decoded_csv(out, columns[k], cells_[k]);
+      }
+      out.append(kCsvRowEnd);
+    } else {
+      json_decoded_->append(out, cells_);
+    }
+    return step;
+  }
+
+ private:
+  TableRecordReader& reader_;
+  const StreamOptions& options_;
+  JsonLineWriter json_;
+  std::string line_;
+  Record record_;
+  std::optional<RecordDecoder> decoder_;
+  std::optional<DecodedJsonWriter> json_decoded_;
+  std::vector<DecodedCell> cells_;
+};
+
+}  // namespace
+
+std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
+                                        const StreamOptions& options, Output& out, Progress& progress) {
+  RowRenderer renderer(db, reader, options);
+  std::uint64_t count = 0;
+  std::uint64_t pages_counted = 0;
+  std::uint64_t since_release = 0;
+  const std::uint64_t page_size = db.page_size();
+  auto count_pages = [&] {
+    const std::uint64_t pages = reader.pages_read();
+    if (pages != pages_counted) {
+      progress.add_done(pages - pages_counted, (pages - pages_counted) * page_size);
+      pages_counted = pages;
+    }
+  };
+  renderer.header(out.buffer());
+  std::optional<std::string> failure;
+  while (!options.limit || count < *options.limit) {
+    std::string& buffer = out.buffer();
+    const std::size_t before = buffer.size();
+    const TableRecordReader::Step step = renderer.next(buffer);
+    if (step == TableRecordReader::Step::End) break;
+    if (step == TableRecordReader::Step::Error) {
+      failure = "Error reading record: " + reader.error().to_string();
+      break;
+    }
+    ++count;
+    since_release += buffer.size() - before;
+    if (!out.commit()) break;
+    if (since_release >= kReleaseInterval) {
+      db.release_resident_pages();
+      since_release = 0;
+    }
+    count_pages();
+  }
+  count_pages();
+  // Rows before a read error are written before the error is reported.
+  if (!out.finish()) return out.error();
+  return failure;
+}
+
+int usage_error(std::string_view command, std::string_view message) {
+  std::string text = "quarrow";
+  if (!command.empty()) text.append(" ").append(command);
+  text.append(": ").append(message).append("\nTry 'quarrow");
+  if (!command.empty()) text.append(" ").append(command);
+  text.append(" --help'.\n");
+  std::fputs(text.c_str(), stderr);
+  return kExitUsage;
+}
+
+std::optional<Arguments> parse_or_complain(std::string_view command, const std::vector<std::string_view>& args,
+                                           const std::vector<OptionSpec>& specs) {
+  std::string error;
+  auto parsed = parse_arguments(args, specs, error);
+  if (!parsed) usage_error(command, error);
+  return parsed;
+}
+
+bool stream_options(std::string_view command, const Arguments& args, StreamOptions& out) {
+  if (const std::string* format = args.value("format")) {
+    if (*format == "jsonl" || *format == "json") {
+      out.format = Format::JsonLines;
+    } else if (*format == "csv") {
+      out.format = Format::Csv;
+    } else {
+      usage_error(command, "unknown format '" + *format + "' (expected: jsonl, csv)");
+      return false;
+    }
+  }
+  out.decoded = args.flag("decoded");
+  if (const std::string* limit = args.value("limit")) {
+    out.limit = parse_count(*limit);
+    if (!out.limit) {
+      usage_error(command, "--limit needs a count, not '" + *limit + "'");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool jobs_option(std::string_view command, const Arguments& args, unsigned& out) {
+  out = hardware_threads();
+  if (const std::string* jobs = args.value("jobs")) {
+    const auto n = parse_count(*jobs);
+    if (!n || *n == 0 || *n > 1024) {
+      usage_error(command, "--jobs needs a count from 1 to 1024, not '" + *jobs + "'");
+      return false;
+    }
+    out = static_cast<unsigned>(*n);
+  }
+  return true;
+}
+
+}  // namespace quarrow::cli

@@ -1,0 +1,116 @@
+#include "forensic/header.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "database/database.h"
+#include "forensic/checksum.h"
+
+namespace quarrow {
+namespace {
+
+constexpr std::uint8_t kLogTimeUtcBit = 0x01;
+constexpr std::uint16_t kLogTimeYearBase = 1900;
+
+}  // namespace
+
+LogTime parse_log_time(Bytes b) {
+  LogTime t;
+  if (b.size() < 8) return t;
+  bool any = false;
+  for (std::size_t i = 0; i < 8; ++i) any = any || b[i] != 0;
+  if (!any) return t;
+  t.set = true;
+  t.seconds = b[0];
+  t.minutes = b[1];
+  t.hours = b[2];
+  t.day = b[3];
+  t.month = b[4];
+  t.year = static_cast<std::uint16_t>(kLogTimeYearBase + b[5]);
+  t.utc = (b[6] & kLogTimeUtcBit) != 0;
+  t.milliseconds = static_cast<std::uint16_t>((b[6] >> 1) | (((b[7] >> 1) & 7) << 7));
+  return t;
+}
+
+std::string log_time_text(const LogTime& t) {
+  if (!t.set) return std::string();
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u%s", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, unsigned{t.hours}, unsigned{t.minutes}, unsigned{t.seconds},
+                unsigned{t.milliseconds}, t.utc ? " UTC" : "");
+  return buf;
+}
+
+const char* database_state_name(std::uint32_t state) {
+  switch (state) {
+    case 1: return "just created";
+    case 2: return "dirty shutdown";
+    case 3: return "clean shutdown";
+    case 4: return "being converted";
+    case 5: return "force detach";
+    case 6: return "incremental reseed";
+    case 7: return "dirty and patched shutdown";
+    case 8: return "revert in progress";
+    default: return "unknown";
+  }
+}
+
+const char* file_type_name(std::uint32_t file_type) {
+  switch (file_type) {
+    case 1: return "database";
+    case 2: return "streaming file";
+    case 3: return "log";
+    case 4: return "checkpoint";
+    case 5: return "temporary database";
+    default: return "unknown";
+  }
+}
+
+std::uint32_t header_page_size(Bytes file) {
+  const std::uint32_t stored = read_u32le(file, kHeaderPageSizeOffset);
+  return stored == 0 ? kDefaultHeaderPageSize : stored;
+}
+
+Result<HeaderFacts> read_header_facts(Bytes file) {
+  const std::uint64_t page_size = header_page_size(file);
+  if (page_size % 4 != 0 || page_size < kHeaderFileTypeOffset + 1 || page_size > file.size()) {
+    return EseError::invalid_header();
+  }
+  const Bytes h = file.first(static_cast<std::size_t>(page_size));
+  HeaderFacts f;
+  f.format_version = load_u32le(h, kHeaderFormatVersionOffset);
+  f.format_revision = load_u32le(h, kHeaderFormatRevisionOffset);
+  f.page_size = static_cast<std::uint32_t>(page_size);
+  f.state = load_u32le(h, kHeaderStateOffset);
+  f.state_name = database_state_name(f.state);
+  f.database_time = load_u64le(h, kHeaderDatabaseTimeOffset);
+  f.creation_time = parse_log_time(h.subspan(kHeaderCreationTimeOffset, 8));
+  f.last_consistent_time = parse_log_time(h.subspan(kHeaderLastConsistentTimeOffset, 8));
+  f.last_attach_time = parse_log_time(h.subspan(kHeaderLastAttachTimeOffset, 8));
+  f.last_detach_time = parse_log_time(h.subspan(kHeaderLastDetachTimeOffset, 8));
+  f.log_generation_low = load_u32le(h, kHeaderLogGenerationLowOffset);
+  f.log_generation_high = load_u32le(h, kHeaderLogGenerationHighOffset);
+  f.os_major = load_u32le(h, kHeaderOsVersionOffset);
+  f.os_minor = load_u32le(h, kHeaderOsVersionOffset + 4);
+  f.os_build = load_u32le(h, kHeaderOsVersionOffset + 8);
+  f.os_service_pack = load_u32le(h, kHeaderOsVersionOffset + 12);
+  f.file_type = h[kHeaderFileTypeOffset];
+  f.file_type_name = file_type_name(f.file_type);
+  f.repair_count = load_u32le(h, kHeaderRepairCountOffset);
+  f.last_repair_time = parse_log_time(h.subspan(kHeaderLastRepairTimeOffset, 8));
+  f.stored_checksum = load_u32le(h, 0);
+  f.computed_checksum = xor_checksum(h);
+  f.checksum_ok = f.stored_checksum == f.computed_checksum;
+  if (file.size() / page_size >= 2) {
+    const Bytes s = file.subspan(static_cast<std::size_t>(page_size), static_cast<std::size_t>(page_size));
+    f.shadow_stored_checksum = load_u32le(s, 0);
+    f.shadow_computed_checksum = xor_checksum(s);
+    f.shadow_checksum_ok = f.shadow_stored_checksum == f.shadow_computed_checksum;
+    f.copies_agree = std::memcmp(h.data(), s.data(), h.size()) == 0;
+  }
+  return f;
+}
+
+Result<HeaderFacts> read_header_facts(const Database& db) { return read_header_facts(db.bytes()); }
+
+}  // namespace quarrow

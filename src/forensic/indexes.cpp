@@ -1,0 +1,130 @@
+#include "forensic/indexes.h"
+
+#include <unordered_map>
+
+#include "database/database.h"
+#include "database/traversal.h"
+
+namespace quarrow {
+namespace {
+
+// Catalog row: 4-7 owner object id, 8-9 row type, 10-13 object id, 22-25 flags,
+// 2-3 offset V of the variable part, byte 1 the last variable column id.
+constexpr std::uint16_t kTableRow = 1;
+constexpr std::uint16_t kIndexRow = 3;
+constexpr std::size_t kIndexRowMinimum = 26;
+constexpr std::size_t kKeyListColumn = 4;  // variable column 132, KeyFldIDs
+constexpr std::uint16_t kVariableNull = 0x8000;
+constexpr std::uint16_t kVariableEndMask = 0x7FFF;
+
+struct IndexRow {
+  std::uint32_t owner = 0;
+  IndexDefinition definition;
+  std::string key_list;
+};
+
+std::uint64_t variable_count(Bytes row) {
+  const std::uint8_t last = row[1];
+  return last >= 128 ? last - 127u : last;
+}
+
+// Variable column k of a catalog row; nothing when absent, null or out of bounds.
+std::optional<Bytes> variable_column(Bytes row, std::size_t k) {
+  const std::uint64_t v = load_u16le(row, 2);
+  const std::uint64_t n = variable_count(row);
+  if (k >= n || !in_bounds(row, v, 2 * n)) return std::nullopt;
+  const std::uint16_t end_word = load_u16le(row, static_cast<std::size_t>(v + 2 * k));
+  if (end_word & kVariableNull) return std::nullopt;
+  const std::uint64_t start = k == 0 ? 0 : load_u16le(row, static_cast<std::size_t>(v + 2 * (k - 1))) & kVariableEndMask;
+  const std::uint64_t end = end_word & kVariableEndMask;
+  const std::uint64_t data = v + 2 * n;
+  if (start > end || !in_bounds(row, data + start, end - start)) return std::nullopt;
+  return row.subspan(static_cast<std::size_t>(data + start), static_cast<std::size_t>(end - start));
+}
+
+// The row's name as the catalog reads it: the first L bytes of the variable data, L
+// being the whole word at V.
+std::optional<std::string> row_name(Bytes row) {
+  const std::uint64_t v = load_u16le(row, 2);
+  if (!in_bounds(row, v, 2)) return std::nullopt;
+  const std::uint64_t length = load_u16le(row, static_cast<std::size_t>(v));
+  const std::uint64_t start = v + 2 * variable_count(row);
+  if (!in_bounds(row, start, length)) return std::nullopt;
+  return to_string(row.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(length)));
+}
+
+}  // namespace
+
+std::vector<KeySegment> parse_key_segments(Bytes key_list, bool four_byte_segments) {
+  std::vector<KeySegment> segments;
+  const std::size_t width = four_byte_segments ? 4 : 2;
+  for (std::size_t at = 0; at + width <= key_list.size(); at += width) {
+    KeySegment s;
+    if (four_byte_segments) {
+      s.descending = (key_list[at] & kSegmentDescending) != 0;
+      s.column_id = load_u16le(key_list, at + 2);
+    } else {
+      const auto id = static_cast<std::int16_t>(load_u16le(key_list, at));
+      s.descending = id < 0;
+      s.column_id = static_cast<std::uint32_t>(id < 0 ? -static_cast<std::int32_t>(id) : id);
+    }
+    segments.push_back(s);
+  }
+  return segments;
+}
+
+Result<std::vector<IndexDefinition>> read_table_indexes(const Database& db, std::string_view table_name) {
+  const TableInfo* table = db.catalog().find(table_name);
+  if (table == nullptr) return EseError::table_not_found(std::string(table_name));
+
+  // Table rows come before their index rows in the catalog tree; the owner id of an
+  // index row is matched to a table row by name afterwards, as the catalog itself does.
+  std::unordered_map<std::uint32_t, std::string> table_names;
+  std::vector<IndexRow> rows;
+  (void)walk_catalog_tree(db, kCatalogRootPage, [&](Bytes row) {
+    if (row.size() < 14) return Status::success();
+    const std::uint16_t type = load_u16le(row, 8);
+    const std::uint32_t owner = load_u32le(row, 4);
+    std::optional<std::string> name = row_name(row);
+    if (!name) return Status::success();
+    if (type == kTableRow) {
+      table_names[load_u32le(row, 10)] = std::move(*name);
+    } else if (type == kIndexRow && row.size() >= kIndexRowMinimum) {
+      IndexRow r;
+      r.owner = owner;
+      r.definition.name = std::move(*name);
+      r.definition.flags = load_u32le(row, 22);
+      if (std::optional<Bytes> keys = variable_column(row, kKeyListColumn)) r.key_list = to_string(*keys);
+      rows.push_back(std::move(r));
+    }
+    return Status::success();
+  });
+
+  // Index names are unique within a table: a repeated name replaces the earlier
+  // definition in its place, as the catalog's own maps do.
+  std::unordered_map<std::uint32_t, const std::string*> column_names;
+  for (const auto& entry : table->columns) column_names.emplace(entry.second.id, &entry.second.name);
+  std::unordered_map<std::string, std::size_t> position;
+  std::vector<IndexDefinition> out;
+  for (IndexRow& r : rows) {
+    auto owner = table_names.find(r.owner);
+    if (owner == table_names.end() || owner->second != table_name) continue;
+    IndexDefinition& d = r.definition;
+    d.unique = (d.flags & kIndexUnique) != 0;
+    d.primary = (d.flags & kIndexPrimary) != 0;
+    d.columns = parse_key_segments(as_bytes(r.key_list), (d.flags & kIndexFourByteSegments) != 0);
+    for (KeySegment& s : d.columns) {
+      auto column = column_names.find(s.column_id);
+      if (column != column_names.end()) s.column_name = *column->second;
+    }
+    auto [it, fresh] = position.emplace(d.name, out.size());
+    if (fresh) {
+      out.push_back(std::move(d));
+    } else {
+      out[it->second] = std::move(d);
+    }
+  }
+  return out;
+}
+
+}  // namespace quarrow

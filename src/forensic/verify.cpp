@@ -1,0 +1,139 @@
+#include "forensic/verify.h"
+
+#include <cstring>
+#include <functional>
+
+#include "database/database.h"
+#include "database/mapping.h"
+#include "forensic/header.h"
+#include "forensic/checksum.h"
+
+namespace quarrow {
+namespace {
+
+constexpr std::size_t kPageNumberOffset = 4;  // old form: the page number after the checksum
+constexpr std::size_t kPageFlagsOffset = 36;
+constexpr std::uint32_t kSmallestPage = 2048;
+constexpr std::uint32_t kLargestPage = 32768;
+// Dropping resident pages every so many bytes keeps the resident set bounded.
+constexpr std::uint64_t kReleaseEvery = 16ull << 20;
+
+bool all_zero(Bytes page) {
+  // Only called for pages that fail to verify and start with eight zero bytes.
+  const std::uint8_t* p = page.data();
+  std::uint64_t any = 0;
+  for (std::size_t i = 0; i + 32 <= page.size(); i += 32) {
+    std::uint64_t a, b, c, d;
+    std::memcpy(&a, p + i, 8);
+    std::memcpy(&b, p + i + 8, 8);
+    std::memcpy(&c, p + i + 16, 8);
+    std::memcpy(&d, p + i + 24, 8);
+    any |= a | b | c | d;
+  }
+  return any == 0;
+}
+
+std::optional<PageProblem> verify_old_form(Bytes page, std::uint32_t page_number) {
+  const std::uint32_t stored = load_u32le(page, 0);
+  const std::uint32_t computed = xor_checksum(page);
+  if (stored == computed) {
+    if (load_u32le(page, kPageNumberOffset) == page_number) return std::nullopt;
+    return PageProblem{page_number, kPageNumberMismatch, stored, computed, std::nullopt};
+  }
+  return PageProblem{page_number, kChecksumMismatch, stored, computed, std::nullopt};
+}
+
+std::uint64_t stored_block_value(Bytes page, std::size_t block) {
+  return load_u64le(page, block == 0 ? 0 : kBlockChecksumOffset + 8 * (block - 1));
+}
+
+std::optional<PageProblem> verify_new_form(Bytes page, std::uint32_t page_number) {
+  const std::size_t blocks = page.size() > kLargestSingleBlockPage ? kChecksumBlocks : 1;
+  const std::size_t block_size = page.size() / blocks;
+  for (std::size_t k = 0; k < blocks; ++k) {
+    const Bytes block = page.subspan(k * block_size, block_size);
+    const std::uint64_t stored = stored_block_value(page, k);
+    const std::uint64_t computed = ecc_checksum(block, page_number, k == 0);
+    if (stored == computed) continue;
+    PageProblem problem{page_number, kChecksumMismatch, stored, computed, std::nullopt};
+    // The code part matches and only the page number mixed into the XOR part differs:
+    // intact bytes of some other page.
+    if ((stored >> 32) == (computed >> 32)) {
+      problem.problem = kPageNumberMismatch;
+      return problem;
+    }
+    if (std::optional<std::uint32_t> bit = locate_flipped_bit(stored, computed, block_size)) {
+      problem.bit = static_cast<std::uint32_t>(k * block_size * 8) + *bit;
+    }
+    return problem;
+  }
+  return std::nullopt;
+}
+
+std::optional<PageProblem> verify_header_copy(Bytes page, std::int64_t page_number) {
+  const std::uint32_t stored = load_u32le(page, 0);
+  const std::uint32_t computed = xor_checksum(page);
+  if (stored == computed) return std::nullopt;
+  return PageProblem{page_number, kChecksumMismatch, stored, computed, std::nullopt};
+}
+
+Result<VerifyReport> verify_pages(Bytes file, std::uint32_t page_size, const std::function<void()>& release) {
+  if (!checksummable_page_size(page_size)) return EseError::invalid_header();
+  VerifyReport report;
+  const std::uint64_t whole_pages = file.size() / page_size;
+  for (std::uint64_t slot = 0; slot < whole_pages; ++slot) {
+    const Bytes page = file.subspan(static_cast<std::size_t>(slot * page_size), page_size);
+    const std::int64_t number = static_cast<std::int64_t>(slot) - 1;
+    std::optional<PageProblem> problem;
+    ++report.pages_checked;
+    if (slot < 2) {
+      problem = verify_header_copy(page, number);
+    } else if (number > 0xFFFFFFFFll) {
+      break;  // beyond what a 32-bit page number can name
+    } else {
+      problem = verify_page(page, static_cast<std::uint32_t>(number));
+      if (!problem && load_u64le(page, 0) == 0 && all_zero(page)) ++report.uninitialised;
+    }
+    if (problem) report.problems.push_back(*problem);
+    if (release && (slot + 1) * page_size % kReleaseEvery < page_size) release();
+  }
+  return report;
+}
+
+}  // namespace
+
+bool checksummable_page_size(std::uint32_t page_size) {
+  return page_size >= kSmallestPage && page_size <= kLargestPage && (page_size & (page_size - 1)) == 0;
+}
+
+std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number) {
+  const bool new_form = page.size() > kLargestSingleBlockPage ||
+                        (load_u32le(page, kPageFlagsOffset) & kPageNewChecksumFormat) != 0;
+  std::optional<PageProblem> problem =
+      new_form ? verify_new_form(page, page_number) : verify_old_form(page, page_number);
+  if (problem && load_u64le(page, 0) == 0 && all_zero(page)) return std::nullopt;
+  return problem;
+}
+
+Result<VerifyReport> verify_file(Bytes file, std::uint32_t page_size) {
+  return verify_pages(file, page_size, nullptr);
+}
+
+Result<VerifyReport> verify_path(const std::string& path) {
+  Result<std::unique_ptr<Mapping>> mapping = map_file_read_only(path);
+  if (!mapping) return std::move(mapping).error();
+  const Mapping& m = **mapping;
+  Result<VerifyReport> report =
+      verify_pages(m.bytes(), header_page_size(m.bytes()), [&m] { m.release_resident_pages(); });
+  m.release_resident_pages();
+  return report;
+}
+
+Result<VerifyReport> verify_database(const Database& db) {
+  Result<VerifyReport> report =
+      verify_pages(db.bytes(), db.page_size(), [&db] { db.release_resident_pages(); });
+  db.release_resident_pages();
+  return report;
+}
+
+}  // namespace quarrow

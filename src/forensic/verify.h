@@ -1,0 +1,60 @@
+// Whole-file integrity check: both header copies and every page's checksum.
+//
+// Page p lies at file offset (p + 1) * page_size, so the header (file offset 0) is
+// page -1 in that numbering and its shadow copy (file offset page_size) is page 0.
+// A page whose bytes are all zero was never written ("uninitialised") and is not a
+// problem. A page's problem is either a checksum mismatch, or a page number mismatch
+// when the bytes verify but name another page (a page written at the wrong place).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "error/bytes.h"
+#include "error/ese_error.h"
+
+namespace quarrow {
+
+class Database;
+
+inline constexpr const char* kChecksumMismatch = "checksum mismatch";
+inline constexpr const char* kPageNumberMismatch = "page number mismatch";
+inline constexpr std::int64_t kHeaderPage = -1;
+inline constexpr std::int64_t kShadowHeaderPage = 0;
+
+struct PageProblem {
+  std::int64_t page = 0;
+  const char* problem = kChecksumMismatch;
+  // Old form: the 32-bit values. New form: the 64-bit values of the first block that
+  // does not match ((ecc << 32) | (col ^ page number)).
+  std::uint64_t stored = 0;
+  std::uint64_t computed = 0;
+  // For one flipped bit the code can locate: its offset in the page, in bits.
+  std::optional<std::uint32_t> bit;
+};
+
+struct VerifyReport {
+  std::vector<PageProblem> problems;  // in page order
+  std::uint64_t pages_checked = 0;    // data pages and header copies
+  std::uint64_t uninitialised = 0;    // all-zero data pages
+};
+
+// True for the page sizes whose checksums can be computed: 2, 4, 8, 16 and 32 KiB.
+bool checksummable_page_size(std::uint32_t page_size);
+
+// Checks one data page (page_size bytes). Nothing when it verifies or is all zero.
+std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number);
+
+// Checks both header copies and every whole data page of the file. Fails with
+// InvalidHeader when the page size is not one whose checksums can be computed.
+Result<VerifyReport> verify_file(Bytes file, std::uint32_t page_size);
+// The same on a file that is only mapped, not opened as a database: a file whose
+// catalog no longer loads can still be checked. Page size from the header (0: 4096).
+Result<VerifyReport> verify_path(const std::string& path);
+// The same on an opened database; drops pages from the resident set as it goes, so
+// memory stays flat on files of any size.
+Result<VerifyReport> verify_database(const Database& db);
+
+}  // namespace quarrow

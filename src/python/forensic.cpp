@@ -1,0 +1,206 @@
+#include "python/forensic.h"
+
+#include <string>
+#include <vector>
+
+#include "forensic/header.h"
+#include "forensic/indexes.h"
+#include "forensic/recover.h"
+#include "forensic/verify.h"
+#include "python/args.h"
+#include "python/convert.h"
+#include "record/reader.h"
+
+namespace quarrow::python {
+namespace {
+
+// Takes the reference to `value`; false with an exception set when it is null or the
+// insertion fails.
+bool put(PyObject* dict, const char* key, PyObject* value) {
+  PyRef owned(value);
+  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+PyObject* new_bool(bool b) { return PyBool_FromLong(b ? 1 : 0); }
+
+// A LOGTIME as datetime.datetime: timezone-aware UTC when its UTC bit is set, naive
+// otherwise, None when unset. Fields that name no real date or time (damaged headers)
+// give None as well, rather than failing the whole call.
+class DateTimes {
+ public:
+  bool init() {
+    PyRef module(PyImport_ImportModule("datetime"));
+    if (!module) return false;
+    datetime_ = PyRef(PyObject_GetAttrString(module.get(), "datetime"));
+    if (!datetime_) return false;
+    PyRef timezone(PyObject_GetAttrString(module.get(), "timezone"));
+    if (!timezone) return false;
+    utc_ = PyRef(PyObject_GetAttrString(timezone.get(), "utc"));
+    return static_cast<bool>(utc_);
+  }
+
+  PyObject* make(const LogTime& t) {
+    if (!t.set) Py_RETURN_NONE;
+    PyRef args(Py_BuildValue("(iiiiiii)", t.year, t.month, t.day, t.hours, t.minutes, t.seconds,
+                             t.milliseconds * 1000));
+    if (!args) return nullptr;
+    PyRef kwargs;
+    if (t.utc) {
+      kwargs = PyRef(PyDict_New());
+      if (!kwargs || PyDict_SetItemString(kwargs.get(), "tzinfo", utc_.get()) < 0) return nullptr;
+    }
+    PyObject* value = PyObject_Call(datetime_.get(), args.get(), kwargs.get());
+    if (value == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) {
+      PyErr_Clear();
+      Py_RETURN_NONE;
+    }
+    return value;
+  }
+
+ private:
+  PyRef datetime_;
+  PyRef utc_;
+};
+
+constexpr const char* kTableNameNames[] = {"table_name"};
+constexpr Signature kGetTableIndexes{"get_table_indexes", kTableNameNames, 1, 1};
+constexpr Signature kRecoverRecords{"recover_records", kTableNameNames, 1, 1};
+
+bool table_name_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                         PyObject*& value, std::string_view& name) {
+  PyObject* values[1];
+  if (!parse_arguments(sig, args, nargs, kwnames, values) || !text_argument(sig, "table_name", values[0], name)) {
+    return false;
+  }
+  value = values[0];
+  return true;
+}
+
+PyObject* raise_table_not_found(PyObject* name) {
+  PyErr_Format(PyExc_ValueError, "Table not found: %U", name);
+  return nullptr;
+}
+
+}  // namespace
+
+PyObject* forensic_verify(DatabaseState& s) {
+  Result<VerifyReport> report = verify_database(*s.database);
+  if (!report) return raise_ese_error(report.error());
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const PageProblem& p : report->problems) {
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), "page", PyLong_FromLongLong(p.page)) ||
+        !put(dict.get(), "problem", PyUnicode_FromString(p.problem)) ||
+        !put(dict.get(), "stored", PyLong_FromUnsignedLongLong(p.stored)) ||
+        !put(dict.get(), "computed", PyLong_FromUnsignedLongLong(p.computed)) ||
+        (p.bit && !put(dict.get(), "bit", PyLong_FromUnsignedLong(*p.bit))) ||
+        PyList_Append(list.get(), dict.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return list.release();
+}
+
+PyObject* forensic_header_info(DatabaseState& s) {
+  Result<HeaderFacts> facts = read_header_facts(*s.database);
+  if (!facts) return raise_ese_error(facts.error());
+  const HeaderFacts& f = *facts;
+  DateTimes times;
+  if (!times.init()) return nullptr;
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  const std::string os_version = std::to_string(f.os_major) + "." + std::to_string(f.os_minor);
+  PyObject* d = dict.get();
+  const bool ok =
+      put(d, "format_version", PyLong_FromUnsignedLong(f.format_version)) &&
+      put(d, "format_revision", PyLong_FromUnsignedLong(f.format_revision)) &&
+      put(d, "page_size", PyLong_FromUnsignedLong(f.page_size)) &&
+      put(d, "state", PyUnicode_FromString(f.state_name.c_str())) &&
+      put(d, "state_code", PyLong_FromUnsignedLong(f.state)) &&
+      put(d, "database_time", PyLong_FromUnsignedLongLong(f.database_time)) &&
+      put(d, "creation_time", times.make(f.creation_time)) &&
+      put(d, "last_consistent_time", times.make(f.last_consistent_time)) &&
+      put(d, "last_attach_time", times.make(f.last_attach_time)) &&
+      put(d, "last_detach_time", times.make(f.last_detach_time)) &&
+      put(d, "log_generations_required",
+          Py_BuildValue("(kk)", static_cast<unsigned long>(f.log_generation_low),
+                        static_cast<unsigned long>(f.log_generation_high))) &&
+      put(d, "os_version", PyUnicode_FromString(os_version.c_str())) &&
+      put(d, "os_build", PyLong_FromUnsignedLong(f.os_build)) &&
+      put(d, "os_service_pack", PyLong_FromUnsignedLong(f.os_service_pack)) &&
+      put(d, "file_type", PyUnicode_FromString(f.file_type_name.c_str())) &&
+      put(d, "repair_count", PyLong_FromUnsignedLong(f.repair_count)) &&
+      put(d, "last_repair_time", times.make(f.last_repair_time)) &&
+      put(d, "header_copies_agree", new_bool(f.copies_agree)) &&
+      put(d, "header_checksum_ok", new_bool(f.checksum_ok)) &&
+      put(d, "shadow_header_checksum_ok", new_bool(f.shadow_checksum_ok));
+  if (!ok) return nullptr;
+  return dict.release();
+}
+
+PyObject* forensic_get_table_indexes(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+  PyObject* name_object = nullptr;
+  std::string_view name;
+  if (!table_name_argument(kGetTableIndexes, args, nargs, kwnames, name_object, name)) return nullptr;
+  Result<std::vector<IndexDefinition>> indexes = read_table_indexes(*s.database, name);
+  if (!indexes) {
+    if (indexes.error().kind() == ErrorKind::TableNotFound) return raise_table_not_found(name_object);
+    return raise_ese_error(indexes.error());
+  }
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const IndexDefinition& index : *indexes) {
+    PyRef columns(PyList_New(0));
+    if (!columns) return nullptr;
+    for (const KeySegment& segment : index.columns) {
+      PyRef column(PyDict_New());
+      PyObject* column_name = nullptr;
+      if (segment.column_name) {
+        column_name = lossy_text(*segment.column_name);
+      } else {
+        column_name = Py_None;
+        Py_INCREF(column_name);
+      }
+      if (!column || !put(column.get(), "name", column_name) ||
+          !put(column.get(), "descending", new_bool(segment.descending)) ||
+          PyList_Append(columns.get(), column.get()) < 0) {
+        return nullptr;
+      }
+    }
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), "name", lossy_text(index.name)) ||
+        !put(dict.get(), "columns", columns.release()) || !put(dict.get(), "unique", new_bool(index.unique)) ||
+        !put(dict.get(), "primary", new_bool(index.primary)) || PyList_Append(list.get(), dict.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return list.release();
+}
+
+PyObject* forensic_recover_records(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+  PyObject* name_object = nullptr;
+  std::string_view name;
+  if (!table_name_argument(kRecoverRecords, args, nargs, kwnames, name_object, name)) return nullptr;
+  Result<std::vector<RecoveredRecord>> records = recover_records(*s.database, name);
+  if (!records) {
+    if (records.error().kind() == ErrorKind::TableNotFound) return raise_table_not_found(name_object);
+    return raise_ese_error(records.error());
+  }
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const RecoveredRecord& r : *records) {
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), "page", PyLong_FromUnsignedLong(r.page)) ||
+        !put(dict.get(), "offset", PyLong_FromUnsignedLong(r.offset)) ||
+        !put(dict.get(), "source", PyUnicode_FromString(r.source)) ||
+        !put(dict.get(), "record", record_to_dict(r.record, {})) || PyList_Append(list.get(), dict.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return list.release();
+}
+
+}  // namespace quarrow::python
