@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "database/carve.h"
@@ -125,7 +126,13 @@ void fuzz_text(Bytes data) {
   static const std::uint32_t codepages[] = {1200, 1252, 20127, 65001, 1201, 0};
   if (data.empty()) return;
   const std::uint32_t codepage = codepages[data[0] % 6];
-  (void)quarrow::decode_text(data.subspan(1), codepage);
+  const quarrow::Result<std::string> text = quarrow::decode_text(data.subspan(1), codepage);
+  // The Arrow producer's route: into a buffer of exactly the promised bound (a heap
+  // block, so that the sanitizer sees any write past it), giving the same text.
+  std::vector<char> buffer(quarrow::decoded_text_bound(data.size() - 1) + 1);
+  const std::size_t n = quarrow::decode_text_to(data.subspan(1), codepage, buffer.data() + 1);
+  if (text.ok() != (n != quarrow::kUnknownCodepage)) __builtin_trap();
+  if (text.ok() && std::string_view(buffer.data() + 1, n) != *text) __builtin_trap();
   (void)quarrow::lossy_utf8(data.subspan(1));
   for (std::uint32_t type = 0; type <= quarrow::kMaxColumnType + 1; ++type) {
     quarrow::Result<quarrow::Value> v = quarrow::convert_value(data.subspan(1), type, codepage);

@@ -12,6 +12,16 @@
 #include "record/decoded.h"
 #include "record/text.h"
 
+// Hot paths: the per-value appenders have every call inlined into them, growth of
+// a buffer stays out of line.
+#if defined(__GNUC__) || defined(__clang__)
+#define QUARROW_FLATTEN [[gnu::flatten]]
+#define QUARROW_NOINLINE [[gnu::noinline]]
+#else
+#define QUARROW_FLATTEN
+#define QUARROW_NOINLINE
+#endif
+
 namespace quarrow {
 namespace {
 
@@ -20,6 +30,8 @@ namespace {
 constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kReserveRows = 1 << 16;
 constexpr std::uint64_t kReserveBytes = 16u << 20;
+// The flag of a tagged item that only marks a long-value column (kept inline here).
+constexpr std::uint8_t kItemLongValueColumn = 0x01;
 
 // ---- Schemas ------------------------------------------------------------------------
 
@@ -141,58 +153,117 @@ void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* o
 
 // ---- Arrays -------------------------------------------------------------------------
 
+// A growable byte buffer, 64-byte aligned as Arrow recommends (consumers may then use
+// it in place with aligned vector loads), and never zero-filled: every byte below
+// size() is written by the builders before a batch goes out.
+class Buffer {
+ public:
+  static constexpr std::size_t kAlignment = 64;
+
+  Buffer() = default;
+  Buffer(Buffer&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+    other.data_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+  Buffer& operator=(Buffer&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = other.data_;
+      size_ = other.size_;
+      capacity_ = other.capacity_;
+      other.data_ = nullptr;
+      other.size_ = other.capacity_ = 0;
+    }
+    return *this;
+  }
+  ~Buffer() { release(); }
+
+  std::uint8_t* data() { return data_; }
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  void clear() { size_ = 0; }
+  void shrink(std::size_t n) { size_ = n; }
+
+  void reserve(std::size_t n) {
+    if (n > capacity_) grow(n);
+  }
+  // Room for n more bytes; the caller writes them and then calls commit(n).
+  std::uint8_t* room(std::size_t n) {
+    if (n > capacity_ - size_) grow(std::max(size_ + n, 2 * capacity_));
+    return data_ + size_;
+  }
+  void commit(std::size_t n) { size_ += n; }
+  // The next n bytes, to be written by the caller.
+  std::uint8_t* append(std::size_t n) {
+    std::uint8_t* p = room(n);
+    size_ += n;
+    return p;
+  }
+  void push_byte(std::uint8_t v) { *append(1) = v; }
+  void push_i32(std::int32_t v) { std::memcpy(append(4), &v, 4); }
+
+ private:
+  QUARROW_NOINLINE void grow(std::size_t n) {
+    n = (std::max<std::size_t>(n, kAlignment) + kAlignment - 1) / kAlignment * kAlignment;
+    auto* fresh = static_cast<std::uint8_t*>(::operator new(n, std::align_val_t(kAlignment)));
+    if (size_ > 0) std::memcpy(fresh, data_, size_);
+    release();
+    data_ = fresh;
+    capacity_ = n;
+  }
+  void release() {
+    if (data_ != nullptr) ::operator delete(data_, std::align_val_t(kAlignment));
+    data_ = nullptr;
+    capacity_ = 0;
+  }
+
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 // Buffers of released batches, kept for the next batches of the same stream: a
 // consumer that releases each batch before asking for the next (DuckDB, a batch
 // reader loop) then reads the whole table within the memory of a few batches, without
 // fresh pages for every batch. Batches may be released on any thread.
 class BufferPool {
  public:
-  // A kept buffer with room for `need` elements and not much more (a batch may live
-  // on with it), or an empty one.
-  std::vector<std::uint8_t> take_bytes(std::size_t need) { return take(bytes_, need); }
-  std::string take_string(std::size_t need) { return take(strings_, need); }
-  std::vector<std::int32_t> take_offsets(std::size_t need) { return take(offsets_, need); }
-  void give(std::vector<std::uint8_t>& v) { give_to(bytes_, v); }
-  void give(std::string& v) { give_to(strings_, v); }
-  void give(std::vector<std::int32_t>& v) { give_to(offsets_, v); }
+  // A kept buffer with room for `need` bytes and not much more (a batch may live on
+  // with it), or an empty one.
+  Buffer take(std::size_t need) {
+    if (need == 0) return Buffer();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t k = kept_.size(); k-- > 0;) {
+      const std::size_t capacity = kept_[k].capacity();
+      if (capacity >= need && capacity <= 2 * need + 4096) {
+        Buffer v = std::move(kept_[k]);
+        kept_[k] = std::move(kept_.back());
+        kept_.pop_back();
+        return v;
+      }
+    }
+    return Buffer();
+  }
+  void give(Buffer& v) {
+    if (v.capacity() == 0) return;
+    v.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (kept_.size() < kMaxKept) kept_.push_back(std::move(v));
+  }
 
  private:
   static constexpr std::size_t kMaxKept = 256;
 
-  template <class V>
-  V take(std::vector<V>& list, std::size_t need) {
-    if (need == 0) return V();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t k = list.size(); k-- > 0;) {
-      const std::size_t capacity = list[k].capacity();
-      if (capacity >= need && capacity <= 2 * need + 4096) {
-        V v = std::move(list[k]);
-        list[k] = std::move(list.back());
-        list.pop_back();
-        return v;
-      }
-    }
-    return V();
-  }
-  template <class V>
-  void give_to(std::vector<V>& list, V& v) {
-    if (v.capacity() == 0) return;
-    v.clear();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (list.size() < kMaxKept) list.push_back(std::move(v));
-  }
-
   std::mutex mutex_;
-  std::vector<std::vector<std::uint8_t>> bytes_;
-  std::vector<std::string> strings_;
-  std::vector<std::vector<std::int32_t>> offsets_;
+  std::vector<Buffer> kept_;
 };
 
 // Each array node owns its buffers and children.
 struct ArrayNode {
-  std::vector<std::uint8_t> validity;
-  std::string values;  // fixed-width values, or the data of binary/utf8
-  std::vector<std::int32_t> offsets;
+  Buffer validity;
+  Buffer values;  // fixed-width values, or the data of binary/utf8
+  Buffer offsets;  // int32 offsets
   std::vector<const void*> buffers;
   std::vector<ArrowArray*> children;
   std::shared_ptr<BufferPool> pool;
@@ -203,13 +274,13 @@ struct ArrayNode {
             std::size_t offsets_size)
       : pool(std::move(p)) {
     if (pool) {
-      validity = pool->take_bytes(validity_size);
-      values = pool->take_string(values_size);
-      offsets = pool->take_offsets(offsets_size);
+      validity = pool->take(validity_size);
+      values = pool->take(values_size);
+      offsets = pool->take(4 * offsets_size);
     }
     validity.reserve(validity_size);
     values.reserve(values_size);
-    offsets.reserve(offsets_size);
+    offsets.reserve(4 * offsets_size);
   }
   ~ArrayNode() {
     if (!pool) return;
@@ -249,10 +320,15 @@ std::size_t value_width(DecodedType type) {
 bool variable_width(DecodedType type) { return type == DecodedType::Binary || type == DecodedType::Text; }
 
 // Appends bit `index` (the next one) of a bitmap.
-template <class Buffer>
 inline void push_bit(Buffer& bits, std::int64_t index, bool on) {
-  if ((index & 7) == 0) bits.push_back(0);
-  if (on) bits.back() = static_cast<char>(static_cast<std::uint8_t>(bits.back()) | (1u << (index & 7)));
+  if ((index & 7) == 0) bits.push_byte(0);
+  if (on) bits.data()[bits.size() - 1] |= static_cast<std::uint8_t>(1u << (index & 7));
+}
+
+// A buffer's address for the array: never null, also when nothing was written.
+const void* address(Buffer& b) {
+  b.reserve(1);
+  return b.data();
 }
 
 // Builds one array of values of a type: validity bits, then values (bits for bool,
@@ -281,8 +357,33 @@ class ValueBuilder {
     }
   }
 
-  // Plain stored bytes, decoded straight into the buffers.
-  void append_stored(Bytes data, std::uint32_t codepage) { decode_scalar_into(data, type_, codepage, *this); }
+  // Plain stored bytes, decoded straight into the buffers: append_stored_as<T> is
+  // decode_scalar_into with the type known at compile time, one per column type.
+  template <DecodedType T>
+  QUARROW_FLATTEN static void append_stored_as(ValueBuilder& b, Bytes data, std::uint32_t codepage) {
+    decode_scalar_into(data, T, codepage, b);
+  }
+  using StoredAppender = void (*)(ValueBuilder&, Bytes, std::uint32_t);
+  static StoredAppender stored_appender(DecodedType type) {
+    switch (type) {
+      case DecodedType::Null: return append_stored_as<DecodedType::Null>;
+      case DecodedType::Bool: return append_stored_as<DecodedType::Bool>;
+      case DecodedType::UInt8: return append_stored_as<DecodedType::UInt8>;
+      case DecodedType::Int16: return append_stored_as<DecodedType::Int16>;
+      case DecodedType::UInt16: return append_stored_as<DecodedType::UInt16>;
+      case DecodedType::Int32: return append_stored_as<DecodedType::Int32>;
+      case DecodedType::UInt32: return append_stored_as<DecodedType::UInt32>;
+      case DecodedType::Int64: return append_stored_as<DecodedType::Int64>;
+      case DecodedType::Float32: return append_stored_as<DecodedType::Float32>;
+      case DecodedType::Float64: return append_stored_as<DecodedType::Float64>;
+      case DecodedType::Timestamp: return append_stored_as<DecodedType::Timestamp>;
+      case DecodedType::Decimal: return append_stored_as<DecodedType::Decimal>;
+      case DecodedType::Guid: return append_stored_as<DecodedType::Guid>;
+      case DecodedType::Binary: return append_stored_as<DecodedType::Binary>;
+      case DecodedType::Text: return append_stored_as<DecodedType::Text>;
+    }
+    return append_stored_as<DecodedType::Null>;
+  }
 
   // The sink of decode_scalar_into.
   void null() {
@@ -294,8 +395,8 @@ class ValueBuilder {
       case DecodedType::Null: break;
       case DecodedType::Bool: push_bit(node_->values, length_, false); break;
       case DecodedType::Binary:
-      case DecodedType::Text: node_->offsets.push_back(static_cast<std::int32_t>(node_->values.size())); break;
-      default: std::memset(slot(width_), 0, width_); break;
+      case DecodedType::Text: node_->offsets.push_i32(static_cast<std::int32_t>(node_->values.size())); break;
+      default: std::memset(node_->values.append(width_), 0, width_); break;
     }
     ++length_;
   }
@@ -304,58 +405,61 @@ class ValueBuilder {
     push_bit(node_->values, length_ - 1, v);
   }
   void integer(std::int64_t v) {
-    if (type_ == DecodedType::Decimal) {
-      // Two's complement in 16 little-endian bytes: the 64-bit count sign-extended.
-      const std::int64_t words[2] = {v, v < 0 ? -1 : 0};
-      std::memcpy(slot(16), words, 16);
-    } else {
-      // The low bytes of the 64-bit value (little-endian) for every integer width.
-      std::memcpy(slot(width_), &v, width_);
+    std::uint8_t* p = node_->values.append(width_);
+    // The low bytes of the 64-bit value (little-endian) for every integer width;
+    // Currency as two's complement in 16 bytes, the 64-bit count sign-extended.
+    switch (width_) {
+      case 1: *p = static_cast<std::uint8_t>(v); break;
+      case 2: std::memcpy(p, &v, 2); break;
+      case 4: std::memcpy(p, &v, 4); break;
+      case 8: std::memcpy(p, &v, 8); break;
+      default: {
+        const std::int64_t words[2] = {v, v < 0 ? -1 : 0};
+        std::memcpy(p, words, 16);
+      }
     }
     valid();
   }
   void f32(float v) {
-    std::memcpy(slot(4), &v, 4);
+    std::memcpy(node_->values.append(4), &v, 4);
     valid();
   }
   void f64(double v) {
-    std::memcpy(slot(8), &v, 8);
+    std::memcpy(node_->values.append(8), &v, 8);
     valid();
   }
   void guid(const std::uint8_t* rfc) {
-    std::memcpy(slot(16), rfc, 16);
+    std::memcpy(node_->values.append(16), rfc, 16);
     valid();
   }
   void bytes(Bytes d) {
-    std::string& values = node_->values;
+    Buffer& values = node_->values;
     if (values.size() + d.size() > kMaxBatchData) return null();
-    values.append(reinterpret_cast<const char*>(d.data()), d.size());
-    node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
+    if (!d.empty()) std::memcpy(values.append(d.size()), d.data(), d.size());
+    node_->offsets.push_i32(static_cast<std::int32_t>(values.size()));
     valid();
   }
   void text(Bytes d, std::uint32_t codepage) {
-    std::string& values = node_->values;
-    const std::size_t before = values.size();
-    if (!decode_text_into(d, codepage, values)) return null();
-    if (values.size() > kMaxBatchData) {
-      values.resize(before);
-      return null();
-    }
-    node_->offsets.push_back(static_cast<std::int32_t>(values.size()));
+    Buffer& values = node_->values;
+    char* out = reinterpret_cast<char*>(values.room(decoded_text_bound(d.size())));
+    const std::size_t n = decode_text_to(d, codepage, out);
+    if (n == kUnknownCodepage || values.size() + n > kMaxBatchData) return null();
+    values.commit(n);
+    node_->offsets.push_i32(static_cast<std::int32_t>(values.size()));
     valid();
   }
 
   // Hands the values so far to `out` and starts an empty array with room for as many.
   void finish(ArrowArray* out) {
-    if (fixed_width()) node_->values.resize(used_);
     ArrayNode* node = node_.release();
     const bool nulls = null_count_ > 0;
+    const void* validity = nulls ? node->validity.data() : nullptr;
     if (type_ == DecodedType::Null) {
       node->buffers.clear();
     } else if (variable_width(type_)) {
-      node->buffers = {nulls ? node->validity.data() : nullptr, node->offsets.data(), node->values.data()};
+      node->buffers = {validity, address(node->offsets), address(node->values)};
     } else {
-      node->buffers = {nulls ? node->validity.data() : nullptr, node->values.data()};
+      node->buffers = {validity, address(node->values)};
     }
     out->length = length_;
     out->null_count = type_ == DecodedType::Null ? length_ : null_count_;
@@ -367,12 +471,10 @@ class ValueBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    start(static_cast<std::size_t>(length_) / 8 + 1, node->values.size(), node->offsets.size());
+    start(static_cast<std::size_t>(length_) / 8 + 1, node->values.size(), node->offsets.size() / 4);
   }
 
  private:
-  bool fixed_width() const { return width_ > 0; }
-
   // Completes a non-null value whose data is already in place.
   void valid() {
     if (null_count_ > 0) push_bit(node_->validity, length_, true);
@@ -381,32 +483,18 @@ class ValueBuilder {
 
   // The bits of the values so far, all valid.
   void start_validity() {
-    std::vector<std::uint8_t>& bits = node_->validity;
-    bits.assign(static_cast<std::size_t>(length_ / 8), 0xFF);
-    if (length_ % 8) bits.push_back(static_cast<std::uint8_t>((1u << (length_ % 8)) - 1));
-  }
-
-  // Room for the next n bytes of a fixed-width column. The buffer's size runs ahead
-  // of the bytes written (used_) so that most values are a plain store; the size
-  // grows by doubling within the reserved capacity and is cut back in finish().
-  char* slot(std::size_t n) {
-    std::string& values = node_->values;
-    if (used_ + n > values.size()) {
-      std::size_t size = std::max<std::size_t>({used_ + n, 2 * values.size(), 4096});
-      if (values.capacity() >= used_ + n) size = std::min(size, values.capacity());
-      values.resize(size);
-    }
-    char* p = values.data() + used_;
-    used_ += n;
-    return p;
+    Buffer& bits = node_->validity;
+    bits.clear();
+    const std::size_t full = static_cast<std::size_t>(length_ / 8);
+    if (full > 0) std::memset(bits.append(full), 0xFF, full);
+    if (length_ % 8) bits.push_byte(static_cast<std::uint8_t>((1u << (length_ % 8)) - 1));
   }
 
   void start(std::size_t validity, std::size_t values, std::size_t offsets) {
     node_ = std::make_unique<ArrayNode>(pool_, validity, values, offsets);
     length_ = 0;
     null_count_ = 0;
-    used_ = 0;
-    if (variable_width(type_)) node_->offsets.push_back(0);
+    if (variable_width(type_)) node_->offsets.push_i32(0);
   }
 
   DecodedType type_;
@@ -415,14 +503,16 @@ class ValueBuilder {
   std::unique_ptr<ArrayNode> node_;
   std::int64_t length_ = 0;
   std::int64_t null_count_ = 0;
-  std::size_t used_ = 0;  // fixed-width columns: bytes of values written
 };
 
 // One column: its values, or a list array over them for multi-valued columns.
 class ColumnBuilder {
  public:
   ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
-      : list_(column.list), pool_(pool), values_(column.type, std::move(pool), expected_rows) {
+      : list_(column.list),
+        stored_(ValueBuilder::stored_appender(column.type)),
+        pool_(pool),
+        values_(column.type, std::move(pool), expected_rows) {
     start(expected_rows);
   }
 
@@ -435,7 +525,8 @@ class ColumnBuilder {
   std::uint64_t data_size() const { return values_.data_size(); }
 
   // Single-valued columns only.
-  void append_stored(Bytes data, std::uint32_t codepage) { values_.append_stored(data, codepage); }
+  void append_stored(Bytes data, std::uint32_t codepage) { stored_(values_, data, codepage); }
+  void append_null() { values_.null(); }
 
   void append(const DecodedCell& cell) {
     if (!list_) {
@@ -450,7 +541,7 @@ class ColumnBuilder {
     } else {
       ++null_count_;
     }
-    node_->offsets.push_back(static_cast<std::int32_t>(child_length_));
+    node_->offsets.push_i32(static_cast<std::int32_t>(child_length_));
     ++length_;
   }
 
@@ -463,7 +554,7 @@ class ColumnBuilder {
     values_.finish(child.get());
     ArrayNode* node = node_.release();
     node->children.push_back(child.release());
-    node->buffers = {null_count_ > 0 ? node->validity.data() : nullptr, node->offsets.data()};
+    node->buffers = {null_count_ > 0 ? node->validity.data() : nullptr, address(node->offsets)};
     out->length = length_;
     out->null_count = null_count_;
     out->offset = 0;
@@ -474,20 +565,21 @@ class ColumnBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    start(node->offsets.size());
+    start(node->offsets.size() / 4);
   }
 
  private:
   void start(std::size_t rows) {
     if (!list_) return;
     node_ = std::make_unique<ArrayNode>(pool_, rows / 8 + 1, 0, rows + 1);
-    node_->offsets.push_back(0);
+    node_->offsets.push_i32(0);
     length_ = 0;
     null_count_ = 0;
     child_length_ = 0;
   }
 
   bool list_;
+  ValueBuilder::StoredAppender stored_;
   std::shared_ptr<BufferPool> pool_;
   ValueBuilder values_;
   std::unique_ptr<ArrayNode> node_;  // list columns: validity and offsets
@@ -503,7 +595,21 @@ struct StreamState {
       : db(std::move(database)),
         reader(std::make_unique<TableRecordReader>(std::move(table_reader))),
         decoder(*db, reader->table(), reader->plan()) {
-    for (const DecodedColumn& c : decoder.columns()) codepages.push_back(c.info->codepage.value_or(1252));
+    const std::vector<DecodedColumn>& columns = decoder.columns();
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      const DecodedColumn& c = columns[k];
+      const ColumnInfo& info = *c.info;
+      codepages.push_back(info.codepage.value_or(1252));
+      // Absent columns read as the catalog's default when it has one the decoder
+      // can apply; otherwise an absent or null single value is a plain null.
+      const bool has_default = (info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) &&
+                               !info.default_value.empty();
+      absent_decoded.push_back(c.list || has_default);
+      lists.push_back(c.list);
+      if (c.list || variable_width(c.type)) sized.push_back(k);
+    }
+    routes.resize(columns.size());
+    cells.resize(columns.size());
   }
 
   std::shared_ptr<const Database> db;  // keeps the mapping and the catalog alive
@@ -511,10 +617,13 @@ struct StreamState {
   RecordDecoder decoder;
   std::vector<std::uint32_t> codepages;
   std::vector<ColumnBuilder> builders;
-  // The record being added: plain[k] says whether column k goes straight from its
-  // stored bytes, otherwise cells[k] holds it decoded.
+  std::vector<char> lists;           // column k is multi-valued
+  std::vector<char> absent_decoded;  // column k, absent or null, goes through the decoder
+  std::vector<std::size_t> sized;     // columns whose data can pass the 32-bit offsets
+  // The record being added: how each column goes in (Route), with cells[k] holding
+  // the decoded value of the columns routed through the decoder.
+  std::vector<char> routes;
   std::vector<DecodedCell> cells;
-  std::vector<char> plain;
   std::int64_t batch_rows = kDefaultBatchRows;
   bool pending = false;  // a record located but not yet in a batch
   bool finished = false;
@@ -534,12 +643,23 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
   }
 }
 
+// How a column of the record being added goes into its builder.
+enum Route : char {
+  kStored,   // a present single value: its stored bytes, decoded into the buffers
+  kNull,     // a single value, null or absent without a default
+  kDecoded,  // anything else (lists, defaults, long values, compression): cells[k]
+};
+
 // A record fits the batch unless it could take a binary or utf8 column past the
-// 32-bit offsets. Plain stored text grows at most threefold as UTF-8.
+// 32-bit offsets. Stored text grows at most to decoded_text_bound as UTF-8.
 bool fits(const StreamState& s) {
-  for (std::size_t k = 0; k < s.builders.size(); ++k) {
-    const std::uint64_t extra =
-        s.plain[k] ? 3 * s.decoder.stored(k).data.size() : ColumnBuilder::data_bytes(s.cells[k]);
+  for (const std::size_t k : s.sized) {
+    std::uint64_t extra = 0;
+    if (s.routes[k] == kStored) {
+      extra = decoded_text_bound(s.decoder.stored(k).data.size());
+    } else if (s.routes[k] == kDecoded) {
+      extra = ColumnBuilder::data_bytes(s.cells[k]);
+    }
     if (extra > 0 && s.builders[k].data_size() + extra > kMaxBatchData) return false;
   }
   return true;
@@ -551,9 +671,21 @@ TableRecordReader::Step next_record(StreamState& s) {
   const TableRecordReader::Step step = s.reader->next_data(data);
   if (step != TableRecordReader::Step::Record) return step;
   s.decoder.locate(data);
-  for (std::size_t k = 0; k < s.builders.size(); ++k) {
-    s.plain[k] = s.decoder.plain(k);
-    if (!s.plain[k]) s.decoder.decode_column(k, s.cells[k]);
+  const std::size_t n = s.routes.size();
+  char* const routes = s.routes.data();
+  for (std::size_t k = 0; k < n; ++k) {
+    const StoredCell& cell = s.decoder.stored(k);
+    Route route;
+    if (cell.state == StoredCell::State::Present) {
+      // A single value stored as it is (0x01 only says the column is a long-value
+      // column whose value is kept inline) goes straight into the buffers.
+      route = !s.lists[k] && (cell.flags & ~kItemLongValueColumn) == 0 ? kStored : kDecoded;
+    } else {
+      route = s.absent_decoded[k] && cell.state == StoredCell::State::Absent ? kDecoded : kNull;
+      if (route == kNull && s.lists[k]) route = kDecoded;  // a null list
+    }
+    routes[k] = route;
+    if (route == kDecoded) s.decoder.decode_column(k, s.cells[k]);
   }
   return step;
 }
@@ -601,11 +733,14 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         s->pending = true;
       }
       if (rows > 0 && !fits(*s)) break;
-      for (std::size_t k = 0; k < s->builders.size(); ++k) {
-        if (s->plain[k]) {
-          s->builders[k].append_stored(s->decoder.stored(k).data, s->codepages[k]);
-        } else {
-          s->builders[k].append(s->cells[k]);
+      const std::size_t n = s->builders.size();
+      ColumnBuilder* const builders = s->builders.data();
+      const char* const routes = s->routes.data();
+      for (std::size_t k = 0; k < n; ++k) {
+        switch (routes[k]) {
+          case kStored: builders[k].append_stored(s->decoder.stored(k).data, s->codepages[k]); break;
+          case kNull: builders[k].append_null(); break;
+          default: builders[k].append(s->cells[k]); break;
         }
       }
       s->pending = false;
@@ -648,8 +783,6 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   auto reader = open_table_reader(*db, table_name);
   if (!reader) return std::move(reader).error();
   auto state = std::make_unique<StreamState>(std::move(db), std::move(reader).value());
-  state->cells.resize(state->decoder.columns().size());
-  state->plain.resize(state->decoder.columns().size());
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
   // Fixed-width buffers are sized for a full batch up front, within a bound on the
   // bytes of all columns (a table may have tens of thousands of columns); later

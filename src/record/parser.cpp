@@ -199,54 +199,88 @@ ColumnPlan make_column_plan(const Database& db, const TableInfo& table) {
     }
     plan.fixed_end_by_count[f] = end;
   }
+  const auto id_below = [&](std::uint32_t bound) {
+    return static_cast<std::size_t>(
+        std::partition_point(plan.columns.begin(), plan.columns.end(),
+                             [&](const ColumnPlan::Column& c) { return c.info->id < bound; }) -
+        plan.columns.begin());
+  };
+  plan.first_variable = id_below(kFirstVariableId);
+  plan.first_tagged = id_below(kFirstTaggedId);
   return plan;
 }
 
 void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells) {
   const std::uint64_t len = data.size();
   const RecordShape s = read_shape(plan, data);
-  cells.resize(plan.columns.size());
-
-  thread_local std::vector<TaggedItem> tagged;
-  bool tagged_parsed = false;
-  std::size_t tagged_cursor = 0;
-
-  for (std::size_t k = 0; k < plan.columns.size(); ++k) {
-    const ColumnInfo& column = *plan.columns[k].info;
-    StoredCell& cell = cells[k];
-    cell = StoredCell();
+  const std::size_t count = plan.columns.size();
+  cells.resize(count);
+  StoredCell* const out = cells.data();
+  const ColumnPlan::Column* const columns = plan.columns.data();
+  // Columns come in ascending id: the fixed ones, the variable ones, the tagged ones.
+  const std::size_t first_variable = plan.first_variable;
+  const std::size_t first_tagged = plan.first_tagged;
+  std::size_t k = 0;
+  for (; k < first_variable; ++k) {
+    const ColumnInfo& column = *columns[k].info;
+    StoredCell& cell = out[k];
+    cell.tagged = false;
+    cell.flags = 0;
+    cell.data = Bytes();
     const std::uint32_t id = column.id;
-    if (id <= s.last_fixed) {
+    if (id > s.last_fixed) {
+      cell.state = StoredCell::State::Absent;
+      continue;
+    }
+    const std::uint64_t start = columns[k].fixed_offset;
+    if (!in_bounds(data, start, column.space_usage) || fixed_column_is_null(s, data, id)) {
       cell.state = StoredCell::State::Null;
-      const std::uint64_t start = plan.columns[k].fixed_offset;
-      if (!in_bounds(data, start, column.space_usage) || fixed_column_is_null(s, data, id)) continue;
+      continue;
+    }
+    cell.state = StoredCell::State::Present;
+    cell.data = data.subspan(static_cast<std::size_t>(start), column.space_usage);
+  }
+  for (; k < first_tagged; ++k) {
+    StoredCell& cell = out[k];
+    cell.tagged = false;
+    cell.flags = 0;
+    cell.data = Bytes();
+    const std::uint32_t id = columns[k].info->id;
+    if (id > s.last_variable) {
+      cell.state = StoredCell::State::Absent;
+      continue;
+    }
+    cell.state = StoredCell::State::Null;
+    const std::uint64_t index = id - kFirstVariableId;
+    if (index >= s.variable_count || !in_bounds(data, s.variable_offsets + 2 * index, 2)) continue;
+    const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * index));
+    if (end_word & 0x8000) continue;
+    const std::uint64_t end = end_word;
+    const std::uint64_t start =
+        index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & 0x7FFF;
+    if (start > end || s.variable_data + end > len) continue;
+    cell.state = StoredCell::State::Present;
+    cell.data = data.subspan(static_cast<std::size_t>(s.variable_data + start), end - start);
+  }
+  if (k == count) return;
+
+  thread_local std::vector<TaggedItem> tagged_items;
+  std::vector<TaggedItem>& tagged = tagged_items;
+  parse_tagged(plan, data, s.tagged_start, tagged);
+  const std::size_t items = tagged.size();
+  std::size_t cursor = 0;
+  for (; k < count; ++k) {
+    StoredCell& cell = out[k];
+    const std::uint32_t id = columns[k].info->id;
+    // Columns come in ascending id and items are sorted: walk both together.
+    while (cursor < items && tagged[cursor].id < id) ++cursor;
+    if (cursor < items && tagged[cursor].id == id) {
       cell.state = StoredCell::State::Present;
-      cell.data = data.subspan(static_cast<std::size_t>(start), column.space_usage);
-    } else if (id >= kFirstVariableId && id <= s.last_variable && id < kFirstTaggedId) {
-      cell.state = StoredCell::State::Null;
-      const std::uint64_t index = id - kFirstVariableId;
-      if (index >= s.variable_count || !in_bounds(data, s.variable_offsets + 2 * index, 2)) continue;
-      const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * index));
-      if (end_word & 0x8000) continue;
-      const std::uint64_t end = end_word;
-      const std::uint64_t start =
-          index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & 0x7FFF;
-      if (start > end || s.variable_data + end > len) continue;
-      cell.state = StoredCell::State::Present;
-      cell.data = data.subspan(static_cast<std::size_t>(s.variable_data + start), end - start);
-    } else if (id >= kFirstTaggedId) {
-      if (!tagged_parsed) {
-        parse_tagged(plan, data, s.tagged_start, tagged);
-        tagged_parsed = true;
-      }
-      // Columns come in ascending id and items are sorted: walk both together.
-      while (tagged_cursor < tagged.size() && tagged[tagged_cursor].id < id) ++tagged_cursor;
-      if (tagged_cursor < tagged.size() && tagged[tagged_cursor].id == id) {
-        cell.state = StoredCell::State::Present;
-        cell.tagged = true;
-        cell.flags = tagged[tagged_cursor].flags;
-        cell.data = tagged[tagged_cursor].data;
-      }
+      cell.tagged = true;
+      cell.flags = tagged[cursor].flags;
+      cell.data = tagged[cursor].data;
+    } else {
+      cell = StoredCell();
     }
   }
 }

@@ -23,6 +23,10 @@ struct ColumnPlan {
     std::uint64_t fixed_offset = 0;  // fixed columns: start in the record
   };
   std::vector<Column> columns;
+  // columns[0, first_variable) have fixed ids (below 128), [first_variable,
+  // first_tagged) variable ids (128-255), the rest tagged ids.
+  std::size_t first_variable = 0;
+  std::size_t first_tagged = 0;
   bool has_tagged = false;
   bool large_pages = false;        // large-page tag layout: every tagged item has a flags byte
   std::uint64_t fixed_end_by_count[256] = {};  // end of fixed data when F = index (catalog sizes)

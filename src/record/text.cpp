@@ -8,6 +8,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quarrow {
 namespace {
 
@@ -58,6 +62,37 @@ constexpr std::array<Utf8Seq, 128> make_cp1252_table() {
 }
 constexpr std::array<Utf8Seq, 128> kCp1252 = make_cp1252_table();
 
+// Writes the UTF-8 of b[i, n) at p (room for 3 bytes per input byte); returns the end.
+// ASCII is copied a block at a time while blocks hold nothing else.
+char* cp1252_to(Bytes b, std::size_t i, char* p) {
+  const std::size_t n = b.size();
+  const std::uint8_t* in = b.data();
+#if defined(__SSE2__)
+  while (n - i >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    if (_mm_movemask_epi8(v) != 0) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    i += 16;
+    p += 16;
+  }
+#endif
+  while (n - i >= 8 && (load_u64le(b, i) & kHighBits) == 0) {
+    std::memcpy(p, in + i, 8);
+    i += 8;
+    p += 8;
+  }
+  for (; i < n; ++i) {
+    if (in[i] < 0x80) {
+      *p++ = static_cast<char>(in[i]);
+    } else {
+      const Utf8Seq& s = kCp1252[in[i] - 0x80];
+      std::memcpy(p, s.bytes, 3);  // the table pads every entry to 3 bytes
+      p += s.len;
+    }
+  }
+  return p;
+}
+
 void decode_cp1252(Bytes b, std::string& out) {
   const std::size_t n = b.size();
   const std::size_t prefix = ascii_run(b, 0);
@@ -65,23 +100,12 @@ void decode_cp1252(Bytes b, std::string& out) {
   std::size_t size = out.size() + prefix;
   for (std::size_t i = prefix; i < n; ++i) size += b[i] < 0x80 ? 1 : kCp1252[b[i] - 0x80].len;
   const std::size_t base = out.size();
-  out.resize(size);
+  // The table's padded 3-byte copies may write up to 2 bytes past the end.
+  out.resize(size + 2);
   char* p = out.data() + base;
   std::memcpy(p, b.data(), prefix);
-  p += prefix;
-  std::size_t i = prefix;
-  while (i < n) {
-    const std::size_t end = ascii_run(b, i);
-    std::memcpy(p, b.data() + i, end - i);
-    p += end - i;
-    i = end;
-    while (i < n && b[i] >= 0x80) {
-      const Utf8Seq& s = kCp1252[b[i] - 0x80];
-      std::memcpy(p, s.bytes, s.len);
-      p += s.len;
-      ++i;
-    }
-  }
+  cp1252_to(b, prefix, p + prefix);
+  out.resize(size);
 }
 
 // ---- UTF-8 ----------------------------------------------------------------------
@@ -182,35 +206,78 @@ std::uint32_t unit_at(Bytes b, std::size_t i) {
                     : static_cast<std::uint32_t>(b[i] | (b[i + 1] << 8));
 }
 
-template <bool kBigEndian>
-void decode_utf16(Bytes b, std::string& out) {
+// Copies the UTF-16LE code units at b[i...] to p as ASCII while they come in blocks
+// of ASCII units (a zero high byte and bit 7 clear in the low byte); advances i and p
+// past them. The rest, fewer than a block or a block holding other units, is left.
+inline void utf16le_ascii_blocks(Bytes b, std::size_t& i, char*& p) {
   const std::size_t n = b.size();
-  // Each code unit gives at most 3 bytes (a pair gives 4 for two units), and an
-  // odd final byte one U+FFFD. ASCII-only input is sized exactly.
+#if defined(__SSE2__)
+  const __m128i non_ascii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  while (n - i >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, non_ascii), _mm_setzero_si128())) != 0xFFFF) break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v, v));
+    i += 16;
+    p += 8;
+  }
+#endif
+  while (n - i >= 8) {
+    std::uint64_t w = load_u64le(b, i);
+    if (w & kUtf16NonAscii) break;
+    // Gather the four low bytes into the low 32 bits.
+    w = (w | (w >> 8)) & 0x0000FFFF0000FFFFULL;
+    w = w | (w >> 16);
+    p[0] = static_cast<char>(w);
+    p[1] = static_cast<char>(w >> 8);
+    p[2] = static_cast<char>(w >> 16);
+    p[3] = static_cast<char>(w >> 24);
+    i += 8;
+    p += 4;
+  }
+}
+
+// Length in bytes of the run of ASCII code units at the start of b.
+template <bool kBigEndian>
+std::size_t utf16_ascii_prefix(Bytes b) {
+  const std::size_t n = b.size();
   std::size_t i = 0;
-  const std::size_t base = out.size();
+#if defined(__SSE2__)
+  const __m128i non_ascii = _mm_set1_epi16(static_cast<short>(kBigEndian ? 0x80FF : 0xFF80));
+  while (n - i >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, non_ascii), _mm_setzero_si128())) != 0xFFFF) break;
+    i += 16;
+  }
+#endif
   constexpr std::uint64_t kMask = kBigEndian ? 0x80FF80FF80FF80FFULL : kUtf16NonAscii;
   while (n - i >= 8 && (load_u64le(b, i) & kMask) == 0) i += 8;
   while (n - i >= 2 && unit_at<kBigEndian>(b, i) < 0x80) i += 2;
-  const std::size_t prefix = i / 2;
-  const std::size_t rest = n - i;
-  out.resize(base + prefix + (rest + 1) / 2 * 3);
-  char* const start = out.data() + base;
-  char* p = start;
-  constexpr std::size_t lo = kBigEndian ? 1 : 0;
-  for (std::size_t k = 0; k < i; k += 2) *p++ = static_cast<char>(b[k + lo]);
+  return i;
+}
 
+// Writes the UTF-8 of b at p, which has room for 3 bytes per code unit and 3 for an
+// odd final byte; returns the end.
+template <bool kBigEndian>
+char* utf16_to(Bytes b, char* p) {
+  const std::size_t n = b.size();
+  std::size_t i = 0;
+  constexpr std::size_t lo = kBigEndian ? 1 : 0;
+  constexpr std::uint64_t kMask = kBigEndian ? 0x80FF80FF80FF80FFULL : kUtf16NonAscii;
   std::uint32_t lead = 0;  // a pending high surrogate, 0 when none
   while (n - i >= 2) {
     if (lead == 0) {
-      // Bulk ASCII: four units at a time, then singly.
-      while (n - i >= 8 && (load_u64le(b, i) & kMask) == 0) {
-        p[0] = static_cast<char>(b[i + lo]);
-        p[1] = static_cast<char>(b[i + 2 + lo]);
-        p[2] = static_cast<char>(b[i + 4 + lo]);
-        p[3] = static_cast<char>(b[i + 6 + lo]);
-        p += 4;
-        i += 8;
+      // Bulk ASCII, then singly.
+      if constexpr (!kBigEndian) {
+        utf16le_ascii_blocks(b, i, p);
+      } else {
+        while (n - i >= 8 && (load_u64le(b, i) & kMask) == 0) {
+          p[0] = static_cast<char>(b[i + lo]);
+          p[1] = static_cast<char>(b[i + 2 + lo]);
+          p[2] = static_cast<char>(b[i + 4 + lo]);
+          p[3] = static_cast<char>(b[i + 6 + lo]);
+          p += 4;
+          i += 8;
+        }
       }
       if (n - i < 2) break;
     }
@@ -240,15 +307,27 @@ void decode_utf16(Bytes b, std::string& out) {
     std::memcpy(p, kReplacement, 3);
     p += 3;
   }
-  out.resize(base + static_cast<std::size_t>(p - start));
+  return p;
+}
+
+template <bool kBigEndian>
+void decode_utf16(Bytes b, std::string& out) {
+  // Each code unit gives at most 3 bytes (a pair gives 4 for two units), and an
+  // odd final byte one U+FFFD. ASCII-only input is sized exactly.
+  const std::size_t n = b.size();
+  const std::size_t i = utf16_ascii_prefix<kBigEndian>(b);
+  const std::size_t base = out.size();
+  out.resize(base + i / 2 + (n - i + 1) / 2 * 3);
+  char* const start = out.data() + base;
+  char* const end = utf16_to<kBigEndian>(b, start);
+  out.resize(base + static_cast<std::size_t>(end - start));
 }
 
 enum class Decoder { Cp1252, Utf8, Utf16Le, Utf16Be };
 
-}  // namespace
-
-bool decode_text_into(Bytes data, std::uint32_t codepage, std::string& out) {
-  Decoder d;
+// The decoder for a column's codepage, or for the byte-order mark at the start of
+// `data` (which it then drops). False for an unknown codepage.
+bool choose_decoder(Bytes& data, std::uint32_t codepage, Decoder& d) {
   switch (codepage) {
     case 1200: d = Decoder::Utf16Le; break;
     case 1252:
@@ -267,6 +346,14 @@ bool decode_text_into(Bytes data, std::uint32_t codepage, std::string& out) {
     d = Decoder::Utf16Be;
     data = data.subspan(2);
   }
+  return true;
+}
+
+}  // namespace
+
+bool decode_text_into(Bytes data, std::uint32_t codepage, std::string& out) {
+  Decoder d;
+  if (!choose_decoder(data, codepage, d)) return false;
   switch (d) {
     case Decoder::Cp1252: decode_cp1252(data, out); break;
     case Decoder::Utf8: append_utf8(data, valid_utf8_run(data, 0), out); break;
@@ -274,6 +361,34 @@ bool decode_text_into(Bytes data, std::uint32_t codepage, std::string& out) {
     case Decoder::Utf16Be: decode_utf16<true>(data, out); break;
   }
   return true;
+}
+
+std::size_t decode_text_to(Bytes data, std::uint32_t codepage, char* out) {
+  Decoder d;
+  if (!choose_decoder(data, codepage, d)) return kUnknownCodepage;
+  char* end = out;
+  switch (d) {
+    case Decoder::Cp1252: end = cp1252_to(data, 0, out); break;
+    case Decoder::Utf8: {
+      // Well-formed runs as they are, each maximal ill-formed subpart (at least one
+      // byte) as 3 bytes of U+FFFD.
+      std::size_t i = 0;
+      std::size_t valid = valid_utf8_run(data, 0);
+      while (true) {
+        std::memcpy(end, data.data() + i, valid - i);
+        end += valid - i;
+        if (valid == data.size()) break;
+        std::memcpy(end, kReplacement, 3);
+        end += 3;
+        i = valid + maximal_subpart(data, valid);
+        valid = valid_utf8_run(data, i);
+      }
+      break;
+    }
+    case Decoder::Utf16Le: end = utf16_to<false>(data, out); break;
+    case Decoder::Utf16Be: end = utf16_to<true>(data, out); break;
+  }
+  return static_cast<std::size_t>(end - out);
 }
 
 Result<std::string> decode_text(Bytes data, std::uint32_t codepage) {

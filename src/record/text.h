@@ -3,6 +3,7 @@
 // a decoder is chosen.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,13 @@ Result<std::string> decode_text(Bytes data, std::uint32_t codepage);
 // The same, appending to `out`; returns false (and leaves `out` unchanged) for an
 // unknown codepage.
 bool decode_text_into(Bytes data, std::uint32_t codepage, std::string& out);
+
+// The same, written at `out`, which must have room for decoded_text_bound(data.size())
+// bytes; returns the number of bytes written, or kUnknownCodepage. For callers that
+// own their output buffer (the Arrow producer writes straight into a column).
+inline constexpr std::size_t kUnknownCodepage = static_cast<std::size_t>(-1);
+constexpr std::size_t decoded_text_bound(std::size_t n) { return 3 * n; }
+std::size_t decode_text_to(Bytes data, std::uint32_t codepage, char* out);
 
 // UTF-8 with every maximal ill-formed subsequence replaced by one U+FFFD.
 std::string lossy_utf8(Bytes data);

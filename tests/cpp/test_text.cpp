@@ -30,6 +30,13 @@ TEST_P(DecodeText, Decodes) {
   std::string out = "x";
   ASSERT_TRUE(decode_text_into(as_bytes(c.in), c.codepage, out));
   EXPECT_EQ(out, "x" + c.want);
+  // Into a caller's buffer of exactly the promised bound, with nothing written past it.
+  const std::size_t bound = decoded_text_bound(c.in.size());
+  std::string buffer(bound + 16, '#');
+  const std::size_t n = decode_text_to(as_bytes(c.in), c.codepage, buffer.data());
+  ASSERT_LE(n, bound);
+  EXPECT_EQ(buffer.substr(0, n), c.want);
+  EXPECT_EQ(buffer.substr(bound), std::string(16, '#'));
 }
 
 // Long enough to take the eight-bytes-at-a-time paths before and after.
@@ -70,6 +77,39 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Utf8Surrogate", "\xEF\xBB\xBF\xED\xA0\x80", 1252, kFffd + kFffd + kFffd}),
     [](const testing::TestParamInfo<TextCase>& info) { return std::string(info.param.name); });
 
+// The block-at-a-time ASCII paths (16 and 8 bytes) hand over to the per-character
+// path wherever the first other character falls, and pick up again after it.
+TEST(DecodeText, NonAsciiAtEveryPosition) {
+  const std::string ascii = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGH";  // 44
+  struct Insert {
+    std::string cp1252, utf16le, utf8;
+  };
+  const Insert inserts[] = {{"\xE9", "\xE9\x00"s, "\xC3\xA9"},
+                            {"\x80", "\xAC\x20"s, "\xE2\x82\xAC"},
+                            {"\x7F", "\x80\x00"s, "\x7F"},  // DEL is ASCII; U+0080 is not
+                            {"\x9F", "\x3D\xD8\x00\xDE"s, "\xC5\xB8"}};
+  for (std::size_t len : {0u, 7u, 8u, 15u, 16u, 17u, 33u, 44u}) {
+    for (std::size_t at = 0; at <= len; ++at) {
+      for (const Insert& ins : inserts) {
+        const std::string head = ascii.substr(0, at), tail = ascii.substr(at, len - at);
+        std::string out = "x";
+        ASSERT_TRUE(decode_text_into(as_bytes(head + ins.cp1252 + tail), 1252, out));
+        EXPECT_EQ(out, "x" + head + ins.utf8 + tail) << len << " " << at;
+        const std::string in16 = utf16le(head) + ins.utf16le + utf16le(tail);
+        std::string want16 = head;
+        want16 += ins.utf16le == "\x80\x00"s ? "\xC2\x80"s
+                  : ins.utf16le.size() == 4   ? "\xF0\x9F\x98\x80"s
+                                              : ins.utf8;
+        want16 += tail;
+        std::string buffer(decoded_text_bound(in16.size()), '#');
+        const std::size_t n = decode_text_to(as_bytes(in16), 1200, buffer.data());
+        EXPECT_EQ(buffer.substr(0, n), want16) << len << " " << at;
+        ASSERT_EQ(decode_text(as_bytes(in16), 1200).value(), want16);
+      }
+    }
+  }
+}
+
 TEST(DecodeText, UnknownCodepageFailsEvenWithBom) {
   for (std::uint32_t cp : {0u, 65001u, 1201u, 437u}) {
     for (const std::string& in : {std::string("abc"), "\xFF\xFE" "a\0"s}) {
@@ -80,6 +120,8 @@ TEST(DecodeText, UnknownCodepageFailsEvenWithBom) {
       std::string out = "keep";
       EXPECT_FALSE(decode_text_into(as_bytes(in), cp, out));
       EXPECT_EQ(out, "keep");
+      char buffer[16];
+      EXPECT_EQ(decode_text_to(as_bytes(in), cp, buffer), kUnknownCodepage);
     }
   }
 }
