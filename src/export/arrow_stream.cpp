@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "record/decoded.h"
+#include "record/parser.h"
 #include "record/text.h"
 
 // Hot paths: the per-value appenders have every call inlined into them, growth of
@@ -30,8 +31,6 @@ namespace {
 constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kReserveRows = 1 << 16;
 constexpr std::uint64_t kReserveBytes = 16u << 20;
-// The flag of a tagged item that only marks a long-value column (kept inline here).
-constexpr std::uint8_t kItemLongValueColumn = 0x01;
 
 // ---- Schemas ------------------------------------------------------------------------
 

@@ -5,18 +5,11 @@
 #include <cstring>
 
 #include "record/compression.h"
+#include "record/parser.h"
 #include "record/text.h"
 
 namespace quarrow {
 namespace {
-
-// Flags byte of a tagged item.
-constexpr std::uint8_t kItemLongValueColumn = 0x01;
-constexpr std::uint8_t kItemCompressed = 0x02;
-constexpr std::uint8_t kItemSeparated = 0x04;
-constexpr std::uint8_t kItemMultiValued = 0x08;
-constexpr std::uint8_t kItemTwoValues = 0x10;
-constexpr std::uint8_t kItemNull = 0x20;  // large-page layout only
 
 // Multi-valued items: u16 offsets after the flags byte; bit 15 marks a separated
 // instance (its bytes are a long-value id), the low 15 bits are the offset.

@@ -11,11 +11,6 @@ namespace {
 constexpr std::uint32_t kFirstVariableId = 128;
 constexpr std::uint32_t kFirstTaggedId = 256;
 
-// Flags byte of a tagged item.
-constexpr std::uint8_t kTaggedLongValue = 0x04;
-constexpr std::uint8_t kTaggedCompressed = 0x02;
-constexpr std::uint8_t kTaggedMultiValue = 0x08;
-
 // Directory word: bit 14 says the item starts with a flags byte.
 constexpr std::uint16_t kTaggedHasFlags = 0x4000;
 constexpr std::uint16_t kTaggedOffsetMask = 0x3FFF;
@@ -160,12 +155,12 @@ void set_compressed(Value& out, Bytes data, const ColumnInfo& column) {
 }
 
 void set_tagged(Value& out, const TaggedItem& item, const ColumnInfo& column) {
-  if (item.flags & kTaggedLongValue) {
+  if (item.flags & kItemSeparated) {
     out = Value::of_bytes(Value::Kind::LongValue, item.data);
-  } else if (item.flags & kTaggedMultiValue) {
+  } else if (item.flags & kItemMultiValued) {
     // Multi-value arrays stay undecoded, also when a value inside is compressed.
     out = Value::of_bytes(Value::Kind::MultiValue, item.data);
-  } else if (item.flags & kTaggedCompressed) {
+  } else if (item.flags & kItemCompressed) {
     set_compressed(out, item.data, column);
   } else {
     set_plain(out, item.data, column);

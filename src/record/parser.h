@@ -15,6 +15,15 @@
 
 namespace quarrow {
 
+// Flags byte at the front of a tagged item's data (always present on large pages; on
+// classic pages when the directory entry says so).
+inline constexpr std::uint8_t kItemLongValueColumn = 0x01;  // the column is a long-value type
+inline constexpr std::uint8_t kItemCompressed = 0x02;       // first (or only) instance compressed
+inline constexpr std::uint8_t kItemSeparated = 0x04;        // data is a long-value id
+inline constexpr std::uint8_t kItemMultiValued = 0x08;      // u16 offsets to each instance follow
+inline constexpr std::uint8_t kItemTwoValues = 0x10;        // u8 length of the first, then both
+inline constexpr std::uint8_t kItemNull = 0x20;             // explicit null, large-page layout only
+
 // A table's columns worked out once per read: ascending id (stable), with each fixed
 // column's offset in the record. Records are then decoded against this plan.
 struct ColumnPlan {
