@@ -32,7 +32,7 @@ std::shared_ptr<const Database> two_leaf_table(std::uint32_t after_last = 0) {
     std::vector<std::string> records{""};  // tag 0: the page's external header
     for (int k = 0; k < 5; ++k) {
       const int id = static_cast<int>(page - 5) * 5 + k;
-      records.push_back(id_name_record(id, "n" + std::to_string(id)));
+      records.push_back(id_name_record(id, std::string("n") + std::to_string(id)));
     }
     img.set_page(page, leaf_of(records));
   }
@@ -74,7 +74,7 @@ TEST(ArrowStream, BatchesCarryTheValues) {
     const auto* text = static_cast<const char*>(names->buffers[2]);
     for (std::int64_t k = 0; k < batch.length; ++k, ++next_id) {
       EXPECT_EQ(id_values[k], next_id);
-      EXPECT_EQ(std::string(text + offsets[k], offsets[k + 1] - offsets[k]), "n" + std::to_string(next_id));
+      EXPECT_EQ(std::string(text + offsets[k], offsets[k + 1] - offsets[k]), std::string("n") + std::to_string(next_id));
     }
     batch.release(&batch);
   }

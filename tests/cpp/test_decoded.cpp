@@ -40,7 +40,7 @@ TEST(DecodedJson, RealFilesAsTheirAuthorsWroteThem) {
   const auto defaults = first_record_json("default.edb", "default");
   EXPECT_EQ(defaults.at("UnsignedShort"), "61453");
   EXPECT_EQ(defaults.at("Currency"), "131176846746379.0320");
-  EXPECT_EQ(defaults.at("Binary"), "\"" + hex_text(as_bytes(std::string_view("Short default binary"))) + "\"");
+  EXPECT_EQ(defaults.at("Binary"), std::string("\"") + hex_text(as_bytes(std::string_view("Short default binary"))) + "\"");
 
   const auto multi = first_record_json("multi.edb", "multi");
   EXPECT_EQ(multi.at("UnsignedByte"), "[0,127,255]");

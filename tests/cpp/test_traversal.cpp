@@ -225,7 +225,8 @@ TEST(LeafChainWalk, PolicyDecidesWhatAStopMeans) {
     for (;;) {
       const LeafChainWalk::Step step = walk.advance();
       if (step == LeafChainWalk::Step::Page) {
-        seen += " " + std::to_string(walk.page_number());
+        seen += ' ';
+        seen += std::to_string(walk.page_number());
         continue;
       }
       if (step == LeafChainWalk::Step::End) return seen + " end";
