@@ -18,6 +18,7 @@ namespace {
 // What the reader needs to know about a file.
 struct Status {
   bool is_directory = false;
+  bool is_regular = false;
   std::uint64_t size = 0;
   FileIdentity identity;
 };
@@ -30,6 +31,7 @@ ErrorCode status_at(int dir_fd, const char* path, int flags, Status& out) {
   struct statx sx {};
   if (::statx(dir_fd, path, flags, STATX_TYPE | STATX_SIZE | STATX_INO, &sx) != 0) return errno;
   out.is_directory = S_ISDIR(sx.stx_mode);
+  out.is_regular = S_ISREG(sx.stx_mode);
   out.size = sx.stx_size;
   out.identity.volume = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
   out.identity.index = sx.stx_ino;
@@ -42,6 +44,7 @@ ErrorCode status_of_fd(int fd, Status& out) { return status_at(fd, "", AT_EMPTY_
 #else
 void fill(const struct stat& st, Status& out) {
   out.is_directory = S_ISDIR(st.st_mode);
+  out.is_regular = S_ISREG(st.st_mode);
   out.size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
   out.identity.volume = static_cast<std::uint64_t>(st.st_dev);
   out.identity.index = static_cast<std::uint64_t>(st.st_ino);
@@ -182,7 +185,12 @@ ErrorCode OutputFile::identity(FileIdentity& out) const {
   return 0;
 }
 
+// Only a regular file has a length to cut: a character device (/dev/null), a pipe or a
+// terminal given as the output is written as it is, as open(2) ignores O_TRUNC there.
 ErrorCode OutputFile::truncate() {
+  Status st;
+  if (const ErrorCode err = status_of_fd(static_cast<int>(handle_), st); err != 0) return err;
+  if (!st.is_regular) return 0;
   int rc;
   do {
     rc = ::ftruncate(static_cast<int>(handle_), 0);

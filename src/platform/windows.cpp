@@ -268,8 +268,10 @@ ErrorCode OutputFile::identity(FileIdentity& out) const {
   return 0;
 }
 
+// Only a disk file has a length to cut: NUL, a pipe or a console is written as it is.
 ErrorCode OutputFile::truncate() {
   const HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  if (GetFileType(h) != FILE_TYPE_DISK) return 0;
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) return last_error();

@@ -126,6 +126,20 @@ def test_unknown_table_leaves_the_file_untouched(write_db, tmp_path):
     assert not (tmp_path / "never.jsonl").exists()
 
 
+def test_output_that_is_not_a_regular_file(write_db, tmp_path):
+    """A device or a pipe is written as it is: there is no length to cut."""
+    db = EseDatabase(write_db([Table("T", [Column("X", LONG, 1)], [{"X": i} for i in range(50)])]))
+    assert db.export_table("T", os.devnull) is None
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    read_end = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        db.export_table("T", str(fifo))
+        assert os.read(read_end, 1 << 16).count(b"\n") == 50
+    finally:
+        os.close(read_end)
+
+
 @pytest.mark.parametrize("target, message", [
     ("missing/out.jsonl", "Failed to create output file: No such file or directory (os error 2)"),
     ("", "Failed to create output file: No such file or directory (os error 2)"),
