@@ -107,8 +107,13 @@ void append_indexes(std::string& out, const Database& db, const TableInfo& table
       std::string keys;
       for (const KeySegment& s : index.columns) {
         if (!keys.empty()) keys += ", ";
-        keys += (s.descending ? "-" : "+") +
-                (s.column_name ? name_text(*s.column_name) : "#" + std::to_string(s.column_id));
+        keys += s.descending ? '-' : '+';
+        if (s.column_name) {
+          keys += name_text(*s.column_name);
+        } else {
+          keys += '#';
+          keys += std::to_string(s.column_id);
+        }
       }
       out += "    " + name_text(index.name) + " (" + keys + ")" + (index.unique ? " unique" : "") +
              (index.primary ? " primary" : "") + "\n";

@@ -4,6 +4,7 @@
 
 #include "database/database.h"
 #include "database/traversal.h"
+#include "record/parser.h"
 
 namespace quarrow {
 namespace {
@@ -14,8 +15,6 @@ constexpr std::uint16_t kTableRow = 1;
 constexpr std::uint16_t kIndexRow = 3;
 constexpr std::size_t kIndexRowMinimum = 26;
 constexpr std::size_t kKeyListColumn = 4;  // variable column 132, KeyFldIDs
-constexpr std::uint16_t kVariableNull = 0x8000;
-constexpr std::uint16_t kVariableEndMask = 0x7FFF;
 
 struct IndexRow {
   std::uint32_t owner = 0;

@@ -14,17 +14,9 @@ namespace {
 
 // Node flag of a leaf entry: the record is deleted and waits for the engine's cleanup.
 constexpr std::uint8_t kNodeDeleted = 0x2;
-// A table record lives on a leaf page that is not a space-tree, index or long-value page.
-constexpr std::uint32_t kPageKindMask = kPageLeaf | kPageSpaceTree | kPageIndex | kPageLongValue;
 
 // Record header: F (last fixed id), L (last variable id), V (offset of the variable part).
 constexpr std::size_t kRecordHeaderSize = 4;
-constexpr std::uint32_t kNoVariableColumns = 127;
-constexpr std::uint32_t kFirstVariableId = 128;
-constexpr std::uint32_t kFirstTaggedId = 256;
-constexpr std::uint16_t kVariableEndMask = 0x7FFF;
-constexpr std::uint16_t kTaggedOffsetMask = 0x3FFF;
-constexpr std::uint16_t kTaggedOffsetMaskLarge = 0x7FFF;
 constexpr std::uint64_t kTaggedEntrySize = 4;
 // A leaf entry before its record: u16 key size, then the key. Table keys are short
 // (an auto-increment key is five bytes); this bounds the search for the next entry.

@@ -23,6 +23,9 @@ inline constexpr std::uint32_t kPageLeaf = 0x02;
 inline constexpr std::uint32_t kPageSpaceTree = 0x20;
 inline constexpr std::uint32_t kPageIndex = 0x40;
 inline constexpr std::uint32_t kPageLongValue = 0x80;
+// A table's records live on leaf pages that have none of the space-tree, index and
+// long-value kinds: (flags & kPageKindMask) == kPageLeaf.
+inline constexpr std::uint32_t kPageKindMask = kPageLeaf | kPageSpaceTree | kPageIndex | kPageLongValue;
 
 // Tag flag: the value begins with a common-key size.
 inline constexpr std::uint8_t kTagCommonKey = 0x4;

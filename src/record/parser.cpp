@@ -8,15 +8,6 @@
 namespace quarrow {
 namespace {
 
-constexpr std::uint32_t kFirstVariableId = 128;
-constexpr std::uint32_t kFirstTaggedId = 256;
-
-// Directory word: bit 14 says the item starts with a flags byte.
-constexpr std::uint16_t kTaggedHasFlags = 0x4000;
-constexpr std::uint16_t kTaggedOffsetMask = 0x3FFF;
-// Records on large pages can hold tagged parts beyond 16 KiB; their offsets use 15 bits.
-constexpr std::uint16_t kTaggedOffsetMaskLarge = 0x7FFF;
-
 struct TaggedItem {
   std::uint16_t id;
   std::uint8_t flags;
@@ -49,7 +40,7 @@ RecordShape read_shape(const ColumnPlan& plan, Bytes data) {
     s.tagged_start = s.variable_data;
   } else {
     const std::uint16_t last_end = load_u16le(data, static_cast<std::size_t>(s.variable_data - 2));
-    s.tagged_start = s.variable_data + (last_end & 0x7FFF);
+    s.tagged_start = s.variable_data + (last_end & kVariableEndMask);
   }
   // The engine keeps a null bit per fixed column in ceil(F/8) bytes right before V.
   // Only trust it when it fits between the fixed data (by catalog sizes) and V, so
@@ -249,10 +240,10 @@ void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& c
     const std::uint64_t index = id - kFirstVariableId;
     if (index >= s.variable_count || !in_bounds(data, s.variable_offsets + 2 * index, 2)) continue;
     const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * index));
-    if (end_word & 0x8000) continue;
+    if (end_word & kVariableNull) continue;
     const std::uint64_t end = end_word;
     const std::uint64_t start =
-        index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & 0x7FFF;
+        index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & kVariableEndMask;
     if (start > end || s.variable_data + end > len) continue;
     cell.state = StoredCell::State::Present;
     cell.data = data.subspan(static_cast<std::size_t>(s.variable_data + start), end - start);

@@ -15,6 +15,20 @@
 
 namespace quarrow {
 
+// Record layout: column ids 1-127 are fixed, 128-255 variable, 256 and up tagged. The
+// header byte of the last variable id is 127 when a record has no variable column.
+inline constexpr std::uint32_t kNoVariableColumns = 127;
+inline constexpr std::uint32_t kFirstVariableId = 128;
+inline constexpr std::uint32_t kFirstTaggedId = 256;
+// Variable part: one u16 end offset per column; bit 15 marks the column null.
+inline constexpr std::uint16_t kVariableNull = 0x8000;
+inline constexpr std::uint16_t kVariableEndMask = 0x7FFF;
+// Tagged directory word: bit 14 says the item starts with a flags byte; the offset has
+// 14 bits, or 15 on large pages (records there can hold tagged parts beyond 16 KiB).
+inline constexpr std::uint16_t kTaggedHasFlags = 0x4000;
+inline constexpr std::uint16_t kTaggedOffsetMask = 0x3FFF;
+inline constexpr std::uint16_t kTaggedOffsetMaskLarge = 0x7FFF;
+
 // Flags byte at the front of a tagged item's data (always present on large pages; on
 // classic pages when the directory entry says so).
 inline constexpr std::uint8_t kItemLongValueColumn = 0x01;  // the column is a long-value type

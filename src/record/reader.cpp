@@ -4,13 +4,6 @@
 #include "record/long_value.h"
 
 namespace quarrow {
-namespace {
-
-// A table record lives on a leaf page that is not a space-tree, index or long-value page.
-constexpr std::uint32_t kPageKindMask = kPageLeaf | kPageSpaceTree | kPageIndex | kPageLongValue;
-
-}  // namespace
-
 TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table, PageView page,
                                      std::uint32_t page_number)
     : db_(&db),
