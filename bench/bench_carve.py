@@ -15,7 +15,7 @@ Usage:
 
 PATH names a database to reuse (for instance one that another benchmark in bench/
 generated); when it does not exist, a database of about --size-mb megabytes is
-written there with the test-database writer (tests/python/esefile.py) and kept.
+written there with the test-database writer (testing/esefile) and kept.
 Without PATH the generated file goes to a temporary folder and is removed.
 """
 
@@ -31,7 +31,6 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "python"))
 
 from esefile import BINARY, LONG, LONG_LONG, LONG_TEXT, TEXT, Column, EseFile, Table  # noqa: E402
 

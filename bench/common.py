@@ -27,7 +27,6 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 DATA = Path(__file__).resolve().parent / "data"
-sys.path.insert(0, str(ROOT / "tests" / "python"))
 
 import esefile as ef  # noqa: E402  (the writer lives with the tests)
 

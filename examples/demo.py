@@ -15,7 +15,6 @@ SAMPLE = os.path.join(HERE, "sample.edb")
 def ensure_sample():
     """The sample is committed; rebuild it with the test-database writer if it is missing."""
     if not os.path.exists(SAMPLE):
-        sys.path.insert(0, os.path.join(HERE, "..", "tests", "python"))
         from esefile import make_sample_database
 
         make_sample_database(SAMPLE)

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "database/carve.h"
+#include "forensic/carve.h"
 #include "database/database.h"
 #include "export/arrow_stream.h"
 #include "export/csv.h"

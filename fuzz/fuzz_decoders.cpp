@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "database/carve.h"
+#include "forensic/carve.h"
 #include "database/catalog.h"
 #include "database/database.h"
 #include "page/leaf.h"

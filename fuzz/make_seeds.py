@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed databases of the fuzzers and the mutation sweep.
 
-Small valid databases from the test writer (tests/python/esefile.py): every page
+Small valid databases from the test writer (testing/esefile): every page
 size (4096, 8192, 16384, 32768), both tag layouts (large pages with the large-page
 layout and with the classic one), long values over several chunks and leaf pages,
 multi-level data and catalog trees, compressed and multi-valued columns, 64-bit
@@ -18,7 +18,6 @@ import shutil
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
 
 import esefile as ef  # noqa: E402
 from esefile import Column, EseFile, LongValue, Table  # noqa: E402

@@ -74,6 +74,6 @@ if ! python3 -c 'import quarrow' 2>/dev/null; then
   cmake --build "$WORK-python" -j "$JOBS" >/dev/null
   python_module=(env "PYTHONPATH=$PWD/$WORK-python")
 fi
-"${python_module[@]}" python3 tests/sweep.py --seeds "$seeds" --count "$sweep_count" \
+"${python_module[@]}" python3 fuzz/sweep.py --seeds "$seeds" --count "$sweep_count" \
   --faults "$WORK/sweep-faults" || status=1
 exit $status

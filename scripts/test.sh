@@ -20,6 +20,8 @@ PIP=(python3 -m pip install -q --disable-pip-version-check --root-user-action=ig
 "${PIP[@]}" pytest hypothesis cmake ninja pyarrow polars duckdb pandas
 # Test-only: quarrow_fleet runs on Dask.
 "${PIP[@]}" "dask[dataframe,distributed]"
+# The test-file writers, for the benchmarks, fuzz seeds and the demo as well.
+"${PIP[@]}" -e testing
 
 # Runs one CTest tree; prints the summary, or the whole log on failure.
 run_ctest() {

@@ -11,7 +11,7 @@
 #include "cli/commands.h"
 #include "cli/pool.h"
 #include "cli/terminal.h"
-#include "database/carve.h"
+#include "forensic/carve.h"
 #include "export/json_lines.h"
 
 namespace quarrow::cli {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "database/ordered_map.h"
-#include "error/bytes.h"
+#include "format/bytes.h"
 #include "error/ese_error.h"
 
 namespace quarrow {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "error/bytes.h"
+#include "format/bytes.h"
 #include "record/value.h"
 
 namespace quarrow {

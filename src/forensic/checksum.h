@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "error/bytes.h"
+#include "format/bytes.h"
 
 namespace quarrow {
 

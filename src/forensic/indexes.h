@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "error/bytes.h"
+#include "format/bytes.h"
 #include "error/ese_error.h"
 
 namespace quarrow {

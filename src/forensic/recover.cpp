@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "database/carve.h"
+#include "forensic/carve.h"
 #include "database/database.h"
 #include "database/traversal.h"
 #include "page/leaf.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "error/bytes.h"
+#include "format/bytes.h"
 #include "error/ese_error.h"
 
 namespace quarrow {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "error/bytes.h"
+#include "format/bytes.h"
 
 namespace quarrow {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "error/bytes.h"
+#include "format/bytes.h"
 #include "error/ese_error.h"
 
 namespace quarrow {

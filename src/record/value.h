@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "error/bytes.h"
+#include "format/bytes.h"
 #include "error/ese_error.h"
 
 namespace quarrow {

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "database/carve.h"
+#include "forensic/carve.h"
 #include "database/database.h"
 #include "db_builder.h"
 #include "page/tag.h"

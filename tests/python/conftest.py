@@ -1,15 +1,12 @@
 """Shared fixtures: the real ESE files beside the checkout, and databases written
-by esefile.py into a test's temporary directory."""
+by the esefile writer (testing/esefile) into a test's temporary directory."""
 
 from __future__ import annotations
 
 import itertools
-import sys
 from pathlib import Path
 
 import pytest
-
-sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from esefile import EseFile  # noqa: E402
 

@@ -14,7 +14,6 @@ import uuid
 
 import pytest
 
-sys.path.insert(0, os.path.dirname(__file__))
 import esefile as E  # noqa: E402
 
 REAL_DATA = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "data")

@@ -17,8 +17,7 @@ from esefile import Column, EseFile, Table, patch
 import quarrow
 from quarrow import EseDatabase
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-import sweep  # noqa: E402  (tests/sweep.py: the forked, limited run of every call)
+import sweep  # fuzz/sweep.py: the forked, limited run of every call
 
 SCOPES = ("slack", "all", "tag_data", "lv_all", "lv_slack")
 

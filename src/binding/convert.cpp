@@ -1,4 +1,4 @@
-#include "python/convert.h"
+#include "binding/convert.h"
 
 #include <cerrno>
 #include <string>

@@ -1,16 +1,16 @@
-#include "python/ese_database.h"
+#include "binding/ese_database.h"
 
 #include <exception>
 #include <new>
 #include <string_view>
 #include <vector>
 
-#include "database/carve.h"
+#include "forensic/carve.h"
 #include "platform/platform.h"
-#include "python/args.h"
-#include "python/arrow_table.h"
-#include "python/convert.h"
-#include "python/forensic.h"
+#include "binding/args.h"
+#include "binding/arrow_table.h"
+#include "binding/convert.h"
+#include "binding/forensic.h"
 #include "record/reader.h"
 #include "record/text.h"
 

@@ -1,4 +1,4 @@
-#include "python/arrow_table.h"
+#include "binding/arrow_table.h"
 
 #include <cstdint>
 #include <cstring>
@@ -7,9 +7,9 @@
 #include <string>
 
 #include "export/arrow_stream.h"
-#include "python/args.h"
-#include "python/convert.h"
-#include "python/ese_database.h"
+#include "binding/args.h"
+#include "binding/convert.h"
+#include "binding/ese_database.h"
 
 namespace quarrow::python {
 

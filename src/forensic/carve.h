@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "database/database.h"
-#include "error/bytes.h"
+#include "page/slack.h"
+#include "format/bytes.h"
 
 namespace quarrow {
 
@@ -40,16 +41,6 @@ struct CarveHit {
   std::string text;
 };
 
-// A half-open byte range [start, end) of a page.
-struct ByteRange {
-  std::uint64_t start = 0;
-  std::uint64_t end = 0;
-  bool operator==(const ByteRange&) const = default;
-};
-
-// The slack of a page, ascending: every byte outside the page header, the tag array
-// and the value of every readable, non-empty tag (holes between values included).
-std::vector<ByteRange> slack_regions(const PageView& page);
 
 // Scans one region of a page for runs of printable-ASCII UTF-16LE code units at even
 // offsets, at least `min_run` (>= 2) long and containing `needle` (empty: any), and

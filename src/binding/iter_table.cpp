@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "python/args.h"
-#include "python/convert.h"
-#include "python/ese_database.h"
+#include "binding/args.h"
+#include "binding/convert.h"
+#include "binding/ese_database.h"
 #include "record/reader.h"
 
 namespace quarrow::python {

@@ -1,4 +1,4 @@
-#include "python/forensic.h"
+#include "binding/forensic.h"
 
 #include <string>
 #include <vector>
@@ -7,8 +7,8 @@
 #include "forensic/indexes.h"
 #include "forensic/recover.h"
 #include "forensic/verify.h"
-#include "python/args.h"
-#include "python/convert.h"
+#include "binding/args.h"
+#include "binding/convert.h"
 #include "record/reader.h"
 
 namespace quarrow::python {

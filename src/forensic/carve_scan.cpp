@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "database/carve.h"
+#include "forensic/carve.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>

@@ -5,7 +5,7 @@
 
 #include <Python.h>
 
-#include "python/ese_database.h"
+#include "binding/ese_database.h"
 
 namespace quarrow::python {
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "python/convert.h"
-#include "python/ese_database.h"
+#include "binding/convert.h"
+#include "binding/ese_database.h"
 
 namespace quarrow::python {
 namespace {

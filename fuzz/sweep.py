@@ -432,7 +432,6 @@ def find_program() -> str | None:
 def load_seeds(seed_dir: Path | None, max_size: int) -> list[tuple[str, bytes]]:
     if seed_dir is None:
         seed_dir = Path(tempfile.mkdtemp(prefix="quarrow-seeds-"))
-        sys.path.insert(0, str(ROOT / "fuzz"))
         import make_seeds  # noqa: PLC0415
         for name, data in make_seeds.seeds():
             (seed_dir / f"{name}.edb").write_bytes(data)

@@ -1,4 +1,4 @@
-#include "python/args.h"
+#include "binding/args.h"
 
 namespace quarrow::python {
 namespace {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "database/carve.h"
+#include "forensic/carve.h"
 #include "database/catalog.h"
 #include "error/ese_error.h"
 #include "record/value.h"
