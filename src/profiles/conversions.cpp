@@ -222,7 +222,9 @@ std::optional<std::string> sid_text(Bytes sid) {
   if (sid[0] == 0) return std::nullopt;
   std::uint64_t authority = 0;
   for (std::size_t k = 2; k < kSidHeaderSize; ++k) authority = (authority << 8) | sid[k];
-  std::string out = "S-" + std::to_string(sid[0]) + "-";
+  std::string out = "S-";
+  out += std::to_string(sid[0]);
+  out += '-';
   if (authority >= (1ULL << 32)) {
     char buf[20];
     std::snprintf(buf, sizeof buf, "0x%012llx", static_cast<unsigned long long>(authority));
@@ -230,7 +232,10 @@ std::optional<std::string> sid_text(Bytes sid) {
   } else {
     out += std::to_string(authority);
   }
-  for (std::size_t k = 0; k < count; ++k) out += "-" + std::to_string(load_u32le(sid, kSidHeaderSize + kSidSubAuthoritySize * k));
+  for (std::size_t k = 0; k < count; ++k) {
+    out += '-';
+    out += std::to_string(load_u32le(sid, kSidHeaderSize + kSidSubAuthoritySize * k));
+  }
   return out;
 }
 
@@ -289,8 +294,8 @@ std::optional<std::string> sid_well_known_name(std::string_view sid) {
   };
   // Per-session accounts: the desktop window manager and the user-mode font driver
   // host of session N, and logon sessions.
-  if (auto n = tail_after("S-1-5-90-0-")) return "Window Manager\\DWM-" + std::string(*n);
-  if (auto n = tail_after("S-1-5-96-0-")) return "Font Driver Host\\UMFD-" + std::string(*n);
+  if (auto n = tail_after("S-1-5-90-0-")) return std::string("Window Manager\\DWM-").append(*n);
+  if (auto n = tail_after("S-1-5-96-0-")) return std::string("Font Driver Host\\UMFD-").append(*n);
   if (tail_after("S-1-5-5-")) return std::string("Logon session");
   if (auto rid = tail_after("S-1-5-21-")) {
     const std::size_t dash = rid->rfind('-');
@@ -413,7 +418,10 @@ Converted convert(Conversion c, const ColumnSpec* spec, const Source& in, Cell& 
         std::size_t start = 0;
         for (std::size_t k = 0; k <= text.size(); ++k) {
           if (k == text.size() || text[k] == '\0') {
-            if (k > start) joined += (joined.empty() ? "" : "; ") + text.substr(start, k - start);
+            if (k > start) {
+              if (!joined.empty()) joined += "; ";
+              joined.append(text, start, k - start);
+            }
             start = k + 1;
           }
         }
@@ -434,6 +442,15 @@ Converted convert(Conversion c, const ColumnSpec* spec, const Source& in, Cell& 
       } else {
         return Converted::Failed;
       }
+      out.valid = true;
+      return Converted::Value;
+    }
+    case Conversion::Hex64: {
+      const auto v = u64_of(in);
+      if (!v) return Converted::Failed;
+      char buf[24];
+      std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(*v));
+      out.s = buf;
       out.valid = true;
       return Converted::Value;
     }

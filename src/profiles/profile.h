@@ -24,6 +24,7 @@ enum class Conversion : std::uint8_t {
   Utf16,         // UTF-16LE bytes to text, trailing U+0000 removed
   Utf16List,     // UTF-16LE strings separated by U+0000, joined by "; "
   Hex,           // integers as 0x + 16 hex digits, bytes as hex
+  Hex64,         // an integer or 8 little-endian bytes as 16 hex digits
   Guid,          // 16 bytes in the Microsoft order as GUID text
   OleDate,       // 8-byte OLE Automation date
   FileTime,      // FILETIME: 64-bit integer, DateTime pattern or 8 little-endian bytes; 0 = null
@@ -64,7 +65,7 @@ struct JoinSpec {
 };
 
 // A path from a tree table: the `table` row whose `key` equals the source value names a
-// node (`scope`) and a leaf name (`leaf`); the path is the names of `tree_table` from
+// node (`scope`) and a leaf name (`leaf`, optional); the path is the names of `tree_table` from
 // the root down to that node (`tree_id`, `tree_parent`, `tree_name`) followed by the
 // leaf. Nodes named "[...]/" are left out when drop_bracketed is set.
 struct TreeSpec {

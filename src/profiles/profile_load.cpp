@@ -260,6 +260,7 @@ constexpr ConversionName kConversions[] = {
     {"utf16", Conversion::Utf16},
     {"utf16_list", Conversion::Utf16List},
     {"hex", Conversion::Hex},
+    {"hex64", Conversion::Hex64},
     {"guid", Conversion::Guid},
     {"ole_date", Conversion::OleDate},
     {"filetime", Conversion::FileTime},
@@ -371,7 +372,7 @@ TreeSpec tree_spec(const Node& n) {
   t.table = get_string(n, "table", true, "a tree");
   t.key = get_string(n, "key", true, "a tree");
   t.scope = get_string(n, "scope", true, "a tree");
-  t.leaf = get_string(n, "leaf", true, "a tree");
+  t.leaf = get_string(n, "leaf", false, "a tree");
   t.tree_table = get_string(n, "tree_table", true, "a tree");
   t.tree_id = get_string(n, "tree_id", true, "a tree");
   t.tree_parent = get_string(n, "tree_parent", true, "a tree");
@@ -509,7 +510,7 @@ class ProfileBuilder {
       fail(c, "\"tree\" goes with \"convert\": \"tree_path\"");
     }
     if (t != nullptr) s.tree = tree_spec(*t);
-    if (s.from.empty()) fail(c, "column \"" + s.name + "\" needs \"from\" (the stored column)");
+    if (s.from.empty()) s.from = s.name;  // a column shown under its own name
     return s;
   }
 

@@ -133,16 +133,24 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     Slot slot;
     slot.spec = &spec;
     slot.source = resolve(spec.from);
-    if (slot.source >= 0) used[static_cast<std::size_t>(slot.source)] = 1;
+    // One profile serves several versions of a database: a column this file's table
+    // lacks is left out of the view.
+    if (slot.source < 0) continue;
+    used[static_cast<std::size_t>(slot.source)] = 1;
     slot.convert = spec.convert;
     slot.conv_type = conversion_type(spec.convert, type_at(slot.source));
     if (spec.convert == Conversion::Join) {
-      slot.conv_type = spec.join.by_type.empty() ? conversion_type(spec.join.convert, 0) : OutType::Text;
+      std::uint32_t value_type = 0;
+      if (const TableInfo* joined = find_table(db, spec.join.table)) {
+        if (const ColumnInfo* c = joined->columns.find(spec.join.value)) value_type = c->column_type;
+      }
+      slot.conv_type = spec.join.by_type.empty() ? conversion_type(spec.join.convert, value_type) : OutType::Text;
+      // Keys the table lacks come from the fallback lookup, as text.
+      if (!spec.join.fallback.empty() || spec.join.has_null_text) slot.conv_type = OutType::Text;
     }
     slot.type = spec.lookup.empty() ? slot.conv_type : OutType::Text;
     if (!spec.lookup.empty()) slot.lookup = &lookups_[spec.lookup];
-    ViewColumn c{spec.name, slot.type, slot.source >= 0 ? plan.columns[static_cast<std::size_t>(slot.source)].info->name : "",
-                 spec.note};
+    ViewColumn c{spec.name, slot.type, plan.columns[static_cast<std::size_t>(slot.source)].info->name, spec.note};
     slots.push_back(slot);
     cols.push_back(c);
     if (spec.raw) {
@@ -291,6 +299,7 @@ Status ViewReader::load_tree(const Database& db, const TreeSpec& spec, Slot& slo
     inner.name = "tree";
     inner.table = table;
     for (const std::string* col : {&key, &a, &b}) {
+      if (col->empty()) continue;  // a tree without leaf names
       ColumnSpec c;
       c.name = c.from = *col;
       c.convert = Conversion::Text;
@@ -306,7 +315,8 @@ Status ViewReader::load_tree(const Database& db, const TreeSpec& spec, Slot& slo
       if (step == Step::End) break;
       if (step == Step::Error) return r.error();
       if (!row[0].valid) continue;
-      out.emplace(row[0].s, std::make_pair(row[1].valid ? row[1].s : std::string(), row[2].valid ? row[2].s : std::string()));
+      const bool leaf = row.size() > 2 && row[2].valid;
+      out.emplace(row[0].s, std::make_pair(row[1].valid ? row[1].s : std::string(), leaf ? row[2].s : std::string()));
     }
     return Status::success();
   };
