@@ -33,8 +33,9 @@ rm -rf "$seeds"
 shared=()
 [ -d ../shared/data ] && shared=(--shared ../shared/data --max-size 1100000)
 python3 fuzz/make_seeds.py "$seeds" "${shared[@]}"
-mkdir -p "$WORK/corpus/fuzz_database" "$WORK/corpus/fuzz_decoders" "$WORK/artifacts"
+mkdir -p "$WORK/corpus/fuzz_database" "$WORK/corpus/fuzz_decoders" "$WORK/corpus/fuzz_profiles" "$WORK/artifacts"
 cp "$seeds"/* "$WORK/corpus/fuzz_database/"
+cp profiles/*.json "$WORK/corpus/fuzz_profiles/"
 # The decoder target takes a selector byte and then raw bytes: seed it with page-sized
 # slices of the seed databases under every selector.
 python3 - "$seeds" "$WORK/corpus/fuzz_decoders" <<'PY'
@@ -53,7 +54,7 @@ for path in sorted(src.iterdir()):
 PY
 
 status=0
-for target in fuzz_database fuzz_decoders; do
+for target in fuzz_database fuzz_decoders fuzz_profiles; do
   echo "== $target for $seconds s"
   log="$WORK/$target.log"
   if ! "$WORK/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024 \

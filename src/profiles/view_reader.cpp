@@ -253,15 +253,18 @@ Status ViewReader::load_join(const Database& db, const Profile& profile, const C
     }
     Profile bare;
     auto sub = ViewReader::open(db, bare, inner);
-    if (!sub) return std::move(sub).error();
+    // A joined table that cannot be read (damaged, or lacking the columns) resolves
+    // nothing: its values are null and counted, the view itself still reads.
+    if (!sub || (*sub)->slots_.size() < inner.columns.size()) {
+      slot.join = std::move(table);
+      return Status::success();
+    }
     ViewReader& r = **sub;
     const int key = r.slots_[0].source, value = r.slots_[1].source;
     const int type = j.type_column.empty() ? -1 : r.slots_[2].source;
-    if (key < 0 || value < 0) return EseError::column_not_found(key < 0 ? j.key : j.value);
     for (;;) {
-      const Step step = r.read_record();
-      if (step == Step::End) break;
-      if (step == Step::Error) return r.error_;
+      // What was read before a damaged page still resolves.
+      if (r.read_record() != Step::Row) break;
       Source k, v;
       r.source_of(key, k);
       if (k.kind == Source::Kind::Null) continue;
@@ -307,13 +310,12 @@ Status ViewReader::load_tree(const Database& db, const TreeSpec& spec, Slot& slo
     }
     Profile bare;
     auto sub = ViewReader::open(db, bare, inner);
-    if (!sub) return std::move(sub).error();
+    // As for joins: an unreadable tree table gives no paths rather than no view.
+    if (!sub || (*sub)->columns().size() < inner.columns.size()) return Status::success();
     ViewReader& r = **sub;
     std::vector<Cell> row;
     for (;;) {
-      const Step step = r.next(row);
-      if (step == Step::End) break;
-      if (step == Step::Error) return r.error();
+      if (r.next(row) != Step::Row) break;
       if (!row[0].valid) continue;
       const bool leaf = row.size() > 2 && row[2].valid;
       out.emplace(row[0].s, std::make_pair(row[1].valid ? row[1].s : std::string(), leaf ? row[2].s : std::string()));
