@@ -123,8 +123,11 @@ PyObject* cell_to_python(const Cell& c, OutType type, TimeObjects& times) {
     case OutType::Int64: return PyLong_FromLongLong(c.i);
     case OutType::UInt64: return PyLong_FromUnsignedLongLong(static_cast<std::uint64_t>(c.i));
     case OutType::Float64: return PyFloat_FromDouble(c.f);
-    case OutType::Text: return lossy_text(c.s);
-    case OutType::Binary: return PyBytes_FromStringAndSize(c.s.data(), static_cast<Py_ssize_t>(c.s.size()));
+    case OutType::Text: return lossy_text(c.bytes());
+    case OutType::Binary: {
+      const std::string_view b = c.bytes();
+      return PyBytes_FromStringAndSize(b.data(), static_cast<Py_ssize_t>(b.size()));
+    }
     case OutType::Timestamp: return times.time(c.i);
     case OutType::Duration: return times.delta(c.i);
   }

@@ -30,13 +30,18 @@ struct Source {
 
 // One view value. Bool, Int64, UInt64 (as its bit pattern), Timestamp and Duration
 // (microseconds) use `i`; Float64 `f`; Text (UTF-8) and Binary `s`.
+// Text and Binary values live in `s`, or, for values shared by many rows (a joined
+// row's text), in the string `ref` points to, valid until the next row is read: use
+// bytes().
 struct Cell {
   bool valid = false;
   std::int64_t i = 0;
   double f = 0;
   std::string s;
+  const std::string* ref = nullptr;
   void set_null() { valid = false; }
   void set_int(std::int64_t v) { valid = true; i = v; }
+  std::string_view bytes() const { return ref != nullptr ? std::string_view(*ref) : std::string_view(s); }
 };
 
 // The type a conversion gives for a stored column type (Value depends on it).

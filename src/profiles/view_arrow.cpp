@@ -1,5 +1,6 @@
 #include "profiles/view_arrow.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -97,7 +98,7 @@ struct ColumnBuilder {
       }
       case OutType::Text:
       case OutType::Binary:
-        if (c.valid) data += c.s;
+        if (c.valid) data += c.bytes();
         offsets.push_back(static_cast<std::int32_t>(data.size()));
         break;
       default:
@@ -200,7 +201,15 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     const auto& columns = s->reader->columns();
     auto holder = std::make_unique<ArrayHolder>();
     holder->columns.resize(columns.size());
-    for (std::size_t k = 0; k < columns.size(); ++k) holder->columns[k].type = columns[k].type;
+    const std::size_t expect = static_cast<std::size_t>(std::min<std::int64_t>(s->request.batch_rows, 65536));
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      ColumnBuilder& b = holder->columns[k];
+      b.type = columns[k].type;
+      b.validity.reserve(expect / 8 + 1);
+      if (b.type == OutType::Text || b.type == OutType::Binary) b.offsets.reserve(expect + 1);
+      else if (b.type == OutType::Bool) b.bits.reserve(expect / 8 + 1);
+      else b.ints.reserve(expect);
+    }
     std::int64_t rows = 0;
     while (rows < s->request.batch_rows) {
       const ViewReader::Step step = s->reader->next(s->row);

@@ -1,6 +1,7 @@
 #include "profiles/view_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "format/known_values.h"
@@ -44,6 +45,30 @@ std::string property_name(std::string_view name) {
 constexpr std::uint32_t kDefaultTextCodepage = 1252;
 
 }  // namespace
+
+ViewReader::Fast ViewReader::fast_route(Conversion c, std::uint32_t column_type, bool has_range) {
+  if (c == Conversion::OleDate && column_type == static_cast<std::uint32_t>(ColumnType::DateTime)) return Fast::Ole;
+  if (c != Conversion::Value || has_range) return Fast::None;
+  switch (static_cast<ColumnType>(column_type)) {
+    case ColumnType::UnsignedByte: return Fast::U8;
+    case ColumnType::SignedShort: return Fast::I16;
+    case ColumnType::UnsignedShort: return Fast::U16;
+    case ColumnType::SignedLong: return Fast::I32;
+    case ColumnType::UnsignedLong: return Fast::U32;
+    case ColumnType::LongLong: return Fast::Count64;
+    case ColumnType::Currency: return Fast::Raw64;
+    default: return Fast::None;
+  }
+}
+
+ViewReader::Fast ViewReader::raw_fast_route(std::uint32_t column_type) {
+  switch (static_cast<ColumnType>(column_type)) {
+    case ColumnType::LongLong:
+    case ColumnType::DateTime:
+    case ColumnType::Currency: return Fast::Raw64;
+    default: return fast_route(Conversion::Value, column_type, false);
+  }
+}
 
 const TableInfo* find_table(const Database& db, std::string_view name) {
   if (const TableInfo* t = db.catalog().find(name)) return t;
@@ -149,13 +174,18 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
       if (!spec.join.fallback.empty() || spec.join.has_null_text) slot.conv_type = OutType::Text;
     }
     slot.type = spec.lookup.empty() ? slot.conv_type : OutType::Text;
-    if (!spec.lookup.empty()) slot.lookup = &lookups_[spec.lookup];
+    if (!spec.lookup.empty()) {
+      slot.lookup = &lookups_[spec.lookup];
+      slot.lookup_cache = std::make_shared<std::unordered_map<std::int64_t, std::string>>();
+    }
+    if (spec.lookup.empty()) slot.fast = fast_route(spec.convert, type_at(slot.source), spec.has_range);
     ViewColumn c{spec.name, slot.type, plan.columns[static_cast<std::size_t>(slot.source)].info->name, spec.note};
     slots.push_back(slot);
     cols.push_back(c);
     if (spec.raw) {
       Slot raw = slot;
       raw.kind = SlotKind::Raw;
+      raw.fast = raw_fast_route(type_at(slot.source));
       raw.type = raw_type(type_at(slot.source));
       slots.push_back(raw);
       cols.push_back(ViewColumn{spec.name + "_raw", raw.type, c.source, "the stored value of " + spec.name});
@@ -182,6 +212,7 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
       Slot slot;
       slot.source = static_cast<int>(k);
       slot.type = slot.conv_type = conversion_type(Conversion::Value, type_at(slot.source));
+      slot.fast = fast_route(Conversion::Value, type_at(slot.source), false);
       std::string name = view_.other_rename == "property" ? property_name(plan.columns[k].info->name)
                                                           : plan.columns[k].info->name;
       for (const ViewColumn& c : cols) {
@@ -284,7 +315,14 @@ Status ViewReader::load_join(const Database& db, const Profile& profile, const C
       const Converted result = convert(c, &spec, v, e.value);
       e.failed = result == Converted::Failed;
       if (result != Converted::Value) e.value.valid = false;
-      table->rows.emplace(key_text(k), std::move(e));
+      // A lookup after the join is applied here, once per joined row.
+      if (slot.lookup != nullptr && e.value.valid) {
+        std::string text = cell_key_text(e.value, slot.conv_type);
+        const auto hit = slot.lookup->find(text);
+        e.value.s = hit != slot.lookup->end() ? hit->second : std::move(text);
+      }
+      if (k.kind == Source::Kind::Int) table->by_int.emplace(k.i, std::move(e));
+      else table->by_text.emplace(key_text(k), std::move(e));
     }
   }
   slot.join = std::move(table);
@@ -441,12 +479,9 @@ void source_from_plain(Bytes d, std::uint32_t type, std::uint32_t codepage, std:
 
 }  // namespace
 
-void ViewReader::source_of(int k, Source& out) {
+const Source& ViewReader::source(int k) {
   const std::size_t i = static_cast<std::size_t>(k);
-  if (source_ready_[i]) {
-    out = sources_[i];
-    return;
-  }
+  if (source_ready_[i]) return sources_[i];
   const ColumnInfo& info = *reader_->plan().columns[i].info;
   const std::uint32_t codepage = info.codepage.value_or(kDefaultTextCodepage);
   Source& s = sources_[i];
@@ -505,14 +540,76 @@ void ViewReader::source_of(int k, Source& out) {
     }
   }
   source_ready_[i] = 1;
-  out = s;
+  return s;
+}
+
+// Stored integers and dates without a lookup: read straight from the record's bytes,
+// as most columns of a view are. Returns false to take the general route (values
+// that are not plain, defaults, short data).
+bool ViewReader::fill_fast(Slot& slot, std::size_t index, Cell& out) {
+  const std::size_t k = static_cast<std::size_t>(slot.source);
+  const StoredCell& stored = decoder_->stored(k);
+  if (stored.state == StoredCell::State::Null) return true;  // null
+  if (!decoder_->plain(k)) return false;
+  const Bytes d = stored.data;
+  switch (slot.fast) {
+    case Fast::None: return false;
+    case Fast::U8:
+      if (d.size() != 1) return false;
+      out.set_int(d[0]);
+      return true;
+    case Fast::I16:
+      if (d.size() < 2) return false;
+      out.set_int(static_cast<std::int16_t>(load_u16le(d, 0)));
+      return true;
+    case Fast::U16:
+      if (d.size() < 2) return false;
+      out.set_int(load_u16le(d, 0));
+      return true;
+    case Fast::I32:
+      if (d.size() < 4) return false;
+      out.set_int(static_cast<std::int32_t>(load_u32le(d, 0)));
+      return true;
+    case Fast::U32:
+      if (d.size() < 4) return false;
+      out.set_int(load_u32le(d, 0));
+      return true;
+    case Fast::Raw64:
+      if (d.size() < 8) return false;
+      out.set_int(static_cast<std::int64_t>(load_u64le(d, 0)));
+      return true;
+    case Fast::Count64: {
+      if (d.size() < 8) return false;
+      const std::uint64_t v = load_u64le(d, 0);
+      if (v > static_cast<std::uint64_t>(INT64_MAX)) {
+        ++failures_[index];
+        return true;
+      }
+      out.set_int(static_cast<std::int64_t>(v));
+      return true;
+    }
+    case Fast::Ole: {
+      if (d.size() < 8) return false;
+      std::int64_t us = 0;
+      if (!ole_date_to_microseconds(std::bit_cast<double>(load_u64le(d, 0)), us) ||
+          (slot.spec->has_range && (us < slot.spec->range_min || us > slot.spec->range_max))) {
+        ++failures_[index];
+        return true;
+      }
+      out.set_int(us);
+      return true;
+    }
+  }
+  return false;
 }
 
 void ViewReader::fill(std::size_t index, Cell& out) {
   Slot& slot = slots_[index];
   out.valid = false;
-  Source src;
-  if (slot.source >= 0) source_of(slot.source, src);
+  out.ref = nullptr;
+  if (slot.fast != Fast::None && fill_fast(slot, index, out)) return;
+  static const Source kNone;
+  const Source& src = slot.source >= 0 ? source(slot.source) : kNone;
   if (slot.kind == SlotKind::Raw) {
     raw_value(src, out);
     return;
@@ -520,11 +617,18 @@ void ViewReader::fill(std::size_t index, Cell& out) {
   Converted result = Converted::Null;
   if (slot.join) {
     if (src.kind != Source::Kind::Null) {
-      const std::string key = key_text(src);
       const JoinSpec& j = slot.spec->join;
-      const auto hit = slot.join->rows.find(key);
-      if (hit == slot.join->rows.end()) {
+      const JoinEntry* entry = nullptr;
+      if (src.kind == Source::Kind::Int) {
+        const auto hit = slot.join->by_int.find(src.i);
+        if (hit != slot.join->by_int.end()) entry = &hit->second;
+      } else {
+        const auto hit = slot.join->by_text.find(key_text(src));
+        if (hit != slot.join->by_text.end()) entry = &hit->second;
+      }
+      if (entry == nullptr) {
         const auto fb = j.fallback.empty() ? nullptr : &lookups_[j.fallback];
+        const std::string key = fb != nullptr ? key_text(src) : std::string();
         const auto found = fb != nullptr ? fb->find(key) : decltype(fb->end()){};
         if (fb != nullptr && found != fb->end()) {
           out.valid = true;
@@ -534,7 +638,7 @@ void ViewReader::fill(std::size_t index, Cell& out) {
           result = Converted::Failed;
         }
       } else {
-        const JoinEntry& e = hit->second;
+        const JoinEntry& e = *entry;
         const bool wrong_type = !j.expect_types.empty() && (!e.has_type || std::find(j.expect_types.begin(),
                                                                                       j.expect_types.end(),
                                                                                       e.type) == j.expect_types.end());
@@ -544,7 +648,7 @@ void ViewReader::fill(std::size_t index, Cell& out) {
           out.valid = true;
           out.i = e.value.i;
           out.f = e.value.f;
-          out.s = e.value.s;
+          out.ref = &e.value.s;  // the joined row's text, not copied per row
           result = Converted::Value;
         } else if (j.has_null_text) {
           out.valid = true;
@@ -578,10 +682,20 @@ void ViewReader::fill(std::size_t index, Cell& out) {
     if (result == Converted::Failed) ++failures_[index];
     return;
   }
-  if (slot.lookup != nullptr) {
+  if (slot.lookup != nullptr && !slot.join) {  // a join applied its lookup when loaded
+    const bool integral = slot.conv_type == OutType::Int64;
+    if (integral && slot.lookup_cache) {
+      const auto cached = slot.lookup_cache->find(out.i);
+      if (cached != slot.lookup_cache->end()) {
+        out.s = cached->second;
+        return;
+      }
+    }
     std::string key = cell_key_text(out, slot.conv_type);
     const auto hit = slot.lookup->find(key);
     out.s = hit != slot.lookup->end() ? hit->second : std::move(key);
+    // Bounded: a column of ever new values gains nothing from the cache.
+    if (integral && slot.lookup_cache && slot.lookup_cache->size() < 4096) slot.lookup_cache->emplace(out.i, out.s);
   }
 }
 

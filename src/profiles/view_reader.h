@@ -65,7 +65,9 @@ class ViewReader {
   };
   struct JoinTable {
     OutType type = OutType::Text;
-    std::unordered_map<std::string, JoinEntry> rows;
+    // Integer keys (ids) apart: no text made per lookup.
+    std::unordered_map<std::int64_t, JoinEntry> by_int;
+    std::unordered_map<std::string, JoinEntry> by_text;
   };
   struct TreeTable {
     std::unordered_map<std::string, std::pair<std::string, std::string>> items;  // key -> (scope, leaf)
@@ -74,14 +76,21 @@ class ViewReader {
     bool drop_bracketed = false;
   };
   enum class SlotKind : std::uint8_t { Column, Raw, UnpivotDate, UnpivotCount };
+  // Direct reads of plain stored values (see fill_fast).
+  enum class Fast : std::uint8_t { None, U8, I16, U16, I32, U32, Raw64, Count64, Ole };
+  static Fast fast_route(Conversion c, std::uint32_t column_type, bool has_range);
+  static Fast raw_fast_route(std::uint32_t column_type);
   struct Slot {
     SlotKind kind = SlotKind::Column;
+    Fast fast = Fast::None;
     const ColumnSpec* spec = nullptr;  // null for other_columns
     int source = -1;                   // index into the plan; -1: the table lacks it
     Conversion convert = Conversion::Value;
     OutType type = OutType::Text;       // what the view shows
     OutType conv_type = OutType::Text;  // what the conversion gives (before a lookup)
     const std::map<std::string, std::string>* lookup = nullptr;
+    // Lookup results of integer values, made once per distinct value.
+    std::shared_ptr<std::unordered_map<std::int64_t, std::string>> lookup_cache;
     std::shared_ptr<JoinTable> join;
     std::shared_ptr<TreeTable> tree;
   };
@@ -92,8 +101,11 @@ class ViewReader {
   Status load_join(const Database& db, const Profile& profile, const ColumnSpec& spec, Slot& slot);
   Status load_tree(const Database& db, const TreeSpec& spec, Slot& slot);
   Step read_record();
-  void source_of(int k, Source& out);
+  // The stored value of plan column k in the current record, decoded on first use.
+  const Source& source(int k);
+  void source_of(int k, Source& out) { out = source(k); }
   void fill(std::size_t s, Cell& out);
+  bool fill_fast(Slot& slot, std::size_t index, Cell& out);
   const std::string* tree_path(TreeTable& tree, const std::string& id, int depth);
 
   ViewSpec view_;

@@ -35,8 +35,8 @@ bool append_plain(std::string& out, const Cell& c, OutType type) {
     case OutType::Int64: out += std::to_string(c.i); break;
     case OutType::UInt64: out += std::to_string(static_cast<std::uint64_t>(c.i)); break;
     case OutType::Float64: append_json_number(out, c.f); break;
-    case OutType::Text: out += c.s; break;
-    case OutType::Binary: append_hex(out, c.s); break;
+    case OutType::Text: out += c.bytes(); break;
+    case OutType::Binary: append_hex(out, c.bytes()); break;
     case OutType::Timestamp:
       append_iso8601(out, c.i);
       out += 'Z';
@@ -62,7 +62,7 @@ void append_view_json(std::string& out, const std::vector<ViewColumn>& columns, 
     }
     switch (columns[k].type) {
       case OutType::Text:
-        append_json_string(out, c.s);
+        append_json_string(out, c.bytes());
         break;
       case OutType::Binary:
       case OutType::Timestamp:
