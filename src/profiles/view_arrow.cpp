@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "profiles/column_builder.h"
 #include "profiles/view_reader.h"
 
 namespace quarrow::profiles {
@@ -70,43 +71,6 @@ void make_schema(const std::vector<ViewColumn>& columns, ArrowSchema* out) {
 }
 
 // ---- Arrays -------------------------------------------------------------------------
-
-struct ColumnBuilder {
-  OutType type = OutType::Text;
-  std::vector<std::uint8_t> validity;
-  std::vector<std::uint8_t> bits;      // Bool values
-  std::vector<std::int64_t> ints;      // 64-bit values (Float64 bit patterns too)
-  std::vector<std::int32_t> offsets{0};
-  std::string data;
-  std::int64_t nulls = 0;
-
-  void append(const Cell& c, std::int64_t row) {
-    const std::size_t byte = static_cast<std::size_t>(row >> 3);
-    if (validity.size() <= byte) validity.push_back(0);
-    if (c.valid) validity[byte] |= static_cast<std::uint8_t>(1u << (row & 7));
-    else ++nulls;
-    switch (type) {
-      case OutType::Bool:
-        if (bits.size() <= byte) bits.push_back(0);
-        if (c.valid && c.i != 0) bits[byte] |= static_cast<std::uint8_t>(1u << (row & 7));
-        break;
-      case OutType::Float64: {
-        std::int64_t pattern = 0;
-        if (c.valid) std::memcpy(&pattern, &c.f, sizeof pattern);
-        ints.push_back(pattern);
-        break;
-      }
-      case OutType::Text:
-      case OutType::Binary:
-        if (c.valid) data += c.bytes();
-        offsets.push_back(static_cast<std::int32_t>(data.size()));
-        break;
-      default:
-        ints.push_back(c.valid ? c.i : 0);
-        break;
-    }
-  }
-};
 
 struct ArrayHolder {
   std::vector<ColumnBuilder> columns;
@@ -212,7 +176,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     }
     std::int64_t rows = 0;
     while (rows < s->request.batch_rows) {
-      const ViewReader::Step step = s->reader->next(s->row);
+      const ViewReader::Step step = s->reader->next_into(holder->columns, rows, s->row);
       if (step == ViewReader::Step::Error) {
         s->last_error = "Error reading record: " + s->reader->error().to_string();
         return EIO;
@@ -222,10 +186,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         break;
       }
       bool full = false;
-      for (std::size_t k = 0; k < columns.size(); ++k) {
-        holder->columns[k].append(s->row[k], rows);
-        full = full || holder->columns[k].data.size() > kMaxBatchData;
-      }
+      for (std::size_t k = 0; k < columns.size(); ++k) full = full || holder->columns[k].data.size() > kMaxBatchData;
       ++rows;
       if (full) break;
     }

@@ -1,5 +1,7 @@
 #include "profiles/view_reader.h"
 
+#include "profiles/column_builder.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -179,6 +181,7 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
       slot.lookup_cache = std::make_shared<std::unordered_map<std::int64_t, std::string>>();
     }
     if (spec.lookup.empty()) slot.fast = fast_route(spec.convert, type_at(slot.source), spec.has_range);
+    slot.multi = (plan.columns[static_cast<std::size_t>(slot.source)].info->flags & kColumnMultiValued) != 0;
     ViewColumn c{spec.name, slot.type, plan.columns[static_cast<std::size_t>(slot.source)].info->name, spec.note};
     slots.push_back(slot);
     cols.push_back(c);
@@ -213,6 +216,7 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
       slot.source = static_cast<int>(k);
       slot.type = slot.conv_type = conversion_type(Conversion::Value, type_at(slot.source));
       slot.fast = fast_route(Conversion::Value, type_at(slot.source), false);
+      slot.multi = (plan.columns[k].info->flags & kColumnMultiValued) != 0;
       std::string name = view_.other_rename == "property" ? property_name(plan.columns[k].info->name)
                                                           : plan.columns[k].info->name;
       for (const ViewColumn& c : cols) {
@@ -294,8 +298,9 @@ Status ViewReader::load_join(const Database& db, const Profile& profile, const C
     const int key = r.slots_[0].source, value = r.slots_[1].source;
     const int type = j.type_column.empty() ? -1 : r.slots_[2].source;
     for (;;) {
-      // What was read before a damaged page still resolves.
-      if (r.read_record() != Step::Row) break;
+      // What was read before a damaged page still resolves; a huge table stays bounded
+      // by the int32 entry index.
+      if (r.read_record() != Step::Row || table->entries.size() >= 0x7FFFFFFF) break;
       Source k, v;
       r.source_of(key, k);
       if (k.kind == Source::Kind::Null) continue;
@@ -321,9 +326,21 @@ Status ViewReader::load_join(const Database& db, const Profile& profile, const C
         const auto hit = slot.lookup->find(text);
         e.value.s = hit != slot.lookup->end() ? hit->second : std::move(text);
       }
-      if (k.kind == Source::Kind::Int) table->by_int.emplace(k.i, std::move(e));
-      else table->by_text.emplace(key_text(k), std::move(e));
+      const auto at = static_cast<std::int32_t>(table->entries.size());
+      const bool added = k.kind == Source::Kind::Int ? table->by_int.emplace(k.i, at).second
+                                                     : table->by_text.emplace(key_text(k), at).second;
+      if (added) table->entries.push_back(std::move(e));  // the first row of a key wins
     }
+  }
+  std::int64_t top = -1;
+  bool small = true;
+  for (const auto& [key, at] : table->by_int) {
+    small = small && key >= 0 && key < (1 << 24);
+    top = std::max(top, key);
+  }
+  if (small && top >= 0 && static_cast<std::size_t>(top) < 4 * table->by_int.size() + 1024) {
+    table->dense.assign(static_cast<std::size_t>(top) + 1, -1);
+    for (const auto& [key, at] : table->by_int) table->dense[static_cast<std::size_t>(key)] = at;
   }
   slot.join = std::move(table);
   (void)profile;
@@ -620,11 +637,10 @@ void ViewReader::fill(std::size_t index, Cell& out) {
       const JoinSpec& j = slot.spec->join;
       const JoinEntry* entry = nullptr;
       if (src.kind == Source::Kind::Int) {
-        const auto hit = slot.join->by_int.find(src.i);
-        if (hit != slot.join->by_int.end()) entry = &hit->second;
+        entry = slot.join->find(src.i);
       } else {
         const auto hit = slot.join->by_text.find(key_text(src));
-        if (hit != slot.join->by_text.end()) entry = &hit->second;
+        if (hit != slot.join->by_text.end()) entry = &slot.join->entries[static_cast<std::size_t>(hit->second)];
       }
       if (entry == nullptr) {
         const auto fb = j.fallback.empty() ? nullptr : &lookups_[j.fallback];
@@ -697,6 +713,49 @@ void ViewReader::fill(std::size_t index, Cell& out) {
     // Bounded: a column of ever new values gains nothing from the cache.
     if (integral && slot.lookup_cache && slot.lookup_cache->size() < 4096) slot.lookup_cache->emplace(out.i, out.s);
   }
+}
+
+ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std::int64_t row,
+                                       std::vector<Cell>& scratch) {
+  if (view_.unpivot.active) {
+    const Step step = next(scratch);
+    if (step == Step::Row) {
+      for (std::size_t s = 0; s < slots_.size(); ++s) columns[s].append(scratch[s], row);
+    }
+    return step;
+  }
+  if (const Step step = read_record(); step != Step::Row) return step;
+  scratch.resize(slots_.size());
+  for (std::size_t s = 0; s < slots_.size(); ++s) {
+    const Slot& slot = slots_[s];
+    ColumnBuilder& out = columns[s];
+    // The common case inline: a plain fixed-size integer written straight into the
+    // column (what fill_fast does through a Cell).
+    if (slot.fast != Fast::None && slot.fast != Fast::Ole && slot.fast != Fast::Count64) {
+      const StoredCell& stored = decoder_->stored(static_cast<std::size_t>(slot.source));
+      if (stored.state == StoredCell::State::Null) {
+        out.put_null_int(row);
+        continue;
+      }
+      if (stored.state == StoredCell::State::Present && !slot.multi && stored.flags == 0) {
+        const Bytes d = stored.data;
+        bool done = true;
+        switch (slot.fast) {
+          case Fast::U8: done = d.size() == 1; if (done) out.put_int(d[0], row); break;
+          case Fast::I16: done = d.size() >= 2; if (done) out.put_int(static_cast<std::int16_t>(load_u16le(d, 0)), row); break;
+          case Fast::U16: done = d.size() >= 2; if (done) out.put_int(load_u16le(d, 0), row); break;
+          case Fast::I32: done = d.size() >= 4; if (done) out.put_int(static_cast<std::int32_t>(load_u32le(d, 0)), row); break;
+          case Fast::U32: done = d.size() >= 4; if (done) out.put_int(load_u32le(d, 0), row); break;
+          case Fast::Raw64: done = d.size() >= 8; if (done) out.put_int(static_cast<std::int64_t>(load_u64le(d, 0)), row); break;
+          default: done = false; break;
+        }
+        if (done) continue;
+      }
+    }
+    fill(s, scratch[s]);
+    out.append(scratch[s], row);
+  }
+  return Step::Row;
 }
 
 ViewReader::Step ViewReader::next(std::vector<Cell>& row) {

@@ -19,6 +19,8 @@
 
 namespace quarrow::profiles {
 
+struct ColumnBuilder;
+
 // The first profile whose recognition tables all exist in the catalog, or nullptr.
 const Profile* recognize(const Database& db, const std::vector<Profile>& profiles);
 
@@ -51,6 +53,9 @@ class ViewReader {
   const std::vector<ViewColumn>& columns() const { return columns_; }
   // One row into `row` (one cell per column; storage reused).
   Step next(std::vector<Cell>& row);
+  // The same row appended to one column builder per column as row number `row` of
+  // the batch (`scratch` holds the values that take the general route).
+  Step next_into(std::vector<ColumnBuilder>& columns, std::int64_t row, std::vector<Cell>& scratch);
   const EseError& error() const { return error_; }
   // Values that a conversion could not read and that became null, per column.
   const std::vector<std::uint64_t>& failures() const { return failures_; }
@@ -65,9 +70,20 @@ class ViewReader {
   };
   struct JoinTable {
     OutType type = OutType::Text;
-    // Integer keys (ids) apart: no text made per lookup.
-    std::unordered_map<std::int64_t, JoinEntry> by_int;
-    std::unordered_map<std::string, JoinEntry> by_text;
+    std::vector<JoinEntry> entries;
+    // Integer keys (ids) apart: no text made per lookup; small dense ids (the usual
+    // case) index a plain array, the others a hash map.
+    std::vector<std::int32_t> dense;
+    std::unordered_map<std::int64_t, std::int32_t> by_int;
+    std::unordered_map<std::string, std::int32_t> by_text;
+    const JoinEntry* find(std::int64_t key) const {
+      if (key >= 0 && static_cast<std::uint64_t>(key) < dense.size()) {
+        const std::int32_t at = dense[static_cast<std::size_t>(key)];
+        return at < 0 ? nullptr : &entries[static_cast<std::size_t>(at)];
+      }
+      const auto hit = by_int.find(key);
+      return hit == by_int.end() ? nullptr : &entries[static_cast<std::size_t>(hit->second)];
+    }
   };
   struct TreeTable {
     std::unordered_map<std::string, std::pair<std::string, std::string>> items;  // key -> (scope, leaf)
@@ -83,6 +99,7 @@ class ViewReader {
   struct Slot {
     SlotKind kind = SlotKind::Column;
     Fast fast = Fast::None;
+    bool multi = false;  // a multi-valued column: never plain
     const ColumnSpec* spec = nullptr;  // null for other_columns
     int source = -1;                   // index into the plan; -1: the table lacks it
     Conversion convert = Conversion::Value;
