@@ -193,6 +193,10 @@ EDGE_CASES = [
     ({"from": "ll"}, [u64(2**63), 5], [None, 5]),                       # past 2^63: invalid, not negative
     ({"from": "bin", "convert": "hex64"}, [bytes.fromhex("6329da9812d9bdce")], ["cebdd91298da2963"]),
     ({"from": "long", "convert": "unix_seconds"}, [0], [utc(1970, 1, 1)]),
+    # A code page 1252 text column holding UTF-16LE (as CatalogStorageManager does).
+    ({"from": "text", "convert": "utf16"}, ["SystemIndex".encode("utf-16-le")], ["SystemIndex"]),
+    ({"from": "guid"}, [uuid.UUID("10a9226f-50ee-49d8-a393-9a501d47ce04")], ["10a9226f-50ee-49d8-a393-9a501d47ce04"]),
+    ({"from": "dt"}, [u64(filetime(utc(2021, 7, 23)))], [utc(2021, 7, 23)]),   # DateTime as it is: the rule
 ]
 
 
@@ -390,3 +394,43 @@ def test_tool_on_real_files(exe, data_dir, tmp_path):  # noqa: F811
     assert len(rows) == 19 and rows[0]["InsertDate"].endswith("Z")
     run(exe, "export", "--views", "-o", tmp_path, data_dir / "windows-search-w10.edb")
     assert len((tmp_path / "files.jsonl").read_text(encoding="utf-8").splitlines()) == 918
+
+
+def test_property_names_and_other_columns(write_db, tmp_path):
+    cols = [Column("WorkID", UNSIGNED_SHORT, 1), Column("15F-System_DateModified", BINARY, 128),
+            Column("4447-System_ItemPathDisplay", LONG_TEXT, 256, codepage=1200),
+            Column("0F-InvertedOnlyMD5", BINARY, 129), Column("Plain_Name", LONG, 2)]
+    path = write_db([Table("Store", cols, records=[
+        {"WorkID": 1, "15F-System_DateModified": u64(filetime(utc(2022, 2, 8))),
+         "4447-System_ItemPathDisplay": "C:\\x", "0F-InvertedOnlyMD5": b"\x01\x02", "Plain_Name": 5}])])
+    profile = tmp_path / "s.json"
+    profile.write_text(json.dumps({"profile": "store", "recognize": [["Store"]], "views": [
+        {"name": "props", "table": "Store", "other_columns": "property",
+         "columns": ["WorkID", {"name": "System.DateModified", "from": "System_DateModified", "convert": "filetime"}]}]}))
+    db = EseDatabase(path, profiles=[profile])
+    assert db.read_view("props") == [{"WorkID": 1, "System.DateModified": utc(2022, 2, 8), "Plain_Name": 5,
+                                      "System.ItemPathDisplay": "C:\\x", "InvertedOnlyMD5": b"\x01\x02"}]
+
+
+def test_fleet_reads_a_view_across_files(write_db, tmp_path):
+    dask = pytest.importorskip("dask")
+    quarrow_fleet = pytest.importorskip("quarrow_fleet")
+    ids = Table("SruDbIdMapTable", [Column("IdType", UNSIGNED_BYTE, 1), Column("IdIndex", LONG, 2),
+                                    Column("IdBlob", LONG_BINARY, 256)],
+                records=[{"IdType": 3, "IdIndex": 2}, {"IdType": 3, "IdIndex": 5, "IdBlob": sid_blob(5, 19)}])
+    checkpoints = Table("SruDbCheckpointTable", [Column("CheckpointId", LONG, 1)])
+
+    def provider(n, extra):
+        cols = [Column("AutoIncId", LONG, 1), Column("TimeStamp", DATETIME, 2), Column("AppId", LONG, 3),
+                Column("UserId", LONG, 4)] + ([Column("ConnectedTime", LONG, 5)] if extra else [])
+        return Table("{DD6636C4-8929-4683-974E-22C046A43763}", cols,
+                     records=[{"AutoIncId": i, "TimeStamp": dt.datetime(2021, 11, 16, 19), "AppId": 1, "UserId": 5,
+                               **({"ConnectedTime": 60} if extra else {})} for i in range(n)])
+    paths = [write_db([ids, checkpoints, provider(3, False)]), write_db([ids, checkpoints, provider(2, True)]),
+             write_db([Table("Other", [Column("a", LONG, 1)])]), str(tmp_path / "missing.dat")]
+    frame = quarrow_fleet.read_views(paths, "network_connectivity")
+    with dask.config.set(scheduler="synchronous"):
+        rows, failed = dask.compute(frame, quarrow_fleet.failures(frame))
+    assert len(rows) == 5 and set(rows["UserSid"]) == {"S-1-5-19"}
+    assert rows["ConnectedTime"].isna().sum() == 3          # the union of the columns
+    assert list(failed["source"]) == [paths[3]]
