@@ -258,6 +258,8 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     if (slot.spec->convert == Conversion::Join) {
       Status s = load_join(db, profile, *slot.spec, slot);
       if (!s) return s;
+      const ColumnInfo& key = *plan.columns[static_cast<std::size_t>(slot.source)].info;
+      slot.join_key_i32 = key.column_type == static_cast<std::uint32_t>(ColumnType::SignedLong) && !slot.multi;
     } else if (slot.spec->convert == Conversion::TreePath) {
       Status s = load_tree(db, slot.spec->tree, slot);
       if (!s) return s;
@@ -715,6 +717,27 @@ void ViewReader::fill(std::size_t index, Cell& out) {
   }
 }
 
+namespace {
+
+// load_u64le / load_u32le / load_u16le inlined for the hot loop (GCC leaves the shared
+// helpers out of line there); a plain copy on little-endian hosts.
+template <class T>
+QUARROW_INLINE T load_le(Bytes d) {
+  if constexpr (std::endian::native == std::endian::little) {
+    T v;
+    std::memcpy(&v, d.data(), sizeof v);
+    return v;
+  } else if constexpr (sizeof(T) == 8) {
+    return load_u64le(d, 0);
+  } else if constexpr (sizeof(T) == 4) {
+    return load_u32le(d, 0);
+  } else {
+    return load_u16le(d, 0);
+  }
+}
+
+}  // namespace
+
 ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std::int64_t row,
                                        std::vector<Cell>& scratch) {
   if (view_.unpivot.active) {
@@ -731,7 +754,7 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
     ColumnBuilder& out = columns[s];
     // The common case inline: a plain fixed-size integer written straight into the
     // column (what fill_fast does through a Cell).
-    if (slot.fast != Fast::None && slot.fast != Fast::Ole && slot.fast != Fast::Count64) {
+    if (slot.fast != Fast::None) {
       const StoredCell& stored = decoder_->stored(static_cast<std::size_t>(slot.source));
       if (stored.state == StoredCell::State::Null) {
         out.put_null_int(row);
@@ -742,14 +765,72 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
         bool done = true;
         switch (slot.fast) {
           case Fast::U8: done = d.size() == 1; if (done) out.put_int(d[0], row); break;
-          case Fast::I16: done = d.size() >= 2; if (done) out.put_int(static_cast<std::int16_t>(load_u16le(d, 0)), row); break;
-          case Fast::U16: done = d.size() >= 2; if (done) out.put_int(load_u16le(d, 0), row); break;
-          case Fast::I32: done = d.size() >= 4; if (done) out.put_int(static_cast<std::int32_t>(load_u32le(d, 0)), row); break;
-          case Fast::U32: done = d.size() >= 4; if (done) out.put_int(load_u32le(d, 0), row); break;
-          case Fast::Raw64: done = d.size() >= 8; if (done) out.put_int(static_cast<std::int64_t>(load_u64le(d, 0)), row); break;
+          case Fast::I16: done = d.size() >= 2; if (done) out.put_int(static_cast<std::int16_t>(load_le<std::uint16_t>(d)), row); break;
+          case Fast::U16: done = d.size() >= 2; if (done) out.put_int(load_le<std::uint16_t>(d), row); break;
+          case Fast::I32: done = d.size() >= 4; if (done) out.put_int(static_cast<std::int32_t>(load_le<std::uint32_t>(d)), row); break;
+          case Fast::U32: done = d.size() >= 4; if (done) out.put_int(load_le<std::uint32_t>(d), row); break;
+          case Fast::Raw64: done = d.size() >= 8; if (done) out.put_int(static_cast<std::int64_t>(load_le<std::uint64_t>(d)), row); break;
+          case Fast::Count64: {
+            done = d.size() >= 8;
+            if (!done) break;
+            const std::uint64_t v = load_le<std::uint64_t>(d);
+            if (v > static_cast<std::uint64_t>(INT64_MAX)) {
+              ++failures_[s];
+              out.put_null_int(row);
+            } else {
+              out.put_int(static_cast<std::int64_t>(v), row);
+            }
+            break;
+          }
+          case Fast::Ole: {
+            done = d.size() >= 8;
+            if (!done) break;
+            std::int64_t us = 0;
+            if (!ole_date_to_microseconds(std::bit_cast<double>(load_le<std::uint64_t>(d)), us) ||
+                (slot.spec->has_range && (us < slot.spec->range_min || us > slot.spec->range_max))) {
+              ++failures_[s];
+              out.put_null_int(row);
+            } else {
+              out.put_int(us, row);
+            }
+            break;
+          }
           default: done = false; break;
         }
         if (done) continue;
+      }
+    } else if (slot.join && slot.join_key_i32) {
+      // A join on a plain 32-bit id (SRUM AppId, UserId): the joined row's text goes
+      // straight into the column.
+      const StoredCell& stored = decoder_->stored(static_cast<std::size_t>(slot.source));
+      if (stored.state == StoredCell::State::Null) {
+        out.append(Cell{}, row);
+        continue;
+      }
+      if (stored.state == StoredCell::State::Present && stored.flags == 0 && stored.data.size() >= 4) {
+        const JoinSpec& j = slot.spec->join;
+        const JoinEntry* e = slot.join->find(static_cast<std::int32_t>(load_le<std::uint32_t>(stored.data)));
+        if (e != nullptr && j.fallback.empty()) {
+          const bool wrong_type = !j.expect_types.empty() &&
+                                  (!e->has_type || std::find(j.expect_types.begin(), j.expect_types.end(), e->type) ==
+                                                       j.expect_types.end());
+          Cell& c = scratch[s];
+          c.valid = false;
+          c.ref = nullptr;
+          if (wrong_type || e->failed) {
+            ++failures_[s];
+          } else if (e->value.valid) {
+            c.valid = true;
+            c.i = e->value.i;
+            c.f = e->value.f;
+            c.ref = &e->value.s;
+          } else if (j.has_null_text) {
+            c.valid = true;
+            c.ref = &j.null_text;
+          }
+          out.append(c, row);
+          continue;
+        }
       }
     }
     fill(s, scratch[s]);

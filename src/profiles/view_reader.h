@@ -100,6 +100,7 @@ class ViewReader {
     SlotKind kind = SlotKind::Column;
     Fast fast = Fast::None;
     bool multi = false;  // a multi-valued column: never plain
+    bool join_key_i32 = false;  // a join keyed by a Signed long column
     const ColumnSpec* spec = nullptr;  // null for other_columns
     int source = -1;                   // index into the plan; -1: the table lacks it
     Conversion convert = Conversion::Value;
