@@ -223,10 +223,18 @@ PyObject* view_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     }
     auto stream = std::make_unique<ArrowArrayStream>();
     // Each stream reads the view afresh; the joined tables are read again too.
+    // The joined tables are read here, without the interpreter lock; nothing may
+    // leave this block by an exception.
     Status status;
+    bool out_of_memory = false;
     Py_BEGIN_ALLOW_THREADS
-    status = profiles::export_view_stream(*as_view(self)->request, stream.get());
+    try {
+      status = profiles::export_view_stream(*as_view(self)->request, stream.get());
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    }
     Py_END_ALLOW_THREADS
+    if (out_of_memory) return PyErr_NoMemory();
     if (!status) return raise_view_error(status.error());
     PyObject* capsule = PyCapsule_New(stream.get(), kStreamCapsule, stream_capsule_free);
     if (capsule == nullptr) {
