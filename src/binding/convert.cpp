@@ -103,7 +103,7 @@ PyObject* column_to_dict(const ColumnInfo& column) {
   if (!set_item(dict.get(), "name", lossy_text(column.name)) ||
       !set_item(dict.get(), "type", PyUnicode_FromString(type_name != nullptr ? type_name : "Unknown")) ||
       !set_item(dict.get(), "id", PyLong_FromUnsignedLongLong(column.id)) ||
-      !set_item(dict.get(), "nullable", PyBool_FromLong((column.flags & 0x1) == 0 ? 1 : 0))) {
+      !set_item(dict.get(), "nullable", PyBool_FromLong((column.flags & kColumnNotNull) == 0 ? 1 : 0))) {
     return nullptr;
   }
   return dict.release();

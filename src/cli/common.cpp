@@ -15,7 +15,7 @@ namespace {
 
 // Pages already read are dropped from the resident set after this much output, as the
 // module's export does, so that memory use does not grow with the table.
-constexpr std::uint64_t kReleaseInterval = 16u << 20;
+constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
 
 }  // namespace
 

@@ -9,11 +9,10 @@
 
 #include "database/ordered_map.h"
 #include "format/bytes.h"
+#include "format/catalog.h"
 #include "error/ese_error.h"
 
 namespace quarrow {
-
-enum class CatalogType : std::uint16_t { Table = 1, Column = 2, Index = 3, LongValue = 4, Callback = 5 };
 
 struct ColumnInfo {
   std::string name;
@@ -26,11 +25,6 @@ struct ColumnInfo {
   // the raw column value; empty when the column has none.
   std::string default_value;
 };
-
-// Column flags of the catalog.
-inline constexpr std::uint32_t kColumnMultiValued = 0x8;
-inline constexpr std::uint32_t kColumnHasDefault = 0x10;
-inline constexpr std::uint32_t kColumnDefaultCallback = 0x80;
 
 struct IndexInfo {
   std::string name;

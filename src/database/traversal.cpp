@@ -34,7 +34,7 @@ class CatalogWalk {
     const std::uint32_t flags = page.header.flags;
     const bool leaf = (flags & kPageLeaf) != 0;
     const bool foreign = (flags & (kPageSpaceTree | kPageIndex | kPageLongValue)) != 0;
-    const bool ignore_handler_errors = db_.page_size() > 8192;
+    const bool ignore_handler_errors = is_large_page(db_.page_size());
 
     std::string scratch;
     PageTag tag;

@@ -598,7 +598,7 @@ struct StreamState {
     for (std::size_t k = 0; k < columns.size(); ++k) {
       const DecodedColumn& c = columns[k];
       const ColumnInfo& info = *c.info;
-      codepages.push_back(info.codepage.value_or(1252));
+      codepages.push_back(info.codepage.value_or(kDefaultCodepage));
       // Absent columns read as the catalog's default when it has one the decoder
       // can apply; otherwise an absent or null single value is a plain null.
       const bool has_default = (info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) &&

@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
 constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::int64_t kCurrencyScale = 10000;
 
 // Proleptic Gregorian date of a day count since 1970-01-01 (the era algorithm:
 // 400-year eras of 146,097 days, years starting in March).

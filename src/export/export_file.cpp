@@ -15,7 +15,7 @@ ExportFailure failure(ExportFailure::Kind kind, std::string message) {
 }
 
 // Bytes of output between two releases of the database pages read so far.
-constexpr std::uint64_t kReleaseInterval = 16u << 20;
+constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
 
 std::string same_file_message(const std::string& output_path) {
   return std::string(kCreateFilePrefix) + "the output path is the database file itself: " + output_path;

@@ -1,6 +1,7 @@
 #include "forensic/recover.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "forensic/carve.h"
 #include "database/database.h"
@@ -12,16 +13,9 @@
 namespace quarrow {
 namespace {
 
-// Node flag of a leaf entry: the record is deleted and waits for the engine's cleanup.
-constexpr std::uint8_t kNodeDeleted = 0x2;
-
-// Record header: F (last fixed id), L (last variable id), V (offset of the variable part).
-constexpr std::size_t kRecordHeaderSize = 4;
-constexpr std::uint64_t kTaggedEntrySize = 4;
 // A leaf entry before its record: u16 key size, then the key. Table keys are short
 // (an auto-increment key is five bytes); this bounds the search for the next entry.
 constexpr std::uint64_t kMaxKeySize = 255;
-constexpr std::uint16_t kLargeEntryWordMask = 0x1FFF;
 // Runs of one fill byte at least this long are passed over without looking for a
 // record in them (a record never starts inside such a run, see scan_region).
 constexpr std::uint64_t kFillRun = 16;
@@ -32,7 +26,7 @@ constexpr std::uint64_t kWorkPerByte = 16;
 // Bytes the engine writes over unused space when it scrubs a page, and zero.
 bool is_fill_byte(std::uint8_t b) {
   switch (b) {
-    case 0x00: case 'D': case 'R': case 'O': case 'H': case 'd': case 'l':
+    case '\0': case 'D': case 'R': case 'O': case 'H': case 'd': case 'l':
     case 'z': case 'u': case 'L': case 'Z': case 'U':
       return true;
     default:
@@ -52,7 +46,7 @@ struct TableShape {
 
 TableShape make_shape(const Database& db, const TableInfo& table) {
   TableShape s{make_column_plan(db, table), std::vector<bool>(kFirstVariableId, false),
-               std::vector<bool>(kFirstTaggedId, false), std::vector<bool>(0x10000, false)};
+               std::vector<bool>(kFirstTaggedId, false), std::vector<bool>(kColumnIdLimit, false)};
   for (const auto& entry : table.columns) {
     const std::uint32_t id = entry.second.id;
     if (id == 0) continue;
@@ -61,7 +55,7 @@ TableShape make_shape(const Database& db, const TableInfo& table) {
       s.has_fixed = true;
     } else if (id < kFirstTaggedId) {
       s.variable_id[id] = true;
-    } else if (id < 0x10000) {
+    } else if (id < kColumnIdLimit) {
       s.tagged_id[id] = true;
       s.has_tagged = true;
     }
@@ -262,7 +256,7 @@ class FreeSpaceScanner {
   // flags and are masked off.
   std::uint64_t entry_start(std::uint64_t record, std::uint64_t not_before) {
     const Bytes data = page_->data;
-    const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : 0xFFFF;
+    const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : std::numeric_limits<std::uint16_t>::max();
     for (std::uint64_t k = 1; k <= kMaxKeySize && record >= not_before + 2 + k; ++k) {
       const std::uint64_t key_size_at = record - 2 - k;
       if ((load_u16le(data, static_cast<std::size_t>(key_size_at)) & mask) != k) continue;

@@ -11,18 +11,11 @@
 namespace quarrow {
 namespace {
 
-// Multi-valued items: u16 offsets after the flags byte; bit 15 marks a separated
-// instance (its bytes are a long-value id), the low 15 bits are the offset.
-constexpr std::uint16_t kInstanceSeparated = 0x8000;
-constexpr std::uint16_t kInstanceOffsetMask = 0x7FFF;
-
-// 1899-12-30 (day 0 of OLE dates) to 1970-01-01.
-constexpr double kOleDaysBefore1970 = 25569.0;
+// Multi-valued items: u16 offsets after the flags byte (kInstanceSeparated,
+// kInstanceOffsetMask). OLE dates count days from 1899-12-30 (kOleDaysBefore1970).
 constexpr double kMicrosecondsPerDay = 86400.0 * 1e6;
 // Doubles in [-2^63, 2^63) convert to int64 exactly.
 constexpr double kInt64Bound = 9223372036854775808.0;
-
-constexpr std::uint32_t kDefaultCodepage = 1252;
 
 }  // namespace
 
@@ -78,7 +71,7 @@ struct ValueSink {
   void f32(float v) { out.f32 = v, out.valid = true; }
   void f64(double v) { out.f64 = v, out.valid = true; }
   void guid(const std::uint8_t* rfc) {
-    std::memcpy(out.guid.data(), rfc, 16);
+    std::memcpy(out.guid.data(), rfc, kGuidSize);
     out.valid = true;
   }
   void bytes(Bytes d) {
