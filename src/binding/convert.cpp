@@ -205,11 +205,11 @@ PyObject* raise_os_error(int os_code, std::string_view message) {
 PyObject* raise_ese_error(const EseError& error) {
   switch (error.kind()) {
     case ErrorKind::TableNotFound:
-      return raise_message(PyExc_ValueError, "Table not found: " + error.text());
+      return raise_message(PyExc_ValueError, user_message(error));
     case ErrorKind::Io:
-      return raise_os_error(error.os_code(), error.os_error_text());
+      return raise_os_error(error.os_code(), user_message(error));
     default:
-      return raise_message(PyExc_IOError, error.to_string());
+      return raise_message(PyExc_IOError, user_message(error));
   }
 }
 

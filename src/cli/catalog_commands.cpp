@@ -46,7 +46,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
       case TableRecordReader::Step::End:
         return n;
       case TableRecordReader::Step::Error:
-        error = "Error reading record: " + reader->error().to_string();
+        error = in_context(ErrorContext::ReadingRecord, reader->error());
         return std::nullopt;
     }
   }

@@ -48,6 +48,39 @@ std::string EseError::os_error_text() const {
   return quarrow::os_error_text(os_code_);
 }
 
+std::string user_message(const EseError& error) {
+  switch (error.kind()) {
+    case ErrorKind::TableNotFound:
+      return "Table not found: " + error.text();
+    case ErrorKind::Io:
+      return error.os_error_text();
+    default:
+      return error.to_string();
+  }
+}
+
+const char* context_prefix(ErrorContext context) {
+  switch (context) {
+    case ErrorContext::OpeningDatabase:
+      return "Failed to open database: ";
+    case ErrorContext::ReadingRecord:
+      return "Error reading record: ";
+    case ErrorContext::CreatingOutputFile:
+      return "Failed to create output file: ";
+    case ErrorContext::CreatingOutputDirectory:
+      return "Failed to create output directory: ";
+  }
+  return "";
+}
+
+std::string in_context(ErrorContext context, std::string_view detail) {
+  std::string text = context_prefix(context);
+  text += detail;
+  return text;
+}
+
+std::string in_context(ErrorContext context, const EseError& error) { return in_context(context, error.to_string()); }
+
 std::string EseError::to_string() const {
   const auto d = [](std::uint64_t v) { return std::to_string(v); };
   switch (kind_) {

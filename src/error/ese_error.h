@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -128,6 +129,29 @@ class EseError {
 
 // Renders a system error code the way the platform describes it, with the fixed suffix.
 std::string os_error_text(int os_code);
+
+// What the reader was doing when an error stopped it. Each context has the one prefix
+// users see before the error's own text ("Error reading record: Invalid page number: 7");
+// the module and the tool both compose their messages here, so they word them alike.
+enum class ErrorContext : std::uint8_t {
+  OpeningDatabase,          // "Failed to open database: "
+  ReadingRecord,            // "Error reading record: "
+  CreatingOutputFile,       // "Failed to create output file: "
+  CreatingOutputDirectory,  // "Failed to create output directory: "
+};
+
+// The text a user sees for an error, the same from the module and the tool: a missing
+// table as "Table not found: " and the stored name bytes (each front end turns them
+// into text its own way), an I/O failure as the system describes it, anything else as
+// to_string().
+std::string user_message(const EseError& error);
+
+// The prefix of a context, ending in ": ".
+const char* context_prefix(ErrorContext context);
+// "{prefix}{detail}".
+std::string in_context(ErrorContext context, std::string_view detail);
+// "{prefix}{error.to_string()}".
+std::string in_context(ErrorContext context, const EseError& error);
 
 // A value or an EseError. Small and dependency-free so that the core builds with
 // any C++20 compiler (the fuzzers use clang, whose <expected> support varies).

@@ -724,7 +724,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
           break;
         }
         if (step == TableRecordReader::Step::Error) {
-          s->last_error = "Error reading record: " + s->reader->error().to_string();
+          s->last_error = in_context(ErrorContext::ReadingRecord, s->reader->error());
           // The rows gathered for this batch are dropped with the builders' contents
           // when the stream is released.
           return EIO;
@@ -752,7 +752,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     emit_batch(*s, rows, out);
     return 0;
   } catch (const std::bad_alloc&) {
-    s->last_error = "Error reading record: out of memory";
+    s->last_error = in_context(ErrorContext::ReadingRecord, "out of memory");
     return ENOMEM;
   }
 }

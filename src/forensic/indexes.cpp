@@ -76,7 +76,9 @@ Result<std::vector<IndexDefinition>> read_table_indexes(const Database& db, std:
   // index row is matched to a table row by name afterwards, as the catalog itself does.
   std::unordered_map<std::uint32_t, std::string> table_names;
   std::vector<IndexRow> rows;
-  (void)walk_catalog_tree(db, kCatalogRootPage, [&](Bytes row) {
+  // The catalog walked the same tree when the database opened, so a failure here is
+  // unexpected; it is reported rather than read as a catalog without indexes.
+  Status walked = walk_catalog_tree(db, kCatalogRootPage, [&](Bytes row) {
     if (row.size() < kCatalogMinimumRow) return Status::success();
     const std::uint16_t type = load_u16le(row, kCatalogTypeOffset);
     const std::uint32_t owner = load_u32le(row, kCatalogOwnerOffset);
@@ -94,6 +96,7 @@ Result<std::vector<IndexDefinition>> read_table_indexes(const Database& db, std:
     }
     return Status::success();
   });
+  if (!walked) return std::move(walked).error();
 
   // Index names are unique within a table: a repeated name replaces the earlier
   // definition in its place, as the catalog's own maps do.

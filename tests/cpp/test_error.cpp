@@ -70,5 +70,20 @@ TEST(EseErrorText, OsErrorCarriesPlatformTextAndCode) {
   EXPECT_EQ(EseError::io(ENOENT).os_error_text(), os_error_text(ENOENT));
 }
 
+// Both front ends take their message text from here: the context prefixes and the
+// user text of an error are fixed, and a table name stays its stored bytes.
+TEST(EseErrorText, ContextAndUserMessages) {
+  EXPECT_EQ(in_context(ErrorContext::ReadingRecord, EseError::invalid_page_number(7)),
+            "Error reading record: Invalid page number: 7");
+  EXPECT_EQ(in_context(ErrorContext::OpeningDatabase, EseError::invalid_header()),
+            "Failed to open database: Invalid database header");
+  EXPECT_EQ(in_context(ErrorContext::CreatingOutputFile, "x"), "Failed to create output file: x");
+  EXPECT_EQ(in_context(ErrorContext::CreatingOutputDirectory, ""), "Failed to create output directory: ");
+  EXPECT_EQ(user_message(EseError::table_not_found("t\xff")), "Table not found: t\xff");
+  EXPECT_EQ(user_message(EseError::io_fixed("gone")), "gone");
+  EXPECT_EQ(user_message(EseError::io(ENOENT)), os_error_text(ENOENT));
+  EXPECT_EQ(user_message(EseError::invalid_catalog_entry()), "Invalid catalog entry");
+}
+
 }  // namespace
 }  // namespace quarrow
