@@ -88,30 +88,18 @@ std::string EseError::to_string() const {
       return "Invalid database header";
     case ErrorKind::InvalidSignature:
       return "Invalid signature, expected 0x89ABCDEF, got " + hex(values_[0]);
-    case ErrorKind::UnsupportedVersion:
-      return "Unsupported database version: " + hex(values_[0]) + ", revision: " + hex(values_[1]);
     case ErrorKind::InvalidPageNumber:
       return "Invalid page number: " + d(values_[0]);
     case ErrorKind::InvalidTagNumber:
       return "Invalid tag number: " + d(values_[0]);
     case ErrorKind::TableNotFound:
       return "Table not found: " + byte_list(text_);
-    case ErrorKind::ColumnNotFound:
-      return "Column not found: " + byte_list(text_);
     case ErrorKind::UnsupportedCatalogType:
       return "Unsupported catalog type: " + d(values_[0]);
     case ErrorKind::UnsupportedColumnType:
       return "Unsupported column type: " + d(values_[0]);
-    case ErrorKind::CompressedTaggedData:
-      return "Compressed tagged data is not supported";
-    case ErrorKind::LongValueData:
-      return "Long value data is not yet supported";
-    case ErrorKind::MultiValueData:
-      return "Multi-value data is not fully supported";
     case ErrorKind::CallbackCatalogType:
       return "Callback catalog type is not supported";
-    case ErrorKind::InvalidDataDefinitionHeader:
-      return "Invalid data definition header";
     case ErrorKind::InvalidCatalogEntry:
       return "Invalid catalog entry";
     case ErrorKind::PageDataTooShort:
@@ -121,14 +109,10 @@ std::string EseError::to_string() const {
              ", page_size=" + d(values_[2]);
     case ErrorKind::UnknownCodepage:
       return "Unknown codepage: " + d(values_[0]);
-    case ErrorKind::StringDecode:
-      return "String decode error: " + text_;
     case ErrorKind::Io:
       return "IO error: " + os_error_text();
     case ErrorKind::Parse:
       return "Parse error: " + text_;
-    case ErrorKind::Alignment:
-      return "Alignment error: " + text_;
   }
   return "Invalid database header";
 }

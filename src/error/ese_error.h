@@ -14,26 +14,18 @@ namespace quarrow {
 enum class ErrorKind : std::uint8_t {
   InvalidHeader,
   InvalidSignature,
-  UnsupportedVersion,
   InvalidPageNumber,
   InvalidTagNumber,
   TableNotFound,
-  ColumnNotFound,
   UnsupportedCatalogType,
   UnsupportedColumnType,
-  CompressedTaggedData,
-  LongValueData,
-  MultiValueData,
   CallbackCatalogType,
-  InvalidDataDefinitionHeader,
   InvalidCatalogEntry,
   PageDataTooShort,
   TagOffsetOutOfBounds,
   UnknownCodepage,
-  StringDecode,
   Io,
   Parse,
-  Alignment,
 };
 
 class EseError {
@@ -41,9 +33,6 @@ class EseError {
   static EseError invalid_header() { return EseError(ErrorKind::InvalidHeader); }
   static EseError invalid_signature(std::uint32_t signature) {
     return EseError(ErrorKind::InvalidSignature, signature);
-  }
-  static EseError unsupported_version(std::uint32_t version, std::uint32_t revision) {
-    return EseError(ErrorKind::UnsupportedVersion, version, revision);
   }
   static EseError invalid_page_number(std::uint32_t page) {
     return EseError(ErrorKind::InvalidPageNumber, page);
@@ -54,22 +43,13 @@ class EseError {
   static EseError table_not_found(std::string name_bytes) {
     return EseError(ErrorKind::TableNotFound, std::move(name_bytes));
   }
-  static EseError column_not_found(std::string name_bytes) {
-    return EseError(ErrorKind::ColumnNotFound, std::move(name_bytes));
-  }
   static EseError unsupported_catalog_type(std::uint16_t type) {
     return EseError(ErrorKind::UnsupportedCatalogType, type);
   }
   static EseError unsupported_column_type(std::uint32_t type) {
     return EseError(ErrorKind::UnsupportedColumnType, type);
   }
-  static EseError compressed_tagged_data() { return EseError(ErrorKind::CompressedTaggedData); }
-  static EseError long_value_data() { return EseError(ErrorKind::LongValueData); }
-  static EseError multi_value_data() { return EseError(ErrorKind::MultiValueData); }
   static EseError callback_catalog_type() { return EseError(ErrorKind::CallbackCatalogType); }
-  static EseError invalid_data_definition_header() {
-    return EseError(ErrorKind::InvalidDataDefinitionHeader);
-  }
   static EseError invalid_catalog_entry() { return EseError(ErrorKind::InvalidCatalogEntry); }
   static EseError page_data_too_short(std::uint64_t expected, std::uint64_t got) {
     return EseError(ErrorKind::PageDataTooShort, expected, got);
@@ -80,9 +60,6 @@ class EseError {
   }
   static EseError unknown_codepage(std::uint32_t codepage) {
     return EseError(ErrorKind::UnknownCodepage, codepage);
-  }
-  static EseError string_decode(std::string message) {
-    return EseError(ErrorKind::StringDecode, std::move(message));
   }
   // An operating-system failure: the system's error code (errno, or GetLastError on
   // Windows), described by the platform.
@@ -100,12 +77,9 @@ class EseError {
   static EseError parse(std::string message) {
     return EseError(ErrorKind::Parse, std::move(message));
   }
-  static EseError alignment(std::string message) {
-    return EseError(ErrorKind::Alignment, std::move(message));
-  }
 
   ErrorKind kind() const { return kind_; }
-  // Byte-string payload (table/column name) or text payload (messages).
+  // Byte-string payload (a table name) or text payload (messages).
   const std::string& text() const { return text_; }
   std::uint64_t value(int i) const { return values_[i]; }
   // For Io: the system's error code, or -1 for a fixed message. 0 for other kinds.

@@ -76,20 +76,6 @@ class FreeSpaceScanner {
                    LongValueBudget& budget, std::vector<RecoveredRecord>& out)
       : db_(db), table_(table), shape_(shape), counts_(counts), budget_(budget), out_(out) {}
 
-  // Checks one record image as a free-space candidate spanning exactly its bytes.
-  std::optional<Rejection> check_alone(Bytes record) {
-    PageView view;
-    view.data = record;
-    page_ = &view;
-    work_left_ = ~0ull;
-    std::optional<Rejection> why;
-    if (record.size() < kRecordHeaderSize || !gate(0)) return Rejection::FixedPart;
-    std::optional<Candidate> c = check(0, record.size(), why);
-    page_ = nullptr;
-    if (c && !c->open_ended && c->min_end != record.size()) return Rejection::VariableOffsets;
-    return why;
-  }
-
   void scan_page(const PageView& page, std::uint32_t number) {
     page_ = &page;
     number_ = number;
@@ -323,15 +309,6 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
 }
 
 }  // namespace
-
-std::optional<Rejection> check_record_shape(const Database& db, const TableInfo& table, Bytes record) {
-  const TableShape shape = make_shape(db, table);
-  RecoveryCounts counts;
-  LongValueBudget budget;
-  std::vector<RecoveredRecord> out;
-  FreeSpaceScanner scanner(db, table, shape, counts, budget, out);
-  return scanner.check_alone(record);
-}
 
 const char* rejection_name(Rejection reason) {
   switch (reason) {

@@ -58,10 +58,6 @@ struct RecoveryCounts {
   std::uint64_t rejected[static_cast<std::size_t>(Rejection::kCount)] = {};
 };
 
-// The free-space checks applied to one record image of exactly `record.size()` bytes:
-// nothing when a scan would take it whole. (Live records of sound files pass.)
-std::optional<Rejection> check_record_shape(const Database& db, const TableInfo& table, Bytes record);
-
 // Recovers the table's records from its leaf pages (leftmost leaf, then the next-page
 // chain), in page order and, within a page, flagged nodes first then free space by
 // offset. Fails with TableNotFound for an unknown name; damaged pages and links only

@@ -105,12 +105,6 @@ RecordDecoder::RecordDecoder(const Database& db, const TableInfo& table, const C
 
 void RecordDecoder::locate(Bytes record_data) { locate_cells(*plan_, record_data, stored_); }
 
-bool RecordDecoder::plain(std::size_t k) const {
-  // 0x01 only says the column is a long-value column whose value is kept inline.
-  const StoredCell& c = stored_[k];
-  return c.state == StoredCell::State::Present && !columns_[k].list && (c.flags & ~kItemLongValueColumn) == 0;
-}
-
 void RecordDecoder::decode(Bytes record_data, std::vector<DecodedCell>& cells) {
   locate_cells(*plan_, record_data, stored_);
   cells.resize(columns_.size());
@@ -190,22 +184,6 @@ void RecordDecoder::decode_cell(const DecodedColumn& column, const StoredCell& s
   } else {
     cell.valid = cell.size > first && cell.items[first].valid;
   }
-}
-
-Result<DecodedTableReader> DecodedTableReader::open(const Database& db, std::string_view table_name) {
-  auto opened = open_table_reader(db, table_name);
-  if (!opened) return std::move(opened).error();
-  DecodedTableReader reader;
-  reader.reader_ = std::make_unique<TableRecordReader>(std::move(opened).value());
-  reader.decoder_ = std::make_unique<RecordDecoder>(db, reader.reader_->table(), reader.reader_->plan());
-  return reader;
-}
-
-DecodedTableReader::Step DecodedTableReader::next(std::vector<DecodedCell>& cells) {
-  Bytes data;
-  const Step step = reader_->next_data(data);
-  if (step == Step::Record) decoder_->decode(data, cells);
-  return step;
 }
 
 }  // namespace quarrow

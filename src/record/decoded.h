@@ -94,11 +94,10 @@ class RecordDecoder {
   void decode(Bytes record_data, std::vector<DecodedCell>& cells);
 
   // The same in steps, for callers with a faster route for plain values: locate() a
-  // record, then per column either take stored(k).data when plain(k) (a present,
-  // single value stored as it is, decoded by decode_scalar_into) or decode_column().
+  // record, then per column either take stored(k).data (a present, single value stored
+  // as it is, decoded by decode_scalar_into) or decode_column().
   void locate(Bytes record_data);
   const StoredCell& stored(std::size_t k) const { return stored_[k]; }
-  bool plain(std::size_t k) const;
   void decode_column(std::size_t k, DecodedCell& cell) { decode_cell(columns_[k], stored_[k], cell); }
 
  private:
@@ -188,22 +187,5 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
 // decode_scalar_into with a DecodedValue as the sink (Text by `codepage`, 1252 when
 // the column has none).
 void decode_scalar(Bytes data, DecodedType type, std::uint32_t codepage, DecodedValue& out);
-
-// A table read record by record into decoded cells.
-class DecodedTableReader {
- public:
-  using Step = TableRecordReader::Step;
-
-  static Result<DecodedTableReader> open(const Database& db, std::string_view table_name);
-
-  Step next(std::vector<DecodedCell>& cells);
-  const std::vector<DecodedColumn>& columns() const { return decoder_->columns(); }
-  const EseError& error() const { return reader_->error(); }
-
- private:
-  DecodedTableReader() = default;
-  std::unique_ptr<TableRecordReader> reader_;
-  std::unique_ptr<RecordDecoder> decoder_;
-};
 
 }  // namespace quarrow
