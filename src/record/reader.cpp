@@ -53,7 +53,6 @@ TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
       case LeafChainWalk::Step::Page:
         ++pages_read_;
         next_tag_ = 1;
-        ++pages_read_;
         break;
     }
   }
