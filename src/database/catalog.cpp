@@ -102,7 +102,9 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
 
 void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder) {
   Status st = add_catalog_record(data, builder);
-  if (st) return;
+  // Tag 0 is the page's external header (the key prefix of its entries), never a row:
+  // what it fails to say is no problem of the catalog.
+  if (st || tag == 0) return;
   CatalogProblem problem;
   problem.page = page;
   problem.tag = tag;

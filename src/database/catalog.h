@@ -104,7 +104,8 @@ struct CatalogBuilder {
 
 // Handles one catalog leaf entry's data.
 Status add_catalog_record(Bytes data, CatalogBuilder& builder);
-// The same, but a row that fails is listed in builder.problems and the call succeeds.
+// The same, but a row that fails is listed in builder.problems (except tag 0, the
+// page's external header, which is no row) and the call succeeds.
 void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder);
 // Files pending column, index and long-value records under their tables.
 void attach_pending_entries(CatalogBuilder& builder);
