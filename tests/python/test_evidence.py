@@ -131,6 +131,15 @@ def test_a_table_is_its_own_tree(exe, write_db, tmp_path, page_size, damage, exp
     assert edb.recover_records("A") == [] and edb.recover_records("B") == []
 
 
+def test_fleet_reads_the_own_tree(write_db):
+    pytest.importorskip("dask")
+    from quarrow_fleet import read_tables
+    db, data = two_tables()
+    data = set_next(db, data, db.table_leaf_pages("A")[0], db.table_leaf_pages("B")[1])
+    frame = read_tables([write_db(data)], "A").compute(scheduler="synchronous")
+    assert list(frame["Id"]) == list(range(12))
+
+
 def test_long_values_come_from_the_own_tree(write_db):
     columns = [Column("Id", LONG, 1), Column("Doc", LONG_BINARY, 256)]
     values = {t: [bytes([k + (50 if t == "B" else 0)]) * 3000 for k in range(4)] for t in "AB"}
