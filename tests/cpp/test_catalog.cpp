@@ -144,22 +144,6 @@ TEST(Catalog, TagZeroIsNoRow) {
   EXPECT_EQ(open_catalog(img), "A@10");
 }
 
-TEST(Catalog, ProblemsNameTheRow) {
-  DbImage img(4096, 4);
-  img.set_page(kCatalogRootPage, leaf_of({table_record(1, "A", 10), catalog_record(6, 77, 3, 0, "slv"), "abcdefgh"}));
-  Result<std::unique_ptr<Database>> db = img.open();
-  ASSERT_TRUE(db.ok());
-  const std::vector<CatalogProblem>& problems = (*db)->catalog_problems();
-  ASSERT_EQ(problems.size(), 2u);
-  EXPECT_EQ(problems[0].page, kCatalogRootPage);
-  EXPECT_EQ(problems[0].tag, 1u);
-  EXPECT_EQ(problems[0].object_id, std::optional<std::uint32_t>(77));
-  EXPECT_EQ(problems[0].type, std::optional<std::uint16_t>(6));
-  EXPECT_EQ(problems[1].object_id, std::optional<std::uint32_t>(0x68676665));  // "efgh"
-  EXPECT_EQ(problems[1].type, std::nullopt);
-  EXPECT_EQ(problems[1].error, "Invalid catalog entry");
-}
-
 TEST(Catalog, TablesInWalkOrder) {
   DbImage img(4096, 8);
   img.set_page(4, branch_of({7, 5}));

@@ -341,15 +341,6 @@ def test_recovered_records_say_what_is_new(exe, write_db):
     assert sorted(json.loads(line)["record"]["Id"] for line in out.decode().splitlines()) == [3, 6, 7]
 
 
-def test_recover_without_primary_index_knows_nothing(write_db):
-    db = EseFile()
-    db.add_table(Table("T", PEOPLE, rows(6), object_id=9))
-    data = db.build()
-    data = db.flag_tags(data, db.table_leaf_pages("T")[0], [2])
-    [r] = EseDatabase(write_db(data)).recover_records("T")
-    assert (r["record"]["Id"], r["live"]) == (1, None)
-
-
 # ---- real files ----------------------------------------------------------------------
 
 def test_real_dirty_srum_rows_without_deleted_nodes(data_dir):
