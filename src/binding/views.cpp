@@ -169,7 +169,9 @@ bool view_arguments(DatabaseState& state, const Signature& sig, PyObject* name_v
 }
 
 PyObject* raise_view_error(const EseError& e) {
-  if (e.kind() == ErrorKind::ColumnNotFound) return raise_message(PyExc_ValueError, "Column not found: " + e.text());
+  if (e.kind() == ErrorKind::Parse && e.text().rfind(profiles::kColumnNotFound, 0) == 0) {
+    return raise_message(PyExc_ValueError, e.text());
+  }
   return raise_ese_error(e);
 }
 

@@ -12,12 +12,8 @@
 namespace quarrow::cli {
 namespace {
 
-// Catalog column flag 0x1: not null (multi-valued is kColumnMultiValued, 0x8).
-constexpr std::uint32_t kColumnNotNull = 0x1;
-// Header states after which the transaction logs may hold changes the file lacks.
-constexpr std::uint32_t kStateDirtyShutdown = 2;
-constexpr std::uint32_t kStateDirtyAndPatchedShutdown = 7;
-
+// After kStateDirtyShutdown and kStateDirtyAndPatchedShutdown (format/database_header.h)
+// the transaction logs may hold changes the file lacks.
 const char* const kDirtyWarning =
     "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
@@ -51,7 +47,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
       case TableRecordReader::Step::End:
         return n;
       case TableRecordReader::Step::Error:
-        error = "Error reading record: " + reader->error().to_string();
+        error = in_context(ErrorContext::ReadingRecord, reader->error());
         return std::nullopt;
     }
   }
@@ -207,6 +203,19 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         append_field(out, "header_checksums_ok");
         out += facts->checksum_ok && facts->shadow_checksum_ok ? "true" : "false";
       }
+      // Catalog rows passed over at open (types the reader has no use for, unknown
+      // column types, rows too short): listed, so that nothing is dropped unseen.
+      append_field(out, "catalog_problems");
+      out.push_back('[');
+      for (const CatalogProblem& p : db->catalog_problems()) {
+        if (out.back() != '[') out.push_back(',');
+        out += "{\"page\":" + std::to_string(p.page) + ",\"tag\":" + std::to_string(p.tag) + ",\"object_id\":" +
+               (p.object_id ? std::to_string(*p.object_id) : "null") +
+               ",\"type\":" + (p.type ? std::to_string(*p.type) : "null") + ",\"error\":";
+        append_json_string(out, p.error);
+        out.push_back('}');
+      }
+      out.push_back(']');
       append_field(out, "tables");
       out.push_back('[');
     } else {
@@ -233,6 +242,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         out += "  header copies:  " + header_copies_text(*facts) + "\n";
       }
       out += "  tables:         " + std::to_string(db->catalog().size()) + "\n";
+      out += "  catalog problems: " + std::to_string(db->catalog_problems().size()) + "\n";
     }
     if (dirty) errors.insert(errors.begin(), file_error_line(path, kDirtyWarning));
     first = false;

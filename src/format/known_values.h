@@ -5,10 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/catalog.h"  // kCodepageUtf16Le
+#include "format/record.h"   // kGuidSize
+
 namespace quarrow {
 
-// Windows code page of UTF-16LE text (also what a catalog code page of 1200 means).
-inline constexpr std::uint32_t kUtf16Codepage = 1200;
+// Windows code page of UTF-16LE text (the catalog's code page of the same number).
+inline constexpr std::uint32_t kUtf16Codepage = kCodepageUtf16Le;
 
 // Binary SID (MS-DTYP "SID--Packet Representation"): byte 0 revision, byte 1 the
 // sub-authority count, bytes 2-7 the identifier authority (48-bit big-endian), then
@@ -21,7 +24,6 @@ inline constexpr std::size_t kSidMaxSubAuthorities = 15;
 inline constexpr std::size_t kIpv4Size = 4;
 inline constexpr std::size_t kIpv6Size = 16;
 
-inline constexpr std::size_t kGuidSize = 16;
 // 64-bit times and counters stored as Binary.
 inline constexpr std::size_t kBinary64Size = 8;
 

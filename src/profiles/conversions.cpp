@@ -484,9 +484,10 @@ Converted convert(Conversion c, const ColumnSpec* spec, const Source& in, Cell& 
     case Conversion::DateTime: {
       const auto v = u64_of(in);
       if (!v) return Converted::Failed;
-      const DateTimeReading r = classify_datetime_pattern(*v);
-      if (r.encoding == DateTimeEncoding::Invalid) return Converted::Failed;
-      out.set_int(r.microseconds);
+      // The one rule of the reader for DateTime patterns (record/decoded.h).
+      std::int64_t us = 0;
+      if (!datetime_to_microseconds(*v, us)) return Converted::Failed;
+      out.set_int(us);
       return Converted::Value;
     }
     case Conversion::UnixSeconds: {

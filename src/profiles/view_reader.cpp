@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "format/known_values.h"
+#include "format/record.h"
+#include "format/catalog.h"
 #include "record/text.h"
 #include "record/value.h"
 
@@ -44,7 +46,6 @@ std::string property_name(std::string_view name) {
   return out;
 }
 
-constexpr std::uint32_t kDefaultTextCodepage = 1252;
 
 }  // namespace
 
@@ -246,7 +247,7 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     for (const std::string& name : *wanted) {
       std::size_t k = 0;
       while (k < cols.size() && cols[k].name != name) ++k;
-      if (k == cols.size()) return EseError::column_not_found(name);
+      if (k == cols.size()) return EseError::parse(std::string(kColumnNotFound) + name);
       kept.push_back(slots[k]);
       kept_cols.push_back(cols[k]);
     }
@@ -302,7 +303,7 @@ Status ViewReader::load_join(const Database& db, const Profile& profile, const C
     for (;;) {
       // What was read before a damaged page still resolves; a huge table stays bounded
       // by the int32 entry index.
-      if (r.read_record() != Step::Row || table->entries.size() >= 0x7FFFFFFF) break;
+      if (r.read_record() != Step::Row || table->entries.size() >= static_cast<std::size_t>(INT32_MAX)) break;
       Source k, v;
       r.source_of(key, k);
       if (k.kind == Source::Kind::Null) continue;
@@ -498,11 +499,19 @@ void source_from_plain(Bytes d, std::uint32_t type, std::uint32_t codepage, std:
 
 }  // namespace
 
+// A present, single value stored as it is (0x01 only says the column is a long-value
+// column whose value is kept inline).
+bool ViewReader::plain(std::size_t k) const {
+  const StoredCell& c = decoder_->stored(k);
+  return c.state == StoredCell::State::Present && !decoder_->columns()[k].list &&
+         (c.flags & ~kItemLongValueColumn) == 0;
+}
+
 const Source& ViewReader::source(int k) {
   const std::size_t i = static_cast<std::size_t>(k);
   if (source_ready_[i]) return sources_[i];
   const ColumnInfo& info = *reader_->plan().columns[i].info;
-  const std::uint32_t codepage = info.codepage.value_or(kDefaultTextCodepage);
+  const std::uint32_t codepage = info.codepage.value_or(kDefaultCodepage);
   Source& s = sources_[i];
   s = Source{};
   s.column_type = info.column_type;
@@ -513,7 +522,7 @@ const Source& ViewReader::source(int k) {
     if ((info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) && !info.default_value.empty()) {
       source_from_plain(as_bytes(info.default_value), info.column_type, codepage, text_[i], s);
     }
-  } else if (decoder_->plain(i)) {
+  } else if (plain(i)) {
     source_from_plain(stored.data, info.column_type, codepage, text_[i], s);
   } else if (stored.state == StoredCell::State::Present) {
     // Long values, compressed and multi-valued items: the decoder reads them; a
@@ -569,7 +578,7 @@ bool ViewReader::fill_fast(Slot& slot, std::size_t index, Cell& out) {
   const std::size_t k = static_cast<std::size_t>(slot.source);
   const StoredCell& stored = decoder_->stored(k);
   if (stored.state == StoredCell::State::Null) return true;  // null
-  if (!decoder_->plain(k)) return false;
+  if (!plain(k)) return false;
   const Bytes d = stored.data;
   switch (slot.fast) {
     case Fast::None: return false;

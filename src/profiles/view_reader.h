@@ -33,6 +33,9 @@ std::vector<const ViewSpec*> available_views(const Database& db, const Profile& 
 // A view of `profile` by name; nullptr when it has none or its table is absent.
 const ViewSpec* find_view(const Database& db, const Profile& profile, std::string_view name);
 
+// The message start of the error for a requested column that a view lacks.
+inline constexpr char kColumnNotFound[] = "Column not found: ";
+
 struct ViewColumn {
   std::string name;
   OutType type = OutType::Text;
@@ -45,8 +48,8 @@ class ViewReader {
   enum class Step : std::uint8_t { Row, End, Error };
 
   // Starts a reading of `view` (which must belong to `profile`). `columns`, when not
-  // null, keeps only those view columns, in that order (ColumnNotFound for a name the
-  // view lacks). Fails when the table or a joined table cannot be read.
+  // null, keeps only those view columns, in that order (a Parse error starting with
+  // kColumnNotFound for a name the view lacks). Fails when the table or a joined table cannot be read.
   static Result<std::unique_ptr<ViewReader>> open(const Database& db, const Profile& profile, const ViewSpec& view,
                                                  const std::vector<std::string>* columns = nullptr);
 
@@ -121,6 +124,7 @@ class ViewReader {
   Step read_record();
   // The stored value of plan column k in the current record, decoded on first use.
   const Source& source(int k);
+  bool plain(std::size_t k) const;
   void source_of(int k, Source& out) { out = source(k); }
   void fill(std::size_t s, Cell& out);
   bool fill_fast(Slot& slot, std::size_t index, Cell& out);

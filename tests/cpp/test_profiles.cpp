@@ -9,6 +9,7 @@
 #include "profiles/builtin_data.h"
 #include "profiles/conversions.h"
 #include "profiles/profile.h"
+#include "record/decoded.h"
 #include "record/filetime.h"
 
 namespace quarrow::profiles {
@@ -18,31 +19,28 @@ constexpr std::int64_t kUs20211116 = 1637090280000000;  // 2021-11-16 19:18:00 U
 
 std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
 
-TEST(DateTimePattern, TellsOleDatesFromFiletimes) {
-  struct Case {
-    std::uint64_t pattern;
-    DateTimeEncoding encoding;
-    std::int64_t us;
-  };
-  const Case cases[] = {
-      {0, DateTimeEncoding::OleDate, -2209161600000000},                           // OLE day 0
-      {bits(44516.804166666667), DateTimeEncoding::OleDate, kUs20211116},           // SRUM TimeStamp
-      {132815602642009395ULL, DateTimeEncoding::FileTime, 1637086664200939},        // a FILETIME
-      {1, DateTimeEncoding::FileTime, -11644473600000000},                          // tiny: not OLE
-      {bits(-0.0), DateTimeEncoding::Invalid, 0},                                   // negative zero: neither
-      {bits(-657434.0), DateTimeEncoding::OleDate, -59011459200000000},             // 0100-01-01
-      {bits(2958466.0), DateTimeEncoding::Invalid, 0},                              // past 9999
-      {0x7FF8000000000000ULL, DateTimeEncoding::Invalid, 0},                        // NaN
-      {kFiletimeMax, DateTimeEncoding::FileTime, 253402300799999999},              // 9999-12-31 end
-      {kFiletimeMax + 1, DateTimeEncoding::Invalid, 0},
-  };
-  for (const Case& c : cases) {
-    const DateTimeReading r = classify_datetime_pattern(c.pattern);
-    EXPECT_EQ(r.encoding, c.encoding) << std::hex << c.pattern;
-    if (c.encoding != DateTimeEncoding::Invalid) {
-      EXPECT_EQ(r.microseconds, c.us) << std::hex << c.pattern;
+TEST(DateTimePattern, ConversionsUseTheReadersRule) {
+  // The datetime conversion and the typed reader read a pattern alike.
+  const std::uint64_t patterns[] = {0, bits(44516.804166666667), 132815602642009395ULL, 1, bits(-0.0),
+                                    bits(2958466.0), 0x7FF8000000000000ULL, 2650467743999999999ULL};
+  for (std::uint64_t p : patterns) {
+    Source s;
+    s.kind = Source::Kind::UInt;
+    s.column_type = 8;  // DateTime
+    s.u = p;
+    Cell out;
+    std::int64_t us = 0;
+    const bool date = datetime_to_microseconds(p, us);
+    EXPECT_EQ(convert(Conversion::DateTime, nullptr, s, out), date ? Converted::Value : Converted::Failed) << p;
+    if (date) {
+      EXPECT_EQ(out.i, us) << p;
     }
   }
+  std::int64_t us = 0;
+  ASSERT_TRUE(filetime_to_microseconds(132815602642009395ULL, us));
+  EXPECT_EQ(us, 1637086664200939);
+  EXPECT_FALSE(filetime_to_microseconds(2650467743999999999ULL + 1, us));
+  (void)kUs20211116;
 }
 
 TEST(Conversions, SidText) {
