@@ -9,6 +9,7 @@
 
 #include "binding/convert.h"
 #include "binding/ese_database.h"
+#include "binding/logs.h"
 
 namespace quarrow::python {
 namespace {
@@ -52,6 +53,7 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
 PyObject* create_module() {
   PyRef module(PyModule_Create(&g_definition));
   if (!module || !add_public(module.get(), "EseDatabase", ese_database_type()) ||
+      !add_public(module.get(), "EseLogs", ese_logs_type()) ||
       !add_public(module.get(), "__version__", PyUnicode_FromString(kVersion))) {
     return nullptr;
   }

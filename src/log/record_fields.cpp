@@ -79,9 +79,8 @@ void decode_fields(const LogRecord& r, std::vector<LogField>& out) {
   const RecordLayout layout = record_layout(r.type);
   std::size_t cursor = layout.fixed;  // next variable part
   for (const FieldSpec& f : layout.fields) {
-    if (f.role == FieldRole::Procid || f.role == FieldRole::Dbid) {
-      if (is_page_record(r.type)) continue;  // the shared part carries them
-    }
+    // The summary carries the session and the database of every record.
+    if (f.role == FieldRole::Procid || f.role == FieldRole::Dbid) continue;
     LogField field;
     field.name = f.name;
     const auto take = [&](std::uint64_t n) {

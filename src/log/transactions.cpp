@@ -39,6 +39,9 @@ void TransactionTracker::feed(const LogRecord& r, const RecordSummary& sum) {
     finish();
     return;
   }
+  // So does a gap in the generations: whatever ended there is unknown.
+  if (last_generation_ != 0 && r.position.generation > last_generation_ + 1) finish();
+  last_generation_ = r.position.generation;
   if (!sum.procid) return;
   const std::uint16_t procid = *sum.procid;
   const std::uint8_t type = r.type;

@@ -77,6 +77,7 @@ class TransactionTracker {
   Sink sink_;
   std::map<std::uint16_t, Session> sessions_;
   std::vector<InnerRollback> inner_;
+  std::uint32_t last_generation_ = 0;
 };
 
 // Outcomes of every transaction of a log stream, found in one pass, for looking up
