@@ -142,6 +142,7 @@ bool LogFileReader::enter_next_segment() {
         ++next_sector_;
         ++stats_.segments[static_cast<std::size_t>(SegmentStatus::Shadow)];
         use = sector(i + 1);
+        ++stats_.torn_restored;
         problem(here, "segment " + std::to_string(i) + " damaged; read from its shadow copy in sector " +
                           std::to_string(i + 1));
       } else {

@@ -62,6 +62,7 @@ struct LogFileStats {
   LogTime first_time;            // start time of the first and last data segments
   LogTime last_time;
   std::uint32_t corrected_bits = 0;
+  std::uint32_t torn_restored = 0;    // damaged segments read from their shadow copy
   std::uint32_t valid_after_end = 0;  // valid segments after the end of data: corruption
   std::uint64_t problems = 0;         // all problems, listed or not
 };

@@ -261,7 +261,9 @@ void LogFolder::finish() {
 bool LogFolder::checksum_failed() const {
   for (const LogFileInfo& f : files_) {
     if (f.header.kind == HeaderKind::BadChecksum && f.role != FileRole::Reserve) return true;
-    if (f.stats.corrected_bits != 0 || f.stats.segments[static_cast<std::size_t>(SegmentStatus::Damaged)] != 0 ||
+    // A torn last segment restored from its shadow is how a crash leaves a log, not damage.
+    const std::uint32_t damaged = f.stats.segments[static_cast<std::size_t>(SegmentStatus::Damaged)];
+    if (f.stats.corrected_bits != 0 || damaged > f.stats.torn_restored ||
         f.stats.valid_after_end != 0) {
       return true;
     }
