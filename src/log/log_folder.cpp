@@ -1,6 +1,7 @@
 #include "log/log_folder.h"
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -86,6 +87,16 @@ const char* header_kind_name(HeaderKind k) {
 }
 
 Result<LogFolder> LogFolder::open(const std::string& path) {
+  // The file-system library reports some failures (a name the system cannot convert,
+  // an entry that vanishes while listed) by exception: they become errors here.
+  try {
+    return open_listed(path);
+  } catch (const std::exception& e) {
+    return EseError::io_fixed("Cannot read the log folder " + path + ": " + e.what());
+  }
+}
+
+Result<LogFolder> LogFolder::open_listed(const std::string& path) {
   LogFolder folder;
   folder.path_ = path;
   std::error_code ec;

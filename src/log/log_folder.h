@@ -76,6 +76,7 @@ class LogFolder {
   Result<std::unique_ptr<Mapping>> load(std::size_t file_index) const;
 
  private:
+  static Result<LogFolder> open_listed(const std::string& path);
   void scan_file(LogFileInfo& info, Bytes bytes);
   void finish();
 

@@ -162,7 +162,7 @@ def database_with_logs(tmp_path, outcomes):
     f.add(L.init2(), L.attach_db(1, data[24:52], str(db_path)))
     encoder = RecordEncoder(COLUMNS)
     for k, outcome in enumerate(outcomes):
-        node = L.Node(trx=200 + k, level=2, root=root, page=root)
+        node = L.Node(trx=200 + k, level=2, root=root, page=root, dbtime=100000)
         row = {"Id": 10 + k, "Name": f"row {k}"}
         f.transaction(9, 200 + k, [L.insert(node, b"\x7f" + struct.pack(">I", 10 + k), encoder.encode(row)),
                                    L.flag_delete(node)], outcome=outcome)
@@ -277,3 +277,50 @@ def test_cli_exit_status(real_set, tmp_path):
     info = subprocess.run([QUARROW, "info", str(folder / "SRUDB.dat"), "--logs", str(folder)], capture_output=True,
                           text=True)
     assert "logs needed:" in info.stdout and "present in" in info.stdout
+
+
+# ---------------------------------------------------------------------------
+# A dirty database of the writer with its logs: needs(), `quarrow info --logs`
+# ---------------------------------------------------------------------------
+
+def dirty_database(tmp_path, page_dbtime_at_least=False):
+    """database_with_logs, its header made dirty: requires generation 0x51, names the
+    logs' signature and the AttachDB at 000051,0001,0268 (right after the Init2)."""
+    db_path = database_with_logs(tmp_path, ["commit"])
+    db = EseFile()
+    data = bytearray(Path(db_path).read_bytes())
+    struct.pack_into("<I", data, 52, 2)
+    data[80:88] = L.position(0x51, 1, 0x28 + 576)
+    data[108:136] = L.signature()
+    struct.pack_into("<ii", data, 296, 0x51, 0x51)
+    data[672:680] = L.DEFAULT_TIME
+    if page_dbtime_at_least:
+        for page in range(1, len(data) // 4096 - 1):
+            struct.pack_into("<Q", data, (page + 1) * 4096 + 8, 200000)
+    Path(db_path).write_bytes(db.fix_checksum(bytes(data), -1))
+    return db_path
+
+
+@pytest.mark.parametrize("applied", [False, True])
+def test_needs_of_a_dirty_database(tmp_path, applied):
+    db_path = dirty_database(tmp_path, applied)
+    needs = quarrow.EseLogs(str(tmp_path)).needs(db_path)
+    assert needs["dirty"] and needs["needed"] == [0x51] and needs["missing"] == []
+    assert needs["log_signature_ok"] and needs["last_generation_time_ok"] and needs["attach_signature_ok"]
+    assert needs["records_after_attach"] == 2
+    assert needs["verdict"] == ("needs no replay" if applied else "2 records would be replayed")
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+def test_cli_info_logs_and_usage(tmp_path):
+    db_path = dirty_database(tmp_path)
+    present = subprocess.run([QUARROW, "info", db_path, "--logs", str(tmp_path)], capture_output=True, text=True)
+    assert "logs needed:    generations 0x51 (present in" in present.stdout
+    (tmp_path / "SRU.log").unlink()
+    missing = subprocess.run([QUARROW, "info", "--json", db_path, "--logs", str(tmp_path)], capture_output=True,
+                             text=True)
+    assert missing.returncode == 1
+    assert json.loads(missing.stdout)["log_generations_missing"] == [0x51]
+    for args in (["logs"], ["logs", str(tmp_path), "--changes"], ["logs", str(tmp_path), "--records", "--timeline"]):
+        assert subprocess.run([QUARROW, *args], capture_output=True).returncode == 2
+    assert subprocess.run([QUARROW, "logs", str(tmp_path / "nowhere")], capture_output=True).returncode == 1
