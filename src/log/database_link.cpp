@@ -128,8 +128,7 @@ const char* change_kind_name(ChangeKind k) {
 }
 
 RowChangeReader::RowChangeReader(const LogFolder& folder, const Database& db)
-    : folder_(&folder),
-      db_(&db),
+    : db_(&db),
       facts_(read_database_log_facts(db.bytes())),
       stream_(folder),
       dbids_(facts_.dbid, facts_.signature),

@@ -109,7 +109,6 @@ class RowChangeReader {
   const Record& decode(const RowChange& change);
 
  private:
-  const LogFolder* folder_;
   const Database* db_;
   DatabaseLogFacts facts_;
   OutcomeIndex outcomes_;
