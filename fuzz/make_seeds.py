@@ -104,10 +104,7 @@ def log_seeds():
     stale.shadow = False
     stale.stale_from = 3
     yield "log_stale", stale.build()
-    torn = bytearray(full.build())
-    last = len(full.segments())
-    torn[last * 4096 + 300:(last + 1) * 4096] = bytes(4096 - 300)
-    yield "log_torn", bytes(torn)
+    yield "log_torn", lg.tear_last_segment(full, full.build())
 
 
 def main() -> int:

@@ -300,6 +300,14 @@ def checkpoint(check: bytes, log_signature: bytes) -> bytes:
     return bytes(c) * 2
 
 
+def tear_last_segment(log: LogFile, data: bytes, keep: int = 300) -> bytes:
+    """`data` (log.build()) with its last data segment torn after `keep` bytes, as a
+    crash in the middle of the write leaves it; the shadow copy after it stays intact."""
+    last = len(log.segments())
+    start = last * SECTOR + keep
+    return data[:start] + bytes(SECTOR - keep) + data[(last + 1) * SECTOR:]
+
+
 def flip_bit(data: bytes, bit: int) -> bytes:
     b = bytearray(data)
     b[bit // 8] ^= 1 << (bit % 8)

@@ -67,7 +67,7 @@ def test_damaged_segments(tmp_path, damage, status, problem):
     at = last * 4096 + 60 if damage == "torn" else 4096 + 1000
     intact = [r["position"] for r in quarrow.EseLogs(write(tmp_path, {"SRU.log": data})).records()]
     if damage == "torn":
-        data = data[:at] + bytes(4096 - 60) + data[(last + 1) * 4096:]
+        data = L.tear_last_segment(f, data, keep=60)
     elif damage == "one_bit":
         data = L.flip_bit(data, at * 8 + 4)
     else:
