@@ -25,17 +25,50 @@ bool ends_with(const std::string& s, std::string_view tail) {
 
 bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
-// What a file name says it is: <base>.log, <base>NNNNN.log, <base>tmp.log, *.jrs.
-FileRole role_of(const std::string& name) {
+// What a file name says it is: <base>.log, <base>NNNNN.log, <base>tmp.log, *.jrs. The
+// base names in `bases` (the stems of the other .log files and of the checkpoint) tell
+// an older generation from a current log whose base itself ends in hex letters (edb.log
+// beside edb00005.log).
+FileRole role_of(const std::string& name, const std::vector<std::string>& bases) {
   const std::string n = lower(name);
   if (ends_with(n, kReserveExtension)) return FileRole::Reserve;
   if (!ends_with(n, kLogExtension)) return FileRole::Other;
   const std::string stem = n.substr(0, n.size() - std::string_view(kLogExtension).size());
   if (ends_with(stem, "tmp")) return FileRole::Next;
-  std::size_t hex = 0;
-  while (hex < stem.size() && is_hex(stem[stem.size() - 1 - hex])) ++hex;
-  // Older generations carry at least five hex digits after the base name.
-  return hex >= 5 && hex < stem.size() ? FileRole::Older : FileRole::Current;
+  const auto hex_tail = [](std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return is_hex(c); });
+  };
+  for (const std::string& base : bases) {
+    if (stem.size() >= base.size() + 5 && stem.compare(0, base.size(), base) == 0 &&
+        hex_tail(std::string_view(stem).substr(base.size()))) {
+      return FileRole::Older;
+    }
+  }
+  // No base known: older generations carry five or more hex digits after the base.
+  const bool known = std::find(bases.begin(), bases.end(), stem) != bases.end();
+  return !known && stem.size() > 5 && hex_tail(std::string_view(stem).substr(stem.size() - 5)) ? FileRole::Older
+                                                                                                  : FileRole::Current;
+}
+
+// The stems of the checkpoint and of the logs that are no older generation by name.
+std::vector<std::string> base_names(const std::vector<std::string>& names) {
+  std::vector<std::string> bases;
+  for (const std::string& name : names) {
+    const std::string n = lower(name);
+    for (const char* ext : {kCheckpointExtension, kLogExtension}) {
+      if (ends_with(n, ext)) bases.push_back(n.substr(0, n.size() - std::string_view(ext).size()));
+    }
+  }
+  // A stem that is another stem plus hex digits is an older generation, not a base.
+  std::vector<std::string> out;
+  for (const std::string& b : bases) {
+    bool derived = false;
+    for (const std::string& other : bases) {
+      derived = derived || (b.size() >= other.size() + 5 && b.compare(0, other.size(), other) == 0);
+    }
+    if (!derived && !ends_with(b, "tmp")) out.push_back(b);
+  }
+  return out;
 }
 
 class ViewMapping final : public Mapping {
@@ -120,6 +153,9 @@ Result<LogFolder> LogFolder::open_listed(const std::string& path) {
     entries.emplace_back(from_path(root.filename()), path);
   }
   std::sort(entries.begin(), entries.end());
+  std::vector<std::string> names;
+  for (const auto& entry : entries) names.push_back(entry.first);
+  const std::vector<std::string> bases = base_names(names);
   for (const auto& [name, file_path] : entries) {
     auto mapped = map_file_read_only(file_path);
     if (ends_with(lower(name), kCheckpointExtension)) {
@@ -138,7 +174,7 @@ Result<LogFolder> LogFolder::open_listed(const std::string& path) {
     LogFileInfo info;
     info.path = file_path;
     info.name = name;
-    info.role = role_of(name);
+    info.role = role_of(name, bases);
     if (!mapped) {
       info.open_error = mapped.error().to_string();
     } else {
@@ -153,6 +189,9 @@ Result<LogFolder> LogFolder::open_listed(const std::string& path) {
 LogFolder LogFolder::from_memory(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files) {
   LogFolder folder;
   std::sort(files.begin(), files.end());
+  std::vector<std::string> names;
+  for (const auto& file : files) names.push_back(file.first);
+  const std::vector<std::string> bases = base_names(names);
   for (auto& [name, bytes] : files) {
     const Bytes b(bytes.data(), bytes.size());
     if (ends_with(lower(name), kCheckpointExtension)) {
@@ -165,7 +204,7 @@ LogFolder LogFolder::from_memory(std::vector<std::pair<std::string, std::vector<
     LogFileInfo info;
     info.path = name;
     info.name = name;
-    info.role = role_of(name);
+    info.role = role_of(name, bases);
     folder.scan_file(info, b);
     folder.files_.push_back(std::move(info));
     folder.memory_.push_back(std::move(bytes));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,115 @@ TEST(TransactionTracker, OutcomesAndInnerRollbacks) {
   EXPECT_EQ(index.outcome(9, 5, 2, inserts[0]), Outcome::Committed);
   EXPECT_EQ(index.outcome(9, 8, 2, inserts[3]), Outcome::RolledBack);  // its level was rolled back
   EXPECT_EQ(index.outcome(10, 7, 2, inserts[2]), Outcome::Open);
+}
+
+TEST(LogRecordFields, NamedFieldsAndVariableParts) {
+  // AttachDB: signatures, the consistent position and a UTF-16LE path.
+  const std::u16string name = u"C:\\db.edb";
+  Buffer attach(75 + (name.size() + 1) * 2, 0);
+  attach[0] = logfmt::kAttachDB;
+  put16(attach, 1, 0xFFFF);
+  attach[3] = 2;
+  put16(attach, 8, 0x28);
+  put16(attach, 10, 7);
+  put32(attach, 12, 0x51);
+  attach[16] = 0xAB;
+  put16(attach, 72, static_cast<std::uint16_t>((name.size() + 1) * 2));
+  attach[74] = logfmt::kAttachDBUnicode;
+  for (std::size_t i = 0; i < name.size(); ++i) put16(attach, 75 + 2 * i, name[i]);
+  LogRecord r;
+  r.type = attach[0];
+  r.bytes = Bytes(attach);
+  const RecordSummary s = summarize(r);
+  EXPECT_FALSE(s.procid.has_value());  // procidNil: no session
+  EXPECT_EQ(*s.dbid, 2);
+  std::vector<LogField> fields;
+  decode_fields(r, fields);
+  std::map<std::string, const LogField*> by_name;
+  for (const LogField& f : fields) by_name[f.name] = &f;
+  ASSERT_TRUE(by_name.count("path"));
+  EXPECT_EQ(by_name["path"]->text, "C:\\db.edb");
+  EXPECT_EQ(position_text(by_name["consistent"]->position), "000051,0007,0028");
+  EXPECT_EQ(by_name["db_signature"]->bytes[0], 0xAB);
+  EXPECT_FALSE(by_name.count("procid"));  // the summary carries it
+
+  // Split2: fixed fields, then parent key, old and new prefixes and the page image.
+  Buffer split(110 + 3 + 2 + 1 + 5, 0);
+  split[0] = logfmt::kSplit2;
+  put32(split, 4, 300);
+  put32(split, 32, 301);
+  put32(split, 64, 12);
+  split[68] = 1;
+  put16(split, 96, 2);
+  put16(split, 98, 1);
+  put16(split, 100, 3);
+  put32(split, 106, 5);
+  for (std::size_t i = 110; i < split.size(); ++i) split[i] = static_cast<std::uint8_t>(i);
+  r.type = split[0];
+  r.bytes = Bytes(split);
+  EXPECT_EQ(record_size(r.bytes).size, split.size());
+  const RecordSummary ss = summarize(r);
+  EXPECT_TRUE(ss.page_record);
+  EXPECT_FALSE(ss.node_record);
+  EXPECT_EQ(*ss.objid, 12u);
+  decode_fields(r, fields);
+  by_name.clear();
+  for (const LogField& f : fields) by_name[f.name] = &f;
+  EXPECT_EQ(by_name["new_page"]->u, 301u);
+  EXPECT_EQ(by_name["split_type"]->u, 1u);
+  EXPECT_EQ(by_name["parent_key"]->bytes.size(), 3u);
+  EXPECT_EQ(by_name["parent_key"]->bytes[0], 110);
+  EXPECT_EQ(by_name["old_prefix"]->bytes[0], 113);
+  EXPECT_EQ(by_name["new_prefix"]->bytes[0], 115);
+  EXPECT_EQ(by_name["page_image"]->bytes.size(), 5u);
+  // A record cut short keeps what it has: no field reads past its end.
+  r.bytes = Bytes(split).first(104);
+  decode_fields(r, fields);
+  for (const LogField& f : fields) {
+    if (!f.bytes.empty()) {
+      EXPECT_LE(f.bytes.data() + f.bytes.size(), split.data() + 104);
+    }
+  }
+}
+
+TEST(LogFolder, ChainGapsAndCheckpointFromMemory) {
+  auto make = [](std::uint32_t generation, std::uint64_t created, std::uint64_t previous) {
+    Buffer file = build_log({begin0(9, generation)});
+    put32(file, logfmt::kHeaderGeneration, generation);
+    put64(file, logfmt::kHeaderCreateTime, created);
+    put64(file, logfmt::kHeaderPreviousTime, previous);
+    for (std::size_t s = 1; s < 3; ++s) {  // the segments name the generation too
+      put32(file, s * logfmt::kSectorSize + logfmt::kSegmentPosition + 4, generation);
+      put64(file, s * logfmt::kSectorSize,
+            ecc_checksum(Bytes(file.data() + s * logfmt::kSectorSize, logfmt::kSectorSize),
+                         static_cast<std::uint32_t>(s), true));
+    }
+    put32(file, 0, xor_checksum(Bytes(file.data(), logfmt::kSectorSize)));
+    return file;
+  };
+  Buffer checkpoint(2 * logfmt::kSectorSize, 0);
+  put32(checkpoint, logfmt::kCheckpointPosition + 4, 7);
+  put32(checkpoint, logfmt::kCheckpointFileType, logfmt::kFileTypeCheckpoint);
+  put32(checkpoint, 0, xor_checksum(Bytes(checkpoint.data(), logfmt::kSectorSize)));
+  auto folder = LogFolder::from_memory({{"edb00005.log", make(5, 0x11, 0x10)},
+                                        {"edb00006.log", make(6, 0x12, 0x11)},
+                                        {"edb.log", make(8, 0x14, 0x13)},
+                                        {"edb.chk", checkpoint}});
+  ASSERT_EQ(folder.stream_order().size(), 3u);
+  EXPECT_EQ(*folder.lowest_generation(), 5u);
+  EXPECT_EQ(*folder.highest_generation(), 8u);
+  ASSERT_EQ(folder.chain().size(), 1u);
+  EXPECT_TRUE(folder.chain()[0].time_ok);
+  ASSERT_EQ(folder.gaps().size(), 1u);
+  EXPECT_EQ(folder.gaps()[0].first, 7u);
+  ASSERT_TRUE(folder.checkpoint().has_value());
+  // The second copy is all zero: its checksum fails, the first still gives the facts.
+  EXPECT_TRUE(folder.checkpoint()->readable);
+  EXPECT_EQ(folder.checkpoint()->checkpoint.generation, 7u);
+  EXPECT_FALSE(folder.checkpoint()->copies[1].checksum_ok);
+  EXPECT_TRUE(folder.checksum_failed());
+  EXPECT_EQ(folder.files()[1].role, FileRole::Older);
+  EXPECT_EQ(folder.files()[0].role, FileRole::Current);
 }
 
 }  // namespace
