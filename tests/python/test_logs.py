@@ -324,3 +324,22 @@ def test_cli_info_logs_and_usage(tmp_path):
     for args in (["logs"], ["logs", str(tmp_path), "--changes"], ["logs", str(tmp_path), "--records", "--timeline"]):
         assert subprocess.run([QUARROW, *args], capture_output=True).returncode == 2
     assert subprocess.run([QUARROW, "logs", str(tmp_path / "nowhere")], capture_output=True).returncode == 1
+
+
+def test_record_fields_and_header_attachments(tmp_path):
+    f = L.LogFile(0x51)
+    f.attachments.append((1, b"D" * 28, r"C:\Windows\system32\SRU\SRUDB.dat"))
+    f.add(L.init2(), L.attach_db(1, b"D" * 28, r"C:\db.edb"), L.trace(9, "Begin CreateIndex"),
+          L.macro(L.MACRO_BEGIN, 9, 77), L.nop2(12), L.term2(L.position(0x51, 1, 0)))
+    logs = quarrow.EseLogs(write(tmp_path, {"edb.log": f.build()}))
+    records = list(logs.records())
+    assert [r["type"] for r in records] == ["Init2", "AttachDB", "Trace", "MacroBegin", "NOP2", "Term2"]
+    attach, trace, macro, nop2, term = records[1:]
+    assert attach["dbid"] == 1 and attach["session"] is None
+    assert attach["fields"]["path"] == r"C:\db.edb" and attach["fields"]["db_signature"] == b"D" * 28
+    assert trace["session"] == 9 and trace["fields"]["text"] == "Begin CreateIndex"
+    assert macro["fields"] == {"dbtime": 77} and nop2["fields"] == {"length": 12}
+    assert term["fields"]["start"] == "000051,0001,0000" and term["position"] == "000051,0001,02F9"
+    header = logs.files()[0]
+    assert [(a["dbid"], a["path"], a["signature"]) for a in header["attached_databases"]] == [
+        (1, r"C:\Windows\system32\SRU\SRUDB.dat", b"D" * 28)]
