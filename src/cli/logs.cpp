@@ -31,8 +31,8 @@ const std::string_view kLogsHelp =
     "\n"
     "  -d, --db FILE    the database the logs belong to\n"
     "  -r, --records    every record as JSON Lines: position, type, session, dbid,\n"
-    "                   page, objid, dbtimes, transaction level and the type's fields\n"
-    "                   (bytes as hexadecimal)\n"
+    "                   page, objid, dbtimes, transaction level and the type's own\n"
+    "                   \"fields\" (bytes as hexadecimal)\n"
     "  -c, --changes    the row changes of the database (--db) as JSON Lines: table,\n"
     "                   key, the record decoded with the table's columns, segment time\n"
     "                   and the transaction's outcome\n"
@@ -256,12 +256,17 @@ void append_record_json(std::string& out, const LogRecord& r, const RecordSummar
     append_key(out, "objid");
     out += std::to_string(*s.objid);
   }
+  // The type's own fields apart, as the module gives them: some repeat a shared name.
   decode_fields(r, fields);
+  append_key(out, "fields");
+  out += '{';
+  bool first = true;
   for (const LogField& f : fields) {
-    append_key(out, f.name);
+    append_key(out, f.name, first);
     append_field_value(out, f);
+    first = false;
   }
-  out += "}\n";
+  out += "}}\n";
 }
 
 int write_records(const LogFolder& folder, Output& output) {
