@@ -25,7 +25,7 @@ PAGE = 4096
 
 def test_module_attributes():
     assert quarrow.__version__ == "0.1.8"
-    assert quarrow.__all__ == ["EseDatabase", "EseLogs", "__version__"]
+    assert quarrow.__all__ == ["EseDatabase", "__version__"]
     assert quarrow.__doc__ == ""
     assert EseDatabase.__name__ == "EseDatabase"
     assert quarrow.EseDatabase is EseDatabase
@@ -34,7 +34,7 @@ def test_module_attributes():
 def test_star_import_binds_exactly_the_public_names():
     namespace: dict = {}
     exec("from quarrow import *", namespace)
-    assert sorted(set(namespace) - {"__builtins__"}) == ["EseDatabase", "EseLogs", "__version__"]
+    assert sorted(set(namespace) - {"__builtins__"}) == ["EseDatabase", "__version__"]
 
 
 def test_initialising_again_returns_the_same_module():
