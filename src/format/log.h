@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/database_header.h"
+
 namespace quarrow::logfmt {
 
 // ---- Building blocks ------------------------------------------------------------------
@@ -19,8 +21,9 @@ inline constexpr std::size_t kPositionSize = 8;
 // SIGNATURE: u32 random @0, LOGTIME @4, 16-byte computer name @12.
 inline constexpr std::size_t kSignatureSize = 28;
 inline constexpr std::size_t kSignatureTimeOffset = 4;
-// LOGTIME: 8 bytes (seconds .. years since 1900, then ms and the UTC bit).
-inline constexpr std::size_t kLogTimeSize = 8;
+// LOGTIME: 8 bytes (seconds .. years since 1900, then ms and the UTC bit); the one
+// definition is the database header's.
+using ::quarrow::kLogTimeSize;
 // DBTIME sentinels: dbtimeNil (no value) and dbtimeInvalid (a before-time not to be checked).
 inline constexpr std::uint64_t kDbtimeNil = 0xFFFFFFFFFFFFFFFFull;
 inline constexpr std::uint64_t kDbtimeInvalid = 0xFFFFFFFFFFFFFFFEull;
@@ -79,8 +82,8 @@ inline constexpr std::uint32_t kLegacyFormatMajor = 7;
 // From this update-minor on, header @653 holds the XOR of the previous generation's segment checksums.
 inline constexpr std::uint32_t kFirstUpdateMinorWithSegmentXor = 13;
 // filetype: 3 log (JET_filetypeLog), 4 checkpoint (JET_filetypeCheckpoint); 0 in very old logs.
-inline constexpr std::uint32_t kFileTypeLog = 3;
-inline constexpr std::uint32_t kFileTypeCheckpoint = 4;
+using ::quarrow::kFileTypeLog;         // the database header's file types
+using ::quarrow::kFileTypeCheckpoint;
 inline constexpr std::uint32_t kFileTypeUnknown = 0;
 
 // ---- Attached-database entries (ATTACHINFO; log header @671, checkpoint @679) --------------
