@@ -72,6 +72,7 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
     table.name = name;
     table.root_page = v14;
     table.space_usage = space_usage;
+    table.object_id = id;
     builder.tables.insert_or_replace(name, std::move(table));
     builder.table_names_by_id.insert_or_replace(id_key(id), std::move(name));
     return Status::success();
@@ -92,6 +93,20 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   return Status::success();
 }
 
+void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder) {
+  Status st = add_catalog_record(data, builder);
+  // Tag 0 is the page's external header (the key prefix of its entries), never a row:
+  // what it fails to say is no problem of the catalog.
+  if (st || tag == 0) return;
+  CatalogProblem problem;
+  problem.page = page;
+  problem.tag = tag;
+  if (in_bounds(data, kCatalogOwnerOffset, 4)) problem.object_id = load_u32le(data, kCatalogOwnerOffset);
+  if (in_bounds(data, kCatalogTypeOffset, 2)) problem.type = load_u16le(data, kCatalogTypeOffset);
+  problem.error = st.error().to_string();
+  builder.problems.push_back(std::move(problem));
+}
+
 void attach_pending_entries(CatalogBuilder& builder) {
   for (PendingCatalogEntry& entry : builder.pending) {
     const std::string* table_name = builder.table_names_by_id.find(id_key(entry.owner_id));
@@ -106,12 +121,13 @@ void attach_pending_entries(CatalogBuilder& builder) {
         break;
       }
       case CatalogType::Index: {
-        IndexInfo index{entry.name, entry.type_or_root, entry.space_usage, entry.flags, entry.codepage_or_locale};
+        IndexInfo index{entry.name, entry.type_or_root, entry.space_usage, entry.flags, entry.codepage_or_locale,
+                        entry.id};
         table->indexes.insert_or_replace(entry.name, std::move(index));
         break;
       }
       case CatalogType::LongValue: {
-        LongValueInfo lv{entry.name, entry.type_or_root, entry.space_usage};
+        LongValueInfo lv{entry.name, entry.type_or_root, entry.space_usage, entry.id};
         table->long_values.insert_or_replace(entry.name, std::move(lv));
         break;
       }

@@ -16,7 +16,14 @@ inline constexpr std::uint32_t kCatalogRootPage = 4;
 // Row types (sysobj*: the Type column).
 enum class CatalogType : std::uint16_t { Table = 1, Column = 2, Index = 3, LongValue = 4, Callback = 5 };
 inline constexpr std::uint16_t kCatalogTypeTable = 1;
+inline constexpr std::uint16_t kCatalogTypeColumn = 2;
 inline constexpr std::uint16_t kCatalogTypeIndex = 3;
+inline constexpr std::uint16_t kCatalogTypeLongValue = 4;
+inline constexpr std::uint16_t kCatalogTypeCallback = 5;
+// 6 and 7: the streaming-file space trees of old engine versions (sysobjSLVAvail,
+// sysobjSLVOwnerMap). The reader has no use for them.
+inline constexpr std::uint16_t kCatalogTypeStreamingAvail = 6;
+inline constexpr std::uint16_t kCatalogTypeStreamingOwnerMap = 7;
 inline constexpr std::uint16_t kLastCatalogType = 5;
 
 // Fixed columns, by offset into the row (after the 4-byte record header).

@@ -16,6 +16,10 @@ inline constexpr std::size_t kPageNumberOffset = 4;          // le_pgno (old che
 inline constexpr std::size_t kPagePreviousOffset = 16;       // le_pgnoPrev
 inline constexpr std::size_t kPageNextOffset = 20;           // le_pgnoNext
 inline constexpr std::size_t kPageFatherObjectOffset = 24;   // le_objidFDP
+// The object id at offset 24 names the tree the page belongs to: a table's data tree,
+// each of its indexes and its long-value tree have ids of their own. No object has
+// id 0: a page naming it names no owner.
+inline constexpr std::uint32_t kNoObjectId = 0;
 inline constexpr std::size_t kPageAvailableOffset = 28;      // le_cbFree
 inline constexpr std::size_t kPageUncommittedOffset = 30;    // le_cbUncommittedFree
 inline constexpr std::size_t kPageFirstFreeOffset = 32;      // le_ibMicFree
@@ -65,7 +69,10 @@ inline constexpr unsigned kLargeEntryFlagsShift = 5;  // of the value's second b
 inline constexpr std::uint8_t kLargeEntrySecondByteMask = 0x1F;
 
 // Node flags (fNDVersion, fNDDeleted, fNDCompressed).
+// fNDVersion: the node has versions in the engine's version store; it is live.
 inline constexpr std::uint8_t kNodeVersioned = 0x1;
+// fNDDeleted: the node is deleted and waits for the engine's cleanup; its entry is
+// whole but is no longer part of the tree's contents.
 inline constexpr std::uint8_t kNodeDeleted = 0x2;
 // The value begins with a common-key size (the key shares a prefix with tag 0's).
 inline constexpr std::uint8_t kTagCommonKey = 0x4;
