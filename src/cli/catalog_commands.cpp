@@ -18,7 +18,7 @@ const char* const kDirtyWarning =
     "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
 const std::vector<OptionSpec> kInfoOptions = {
-    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}};
+    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}, {"logs", 'l', true}};
 const std::vector<OptionSpec> kTablesOptions = {{"quiet", 'q', false}};
 const std::vector<OptionSpec> kSchemaOptions = {{"json", 0, false}, {"quiet", 'q', false}};
 
@@ -196,6 +196,9 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         }
         append_field(out, "log_generations_required");
         out += "[" + std::to_string(facts->log_generation_low) + "," + std::to_string(facts->log_generation_high) + "]";
+        bool logs_missing = false;
+        out += info_log_needs(*db, args->value("logs"), true, logs_missing);
+        if (logs_missing) status = kExitFailed;
         append_field(out, "os_version");
         append_json_string(out, os_text(*facts));
         append_field(out, "header_copies_agree");
@@ -238,6 +241,9 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
           out += "  logs required:  " + std::to_string(facts->log_generation_low) + " to " +
                  std::to_string(facts->log_generation_high) + "\n";
         }
+        bool logs_missing = false;
+        out += info_log_needs(*db, args->value("logs"), false, logs_missing);
+        if (logs_missing) status = kExitFailed;
         out += "  written on OS:  " + os_text(*facts) + "\n";
         out += "  header copies:  " + header_copies_text(*facts) + "\n";
       }

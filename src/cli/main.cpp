@@ -27,7 +27,7 @@ constexpr std::string_view kUsageEnd =
     "Exit status: 0 success, 1 some file or table failed (the others are done), 2 usage error.\n";
 
 constexpr std::string_view kInfoHelp =
-    "usage: quarrow info [--count] [--json] FILE...\n"
+    "usage: quarrow info [--count] [--json] [--logs DIR] FILE...\n"
     "\n"
     "For each file: page size, format version and revision, number of pages, the kind\n"
     "of database when a profile knows it (srum, ual, windows_search; see views), the\n"
@@ -36,7 +36,9 @@ constexpr std::string_view kInfoHelp =
     "their column counts, and the catalog rows passed over (--json lists them).\n"
     "\n"
     "  -c, --count   also count the records of every table (reads every table)\n"
-    "      --json    one JSON object per file\n";
+    "      --json    one JSON object per file\n"
+    "  -l, --logs DIR  for a dirty database, whether the log generations it needs are\n"
+    "                in DIR (exit status 1 when one is missing)\n";
 
 constexpr std::string_view kTablesHelp =
     "usage: quarrow tables FILE\n"
@@ -128,6 +130,7 @@ const std::vector<Command>& commands() {
       {"carve", "UTF-16LE strings from page space, as JSON Lines", kCarveHelp, run_carve},
       {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
       {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
+      {"logs", "transaction logs: files, generations, what a database needs, records", kLogsHelp, run_logs},
   };
   return list;
 }
