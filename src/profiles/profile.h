@@ -99,6 +99,8 @@ struct UnpivotSpec {
   int first = 1, last = 366;
   std::string year_from;
   Conversion year_convert = Conversion::FileTime;
+  bool has_range = false;  // a year_from date outside [range_min, range_max] gives no year
+  std::int64_t range_min = 0, range_max = 0;
   std::string date_column = "Date", count_column = "Count";
 };
 

@@ -537,7 +537,7 @@ class ProfileBuilder {
     }
     if (const Node* u = n.find("unpivot")) {
       expect(*u, Node::Type::Object, "\"unpivot\"");
-      only_keys(*u, {"prefix", "first", "last", "year_from", "year_convert", "date_column", "count_column"},
+      only_keys(*u, {"prefix", "first", "last", "year_from", "year_convert", "range", "date_column", "count_column"},
                 "\"unpivot\"");
       v.unpivot.active = true;
       v.unpivot.prefix = get_string(*u, "prefix", true, "\"unpivot\"");
@@ -545,6 +545,13 @@ class ProfileBuilder {
       v.unpivot.last = static_cast<int>(get_int(*u, "last", 366, v.unpivot.first, 100000));
       v.unpivot.year_from = get_string(*u, "year_from", true, "\"unpivot\"");
       if (const Node* yc = u->find("year_convert")) v.unpivot.year_convert = conversion_named(*yc);
+      if (const Node* r = u->find("range")) {
+        expect(*r, Node::Type::Array, "\"range\"");
+        if (r->items.size() != 2) fail(*r, "\"range\" must be [first date, last date]");
+        v.unpivot.has_range = true;
+        v.unpivot.range_min = date_value(r->items[0]);
+        v.unpivot.range_max = date_value(r->items[1]);
+      }
       const std::string dc = get_string(*u, "date_column", false, "\"unpivot\"");
       const std::string cc = get_string(*u, "count_column", false, "\"unpivot\"");
       if (!dc.empty()) v.unpivot.date_column = dc;

@@ -892,7 +892,9 @@ ViewReader::Step ViewReader::next(std::vector<Cell>& row) {
       Source y;
       source_of(year_source_, y);
       Cell when;
-      if (convert(view_.unpivot.year_convert, nullptr, y, when) == Converted::Value) {
+      const UnpivotSpec& u = view_.unpivot;
+      if (convert(u.year_convert, nullptr, y, when) == Converted::Value &&
+          !(u.has_range && (when.i < u.range_min || when.i > u.range_max))) {
         std::int64_t days = when.i / (86400LL * 1000000LL);
         if (when.i < 0 && when.i % (86400LL * 1000000LL) != 0) --days;
         int year = 0, month = 0, mday = 0;

@@ -9,6 +9,7 @@ import datetime as dt
 import json
 import struct
 import uuid
+from pathlib import Path
 
 import pyarrow as pa
 import pytest
@@ -434,3 +435,95 @@ def test_fleet_reads_a_view_across_files(write_db, tmp_path):
     assert len(rows) == 5 and set(rows["UserSid"]) == {"S-1-5-19"}
     assert rows["ConnectedTime"].isna().sum() == 3          # the union of the columns
     assert list(failed["source"]) == [paths[3]]
+
+
+# ---------------------------------------------------------------------------
+# The shipped UAL and Windows Search profiles on written databases
+# ---------------------------------------------------------------------------
+
+def ual_database(write_db):
+    clients = [Column("RoleGuid", GUID, 1), Column("TotalAccesses", LONG, 2), Column("InsertDate", DATETIME, 3),
+               Column("LastAccess", DATETIME, 4), Column("Address", BINARY, 128),
+               Column("AuthenticatedUserName", LONG_TEXT, 256, codepage=1200)]
+    clients += [Column(f"Day{n}", UNSIGNED_SHORT, 4 + n) for n in range(1, 6)]
+    role = "48eed6b2-9cdc-4358-b5a5-8dea3b2f3f6a"  # DHCP Server: in the fallback list only
+    return write_db([
+        Table("CLIENTS", clients, null_bitmap=True, records=[
+            {"RoleGuid": role, "TotalAccesses": 5, "InsertDate": u64(filetime(utc(2024, 1, 2, 23, 59))),
+             "LastAccess": u64(filetime(utc(2024, 1, 5))), "Address": bytes([192, 168, 0, 7]),
+             "AuthenticatedUserName": "corp\\alice\0", "Day2": 3, "Day5": 2},
+            {"RoleGuid": "00000000-0000-0000-0000-000000000001", "TotalAccesses": 1,
+             "InsertDate": u64(0x0100080100f80000), "Address": b"\x01\x02\x03", "Day1": 1}]),
+        Table("ROLE_ACCESS", [Column("RoleGuid", GUID, 1), Column("FirstSeen", DATETIME, 2)],
+              records=[{"RoleGuid": role, "FirstSeen": u64(filetime(utc(2024, 1, 2)))}]),
+        Table("DNS", [Column("LastSeen", DATETIME, 1), Column("Address", LONG_TEXT, 256, codepage=1200),
+                      Column("HostName", LONG_TEXT, 257, codepage=1200)],
+              records=[{"LastSeen": u64(filetime(utc(2024, 1, 3))), "Address": "10.0.0.1\0", "HostName": "dc-1\0"}]),
+        Table("VIRTUALMACHINES", [Column("VmGuid", GUID, 1)])])
+
+
+def test_shipped_ual_profile_edges(write_db):
+    db = EseDatabase(ual_database(write_db))
+    assert db.profile == "ual"
+    clients = db.read_view("clients")
+    assert clients[0]["Role"] == "DHCP Server" and clients[0]["Address"] == "192.168.0.7"
+    assert clients[0]["AuthenticatedUserName"] == "corp\\alice"
+    # An unknown role, an address of 3 bytes and a garbage date: nulls, raw kept.
+    assert clients[1]["Role"] is None and clients[1]["Address"] is None
+    assert clients[1]["InsertDate"] is None and clients[1]["InsertDate_raw"] == 0x0100080100f80000
+    days = db.read_view("client_days")
+    assert [(d["Date"], d["Accesses"]) for d in days if d["Role"]] == [(utc(2024, 1, 2), 3), (utc(2024, 1, 5), 2)]
+    # The garbage year gives no dates, but the count stays.
+    assert [(d["Date"], d["Accesses"]) for d in days if not d["Role"]] == [(None, 1)]
+    assert db.read_view("dns") == [{"LastSeen": utc(2024, 1, 3), "LastSeen_raw": filetime(utc(2024, 1, 3)),
+                                    "Address": "10.0.0.1", "HostName": "dc-1"}]
+    table = pa.table(db.arrow_view("client_days", batch_rows=1))
+    assert table.num_rows == 3 and table.schema.field("Date").type == pa.timestamp("us", tz="UTC")
+
+
+def test_shipped_search_profile_paths(write_db):
+    store = Table("SystemIndex_PropertyStore", [
+        Column("WorkID", LONG, 1), Column("13F-System_Size", BINARY, 128),
+        Column("4631F-System_Search_GatherTime", BINARY, 129), Column("33-System_ItemUrl", LONG_TEXT, 256, codepage=1200),
+        Column("4456-System_Kind", LONG_BINARY, 257)],
+        records=[{"WorkID": 7, "13F-System_Size": u64(1234), "4631F-System_Search_GatherTime": u64(0x0100080100f80000),
+                  "33-System_ItemUrl": "file:C:/Users/bob", "4456-System_Kind": "link\0program\0".encode("utf-16-le")}])
+    gather = Table("SystemIndex_Gthr", [Column("ScopeID", LONG, 1), Column("DocumentID", LONG, 2),
+                                        Column("LastModified", BINARY, 128),
+                                        Column("FileName", LONG_TEXT, 256, codepage=1200)],
+                   records=[{"ScopeID": 4, "DocumentID": 7, "LastModified": struct.pack(">Q", filetime(utc(2022, 2, 5))),
+                             "FileName": "bob"},
+                            {"ScopeID": 4, "DocumentID": 8, "LastModified": u64(1), "FileName": "x"}])
+    paths = Table("SystemIndex_GthrPth", [Column("Scope", LONG, 1), Column("Parent", LONG, 2),
+                                          Column("Name", LONG_TEXT, 256, codepage=1200)],
+                  records=[{"Scope": 2, "Parent": 1, "Name": "file:"}, {"Scope": 3, "Parent": 2, "Name": "C:/"},
+                           {"Scope": 5, "Parent": 3, "Name": "[e42a59ae-c23e-44ec-838b-1c85bbbf5240]/"},
+                           {"Scope": 4, "Parent": 5, "Name": "Users/"}])
+    db = EseDatabase(write_db([store, gather, paths]))
+    assert db.profile == "windows_search"
+    files = db.read_view("files")
+    assert files == [{"WorkID": 7, "Path": "file:C:/Users/bob", "System.ItemUrl": "file:C:/Users/bob",
+                      "System.Kind": "link; program", "System.Size": 1234, "System.Search.GatherTime": None,
+                      "System.Search.GatherTime_raw": u64(0x0100080100f80000)}]
+    gathered = db.read_view("gather", columns=["DocumentID", "Path", "LastModified"])
+    # 1 is no time (before the plausible range): null, not 1601.
+    assert gathered == [{"DocumentID": 7, "Path": "file:C:/Users/bob", "LastModified": utc(2022, 2, 5)},
+                        {"DocumentID": 8, "Path": "file:C:/Users/x", "LastModified": None}]
+    assert [p["Path"] for p in db.read_view("paths")] == ["file:", "file:C:/", "file:C:/", "file:C:/Users/"]
+
+
+def test_tool_csv_and_several_files(exe, write_db, tmp_path):  # noqa: F811
+    ual = ual_database(write_db)
+    out, _ = run(exe, "dump", "--view", "dns", "-f", "csv", ual)
+    assert out.decode().splitlines() == ["LastSeen,LastSeen_raw,Address,HostName",
+                                         f"2024-01-03T00:00:00Z,{filetime(utc(2024, 1, 3))},10.0.0.1,dc-1"]
+    text, _ = run(exe, "views", ual)
+    assert text.decode().startswith(f"{ual}: ual\n") and "  client_days  (CLIENTS)" in text.decode()
+    other = write_db([Table("T", [Column("a", LONG, 1)])], name="plain.edb")
+    _, err = run(exe, "export", "--views", "-o", tmp_path / "out", ual, other, check=1)
+    assert "no profile knows this database" in err
+    exported = sorted(p.name for p in (tmp_path / "out" / Path(ual).name).iterdir())
+    assert exported == ["client_days.jsonl", "clients.jsonl", "dns.jsonl", "role_access.jsonl",
+                        "virtual_machines.jsonl"]
+    _, err = run(exe, "dump", "--view", "dns", "--decoded", ual, check=2)
+    assert "--decoded" in err
