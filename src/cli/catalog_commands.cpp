@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/views.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
 #include "forensic/indexes.h"
@@ -173,6 +174,9 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
       out += std::to_string(db->format_revision());
       append_field(out, "total_pages");
       out += std::to_string(db->total_pages());
+      append_field(out, "profile");
+      if (const auto profile = recognised_profile(*db)) append_json_string(out, *profile);
+      else out += "null";
       if (facts) {
         append_field(out, "state");
         append_json_string(out, facts->state_name);
@@ -223,6 +227,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
       std::snprintf(buf, sizeof buf, "  page size:      %u\n  format:         0x%x, revision %u\n  pages:          %u\n",
                     db->page_size(), db->format_version(), db->format_revision(), db->total_pages());
       out += path + "\n" + buf;
+      out += "  profile:        " + recognised_profile(*db).value_or("-") + "\n";
       if (facts) {
         out += "  state:          " + facts->state_name + "\n";
         const auto time_line = [&](const char* label, const LogTime& time) {

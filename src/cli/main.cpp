@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/terminal.h"
+#include "cli/views.h"
 #include "platform/platform.h"
 
 namespace quarrow::cli {
@@ -28,7 +29,8 @@ constexpr std::string_view kUsageEnd =
 constexpr std::string_view kInfoHelp =
     "usage: quarrow info [--count] [--json] [--logs DIR] FILE...\n"
     "\n"
-    "For each file: page size, format version and revision, number of pages, the\n"
+    "For each file: page size, format version and revision, number of pages, the kind\n"
+    "of database when a profile knows it (srum, ual, windows_search; see views), the\n"
     "database state from the header (with a warning when the database was not shut\n"
     "down cleanly), the creation and last attach and detach times, the tables with\n"
     "their column counts, and the catalog rows passed over (--json lists them).\n"
@@ -54,9 +56,11 @@ constexpr std::string_view kSchemaHelp =
 
 constexpr std::string_view kDumpHelp =
     "usage: quarrow dump [--format jsonl|csv] [--decoded] [--limit N] FILE TABLE\n"
+    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] FILE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
-    "the module's export_table writes.\n"
+    "the module's export_table writes. With --view, one view of the database's profile\n"
+    "(see 'quarrow views'): converted values, timestamps in UTC, durations in seconds.\n"
     "\n"
     "  -f, --format F   jsonl (default) or csv: RFC 4180, a header row, binary data as\n"
     "                   hexadecimal, null as an empty field\n"
@@ -64,7 +68,9 @@ constexpr std::string_view kDumpHelp =
     "                   Currency as an exact decimal, GUIDs as text, multi-valued\n"
     "                   columns as lists, column defaults applied\n"
     "  -n, --limit N    at most N records\n"
-    "  -q, --quiet      no progress display\n";
+    "  -q, --quiet      no progress display\n"
+    "      --view NAME  a view instead of a table\n"
+    "      --profile F  a profile file tried before the built-in ones\n";
 
 constexpr std::string_view kExportHelp =
     "usage: quarrow export [OPTIONS] FILE... -o DIR\n"
@@ -79,7 +85,10 @@ constexpr std::string_view kExportHelp =
     "  -d, --decoded      typed values (see 'quarrow dump --help')\n"
     "  -n, --limit N      at most N records per table\n"
     "  -j, --jobs N       threads (default: the number of processors)\n"
-    "  -q, --quiet        no progress display\n";
+    "  -q, --quiet        no progress display\n"
+    "      --views        every view of the database's profile instead of the tables,\n"
+    "                     as DIR/{view}.jsonl (or .csv)\n"
+    "      --profile F    a profile file tried before the built-in ones\n";
 
 constexpr std::string_view kCarveHelp =
     "usage: quarrow carve [OPTIONS] FILE\n"
@@ -117,6 +126,7 @@ const std::vector<Command>& commands() {
       {"schema", "columns of a table or of every table", kSchemaHelp, run_schema},
       {"dump", "one table to the standard output (JSON Lines or CSV)", kDumpHelp, run_dump},
       {"export", "tables to files, in parallel", kExportHelp, run_export},
+      {"views", "the views of a known database's profile (SRUM, UAL, ...)", kViewsHelp, run_views},
       {"carve", "UTF-16LE strings from page space, as JSON Lines", kCarveHelp, run_carve},
       {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
       {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
