@@ -1,27 +1,33 @@
-// Commands that describe databases: info, tables, schema.
+// Commands that describe the catalog: tables, schema.
 #include <cstdio>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/json_object.h"
 #include "export/json_lines.h"
-#include "forensic/header.h"
 #include "forensic/indexes.h"
 #include "record/value.h"
 
 namespace quarrow::cli {
+
+const std::string_view kTablesHelp =
+    "usage: quarrow tables FILE\n"
+    "\n"
+    "The table names of the catalog, one per line, in catalog order.\n";
+
+const std::string_view kSchemaHelp =
+    "usage: quarrow schema [--json] FILE [TABLE]\n"
+    "\n"
+    "The columns of one table, or of every table: id, name, type, nullable, codepage and\n"
+    "whether the column is multi-valued; then its indexes (key columns in order, '-' for\n"
+    "descending) and whether each is unique or primary.\n"
+    "\n"
+    "      --json    one JSON object per table\n";
+
 namespace {
 
 // Catalog column flag 0x1: not null (multi-valued is kColumnMultiValued, 0x8).
 constexpr std::uint32_t kColumnNotNull = 0x1;
-// Header states after which the transaction logs may hold changes the file lacks.
-constexpr std::uint32_t kStateDirtyShutdown = 2;
-constexpr std::uint32_t kStateDirtyAndPatchedShutdown = 7;
-
-const char* const kDirtyWarning =
-    "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
-
-const std::vector<OptionSpec> kInfoOptions = {
-    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}};
 const std::vector<OptionSpec> kTablesOptions = {{"quiet", 'q', false}};
 const std::vector<OptionSpec> kSchemaOptions = {{"json", 0, false}, {"quiet", 'q', false}};
 
@@ -30,37 +36,6 @@ void write_text(const std::string& text) { std::fwrite(text.data(), 1, text.size
 std::string type_text(std::uint32_t code) {
   const char* name = column_type_name(code);
   return name != nullptr ? name : "Unknown (" + std::to_string(code) + ")";
-}
-
-// Counts a table's records by reading them all. Returns the count, or sets `error`.
-std::optional<std::uint64_t> count_records(const Database& db, std::string_view name, std::string& error) {
-  auto reader = open_table_reader(db, name);
-  if (!reader) {
-    error = lookup_error_text(reader.error());
-    return std::nullopt;
-  }
-  // The records are only counted: their stored bytes are not decoded.
-  Bytes data;
-  std::uint64_t n = 0;
-  for (;;) {
-    switch (reader->next_data(data)) {
-      case TableRecordReader::Step::Record:
-        ++n;
-        break;
-      case TableRecordReader::Step::End:
-        return n;
-      case TableRecordReader::Step::Error:
-        error = "Error reading record: " + reader->error().to_string();
-        return std::nullopt;
-    }
-  }
-}
-
-// Starts a member of the JSON object being built: a comma unless it is the first.
-void append_field(std::string& out, const char* key) {
-  if (out.back() != '{') out.push_back(',');
-  append_json_string(out, key);
-  out.push_back(':');
 }
 
 // The table's index definitions: in JSON, closes the columns array and adds
@@ -123,150 +98,7 @@ void append_indexes(std::string& out, const Database& db, const TableInfo& table
   if (json) out += "]";
 }
 
-// The writer's OS as "major.minor build N[ SP n]".
-std::string os_text(const HeaderFacts& f) {
-  std::string text = std::to_string(f.os_major) + "." + std::to_string(f.os_minor) + " build " +
-                     std::to_string(f.os_build);
-  if (f.os_service_pack != 0) text += " SP " + std::to_string(f.os_service_pack);
-  return text;
-}
-
-std::string header_copies_text(const HeaderFacts& f) {
-  if (!f.checksum_ok || !f.shadow_checksum_ok) {
-    return std::string("checksum mismatch in the ") +
-           (!f.checksum_ok && !f.shadow_checksum_ok ? "header and its shadow copy"
-            : !f.checksum_ok                        ? "header"
-                                                    : "shadow copy");
-  }
-  return f.copies_agree ? "agree, checksums verify" : "differ (both checksums verify)";
-}
-
 }  // namespace
-
-int run_info(const std::vector<std::string_view>& raw, const Context&) {
-  const auto args = parse_or_complain("info", raw, kInfoOptions);
-  if (!args) return kExitUsage;
-  if (args->positionals.empty()) return usage_error("info", "no database file given");
-  const bool json = args->flag("json");
-  const bool count = args->flag("count");
-  int status = kExitOk;
-  bool first = true;
-  for (const std::string& path : args->positionals) {
-    std::string error;
-    const auto db = open_database(path, error);
-    if (!db) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
-      status = kExitFailed;
-      continue;
-    }
-    std::string out;
-    std::vector<std::string> errors;
-    const auto facts = read_header_facts(*db);
-    if (!facts) errors.push_back(file_error_line(path, "header facts: " + facts.error().to_string()));
-    const bool dirty = facts && (facts->state == kStateDirtyShutdown || facts->state == kStateDirtyAndPatchedShutdown);
-    if (json) {
-      out = "{";
-      append_field(out, "file");
-      append_json_string(out, path);
-      append_field(out, "page_size");
-      out += std::to_string(db->page_size());
-      append_field(out, "format_version");
-      out += std::to_string(db->format_version());
-      append_field(out, "format_revision");
-      out += std::to_string(db->format_revision());
-      append_field(out, "total_pages");
-      out += std::to_string(db->total_pages());
-      if (facts) {
-        append_field(out, "state");
-        append_json_string(out, facts->state_name);
-        append_field(out, "dirty");
-        out += dirty ? "true" : "false";
-        const std::pair<const char*, const LogTime*> times[] = {{"created", &facts->creation_time},
-                                                                {"last_attached", &facts->last_attach_time},
-                                                                {"last_detached", &facts->last_detach_time},
-                                                                {"last_consistent", &facts->last_consistent_time}};
-        for (const auto& [key, time] : times) {
-          append_field(out, key);
-          if (time->set) {
-            append_json_string(out, log_time_text(*time));
-          } else {
-            out += "null";
-          }
-        }
-        append_field(out, "log_generations_required");
-        out += "[" + std::to_string(facts->log_generation_low) + "," + std::to_string(facts->log_generation_high) + "]";
-        append_field(out, "os_version");
-        append_json_string(out, os_text(*facts));
-        append_field(out, "header_copies_agree");
-        out += facts->copies_agree ? "true" : "false";
-        append_field(out, "header_checksums_ok");
-        out += facts->checksum_ok && facts->shadow_checksum_ok ? "true" : "false";
-      }
-      append_field(out, "tables");
-      out.push_back('[');
-    } else {
-      if (!first) out += "\n";
-      char buf[256];
-      std::snprintf(buf, sizeof buf, "  page size:      %u\n  format:         0x%x, revision %u\n  pages:          %u\n",
-                    db->page_size(), db->format_version(), db->format_revision(), db->total_pages());
-      out += path + "\n" + buf;
-      if (facts) {
-        out += "  state:          " + facts->state_name + "\n";
-        const auto time_line = [&](const char* label, const LogTime& time) {
-          out += label + (time.set ? log_time_text(time) : std::string("-")) + "\n";
-        };
-        time_line("  created:        ", facts->creation_time);
-        time_line("  last attached:  ", facts->last_attach_time);
-        time_line("  last detached:  ", facts->last_detach_time);
-        time_line("  consistent:     ", facts->last_consistent_time);
-        if (facts->log_generation_high != 0) {
-          out += "  logs required:  " + std::to_string(facts->log_generation_low) + " to " +
-                 std::to_string(facts->log_generation_high) + "\n";
-        }
-        out += "  written on OS:  " + os_text(*facts) + "\n";
-        out += "  header copies:  " + header_copies_text(*facts) + "\n";
-      }
-      out += "  tables:         " + std::to_string(db->catalog().size()) + "\n";
-    }
-    if (dirty) errors.insert(errors.begin(), file_error_line(path, kDirtyWarning));
-    first = false;
-    bool first_table = true;
-    for (const auto& [stored_name, table] : db->catalog()) {
-      const std::string name = name_text(stored_name);
-      std::optional<std::uint64_t> records;
-      if (count) {
-        std::string count_error;
-        records = count_records(*db, stored_name, count_error);
-        if (!records) errors.push_back(table_error_line(path, name, count_error));
-      }
-      if (json) {
-        if (!first_table) out.push_back(',');
-        out += "{";
-        append_field(out, "name");
-        append_json_string(out, name);
-        append_field(out, "columns");
-        out += std::to_string(table.columns.size());
-        if (count) {
-          append_field(out, "records");
-          out += records ? std::to_string(*records) : "null";
-        }
-        out += "}";
-      } else {
-        out += "    " + name + "  " + std::to_string(table.columns.size()) + " columns";
-        if (count) out += records ? ", " + std::to_string(*records) + " records" : ", records unreadable";
-        out += "\n";
-      }
-      first_table = false;
-    }
-    if (json) out += "]}\n";
-    write_text(out);
-    std::fflush(stdout);
-    for (const std::string& line : errors) std::fprintf(stderr, "%s\n", line.c_str());
-    if (errors.size() > (dirty ? 1u : 0u)) status = kExitFailed;
-  }
-  return status;
-}
 
 int run_tables(const std::vector<std::string_view>& raw, const Context&) {
   const auto args = parse_or_complain("tables", raw, kTablesOptions);
@@ -295,7 +127,7 @@ int run_schema(const std::vector<std::string_view>& raw, const Context&) {
     const std::string& name = args->positionals[1];
     const TableInfo* table = db->catalog().find(name);
     if (table == nullptr) {
-      std::fprintf(stderr, "%s\n", table_error_line(path, name, "Table not found: " + name).c_str());
+      print_lines(table_lookup_lines(*db, path, name, EseError::table_not_found(name)));
       return kExitFailed;
     }
     tables.push_back(table);

@@ -49,7 +49,7 @@ Status Database::load_catalog() {
 
 Result<PageView> Database::load_page(std::uint32_t page_number) const {
   const std::uint64_t size = layout_.page_size;
-  const std::uint64_t start = (static_cast<std::uint64_t>(page_number) + 1) * size;
+  const std::uint64_t start = page_file_offset(page_number);
   const std::uint64_t end = start + size;
   if (end > bytes_.size()) return EseError::invalid_page_number(page_number);
   return parse_page_header(bytes_.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size)), layout_);

@@ -32,6 +32,10 @@ class Database {
   static Result<std::unique_ptr<Database>> open_bytes(std::vector<std::uint8_t> bytes);
 
   Result<PageView> load_page(std::uint32_t page_number) const;
+  // Where page `page_number` begins in the file: (N + 1) * page_size.
+  std::uint64_t page_file_offset(std::uint32_t page_number) const {
+    return (static_cast<std::uint64_t>(page_number) + 1) * layout_.page_size;
+  }
 
   std::uint32_t page_size() const { return layout_.page_size; }
   std::uint32_t total_pages() const { return total_pages_; }
