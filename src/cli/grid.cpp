@@ -149,6 +149,9 @@ std::optional<std::string> stream_grid(const Database& db, TableRecordReader& re
     progress.add_done(pages - pages_counted, (pages - pages_counted) * db.page_size());
     pages_counted = pages;
   }
+  // The grid is written in one piece once the records are read: the progress line
+  // goes first, as both usually share one terminal.
+  progress.stop();
   const std::string grid = render_grid(header, rows, right);
   if (counts != nullptr) *counts = StreamCounts{rows.size(), grid.size(), left};
   out.buffer() += grid;

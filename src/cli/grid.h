@@ -1,9 +1,11 @@
 // `dump --format table`: the records as an aligned grid for reading on a terminal.
 //
-//   +----+-------------+---------+
-//   | Id | Name        | Blob    |
-//   +----+-------------+---------+
-//   |  1 | quarterly r… | 0a1b… (12 bytes) |
+//   +----+---------------+-------------------------------+
+//   | Id | Name          | Blob                          |
+//   +----+---------------+-------------------------------+
+//   |  1 | quarterly re… | 0001020304050607… (20 bytes)  |
+//   |  2 | ∅             | 0102                          |
+//   +----+---------------+-------------------------------+
 //
 // Values are the decoded ones; text longer than the cell width is cut with an
 // ellipsis, control characters show as spaces, binary data as the hexadecimal of its
@@ -38,7 +40,8 @@ std::string grid_binary_text(std::string_view bytes);
 std::string render_grid(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
                         const std::vector<bool>& right);
 
-// Reads up to `limit` records, renders them as the grid into `out` and finishes it.
+// Reads up to `limit` records, stops the progress display, renders them as the grid
+// into `out` and finishes it.
 // Returns the failure message and fills `counts` (when given) as stream_table does.
 std::optional<std::string> stream_grid(const Database& db, TableRecordReader& reader,
                                        std::optional<std::uint64_t> limit, Output& out, Progress& progress,
