@@ -26,7 +26,7 @@
 
 namespace quarrow::cli {
 
-inline constexpr std::size_t kGridCellWidth = 32;  // code points at most per cell
+inline constexpr std::size_t kGridCellWidth = 40;  // code points at most per cell (a GUID is 36)
 inline constexpr char kGridNull[] = "\xE2\x88\x85";  // U+2205 EMPTY SET
 
 // Display form of one cell's text: control characters as spaces, cut to `width`

@@ -71,7 +71,7 @@ def test_grid_is_aligned_and_shows_values_for_reading(exe, grid_db):
     rows = [[c.strip() for c in line.strip("|").split("|")] for line in lines[3:8]]
     assert rows[0] == ["0", NULL, NULL]
     assert rows[1] == ["1", "n1 x", f"0001020304050607{ELLIPSIS} (20 bytes)"]  # tab shown as a space
-    assert rows[2][1] == "quarterly report quarterly repo" + ELLIPSIS        # cut to 32 code points
+    assert rows[2][1] == ("quarterly report " * 3)[:39] + ELLIPSIS       # cut to 40 code points
     assert rows[3][2] == "0102"
     assert lines[4].startswith("|  1 |")                                  # numbers aligned right
     # Not a terminal: every record unless --limit says otherwise.
