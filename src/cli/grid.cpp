@@ -14,12 +14,6 @@ constexpr std::size_t kBinaryShownBytes = 8;
 
 bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-std::size_t code_points(std::string_view s) {
-  std::size_t n = 0;
-  for (const char c : s) n += is_continuation(static_cast<unsigned char>(c)) ? 0 : 1;
-  return n;
-}
-
 void pad(std::string& out, std::size_t n) { out.append(n, ' '); }
 
 bool numeric(DecodedType type) {
@@ -40,6 +34,12 @@ bool numeric(DecodedType type) {
 }
 
 }  // namespace
+
+std::size_t code_points(std::string_view s) {
+  std::size_t n = 0;
+  for (const char c : s) n += is_continuation(static_cast<unsigned char>(c)) ? 0 : 1;
+  return n;
+}
 
 std::string grid_cell_text(std::string_view text, std::size_t width) {
   std::string out;

@@ -29,6 +29,9 @@ namespace quarrow::cli {
 inline constexpr std::size_t kGridCellWidth = 40;  // code points at most per cell (a GUID is 36)
 inline constexpr char kGridNull[] = "\xE2\x88\x85";  // U+2205 EMPTY SET
 
+// The width of UTF-8 text on a terminal, counted in code points.
+std::size_t code_points(std::string_view s);
+
 // Display form of one cell's text: control characters as spaces, cut to `width`
 // code points with "…" as the last one when longer.
 std::string grid_cell_text(std::string_view text, std::size_t width);

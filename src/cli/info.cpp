@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/grid.h"
 #include "cli/json_object.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
@@ -210,7 +211,8 @@ std::string render_info_json(const InfoFacts& f) {
 }
 
 std::string pad_right(std::string text, std::size_t width) {
-  if (text.size() < width) text.resize(width, ' ');
+  const std::size_t shown = code_points(text);
+  if (shown < width) text.append(width - shown, ' ');
   return text;
 }
 
@@ -246,7 +248,7 @@ std::string render_info_text(const InfoFacts& f) {
   std::size_t columns_width = 0;
   std::size_t records_width = 0;
   for (const TableFacts& t : f.tables) {
-    name_width = std::max(name_width, t.name.size());
+    name_width = std::max(name_width, code_points(t.name));
     columns_width = std::max(columns_width, std::to_string(t.columns).size());
     if (t.records) records_width = std::max(records_width, std::to_string(*t.records).size());
   }
