@@ -54,6 +54,9 @@ run_ctest() {
   grep -E 'tests passed' "$1/ctest.log"
 }
 
+stage "format numbers only in src/format"
+scripts/check_format_numbers.sh
+
 stage "building and installing the module"
 "${PIP[@]}" .
 

@@ -207,7 +207,7 @@ PyObject* read_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
         return rows.release();
       case TableRecordReader::Step::Error:
         // No partial result: the rows read so far go with `rows`.
-        return raise_message(PyExc_IOError, "Error reading record: " + reader.error().to_string());
+        return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, reader.error()));
     }
   }
 }
@@ -246,7 +246,7 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
   if (has_nul(output_path)) {
     auto reader = open_table_reader(*s.database, name);
     if (!reader) return raise_ese_error(reader.error());
-    return raise_invalid_name("Failed to create output file: ");
+    return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputFile));
   }
   const auto failure = export_table_file(*s.database, name, std::string(output_path), s.file);
   if (failure) return raise_export_failure(*failure);
@@ -261,7 +261,7 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
       !path_argument(kExportAll, "output_dir", values[0], path_text, output_dir_view)) {
     return nullptr;
   }
-  if (has_nul(output_dir_view)) return raise_invalid_name("Failed to create output directory: ");
+  if (has_nul(output_dir_view)) return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputDirectory));
   const std::string output_dir(output_dir_view);
   if (const auto message = create_output_directory(output_dir)) return raise_message(PyExc_IOError, *message);
   for (const auto& entry : s.database->catalog()) {
@@ -293,7 +293,7 @@ PyObject* hits_to_list(const Database& db, const std::vector<CarveHit>& hits) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < hits.size(); ++i) {
-    PyObject* dict = keys.to_dict(hits[i], db.page_file_offset(hits[i].page) + hits[i].offset);
+    PyObject* dict = keys.to_dict(hits[i], hit_file_offset(hits[i], db.page_size()));
     if (dict == nullptr) return nullptr;
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), dict);  // steals the reference
   }
@@ -369,7 +369,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto opened = Database::open(state->path);
   if (!opened) {
     // An OS failure (a directory, access denied) raises the matching OSError subclass.
-    const std::string message = "Failed to open database: " + opened.error().to_string();
+    const std::string message = in_context(ErrorContext::OpeningDatabase, opened.error());
     if (opened.error().kind() == ErrorKind::Io) return raise_os_error(opened.error().os_code(), message);
     return raise_message(PyExc_IOError, message);
   }
@@ -479,7 +479,8 @@ PyMethodDef kMethods[] = {
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
      "    shadow copy), in page order, with 'page', 'problem', 'stored', 'computed' and, for a\n"
-     "    single flipped bit, 'bit' (its offset in the page in bits)\n\n"
+     "    single flipped bit, 'bit' (its offset in the page in bits); a last page the file holds\n"
+     "    only in part is 'truncated', with 'bytes_present'\n\n"
      "Raises:\n    IOError: If the file cannot be read"},
     {"header_info", as_cfunction(noargs_method<forensic_header_info>), METH_NOARGS,
      "header_info($self)\n--\n\nFacts from the database header: format, state, times, log\n"
@@ -500,8 +501,19 @@ PyMethodDef kMethods[] = {
      "recover_records($self, table_name)\n--\n\nRecords of a table that are no longer live but can\n"
      "still be read: flag-deleted nodes and record images in the free space of its leaf pages.\n\n"
      "Returns:\n    list[dict]: 'page', 'offset', 'source' ('flagged_deleted' or 'free_space'),\n"
-     "    'record' (as read_table returns it)\n\nArgs:\n    table_name: Name of the table\n\n"
+     "    'record' (as read_table returns it; a long value no longer found is None),\n"
+     "    'live' ('identical' or 'older_version' when a live row has the same primary key,\n"
+     "    with the same or other values; None otherwise or without a primary index),\n"
+     "    'missing_long_values' (names of the columns whose long value is gone)\n\n"
+     "Args:\n    table_name: Name of the table\n\n"
      "Raises:\n    ValueError: If the table doesn't exist"},
+    {"catalog_problems", as_cfunction(noargs_method<forensic_catalog_problems>), METH_NOARGS,
+     "catalog_problems($self)\n--\n\nCatalog rows passed over when the database was opened:\n"
+     "types the reader has no use for (callbacks, old streaming-file trees, unknown codes),\n"
+     "unknown column types, rows too short for their type.\n\nReturns:\n"
+     "    list[dict]: 'page', 'tag', 'object_id' (the table the row belongs to), 'type',\n"
+     "    'error', in catalog order; None for a field the row is too short to hold\n\n"
+     "Raises:\n    (none: the rows were read when the database was opened)"},
     {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
     {"__exit__", as_cfunction(exit_method), kFastKeywords,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},

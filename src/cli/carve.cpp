@@ -205,7 +205,7 @@ int run_carve(const std::vector<std::string_view>& raw, const Context& context) 
   set_binary_stdout();
   Output out = Output::standard_output();
   for (const CarveHit& hit : facts.hits) {
-    append_hit(out.buffer(), hit, db->page_file_offset(hit.page) + hit.offset);
+    append_hit(out.buffer(), hit, hit_file_offset(hit, db->page_size()));
     if (!out.commit()) break;
   }
   if (!out.finish()) {

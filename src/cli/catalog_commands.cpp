@@ -27,8 +27,6 @@ const std::string_view kSchemaHelp =
 
 namespace {
 
-// Catalog column flag 0x1: not null (multi-valued is kColumnMultiValued, 0x8).
-constexpr std::uint32_t kColumnNotNull = 0x1;
 const std::vector<OptionSpec> kTablesOptions = {{"quiet", 'q', false}};
 const std::vector<OptionSpec> kSchemaOptions = {{"json", 0, false}, {"quiet", 'q', false}};
 

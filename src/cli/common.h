@@ -8,6 +8,7 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "cli/stream.h"
+#include "version.h"
 
 namespace quarrow::cli {
 
@@ -17,7 +18,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-inline constexpr char kVersion[] = "0.1.8";
+inline constexpr char kVersion[] = QUARROW_VERSION;
 
 // What every command is told about its surroundings.
 struct Context {

@@ -126,7 +126,7 @@ std::optional<std::string> stream_grid(const Database& db, TableRecordReader& re
     const TableRecordReader::Step step = reader.next_data(data);
     if (step == TableRecordReader::Step::End) break;
     if (step == TableRecordReader::Step::Error) {
-      failure = "Error reading record: " + reader.error().to_string();
+      failure = in_context(ErrorContext::ReadingRecord, reader.error());
       break;
     }
     if (limit && rows.size() >= *limit) {

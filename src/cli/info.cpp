@@ -19,19 +19,17 @@ const std::string_view kInfoHelp =
     "\n"
     "For each file: page size, format version and revision, number of pages, the\n"
     "database state from the header (with a warning when the database was not shut\n"
-    "down cleanly), the creation and last attach and detach times, and the tables with\n"
-    "their column counts, aligned; times in JSON as ISO 8601 (\"2022-07-16T14:46:07.615Z\"\n"
-    "for UTC times).\n"
+    "down cleanly), the creation and last attach and detach times, the tables with\n"
+    "their column counts, and the catalog rows passed over (--json lists them). Times in\n"
+    "JSON are ISO 8601 (\"2022-07-16T14:46:07.615Z\" for UTC times).\n"
     "\n"
     "  -c, --count   also count the records of every table (reads every table)\n"
     "      --json    one JSON object per file\n";
 
 namespace {
 
-// Header states after which the transaction logs may hold changes the file lacks.
-constexpr std::uint32_t kStateDirtyShutdown = 2;
-constexpr std::uint32_t kStateDirtyAndPatchedShutdown = 7;
-
+// After kStateDirtyShutdown and kStateDirtyAndPatchedShutdown (format/database_header.h)
+// the transaction logs may hold changes the file lacks.
 const char* const kDirtyWarning =
     "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
@@ -60,6 +58,7 @@ struct InfoFacts {
   bool dirty = false;
   bool counted = false;
   std::vector<TableFacts> tables;
+  std::vector<CatalogProblem> catalog_problems;  // rows passed over at open
   std::vector<std::string> errors;  // lines for the standard error, the dirty warning first
   bool failed = false;              // an error beyond the warning
 };
@@ -92,7 +91,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
       case TableRecordReader::Step::End:
         return n;
       case TableRecordReader::Step::Error:
-        error = "Error reading record: " + reader->error().to_string();
+        error = in_context(ErrorContext::ReadingRecord, reader->error());
         return std::nullopt;
     }
   }
@@ -115,6 +114,7 @@ InfoFacts gather_info(const Database& db, const std::string& path, bool count) {
     facts.failed = true;
   }
   if (facts.dirty) facts.errors.insert(facts.errors.begin(), file_error_line(path, kDirtyWarning));
+  facts.catalog_problems = db.catalog_problems();
   for (const auto& [stored_name, table] : db.catalog()) {
     TableFacts t;
     t.name = name_text(stored_name);
@@ -189,6 +189,19 @@ std::string render_info_json(const InfoFacts& f) {
     append_field(out, "header_checksums_ok");
     out += h.checksum_ok && h.shadow_checksum_ok ? "true" : "false";
   }
+  // Catalog rows passed over at open (types the reader has no use for, unknown
+  // column types, rows too short): listed, so that nothing is dropped unseen.
+  append_field(out, "catalog_problems");
+  out.push_back('[');
+  for (const CatalogProblem& p : f.catalog_problems) {
+    if (out.back() != '[') out.push_back(',');
+    out += "{\"page\":" + std::to_string(p.page) + ",\"tag\":" + std::to_string(p.tag) + ",\"object_id\":" +
+           (p.object_id ? std::to_string(*p.object_id) : "null") +
+           ",\"type\":" + (p.type ? std::to_string(*p.type) : "null") + ",\"error\":";
+    append_json_string(out, p.error);
+    out.push_back('}');
+  }
+  out.push_back(']');
   append_field(out, "tables");
   out.push_back('[');
   bool first = true;
@@ -243,6 +256,7 @@ std::string render_info_text(const InfoFacts& f) {
     out += "  header copies:  " + header_copies_text(h) + "\n";
   }
   out += "  tables:         " + std::to_string(f.tables.size()) + "\n";
+  out += "  catalog problems: " + std::to_string(f.catalog_problems.size()) + "\n";
   // The table list as columns: names padded to the longest, counts aligned right.
   std::size_t name_width = 0;
   std::size_t columns_width = 0;

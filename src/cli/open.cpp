@@ -16,7 +16,7 @@ std::unique_ptr<Database> open_database(const std::string& path, std::string& er
   }
   auto opened = Database::open(path);
   if (!opened) {
-    error = "Failed to open database: " + opened.error().to_string();
+    error = in_context(ErrorContext::OpeningDatabase, opened.error());
     return nullptr;
   }
   return std::move(*opened);
@@ -30,14 +30,9 @@ std::unique_ptr<Database> open_or_report(const std::string& path) {
 }
 
 std::string lookup_error_text(const EseError& error) {
-  switch (error.kind()) {
-    case ErrorKind::TableNotFound:
-      return "Table not found: " + name_text(error.text());
-    case ErrorKind::Io:
-      return error.os_error_text();
-    default:
-      return error.to_string();
-  }
+  // A table name is stored bytes: shown as text the way the tool shows every name.
+  const std::string text = user_message(error);
+  return error.kind() == ErrorKind::TableNotFound ? name_text(text) : text;
 }
 
 std::vector<std::string> table_lookup_lines(const Database& db, std::string_view file, std::string_view table,

@@ -10,7 +10,7 @@ namespace {
 
 // Pages already read are dropped from the resident set after this much output, as the
 // module's export does, so that memory use does not grow with the table.
-constexpr std::uint64_t kReleaseInterval = 16u << 20;
+constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
 
 // Renders the next record into the output buffer: the raw values as the JSON Lines
 // export writes them (or as CSV), or the decoded layer's typed values.
@@ -96,7 +96,7 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
     const TableRecordReader::Step step = renderer.next(buffer);
     if (step == TableRecordReader::Step::End) break;
     if (step == TableRecordReader::Step::Error) {
-      failure = "Error reading record: " + reader.error().to_string();
+      failure = in_context(ErrorContext::ReadingRecord, reader.error());
       break;
     }
     ++count;

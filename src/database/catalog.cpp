@@ -1,44 +1,37 @@
 #include "database/catalog.h"
 
+#include "format/record.h"
+
 namespace quarrow {
 namespace {
 
-// Catalog record layout (offsets into the leaf entry's data, little-endian):
-//   1 last variable column id, 2-3 offset V of the variable part, 4-7 owner object id,
-//   8-9 record type, 10-13 object/column/index id, 14-17 column type or root page,
-//   18-21 space usage, 22-25 flags, 26-29 codepage (column) or locale (index).
+// Catalog rows (format/catalog.h): a record whose fixed columns sit at known offsets.
 // The name is the first variable column: n end offsets at V, data from V + 2n, the
-// first L bytes, L being the word at V taken whole.
-constexpr std::size_t kMinimumRecord = 14;
-
+// first L bytes, L being the word at V taken whole (n by catalog_variable_column_count).
 std::size_t required_length(CatalogType type) {
   switch (type) {
     case CatalogType::Column:
     case CatalogType::Index:
-      return 30;
+      return kCatalogRowThroughCodepage;
     default:
-      return 22;
+      return kCatalogRowThroughSpaceUsage;
   }
 }
-
-// Variable column of MSysObjects holding a column's default value.
-constexpr std::uint32_t kDefaultValueColumn = 131;
-constexpr std::uint32_t kFirstVariableColumn = 128;
 
 // The bytes of variable column `id` of a catalog record: empty when the record stops
 // before it, when it is null, or when its offsets do not fit the record.
 Bytes catalog_variable_column(Bytes data, std::uint32_t id) {
-  const std::uint8_t last_variable = data[1];
-  if (id < kFirstVariableColumn || id > last_variable) return Bytes();
-  const std::uint64_t v = load_u16le(data, 2);
-  const std::uint64_t count = last_variable - kFirstVariableColumn + 1;
-  const std::uint64_t index = id - kFirstVariableColumn;
+  const std::uint8_t last_variable = data[kRecordLastVariableOffset];
+  if (id < kFirstVariableId || id > last_variable) return Bytes();
+  const std::uint64_t v = load_u16le(data, kRecordVariableOffsetsOffset);
+  const std::uint64_t count = last_variable - kFirstVariableId + 1;
+  const std::uint64_t index = id - kFirstVariableId;
   if (!in_bounds(data, v + 2 * index, 2)) return Bytes();
   const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(v + 2 * index));
-  if (end_word & 0x8000) return Bytes();
+  if (end_word & kVariableNull) return Bytes();
   const std::uint64_t end = end_word;
   const std::uint64_t start =
-      index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(v + 2 * (index - 1))) & 0x7FFF;
+      index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(v + 2 * (index - 1))) & kVariableEndMask;
   const std::uint64_t base = v + 2 * count;
   if (start > end || base + end > data.size()) return Bytes();
   return data.subspan(static_cast<std::size_t>(base + start), static_cast<std::size_t>(end - start));
@@ -52,33 +45,34 @@ std::string id_key(std::uint32_t id) {
 
 Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   const std::size_t len = data.size();
-  if (len < 4) return Status::success();
-  if (len < kMinimumRecord) return EseError::invalid_catalog_entry();
-  const std::uint16_t type_code = load_u16le(data, 8);
-  if (type_code == 0 || type_code > 5) return EseError::unsupported_catalog_type(type_code);
+  if (len < kRecordHeaderSize) return Status::success();
+  if (len < kCatalogMinimumRow) return EseError::invalid_catalog_entry();
+  const std::uint16_t type_code = load_u16le(data, kCatalogTypeOffset);
+  if (type_code == 0 || type_code > kLastCatalogType) return EseError::unsupported_catalog_type(type_code);
   const auto type = static_cast<CatalogType>(type_code);
   if (type == CatalogType::Callback) return EseError::callback_catalog_type();
   if (len < required_length(type)) return EseError::invalid_catalog_entry();
-  const std::uint32_t v14 = load_u32le(data, 14);
-  if (type == CatalogType::Column && v14 > 18) return EseError::unsupported_column_type(v14);
+  const std::uint32_t v14 = load_u32le(data, kCatalogTypeOrRootOffset);
+  if (type == CatalogType::Column && v14 > kMaxColumnType) return EseError::unsupported_column_type(v14);
 
-  const std::uint64_t v = load_u16le(data, 2);
+  const std::uint64_t v = load_u16le(data, kRecordVariableOffsetsOffset);
   if (v + 2 > len) return EseError::invalid_catalog_entry();
-  const std::uint8_t last_variable = data[1];
-  const std::uint64_t n = last_variable >= 128 ? last_variable - 127u : last_variable;
+  const std::uint8_t last_variable = data[kRecordLastVariableOffset];
+  const std::uint64_t n = catalog_variable_column_count(last_variable);
   const std::uint64_t name_length = load_u16le(data, static_cast<std::size_t>(v));
   const std::uint64_t name_start = v + 2 * n;
   if (name_start + name_length > len) return EseError::invalid_catalog_entry();
   std::string name = to_string(data.subspan(static_cast<std::size_t>(name_start), static_cast<std::size_t>(name_length)));
 
-  const std::uint32_t owner = load_u32le(data, 4);
-  const std::uint32_t id = load_u32le(data, 10);
-  const std::uint32_t space_usage = load_u32le(data, 18);
+  const std::uint32_t owner = load_u32le(data, kCatalogOwnerOffset);
+  const std::uint32_t id = load_u32le(data, kCatalogIdOffset);
+  const std::uint32_t space_usage = load_u32le(data, kCatalogSpaceUsageOffset);
   if (type == CatalogType::Table) {
     TableInfo table;
     table.name = name;
     table.root_page = v14;
     table.space_usage = space_usage;
+    table.object_id = id;
     builder.tables.insert_or_replace(name, std::move(table));
     builder.table_names_by_id.insert_or_replace(id_key(id), std::move(name));
     return Status::success();
@@ -90,13 +84,27 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   entry.id = id;
   entry.type_or_root = v14;
   entry.space_usage = space_usage;
-  if (len >= 30) {
-    entry.flags = load_u32le(data, 22);
-    entry.codepage_or_locale = load_u32le(data, 26);
+  if (len >= kCatalogRowThroughCodepage) {
+    entry.flags = load_u32le(data, kCatalogFlagsOffset);
+    entry.codepage_or_locale = load_u32le(data, kCatalogCodepageOffset);
   }
-  if (type == CatalogType::Column) entry.default_value = to_string(catalog_variable_column(data, kDefaultValueColumn));
+  if (type == CatalogType::Column) entry.default_value = to_string(catalog_variable_column(data, kCatalogDefaultValueColumn));
   builder.pending.push_back(std::move(entry));
   return Status::success();
+}
+
+void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder) {
+  Status st = add_catalog_record(data, builder);
+  // Tag 0 is the page's external header (the key prefix of its entries), never a row:
+  // what it fails to say is no problem of the catalog.
+  if (st || tag == 0) return;
+  CatalogProblem problem;
+  problem.page = page;
+  problem.tag = tag;
+  if (in_bounds(data, kCatalogOwnerOffset, 4)) problem.object_id = load_u32le(data, kCatalogOwnerOffset);
+  if (in_bounds(data, kCatalogTypeOffset, 2)) problem.type = load_u16le(data, kCatalogTypeOffset);
+  problem.error = st.error().to_string();
+  builder.problems.push_back(std::move(problem));
 }
 
 void attach_pending_entries(CatalogBuilder& builder) {
@@ -113,12 +121,13 @@ void attach_pending_entries(CatalogBuilder& builder) {
         break;
       }
       case CatalogType::Index: {
-        IndexInfo index{entry.name, entry.type_or_root, entry.space_usage, entry.flags, entry.codepage_or_locale};
+        IndexInfo index{entry.name, entry.type_or_root, entry.space_usage, entry.flags, entry.codepage_or_locale,
+                        entry.id};
         table->indexes.insert_or_replace(entry.name, std::move(index));
         break;
       }
       case CatalogType::LongValue: {
-        LongValueInfo lv{entry.name, entry.type_or_root, entry.space_usage};
+        LongValueInfo lv{entry.name, entry.type_or_root, entry.space_usage, entry.id};
         table->long_values.insert_or_replace(entry.name, std::move(lv));
         break;
       }

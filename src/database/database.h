@@ -15,14 +15,11 @@
 #include "database/catalog.h"
 #include "database/mapping.h"
 #include "error/ese_error.h"
+#include "format/catalog.h"
+#include "format/database_header.h"
 #include "page/tag.h"
 
 namespace quarrow {
-
-inline constexpr std::size_t kHeaderCopySize = 660;
-inline constexpr std::size_t kMinimumFileSize = 4096;
-inline constexpr std::uint32_t kDatabaseSignature = 0x89ABCDEF;
-inline constexpr std::uint32_t kCatalogRootPage = 4;
 
 class Database {
  public:
@@ -32,10 +29,6 @@ class Database {
   static Result<std::unique_ptr<Database>> open_bytes(std::vector<std::uint8_t> bytes);
 
   Result<PageView> load_page(std::uint32_t page_number) const;
-  // Where page `page_number` begins in the file: (N + 1) * page_size.
-  std::uint64_t page_file_offset(std::uint32_t page_number) const {
-    return (static_cast<std::uint64_t>(page_number) + 1) * layout_.page_size;
-  }
 
   std::uint32_t page_size() const { return layout_.page_size; }
   std::uint32_t total_pages() const { return total_pages_; }
@@ -44,6 +37,8 @@ class Database {
   const PageLayout& layout() const { return layout_; }
   const std::array<std::uint8_t, kHeaderCopySize>& header() const { return header_; }
   const Catalog& catalog() const { return catalog_; }
+  // Catalog rows passed over at open, in catalog order.
+  const std::vector<CatalogProblem>& catalog_problems() const { return catalog_problems_; }
   Bytes bytes() const { return bytes_; }
   // See Mapping::release_resident_pages.
   void release_resident_pages() const { mapping_->release_resident_pages(); }
@@ -58,6 +53,7 @@ class Database {
   PageLayout layout_;
   std::uint32_t total_pages_ = 0;
   Catalog catalog_;
+  std::vector<CatalogProblem> catalog_problems_;
 };
 
 }  // namespace quarrow

@@ -441,8 +441,9 @@ class ValueBuilder {
   void text(Bytes d, std::uint32_t codepage) {
     Buffer& values = node_->values;
     char* out = reinterpret_cast<char*>(values.room(decoded_text_bound(d.size())));
-    const std::size_t n = decode_text_to(d, codepage, out);
+    std::size_t n = decode_text_to(d, codepage, out);
     if (n == kUnknownCodepage || values.size() + n > kMaxBatchData) return null();
+    n = without_trailing_nuls(out, n);
     values.commit(n);
     node_->offsets.push_i32(static_cast<std::int32_t>(values.size()));
     valid();
@@ -598,7 +599,7 @@ struct StreamState {
     for (std::size_t k = 0; k < columns.size(); ++k) {
       const DecodedColumn& c = columns[k];
       const ColumnInfo& info = *c.info;
-      codepages.push_back(info.codepage.value_or(1252));
+      codepages.push_back(info.codepage.value_or(kDefaultCodepage));
       // Absent columns read as the catalog's default when it has one the decoder
       // can apply; otherwise an absent or null single value is a plain null.
       const bool has_default = (info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) &&
@@ -724,7 +725,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
           break;
         }
         if (step == TableRecordReader::Step::Error) {
-          s->last_error = "Error reading record: " + s->reader->error().to_string();
+          s->last_error = in_context(ErrorContext::ReadingRecord, s->reader->error());
           // The rows gathered for this batch are dropped with the builders' contents
           // when the stream is released.
           return EIO;
@@ -752,7 +753,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     emit_batch(*s, rows, out);
     return 0;
   } catch (const std::bad_alloc&) {
-    s->last_error = "Error reading record: out of memory";
+    s->last_error = in_context(ErrorContext::ReadingRecord, "out of memory");
     return ENOMEM;
   }
 }

@@ -1,27 +1,25 @@
 #include "forensic/recover.h"
 
 #include <algorithm>
+#include <limits>
+#include <unordered_map>
 
 #include "forensic/carve.h"
 #include "database/database.h"
 #include "database/traversal.h"
+#include "format/page.h"
+#include "forensic/indexes.h"
 #include "page/leaf.h"
 #include "record/long_value.h"
 #include "record/parser.h"
+#include "record/reader.h"
 
 namespace quarrow {
 namespace {
 
-// Node flag of a leaf entry: the record is deleted and waits for the engine's cleanup.
-constexpr std::uint8_t kNodeDeleted = 0x2;
-
-// Record header: F (last fixed id), L (last variable id), V (offset of the variable part).
-constexpr std::size_t kRecordHeaderSize = 4;
-constexpr std::uint64_t kTaggedEntrySize = 4;
 // A leaf entry before its record: u16 key size, then the key. Table keys are short
 // (an auto-increment key is five bytes); this bounds the search for the next entry.
 constexpr std::uint64_t kMaxKeySize = 255;
-constexpr std::uint16_t kLargeEntryWordMask = 0x1FFF;
 // Runs of one fill byte at least this long are passed over without looking for a
 // record in them (a record never starts inside such a run, see scan_region).
 constexpr std::uint64_t kFillRun = 16;
@@ -32,11 +30,116 @@ constexpr std::uint64_t kWorkPerByte = 16;
 // Bytes the engine writes over unused space when it scrubs a page, and zero.
 bool is_fill_byte(std::uint8_t b) {
   switch (b) {
-    case 0x00: case 'D': case 'R': case 'O': case 'H': case 'd': case 'l':
+    case '\0': case 'D': case 'R': case 'O': case 'H': case 'd': case 'l':
     case 'z': case 'u': case 'L': case 'Z': case 'U':
       return true;
     default:
       return false;
+  }
+}
+
+// Resolves the long values of a recovered record. A value the tree no longer holds is
+// Null, not an empty value that looks like data, and its column is listed.
+void resolve_recovered(const Database& db, const TableInfo& table, RecoveredRecord& rec, LongValueBudget& budget) {
+  thread_local std::vector<std::size_t> unresolved;
+  unresolved.clear();
+  resolve_long_values(db, table, rec.record, budget, &unresolved);
+  for (const std::size_t k : unresolved) {
+    Field& field = rec.record.fields[k];
+    field.value = Value::null();
+    rec.missing_long_values.push_back(field.name);
+  }
+}
+
+// A value's bytes for comparing records: its kind, then its content.
+void append_value_bytes(std::string& out, const Value& v) {
+  out.push_back(static_cast<char>(v.kind));
+  switch (v.kind) {
+    case Value::Kind::Null:
+      return;
+    case Value::Kind::Bool:
+      out.push_back(v.b ? 1 : 0);
+      return;
+    case Value::Kind::I16:
+    case Value::Kind::I32: {
+      const std::int64_t i = v.i;
+      out.append(reinterpret_cast<const char*>(&i), sizeof i);
+      return;
+    }
+    case Value::Kind::F32: {
+      const float f = v.f32;
+      out.append(reinterpret_cast<const char*>(&f), sizeof f);
+      return;
+    }
+    case Value::Kind::F64: {
+      const double d = v.f64;
+      out.append(reinterpret_cast<const char*>(&d), sizeof d);
+      return;
+    }
+    case Value::Kind::Guid:
+      out.append(reinterpret_cast<const char*>(v.guid.data()), v.guid.size());
+      return;
+    case Value::Kind::Binary:
+    case Value::Kind::Text:
+    case Value::Kind::MultiValue:
+    case Value::Kind::LongValue: {
+      const std::uint64_t n = v.bytes.size();
+      out.append(reinterpret_cast<const char*>(&n), sizeof n);
+      out.append(v.bytes);
+      return;
+    }
+    default: {
+      const std::uint64_t u = v.u;
+      out.append(reinterpret_cast<const char*>(&u), sizeof u);
+      return;
+    }
+  }
+}
+
+std::string record_bytes(const Record& record) {
+  std::string out;
+  for (const Field& f : record.fields) append_value_bytes(out, f.value);
+  return out;
+}
+
+// Marks each recovered record against the live rows: the primary index names the key
+// columns; the live rows whose key a recovered record has are kept (as bytes) while the
+// table is read once. A reading that breaks leaves the rows not reached unknown.
+void compare_with_live(const Database& db, const TableInfo& table, std::vector<RecoveredRecord>& out) {
+  if (out.empty()) return;
+  Result<std::vector<IndexDefinition>> indexes = read_table_indexes(db, table.name);
+  if (!indexes) return;
+  const auto primary =
+      std::find_if(indexes->begin(), indexes->end(), [](const IndexDefinition& d) { return d.primary; });
+  if (primary == indexes->end() || primary->columns.empty()) return;
+  const std::vector<Field>& fields = out.front().record.fields;
+  std::vector<std::size_t> key_fields;
+  for (const KeySegment& segment : primary->columns) {
+    const auto at = std::find_if(fields.begin(), fields.end(),
+                                 [&](const Field& f) { return f.column_id == segment.column_id; });
+    if (at == fields.end()) return;  // a key column the table does not have
+    key_fields.push_back(static_cast<std::size_t>(at - fields.begin()));
+  }
+  const auto key_of = [&](const Record& r) {
+    std::string key;
+    for (const std::size_t k : key_fields) append_value_bytes(key, r.fields[k].value);
+    return key;
+  };
+
+  std::unordered_map<std::string, std::vector<std::string>> live;  // key -> rows with it
+  for (const RecoveredRecord& r : out) live.emplace(key_of(r.record), std::vector<std::string>());
+  Result<TableRecordReader> reader = open_table_reader(db, table.name);
+  if (!reader) return;
+  Record row;
+  while (reader->next_record(row) == TableRecordReader::Step::Record) {
+    auto it = live.find(key_of(row));
+    if (it != live.end()) it->second.push_back(record_bytes(row));
+  }
+  for (RecoveredRecord& r : out) {
+    const std::vector<std::string>& rows = live[key_of(r.record)];
+    if (rows.empty()) continue;
+    const std::string mine = record_bytes(r.record);
+    r.live = std::find(rows.begin(), rows.end(), mine) != rows.end() ? kLiveIdentical : kLiveOlderVersion;
   }
 }
 
@@ -52,7 +155,7 @@ struct TableShape {
 
 TableShape make_shape(const Database& db, const TableInfo& table) {
   TableShape s{make_column_plan(db, table), std::vector<bool>(kFirstVariableId, false),
-               std::vector<bool>(kFirstTaggedId, false), std::vector<bool>(0x10000, false)};
+               std::vector<bool>(kFirstTaggedId, false), std::vector<bool>(kColumnIdLimit, false)};
   for (const auto& entry : table.columns) {
     const std::uint32_t id = entry.second.id;
     if (id == 0) continue;
@@ -61,7 +164,7 @@ TableShape make_shape(const Database& db, const TableInfo& table) {
       s.has_fixed = true;
     } else if (id < kFirstTaggedId) {
       s.variable_id[id] = true;
-    } else if (id < 0x10000) {
+    } else if (id < kColumnIdLimit) {
       s.tagged_id[id] = true;
       s.has_tagged = true;
     }
@@ -81,20 +184,6 @@ class FreeSpaceScanner {
   FreeSpaceScanner(const Database& db, const TableInfo& table, const TableShape& shape, RecoveryCounts& counts,
                    LongValueBudget& budget, std::vector<RecoveredRecord>& out)
       : db_(db), table_(table), shape_(shape), counts_(counts), budget_(budget), out_(out) {}
-
-  // Checks one record image as a free-space candidate spanning exactly its bytes.
-  std::optional<Rejection> check_alone(Bytes record) {
-    PageView view;
-    view.data = record;
-    page_ = &view;
-    work_left_ = ~0ull;
-    std::optional<Rejection> why;
-    if (record.size() < kRecordHeaderSize || !gate(0)) return Rejection::FixedPart;
-    std::optional<Candidate> c = check(0, record.size(), why);
-    page_ = nullptr;
-    if (c && !c->open_ended && c->min_end != record.size()) return Rejection::VariableOffsets;
-    return why;
-  }
 
   void scan_page(const PageView& page, std::uint32_t number) {
     page_ = &page;
@@ -262,7 +351,7 @@ class FreeSpaceScanner {
   // flags and are masked off.
   std::uint64_t entry_start(std::uint64_t record, std::uint64_t not_before) {
     const Bytes data = page_->data;
-    const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : 0xFFFF;
+    const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : std::numeric_limits<std::uint16_t>::max();
     for (std::uint64_t k = 1; k <= kMaxKeySize && record >= not_before + 2 + k; ++k) {
       const std::uint64_t key_size_at = record - 2 - k;
       if ((load_u16le(data, static_cast<std::size_t>(key_size_at)) & mask) != k) continue;
@@ -284,7 +373,7 @@ class FreeSpaceScanner {
     rec.offset = static_cast<std::uint32_t>(c.start);
     rec.source = kSourceFreeSpace;
     decode_record_into(shape_.plan, bytes, rec.record);
-    resolve_long_values(db_, table_, rec.record, budget_);
+    resolve_recovered(db_, table_, rec, budget_);
     out_.push_back(std::move(rec));
     ++counts_.accepted;
   }
@@ -322,22 +411,13 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
     rec.offset = static_cast<std::uint32_t>(record_offset);
     rec.source = kSourceFlaggedDeleted;
     decode_record_into(shape.plan, entry->data, rec.record);
-    resolve_long_values(db, table, rec.record, budget);
+    resolve_recovered(db, table, rec, budget);
     out.push_back(std::move(rec));
     ++counts.flagged_deleted;
   }
 }
 
 }  // namespace
-
-std::optional<Rejection> check_record_shape(const Database& db, const TableInfo& table, Bytes record) {
-  const TableShape shape = make_shape(db, table);
-  RecoveryCounts counts;
-  LongValueBudget budget;
-  std::vector<RecoveredRecord> out;
-  FreeSpaceScanner scanner(db, table, shape, counts, budget, out);
-  return scanner.check_alone(record);
-}
 
 const char* rejection_name(Rejection reason) {
   switch (reason) {
@@ -359,22 +439,16 @@ Result<std::vector<RecoveredRecord>> recover_records(const Database& db, std::st
   LongValueBudget budget = long_value_budget(db);
   FreeSpaceScanner scanner(db, *table, shape, counts, budget, out);
 
-  // The leaf level: the leftmost leaf, then the next-page links. A damaged tree or
-  // chain ends the walk where it breaks.
-  const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::PassOver};
-  const Descent descent = descend_leftmost(db, table->root_page, policy);
-  if (descent.outcome == Descent::Outcome::Reached) {
-    LeafChainWalk chain(db, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, descent.page_number,
-                        descent.page);
-    do {
-      const PageView& page = chain.page();
-      if ((page.header.flags & kPageKindMask) == kPageLeaf) {
-        ++counts.pages_scanned;
-        recover_flagged(db, *table, shape, page, chain.page_number(), budget, counts, out);
-        scanner.scan_page(page, chain.page_number());
-      }
-    } while (chain.advance() == LeafChainWalk::Step::Page);
+  // The table's own leaves; damaged pages and links are passed over.
+  TreeLeafWalk walk(db, table->root_page, table->object_id, OnFailure::PassOver);
+  while (walk.advance() == TreeLeafWalk::Step::Page) {
+    const PageView& page = walk.page();
+    if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
+    ++counts.pages_scanned;
+    recover_flagged(db, *table, shape, page, walk.page_number(), budget, counts, out);
+    scanner.scan_page(page, walk.page_number());
   }
+  compare_with_live(db, *table, out);
   if (counts_out != nullptr) *counts_out = counts;
   return out;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,11 +94,10 @@ class RecordDecoder {
   void decode(Bytes record_data, std::vector<DecodedCell>& cells);
 
   // The same in steps, for callers with a faster route for plain values: locate() a
-  // record, then per column either take stored(k).data when plain(k) (a present,
-  // single value stored as it is, decoded by decode_scalar_into) or decode_column().
+  // record, then per column either take stored(k).data (a present, single value stored
+  // as it is, decoded by decode_scalar_into) or decode_column().
   void locate(Bytes record_data);
   const StoredCell& stored(std::size_t k) const { return stored_[k]; }
-  bool plain(std::size_t k) const;
   void decode_column(std::size_t k, DecodedCell& cell) { decode_cell(columns_[k], stored_[k], cell); }
 
  private:
@@ -119,17 +119,34 @@ class RecordDecoder {
 // 64-bit microsecond count cannot hold.
 bool ole_date_to_microseconds(double days, std::int64_t& out);
 
+// The stored 64 bits of a DateTime column to microseconds since 1970. Applications
+// store two encodings there (see format/datetime.h), told apart by the value:
+//   - 0 is OLE day 0 (1899-12-30);
+//   - a double of magnitude 2^-20 days or more, finite, within years 100-9999, is an
+//     OLE date;
+//   - anything else (in particular every FILETIME of years 1601-9999, whose bits read
+//     as a double are far below 2^-20) is read as an unsigned FILETIME, and is that
+//     instant when it lies from 1601-01-01 to 9999-12-31;
+//   - false otherwise (no date).
+bool datetime_to_microseconds(std::uint64_t bits, std::int64_t& out);
+
 // Turns one instance's plain bytes into a value of `type` and hands it to `sink`,
 // which gets exactly one call: null(), boolean(b), integer(i) (every integer type,
 // timestamps in microseconds, currency in 1/10,000 units), f32(x), f64(x), guid(16
 // bytes in RFC 4122 order), bytes(data), or text(data, codepage) (the sink decodes
-// text; an unsupported codepage makes the value null). Empty data, data too short
-// for the type, and OLE dates without a timestamp are null. A template so that the
-// Arrow producer writes straight into its column buffers.
+// text, drops trailing NULs, which writers leave as C string terminators, and makes
+// an unsupported codepage null). Empty data is an empty binary or text value (the
+// engine keeps a zero-length value apart from null) and null for every other type;
+// data too short for the type, and DateTime bits that are no date, are null. A
+// template so that the Arrow producer writes straight into its column buffers.
 template <class Sink>
 void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Sink& sink) {
   const std::size_t n = data.size();
-  if (n == 0) return sink.null();
+  if (n == 0) {
+    if (type == DecodedType::Binary) return sink.bytes(data);
+    if (type == DecodedType::Text) return sink.text(data, codepage);
+    return sink.null();
+  }
   switch (type) {
     case DecodedType::Null:
       return sink.null();
@@ -146,7 +163,7 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
         case 8: v = load_u64le(data, 0); break;
         default: return sink.null();
       }
-      return v > 0xFF ? sink.null() : sink.integer(static_cast<std::int64_t>(v));
+      return v > std::numeric_limits<std::uint8_t>::max() ? sink.null() : sink.integer(static_cast<std::int64_t>(v));
     }
     case DecodedType::Int16:
       return n < 2 ? sink.null() : sink.integer(static_cast<std::int16_t>(load_u16le(data, 0)));
@@ -165,15 +182,15 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
       return n < 8 ? sink.null() : sink.f64(std::bit_cast<double>(load_u64le(data, 0)));
     case DecodedType::Timestamp: {
       std::int64_t us = 0;
-      if (n < 8 || !ole_date_to_microseconds(std::bit_cast<double>(load_u64le(data, 0)), us)) return sink.null();
+      if (n < 8 || !datetime_to_microseconds(load_u64le(data, 0), us)) return sink.null();
       return sink.integer(us);
     }
     case DecodedType::Guid: {
-      if (n < 16) return sink.null();
+      if (n < kGuidSize) return sink.null();
       // Stored: three little-endian integers and eight bytes; RFC 4122 wants all of
       // them big-endian.
-      const std::uint8_t rfc[16] = {data[3], data[2], data[1],  data[0],  data[5],  data[4],  data[7],  data[6],
-                                    data[8], data[9], data[10], data[11], data[12], data[13], data[14], data[15]};
+      std::uint8_t rfc[kGuidSize];
+      for (std::size_t i = 0; i < kGuidSize; ++i) rfc[i] = data[kGuidRfcOrder[i]];
       return sink.guid(rfc);
     }
     case DecodedType::Binary:
@@ -184,25 +201,14 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
   sink.null();
 }
 
+// The length of UTF-8 text without its trailing NUL characters.
+inline std::size_t without_trailing_nuls(const char* text, std::size_t n) {
+  while (n > 0 && text[n - 1] == '\0') --n;
+  return n;
+}
+
 // decode_scalar_into with a DecodedValue as the sink (Text by `codepage`, 1252 when
 // the column has none).
 void decode_scalar(Bytes data, DecodedType type, std::uint32_t codepage, DecodedValue& out);
-
-// A table read record by record into decoded cells.
-class DecodedTableReader {
- public:
-  using Step = TableRecordReader::Step;
-
-  static Result<DecodedTableReader> open(const Database& db, std::string_view table_name);
-
-  Step next(std::vector<DecodedCell>& cells);
-  const std::vector<DecodedColumn>& columns() const { return decoder_->columns(); }
-  const EseError& error() const { return reader_->error(); }
-
- private:
-  DecodedTableReader() = default;
-  std::unique_ptr<TableRecordReader> reader_;
-  std::unique_ptr<RecordDecoder> decoder_;
-};
 
 }  // namespace quarrow

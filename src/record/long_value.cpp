@@ -4,15 +4,12 @@
 
 #include "database/traversal.h"
 #include "page/leaf.h"
+#include "format/long_value.h"
 #include "record/compression.h"
 #include "record/text.h"
 
 namespace quarrow {
 namespace {
-
-// From format revision 0x46 a reference may be an 8-byte id (LID64) whose top bit is
-// set; tree keys are then 8 bytes for the root entry and 12 for chunks.
-constexpr std::uint32_t kLid64Revision = 0x46;
 
 struct LongValueId {
   std::uint64_t id = 0;
@@ -20,11 +17,11 @@ struct LongValueId {
 };
 
 LongValueId read_lid(const Database& db, Bytes reference) {
-  if (db.format_revision() >= kLid64Revision && reference.size() == 8) {
+  if (db.format_revision() >= kRevisionLid64 && reference.size() == kLid64Size) {
     const std::uint64_t v = load_u64le(reference, 0);
-    if (v >> 63) return LongValueId{v, 8};
+    if (v >> kLid64FlagBit) return LongValueId{v, kLid64Size};
   }
-  return LongValueId{load_u32le(reference, 0), 4};
+  return LongValueId{load_u32le(reference, 0), kLid32Size};
 }
 
 struct Chunk {
@@ -44,7 +41,7 @@ struct Gathered {
 
 std::uint64_t key_id(const std::string& key, std::size_t width) {
   Bytes k = as_bytes(key);
-  return width == 8 ? load_u64be(k, 0) : load_u32be(k, 0);
+  return width == kLid64Size ? load_u64be(k, 0) : load_u32be(k, 0);
 }
 
 // Visits the entries of a long-value leaf page (tags 1 and up) with their full keys:
@@ -77,10 +74,8 @@ bool for_each_entry(const PageView& page, std::string& scratch, std::string& key
 
 }  // namespace
 
-// The leaf chain of a long-value tree as every lookup walks it: from the leftmost leaf
-// along the next-page links, ending at a page that is not a leaf, a page already
-// entered (on the way down or along the chain), a page that does not load, or link 0.
-// For each page it keeps the largest 4-byte and 8-byte id among its keys, and the
+// The leaf pages of a long-value tree as every lookup walks them: the tree's own leaves
+// in key order (see TreeLeafWalk). For each page it keeps the largest 4-byte and 8-byte id among its keys, and the
 // running maximum over the pages so far. A lookup for id L may start at the first page
 // whose running maximum reaches L: every key before it is smaller than L, and the scan
 // over smaller keys has no effect. This keeps each lookup to the pages holding L
@@ -99,7 +94,7 @@ struct LongValueChain {
 
   // Index of the first page whose keys can hold `lid`.
   std::size_t first_page_for(std::uint64_t lid, std::size_t width) const {
-    const int w = width == 8 ? 1 : 0;
+    const int w = width == kLid64Size ? 1 : 0;
     auto it = std::partition_point(pages.begin(), pages.end(),
                                    [&](const Page& p) { return !(p.any[w] && p.running_max[w] >= lid); });
     return static_cast<std::size_t>(it - pages.begin());
@@ -108,30 +103,24 @@ struct LongValueChain {
 
 namespace {
 
-std::shared_ptr<const LongValueChain> find_chain(const Database& db, std::uint32_t root) {
+std::shared_ptr<const LongValueChain> find_chain(const Database& db, const LongValueInfo& tree) {
   auto chain = std::make_shared<LongValueChain>();
-  chain->root = root;
-  // A page that does not load on the way down leaves references in place; a tag that
-  // cannot be read stops the descent where it is; a page met twice stops the search.
-  const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::StopHere};
-  Descent d = descend_leftmost(db, root, policy);
-  if (d.outcome != Descent::Outcome::Reached) return chain;
+  chain->root = tree.root_page;
+  // A root that does not load leaves references in place.
+  if (!db.load_page(tree.root_page)) return chain;
   chain->entered = true;
 
-  // The pages on the way down count as entered: a chain leading back to them ends.
-  PageChainGuard visited(db.total_pages());
-  for (std::size_t i = 0; i + 1 < d.path.size(); ++i) visited.enter(d.path[i]);
-  // A page entered before, a page that does not load and link 0 all end the scan.
-  LeafChainWalk walk(db, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, d.page_number, d.page, &visited);
+  // The tree's own leaves in key order (pages of other trees, pages met twice and pages
+  // that do not load are passed over), then leaves that only a link reaches.
+  TreeLeafWalk walk(db, tree.root_page, tree.object_id, OnFailure::PassOver);
   std::string scratch;
   std::string key;
   LongValueChain::Page running;
-  for (bool more = true; more; more = walk.advance() == LeafChainWalk::Step::Page) {
+  while (walk.advance() == TreeLeafWalk::Step::Page) {
     const PageView& page = walk.page();
-    if (!page.is_leaf()) break;
     for_each_entry(page, scratch, key, [&](const LeafEntryView&, bool) {
       for (int w = 0; w < 2; ++w) {
-        const std::size_t width = w == 0 ? 4 : 8;
+        const std::size_t width = w == 0 ? kLid32Size : kLid64Size;
         if (key.size() < width) continue;
         const std::uint64_t id = key_id(key, width);
         if (!running.any[w] || id > running.running_max[w]) running.running_max[w] = id;
@@ -172,7 +161,7 @@ Gathered gather(const Database& db, const LongValueChain& chain, const LongValue
         done = true;
         return false;
       }
-      if (key.size() >= lid.width + 4) {
+      if (key.size() >= lid.width + kChunkOffsetSize) {
         gathered += entry.data.size();
         if (gathered > limit) {
           g.over_budget = true;
@@ -185,8 +174,8 @@ Gathered gather(const Database& db, const LongValueChain& chain, const LongValue
           if (chunk.owned.empty()) chunk.data = Bytes();
         }
         g.chunks.push_back(std::move(chunk));
-      } else if (entry.data.size() > 7) {
-        g.total_size = load_u32le(entry.data, 4);
+      } else if (entry.data.size() >= kLongValueRootSize) {
+        g.total_size = load_u32le(entry.data, kLongValueRootSizeOffset);
       }
       return true;
     });
@@ -212,7 +201,7 @@ bool expand_compressed_chunks(Gathered& g, std::uint64_t limit) {
     }
     Bytes stored = c.bytes();
     if (stored.empty() || stored.size() >= span) continue;
-    const std::uint8_t scheme = stored[0] & 0xF8;
+    const std::uint8_t scheme = compression_scheme(stored[0]);
     if (scheme != kCompress7BitAscii && scheme != kCompress7BitUnicode && scheme != kCompressXpress &&
         scheme != kCompressLz4) {
       continue;
@@ -230,7 +219,7 @@ bool expand_compressed_chunks(Gathered& g, std::uint64_t limit) {
 void set_resolved(Field& field, std::string bytes) {
   if (is_text_type(field.column_type)) {
     std::string text;
-    if (decode_text_into(as_bytes(bytes), field.codepage.value_or(1252), text)) {
+    if (decode_text_into(as_bytes(bytes), field.codepage.value_or(kDefaultCodepage), text)) {
       field.value = Value::of_bytes(Value::Kind::Text, std::move(text));
       return;
     }
@@ -238,17 +227,22 @@ void set_resolved(Field& field, std::string bytes) {
   field.value = Value::of_bytes(Value::Kind::Binary, std::move(bytes));
 }
 
+enum class Lookup : std::uint8_t { Found, Missing, Unreadable };
+
 // Gathers, orders, expands and joins the chunks of one long value, charging the budget.
-std::optional<std::string> assemble(const Database& db, const TableInfo& table, const LongValueId& lid,
-                                    LongValueBudget& budget) {
-  const std::uint32_t root = table.long_values.at(0).second.root_page;
-  if (!budget.chain || budget.chain->root != root) budget.chain = find_chain(db, root);
+// Missing: the tree holds nothing under the id (the bytes are then empty).
+// Unreadable: the tree cannot be entered, or the value is beyond the budget.
+Lookup assemble(const Database& db, const TableInfo& table, const LongValueId& lid, LongValueBudget& budget,
+                std::string& value) {
+  value.clear();
+  const LongValueInfo& tree = table.long_values.at(0).second;
+  if (!budget.chain || budget.chain->root != tree.root_page) budget.chain = find_chain(db, tree);
   Gathered g = gather(db, *budget.chain, lid, budget.remaining, budget.scanned);
-  if (!g.entered || g.over_budget) return std::nullopt;
+  if (!g.entered || g.over_budget) return Lookup::Unreadable;
+  if (g.chunks.empty() && !g.total_size) return Lookup::Missing;
   std::stable_sort(g.chunks.begin(), g.chunks.end(),
                    [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });
-  if (!expand_compressed_chunks(g, budget.remaining)) return std::nullopt;
-  std::string value;
+  if (!expand_compressed_chunks(g, budget.remaining)) return Lookup::Unreadable;
   std::size_t total = 0;
   for (const Chunk& c : g.chunks) total += c.bytes().size();
   if (g.total_size && *g.total_size < total) total = *g.total_size;
@@ -259,7 +253,7 @@ std::optional<std::string> assemble(const Database& db, const TableInfo& table, 
     value.append(reinterpret_cast<const char*>(b.data()), std::min<std::size_t>(b.size(), total - value.size()));
   }
   budget.remaining -= value.size();
-  return value;
+  return Lookup::Found;
 }
 
 }  // namespace
@@ -271,7 +265,9 @@ LongValueBudget long_value_budget(const Database& db) {
 std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
                                            LongValueBudget& budget) {
   if (reference.size() < 4 || table.long_values.empty()) return std::nullopt;
-  return assemble(db, table, read_lid(db, reference), budget);
+  std::string value;
+  if (assemble(db, table, read_lid(db, reference), budget, value) != Lookup::Found) return std::nullopt;
+  return value;
 }
 
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record) {
@@ -279,36 +275,45 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
   resolve_long_values(db, table, record, budget);
 }
 
-void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget) {
+void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget,
+                         std::vector<std::size_t>* unresolved) {
   // Values already assembled for this record, by id: a record may name one long value
   // from many columns, and each lookup rescans the tree.
   struct Assembled {
     LongValueId lid;
-    std::optional<std::string> bytes;  // nullopt: the reference stays
+    Lookup lookup = Lookup::Unreadable;
+    std::string bytes;
   };
   std::vector<Assembled> done;
-  for (Field& field : record.fields) {
+  for (std::size_t k = 0; k < record.fields.size(); ++k) {
+    Field& field = record.fields[k];
     if (field.value.kind != Value::Kind::LongValue) continue;
     const Bytes reference = as_bytes(field.value.bytes);
     if (reference.size() < 4 || table.long_values.empty()) {
       set_resolved(field, std::string());
+      if (unresolved) unresolved->push_back(k);
       continue;
     }
     const LongValueId lid = read_lid(db, reference);
     const auto same = std::find_if(done.begin(), done.end(), [&](const Assembled& a) {
       return a.lid.id == lid.id && a.lid.width == lid.width;
     });
+    const Assembled* found = nullptr;
     if (same != done.end()) {
-      if (!same->bytes || same->bytes->size() > budget.remaining) continue;
-      budget.remaining -= same->bytes->size();
-      set_resolved(field, *same->bytes);
-      continue;
+      if (same->lookup == Lookup::Unreadable || same->bytes.size() > budget.remaining) {
+        if (unresolved) unresolved->push_back(k);
+        continue;
+      }
+      budget.remaining -= same->bytes.size();
+      found = &*same;
+    } else {
+      done.push_back(Assembled{lid, Lookup::Unreadable, {}});
+      done.back().lookup = assemble(db, table, lid, budget, done.back().bytes);
+      found = &done.back();
     }
-    done.push_back(Assembled{lid, std::nullopt});
-    std::optional<std::string> value = assemble(db, table, lid, budget);
-    if (!value) continue;
-    done.back().bytes = *value;
-    set_resolved(field, std::move(*value));
+    if (found->lookup != Lookup::Found && unresolved) unresolved->push_back(k);
+    if (found->lookup == Lookup::Unreadable) continue;
+    set_resolved(field, found->bytes);
   }
 }
 

@@ -1,4 +1,5 @@
-// Reading a table record by record along the leaf level of its data tree.
+// Reading a table record by record along the leaf level of its own data tree. Entries
+// flagged deleted are not records of the table (recovery reads them).
 #pragma once
 
 #include <optional>
@@ -23,22 +24,23 @@ class TableRecordReader {
   Step next_record(Record& out);
   // The next record's stored bytes, undecoded; valid until the next call.
   Step next_data(Bytes& data);
-  const EseError& error() const { return chain_.error(); }
+  const EseError& error() const { return walk_.error(); }
   const TableInfo& table() const { return *table_; }
   const ColumnPlan& plan() const { return plan_; }
   // Leaf pages entered so far (for progress reports).
-  std::uint64_t pages_read() const { return pages_read_; }
+  std::uint64_t pages_read() const { return walk_.pages(); }
 
  private:
   friend Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name);
-  TableRecordReader(const Database& db, const TableInfo& table, PageView page, std::uint32_t page_number);
+  TableRecordReader(const Database& db, const TableInfo& table);
 
   const Database* db_;
   const TableInfo* table_;
   ColumnPlan plan_;
-  LeafChainWalk chain_;  // the current page; a revisited or unloadable page is an error
+  // The current page; a linked page that does not load is an error.
+  TreeLeafWalk walk_;
+  bool on_page_ = false;
   std::uint16_t next_tag_ = 1;
-  std::uint64_t pages_read_ = 1;
   std::string scratch_;
   LongValueBudget long_values_;  // shared by every record of this reading
 };
