@@ -8,7 +8,7 @@
 #include "database/mapping.h"
 #include "forensic/header.h"
 #include "forensic/checksum.h"
-#include "format/file_header.h"
+#include "format/database_header.h"
 
 namespace quarrow {
 namespace {
