@@ -50,7 +50,8 @@ class _PageProblemBase(TypedDict):
 
 @type_check_only
 class PageProblem(_PageProblemBase, total=False):
-    bit: int
+    bit: int            # a single flipped bit: its offset in the page, in bits
+    bytes_present: int  # problem "truncated": how much of the last page the file holds
 
 @type_check_only
 class HeaderInfo(TypedDict):
@@ -93,6 +94,16 @@ class RecoveredRecord(TypedDict):
     offset: int
     source: Literal["flagged_deleted", "free_space"]
     record: Record
+    live: Literal["identical", "older_version"] | None
+    missing_long_values: list[str]
+
+@type_check_only
+class CatalogProblem(TypedDict):
+    page: int
+    tag: int
+    object_id: int | None
+    type: int | None
+    error: str
 
 @type_check_only
 @final
@@ -134,6 +145,7 @@ class EseDatabase:
     def header_info(self) -> HeaderInfo: ...
     def get_table_indexes(self, table_name: str) -> list[IndexInfo]: ...
     def recover_records(self, table_name: str) -> list[RecoveredRecord]: ...
+    def catalog_problems(self) -> list[CatalogProblem]: ...
     def __enter__(self) -> EseDatabase: ...
     def __exit__(
         self,

@@ -250,3 +250,12 @@ def test_progress_on_a_terminal_never_mixes_with_the_output(exe, data_dir, args)
     # line; the last is cleared ("\r" + clear) before the output.
     drawn = re.sub(r"\r[^\r\n]*? left\x1b\[K", "", text)
     assert drawn.startswith("\r\x1b[K") and drawn.replace("\r\x1b[K", "", 1) == direct
+
+
+def test_stub_lists_every_method_of_the_class():
+    """A method added to the extension without its stub would be invisible to type checkers."""
+    stub = (REPO / "python" / "quarrow" / "__init__.pyi").read_text()
+    body = stub[stub.index("class EseDatabase:"):]
+    stubbed = set(re.findall(r"def (\w+)\(", body))
+    public = {name for name in vars(EseDatabase) if not name.startswith("_") or name in ("__enter__", "__exit__")}
+    assert public <= stubbed, sorted(public - stubbed)
