@@ -86,6 +86,27 @@ def seeds():
     yield "lid64_32768_r70", database(32768, 0x46, rows=4, lv_size=40000, deep=False, lid64=True)
 
 
+def log_seeds():
+    """Transaction-log seeds: committed, rolled back and open transactions with
+    fragmented inserts, a recycled file with stale segments, a torn last segment."""
+    from esefile import log as lg  # noqa: PLC0415
+    node = lg.Node(trx=100, level=2)
+    rows = [lg.insert(node, bytes([0x7F, 0, 0, 0, i]), bytes([i]) * (60 + 40 * i)) for i in range(12)]
+    full = lg.LogFile(0x51)
+    full.add(lg.init2(), lg.attach_db(1, b"S" * 28, "C:\\db.edb"), lg.trace(9, "seed"))
+    full.transaction(9, 100, rows)
+    full.transaction(9, 101, [lg.flag_delete(lg.Node(trx=101, level=2)), lg.undo(lg.Node(trx=101), b"\x7f\x01")],
+                     outcome="rollback")
+    full.transaction(10, 102, [lg.replace(lg.Node(procid=10, trx=102, level=2), b"abc" * 30)], outcome="open")
+    yield "log_full", full.build()
+    stale = lg.LogFile(0x5A)
+    stale.add(lg.init2(), lg.shutdown_mark(), lg.nop2(20), lg.term2())
+    stale.shadow = False
+    stale.stale_from = 3
+    yield "log_stale", stale.build()
+    yield "log_torn", lg.tear_last_segment(full, full.build())
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("outdir", type=Path)
@@ -96,6 +117,9 @@ def main() -> int:
     count = 0
     for name, data in seeds():
         (args.outdir / f"{name}.edb").write_bytes(data)
+        count += 1
+    for name, data in log_seeds():
+        (args.outdir / f"{name}.log").write_bytes(data)
         count += 1
     with open(args.outdir / "sample.edb", "wb"):
         pass

@@ -15,7 +15,7 @@
 namespace quarrow::cli {
 
 const std::string_view kInfoHelp =
-    "usage: quarrow info [--count] [--json] FILE...\n"
+    "usage: quarrow info [--count] [--json] [--logs DIR] FILE...\n"
     "\n"
     "For each file: page size, format version and revision, number of pages, the\n"
     "database state from the header (with a warning when the database was not shut\n"
@@ -24,7 +24,9 @@ const std::string_view kInfoHelp =
     "JSON are ISO 8601 (\"2022-07-16T14:46:07.615Z\" for UTC times).\n"
     "\n"
     "  -c, --count   also count the records of every table (reads every table)\n"
-    "      --json    one JSON object per file\n";
+    "      --json    one JSON object per file\n"
+    "  -l, --logs DIR  for a dirty database, whether the log generations it needs are\n"
+    "                in DIR (exit status 1 when one is missing)\n";
 
 namespace {
 
@@ -34,12 +36,13 @@ const char* const kDirtyWarning =
     "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
 const std::vector<OptionSpec> kInfoOptions = {
-    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}};
+    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}, {"logs", 'l', true}};
 
 struct InfoRequest {
   std::vector<std::string> paths;
   bool json = false;
   bool count = false;
+  std::optional<std::string> logs;  // --logs DIR
 };
 
 struct TableFacts {
@@ -59,6 +62,11 @@ struct InfoFacts {
   bool counted = false;
   std::vector<TableFacts> tables;
   std::vector<CatalogProblem> catalog_problems;  // rows passed over at open
+  // What the database needs of its transaction logs (cli/logs.cpp renders it in both
+  // forms), and whether --logs lacks one of them.
+  std::string log_needs_json;
+  std::string log_needs_text;
+  bool logs_missing = false;
   std::vector<std::string> errors;  // lines for the standard error, the dirty warning first
   bool failed = false;              // an error beyond the warning
 };
@@ -70,7 +78,9 @@ std::optional<InfoRequest> parse_info(const std::vector<std::string_view>& raw) 
     usage_error("info", "no database file given");
     return std::nullopt;
   }
-  return InfoRequest{args->positionals, args->flag("json"), args->flag("count")};
+  InfoRequest request{args->positionals, args->flag("json"), args->flag("count"), std::nullopt};
+  if (const std::string* logs = args->value("logs")) request.logs = *logs;
+  return request;
 }
 
 // Counts a table's records by reading them all. Returns the count, or sets `error`.
@@ -97,7 +107,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
   }
 }
 
-InfoFacts gather_info(const Database& db, const std::string& path, bool count) {
+InfoFacts gather_info(const Database& db, const std::string& path, bool count, const std::optional<std::string>& logs) {
   InfoFacts facts;
   facts.path = path;
   facts.page_size = db.page_size();
@@ -112,6 +122,12 @@ InfoFacts gather_info(const Database& db, const std::string& path, bool count) {
   } else {
     facts.errors.push_back(file_error_line(path, "header facts: " + header.error().to_string()));
     facts.failed = true;
+  }
+  if (facts.header) {
+    const std::string* logs_dir = logs ? &*logs : nullptr;
+    facts.log_needs_json = info_log_needs(db, logs_dir, true, facts.logs_missing);
+    bool missing = false;
+    facts.log_needs_text = info_log_needs(db, logs_dir, false, missing);
   }
   if (facts.dirty) facts.errors.insert(facts.errors.begin(), file_error_line(path, kDirtyWarning));
   facts.catalog_problems = db.catalog_problems();
@@ -182,6 +198,7 @@ std::string render_info_json(const InfoFacts& f) {
     }
     append_field(out, "log_generations_required");
     out += "[" + std::to_string(h.log_generation_low) + "," + std::to_string(h.log_generation_high) + "]";
+    out += f.log_needs_json;
     append_field(out, "os_version");
     append_json_string(out, os_text(h));
     append_field(out, "header_copies_agree");
@@ -252,6 +269,7 @@ std::string render_info_text(const InfoFacts& f) {
       out += "  logs required:  " + std::to_string(h.log_generation_low) + " to " +
              std::to_string(h.log_generation_high) + "\n";
     }
+    out += f.log_needs_text;
     out += "  written on OS:  " + os_text(h) + "\n";
     out += "  header copies:  " + header_copies_text(h) + "\n";
   }
@@ -296,7 +314,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
       status = kExitFailed;
       continue;
     }
-    const InfoFacts facts = gather_info(*db, path, request->count);
+    const InfoFacts facts = gather_info(*db, path, request->count, request->logs);
     std::string out;
     if (request->json) {
       out = render_info_json(facts);
@@ -308,7 +326,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
     write_text(out);
     std::fflush(stdout);
     print_lines(facts.errors);
-    if (facts.failed) status = kExitFailed;
+    if (facts.failed || facts.logs_missing) status = kExitFailed;
   }
   return status;
 }

@@ -96,6 +96,7 @@ const std::vector<Command>& commands() {
       {"carve", "UTF-16LE strings from page space, as JSON Lines", kCarveHelp, run_carve},
       {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
       {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
+      {"logs", "transaction logs: files, generations, what a database needs, records", kLogsHelp, run_logs},
   };
   return list;
 }

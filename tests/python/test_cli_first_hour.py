@@ -255,7 +255,10 @@ def test_progress_on_a_terminal_never_mixes_with_the_output(exe, data_dir, args)
 def test_stub_lists_every_method_of_the_class():
     """A method added to the extension without its stub would be invisible to type checkers."""
     stub = (REPO / "python" / "quarrow" / "__init__.pyi").read_text()
-    body = stub[stub.index("class EseDatabase:"):]
-    stubbed = set(re.findall(r"def (\w+)\(", body))
-    public = {name for name in vars(EseDatabase) if not name.startswith("_") or name in ("__enter__", "__exit__")}
-    assert public <= stubbed, sorted(public - stubbed)
+    import quarrow
+    classes = {name: stub[stub.index(f"class {name}"):] for name in ("EseDatabase", "EseLogs")}
+    for name, body in classes.items():
+        body = body[:body.find("\nclass ", 1) if "\nclass " in body[1:] else len(body)]
+        stubbed = set(re.findall(r"def (\w+)\(", body))
+        public = {n for n in vars(getattr(quarrow, name)) if not n.startswith("_") or n in ("__enter__", "__exit__")}
+        assert public <= stubbed, (name, sorted(public - stubbed))
