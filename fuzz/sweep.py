@@ -7,10 +7,11 @@ rewritten to point at other pages, the page itself or past the end of the file;
 pages swapped or duplicated; truncation at page and non-page boundaries). Each copy
 is opened, every table is read and described, everything is exported to JSON Lines
 and every carving scope is run, in a forked child with a time limit and an address
-space limit. The `quarrow` program (when installed) then runs export, dump, info and
-carve on the same file, on two threads. Seed transaction logs (*.log) are mutated the
-same way, usually with their checksums recomputed afterwards, and go through EseLogs
-and `quarrow logs`. The outcome of each file is one of:
+space limit; the views of a recognised profile are read too. The `quarrow` program
+(when installed) then runs export, dump, info, carve and the view commands on the
+same file, on two threads. Seed transaction logs (*.log) are mutated the same way,
+usually with their checksums recomputed afterwards, and go through EseLogs and
+`quarrow logs`. The outcome of each file is one of:
 
   clean      every call returned a result
   exception  at least one call raised a Python exception (counted by message kind)
@@ -396,6 +397,12 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
             for r in recovered:
                 _ = (r["live"], r["missing_long_values"])
         call(db.catalog_problems)
+        # The views of the file's profile (joins and path trees read other tables).
+        for view in call(db.views) or []:
+            call(db.read_view, view)
+            arrow = call(lambda v: db.arrow_view(v, batch_rows=100), view)
+            if arrow is not None:
+                call(pull_arrow_stream, arrow)
         call(db.verify)
         call(db.header_info)
         call(db.export_all, export_dir)
@@ -443,7 +450,9 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["verify", "--json", path],
             ["schema", "--json", path],
             ["recover", path, "MSysObjects"],
-            ["recover", "--exclude-live", "-q", path, "MSysObjects"])
+            ["recover", "--exclude-live", "-q", path, "MSysObjects"],
+            ["views", "--json", path],
+            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"])
     if path.endswith(".log"):
         runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"])
     for args in runs:

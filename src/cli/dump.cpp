@@ -3,14 +3,17 @@
 
 #include "cli/commands.h"
 #include "cli/terminal.h"
+#include "cli/views.h"
 
 namespace quarrow::cli {
 
 const std::string_view kDumpHelp =
     "usage: quarrow dump [--format jsonl|csv|table] [--decoded] [--limit N] FILE TABLE\n"
+    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] FILE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
-    "the module's export_table writes.\n"
+    "the module's export_table writes. With --view, one view of the database's profile\n"
+    "(see 'quarrow views'): converted values, timestamps in UTC, durations in seconds.\n"
     "\n"
     "  -f, --format F   jsonl (default) or csv: RFC 4180, a header row, binary data as\n"
     "                   hexadecimal, null as an empty field; or table: an aligned grid\n"
@@ -21,12 +24,15 @@ const std::string_view kDumpHelp =
     "                   Currency as an exact decimal, GUIDs as text, multi-valued\n"
     "                   columns as lists, column defaults applied\n"
     "  -n, --limit N    at most N records\n"
-    "  -q, --quiet      no progress display\n";
+    "  -q, --quiet      no progress display\n"
+    "      --view NAME  a view instead of a table\n"
+    "      --profile F  a profile file tried before the built-in ones\n";
 
 namespace {
 
 const std::vector<OptionSpec> kDumpOptions = {
-    {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false}};
+    {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false},
+    {"view", 0, true},     {"profile", 0, true}};
 
 // Lines a grid on a terminal leaves for the rules, the header and the prompt.
 constexpr unsigned kGridFrameLines = 6;
@@ -39,6 +45,13 @@ struct DumpRequest {
   bool screenful = false;  // the limit was chosen to fit the terminal
   bool quiet = false;
 };
+
+// The arguments, or std::nullopt without a word: parse_dump reports the error.
+std::optional<Arguments> parse_arguments_quietly(const std::vector<std::string_view>& raw,
+                                                 const std::vector<OptionSpec>& specs) {
+  std::string ignored;
+  return parse_arguments(raw, specs, ignored);
+}
 
 std::optional<DumpRequest> parse_dump(const std::vector<std::string_view>& raw, const Context& context) {
   const auto args = parse_or_complain("dump", raw, kDumpOptions);
@@ -63,6 +76,12 @@ std::optional<DumpRequest> parse_dump(const std::vector<std::string_view>& raw, 
 }  // namespace
 
 int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
+  // A view of the database's profile instead of a table (cli/views.cpp).
+  if (const auto args = parse_arguments_quietly(raw, kDumpOptions); args && args->value("view") != nullptr) {
+    StreamOptions options;
+    if (!stream_options("dump", *args, options)) return kExitUsage;
+    return run_dump_view(*args, options, context);
+  }
   const auto request = parse_dump(raw, context);
   if (!request) return kExitUsage;
   const std::string& path = request->path;

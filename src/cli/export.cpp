@@ -20,6 +20,7 @@
 #include "cli/folders.h"
 #include "cli/names.h"
 #include "cli/pool.h"
+#include "cli/views.h"
 #include "export/export_file.h"
 
 namespace quarrow::cli {
@@ -42,13 +43,17 @@ const std::string_view kExportHelp =
     "  -n, --limit N      at most N records per table\n"
     "  -j, --jobs N       threads (default: the number of processors)\n"
     "      --force        replace existing output files\n"
-    "  -q, --quiet        no progress display and no summary\n";
+    "  -q, --quiet        no progress display and no summary\n"
+    "      --views        every view of the database's profile instead of the tables,\n"
+    "                     as DIR/{view}.jsonl (or .csv)\n"
+    "      --profile F    a profile file tried before the built-in ones\n";
 
 namespace {
 
 const std::vector<OptionSpec> kExportOptions = {
     {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true}, {"limit", 'n', true},
-    {"decoded", 'd', false}, {"jobs", 'j', true},  {"quiet", 'q', false}, {"force", 0, false}};
+    {"decoded", 'd', false}, {"jobs", 'j', true},  {"quiet", 'q', false}, {"force", 0, false},
+    {"views", 0, false},     {"profile", 0, true}};
 
 using Clock = std::chrono::steady_clock;
 
@@ -60,6 +65,7 @@ struct ExportRequest {
   unsigned jobs = 1;
   bool quiet = false;
   bool force = false;
+  std::optional<Arguments> views;  // --views: the arguments for cli/views.cpp
 };
 
 // What was written for one input file, summed over its tasks.
@@ -114,6 +120,7 @@ std::optional<ExportRequest> parse_export(const std::vector<std::string_view>& r
     return std::nullopt;
   }
   ExportRequest request;
+  if (args->flag("views")) request.views = *args;
   request.paths = args->positionals;
   request.output = *output;
   if (!stream_options("export", *args, request.options) || !jobs_option("export", *args, request.jobs)) {
@@ -192,6 +199,7 @@ class OrderedReport {
 int run_export(const std::vector<std::string_view>& raw, const Context& context) {
   const auto request = parse_export(raw);
   if (!request) return kExitUsage;
+  if (request->views) return run_export_views(*request->views, request->options, request->jobs, context);
   const StreamOptions& options = request->options;
   const char* extension = options.format == Format::Csv ? ".csv" : ".jsonl";
 

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/grid.h"
+#include "cli/views.h"
 #include "cli/json_object.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
@@ -17,7 +18,8 @@ namespace quarrow::cli {
 const std::string_view kInfoHelp =
     "usage: quarrow info [--count] [--json] [--logs DIR] FILE...\n"
     "\n"
-    "For each file: page size, format version and revision, number of pages, the\n"
+    "For each file: page size, format version and revision, number of pages, the kind\n"
+    "of database when a profile knows it (srum, ual, windows_search; see views), the\n"
     "database state from the header (with a warning when the database was not shut\n"
     "down cleanly), the creation and last attach and detach times, the tables with\n"
     "their column counts, and the catalog rows passed over (--json lists them). Times in\n"
@@ -57,6 +59,7 @@ struct InfoFacts {
   std::uint32_t format_version = 0;
   std::uint32_t format_revision = 0;
   std::uint32_t total_pages = 0;
+  std::optional<std::string> profile;  // the built-in profile that knows the database
   std::optional<HeaderFacts> header;
   bool dirty = false;
   bool counted = false;
@@ -115,6 +118,7 @@ InfoFacts gather_info(const Database& db, const std::string& path, bool count, c
   facts.format_revision = db.format_revision();
   facts.total_pages = db.total_pages();
   facts.counted = count;
+  facts.profile = recognised_profile(db);
   auto header = read_header_facts(db);
   if (header) {
     facts.header = std::move(*header);
@@ -178,6 +182,12 @@ std::string render_info_json(const InfoFacts& f) {
   out += std::to_string(f.format_revision);
   append_field(out, "total_pages");
   out += std::to_string(f.total_pages);
+  append_field(out, "profile");
+  if (f.profile) {
+    append_json_string(out, *f.profile);
+  } else {
+    out += "null";
+  }
   if (f.header) {
     const HeaderFacts& h = *f.header;
     append_field(out, "state");
@@ -255,6 +265,7 @@ std::string render_info_text(const InfoFacts& f) {
   std::snprintf(buf, sizeof buf, "  page size:      %u\n  format:         0x%x, revision %u\n  pages:          %u\n",
                 f.page_size, f.format_version, f.format_revision, f.total_pages);
   std::string out = f.path + "\n" + buf;
+  out += "  profile:        " + f.profile.value_or("-") + "\n";
   if (f.header) {
     const HeaderFacts& h = *f.header;
     out += "  state:          " + h.state_name + "\n";

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/names.h"
 #include "cli/terminal.h"
+#include "cli/views.h"
 #include "platform/platform.h"
 
 namespace quarrow::cli {
@@ -93,6 +94,7 @@ const std::vector<Command>& commands() {
       {"schema", "columns of a table or of every table", kSchemaHelp, run_schema},
       {"dump", "one table to the standard output (JSON Lines, CSV or a grid)", kDumpHelp, run_dump},
       {"export", "tables to files, in parallel", kExportHelp, run_export},
+      {"views", "the views of a known database's profile (SRUM, UAL, ...)", kViewsHelp, run_views},
       {"carve", "UTF-16LE strings from page space, as JSON Lines", kCarveHelp, run_carve},
       {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
       {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
