@@ -75,11 +75,14 @@ CLASS_DOC = (
     "Python wrapper for ESE database.\n\nThis class provides access to Microsoft ESE databases from Python."
     "\n\nExample:\n    >>> from quarrow import EseDatabase\n    >>> db = EseDatabase(\"Current.mdb\")\n"
     "    >>> tables = db.get_tables()\n    >>> records = db.read_table(\"MSysObjects\")\n\nArgs:\n"
-    "    path: The database file (str or os.PathLike); it is only read, never written\n\nRaises:\n"
+    "    path: The database file (str or os.PathLike); it is only read, never written\n"
+    "    profiles: Profile files (a list of str or os.PathLike) tried before the built-in\n"
+    "        ones; None for the built-in profiles only\n\nRaises:\n"
     "    FileNotFoundError: If there is no file at the path\n"
     "    IOError: If the file is not an ESE database or cannot be read (an OSError\n"
     "        subclass for operating-system errors)\n"
-    "    TypeError: If the path is not a str or os.PathLike (bytes paths included)")
+    "    TypeError: If the path is not a str or os.PathLike (bytes paths included)\n"
+    "    ValueError: If a profile file cannot be read")
 
 METHOD_DOCS = [
     ("get_tables", "($self)",
