@@ -96,7 +96,8 @@ def child_env() -> dict:
     env = dict(os.environ)
     # The child must import the same quarrow as this process.
     import quarrow
-    module_dir = str(Path(quarrow.__file__).resolve().parent)
+    # The folder holding the package quarrow (the extension is its __init__).
+    module_dir = str(Path(quarrow.__file__).resolve().parents[1])
     env["PYTHONPATH"] = module_dir + os.pathsep + env.get("PYTHONPATH", "")
     return env
 

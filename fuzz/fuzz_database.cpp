@@ -1,6 +1,7 @@
 // Whole-database fuzz target: the input is a database file. It is opened from memory,
-// every table is read to the end with every record rendered as a JSON line and again
-// as Arrow batches of decoded values, every carving scope is run with a small hit
+// every table is read to the end with every record rendered as a JSON line, its
+// decoded values as the text the tool's grid shows, and again as Arrow batches of
+// decoded values, every carving scope is run with a small hit
 // limit, and the forensic passes run (header facts, checksums, index definitions,
 // recovered records compared with the live rows, catalog rows passed over), and every
 // view of every shipped profile whose table the file has is read as Arrow batches and
@@ -15,6 +16,7 @@
 #include "database/database.h"
 #include "export/arrow_stream.h"
 #include "export/csv.h"
+#include "export/decoded_text.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
 #include "forensic/indexes.h"
@@ -48,6 +50,27 @@ void read_all_tables(const quarrow::Database& db) {
     }
     row.clear();
     quarrow::append_csv_header(row, reader->plan());
+  }
+}
+
+// Every table's decoded values as display text (the grid of `quarrow dump --format
+// table`), up to the same record cap.
+void render_decoded_text(const quarrow::Database& db) {
+  std::string text;
+  for (const auto& [name, table] : db.catalog()) {
+    quarrow::Result<quarrow::TableRecordReader> reader = quarrow::open_table_reader(db, name);
+    if (!reader) continue;
+    quarrow::RecordDecoder decoder(db, reader->table(), reader->plan());
+    std::vector<quarrow::DecodedCell> cells;
+    quarrow::Bytes data;
+    for (std::size_t n = 0; n < kMaxRecordsPerTable; ++n) {
+      if (reader->next_data(data) != quarrow::TableRecordReader::Step::Record) break;
+      decoder.decode(data, cells);
+      for (std::size_t k = 0; k < cells.size(); ++k) {
+        text.clear();
+        (void)quarrow::append_decoded_text(text, decoder.columns()[k], cells[k]);
+      }
+    }
   }
 }
 
@@ -146,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::shared_ptr<const quarrow::Database> shared(std::move(*db));
   read_all_tables(*shared);
+  render_decoded_text(*shared);
   pull_arrow_batches(shared);
   read_all_views(shared);
   carve_all_scopes(*shared);

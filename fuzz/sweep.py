@@ -445,6 +445,7 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["export", path, "-o", export_dir + "-csv", "-j", "2", "-q", "--format", "csv"],
             ["info", "--count", "--json", path],
             ["dump", path, "MSysObjects", "-q"],
+            ["dump", path, "MSysObjects", "-q", "--format", "table", "--limit", "200"],
             ["carve", path, "--scope", "all", "-m", "4", "-k", "64", "-j", "2", "-q"],
             ["verify", "--json", path],
             ["schema", "--json", path],

@@ -83,7 +83,7 @@ if ! python3 -c 'import quarrow' 2>/dev/null; then
   echo "   (building the module into $WORK-python)"
   cmake -S . -B "$WORK-python" -G Ninja -DQUARROW_PYTHON=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$WORK-python" -j "$JOBS" >/dev/null
-  python_module=(env "PYTHONPATH=$PWD/$WORK-python")
+  python_module=(env "PYTHONPATH=$PWD/$WORK-python/python")
 fi
 "${python_module[@]}" python3 fuzz/sweep.py --seeds "$seeds" --count "$sweep_count" \
   --faults "$WORK/sweep-faults" || status=1

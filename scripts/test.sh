@@ -2,22 +2,44 @@
 # Runs every test: C++ unit tests (plain and under AddressSanitizer +
 # UndefinedBehaviorSanitizer) through CTest, short fuzzing runs, and the pytest suite
 # against the installed module. Installs what it needs on a fresh machine.
+#
+# Each stage prints a line when it starts and one with its time when it ends. Build
+# trees no later stage needs are removed as soon as their stage is done (set
+# KEEP_BUILD=1 to keep them), so that build/ stays under 500 MB: the plain C++ build
+# (the Windows stage uses its tool), the Wine prefix and any fuzzing finds are kept.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
+
+STAGE=""
+STAGE_STARTED=$SECONDS
+# stage NAME: ends the current stage (its time) and starts the next; no NAME ends the last.
+stage() {
+  if [ -n "$STAGE" ]; then
+    printf '   %s: %d s (total %d:%02d)\n' "$STAGE" $((SECONDS - STAGE_STARTED)) $((SECONDS / 60)) $((SECONDS % 60))
+  fi
+  STAGE=${1:-}
+  STAGE_STARTED=$SECONDS
+  if [ -n "$STAGE" ]; then echo "== $STAGE"; fi
+}
+# drop PATH...: removes build trees no later stage needs.
+drop() {
+  if [ "${KEEP_BUILD:-0}" != 1 ]; then rm -rf "$@"; fi
+}
 
 need=()
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v clang++ >/dev/null 2>&1 || need+=(clang)
 [ -e /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || need+=(libclang-rt-14-dev)
 command -v nm >/dev/null 2>&1 || need+=(binutils)
+stage "installing what the tests need"
 if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing ${need[*]}"
+  echo "   installing ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -qq "${need[@]}" >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq "${need[@]}"; }
 fi
 PIP=(python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore)
-"${PIP[@]}" pytest hypothesis cmake ninja pyarrow polars duckdb pandas
+"${PIP[@]}" pytest hypothesis cmake ninja pyarrow polars duckdb pandas mypy
 # Test-only: quarrow_fleet runs on Dask.
 "${PIP[@]}" "dask[dataframe,distributed]"
 # The test-file writers, for the benchmarks, fuzz seeds and the demo as well.
@@ -32,31 +54,44 @@ run_ctest() {
   grep -E 'tests passed' "$1/ctest.log"
 }
 
-echo "== format numbers only in src/format"
+stage "format numbers only in src/format"
 scripts/check_format_numbers.sh
 
-echo "== building and installing the module"
+stage "building and installing the module"
 "${PIP[@]}" .
 
-echo "== C++ unit tests"
+stage "C++ unit tests"
 cmake -S . -B build/tests -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/tests -j "$JOBS"
 run_ctest build/tests
 
-echo "== C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+stage "C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DQUARROW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/asan -j "$JOBS"
 run_ctest build/asan
+drop build/asan
 
 if [ -x scripts/fuzz.sh ]; then
-  echo "== short fuzzing runs"
+  stage "short fuzzing runs"
   scripts/fuzz.sh short
+  # Crash artifacts and sweep faults stay; the instrumented build and the corpora go
+  # (each run seeds its corpora afresh, and they grow to hundreds of MB).
+  if [ -d build/fuzz ] && [ "${KEEP_BUILD:-0}" != 1 ]; then
+    find build/fuzz -mindepth 1 -maxdepth 1 ! -name artifacts ! -name 'sweep-faults' -exec rm -rf {} +
+  fi
+  drop build/fuzz-python
 fi
 
-echo "== Python tests"
-python3 -m pytest tests/python -q -p no:cacheprovider
+stage "Python tests (the type stub under mypy --strict among them)"
+QUARROW_REQUIRE_MYPY=1 python3 -m pytest tests/python -q -p no:cacheprovider
 
-echo "== Linux wheel audit (glibc 2.28, manylinux)"
+stage "Linux wheel audit (glibc 2.28, manylinux)"
 scripts/wheel_audit.sh
+drop build/wheel-audit
 
+stage "Windows build under Wine"
 scripts/windows.sh
+drop build/windows build/windows-cli
+
+stage
+echo "== all tests passed in $((SECONDS / 60)) min $((SECONDS % 60)) s; build/ holds $(du -sh build 2>/dev/null | cut -f1)"

@@ -112,6 +112,25 @@ bool text_argument(const Signature& sig, const char* parameter, PyObject* value,
   return true;
 }
 
+bool path_argument(const Signature& sig, const char* parameter, PyObject* value, PyRef& holder,
+                   std::string_view& out) {
+  // Only objects that say they are paths are asked: bytes and bytearray answer
+  // __fspath__ too (bytes paths), and keep their TypeError.
+  if (!PyUnicode_Check(value) && !PyBytes_Check(value) && !PyByteArray_Check(value)) {
+    PyRef fspath_method(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__fspath__"));
+    if (!fspath_method) {
+      PyErr_Clear();
+    } else {
+      holder = PyRef(PyOS_FSPath(value));
+      if (!holder) return false;
+      if (PyUnicode_Check(holder.get())) return text_argument(sig, parameter, holder.get(), out);
+      // A path object whose text is bytes: refused like a bytes path.
+      holder = PyRef();
+    }
+  }
+  return text_argument(sig, parameter, value, out);
+}
+
 bool optional_text_argument(const Signature& sig, const char* parameter, PyObject* value,
                             std::string_view& out) {
   if (value == nullptr || value == Py_None) {

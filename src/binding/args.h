@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "binding/convert.h"
+
 namespace quarrow::python {
 
 inline constexpr std::size_t kMaxParameters = 4;
@@ -36,6 +38,11 @@ bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyO
 // TypeError naming the parameter for any other type; UnicodeEncodeError for lone
 // surrogates.
 bool text_argument(const Signature& sig, const char* parameter, PyObject* value, std::string_view& out);
+// A file-system path: a str, or an os.PathLike whose __fspath__ gives a str (pathlib
+// paths), as UTF-8 text. `holder` keeps the str the view points into. Any other type
+// (bytes paths included, as before) raises the TypeError of text_argument.
+bool path_argument(const Signature& sig, const char* parameter, PyObject* value, PyRef& holder,
+                   std::string_view& out);
 // None (or a parameter that was not given) gives the empty text; otherwise as above.
 bool optional_text_argument(const Signature& sig, const char* parameter, PyObject* value,
                             std::string_view& out);

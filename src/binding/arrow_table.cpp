@@ -22,6 +22,7 @@ const char kArrowTableDoc[] =
     "batches of batch_rows records. DateTime becomes timestamp[us], Currency decimal128(19, 4),\n"
     "GUID arrow.uuid, multi-valued columns lists; column defaults are applied.\n\n"
     "Args:\n    table_name: Name of the table\n    batch_rows: Records per batch (at least 1)\n\n"
+    "Returns:\n    ArrowTable: An object with __arrow_c_schema__() and __arrow_c_stream__()\n\n"
     "Raises:\n    ValueError: If the table doesn't exist or batch_rows is below 1";
 
 namespace {

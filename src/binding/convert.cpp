@@ -1,6 +1,7 @@
 #include "binding/convert.h"
 
 #include <cerrno>
+#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
@@ -25,8 +26,10 @@ bool set_item(PyObject* dict, const char* key, PyObject* value) {
   return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
 }
 
-const char* const kHitKeyNames[9] = {"page",      "offset",    "slack_start", "slack_end", "region_kind",
-                                     "page_flags", "page_type", "table",       "text"};
+// The order of the module's hit dicts and of the tool's JSON hits; file_offset came
+// last, so that the earlier keys keep their places.
+const char* const kHitKeyNames[10] = {"page",      "offset",    "slack_start", "slack_end", "region_kind",
+                                      "page_flags", "page_type", "table",       "text",      "file_offset"};
 
 }  // namespace
 
@@ -110,7 +113,7 @@ PyObject* column_to_dict(const ColumnInfo& column) {
 }
 
 bool HitKeys::make() {
-  for (std::size_t i = 0; i < 9; ++i) {
+  for (std::size_t i = 0; i < std::size(kHitKeyNames); ++i) {
     keys_[i] = PyRef(PyUnicode_FromString(kHitKeyNames[i]));
     if (!keys_[i]) return false;
   }
@@ -137,7 +140,7 @@ PyObject* HitKeys::text(Cached& slot, const std::string& value) {
   return slot.object.get();
 }
 
-PyObject* HitKeys::to_dict(const CarveHit& hit) {
+PyObject* HitKeys::to_dict(const CarveHit& hit, std::uint64_t file_offset) {
   PyRef dict(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
@@ -157,7 +160,8 @@ PyObject* HitKeys::to_dict(const CarveHit& hit) {
       !set_item(d, keys_[5].get(), number(flags_, hit.page_flags)) ||
       !set_item(d, keys_[6].get(), text(type_, hit.page_type)) || !set_item(d, keys_[7].get(), table) ||
       !set_item(d, keys_[8].get(),
-                PyUnicode_FromStringAndSize(hit.text.data(), static_cast<Py_ssize_t>(hit.text.size())))) {
+                PyUnicode_FromStringAndSize(hit.text.data(), static_cast<Py_ssize_t>(hit.text.size()))) ||
+      !set_item(d, keys_[9].get(), PyLong_FromUnsignedLongLong(file_offset))) {
     return nullptr;
   }
   return dict.release();

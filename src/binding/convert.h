@@ -63,7 +63,8 @@ PyObject* column_to_dict(const ColumnInfo& column);
 class HitKeys {
  public:
   bool make();
-  PyObject* to_dict(const CarveHit& hit);
+  // The hit's dict; `file_offset` is where the hit lies in the file.
+  PyObject* to_dict(const CarveHit& hit, std::uint64_t file_offset);
 
  private:
   // Hits of one page or region share most of their values: the objects made for the
@@ -76,7 +77,7 @@ class HitKeys {
   PyObject* number(Cached& slot, std::uint64_t value);
   PyObject* text(Cached& slot, const std::string& value);
 
-  PyRef keys_[9];
+  PyRef keys_[10];
   Cached page_, slack_start_, slack_end_, flags_, kind_, type_, table_;
 };
 

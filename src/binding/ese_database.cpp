@@ -237,9 +237,10 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
   PyObject* values[2];
   std::string_view name;
   std::string_view output_path;
+  PyRef path_text;
   if (!parse_arguments(kExportTable, args, nargs, kwnames, values) ||
       !text_argument(kExportTable, "table_name", values[0], name) ||
-      !text_argument(kExportTable, "output_path", values[1], output_path)) {
+      !path_argument(kExportTable, "output_path", values[1], path_text, output_path)) {
     return nullptr;
   }
   // The table is looked up first, as an export of a missing table creates nothing.
@@ -256,8 +257,9 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
 PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* values[1];
   std::string_view output_dir_view;
+  PyRef path_text;
   if (!parse_arguments(kExportAll, args, nargs, kwnames, values) ||
-      !text_argument(kExportAll, "output_dir", values[0], output_dir_view)) {
+      !path_argument(kExportAll, "output_dir", values[0], path_text, output_dir_view)) {
     return nullptr;
   }
   if (has_nul(output_dir_view)) return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputDirectory));
@@ -286,13 +288,13 @@ constexpr Signature kCarveScoped = signature("carve_utf16le_strings_scoped", kCa
 constexpr std::uint64_t kDefaultMinChars = 6;
 constexpr std::uint64_t kDefaultMaxHits = 1000;
 
-PyObject* hits_to_list(const std::vector<CarveHit>& hits) {
+PyObject* hits_to_list(const Database& db, const std::vector<CarveHit>& hits) {
   HitKeys keys;
   if (!keys.make()) return nullptr;
   PyRef list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < hits.size(); ++i) {
-    PyObject* dict = keys.to_dict(hits[i]);
+    PyObject* dict = keys.to_dict(hits[i], hit_file_offset(hits[i], db.page_size()));
     if (dict == nullptr) return nullptr;
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), dict);  // steals the reference
   }
@@ -316,7 +318,7 @@ PyObject* carve_slack(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs,
       !carve_options(kCarve, values, needle, min_chars, max_hits)) {
     return nullptr;
   }
-  return hits_to_list(carve_strings(*s.database, CarveScope::Slack, needle, min_chars, max_hits));
+  return hits_to_list(*s.database, carve_strings(*s.database, CarveScope::Slack, needle, min_chars, max_hits));
 }
 
 PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -337,7 +339,7 @@ PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
                  values[0]);
     return nullptr;
   }
-  return hits_to_list(carve_strings(*s.database, *scope, needle, min_chars, max_hits));
+  return hits_to_list(*s.database, carve_strings(*s.database, *scope, needle, min_chars, max_hits));
 }
 
 // ---- Construction and destruction ---------------------------------------------------------
@@ -354,12 +356,13 @@ bool path_exists(std::string_view path) {
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   PyObject* values[2];
   std::string_view path;
+  PyRef path_text;
   if (!parse_arguments(kConstructor, args, kwargs, values) ||
-      !text_argument(kConstructor, "path", values[0], path)) {
+      !path_argument(kConstructor, "path", values[0], path_text, path)) {
     return nullptr;
   }
   if (!path_exists(path)) {
-    PyErr_Format(PyExc_FileNotFoundError, "Database file not found: %U", values[0]);
+    PyErr_Format(PyExc_FileNotFoundError, "Database file not found: %U", path_text ? path_text.get() : values[0]);
     return nullptr;
   }
   auto state = std::make_unique<DatabaseState>();
@@ -428,19 +431,51 @@ PyMethodDef kMethods[] = {
     {"get_table_schema", as_cfunction(fast_method<get_table_schema>), kFastKeywords,
      "get_table_schema($self, table_name)\n--\n\nGet the schema (columns) for a table.\n\nArgs:\n"
      "    table_name: Name of the table\n\nReturns:\n"
-     "    list[dict]: List of column information with 'name', 'type', 'id'\n\nRaises:\n"
+     "    list[dict]: List of column information with 'name' (str), 'type' (str, e.g. 'Long'),\n"
+     "    'id' (int) and 'nullable' (bool), in column id order\n\nRaises:\n"
      "    ValueError: If the table doesn't exist"},
     {"export_table", as_cfunction(fast_method<export_table>), kFastKeywords,
      "export_table($self, table_name, output_path)\n--\n\nExport a table to JSONL format.\n\nArgs:\n"
-     "    table_name: Name of the table to export\n    output_path: Path to the output JSONL file\n\n"
+     "    table_name: Name of the table to export\n"
+     "    output_path: Path to the output JSONL file (str or os.PathLike)\n\n"
      "Raises:\n    ValueError: If the table doesn't exist\n    IOError: If there's an error writing the file"},
     {"carve_utf16le_strings", as_cfunction(fast_method<carve_slack>), kFastKeywords,
-     "carve_utf16le_strings($self, needle=None, min_chars=6, max_hits=1000)\n--\n\n"},
+     "carve_utf16le_strings($self, needle=None, min_chars=6, max_hits=1000)\n--\n\n"
+     "Carve printable UTF-16LE strings from the slack of every page: the space between\n"
+     "a page's last value and its tag array, which still holds deleted data.\n\n"
+     "Args:\n"
+     "    needle: Only strings containing this text (case-sensitive); None for all\n"
+     "    min_chars: Shortest string reported, in characters (at least 2)\n"
+     "    max_hits: Stop after this many strings (at least 1)\n\n"
+     "Returns:\n"
+     "    list[dict]: One dict per string, in page order: 'page' (int), 'offset' (int, in the\n"
+     "    page), 'slack_start' and 'slack_end' (int, the region's bounds in the page),\n"
+     "    'region_kind' ('slack', 'all' or 'tag_data'), 'page_flags' (int), 'page_type' (str),\n"
+     "    'table' (str or None: the table owning the page), 'text' (str) and 'file_offset'\n"
+     "    (int, the string's offset in the file)\n\n""Raises:\n"
+     "    TypeError: If an argument has the wrong type\n"
+     "    OverflowError: If min_chars or max_hits is negative or too large"},
     {"carve_utf16le_strings_scoped", as_cfunction(fast_method<carve_scoped>), kFastKeywords,
-     "carve_utf16le_strings_scoped($self, scope, needle=None, min_chars=6, max_hits=1000)\n--\n\n"},
+     "carve_utf16le_strings_scoped($self, scope, needle=None, min_chars=6, max_hits=1000)\n--\n\n"
+     "Carve printable UTF-16LE strings from the chosen page space.\n\n"
+     "Args:\n"
+     "    scope: 'slack' (unused space of each page), 'all' (whole pages), 'tag_data' (the\n"
+     "        values of tags), 'lv_all' or 'lv_slack' (the same two for long-value pages only)\n"
+     "    needle: Only strings containing this text (case-sensitive); None for all\n"
+     "    min_chars: Shortest string reported, in characters (at least 2)\n"
+     "    max_hits: Stop after this many strings (at least 1)\n\n"
+     "Returns:\n"
+     "    list[dict]: One dict per string, in page order: 'page' (int), 'offset' (int, in the\n"
+     "    page), 'slack_start' and 'slack_end' (int, the region's bounds in the page),\n"
+     "    'region_kind' ('slack', 'all' or 'tag_data'), 'page_flags' (int), 'page_type' (str),\n"
+     "    'table' (str or None: the table owning the page), 'text' (str) and 'file_offset'\n"
+     "    (int, the string's offset in the file)\n\n""Raises:\n"
+     "    ValueError: If the scope is not one of the five names\n"
+     "    TypeError: If an argument has the wrong type\n"
+     "    OverflowError: If min_chars or max_hits is negative or too large"},
     {"export_all", as_cfunction(fast_method<export_all>), kFastKeywords,
      "export_all($self, output_dir)\n--\n\nExport all tables to JSONL files in a directory.\n\nArgs:\n"
-     "    output_dir: Directory to write JSONL files to\n\nRaises:\n"
+     "    output_dir: Directory to write JSONL files to (str or os.PathLike)\n\nRaises:\n"
      "    IOError: If there's an error creating the directory or writing files"},
     {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
     {"views", views_method, METH_NOARGS, kViewsDoc},
@@ -451,15 +486,23 @@ PyMethodDef kMethods[] = {
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
      "    shadow copy), in page order, with 'page', 'problem', 'stored', 'computed' and, for a\n"
      "    single flipped bit, 'bit' (its offset in the page in bits); a last page the file holds\n"
-     "    only in part is 'truncated', with 'bytes_present'"},
+     "    only in part is 'truncated', with 'bytes_present'\n\n"
+     "Raises:\n    IOError: If the file cannot be read"},
     {"header_info", as_cfunction(noargs_method<forensic_header_info>), METH_NOARGS,
      "header_info($self)\n--\n\nFacts from the database header: format, state, times, log\n"
      "generations required, the writer's OS, and whether both header copies agree and verify.\n\n"
-     "Returns:\n    dict"},
+     "Returns:\n    dict: 'format_version', 'format_revision', 'page_size', 'state' (str),\n"
+     "    'state_code', 'database_time' (int); 'creation_time', 'last_consistent_time',\n"
+     "    'last_attach_time', 'last_detach_time', 'last_repair_time' (datetime, aware in UTC\n"
+     "    when the header says UTC, or None); 'log_generations_required' (tuple of two ints),\n"
+     "    'os_version' (str), 'os_build', 'os_service_pack', 'repair_count' (int), 'file_type'\n"
+     "    (str), 'header_copies_agree', 'header_checksum_ok', 'shadow_header_checksum_ok' (bool)\n\n"
+     "Raises:\n    IOError: If the header cannot be read"},
     {"get_table_indexes", as_cfunction(fast_method<forensic_get_table_indexes>), kFastKeywords,
      "get_table_indexes($self, table_name)\n--\n\nGet the index definitions of a table.\n\nReturns:\n"
      "    list[dict]: 'name', 'columns' (list of {'name', 'descending'} in key order), 'unique',\n"
-     "    'primary', in catalog order\n\nRaises:\n    ValueError: If the table doesn't exist"},
+     "    'primary', in catalog order\n\nArgs:\n    table_name: Name of the table\n\n"
+     "Raises:\n    ValueError: If the table doesn't exist"},
     {"recover_records", as_cfunction(fast_method<forensic_recover_records>), kFastKeywords,
      "recover_records($self, table_name)\n--\n\nRecords of a table that are no longer live but can\n"
      "still be read: flag-deleted nodes and record images in the free space of its leaf pages.\n\n"
@@ -468,13 +511,15 @@ PyMethodDef kMethods[] = {
      "    'live' ('identical' or 'older_version' when a live row has the same primary key,\n"
      "    with the same or other values; None otherwise or without a primary index),\n"
      "    'missing_long_values' (names of the columns whose long value is gone)\n\n"
+     "Args:\n    table_name: Name of the table\n\n"
      "Raises:\n    ValueError: If the table doesn't exist"},
     {"catalog_problems", as_cfunction(noargs_method<forensic_catalog_problems>), METH_NOARGS,
      "catalog_problems($self)\n--\n\nCatalog rows passed over when the database was opened:\n"
      "types the reader has no use for (callbacks, old streaming-file trees, unknown codes),\n"
      "unknown column types, rows too short for their type.\n\nReturns:\n"
      "    list[dict]: 'page', 'tag', 'object_id' (the table the row belongs to), 'type',\n"
-     "    'error', in catalog order; None for a field the row is too short to hold"},
+     "    'error', in catalog order; None for a field the row is too short to hold\n\n"
+     "Raises:\n    (none: the rows were read when the database was opened)"},
     {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
     {"__exit__", as_cfunction(exit_method), kFastKeywords,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},
@@ -489,7 +534,17 @@ constexpr char kClassDoc[] =
     "    >>> from quarrow import EseDatabase\n"
     "    >>> db = EseDatabase(\"Current.mdb\")\n"
     "    >>> tables = db.get_tables()\n"
-    "    >>> records = db.read_table(\"MSysObjects\")";
+    "    >>> records = db.read_table(\"MSysObjects\")\n\n"
+    "Args:\n"
+    "    path: The database file (str or os.PathLike); it is only read, never written\n"
+    "    profiles: Profile files (a list of str or os.PathLike) tried before the built-in\n"
+    "        ones; None for the built-in profiles only\n\n"
+    "Raises:\n"
+    "    FileNotFoundError: If there is no file at the path\n"
+    "    IOError: If the file is not an ESE database or cannot be read (an OSError\n"
+    "        subclass for operating-system errors)\n"
+    "    TypeError: If the path is not a str or os.PathLike (bytes paths included)\n"
+    "    ValueError: If a profile file cannot be read";
 
 PyType_Slot kSlots[] = {
     {Py_tp_getset, kProperties},

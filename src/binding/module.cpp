@@ -20,7 +20,16 @@ constexpr const char* kVersion = QUARROW_VERSION;
 PyModuleDef g_definition = {
     PyModuleDef_HEAD_INIT,
     "quarrow",
-    "",
+    "Read-only reader of ESE (Extensible Storage Engine) database files.\n\n"
+    "ESE is the Windows database format behind SRUM (SRUDB.dat), the Windows Search\n"
+    "index, browser WebCache, User Access Logging and Active Directory (ntds.dit).\n"
+    "quarrow opens such a file read-only, without the database engine, and lists its\n"
+    "tables and columns, reads and exports its records (JSON Lines, Arrow), checks its\n"
+    "page checksums, recovers deleted records and carves text from unused page space.\n\n"
+    "    >>> from quarrow import EseDatabase\n"
+    "    >>> with EseDatabase(\"SRUDB.dat\") as db:\n"
+    "    ...     rows = db.read_table(\"SruDbIdMapTable\")\n\n"
+    "`python -m quarrow` runs the quarrow command-line program installed with it.",
     // No per-module state. 0 rather than -1 so that the interpreter calls the
     // initialisation again on a re-import instead of copying the module's dict into a
     // new module object.

@@ -25,7 +25,8 @@ const char kProfileDoc[] =
 
 const char kViewsDoc[] =
     "views($self)\n--\n\nThe views the database's profile defines over the tables this file has.\n\n"
-    "Returns:\n    list[str]: View names, in profile order (empty without a profile)";
+    "Returns:\n    list[str]: View names, in profile order (empty without a profile)\n\n"
+    "Raises:\n    (none)";
 
 const char kArrowViewDoc[] =
     "arrow_view($self, name, *, columns=None, batch_rows=65536)\n--\n\n"
@@ -33,6 +34,7 @@ const char kArrowViewDoc[] =
     "Timestamps are timestamp[us, tz=UTC], durations duration[us], text utf8.\n\n"
     "Args:\n    name: View name (see views())\n    columns: View columns to keep, in this order\n"
     "    batch_rows: Rows per batch (at least 1)\n\n"
+    "Returns:\n    ArrowTable: An object with __arrow_c_schema__() and __arrow_c_stream__()\n\n"
     "Raises:\n    ValueError: If the view or a column doesn't exist";
 
 const char kReadViewDoc[] =

@@ -15,6 +15,22 @@
 #include "export/json_lines.h"
 
 namespace quarrow::cli {
+
+const std::string_view kCarveHelp =
+    "usage: quarrow carve [OPTIONS] FILE\n"
+    "\n"
+    "Carves printable UTF-16LE strings out of the pages and writes the hits as JSON\n"
+    "Lines, with the keys and in the order of the module's carving results; file_offset\n"
+    "is the hit's offset in the file (offset is within its page).\n"
+    "\n"
+    "  -s, --scope S       slack (default), all, tag_data, lv_all or lv_slack\n"
+    "      --needle TEXT   only strings containing TEXT (case-sensitive)\n"
+    "  -m, --min-chars N   shortest string reported (default 6, at least 2)\n"
+    "  -k, --max-hits N    stop after N hits (default 1000; 0: no limit); a note on the\n"
+    "                      standard error tells when the limit cut the carving\n"
+    "  -j, --jobs N        threads (default: the number of processors)\n"
+    "  -q, --quiet         no progress display\n";
+
 namespace {
 
 const std::vector<OptionSpec> kCarveOptions = {
@@ -34,7 +50,7 @@ void append_number(std::string& out, Int v) {
 }
 
 // The hit as the module's dictionary, with its keys in the same order.
-void append_hit(std::string& out, const CarveHit& hit) {
+void append_hit(std::string& out, const CarveHit& hit, std::uint64_t file_offset) {
   out += "{\"page\":";
   append_number(out, hit.page);
   out += ",\"offset\":";
@@ -57,6 +73,8 @@ void append_hit(std::string& out, const CarveHit& hit) {
   }
   out += ",\"text\":";
   append_json_string(out, hit.text);
+  out += ",\"file_offset\":";
+  append_number(out, file_offset);
   out += "}\n";
 }
 
@@ -73,41 +91,67 @@ bool count_option(const Arguments& args, const char* name, std::uint64_t fallbac
   return true;
 }
 
-}  // namespace
-
-int run_carve(const std::vector<std::string_view>& raw, const Context& context) {
-  const auto args = parse_or_complain("carve", raw, kCarveOptions);
-  if (!args) return kExitUsage;
-  if (args->positionals.size() != 1) return usage_error("carve", "expected one database file");
-  const std::string scope_name = args->value("scope") ? *args->value("scope") : "slack";
-  const auto scope = parse_carve_scope(scope_name);
-  if (!scope) {
-    return usage_error("carve", "Invalid scope: " + scope_name + " (expected: slack, all, tag_data, lv_all, lv_slack)");
-  }
-  const std::string needle = args->value("needle") ? *args->value("needle") : "";
-  std::uint64_t min_chars = 0;
-  std::uint64_t max_hits = 0;
+struct CarveRequest {
+  std::string path;
+  std::string scope_name;
+  CarveScope scope = CarveScope::Slack;
+  std::string needle;
+  std::uint64_t min_chars = kDefaultMinChars;
+  std::uint64_t max_hits = kDefaultMaxHits;  // 0: no limit
   unsigned jobs = 1;
-  if (!count_option(*args, "min-chars", kDefaultMinChars, min_chars) ||
-      !count_option(*args, "max-hits", kDefaultMaxHits, max_hits) || !jobs_option("carve", *args, jobs)) {
-    return kExitUsage;
-  }
-  const std::string& path = args->positionals[0];
-  const auto db = open_or_report(path);
-  if (!db) return kExitFailed;
+  bool quiet = false;
+};
 
-  const std::uint32_t total = db->total_pages();
-  const std::uint64_t limit = std::max<std::uint64_t>(max_hits, 1);
+std::optional<CarveRequest> parse_carve(const std::vector<std::string_view>& raw) {
+  const auto args = parse_or_complain("carve", raw, kCarveOptions);
+  if (!args) return std::nullopt;
+  if (args->positionals.size() != 1) {
+    usage_error("carve", "expected one database file");
+    return std::nullopt;
+  }
+  CarveRequest request;
+  request.path = args->positionals[0];
+  request.scope_name = args->value("scope") ? *args->value("scope") : "slack";
+  const auto scope = parse_carve_scope(request.scope_name);
+  if (!scope) {
+    usage_error("carve",
+                "Invalid scope: " + request.scope_name + " (expected: slack, all, tag_data, lv_all, lv_slack)");
+    return std::nullopt;
+  }
+  request.scope = *scope;
+  request.needle = args->value("needle") ? *args->value("needle") : "";
+  request.quiet = args->flag("quiet");
+  if (!count_option(*args, "min-chars", kDefaultMinChars, request.min_chars) ||
+      !count_option(*args, "max-hits", kDefaultMaxHits, request.max_hits) ||
+      !jobs_option("carve", *args, request.jobs)) {
+    return std::nullopt;
+  }
+  return request;
+}
+
+// The hits of the run, in page order, and whether there were more than the limit.
+struct CarveFacts {
+  std::vector<CarveHit> hits;
+  bool cut = false;
+};
+
+CarveFacts carve(const Database& db, const CarveRequest& request, bool show_progress) {
+  const std::uint32_t total = db.total_pages();
+  // Unlike the module's max_hits, 0 lifts the limit. One hit past the limit is asked
+  // for, to know whether the limit cut anything.
+  const std::uint64_t limit = request.max_hits == 0 ? UINT64_MAX : request.max_hits;
+  const std::uint64_t wanted = limit == UINT64_MAX ? limit : limit + 1;
   // One job carves in one run, like the module, unless progress is shown: then the
   // ranges are what the progress line counts.
-  const bool show_progress = context.stderr_is_terminal && !args->flag("quiet");
   std::uint32_t ranges = 1;
-  if (jobs > 1 || show_progress) ranges = std::clamp<std::uint32_t>(total / kMinRangePages, 1, jobs * kRangesPerJob);
+  if (request.jobs > 1 || show_progress) {
+    ranges = std::clamp<std::uint32_t>(total / kMinRangePages, 1, request.jobs * kRangesPerJob);
+  }
   const std::uint32_t per_range = static_cast<std::uint32_t>((std::uint64_t{total} + ranges - 1) / ranges);
 
   Progress progress(show_progress);
   progress.add_total(total);
-  progress.set_current(progress_label(path, "carving " + scope_name));
+  progress.set_current(progress_label(request.path, "carving " + request.scope_name));
 
   std::vector<std::vector<CarveHit>> results(ranges);
   std::vector<bool> done(ranges, false);
@@ -116,39 +160,64 @@ int run_carve(const std::vector<std::string_view>& raw, const Context& context) 
   std::uint64_t front_hits = 0;  // hits in them
   std::atomic<bool> enough{false};
   run_parallel(
-      jobs, ranges,
+      request.jobs, ranges,
       [&](std::size_t r) {
         const std::uint64_t first = 1 + static_cast<std::uint64_t>(r) * per_range;
         const std::uint64_t last = std::min<std::uint64_t>(first + per_range - 1, total);
-        auto hits = first <= last ? carve_strings_in_pages(*db, *scope, needle, min_chars, max_hits,
-                                                           static_cast<std::uint32_t>(first),
+        auto hits = first <= last ? carve_strings_in_pages(db, request.scope, request.needle, request.min_chars,
+                                                           wanted, static_cast<std::uint32_t>(first),
                                                            static_cast<std::uint32_t>(last))
                                   : std::vector<CarveHit>{};
         const std::uint64_t pages = first <= last ? last - first + 1 : 0;
-        progress.add_done(pages, pages * db->page_size());
+        progress.add_done(pages, pages * db.page_size());
         std::lock_guard lock(mutex);
         results[r] = std::move(hits);
         done[r] = true;
         while (front < ranges && done[front]) front_hits += results[front++].size();
-        if (front_hits >= limit) enough = true;
+        if (front_hits >= wanted) enough = true;
       },
       [&] { return !enough.load(); });
   progress.stop();
 
+  CarveFacts facts;
+  for (std::size_t r = 0; r < ranges && done[r]; ++r) {
+    for (CarveHit& hit : results[r]) {
+      if (facts.hits.size() == limit) {
+        facts.cut = true;
+        return facts;
+      }
+      facts.hits.push_back(std::move(hit));
+    }
+  }
+  return facts;
+}
+
+}  // namespace
+
+int run_carve(const std::vector<std::string_view>& raw, const Context& context) {
+  const auto request = parse_carve(raw);
+  if (!request) return kExitUsage;
+  const std::string& path = request->path;
+  const auto db = open_or_report(path);
+  if (!db) return kExitFailed;
+  const CarveFacts facts = carve(*db, *request, context.stderr_is_terminal && !request->quiet);
+
   set_binary_stdout();
   Output out = Output::standard_output();
-  std::uint64_t written = 0;
-  for (std::size_t r = 0; r < ranges && written < limit && done[r]; ++r) {
-    for (const CarveHit& hit : results[r]) {
-      if (written == limit) break;
-      append_hit(out.buffer(), hit);
-      ++written;
-      if (!out.commit()) break;
-    }
+  for (const CarveHit& hit : facts.hits) {
+    append_hit(out.buffer(), hit, hit_file_offset(hit, db->page_size()));
+    if (!out.commit()) break;
   }
   if (!out.finish()) {
     std::fprintf(stderr, "%s\n", file_error_line(path, out.error()).c_str());
     return kExitFailed;
+  }
+  // A cut is said even with --quiet: it changes what the output means.
+  if (facts.cut) {
+    std::fprintf(stderr, "%s\n",
+                 file_error_line(path, "carving stopped at " + std::to_string(request->max_hits) +
+                                           " hits (--max-hits); -k N for more, -k 0 for no limit")
+                     .c_str());
   }
   return kExitOk;
 }

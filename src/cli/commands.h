@@ -26,7 +26,13 @@ int run_verify(const std::vector<std::string_view>& args, const Context& context
 int run_recover(const std::vector<std::string_view>& args, const Context& context);
 int run_logs(const std::vector<std::string_view>& args, const Context& context);
 
-// Help texts of the forensic commands (defined with them).
+// Help texts, each defined beside its command.
+extern const std::string_view kInfoHelp;
+extern const std::string_view kTablesHelp;
+extern const std::string_view kSchemaHelp;
+extern const std::string_view kDumpHelp;
+extern const std::string_view kExportHelp;
+extern const std::string_view kCarveHelp;
 extern const std::string_view kVerifyHelp;
 extern const std::string_view kRecoverHelp;
 extern const std::string_view kLogsHelp;

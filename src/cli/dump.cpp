@@ -6,44 +6,109 @@
 #include "cli/views.h"
 
 namespace quarrow::cli {
+
+const std::string_view kDumpHelp =
+    "usage: quarrow dump [--format jsonl|csv|table] [--decoded] [--limit N] FILE TABLE\n"
+    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] FILE\n"
+    "\n"
+    "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
+    "the module's export_table writes. With --view, one view of the database's profile\n"
+    "(see 'quarrow views'): converted values, timestamps in UTC, durations in seconds.\n"
+    "\n"
+    "  -f, --format F   jsonl (default) or csv: RFC 4180, a header row, binary data as\n"
+    "                   hexadecimal, null as an empty field; or table: an aligned grid\n"
+    "                   of the decoded values for reading on a terminal (long values\n"
+    "                   cut with '\xE2\x80\xA6', binary as short hexadecimal, null as '\xE2\x88\x85'),\n"
+    "                   a screenful of records when the output is a terminal\n"
+    "  -d, --decoded    typed values instead of the raw ones: dates as ISO 8601,\n"
+    "                   Currency as an exact decimal, GUIDs as text, multi-valued\n"
+    "                   columns as lists, column defaults applied\n"
+    "  -n, --limit N    at most N records\n"
+    "  -q, --quiet      no progress display\n"
+    "      --view NAME  a view instead of a table\n"
+    "      --profile F  a profile file tried before the built-in ones\n";
+
 namespace {
 
 const std::vector<OptionSpec> kDumpOptions = {
     {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false},
     {"view", 0, true},     {"profile", 0, true}};
 
+// Lines a grid on a terminal leaves for the rules, the header and the prompt.
+constexpr unsigned kGridFrameLines = 6;
+constexpr unsigned kGridMinRows = 5;
+
+struct DumpRequest {
+  std::string path;
+  std::string table;
+  StreamOptions options;
+  bool screenful = false;  // the limit was chosen to fit the terminal
+  bool quiet = false;
+};
+
+// The arguments, or std::nullopt without a word: parse_dump reports the error.
+std::optional<Arguments> parse_arguments_quietly(const std::vector<std::string_view>& raw,
+                                                 const std::vector<OptionSpec>& specs) {
+  std::string ignored;
+  return parse_arguments(raw, specs, ignored);
+}
+
+std::optional<DumpRequest> parse_dump(const std::vector<std::string_view>& raw, const Context& context) {
+  const auto args = parse_or_complain("dump", raw, kDumpOptions);
+  if (!args) return std::nullopt;
+  if (args->positionals.size() != 2) {
+    usage_error("dump", "expected a database file and a table name");
+    return std::nullopt;
+  }
+  DumpRequest request;
+  if (!stream_options("dump", *args, request.options, true)) return std::nullopt;
+  request.path = args->positionals[0];
+  request.table = args->positionals[1];
+  request.quiet = args->flag("quiet");
+  if (request.options.format == Format::Table && !request.options.limit && context.stdout_is_terminal) {
+    const unsigned rows = terminal_rows(stdout);
+    request.options.limit = rows > kGridFrameLines + kGridMinRows ? rows - kGridFrameLines : kGridMinRows;
+    request.screenful = true;
+  }
+  return request;
+}
+
 }  // namespace
 
 int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
-  const auto args = parse_or_complain("dump", raw, kDumpOptions);
-  if (!args) return kExitUsage;
-  StreamOptions options;
-  if (args->value("view") != nullptr) {
+  // A view of the database's profile instead of a table (cli/views.cpp).
+  if (const auto args = parse_arguments_quietly(raw, kDumpOptions); args && args->value("view") != nullptr) {
+    StreamOptions options;
     if (!stream_options("dump", *args, options)) return kExitUsage;
     return run_dump_view(*args, options, context);
   }
-  if (args->positionals.size() != 2) return usage_error("dump", "expected a database file and a table name");
-  if (!stream_options("dump", *args, options)) return kExitUsage;
-  const std::string& path = args->positionals[0];
-  const std::string& table = args->positionals[1];
+  const auto request = parse_dump(raw, context);
+  if (!request) return kExitUsage;
+  const std::string& path = request->path;
+  const std::string& table = request->table;
 
   const auto db = open_or_report(path);
   if (!db) return kExitFailed;
   auto reader = open_table_reader(*db, table);
   if (!reader) {
-    std::fprintf(stderr, "%s\n", table_error_line(path, table, lookup_error_text(reader.error())).c_str());
+    print_lines(table_lookup_lines(*db, path, table, reader.error()));
     return kExitFailed;
   }
-  Progress progress(context.stderr_is_terminal && !args->flag("quiet"));
+  Progress progress(context.stderr_is_terminal && !request->quiet);
   progress.add_total(db->total_pages());
   progress.set_current(progress_label(path, table));
   set_binary_stdout();
   Output out = Output::standard_output();
-  const auto failure = stream_table(*db, *reader, options, out, progress);
+  StreamCounts counts;
+  const auto failure = stream_table(*db, *reader, request->options, out, progress, &counts);
   progress.stop();
   if (failure) {
     std::fprintf(stderr, "%s\n", table_error_line(path, table, *failure).c_str());
     return kExitFailed;
+  }
+  if (request->screenful && counts.more) {
+    std::fprintf(stderr, "quarrow: the first %llu records; --limit N shows more\n",
+                 static_cast<unsigned long long>(*request->options.limit));
   }
   return kExitOk;
 }

@@ -1,11 +1,15 @@
 // quarrow export FILE... -o DIR: tables into files, on several threads.
 //
 // One input file writes DIR/{table}.jsonl exactly as the module's export_all names
-// and writes them; several write DIR/{file name}/{table}.jsonl. Each table is one
+// and writes them; several write DIR/{folder}/{table}.jsonl (see cli/folders.h).
+// The command runs in steps: the request is parsed, the plan made (inputs opened,
+// folders and output names chosen, tasks formed, existing outputs found), the tasks
+// run, and the summaries rendered. Each table is one
 // task for the thread pool (one reader per task over the shared, immutable Database);
 // every task writes only its own file, so the output is the same for any --jobs.
 // Errors are reported in task order, whatever order the threads finish in.
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <filesystem>
 #include <map>
@@ -13,23 +17,74 @@
 #include <set>
 
 #include "cli/commands.h"
+#include "cli/folders.h"
+#include "cli/names.h"
 #include "cli/pool.h"
 #include "cli/views.h"
 #include "export/export_file.h"
 
 namespace quarrow::cli {
+
+const std::string_view kExportHelp =
+    "usage: quarrow export [OPTIONS] FILE... -o DIR\n"
+    "\n"
+    "Writes every table (or the ones named) of each file to DIR/{table}.jsonl, as the\n"
+    "module's export_all does. With several files, each gets its own folder:\n"
+    "DIR/{file name}/{table}.jsonl; files of the same name get the shortest end of\n"
+    "their paths that tells them apart (ev/pc1/SRUDB.dat, ev/pc2/SRUDB.dat: folders\n"
+    "pc1_SRUDB.dat and pc2_SRUDB.dat). The output is the same for any number of jobs.\n"
+    "Existing output files are left alone (exit status 2) unless --force is given. A\n"
+    "line per file on the standard error sums up what was written.\n"
+    "\n"
+    "  -o, --output DIR   output directory (created with its parents)\n"
+    "  -t, --tables A,B   only these tables (spaces around the names are ignored)\n"
+    "  -f, --format F     jsonl (default) or csv (files named {table}.csv)\n"
+    "  -d, --decoded      typed values (see 'quarrow dump --help')\n"
+    "  -n, --limit N      at most N records per table\n"
+    "  -j, --jobs N       threads (default: the number of processors)\n"
+    "      --force        replace existing output files\n"
+    "  -q, --quiet        no progress display and no summary\n"
+    "      --views        every view of the database's profile instead of the tables,\n"
+    "                     as DIR/{view}.jsonl (or .csv)\n"
+    "      --profile F    a profile file tried before the built-in ones\n";
+
 namespace {
 
 const std::vector<OptionSpec> kExportOptions = {
-    {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true},
-    {"limit", 'n', true}, {"decoded", 'd', false},  {"jobs", 'j', true},   {"quiet", 'q', false},
-    {"views", 0, false},  {"profile", 0, true}};
+    {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true}, {"limit", 'n', true},
+    {"decoded", 'd', false}, {"jobs", 'j', true},  {"quiet", 'q', false}, {"force", 0, false},
+    {"views", 0, false},     {"profile", 0, true}};
+
+using Clock = std::chrono::steady_clock;
+
+struct ExportRequest {
+  std::vector<std::string> paths;
+  std::string output;
+  std::optional<std::vector<std::string>> tables;  // --tables, trimmed
+  StreamOptions options;
+  unsigned jobs = 1;
+  bool quiet = false;
+  bool force = false;
+  std::optional<Arguments> views;  // --views: the arguments for cli/views.cpp
+};
+
+// What was written for one input file, summed over its tasks.
+struct FileTally {
+  std::mutex mutex;
+  std::uint64_t tables = 0;
+  std::uint64_t records = 0;
+  std::uint64_t bytes = 0;
+  std::optional<Clock::time_point> started;
+  Clock::time_point finished;
+};
 
 struct InputFile {
   std::string path;
   std::unique_ptr<Database> db;
   std::string output_dir;
   std::optional<FileIdentity> identity;
+  std::optional<std::string> open_error;  // the line reporting it
+  std::unique_ptr<FileTally> tally = std::make_unique<FileTally>();
 };
 
 struct TableJob {
@@ -52,15 +107,63 @@ std::string fold_case(std::string_view s) {
   return out;
 }
 
-std::vector<std::string> split_names(const std::string& list) {
-  std::vector<std::string> names;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = list.find(',', start);
-    names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) return names;
-    start = comma + 1;
+std::optional<ExportRequest> parse_export(const std::vector<std::string_view>& raw) {
+  const auto args = parse_or_complain("export", raw, kExportOptions);
+  if (!args) return std::nullopt;
+  if (args->positionals.empty()) {
+    usage_error("export", "no database file given");
+    return std::nullopt;
   }
+  const std::string* output = args->value("output");
+  if (output == nullptr) {
+    usage_error("export", "no output directory given (-o DIR)");
+    return std::nullopt;
+  }
+  ExportRequest request;
+  if (args->flag("views")) request.views = *args;
+  request.paths = args->positionals;
+  request.output = *output;
+  if (!stream_options("export", *args, request.options) || !jobs_option("export", *args, request.jobs)) {
+    return std::nullopt;
+  }
+  if (const std::string* list = args->value("tables")) request.tables = split_list(*list);
+  request.quiet = args->flag("quiet");
+  request.force = args->flag("force");
+  return request;
+}
+
+// An output file that is there already: a regular file (through links) is replaced by
+// an export, so it is left alone without --force. Devices and pipes are written to.
+bool existing_output(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+}
+
+// "1.5 MiB", "830 KiB", "12 bytes".
+std::string size_text(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " bytes";
+  const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(units)) {
+    value /= 1024;
+    ++unit;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, value < 10 ? "%.1f %s" : "%.0f %s", value, units[unit]);
+  return buf;
+}
+
+// "quarrow: {file}: 12 tables, 3456 records, 1.5 MiB in 0.42 s -> {dir}"
+std::string summary_line(const InputFile& file) {
+  const FileTally& t = *file.tally;
+  const double seconds =
+      t.started ? std::chrono::duration<double>(t.finished - *t.started).count() : 0.0;
+  char time[32];
+  std::snprintf(time, sizeof time, "%.2f s", seconds);
+  return file_error_line(file.path, std::to_string(t.tables) + (t.tables == 1 ? " table, " : " tables, ") +
+                                        std::to_string(t.records) + (t.records == 1 ? " record, " : " records, ") +
+                                        size_text(t.bytes) + " in " + time + " -> " + file.output_dir);
 }
 
 // Reports the messages of finished tasks in task order, as soon as all tasks before
@@ -94,39 +197,26 @@ class OrderedReport {
 }  // namespace
 
 int run_export(const std::vector<std::string_view>& raw, const Context& context) {
-  const auto args = parse_or_complain("export", raw, kExportOptions);
-  if (!args) return kExitUsage;
-  if (args->positionals.empty()) return usage_error("export", "no database file given");
-  const std::string* output = args->value("output");
-  if (output == nullptr) return usage_error("export", "no output directory given (-o DIR)");
-  StreamOptions options;
-  unsigned jobs = 1;
-  if (!stream_options("export", *args, options) || !jobs_option("export", *args, jobs)) return kExitUsage;
-  if (args->flag("views")) return run_export_views(*args, options, jobs, context);
+  const auto request = parse_export(raw);
+  if (!request) return kExitUsage;
+  if (request->views) return run_export_views(*request->views, request->options, request->jobs, context);
+  const StreamOptions& options = request->options;
   const char* extension = options.format == Format::Csv ? ".csv" : ".jsonl";
 
-  // Several files: one folder per file, named after the file. Two inputs with the same
-  // file name would write into one folder and overwrite each other's tables.
-  const bool several = args->positionals.size() > 1;
+  // Several files: one folder per file, named after the file.
+  const bool several = request->paths.size() > 1;
+  std::vector<std::string> folders;
+  if (several) {
+    std::string error;
+    auto chosen = input_folders(request->paths, error);
+    if (!chosen) return usage_error("export", error);
+    folders = std::move(*chosen);
+  }
   std::vector<InputFile> files;
-  std::set<std::string> folders;
-  for (const std::string& path : args->positionals) {
+  for (std::size_t i = 0; i < request->paths.size(); ++i) {
     InputFile file;
-    file.path = path;
-    file.output_dir = *output;
-    if (several) {
-      // Through char8_t: a narrow std::string is read in the ANSI code page on Windows.
-      const std::u8string folder8 =
-          std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
-      const std::string folder(folder8.begin(), folder8.end());
-      if (folder.empty() || folder == "." || folder == "..") {
-        return usage_error("export", "'" + path + "' does not name a file");
-      }
-      if (!folders.insert(folder).second) {
-        return usage_error("export", "two input files are named '" + folder + "'; export them separately");
-      }
-      file.output_dir = output_file_path(*output, folder);
-    }
+    file.path = request->paths[i];
+    file.output_dir = several ? output_file_path(request->output, folders[i]) : request->output;
     files.push_back(std::move(file));
   }
 
@@ -137,30 +227,20 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     if (file.identity) inputs.push_back(*file.identity);
   }
 
-  Progress progress(context.stderr_is_terminal && !args->flag("quiet"));
+  Progress progress(context.stderr_is_terminal && !request->quiet);
   bool failed = false;
   std::vector<Task> tasks;
   for (InputFile& file : files) {
     std::string error;
     file.db = open_database(file.path, error);
     if (!file.db) {
-      progress.message(file_error_line(file.path, error));
-      failed = true;
-      continue;
-    }
-    if (const auto message = create_output_directory(file.output_dir)) {
-      progress.message(file_error_line(file.path, *message));
+      file.open_error = file_error_line(file.path, error);
       failed = true;
       continue;
     }
     progress.add_total(file.db->total_pages());
 
-    std::vector<std::string> names;
-    if (const std::string* list = args->value("tables")) {
-      names = split_names(*list);
-    } else {
-      for (const auto& entry : file.db->catalog()) names.push_back(name_text(entry.first));
-    }
+    const std::vector<std::string> names = request->tables ? *request->tables : table_names(*file.db);
     std::set<std::string> seen;
     std::map<std::string, std::size_t> task_by_file_name;
     for (const std::string& name : names) {
@@ -186,11 +266,42 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     }
   }
 
+  // Nothing is replaced unasked: the first existing output file stops the export
+  // before anything is written. An output that is an input is refused per table below.
+  if (!request->force) {
+    for (const Task& task : tasks) {
+      for (const TableJob& job : task.tables) {
+        if (job.refused || !existing_output(job.output_path)) continue;
+        if (const auto target = file_identity(job.output_path);
+            target && std::find(inputs.begin(), inputs.end(), *target) != inputs.end()) {
+          continue;
+        }
+        progress.stop();
+        return usage_error("export", "output file '" + job.output_path + "' exists; --force replaces it");
+      }
+    }
+  }
+  for (InputFile& file : files) {
+    if (file.open_error) progress.message(*file.open_error);
+    if (!file.db) continue;
+    if (const auto message = create_output_directory(file.output_dir)) {
+      progress.message(file_error_line(file.path, *message));
+      failed = true;
+      file.db.reset();
+    }
+  }
+
   OrderedReport report(tasks.size(), progress);
-  run_parallel(jobs, tasks.size(), [&](std::size_t i) {
+  run_parallel(request->jobs, tasks.size(), [&](std::size_t i) {
     const Task& task = tasks[i];
     const InputFile& file = *task.file;
     std::vector<std::string> messages;
+    if (!file.db) {  // its output directory could not be made
+      report.finish(i, {});
+      return;
+    }
+    FileTally tally_here;
+    const Clock::time_point started = Clock::now();
     for (const TableJob& job : task.tables) {
       if (job.refused) {
         messages.push_back(table_error_line(file.path, job.name, *job.refused));
@@ -199,7 +310,9 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
       progress.set_current(progress_label(file.path, job.name));
       auto reader = open_table_reader(*file.db, job.name);
       if (!reader) {
-        messages.push_back(table_error_line(file.path, job.name, lookup_error_text(reader.error())));
+        for (std::string& line : table_lookup_lines(*file.db, file.path, job.name, reader.error())) {
+          messages.push_back(std::move(line));
+        }
         continue;
       }
       // No output lands on an input: checked by name (an input is often read-only, so
@@ -221,13 +334,32 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
         messages.push_back(table_error_line(file.path, job.name, error));
         continue;
       }
-      if (const auto failure = stream_table(*file.db, *reader, options, *out, progress)) {
+      StreamCounts counts;
+      if (const auto failure = stream_table(*file.db, *reader, options, *out, progress, &counts)) {
         messages.push_back(table_error_line(file.path, job.name, *failure));
+      } else {
+        ++tally_here.tables;
       }
+      tally_here.records += counts.records;
+      tally_here.bytes += counts.bytes;
+    }
+    {
+      FileTally& tally = *file.tally;
+      std::lock_guard lock(tally.mutex);
+      tally.tables += tally_here.tables;
+      tally.records += tally_here.records;
+      tally.bytes += tally_here.bytes;
+      if (!tally.started || started < *tally.started) tally.started = started;
+      tally.finished = std::max(tally.finished, Clock::now());
     }
     report.finish(i, std::move(messages));
   });
   progress.stop();
+  if (!request->quiet) {
+    for (const InputFile& file : files) {
+      if (file.db) std::fprintf(stderr, "%s\n", summary_line(file).c_str());
+    }
+  }
   return failed || report.failed() ? kExitFailed : kExitOk;
 }
 

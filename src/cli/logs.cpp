@@ -67,9 +67,10 @@ void append_key(std::string& out, const char* key, bool first = false) {
   out += "\":";
 }
 
+// Times in JSON are ISO 8601, as everywhere the tool writes JSON.
 void append_time(std::string& out, const LogTime& t) {
   if (t.set) {
-    append_json_string(out, log_time_text(t));
+    append_json_string(out, log_time_iso8601(t));
   } else {
     out += "null";
   }

@@ -1,11 +1,15 @@
 #include "cli/terminal.h"
 
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -17,6 +21,30 @@ bool is_terminal(std::FILE* stream) {
 #else
   return ::isatty(::fileno(stream)) != 0;
 #endif
+}
+
+unsigned terminal_rows(std::FILE* stream) {
+  constexpr unsigned kDefaultRows = 24;
+  if (const char* lines = std::getenv("LINES")) {
+    try {
+      const unsigned long n = std::stoul(lines);
+      if (n > 0 && n < 100000) return static_cast<unsigned>(n);
+    } catch (...) {
+      // not a number: ask the terminal
+    }
+  }
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (GetConsoleScreenBufferInfo(handle, &info)) {
+    const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    if (rows > 0) return static_cast<unsigned>(rows);
+  }
+#else
+  winsize size{};
+  if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+#endif
+  return kDefaultRows;
 }
 
 unsigned hardware_threads() {

@@ -10,6 +10,10 @@ namespace quarrow::cli {
 // Whether the stream is attached to a terminal (progress is drawn only then).
 bool is_terminal(std::FILE* stream);
 
+// Lines of the terminal the stream is attached to: $LINES when set, else what the
+// terminal reports, else 24.
+unsigned terminal_rows(std::FILE* stream);
+
 // Number of threads the machine runs at once; at least 1.
 unsigned hardware_threads();
 

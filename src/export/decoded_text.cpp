@@ -205,4 +205,15 @@ void append_decoded_csv(std::string& out, const DecodedColumn& column, const Dec
   append_csv_field(out, text);
 }
 
+bool append_decoded_text(std::string& out, const DecodedColumn& column, const DecodedCell& cell) {
+  if (!cell.valid) return false;
+  if (column.list) {
+    append_decoded_json(out, column, cell);
+    return true;
+  }
+  if (cell.size == 0) return false;
+  bool quoted = false;
+  return value_text(out, column.type, cell.at(0), quoted);
+}
+
 }  // namespace quarrow

@@ -39,4 +39,9 @@ class DecodedJsonWriter {
 // columns, otherwise the value's text (quoted as CSV needs).
 void append_decoded_csv(std::string& out, const DecodedColumn& column, const DecodedCell& cell);
 
+// One cell as plain text, for display: the value's text unquoted (binary as
+// hexadecimal), the JSON text of a list for multi-valued columns. Returns false, and
+// appends nothing, for null.
+bool append_decoded_text(std::string& out, const DecodedColumn& column, const DecodedCell& cell);
+
 }  // namespace quarrow

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "database/database.h"
+#include "format/database_header.h"
 #include "page/slack.h"
 #include "format/bytes.h"
 
@@ -47,6 +48,12 @@ struct CarveHit {
 // appends hits until `results` holds `max_hits` (>= 1).
 void scan_region(const CarveRegion& region, Bytes page, std::string_view needle, std::uint64_t min_run,
                  std::uint64_t max_hits, std::vector<CarveHit>& results);
+
+// Where the hit's string lies in the file (its page's start plus its offset in the
+// page): the `file_offset` of the module's hits and the tool's.
+inline std::uint64_t hit_file_offset(const CarveHit& hit, std::uint32_t page_size) {
+  return page_file_offset(hit.page, page_size) + hit.offset;
+}
 
 // The whole carving run over pages 1..total_pages. Never fails. `min_chars` is raised
 // to at least 2 and `max_hits` to at least 1.

@@ -39,6 +39,15 @@ std::string log_time_text(const LogTime& t) {
   return buf;
 }
 
+std::string log_time_iso8601(const LogTime& t) {
+  if (!t.set) return std::string();
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%s", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, unsigned{t.hours}, unsigned{t.minutes}, unsigned{t.seconds},
+                unsigned{t.milliseconds}, t.utc ? "Z" : "");
+  return buf;
+}
+
 const char* database_state_name(std::uint32_t state) {
   switch (state) {
     case kStateJustCreated: return "just created";

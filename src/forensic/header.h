@@ -33,6 +33,9 @@ struct LogTime {
 LogTime parse_log_time(Bytes eight_bytes);
 // "YYYY-MM-DD HH:MM:SS.mmm" with " UTC" when the UTC bit is set; "" when not set.
 std::string log_time_text(const LogTime& t);
+// ISO 8601 for JSON: "YYYY-MM-DDTHH:MM:SS.mmm" with "Z" when the UTC bit is set (no
+// zone otherwise: a local time of an unknown zone); "" when not set.
+std::string log_time_iso8601(const LogTime& t);
 
 struct HeaderFacts {
   std::uint32_t format_version = 0;

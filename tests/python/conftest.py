@@ -4,6 +4,7 @@ by the esefile writer (testing/esefile) into a test's temporary directory."""
 from __future__ import annotations
 
 import itertools
+import os
 from pathlib import Path
 
 import pytest
@@ -11,8 +12,9 @@ import pytest
 from esefile import EseFile  # noqa: E402
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
-# Real databases live outside the repository (../shared/data from its root).
-SHARED_DATA = REPO_ROOT.parent / "shared" / "data"
+# Real databases live outside the repository (../shared/data from its root, or the
+# folder QUARROW_TEST_DATA names, for checkouts elsewhere).
+SHARED_DATA = Path(os.environ.get("QUARROW_TEST_DATA") or REPO_ROOT.parent / "shared" / "data")
 
 
 @pytest.fixture(scope="session")

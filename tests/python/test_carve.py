@@ -12,7 +12,8 @@ import pytest
 from esefile import BINARY, LONG, LONG_TEXT, TEXT, Column, EseFile, Table, patch
 from quarrow import EseDatabase
 
-KEYS = ["page", "offset", "slack_start", "slack_end", "region_kind", "page_flags", "page_type", "table", "text"]
+KEYS = ["page", "offset", "slack_start", "slack_end", "region_kind", "page_flags", "page_type", "table", "text",
+        "file_offset"]
 SCOPES = ["slack", "all", "tag_data", "lv_all", "lv_slack"]
 SCOPE_ERROR = "Invalid scope: {} (expected: slack, all, tag_data, lv_all, lv_slack)"
 PLANTED = "DELETED RECORD TEXT"
@@ -79,6 +80,9 @@ def check_hits(data: bytes, hits: list, min_chars: int = 6) -> None:
         assert list(h) == KEYS
         assert all(type(h[k]) is int for k in KEYS[:4] + ["page_flags"])
         page, offset, start, end, text = h["page"], h["offset"], h["slack_start"], h["slack_end"], h["text"]
+        # The string's place in the file: page N starts at (N + 1) * page_size.
+        assert h["file_offset"] == (page + 1) * page_size + offset
+        assert data[h["file_offset"]:h["file_offset"] + 2 * len(text)] == text.encode("utf-16-le")
         assert 1 <= page <= total and page >= last
         last = page
         assert offset % 2 == 0 and start <= offset and offset + 2 * len(text) <= end <= page_size
@@ -125,7 +129,7 @@ def test_slack_hit_dictionary(built):
     # The free area between the last value and the tag array is the slack region.
     assert h == {"page": first, "offset": even(start) + 16 - base, "slack_start": start - base,
                  "slack_end": end - base, "region_kind": "slack", "page_flags": built.db.page_flags(first),
-                 "page_type": "leaf", "table": "People", "text": PLANTED}
+                 "page_type": "leaf", "table": "People", "text": PLANTED, "file_offset": even(start) + 16}
 
 
 @pytest.mark.parametrize("scope, kind, slack, record, long_value", [

@@ -26,7 +26,7 @@ PAGE = 4096
 def test_module_attributes():
     assert quarrow.__version__ == "0.1.8"
     assert quarrow.__all__ == ["EseDatabase", "__version__"]
-    assert quarrow.__doc__ == ""
+    assert quarrow.__doc__.startswith("Read-only reader of ESE (Extensible Storage Engine) database files.\n")
     assert EseDatabase.__name__ == "EseDatabase"
     assert quarrow.EseDatabase is EseDatabase
 
@@ -74,7 +74,15 @@ def test_shared_library_exports_only_the_init_function():
 CLASS_DOC = (
     "Python wrapper for ESE database.\n\nThis class provides access to Microsoft ESE databases from Python."
     "\n\nExample:\n    >>> from quarrow import EseDatabase\n    >>> db = EseDatabase(\"Current.mdb\")\n"
-    "    >>> tables = db.get_tables()\n    >>> records = db.read_table(\"MSysObjects\")")
+    "    >>> tables = db.get_tables()\n    >>> records = db.read_table(\"MSysObjects\")\n\nArgs:\n"
+    "    path: The database file (str or os.PathLike); it is only read, never written\n"
+    "    profiles: Profile files (a list of str or os.PathLike) tried before the built-in\n"
+    "        ones; None for the built-in profiles only\n\nRaises:\n"
+    "    FileNotFoundError: If there is no file at the path\n"
+    "    IOError: If the file is not an ESE database or cannot be read (an OSError\n"
+    "        subclass for operating-system errors)\n"
+    "    TypeError: If the path is not a str or os.PathLike (bytes paths included)\n"
+    "    ValueError: If a profile file cannot be read")
 
 METHOD_DOCS = [
     ("get_tables", "($self)",
@@ -90,17 +98,19 @@ METHOD_DOCS = [
      "    IOError: If there's an error reading the table (raised by the iteration)"),
     ("get_table_schema", "($self, table_name)",
      "Get the schema (columns) for a table.\n\nArgs:\n    table_name: Name of the table\n\nReturns:\n"
-     "    list[dict]: List of column information with 'name', 'type', 'id'\n\nRaises:\n"
+     "    list[dict]: List of column information with 'name' (str), 'type' (str, e.g. 'Long'),\n"
+     "    'id' (int) and 'nullable' (bool), in column id order\n\nRaises:\n"
      "    ValueError: If the table doesn't exist"),
     ("export_table", "($self, table_name, output_path)",
      "Export a table to JSONL format.\n\nArgs:\n    table_name: Name of the table to export\n"
-     "    output_path: Path to the output JSONL file\n\nRaises:\n    ValueError: If the table doesn't exist\n"
+     "    output_path: Path to the output JSONL file (str or os.PathLike)\n\nRaises:\n    ValueError: If the table doesn't exist\n"
      "    IOError: If there's an error writing the file"),
     ("export_all", "($self, output_dir)",
-     "Export all tables to JSONL files in a directory.\n\nArgs:\n    output_dir: Directory to write JSONL files to"
+     "Export all tables to JSONL files in a directory.\n\nArgs:\n"
+     "    output_dir: Directory to write JSONL files to (str or os.PathLike)"
      "\n\nRaises:\n    IOError: If there's an error creating the directory or writing files"),
-    ("carve_utf16le_strings", "($self, needle=None, min_chars=6, max_hits=1000)", None),
-    ("carve_utf16le_strings_scoped", "($self, scope, needle=None, min_chars=6, max_hits=1000)", None),
+    ("carve_utf16le_strings", "($self, needle=None, min_chars=6, max_hits=1000)", ...),
+    ("carve_utf16le_strings_scoped", "($self, scope, needle=None, min_chars=6, max_hits=1000)", ...),
     ("__enter__", "($self)", "Context manager support: enter"),
     ("__exit__", "($self, _exc_type, _exc_value, _traceback)", "Context manager support: exit"),
 ]
@@ -121,7 +131,21 @@ def test_class_documentation():
 def test_method_documentation(name, signature, doc):
     method = getattr(EseDatabase, name)
     assert method.__text_signature__ == signature
-    assert method.__doc__ == doc
+    if doc is not ...:
+        assert method.__doc__ == doc
+
+
+def test_every_method_documents_arguments_result_and_errors():
+    for name, method in vars(EseDatabase).items():
+        if name.startswith("_") or not callable(method):
+            continue
+        doc = method.__doc__ or ""
+        parameters = [p.strip().split("=")[0].lstrip("*") for p in method.__text_signature__.strip("()").split(",")]
+        for parameter in parameters:
+            if parameter not in ("$self", ""):
+                assert f"    {parameter}:" in doc, (name, parameter)
+        assert "Returns:" in doc or name in ("export_table", "export_all"), name
+        assert "Raises:" in doc or name == "get_tables", name
 
 
 @pytest.mark.parametrize("name, doc", PROPERTY_DOCS, ids=[p[0] for p in PROPERTY_DOCS])
@@ -153,15 +177,40 @@ def test_relative_path_is_kept_as_given(empty_db, monkeypatch):
     assert db.get_tables() == ["MSysObjects"]
 
 
+class BytesPath:
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        return self.path.encode()
+
+
 @pytest.mark.parametrize("call", [
     lambda p: EseDatabase(p.encode()),
-    lambda p: EseDatabase(pathlib.Path(p)),
     lambda p: EseDatabase(None),
     lambda p: EseDatabase(path=p.encode()),
-], ids=["bytes", "path-like", "None", "bytes-keyword"])
-def test_path_must_be_str(empty_db, call):
-    with pytest.raises(TypeError, match="path"):
+    lambda p: EseDatabase(bytearray(p.encode())),
+    lambda p: EseDatabase(BytesPath(p)),
+], ids=["bytes", "None", "bytes-keyword", "bytearray", "path-like-of-bytes"])
+def test_path_must_be_str_or_path_like(empty_db, call):
+    with pytest.raises(TypeError, match="argument 'path' must be str, not"):
         call(empty_db)
+
+
+def test_path_like_paths(empty_db, tmp_path):
+    db = EseDatabase(pathlib.Path(empty_db))
+    assert db.path == empty_db and db.get_tables() == ["MSysObjects"]
+    db.export_table("MSysObjects", tmp_path / "one.jsonl")
+    db.export_all(output_dir=tmp_path / "all")
+    assert (tmp_path / "all" / "MSysObjects.jsonl").read_bytes() == (tmp_path / "one.jsonl").read_bytes()
+    with pytest.raises(FileNotFoundError, match=f"^Database file not found: {tmp_path / 'nope.edb'}$"):
+        EseDatabase(tmp_path / "nope.edb")
+    # An __fspath__ that raises passes its error on.
+    class Broken:
+        def __fspath__(self):
+            raise ValueError("no path")
+    with pytest.raises(ValueError, match="no path"):
+        EseDatabase(Broken())
 
 
 @pytest.mark.parametrize("call", [

@@ -1,0 +1,44 @@
+# bash completion for quarrow (installed as share/bash-completion/completions/quarrow)
+_quarrow() {
+  local cur prev cmd i
+  cur=${COMP_WORDS[COMP_CWORD]}
+  prev=${COMP_WORDS[COMP_CWORD-1]}
+  local commands="info tables schema dump export carve verify recover logs help"
+  cmd=""
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    case ${COMP_WORDS[i]} in -*) ;; *) cmd=${COMP_WORDS[i]}; break ;; esac
+  done
+  if [[ -z $cmd ]]; then
+    COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+    return
+  fi
+  case $prev in
+    -f|--format)
+      if [[ $cmd == dump ]]; then COMPREPLY=($(compgen -W "jsonl csv table" -- "$cur"));
+      else COMPREPLY=($(compgen -W "jsonl csv" -- "$cur")); fi
+      return ;;
+    -s|--scope) COMPREPLY=($(compgen -W "slack all tag_data lv_all lv_slack" -- "$cur")); return ;;
+    -o|--output|-l|--logs) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    --db) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    -n|--limit|-j|--jobs|-m|--min-chars|-k|--max-hits|-t|--tables|--needle) return ;;
+  esac
+  local opts=""
+  case $cmd in
+    info) opts="--count --json --logs --quiet" ;;
+    tables) opts="--quiet" ;;
+    schema) opts="--json --quiet" ;;
+    dump) opts="--format --decoded --limit --quiet" ;;
+    export) opts="--output --tables --format --decoded --limit --jobs --force --quiet" ;;
+    carve) opts="--scope --needle --min-chars --max-hits --jobs --quiet" ;;
+    verify) opts="--json --quiet" ;;
+    recover) opts="--exclude-live --quiet" ;;
+    logs) opts="--db --records --changes --timeline" ;;
+    help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
+  esac
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$opts --help" -- "$cur"))
+  else
+    COMPREPLY=($(compgen -f -- "$cur"))
+  fi
+}
+complete -o filenames -F _quarrow quarrow

@@ -1,0 +1,81 @@
+#include "cli/open.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/names.h"
+#include "platform/platform.h"
+#include "record/text.h"
+
+namespace quarrow::cli {
+
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
+  if (!platform::path_exists(path)) {
+    error = "Database file not found: " + path;
+    return nullptr;
+  }
+  auto opened = Database::open(path);
+  if (!opened) {
+    error = in_context(ErrorContext::OpeningDatabase, opened.error());
+    return nullptr;
+  }
+  return std::move(*opened);
+}
+
+std::unique_ptr<Database> open_or_report(const std::string& path) {
+  std::string error;
+  auto db = open_database(path, error);
+  if (!db) std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
+  return db;
+}
+
+std::string lookup_error_text(const EseError& error) {
+  // A table name is stored bytes: shown as text the way the tool shows every name.
+  const std::string text = user_message(error);
+  return error.kind() == ErrorKind::TableNotFound ? name_text(text) : text;
+}
+
+std::vector<std::string> table_lookup_lines(const Database& db, std::string_view file, std::string_view table,
+                                            const EseError& error) {
+  std::vector<std::string> lines = {table_error_line(file, table, lookup_error_text(error))};
+  if (error.kind() == ErrorKind::TableNotFound) {
+    const std::string hint = did_you_mean(closest_names(name_text(table), table_names(db)));
+    if (!hint.empty()) lines.push_back("quarrow: " + hint);
+  }
+  return lines;
+}
+
+std::string name_text(std::string_view name_bytes) { return lossy_utf8(as_bytes(name_bytes)); }
+
+std::vector<std::string> table_names(const Database& db) {
+  std::vector<std::string> names;
+  for (const auto& entry : db.catalog()) names.push_back(name_text(entry.first));
+  return names;
+}
+
+std::string progress_label(const std::string& path, std::string_view what) {
+  // Through char8_t: a narrow std::string is read in the ANSI code page on Windows.
+  const std::u8string name =
+      std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
+  std::string label(name.begin(), name.end());
+  label.append("  ").append(what);
+  return label;
+}
+
+std::string file_error_line(std::string_view file, std::string_view message) {
+  std::string line = "quarrow: ";
+  line.append(file).append(": ").append(message);
+  return line;
+}
+
+std::string table_error_line(std::string_view file, std::string_view table, std::string_view message) {
+  std::string line = "quarrow: ";
+  line.append(file).append(": ").append(table).append(": ").append(message);
+  return line;
+}
+
+void print_lines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+}  // namespace quarrow::cli

@@ -1,0 +1,49 @@
+// Opening databases and tables for the commands, with the module's messages, and
+// the error lines every command prints on the standard error.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "database/database.h"
+#include "error/ese_error.h"
+
+namespace quarrow::cli {
+
+// Opens a database as the module's constructor does. On failure returns nullptr and
+// sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error);
+
+// open_database for the commands that take one file: on failure the error line naming
+// the file is already on stderr when nullptr comes back.
+std::unique_ptr<Database> open_or_report(const std::string& path);
+
+// The message the module raises for an error of looking up or opening a table:
+// "Table not found: {name}", the operating-system error alone, or the rendered text.
+std::string lookup_error_text(const EseError& error);
+
+// The lines reporting that `table` could not be looked up in `db`: the error line,
+// and for a table that is not there a second line naming the closest table names
+// ("quarrow: did you mean 'SruDbIdMapTable'?") when the catalog has any.
+std::vector<std::string> table_lookup_lines(const Database& db, std::string_view file, std::string_view table,
+                                            const EseError& error);
+
+// Names from the catalog as text (invalid UTF-8 replaced by U+FFFD).
+std::string name_text(std::string_view name_bytes);
+
+// The catalog's table names as text, in catalog order.
+std::vector<std::string> table_names(const Database& db);
+
+// "quarrow: {file}: {message}" and "quarrow: {file}: {table}: {message}".
+std::string file_error_line(std::string_view file, std::string_view message);
+std::string table_error_line(std::string_view file, std::string_view table, std::string_view message);
+
+// Prints lines on the standard error, each ending in "\n".
+void print_lines(const std::vector<std::string>& lines);
+
+// "{file name}  {table}": what the progress line shows as the current work.
+std::string progress_label(const std::string& path, std::string_view what);
+
+}  // namespace quarrow::cli
