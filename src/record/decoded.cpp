@@ -97,6 +97,10 @@ void decode_scalar(Bytes data, DecodedType type, std::uint32_t codepage, Decoded
   decode_scalar_into(data, type, codepage, sink);
 }
 
+bool applies_default(const ColumnInfo& info) {
+  return (info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) && !info.default_value.empty();
+}
+
 std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan) {
   std::vector<DecodedColumn> columns;
   columns.reserve(plan.columns.size());
@@ -156,9 +160,7 @@ void RecordDecoder::decode_cell(const DecodedColumn& column, const StoredCell& s
   if (stored.state == StoredCell::State::Absent) {
     // The engine applies a default only to an absent column; a callback default
     // cannot be reproduced here.
-    if (!(info.flags & kColumnHasDefault) || (info.flags & kColumnDefaultCallback) || info.default_value.empty()) {
-      return;
-    }
+    if (!applies_default(info)) return;
     data = as_bytes(info.default_value);
     flags = 0;
   } else if (stored.state == StoredCell::State::Null) {

@@ -80,6 +80,10 @@ struct DecodedColumn {
   bool list = false;  // catalog flag: multi-valued
 };
 
+// Whether an absent value of the column reads as the catalog's default: the column
+// has one, and not one that only the engine's callback could compute.
+bool applies_default(const ColumnInfo& info);
+
 // The columns of a table in reading order (ascending id, as read_table gives them).
 std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan);
 

@@ -4,21 +4,30 @@
 #include "record/long_value.h"
 
 namespace quarrow {
-TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table, PageView page,
-                                     std::uint32_t page_number)
-    : db_(&db),
-      table_(&table),
-      plan_(make_column_plan(db, table)),
-      chain_(db, ChainPolicy{OnFailure::ReturnError, OnFailure::ReturnError}, page_number, page),
-      long_values_(long_value_budget(db)) {}
+TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table, ColumnPlan plan)
+    : db_(&db), table_(&table), plan_(std::move(plan)), long_values_(long_value_budget(db)) {}
 
-Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name) {
+Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name,
+                                            const ColumnSelection* columns) {
   const TableInfo* table = db.catalog().find(name);
   if (table == nullptr) return EseError::table_not_found(std::string(name));
   const DescentPolicy policy{OnFailure::ReturnError, OnFailure::ReturnError, OnFailure::ReturnError};
   Descent d = descend_leftmost(db, table->root_page, policy);
   if (d.outcome != Descent::Outcome::Reached) return std::move(*d.error);
-  return TableRecordReader(db, *table, d.page, d.page_number);
+  TableRecordReader reader(db, *table, make_column_plan(db, *table, columns));
+  reader.chain_.emplace(db, ChainPolicy{OnFailure::ReturnError, OnFailure::ReturnError}, d.page_number, d.page);
+  reader.page_ = d.page;
+  return reader;
+}
+
+TableRecordReader open_range_reader(const Database& db, const TableInfo& table, ColumnPlan plan,
+                                    std::vector<std::uint32_t> pages, std::optional<EseError> error_at_end) {
+  TableRecordReader reader(db, table, std::move(plan));
+  reader.pages_ = std::move(pages);
+  reader.end_error_ = std::move(error_at_end);
+  reader.pages_read_ = 0;
+  reader.next_tag_ = 0xFFFF;  // no page yet: the first call enters the first listed one
+  return reader;
 }
 
 TableRecordReader::Step TableRecordReader::next_record(Record& out) {
@@ -30,9 +39,34 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
   return Step::Record;
 }
 
+// Enters the next listed page. False at the end of the list or on a page that does
+// not load (error_ says which).
+bool TableRecordReader::next_listed_page() {
+  if (error_) return false;
+  if (next_page_ >= pages_.size()) {
+    if (end_error_) error_ = end_error_;
+    return false;
+  }
+  Result<PageView> loaded = db_->load_page(pages_[next_page_]);
+  if (!loaded) {
+    error_ = std::move(loaded).error();
+    return false;
+  }
+  ++next_page_;
+  page_ = *loaded;
+  // Pages behind the reader are not needed again soon: keep the resident set flat,
+  // as the chain walk does.
+  since_release_ += page_.data.size();
+  if (since_release_ >= kChainReleaseBytes) {
+    db_->release_resident_pages();
+    since_release_ = 0;
+  }
+  return true;
+}
+
 TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
   for (;;) {
-    const PageView& page = chain_.page();
+    const PageView& page = page_;
     if (next_tag_ < readable_tag_count(page)) {
       const std::uint16_t index = next_tag_++;
       if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
@@ -43,14 +77,21 @@ TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
       data = entry->data;
       return Step::Record;
     }
+    if (!chain_) {
+      if (!next_listed_page()) return error_ ? Step::Error : Step::End;
+      ++pages_read_;
+      next_tag_ = 1;
+      continue;
+    }
     // Follow the chain to the next page with entries. A failed step keeps the reader
     // where it is, so a further call meets the same error.
-    switch (chain_.advance()) {
+    switch (chain_->advance()) {
       case LeafChainWalk::Step::End:
         return Step::End;
       case LeafChainWalk::Step::Error:
         return Step::Error;
       case LeafChainWalk::Step::Page:
+        page_ = chain_->page();
         ++pages_read_;
         next_tag_ = 1;
         ++pages_read_;
