@@ -488,7 +488,8 @@ PyMethodDef kMethods[] = {
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
      "    shadow copy), in page order, with 'page', 'problem', 'stored', 'computed' and, for a\n"
-     "    single flipped bit, 'bit' (its offset in the page in bits)"},
+     "    single flipped bit, 'bit' (its offset in the page in bits); a last page the file holds\n"
+     "    only in part is 'truncated', with 'bytes_present'"},
     {"header_info", as_cfunction(noargs_method<forensic_header_info>), METH_NOARGS,
      "header_info($self)\n--\n\nFacts from the database header: format, state, times, log\n"
      "generations required, the writer's OS, and whether both header copies agree and verify.\n\n"
@@ -501,7 +502,17 @@ PyMethodDef kMethods[] = {
      "recover_records($self, table_name)\n--\n\nRecords of a table that are no longer live but can\n"
      "still be read: flag-deleted nodes and record images in the free space of its leaf pages.\n\n"
      "Returns:\n    list[dict]: 'page', 'offset', 'source' ('flagged_deleted' or 'free_space'),\n"
-     "    'record' (as read_table returns it)\n\nRaises:\n    ValueError: If the table doesn't exist"},
+     "    'record' (as read_table returns it; a long value no longer found is None),\n"
+     "    'live' ('identical' or 'older_version' when a live row has the same primary key,\n"
+     "    with the same or other values; None otherwise or without a primary index),\n"
+     "    'missing_long_values' (names of the columns whose long value is gone)\n\n"
+     "Raises:\n    ValueError: If the table doesn't exist"},
+    {"catalog_problems", as_cfunction(noargs_method<forensic_catalog_problems>), METH_NOARGS,
+     "catalog_problems($self)\n--\n\nCatalog rows passed over when the database was opened:\n"
+     "types the reader has no use for (callbacks, old streaming-file trees, unknown codes),\n"
+     "unknown column types, rows too short for their type.\n\nReturns:\n"
+     "    list[dict]: 'page', 'tag', 'object_id' (the table the row belongs to), 'type',\n"
+     "    'error', in catalog order; None for a field the row is too short to hold"},
     {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
     {"__exit__", as_cfunction(exit_method), kFastKeywords,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},

@@ -24,6 +24,11 @@ bool put(PyObject* dict, const char* key, PyObject* value) {
 
 PyObject* new_bool(bool b) { return PyBool_FromLong(b ? 1 : 0); }
 
+PyObject* none() {
+  Py_INCREF(Py_None);
+  return Py_None;
+}
+
 // A LOGTIME as datetime.datetime: timezone-aware UTC when its UTC bit is set, naive
 // otherwise, None when unset. Fields that name no real date or time (damaged headers)
 // give None as well, rather than failing the whole call.
@@ -101,6 +106,7 @@ PyObject* forensic_verify(DatabaseState& s) {
         !put(dict.get(), "stored", PyLong_FromUnsignedLongLong(p.stored)) ||
         !put(dict.get(), "computed", PyLong_FromUnsignedLongLong(p.computed)) ||
         (p.bit && !put(dict.get(), "bit", PyLong_FromUnsignedLong(*p.bit))) ||
+        (p.bytes_present && !put(dict.get(), "bytes_present", PyLong_FromUnsignedLongLong(*p.bytes_present))) ||
         PyList_Append(list.get(), dict.get()) < 0) {
       return nullptr;
     }
@@ -203,11 +209,36 @@ PyObject* forensic_recover_records(DatabaseState& s, PyObject* const* args, Py_s
   PyRef list(PyList_New(0));
   if (!list) return nullptr;
   for (const RecoveredRecord& r : *records) {
+    PyRef missing(PyList_New(0));
+    if (!missing) return nullptr;
+    for (std::string_view column : r.missing_long_values) {
+      PyRef text(lossy_text(column));
+      if (!text || PyList_Append(missing.get(), text.get()) < 0) return nullptr;
+    }
     PyRef dict(PyDict_New());
     if (!dict || !put(dict.get(), "page", PyLong_FromUnsignedLong(r.page)) ||
         !put(dict.get(), "offset", PyLong_FromUnsignedLong(r.offset)) ||
         !put(dict.get(), "source", PyUnicode_FromString(r.source)) ||
-        !put(dict.get(), "record", record_to_dict(r.record, {})) || PyList_Append(list.get(), dict.get()) < 0) {
+        !put(dict.get(), "record", record_to_dict(r.record, {})) ||
+        !put(dict.get(), "live", r.live != nullptr ? PyUnicode_FromString(r.live) : none()) ||
+        !put(dict.get(), "missing_long_values", missing.release()) || PyList_Append(list.get(), dict.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return list.release();
+}
+
+PyObject* forensic_catalog_problems(DatabaseState& s) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const CatalogProblem& p : s.database->catalog_problems()) {
+    PyRef dict(PyDict_New());
+    if (!dict || !put(dict.get(), "page", PyLong_FromUnsignedLong(p.page)) ||
+        !put(dict.get(), "tag", PyLong_FromUnsignedLong(p.tag)) ||
+        !put(dict.get(), "object_id", p.object_id ? PyLong_FromUnsignedLong(*p.object_id) : none()) ||
+        !put(dict.get(), "type", p.type ? PyLong_FromUnsignedLong(*p.type) : none()) ||
+        !put(dict.get(), "error", PyUnicode_FromString(p.error.c_str())) ||
+        PyList_Append(list.get(), dict.get()) < 0) {
       return nullptr;
     }
   }

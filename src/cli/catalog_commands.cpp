@@ -203,6 +203,19 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         append_field(out, "header_checksums_ok");
         out += facts->checksum_ok && facts->shadow_checksum_ok ? "true" : "false";
       }
+      // Catalog rows passed over at open (types the reader has no use for, unknown
+      // column types, rows too short): listed, so that nothing is dropped unseen.
+      append_field(out, "catalog_problems");
+      out.push_back('[');
+      for (const CatalogProblem& p : db->catalog_problems()) {
+        if (out.back() != '[') out.push_back(',');
+        out += "{\"page\":" + std::to_string(p.page) + ",\"tag\":" + std::to_string(p.tag) + ",\"object_id\":" +
+               (p.object_id ? std::to_string(*p.object_id) : "null") +
+               ",\"type\":" + (p.type ? std::to_string(*p.type) : "null") + ",\"error\":";
+        append_json_string(out, p.error);
+        out.push_back('}');
+      }
+      out.push_back(']');
       append_field(out, "tables");
       out.push_back('[');
     } else {
@@ -228,6 +241,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         out += "  header copies:  " + header_copies_text(*facts) + "\n";
       }
       out += "  tables:         " + std::to_string(db->catalog().size()) + "\n";
+      out += "  catalog problems: " + std::to_string(db->catalog_problems().size()) + "\n";
     }
     if (dirty) errors.insert(errors.begin(), file_error_line(path, kDirtyWarning));
     first = false;

@@ -54,8 +54,8 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   const std::size_t len = data.size();
   if (len < 4) return Status::success();
   if (len < kMinimumRecord) return EseError::invalid_catalog_entry();
-  const std::uint16_t type_code = load_u16le(data, 8);
-  if (type_code == 0 || type_code > 5) return EseError::unsupported_catalog_type(type_code);
+  const std::uint16_t type_code = load_u16le(data, kCatalogTypeOffset);
+  if (type_code == 0 || type_code > kCatalogRowCallback) return EseError::unsupported_catalog_type(type_code);
   const auto type = static_cast<CatalogType>(type_code);
   if (type == CatalogType::Callback) return EseError::callback_catalog_type();
   if (len < required_length(type)) return EseError::invalid_catalog_entry();
@@ -71,14 +71,15 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   if (name_start + name_length > len) return EseError::invalid_catalog_entry();
   std::string name = to_string(data.subspan(static_cast<std::size_t>(name_start), static_cast<std::size_t>(name_length)));
 
-  const std::uint32_t owner = load_u32le(data, 4);
-  const std::uint32_t id = load_u32le(data, 10);
+  const std::uint32_t owner = load_u32le(data, kCatalogOwnerOffset);
+  const std::uint32_t id = load_u32le(data, kCatalogIdOffset);
   const std::uint32_t space_usage = load_u32le(data, 18);
   if (type == CatalogType::Table) {
     TableInfo table;
     table.name = name;
     table.root_page = v14;
     table.space_usage = space_usage;
+    table.object_id = id;
     builder.tables.insert_or_replace(name, std::move(table));
     builder.table_names_by_id.insert_or_replace(id_key(id), std::move(name));
     return Status::success();
@@ -99,6 +100,18 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   return Status::success();
 }
 
+void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder) {
+  Status st = add_catalog_record(data, builder);
+  if (st) return;
+  CatalogProblem problem;
+  problem.page = page;
+  problem.tag = tag;
+  if (in_bounds(data, kCatalogOwnerOffset, 4)) problem.object_id = load_u32le(data, kCatalogOwnerOffset);
+  if (in_bounds(data, kCatalogTypeOffset, 2)) problem.type = load_u16le(data, kCatalogTypeOffset);
+  problem.error = st.error().to_string();
+  builder.problems.push_back(std::move(problem));
+}
+
 void attach_pending_entries(CatalogBuilder& builder) {
   for (PendingCatalogEntry& entry : builder.pending) {
     const std::string* table_name = builder.table_names_by_id.find(id_key(entry.owner_id));
@@ -113,12 +126,13 @@ void attach_pending_entries(CatalogBuilder& builder) {
         break;
       }
       case CatalogType::Index: {
-        IndexInfo index{entry.name, entry.type_or_root, entry.space_usage, entry.flags, entry.codepage_or_locale};
+        IndexInfo index{entry.name, entry.type_or_root, entry.space_usage, entry.flags, entry.codepage_or_locale,
+                        entry.id};
         table->indexes.insert_or_replace(entry.name, std::move(index));
         break;
       }
       case CatalogType::LongValue: {
-        LongValueInfo lv{entry.name, entry.type_or_root, entry.space_usage};
+        LongValueInfo lv{entry.name, entry.type_or_root, entry.space_usage, entry.id};
         table->long_values.insert_or_replace(entry.name, std::move(lv));
         break;
       }

@@ -9,11 +9,18 @@
 
 #include "database/ordered_map.h"
 #include "format/bytes.h"
+#include "format/catalog.h"
 #include "error/ese_error.h"
 
 namespace quarrow {
 
-enum class CatalogType : std::uint16_t { Table = 1, Column = 2, Index = 3, LongValue = 4, Callback = 5 };
+enum class CatalogType : std::uint16_t {
+  Table = kCatalogRowTable,
+  Column = kCatalogRowColumn,
+  Index = kCatalogRowIndex,
+  LongValue = kCatalogRowLongValue,
+  Callback = kCatalogRowCallback,
+};
 
 struct ColumnInfo {
   std::string name;
@@ -38,12 +45,14 @@ struct IndexInfo {
   std::uint32_t space_usage = 0;
   std::uint32_t flags = 0;
   std::uint32_t locale = 0;
+  std::uint32_t object_id = 0;  // the index tree's id, named by its pages' headers
 };
 
 struct LongValueInfo {
   std::string name;
   std::uint32_t root_page = 0;
   std::uint32_t space_usage = 0;
+  std::uint32_t object_id = 0;  // the long-value tree's id, named by its pages' headers
 };
 
 struct TableInfo {
@@ -53,9 +62,23 @@ struct TableInfo {
   OrderedMap<LongValueInfo> long_values;
   std::uint32_t root_page = 0;
   std::uint32_t space_usage = 0;
+  // The table's object id (bytes 10-13 of its row), which the headers of its data
+  // tree's pages name.
+  std::uint32_t object_id = 0;
 };
 
 using Catalog = OrderedMap<TableInfo>;
+
+// A catalog row the reader passed over: a type it has no use for (callbacks, the old
+// streaming-file trees, unknown codes), a column type it does not know, or a row too
+// short for its type. The database opens without it; the row is listed here.
+struct CatalogProblem {
+  std::uint32_t page = 0;
+  std::uint16_t tag = 0;
+  std::optional<std::uint32_t> object_id;  // bytes 4-7, the table the row belongs to
+  std::optional<std::uint16_t> type;       // bytes 8-9
+  std::string error;                       // the error's text
+};
 
 // A column, index or long-value record waiting for the end of the walk, when every
 // table record has been seen.
@@ -76,10 +99,13 @@ struct CatalogBuilder {
   Catalog tables;
   OrderedMap<std::string> table_names_by_id;  // key: the 4 id bytes
   std::vector<PendingCatalogEntry> pending;
+  std::vector<CatalogProblem> problems;
 };
 
 // Handles one catalog leaf entry's data.
 Status add_catalog_record(Bytes data, CatalogBuilder& builder);
+// The same, but a row that fails is listed in builder.problems and the call succeeds.
+void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder);
 // Files pending column, index and long-value records under their tables.
 void attach_pending_entries(CatalogBuilder& builder);
 

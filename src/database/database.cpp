@@ -39,11 +39,18 @@ Result<std::unique_ptr<Database>> Database::from_mapping(std::unique_ptr<Mapping
 
 Status Database::load_catalog() {
   CatalogBuilder builder;
-  Status st = walk_catalog_tree(*this, kCatalogRootPage,
-                                [&builder](Bytes data) { return add_catalog_record(data, builder); });
+  // A row the reader has no use for, or cannot read, is listed and passed over on every
+  // page size: one such row must not keep the rest of the database from opening. Pages
+  // of the catalog tree that do not load still fail the open.
+  const CatalogRowHandler handler = [&builder](Bytes data, const CatalogRowPlace& place) {
+    add_catalog_row(data, place.page, place.tag, builder);
+    return Status::success();
+  };
+  Status st = walk_catalog_tree(*this, kCatalogRootPage, handler);
   if (!st) return st;
   attach_pending_entries(builder);
   catalog_ = std::move(builder.tables);
+  catalog_problems_ = std::move(builder.problems);
   return Status::success();
 }
 

@@ -40,6 +40,8 @@ class Database {
   const PageLayout& layout() const { return layout_; }
   const std::array<std::uint8_t, kHeaderCopySize>& header() const { return header_; }
   const Catalog& catalog() const { return catalog_; }
+  // Catalog rows passed over at open, in catalog order.
+  const std::vector<CatalogProblem>& catalog_problems() const { return catalog_problems_; }
   Bytes bytes() const { return bytes_; }
   // See Mapping::release_resident_pages.
   void release_resident_pages() const { mapping_->release_resident_pages(); }
@@ -54,6 +56,7 @@ class Database {
   PageLayout layout_;
   std::uint32_t total_pages_ = 0;
   Catalog catalog_;
+  std::vector<CatalogProblem> catalog_problems_;
 };
 
 }  // namespace quarrow

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "format/page.h"
 #include "page/leaf.h"
 
 namespace quarrow {
@@ -13,7 +14,7 @@ bool on_path(const std::vector<std::uint32_t>& path, std::uint32_t page) {
 
 class CatalogWalk {
  public:
-  CatalogWalk(const Database& db, const CatalogHandler& handler)
+  CatalogWalk(const Database& db, const CatalogRowHandler& handler)
       : db_(db), handler_(handler), walked_(db.total_pages()) {}
 
   Status walk(std::uint32_t page_number, std::size_t depth) {
@@ -40,10 +41,10 @@ class CatalogWalk {
     PageTag tag;
     for (std::uint16_t i = 0; i < readable_tag_count(page); ++i) {
       if (!read_entry_tag(page, i, scratch, tag) || tag.value.empty()) continue;
-      if (!leaf || foreign) continue;
+      if (!leaf || foreign || (tag.flags & kTagDeleted)) continue;
       Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
       if (!entry) continue;
-      Status st = handler_(entry->data);
+      Status st = handler_(entry->data, CatalogRowPlace{page_number, i});
       if (!st && !ignore_handler_errors) return st;
     }
     for (std::uint16_t i = 0; i < readable_tag_count(page); ++i) {
@@ -58,7 +59,7 @@ class CatalogWalk {
   }
 
   const Database& db_;
-  const CatalogHandler& handler_;
+  const CatalogRowHandler& handler_;
   // Every page walked so far. A sound tree reaches each page by one path only. A page
   // shared by two subtrees is damage but harmless: its entries were handed over the
   // first time, and walking it again would only repeat them (without bound, for pages
@@ -84,9 +85,19 @@ EseError chain_cycle_error(std::uint32_t page) {
                          " (cycle in a damaged tree)");
 }
 
-Status walk_catalog_tree(const Database& db, std::uint32_t root, const CatalogHandler& handler) {
+Status walk_catalog_tree(const Database& db, std::uint32_t root, const CatalogRowHandler& handler) {
   CatalogWalk walk(db, handler);
   return walk.walk(root, 0);
+}
+
+Status walk_catalog_tree(const Database& db, std::uint32_t root, const CatalogHandler& handler) {
+  const CatalogRowHandler rows = [&handler](Bytes data, const CatalogRowPlace&) { return handler(data); };
+  return walk_catalog_tree(db, root, rows);
+}
+
+bool page_owned_by(const PageView& page, std::uint32_t owner) {
+  const std::uint32_t named = page.header.father_object_id;
+  return owner == kNoObjectId || named == owner || named == kNoObjectId;
 }
 
 Descent descend_leftmost(const Database& db, std::uint32_t root, const DescentPolicy& policy) {
@@ -206,6 +217,127 @@ LeafChainWalk::Step LeafChainWalk::advance() {
     since_release_ = 0;
   }
   return Step::Page;
+}
+
+TreeLeafWalk::TreeLeafWalk(const Database& db, std::uint32_t root, std::uint32_t owner, OnFailure link_load,
+                           PageChainGuard* shared_guard)
+    : db_(&db),
+      root_(root),
+      owner_(owner),
+      link_load_(link_load),
+      own_guard_(shared_guard ? nullptr : std::make_unique<PageChainGuard>(db.total_pages())),
+      guard_(shared_guard ? shared_guard : own_guard_.get()) {}
+
+void TreeLeafWalk::count_bytes(std::size_t n) {
+  since_release_ += n;
+  if (since_release_ >= kChainReleaseBytes) {
+    db_->release_resident_pages();
+    since_release_ = 0;
+  }
+}
+
+// Loads a page the tree names, unless it was entered before, does not load, or belongs
+// to another object. The page counts as entered either way, so it is tried once.
+bool TreeLeafWalk::enter(std::uint32_t number, PageView& out) {
+  if (guard_->contains(number)) return false;
+  guard_->enter(number);
+  Result<PageView> loaded = db_->load_page(number);
+  if (!loaded || !page_owned_by(*loaded, owner_)) return false;
+  out = *loaded;
+  count_bytes(out.data.size());
+  return true;
+}
+
+TreeLeafWalk::Step TreeLeafWalk::yield(std::uint32_t number, const PageView& page) {
+  page_ = page;
+  number_ = number;
+  ++pages_;
+  return Step::Page;
+}
+
+TreeLeafWalk::Step TreeLeafWalk::tree_step() {
+  if (!started_) {
+    started_ = true;
+    PageView root;
+    if (!enter(root_, root)) return Step::End;
+    if (root.is_leaf()) {
+      pending_link_ = root.header.next_page;
+      return yield(root_, root);
+    }
+    stack_.push_back(Frame{root, 1});
+  }
+  while (!stack_.empty()) {
+    Frame& top = stack_.back();
+    if (top.next_tag >= readable_tag_count(top.page)) {
+      stack_.pop_back();
+      continue;
+    }
+    const std::uint16_t index = top.next_tag++;
+    PageTag tag;
+    if (!read_entry_tag(top.page, index, scratch_, tag)) continue;
+    Result<std::uint32_t> child = parse_branch_child(tag.flags, tag.value, db_->total_pages());
+    if (!child) continue;
+    // Deeper than any real tree: the subtree is passed over (its pages stay unentered,
+    // so a link may still reach its leaves).
+    if (stack_.size() >= kMaxTreeDepth) continue;
+    PageView page;
+    if (!enter(*child, page)) continue;
+    if (!page.is_leaf()) {
+      stack_.push_back(Frame{page, 1});
+      continue;
+    }
+    // The link of the previous leaf should name this one; where it does not, the page
+    // it names is looked at once the tree is done.
+    if (pending_link_ != 0 && pending_link_ != *child) links_.push_back(pending_link_);
+    pending_link_ = page.header.next_page;
+    return yield(*child, page);
+  }
+  if (pending_link_ != 0) links_.push_back(pending_link_);
+  pending_link_ = 0;
+  return Step::End;
+}
+
+TreeLeafWalk::Step TreeLeafWalk::link_step() {
+  for (;;) {
+    if (link_at_ == 0) {
+      if (next_link_ >= links_.size()) return Step::End;
+      link_at_ = links_[next_link_++];
+      continue;
+    }
+    const std::uint32_t number = link_at_;
+    if (guard_->contains(number)) {
+      link_at_ = 0;
+      continue;
+    }
+    Result<PageView> loaded = db_->load_page(number);
+    if (!loaded) {
+      if (link_load_ == OnFailure::ReturnError) {
+        error_ = std::move(loaded).error();
+        return Step::Error;
+      }
+      link_at_ = 0;
+      continue;
+    }
+    // Links lead on only through leaves of this tree.
+    if (!loaded->is_leaf() || !page_owned_by(*loaded, owner_)) {
+      link_at_ = 0;
+      continue;
+    }
+    guard_->enter(number);
+    count_bytes(loaded->data.size());
+    link_at_ = loaded->header.next_page;
+    return yield(number, *loaded);
+  }
+}
+
+TreeLeafWalk::Step TreeLeafWalk::advance() {
+  if (error_) return Step::Error;
+  if (!tree_done_) {
+    const Step step = tree_step();
+    if (step == Step::Page) return step;
+    tree_done_ = true;
+  }
+  return link_step();
 }
 
 }  // namespace quarrow

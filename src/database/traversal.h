@@ -29,13 +29,26 @@ EseError tree_depth_error(std::uint32_t page);
 EseError chain_cycle_error(std::uint32_t page);
 
 using CatalogHandler = std::function<Status(Bytes data)>;
+// Where a catalog row lies: its page and tag.
+struct CatalogRowPlace {
+  std::uint32_t page = 0;
+  std::uint16_t tag = 0;
+};
+using CatalogRowHandler = std::function<Status(Bytes data, const CatalogRowPlace& place)>;
 
 // Visits every tree page under `root` (leaf pass, then branch pass over tags from 0)
-// and hands each usable leaf entry's data to `handler`. Load failures are fatal;
-// handler failures are fatal when the page size is 8192 or less and ignored above.
+// and hands each usable leaf entry's data to `handler`. Entries flagged deleted are
+// not rows any more (a dropped table's definition waits there for cleanup) and are
+// passed over. Load failures are fatal; handler failures are fatal when the page size
+// is 8192 or less and ignored above.
 // A page reached again through another branch is not walked again (its entries were
 // handed over already); a page that names itself or an ancestor fails the walk.
 Status walk_catalog_tree(const Database& db, std::uint32_t root, const CatalogHandler& handler);
+Status walk_catalog_tree(const Database& db, std::uint32_t root, const CatalogRowHandler& handler);
+
+// True when a page may be read as part of the tree of object `owner`: its header
+// names that object, or no object at all. `owner` 0 (unknown) accepts every page.
+bool page_owned_by(const PageView& page, std::uint32_t owner);
 
 // What a descent does when something goes wrong on the way down.
 enum class OnFailure : std::uint8_t {
@@ -93,6 +106,71 @@ inline constexpr std::uint64_t kChainReleaseBytes = 16u << 20;
 struct ChainPolicy {
   OnFailure revisit;    // the next page was entered before (ReturnError or PassOver = end)
   OnFailure page_load;  // the next page does not load (ReturnError or PassOver = end)
+};
+
+// The leaf pages of one tree, in key order: a depth-first walk from the root over the
+// branch entries (tags 1 and up of each branch page), then the leaves that only the
+// next-page links reach. The tree decides: a page whose header names another owner
+// (see page_owned_by) is never entered, whether a branch entry or a link names it,
+// and a leaf that the links skip is still reached through its branch. Where links
+// and branches agree (every sound tree) the pages come in the order of the chain.
+//
+// A link that does not lead to the page the tree yields next is remembered; once the
+// tree is done each such link is followed while it leads to unvisited leaves of the
+// owner. Nothing is entered twice (a shared guard may be given, as for chain walks),
+// the walk is never deeper than kMaxTreeDepth, and its memory is that of the guard
+// plus one frame per level: cycles, shared pages and any fan-out end cleanly.
+// Branch entries that do not decode and child pages that do not load are passed
+// over; a page that a link names and that does not load ends that link, or is an
+// error with OnFailure::ReturnError (the reader keeps the specified error of a broken
+// chain). Pages read are handed back to the system every kChainReleaseBytes.
+class TreeLeafWalk {
+ public:
+  enum class Step : std::uint8_t { Page, End, Error };
+
+  TreeLeafWalk(const Database& db, std::uint32_t root, std::uint32_t owner, OnFailure link_load,
+               PageChainGuard* shared_guard = nullptr);
+
+  // Moves to the next leaf page (the first call yields the first one). Error: error()
+  // says why; further calls return the same error.
+  Step advance();
+
+  const PageView& page() const { return page_; }
+  std::uint32_t page_number() const { return number_; }
+  const EseError& error() const { return *error_; }
+  // Pages yielded so far.
+  std::uint64_t pages() const { return pages_; }
+
+ private:
+  struct Frame {
+    PageView page;
+    std::uint16_t next_tag = 1;
+  };
+  bool enter(std::uint32_t number, PageView& out);
+  Step yield(std::uint32_t number, const PageView& page);
+  Step tree_step();
+  Step link_step();
+  void count_bytes(std::size_t n);
+
+  const Database* db_;
+  std::uint32_t root_;
+  std::uint32_t owner_;
+  OnFailure link_load_;
+  std::unique_ptr<PageChainGuard> own_guard_;
+  PageChainGuard* guard_;
+  std::vector<Frame> stack_;
+  bool started_ = false;
+  bool tree_done_ = false;
+  std::uint32_t pending_link_ = 0;        // next-page link of the last leaf yielded
+  std::vector<std::uint32_t> links_;      // links the tree did not follow, in order
+  std::size_t next_link_ = 0;
+  std::uint32_t link_at_ = 0;             // the page the current link leads to
+  PageView page_;
+  std::uint32_t number_ = 0;
+  std::uint64_t pages_ = 0;
+  std::uint64_t since_release_ = 0;
+  std::optional<EseError> error_;
+  std::string scratch_;
 };
 
 class LeafChainWalk {

@@ -121,8 +121,9 @@ class ValueBuilder {
   void text(Bytes d, std::uint32_t codepage) {
     Buffer& values = node_->values;
     char* out = reinterpret_cast<char*>(values.room(decoded_text_bound(d.size())));
-    const std::size_t n = decode_text_to(d, codepage, out);
+    std::size_t n = decode_text_to(d, codepage, out);
     if (n == kUnknownCodepage || values.size() + n > kMaxBatchData) return null();
+    n = without_trailing_nuls(out, n);
     values.commit(n);
     node_->offsets.push_i32(static_cast<std::int32_t>(values.size()));
     valid();

@@ -204,7 +204,7 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
 void choose_way(StreamState& s) {
   const unsigned threads = s.options.threads;
   if (threads > 1) {
-    LeafPages leaves = list_leaf_pages(*s.db, s.table->root_page);
+    LeafPages leaves = list_leaf_pages(*s.db, *s.table);
     std::vector<LeafRange> ranges = split_leaf_pages(leaves.pages.size(), threads * kRangesPerThread, kMinRangePages);
     if (ranges.size() > 1) {
       s.pipeline = std::make_unique<Pipeline>(s.db, *s.table, s.plan, std::move(leaves), std::move(ranges),

@@ -197,6 +197,11 @@ void append_decoded_csv(std::string& out, const DecodedColumn& column, const Dec
     if (cell.size == 0) return;
     bool quoted = false;
     if (!value_text(text, column.type, cell.at(0), quoted)) return;
+    // A zero-length value is quoted: an empty field is null.
+    if (text.empty()) {
+      out.append("\"\"");
+      return;
+    }
   }
   append_csv_field(out, text);
 }

@@ -17,10 +17,11 @@ const char* const kKindSlack = "slack";
 const char* const kKindAll = "all";
 const char* const kKindTagData = "tag_data";
 
-// Which table's leaf chain holds each page. A leaf page belongs to the first table in
-// catalog order whose chain of leaf pages (from the leftmost leaf, along the next-page
-// links) reaches it. The answer depends only on the page and the catalog, so the
-// chains are walked once per carving run, and only when a leaf page needs an owner.
+// Which table holds each leaf page. A leaf page belongs to the first table in catalog
+// order whose own tree (see TreeLeafWalk: the tree's leaves, then leaves only links
+// reach, never a page another object's header names) reaches it. The answer depends
+// only on the page and the catalog, so the trees are walked once per carving run, and
+// only when a leaf page needs an owner.
 class PageOwners {
  public:
   explicit PageOwners(const Database& db) : db_(db), claimed_(db.total_pages()) {}
@@ -39,31 +40,20 @@ class PageOwners {
     owner_.assign(static_cast<std::size_t>(total) + 1, 0);
     names_.resize(catalog.size());
     for (std::size_t t = 0; t < catalog.size(); ++t) {
-      walk_chain(catalog.at(t).second.root_page, static_cast<std::uint32_t>(t + 1));
+      walk_tree(catalog.at(t).second, static_cast<std::uint32_t>(t + 1));
     }
     for (std::size_t t = 0; t < catalog.size(); ++t) names_[t] = lossy_utf8(as_bytes(catalog.at(t).first));
   }
 
-  // Claims the unclaimed pages of one table's chain for `owner`.
-  //
-  // A broken descent passes the table over when a page does not load or the tree
-  // loops (a damaged tree must not hang the run), and settles on the current page when
-  // its first entry is unreadable. The chain then runs until a page does not load or
-  // the link is 0. A page that is already claimed ends the walk: either this chain
-  // looped back on itself, or it joined an earlier table's chain, whose continuation
-  // from that page was claimed in full by that table (the links are the same). Chains
-  // visit at most total_pages distinct pages, so this also bounds every walk by the
-  // page count.
-  void walk_chain(std::uint32_t root, std::uint32_t owner) {
-    const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::PassOver};
-    const Descent descent = descend_leftmost(db_, root, policy);
-    if (descent.outcome != Descent::Outcome::Reached || claimed_.contains(descent.page_number)) return;
-    // A claimed page, a page that does not load and link 0 all end the chain.
-    LeafChainWalk walk(db_, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, descent.page_number,
-                       descent.page, &claimed_);
-    do {
+  // Claims the unclaimed leaf pages of one table's tree for `owner`. The guard is shared
+  // by every table's walk: a page is entered once in the whole run (two tables naming
+  // one root, or a tree sharing pages with another, cannot claim a page twice), which
+  // bounds the work by the page count. Damaged pages and links are passed over.
+  void walk_tree(const TableInfo& table, std::uint32_t owner) {
+    TreeLeafWalk walk(db_, table.root_page, table.object_id, OnFailure::PassOver, &claimed_);
+    while (walk.advance() == TreeLeafWalk::Step::Page) {
       if (walk.page_number() < owner_.size()) owner_[walk.page_number()] = owner;
-    } while (walk.advance() == LeafChainWalk::Step::Page);
+    }
   }
 
   const Database& db_;

@@ -1,19 +1,20 @@
 #include "forensic/recover.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "forensic/carve.h"
 #include "database/database.h"
 #include "database/traversal.h"
+#include "format/page.h"
+#include "forensic/indexes.h"
 #include "page/leaf.h"
 #include "record/long_value.h"
 #include "record/parser.h"
+#include "record/reader.h"
 
 namespace quarrow {
 namespace {
-
-// Node flag of a leaf entry: the record is deleted and waits for the engine's cleanup.
-constexpr std::uint8_t kNodeDeleted = 0x2;
 
 // Record header: F (last fixed id), L (last variable id), V (offset of the variable part).
 constexpr std::size_t kRecordHeaderSize = 4;
@@ -37,6 +38,111 @@ bool is_fill_byte(std::uint8_t b) {
       return true;
     default:
       return false;
+  }
+}
+
+// Resolves the long values of a recovered record. A value the tree no longer holds is
+// Null, not an empty value that looks like data, and its column is listed.
+void resolve_recovered(const Database& db, const TableInfo& table, RecoveredRecord& rec, LongValueBudget& budget) {
+  thread_local std::vector<std::size_t> unresolved;
+  unresolved.clear();
+  resolve_long_values(db, table, rec.record, budget, &unresolved);
+  for (const std::size_t k : unresolved) {
+    Field& field = rec.record.fields[k];
+    field.value = Value::null();
+    rec.missing_long_values.push_back(field.name);
+  }
+}
+
+// A value's bytes for comparing records: its kind, then its content.
+void append_value_bytes(std::string& out, const Value& v) {
+  out.push_back(static_cast<char>(v.kind));
+  switch (v.kind) {
+    case Value::Kind::Null:
+      return;
+    case Value::Kind::Bool:
+      out.push_back(v.b ? 1 : 0);
+      return;
+    case Value::Kind::I16:
+    case Value::Kind::I32: {
+      const std::int64_t i = v.i;
+      out.append(reinterpret_cast<const char*>(&i), sizeof i);
+      return;
+    }
+    case Value::Kind::F32: {
+      const float f = v.f32;
+      out.append(reinterpret_cast<const char*>(&f), sizeof f);
+      return;
+    }
+    case Value::Kind::F64: {
+      const double d = v.f64;
+      out.append(reinterpret_cast<const char*>(&d), sizeof d);
+      return;
+    }
+    case Value::Kind::Guid:
+      out.append(reinterpret_cast<const char*>(v.guid.data()), v.guid.size());
+      return;
+    case Value::Kind::Binary:
+    case Value::Kind::Text:
+    case Value::Kind::MultiValue:
+    case Value::Kind::LongValue: {
+      const std::uint64_t n = v.bytes.size();
+      out.append(reinterpret_cast<const char*>(&n), sizeof n);
+      out.append(v.bytes);
+      return;
+    }
+    default: {
+      const std::uint64_t u = v.u;
+      out.append(reinterpret_cast<const char*>(&u), sizeof u);
+      return;
+    }
+  }
+}
+
+std::string record_bytes(const Record& record) {
+  std::string out;
+  for (const Field& f : record.fields) append_value_bytes(out, f.value);
+  return out;
+}
+
+// Marks each recovered record against the live rows: the primary index names the key
+// columns; the live rows whose key a recovered record has are kept (as bytes) while the
+// table is read once. A reading that breaks leaves the rows not reached unknown.
+void compare_with_live(const Database& db, const TableInfo& table, std::vector<RecoveredRecord>& out) {
+  if (out.empty()) return;
+  Result<std::vector<IndexDefinition>> indexes = read_table_indexes(db, table.name);
+  if (!indexes) return;
+  const auto primary =
+      std::find_if(indexes->begin(), indexes->end(), [](const IndexDefinition& d) { return d.primary; });
+  if (primary == indexes->end() || primary->columns.empty()) return;
+  const std::vector<Field>& fields = out.front().record.fields;
+  std::vector<std::size_t> key_fields;
+  for (const KeySegment& segment : primary->columns) {
+    const auto at = std::find_if(fields.begin(), fields.end(),
+                                 [&](const Field& f) { return f.column_id == segment.column_id; });
+    if (at == fields.end()) return;  // a key column the table does not have
+    key_fields.push_back(static_cast<std::size_t>(at - fields.begin()));
+  }
+  const auto key_of = [&](const Record& r) {
+    std::string key;
+    for (const std::size_t k : key_fields) append_value_bytes(key, r.fields[k].value);
+    return key;
+  };
+
+  std::unordered_map<std::string, std::vector<std::string>> live;  // key -> rows with it
+  for (const RecoveredRecord& r : out) live.emplace(key_of(r.record), std::vector<std::string>());
+  Result<TableRecordReader> reader = open_table_reader(db, table.name);
+  if (!reader) return;
+  Record row;
+  while (reader->next_record(row) == TableRecordReader::Step::Record) {
+    auto it = live.find(key_of(row));
+    if (it != live.end()) it->second.push_back(record_bytes(row));
+  }
+  for (RecoveredRecord& r : out) {
+    const std::vector<std::string>& rows = live[key_of(r.record)];
+    if (rows.empty()) continue;
+    const std::string mine = record_bytes(r.record);
+    r.live = std::find(rows.begin(), rows.end(), mine) != rows.end() ? kLiveIdentical : kLiveOlderVersion;
   }
 }
 
@@ -284,7 +390,7 @@ class FreeSpaceScanner {
     rec.offset = static_cast<std::uint32_t>(c.start);
     rec.source = kSourceFreeSpace;
     decode_record_into(shape_.plan, bytes, rec.record);
-    resolve_long_values(db_, table_, rec.record, budget_);
+    resolve_recovered(db_, table_, rec, budget_);
     out_.push_back(std::move(rec));
     ++counts_.accepted;
   }
@@ -308,7 +414,7 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
   std::string scratch;
   PageTag tag;
   for (std::uint16_t i = 1; i < readable_tag_count(page); ++i) {
-    if (!read_entry_tag(page, i, scratch, tag) || (tag.flags & kNodeDeleted) == 0) continue;
+    if (!read_entry_tag(page, i, scratch, tag) || (tag.flags & kTagDeleted) == 0) continue;
     Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
     if (!entry) continue;
     // The offset is that of the record in the page (the tag value is a copy only when
@@ -322,7 +428,7 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
     rec.offset = static_cast<std::uint32_t>(record_offset);
     rec.source = kSourceFlaggedDeleted;
     decode_record_into(shape.plan, entry->data, rec.record);
-    resolve_long_values(db, table, rec.record, budget);
+    resolve_recovered(db, table, rec, budget);
     out.push_back(std::move(rec));
     ++counts.flagged_deleted;
   }
@@ -359,22 +465,16 @@ Result<std::vector<RecoveredRecord>> recover_records(const Database& db, std::st
   LongValueBudget budget = long_value_budget(db);
   FreeSpaceScanner scanner(db, *table, shape, counts, budget, out);
 
-  // The leaf level: the leftmost leaf, then the next-page links. A damaged tree or
-  // chain ends the walk where it breaks.
-  const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::PassOver};
-  const Descent descent = descend_leftmost(db, table->root_page, policy);
-  if (descent.outcome == Descent::Outcome::Reached) {
-    LeafChainWalk chain(db, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, descent.page_number,
-                        descent.page);
-    do {
-      const PageView& page = chain.page();
-      if ((page.header.flags & kPageKindMask) == kPageLeaf) {
-        ++counts.pages_scanned;
-        recover_flagged(db, *table, shape, page, chain.page_number(), budget, counts, out);
-        scanner.scan_page(page, chain.page_number());
-      }
-    } while (chain.advance() == LeafChainWalk::Step::Page);
+  // The table's own leaves; damaged pages and links are passed over.
+  TreeLeafWalk walk(db, table->root_page, table->object_id, OnFailure::PassOver);
+  while (walk.advance() == TreeLeafWalk::Step::Page) {
+    const PageView& page = walk.page();
+    if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
+    ++counts.pages_scanned;
+    recover_flagged(db, *table, shape, page, walk.page_number(), budget, counts, out);
+    scanner.scan_page(page, walk.page_number());
   }
+  compare_with_live(db, *table, out);
   if (counts_out != nullptr) *counts_out = counts;
   return out;
 }

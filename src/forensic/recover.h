@@ -9,6 +9,9 @@
 //     but leaves its bytes where they were until the page is reorganised. Such images
 //     are found by scanning for byte ranges that decode as a plausible record of the
 //     table (see recover.cpp for the checks), never overlapping a live value.
+// Many such records are only older copies of rows that are still live (an update
+// rewrites a record and leaves the old image behind). Each record says how it stands
+// against the live rows with the same primary key.
 #pragma once
 
 #include <cstdint>
@@ -27,12 +30,22 @@ struct TableInfo;
 
 inline constexpr const char* kSourceFlaggedDeleted = "flagged_deleted";
 inline constexpr const char* kSourceFreeSpace = "free_space";
+// A live row has the same primary key and the same values.
+inline constexpr const char* kLiveIdentical = "identical";
+// A live row has the same primary key and other values.
+inline constexpr const char* kLiveOlderVersion = "older_version";
 
 struct RecoveredRecord {
   std::uint32_t page = 0;
   std::uint32_t offset = 0;  // of the record's first byte in the page
   const char* source = kSourceFreeSpace;
+  // kLiveIdentical, kLiveOlderVersion, or nullptr: no live row has this primary key,
+  // or the table has no primary index.
+  const char* live = nullptr;
   Record record;  // as table reading decodes it, long values resolved
+  // Columns whose long value can no longer be found (their value is Null), in column
+  // order. The names point into the catalog.
+  std::vector<std::string_view> missing_long_values;
 };
 
 // Why a free-space candidate was not taken.
@@ -62,10 +75,10 @@ struct RecoveryCounts {
 // nothing when a scan would take it whole. (Live records of sound files pass.)
 std::optional<Rejection> check_record_shape(const Database& db, const TableInfo& table, Bytes record);
 
-// Recovers the table's records from its leaf pages (leftmost leaf, then the next-page
-// chain), in page order and, within a page, flagged nodes first then free space by
-// offset. Fails with TableNotFound for an unknown name; damaged pages and links only
-// narrow the result.
+// Recovers the table's records from its own leaf pages (the tree's leaves in key order,
+// see TreeLeafWalk), in page order and, within a page, flagged nodes first then free
+// space by offset, and compares each with the live rows. Fails with TableNotFound for
+// an unknown name; damaged pages and links only narrow the result.
 Result<std::vector<RecoveredRecord>> recover_records(const Database& db, std::string_view table_name,
                                                      RecoveryCounts* counts = nullptr);
 

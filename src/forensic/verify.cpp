@@ -1,5 +1,6 @@
 #include "forensic/verify.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -7,6 +8,7 @@
 #include "database/mapping.h"
 #include "forensic/header.h"
 #include "forensic/checksum.h"
+#include "format/file_header.h"
 
 namespace quarrow {
 namespace {
@@ -33,21 +35,27 @@ bool all_zero(Bytes page) {
   return any == 0;
 }
 
-std::optional<PageProblem> verify_old_form(Bytes page, std::uint32_t page_number) {
+// A page number that some page of the file carries.
+bool names_a_page(std::uint32_t number, std::uint32_t last_page) { return number >= 1 && number <= last_page; }
+
+std::optional<PageProblem> verify_old_form(Bytes page, std::uint32_t page_number, std::uint32_t last_page) {
   const std::uint32_t stored = load_u32le(page, 0);
   const std::uint32_t computed = xor_checksum(page);
+  const std::uint32_t named = load_u32le(page, kPageNumberOffset);
   if (stored == computed) {
-    if (load_u32le(page, kPageNumberOffset) == page_number) return std::nullopt;
-    return PageProblem{page_number, kPageNumberMismatch, stored, computed, std::nullopt};
+    if (named == page_number) return std::nullopt;
+    if (names_a_page(named, last_page)) {
+      return PageProblem{page_number, kPageNumberMismatch, stored, computed, std::nullopt, std::nullopt};
+    }
   }
-  return PageProblem{page_number, kChecksumMismatch, stored, computed, std::nullopt};
+  return PageProblem{page_number, kChecksumMismatch, stored, computed, std::nullopt, std::nullopt};
 }
 
 std::uint64_t stored_block_value(Bytes page, std::size_t block) {
   return load_u64le(page, block == 0 ? 0 : kBlockChecksumOffset + 8 * (block - 1));
 }
 
-std::optional<PageProblem> verify_new_form(Bytes page, std::uint32_t page_number) {
+std::optional<PageProblem> verify_new_form(Bytes page, std::uint32_t page_number, std::uint32_t last_page) {
   const std::size_t blocks = page.size() > kLargestSingleBlockPage ? kChecksumBlocks : 1;
   const std::size_t block_size = page.size() / blocks;
   for (std::size_t k = 0; k < blocks; ++k) {
@@ -55,12 +63,16 @@ std::optional<PageProblem> verify_new_form(Bytes page, std::uint32_t page_number
     const std::uint64_t stored = stored_block_value(page, k);
     const std::uint64_t computed = ecc_checksum(block, page_number, k == 0);
     if (stored == computed) continue;
-    PageProblem problem{page_number, kChecksumMismatch, stored, computed, std::nullopt};
+    PageProblem problem{page_number, kChecksumMismatch, stored, computed, std::nullopt, std::nullopt};
     // The code part matches and only the page number mixed into the XOR part differs:
-    // intact bytes of some other page.
+    // intact bytes of some other page, if the number mixed in is one of the file's.
+    // Otherwise a damaged XOR part explains it better.
     if ((stored >> 32) == (computed >> 32)) {
-      problem.problem = kPageNumberMismatch;
-      return problem;
+      const auto named = static_cast<std::uint32_t>(stored ^ computed) ^ page_number;
+      if (names_a_page(named, last_page)) {
+        problem.problem = kPageNumberMismatch;
+        return problem;
+      }
     }
     if (std::optional<std::uint32_t> bit = locate_flipped_bit(stored, computed, block_size)) {
       problem.bit = static_cast<std::uint32_t>(k * block_size * 8) + *bit;
@@ -74,13 +86,15 @@ std::optional<PageProblem> verify_header_copy(Bytes page, std::int64_t page_numb
   const std::uint32_t stored = load_u32le(page, 0);
   const std::uint32_t computed = xor_checksum(page);
   if (stored == computed) return std::nullopt;
-  return PageProblem{page_number, kChecksumMismatch, stored, computed, std::nullopt};
+  return PageProblem{page_number, kChecksumMismatch, stored, computed, std::nullopt, std::nullopt};
 }
 
 Result<VerifyReport> verify_pages(Bytes file, std::uint32_t page_size, const std::function<void()>& release) {
   if (!checksummable_page_size(page_size)) return EseError::invalid_header();
   VerifyReport report;
   const std::uint64_t whole_pages = file.size() / page_size;
+  const std::uint64_t last = whole_pages < 2 ? 0 : whole_pages - 2;
+  const auto last_page = static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFFu));
   for (std::uint64_t slot = 0; slot < whole_pages; ++slot) {
     const Bytes page = file.subspan(static_cast<std::size_t>(slot * page_size), page_size);
     const std::int64_t number = static_cast<std::int64_t>(slot) - 1;
@@ -91,11 +105,20 @@ Result<VerifyReport> verify_pages(Bytes file, std::uint32_t page_size, const std
     } else if (number > 0xFFFFFFFFll) {
       break;  // beyond what a 32-bit page number can name
     } else {
-      problem = verify_page(page, static_cast<std::uint32_t>(number));
+      problem = verify_page(page, static_cast<std::uint32_t>(number), last_page);
       if (!problem && load_u64le(page, 0) == 0 && all_zero(page)) ++report.uninitialised;
     }
     if (problem) report.problems.push_back(*problem);
     if (release && (slot + 1) * page_size % kReleaseEvery < page_size) release();
+  }
+  // A copy cut short: its last page is there only in part and cannot be checked.
+  const std::uint64_t partial = file.size() % page_size;
+  if (partial != 0) {
+    PageProblem problem;
+    problem.page = static_cast<std::int64_t>(whole_pages) - 1;
+    problem.problem = kTruncated;
+    problem.bytes_present = partial;
+    report.problems.push_back(problem);
   }
   return report;
 }
@@ -106,11 +129,11 @@ bool checksummable_page_size(std::uint32_t page_size) {
   return page_size >= kSmallestPage && page_size <= kLargestPage && (page_size & (page_size - 1)) == 0;
 }
 
-std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number) {
+std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number, std::uint32_t last_page) {
   const bool new_form = page.size() > kLargestSingleBlockPage ||
                         (load_u32le(page, kPageFlagsOffset) & kPageNewChecksumFormat) != 0;
   std::optional<PageProblem> problem =
-      new_form ? verify_new_form(page, page_number) : verify_old_form(page, page_number);
+      new_form ? verify_new_form(page, page_number, last_page) : verify_old_form(page, page_number, last_page);
   if (problem && load_u64le(page, 0) == 0 && all_zero(page)) return std::nullopt;
   return problem;
 }
@@ -123,6 +146,11 @@ Result<VerifyReport> verify_path(const std::string& path) {
   Result<std::unique_ptr<Mapping>> mapping = map_file_read_only(path);
   if (!mapping) return std::move(mapping).error();
   const Mapping& m = **mapping;
+  // What opening checks first: without them any file would "verify" (a text file has
+  // no whole page, an empty file no page at all).
+  if (m.bytes().size() < kMinimumFileSize) return EseError::invalid_header();
+  const std::uint32_t signature = load_u32le(m.bytes(), kHeaderSignatureOffset);
+  if (signature != kDatabaseSignature) return EseError::invalid_signature(signature);
   Result<VerifyReport> report =
       verify_pages(m.bytes(), header_page_size(m.bytes()), [&m] { m.release_resident_pages(); });
   m.release_resident_pages();

@@ -3,8 +3,10 @@
 // Page p lies at file offset (p + 1) * page_size, so the header (file offset 0) is
 // page -1 in that numbering and its shadow copy (file offset page_size) is page 0.
 // A page whose bytes are all zero was never written ("uninitialised") and is not a
-// problem. A page's problem is either a checksum mismatch, or a page number mismatch
-// when the bytes verify but name another page (a page written at the wrong place).
+// problem. A page's problem is a checksum mismatch; or a page number mismatch when the
+// bytes verify but name another page of the file (a page written at the wrong place:
+// a number outside the file means the bytes are damaged, a checksum mismatch); or
+// "truncated" for a last page that the file holds only in part.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,7 @@ class Database;
 
 inline constexpr const char* kChecksumMismatch = "checksum mismatch";
 inline constexpr const char* kPageNumberMismatch = "page number mismatch";
+inline constexpr const char* kTruncated = "truncated";
 inline constexpr std::int64_t kHeaderPage = -1;
 inline constexpr std::int64_t kShadowHeaderPage = 0;
 
@@ -33,6 +36,8 @@ struct PageProblem {
   std::uint64_t computed = 0;
   // For one flipped bit the code can locate: its offset in the page, in bits.
   std::optional<std::uint32_t> bit;
+  // Truncated: the bytes of the page the file holds (stored and computed are 0).
+  std::optional<std::uint64_t> bytes_present;
 };
 
 struct VerifyReport {
@@ -45,13 +50,19 @@ struct VerifyReport {
 bool checksummable_page_size(std::uint32_t page_size);
 
 // Checks one data page (page_size bytes). Nothing when it verifies or is all zero.
-std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number);
+// `last_page`: the file's last page number; a page naming a number above it has no
+// page number mismatch, only a checksum mismatch.
+std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number,
+                                       std::uint32_t last_page = 0xFFFFFFFFu);
 
-// Checks both header copies and every whole data page of the file. Fails with
-// InvalidHeader when the page size is not one whose checksums can be computed.
+// Checks both header copies and every whole data page of the file, and reports a
+// partial last page. Fails with InvalidHeader when the page size is not one whose
+// checksums can be computed.
 Result<VerifyReport> verify_file(Bytes file, std::uint32_t page_size);
 // The same on a file that is only mapped, not opened as a database: a file whose
 // catalog no longer loads can still be checked. Page size from the header (0: 4096).
+// A file that is no database fails as opening it does: InvalidHeader when it is too
+// short for a header, InvalidSignature without the signature.
 Result<VerifyReport> verify_path(const std::string& path);
 // The same on an opened database; drops pages from the resident set as it goes, so
 // memory stays flat on files of any size.

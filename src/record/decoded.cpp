@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "format/datetime.h"
 #include "record/compression.h"
 #include "record/parser.h"
 #include "record/text.h"
@@ -67,6 +68,18 @@ bool ole_date_to_microseconds(double days, std::int64_t& out) {
   return true;
 }
 
+bool datetime_to_microseconds(std::uint64_t bits, std::int64_t& out) {
+  if (bits == 0) return ole_date_to_microseconds(0.0, out);
+  const double days = std::bit_cast<double>(bits);
+  if (std::fabs(days) >= kOleDateSmallestDays && std::isfinite(days) && days > kOleDateBelowMinDays &&
+      days < kOleDateAboveMaxDays) {
+    return ole_date_to_microseconds(days, out);
+  }
+  if (bits > kFiletimeMax) return false;
+  out = static_cast<std::int64_t>(bits / kFiletimeTicksPerMicrosecond) - kFiletimeEpochTo1970Microseconds;
+  return true;
+}
+
 namespace {
 
 // Collects the one value decode_scalar_into gives.
@@ -85,7 +98,10 @@ struct ValueSink {
     out.bytes.assign(reinterpret_cast<const char*>(d.data()), d.size());
     out.valid = true;
   }
-  void text(Bytes d, std::uint32_t codepage) { out.valid = decode_text_into(d, codepage, out.bytes); }
+  void text(Bytes d, std::uint32_t codepage) {
+    out.valid = decode_text_into(d, codepage, out.bytes);
+    out.bytes.resize(without_trailing_nuls(out.bytes.data(), out.bytes.size()));
+  }
 };
 
 }  // namespace
@@ -186,7 +202,12 @@ void RecordDecoder::decode_cell(const DecodedColumn& column, const StoredCell& s
       const std::size_t end =
           (k + 1 < count && in_bounds(data, 2 * (k + 1), 2)) ? (load_u16le(data, 2 * (k + 1)) & kInstanceOffsetMask)
                                                               : data.size();
-      Bytes instance = (start <= end && end <= data.size()) ? data.subspan(start, end - start) : Bytes();
+      if (start > end || end > data.size()) {
+        cell.push();  // offsets outside the item: a null instance, not an empty one
+        if (!column.list) break;
+        continue;
+      }
+      Bytes instance = data.subspan(start, end - start);
       // Compression covers the first instance only.
       decode_instance(column, instance, (word & kInstanceSeparated) != 0, k == 0 && (flags & kItemCompressed), cell);
       if (!column.list) break;

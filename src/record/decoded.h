@@ -123,17 +123,34 @@ class RecordDecoder {
 // 64-bit microsecond count cannot hold.
 bool ole_date_to_microseconds(double days, std::int64_t& out);
 
+// The stored 64 bits of a DateTime column to microseconds since 1970. Applications
+// store two encodings there (see format/datetime.h), told apart by the value:
+//   - 0 is OLE day 0 (1899-12-30);
+//   - a double of magnitude 2^-20 days or more, finite, within years 100-9999, is an
+//     OLE date;
+//   - anything else (in particular every FILETIME of years 1601-9999, whose bits read
+//     as a double are far below 2^-20) is read as an unsigned FILETIME, and is that
+//     instant when it lies from 1601-01-01 to 9999-12-31;
+//   - false otherwise (no date).
+bool datetime_to_microseconds(std::uint64_t bits, std::int64_t& out);
+
 // Turns one instance's plain bytes into a value of `type` and hands it to `sink`,
 // which gets exactly one call: null(), boolean(b), integer(i) (every integer type,
 // timestamps in microseconds, currency in 1/10,000 units), f32(x), f64(x), guid(16
 // bytes in RFC 4122 order), bytes(data), or text(data, codepage) (the sink decodes
-// text; an unsupported codepage makes the value null). Empty data, data too short
-// for the type, and OLE dates without a timestamp are null. A template so that the
-// Arrow producer writes straight into its column buffers.
+// text, drops trailing NULs, which writers leave as C string terminators, and makes
+// an unsupported codepage null). Empty data is an empty binary or text value (the
+// engine keeps a zero-length value apart from null) and null for every other type;
+// data too short for the type, and DateTime bits that are no date, are null. A
+// template so that the Arrow producer writes straight into its column buffers.
 template <class Sink>
 void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Sink& sink) {
   const std::size_t n = data.size();
-  if (n == 0) return sink.null();
+  if (n == 0) {
+    if (type == DecodedType::Binary) return sink.bytes(data);
+    if (type == DecodedType::Text) return sink.text(data, codepage);
+    return sink.null();
+  }
   switch (type) {
     case DecodedType::Null:
       return sink.null();
@@ -169,7 +186,7 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
       return n < 8 ? sink.null() : sink.f64(std::bit_cast<double>(load_u64le(data, 0)));
     case DecodedType::Timestamp: {
       std::int64_t us = 0;
-      if (n < 8 || !ole_date_to_microseconds(std::bit_cast<double>(load_u64le(data, 0)), us)) return sink.null();
+      if (n < 8 || !datetime_to_microseconds(load_u64le(data, 0), us)) return sink.null();
       return sink.integer(us);
     }
     case DecodedType::Guid: {
@@ -186,6 +203,12 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
       return sink.text(data, codepage);
   }
   sink.null();
+}
+
+// The length of UTF-8 text without its trailing NUL characters.
+inline std::size_t without_trailing_nuls(const char* text, std::size_t n) {
+  while (n > 0 && text[n - 1] == '\0') --n;
+  return n;
 }
 
 // decode_scalar_into with a DecodedValue as the sink (Text by `codepage`, 1252 when

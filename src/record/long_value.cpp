@@ -77,10 +77,8 @@ bool for_each_entry(const PageView& page, std::string& scratch, std::string& key
 
 }  // namespace
 
-// The leaf chain of a long-value tree as every lookup walks it: from the leftmost leaf
-// along the next-page links, ending at a page that is not a leaf, a page already
-// entered (on the way down or along the chain), a page that does not load, or link 0.
-// For each page it keeps the largest 4-byte and 8-byte id among its keys, and the
+// The leaf pages of a long-value tree as every lookup walks them: the tree's own leaves
+// in key order (see TreeLeafWalk). For each page it keeps the largest 4-byte and 8-byte id among its keys, and the
 // running maximum over the pages so far. A lookup for id L may start at the first page
 // whose running maximum reaches L: every key before it is smaller than L, and the scan
 // over smaller keys has no effect. This keeps each lookup to the pages holding L
@@ -108,27 +106,21 @@ struct LongValueChain {
 
 namespace {
 
-std::shared_ptr<const LongValueChain> find_chain(const Database& db, std::uint32_t root) {
+std::shared_ptr<const LongValueChain> find_chain(const Database& db, const LongValueInfo& tree) {
   auto chain = std::make_shared<LongValueChain>();
-  chain->root = root;
-  // A page that does not load on the way down leaves references in place; a tag that
-  // cannot be read stops the descent where it is; a page met twice stops the search.
-  const DescentPolicy policy{OnFailure::PassOver, OnFailure::StopHere, OnFailure::StopHere};
-  Descent d = descend_leftmost(db, root, policy);
-  if (d.outcome != Descent::Outcome::Reached) return chain;
+  chain->root = tree.root_page;
+  // A root that does not load leaves references in place.
+  if (!db.load_page(tree.root_page)) return chain;
   chain->entered = true;
 
-  // The pages on the way down count as entered: a chain leading back to them ends.
-  PageChainGuard visited(db.total_pages());
-  for (std::size_t i = 0; i + 1 < d.path.size(); ++i) visited.enter(d.path[i]);
-  // A page entered before, a page that does not load and link 0 all end the scan.
-  LeafChainWalk walk(db, ChainPolicy{OnFailure::PassOver, OnFailure::PassOver}, d.page_number, d.page, &visited);
+  // The tree's own leaves in key order (pages of other trees, pages met twice and pages
+  // that do not load are passed over), then leaves that only a link reaches.
+  TreeLeafWalk walk(db, tree.root_page, tree.object_id, OnFailure::PassOver);
   std::string scratch;
   std::string key;
   LongValueChain::Page running;
-  for (bool more = true; more; more = walk.advance() == LeafChainWalk::Step::Page) {
+  while (walk.advance() == TreeLeafWalk::Step::Page) {
     const PageView& page = walk.page();
-    if (!page.is_leaf()) break;
     for_each_entry(page, scratch, key, [&](const LeafEntryView&, bool) {
       for (int w = 0; w < 2; ++w) {
         const std::size_t width = w == 0 ? 4 : 8;
@@ -238,17 +230,22 @@ void set_resolved(Field& field, std::string bytes) {
   field.value = Value::of_bytes(Value::Kind::Binary, std::move(bytes));
 }
 
+enum class Lookup : std::uint8_t { Found, Missing, Unreadable };
+
 // Gathers, orders, expands and joins the chunks of one long value, charging the budget.
-std::optional<std::string> assemble(const Database& db, const TableInfo& table, const LongValueId& lid,
-                                    LongValueBudget& budget) {
-  const std::uint32_t root = table.long_values.at(0).second.root_page;
-  if (!budget.chain || budget.chain->root != root) budget.chain = find_chain(db, root);
+// Missing: the tree holds nothing under the id (the bytes are then empty).
+// Unreadable: the tree cannot be entered, or the value is beyond the budget.
+Lookup assemble(const Database& db, const TableInfo& table, const LongValueId& lid, LongValueBudget& budget,
+                std::string& value) {
+  value.clear();
+  const LongValueInfo& tree = table.long_values.at(0).second;
+  if (!budget.chain || budget.chain->root != tree.root_page) budget.chain = find_chain(db, tree);
   Gathered g = gather(db, *budget.chain, lid, budget.remaining, budget.scanned);
-  if (!g.entered || g.over_budget) return std::nullopt;
+  if (!g.entered || g.over_budget) return Lookup::Unreadable;
+  if (g.chunks.empty() && !g.total_size) return Lookup::Missing;
   std::stable_sort(g.chunks.begin(), g.chunks.end(),
                    [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });
-  if (!expand_compressed_chunks(g, budget.remaining)) return std::nullopt;
-  std::string value;
+  if (!expand_compressed_chunks(g, budget.remaining)) return Lookup::Unreadable;
   std::size_t total = 0;
   for (const Chunk& c : g.chunks) total += c.bytes().size();
   if (g.total_size && *g.total_size < total) total = *g.total_size;
@@ -259,7 +256,7 @@ std::optional<std::string> assemble(const Database& db, const TableInfo& table, 
     value.append(reinterpret_cast<const char*>(b.data()), std::min<std::size_t>(b.size(), total - value.size()));
   }
   budget.remaining -= value.size();
-  return value;
+  return Lookup::Found;
 }
 
 }  // namespace
@@ -271,7 +268,9 @@ LongValueBudget long_value_budget(const Database& db) {
 std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
                                            LongValueBudget& budget) {
   if (reference.size() < 4 || table.long_values.empty()) return std::nullopt;
-  return assemble(db, table, read_lid(db, reference), budget);
+  std::string value;
+  if (assemble(db, table, read_lid(db, reference), budget, value) != Lookup::Found) return std::nullopt;
+  return value;
 }
 
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record) {
@@ -279,36 +278,45 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
   resolve_long_values(db, table, record, budget);
 }
 
-void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget) {
+void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget,
+                         std::vector<std::size_t>* unresolved) {
   // Values already assembled for this record, by id: a record may name one long value
   // from many columns, and each lookup rescans the tree.
   struct Assembled {
     LongValueId lid;
-    std::optional<std::string> bytes;  // nullopt: the reference stays
+    Lookup lookup = Lookup::Unreadable;
+    std::string bytes;
   };
   std::vector<Assembled> done;
-  for (Field& field : record.fields) {
+  for (std::size_t k = 0; k < record.fields.size(); ++k) {
+    Field& field = record.fields[k];
     if (field.value.kind != Value::Kind::LongValue) continue;
     const Bytes reference = as_bytes(field.value.bytes);
     if (reference.size() < 4 || table.long_values.empty()) {
       set_resolved(field, std::string());
+      if (unresolved) unresolved->push_back(k);
       continue;
     }
     const LongValueId lid = read_lid(db, reference);
     const auto same = std::find_if(done.begin(), done.end(), [&](const Assembled& a) {
       return a.lid.id == lid.id && a.lid.width == lid.width;
     });
+    const Assembled* found = nullptr;
     if (same != done.end()) {
-      if (!same->bytes || same->bytes->size() > budget.remaining) continue;
-      budget.remaining -= same->bytes->size();
-      set_resolved(field, *same->bytes);
-      continue;
+      if (same->lookup == Lookup::Unreadable || same->bytes.size() > budget.remaining) {
+        if (unresolved) unresolved->push_back(k);
+        continue;
+      }
+      budget.remaining -= same->bytes.size();
+      found = &*same;
+    } else {
+      done.push_back(Assembled{lid, Lookup::Unreadable, {}});
+      done.back().lookup = assemble(db, table, lid, budget, done.back().bytes);
+      found = &done.back();
     }
-    done.push_back(Assembled{lid, std::nullopt});
-    std::optional<std::string> value = assemble(db, table, lid, budget);
-    if (!value) continue;
-    done.back().bytes = *value;
-    set_resolved(field, std::move(*value));
+    if (found->lookup != Lookup::Found && unresolved) unresolved->push_back(k);
+    if (found->lookup == Lookup::Unreadable) continue;
+    set_resolved(field, found->bytes);
   }
 }
 

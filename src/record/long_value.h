@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "database/catalog.h"
 #include "database/database.h"
@@ -38,12 +39,17 @@ LongValueBudget long_value_budget(const Database& db);
 // Replaces every LongValue field of `record` by the bytes found in the long-value
 // tree (decoded as text for text columns). Never fails. A value that would take the
 // budget below zero keeps its reference bytes; the bytes resolved are charged to it.
-// References in one record to the same long value are looked up once.
-void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget);
+// References in one record to the same long value are looked up once. A value with
+// nothing under its id in the tree (and a reference that names none) becomes empty.
+// With `unresolved`, the index in record.fields of every reference that did not give
+// a value found in the tree is appended to it.
+void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget,
+                         std::vector<std::size_t>* unresolved = nullptr);
 
 // The bytes of the long value named by `reference` (a 4- or 8-byte id), charged to the
 // budget. nullopt: a reference shorter than 4 bytes, a table without a long-value
-// tree, a tree that cannot be entered, or a value beyond the budget.
+// tree, a tree that cannot be entered, no entry under the id, or a value beyond the
+// budget.
 std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
                                            LongValueBudget& budget);
 

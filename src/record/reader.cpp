@@ -1,5 +1,7 @@
 #include "record/reader.h"
 
+#include "format/page.h"
+#include "format/page.h"
 #include "page/leaf.h"
 #include "record/long_value.h"
 
@@ -11,12 +13,15 @@ Result<TableRecordReader> open_table_reader(const Database& db, std::string_view
                                             const ColumnSelection* columns) {
   const TableInfo* table = db.catalog().find(name);
   if (table == nullptr) return EseError::table_not_found(std::string(name));
+  // The way down to the first leaf must be sound: a root or first child that does not
+  // load fails the reading before any record (the walk itself passes such pages over).
+  // The way down to the first leaf must be sound: a root or first child that does not
+  // load fails the reading before any record (the walk itself passes such pages over).
   const DescentPolicy policy{OnFailure::ReturnError, OnFailure::ReturnError, OnFailure::ReturnError};
   Descent d = descend_leftmost(db, table->root_page, policy);
   if (d.outcome != Descent::Outcome::Reached) return std::move(*d.error);
   TableRecordReader reader(db, *table, make_column_plan(db, *table, columns));
-  reader.chain_.emplace(db, ChainPolicy{OnFailure::ReturnError, OnFailure::ReturnError}, d.page_number, d.page);
-  reader.page_ = d.page;
+  reader.walk_.emplace(db, table->root_page, table->object_id, OnFailure::ReturnError);
   return reader;
 }
 
@@ -25,8 +30,6 @@ TableRecordReader open_range_reader(const Database& db, const TableInfo& table, 
   TableRecordReader reader(db, table, std::move(plan));
   reader.pages_ = std::move(pages);
   reader.end_error_ = std::move(error_at_end);
-  reader.pages_read_ = 0;
-  reader.next_tag_ = 0xFFFF;  // no page yet: the first call enters the first listed one
   return reader;
 }
 
@@ -66,35 +69,36 @@ bool TableRecordReader::next_listed_page() {
 
 TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
   for (;;) {
-    const PageView& page = page_;
-    if (next_tag_ < readable_tag_count(page)) {
-      const std::uint16_t index = next_tag_++;
-      if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
-      PageTag tag;
-      if (!read_entry_tag(page, index, scratch_, tag)) continue;
-      Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
-      if (!entry) continue;
-      data = entry->data;
-      return Step::Record;
+    if (on_page_) {
+      const PageView& page = page_;
+      if (next_tag_ < readable_tag_count(page)) {
+        const std::uint16_t index = next_tag_++;
+        if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
+        PageTag tag;
+        if (!read_entry_tag(page, index, scratch_, tag) || (tag.flags & kTagDeleted)) continue;
+        Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
+        if (!entry) continue;
+        data = entry->data;
+        return Step::Record;
+      }
     }
-    if (!chain_) {
+    if (!walk_) {
       if (!next_listed_page()) return error_ ? Step::Error : Step::End;
-      ++pages_read_;
+      on_page_ = true;
       next_tag_ = 1;
       continue;
     }
-    // Follow the chain to the next page with entries. A failed step keeps the reader
-    // where it is, so a further call meets the same error.
-    switch (chain_->advance()) {
-      case LeafChainWalk::Step::End:
+    // On to the next leaf of the tree. A failed step keeps the reader where it is, so
+    // a further call meets the same error.
+    switch (walk_->advance()) {
+      case TreeLeafWalk::Step::End:
         return Step::End;
-      case LeafChainWalk::Step::Error:
+      case TreeLeafWalk::Step::Error:
         return Step::Error;
-      case LeafChainWalk::Step::Page:
-        page_ = chain_->page();
-        ++pages_read_;
+      case TreeLeafWalk::Step::Page:
+        page_ = walk_->page();
+        on_page_ = true;
         next_tag_ = 1;
-        ++pages_read_;
         break;
     }
   }

@@ -1,6 +1,7 @@
-// Reading a table record by record along the leaf level of its data tree: the whole
-// table from its leftmost leaf, or one stretch of its leaf pages (leaf_ranges.h) so
-// that several readers can share a large table.
+// Reading a table record by record along the leaf level of its own data tree: the
+// whole table, or one stretch of its leaf pages (leaf_ranges.h) so that several
+// readers can share a large table. Entries flagged deleted are not records of the
+// table (recovery reads them).
 #pragma once
 
 #include <cstdint>
@@ -27,11 +28,11 @@ class TableRecordReader {
   Step next_record(Record& out);
   // The next record's stored bytes, undecoded; valid until the next call.
   Step next_data(Bytes& data);
-  const EseError& error() const { return error_ ? *error_ : chain_->error(); }
+  const EseError& error() const { return error_ ? *error_ : walk_->error(); }
   const TableInfo& table() const { return *table_; }
   const ColumnPlan& plan() const { return plan_; }
   // Leaf pages entered so far (for progress reports).
-  std::uint64_t pages_read() const { return pages_read_; }
+  std::uint64_t pages_read() const { return walk_ ? walk_->pages() : next_page_; }
 
  private:
   friend Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name,
@@ -44,9 +45,10 @@ class TableRecordReader {
   const Database* db_;
   const TableInfo* table_;
   ColumnPlan plan_;
-  // Whole-table reading: the walk along the leaf chain (a revisited or unloadable page
-  // is an error). Range reading: the listed pages, then error_ (if any) at their end.
-  std::optional<LeafChainWalk> chain_;
+  // Whole-table reading: the walk over the table's tree (a linked page that does not
+  // load is an error). Range reading: the listed pages, then end_error_ (if any).
+  std::optional<TreeLeafWalk> walk_;
+  bool on_page_ = false;
   PageView page_;
   std::vector<std::uint32_t> pages_;
   std::size_t next_page_ = 0;
@@ -54,7 +56,6 @@ class TableRecordReader {
   std::optional<EseError> error_;
   std::uint64_t since_release_ = 0;
   std::uint16_t next_tag_ = 1;
-  std::uint64_t pages_read_ = 1;
   std::string scratch_;
   LongValueBudget long_values_;  // shared by every record of this reading
 };

@@ -476,10 +476,11 @@ TEST(CarveWalk, LongValueScopesVisitOnlyLongValuePages) {
 //   A: root 5, chain 5 -> 6 -> 7            B: root 6 (shares 6, 7 with A)
 //   C: root 8, chain 8 -> 9 -> 8 (a loop)   D: root beyond the file (passed over)
 //   E: branch root 10, tag 1 -> leaf 11 -> 12
-//   F: branch root 13 whose tag 1 does not decode: the chain starts at 13 -> 14
+//   F: branch root 13 whose tag 1 does not decode: no leaf, and the next-page link of
+//      a branch page leads to no leaf of F (14 stays unowned)
 //   G: branch root 15 whose tag 1 names itself: passed over (its next page 16 stays unowned)
 //   H: name bytes that are not UTF-8
-TEST(CarveWalk, OwningTableFollowsEachChainFirstTableWins) {
+TEST(CarveWalk, OwningTableFollowsEachTreeFirstTableWins) {
   Image img(20);
   for (std::uint32_t p = 5; p <= 18; ++p) img.set_page(p, kPageLeaf, 0);
   img.set_page(5, kPageLeaf, 6);
@@ -515,7 +516,7 @@ TEST(CarveWalk, OwningTableFollowsEachChainFirstTableWins) {
   EXPECT_EQ(owners, (std::vector<std::optional<std::string>>{
                         "A", "A", "A", "C", "C",  // pages 5..9
                         none, "E", "E",           // 10 is a branch page
-                        none, "F",                // 13 is a branch page even though F's chain starts there
+                        none, none,               // 13 is a branch page, 14 not F's
                         none, none,               // G was passed over
                         "H\xEF\xBF\xBD", none}));
 }

@@ -33,9 +33,13 @@ std::string dump(const Catalog& catalog) {
   return out;
 }
 
+// The catalog, then " !tag: error" per row passed over.
 std::string open_catalog(const DbImage& img) {
   Result<std::unique_ptr<Database>> db = img.open();
-  return db.ok() ? dump((*db)->catalog()) : "error: " + db.error().to_string();
+  if (!db.ok()) return "error: " + db.error().to_string();
+  std::string out = dump((*db)->catalog());
+  for (const CatalogProblem& p : (*db)->catalog_problems()) out += " !" + std::to_string(p.tag) + ": " + p.error;
+  return out;
 }
 // A database whose catalog root page 4 is a leaf holding `records`.
 std::string open_catalog(const Records& records, std::uint32_t page_size = 4096, std::uint32_t revision = 12) {
@@ -76,36 +80,74 @@ TEST(Catalog, BuildsTablesFromRecords) {
       {{column_record(1, 1, "early", 4), tA}, "A@10(early)"},
       {{table_record(1, "a", 1), table_record(2, "A", 2), table_record(3, "", 3)}, "a@1 A@2 @3"},
       {{"", "\x01", "ab", "abc", tA}, "A@10"},
-      {{"abcd", tA}, "error: Invalid catalog entry"},
-      {{std::string(13, '\x01'), tA}, "error: Invalid catalog entry"},
-      {{of_type(0)}, "error: Unsupported catalog type: 0"},
-      {{of_type(6)}, "error: Unsupported catalog type: 6"},
-      {{tA, of_type(5)}, "error: Callback catalog type is not supported"},
-      {{cut(14, 5)}, "error: Callback catalog type is not supported"},
+      {{"abcd", tA}, "A@10 !0: Invalid catalog entry"},
+      {{std::string(13, '\x01'), tA}, "A@10 !0: Invalid catalog entry"},
+      {{of_type(0)}, " !0: Unsupported catalog type: 0"},
+      {{of_type(6)}, " !0: Unsupported catalog type: 6"},
+      {{tA, of_type(5)}, "A@10 !1: Callback catalog type is not supported"},
+      {{cut(14, 5)}, " !0: Callback catalog type is not supported"},
       {{tA, column_record(1, 1, "max", 18)}, "A@10(max)"},
-      {{tA, column_record(1, 1, "bad", 19)}, "error: Unsupported column type: 19"},
+      {{tA, column_record(1, 1, "bad", 19)}, "A@10 !1: Unsupported column type: 19"},
       {{cut(22, 1)}, "@10"},
-      {{cut(21, 1)}, "error: Invalid catalog entry"},
+      {{cut(21, 1)}, " !0: Invalid catalog entry"},
       {{tA, cut(22, 4)}, "A@10<>"},
-      {{tA, cut(29, 2)}, "error: Invalid catalog entry"},
-      {{tA, cut(29, 3)}, "error: Invalid catalog entry"},
-      {{patched(tA, 2, 32)}, "error: Invalid catalog entry"},      // V + 2 past the end
-      {{patched(tA, 30, 2)}, "error: Invalid catalog entry"},      // name longer than the record
-      {{patched(tA, 30, 0x8001)}, "error: Invalid catalog entry"},  // the length's high bit counts
-      {{no_variable}, "error: Invalid catalog entry"},
+      {{tA, cut(29, 2)}, "A@10 !1: Invalid catalog entry"},
+      {{tA, cut(29, 3)}, "A@10 !1: Invalid catalog entry"},
+      {{patched(tA, 2, 32)}, " !0: Invalid catalog entry"},      // V + 2 past the end
+      {{patched(tA, 30, 2)}, " !0: Invalid catalog entry"},      // name longer than the record
+      {{patched(tA, 30, 0x8001)}, " !0: Invalid catalog entry"},  // the length's high bit counts
+      {{no_variable}, " !0: Invalid catalog entry"},
       {{no_variable_padded}, "XYZ@10"},
       {{patched(patched(table_record(1, "abcdefgh", 10), 1, 130, false), 30, 4)}, "efgh@10"},  // n = 3
   };
   for (const auto& [records, result] : cases) EXPECT_EQ(open_catalog(records), result);
 }
 
-// With pages above 8192 bytes a record that cannot be decoded is passed over.
-TEST(Catalog, LargePagesSkipBadRecords) {
+// On every page size a row that cannot be decoded is passed over and listed with its
+// tag, also rows of the old streaming-file trees (types 6 and 7).
+TEST(Catalog, RowsPassedOverOnEveryPageSize) {
   const Records records = {table_record(1, "A", 10), of_type(5), "abcd", of_type(0), column_record(1, 1, "bad", 19),
-                           column_record(1, 2, "ok", 4), table_record(2, "B", 11)};
-  EXPECT_EQ(open_catalog(records, 4096), "error: Callback catalog type is not supported");
-  EXPECT_EQ(open_catalog(records, 16384, 12), "A@10(ok) B@11");
-  EXPECT_EQ(open_catalog(records, 32768, 17), "A@10(ok) B@11");
+                           column_record(1, 2, "ok", 4), of_type(6), of_type(7), table_record(2, "B", 11)};
+  const std::string expected =
+      "A@10(ok) B@11 !1: Callback catalog type is not supported !2: Invalid catalog entry !3: Unsupported catalog "
+      "type: 0 !4: Unsupported column type: 19 !6: Unsupported catalog type: 6 !7: Unsupported catalog type: 7";
+  for (const auto& [page_size, revision] : {std::pair{4096u, 12u}, {8192u, 12u}, {16384u, 12u}, {32768u, 17u}}) {
+    EXPECT_EQ(open_catalog(records, page_size, revision), expected) << page_size;
+  }
+}
+
+// Rows flagged deleted are gone from the catalog (a dropped and re-created table keeps
+// the live definition and its place); versioned rows stay. Both tag layouts.
+TEST(Catalog, DeletedRowsAreNotInTheCatalog) {
+  for (const auto& [page_size, revision] : {std::pair{4096u, 12u}, {32768u, 17u}}) {
+    DbImage img(page_size, 4, 0x620, revision);
+    PageDef page = leaf_of({table_record(1, "Old", 10), table_record(2, "A", 11), column_record(1, 1, "gone", 4),
+                            table_record(3, "A", 12), column_record(3, 1, "kept", 4), table_record(4, "V", 13),
+                            catalog_record(9, 1, 1, 10, "T")});
+    page.tags[0].flags = 0x2;  // deleted
+    page.tags[1].flags = 0x3;  // deleted and versioned: a delete in progress
+    page.tags[2].flags = 0x2;
+    page.tags[5].flags = 0x1;  // versioned only: live
+    page.tags[6].flags = 0x2;  // a deleted row of an unknown type is no problem either
+    img.set_page(kCatalogRootPage, page);
+    EXPECT_EQ(open_catalog(img), "A@12(kept) V@13") << page_size;
+  }
+}
+
+TEST(Catalog, ProblemsNameTheRow) {
+  DbImage img(4096, 4);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(1, "A", 10), catalog_record(6, 77, 3, 0, "slv"), "abcdefgh"}));
+  Result<std::unique_ptr<Database>> db = img.open();
+  ASSERT_TRUE(db.ok());
+  const std::vector<CatalogProblem>& problems = (*db)->catalog_problems();
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].page, kCatalogRootPage);
+  EXPECT_EQ(problems[0].tag, 1u);
+  EXPECT_EQ(problems[0].object_id, std::optional<std::uint32_t>(77));
+  EXPECT_EQ(problems[0].type, std::optional<std::uint16_t>(6));
+  EXPECT_EQ(problems[1].object_id, std::optional<std::uint32_t>(0x68676665));  // "efgh"
+  EXPECT_EQ(problems[1].type, std::nullopt);
+  EXPECT_EQ(problems[1].error, "Invalid catalog entry");
 }
 
 TEST(Catalog, TablesInWalkOrder) {

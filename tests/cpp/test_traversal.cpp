@@ -148,7 +148,10 @@ TEST(CatalogWalk, HandlerErrorsDependOnPageSize) {
 // before the key sizes are read, by the walk and by the descent.
 TEST(CatalogWalk, LargePageTagFlagsMaskedOut) {
   std::string common_key("\x03\x00\x01\x00" "kcommon", 11);  // flag 0x4: common size 3, local size 1
-  PageDef leaf{kLeaf, {{0x2, leaf_value("kk", "plain")}, {0x4, common_key}, {0x1, leaf_value("", "short")}}};
+  // Flag 0x2 (deleted) takes the entry out; 0x1 (versioned) does not.
+  PageDef leaf{kLeaf,
+               {{0x1, leaf_value("kk", "plain")}, {0x3, leaf_value("kd", "gone")}, {0x4, common_key},
+                {0x1, leaf_value("", "short")}}};
   PageDef branch = branch_of({});
   branch.tags.push_back({0x1, branch_value("kk", 11)});
   const Walked w = walk({{10, branch}, {11, leaf}}, 16384, 17);
@@ -244,6 +247,122 @@ TEST(LeafChainWalk, PolicyDecidesWhatAStopMeans) {
   PageChainGuard claimed(db->total_pages());
   EXPECT_EQ(run(10, ends, &claimed), "10 11 end");
   EXPECT_EQ(run(13, ends, &claimed), "13 end");
+}
+
+
+// A table's own tree decides which leaves are its: the tree's leaves in key order
+// whatever the links say, never a page another object owns, then leaves of the owner
+// that only a link reaches. Pages are "number" in the result, "| error" at the end.
+class TreeLeafWalkTest : public ::testing::Test {
+ protected:
+  static constexpr std::uint32_t kOwner = 40;
+  TreeLeafWalkTest() : img_(minimal_image(4096, 0x620, 12, 40)) {}
+
+  void page(std::uint32_t n, const PageDef& def, std::uint32_t next = 0, std::uint32_t owner = kOwner) {
+    img_.set_page(n, def);
+    link(n, next);
+    put32(img_.bytes(), (n + 1) * 4096 + 24, owner);
+  }
+  void link(std::uint32_t from, std::uint32_t to) { put32(img_.bytes(), (from + 1) * 4096 + 20, to); }
+
+  std::string walk(std::uint32_t root, OnFailure links = OnFailure::ReturnError, std::uint32_t owner = kOwner) {
+    std::unique_ptr<Database> db = img_.open().value();
+    TreeLeafWalk w(*db, root, owner, links);
+    std::string seen;
+    for (;;) {
+      const TreeLeafWalk::Step step = w.advance();
+      if (step == TreeLeafWalk::Step::End) break;
+      if (step == TreeLeafWalk::Step::Error) {
+        seen += "| " + w.error().to_string();
+        EXPECT_EQ(w.advance(), TreeLeafWalk::Step::Error);
+        break;
+      }
+      seen += std::to_string(w.page_number()) + " ";
+    }
+    EXPECT_EQ(w.advance(), seen.find('|') == std::string::npos ? TreeLeafWalk::Step::End : TreeLeafWalk::Step::Error);
+    return seen;
+  }
+
+  DbImage img_;
+};
+
+TEST_F(TreeLeafWalkTest, TreeOrderWhateverTheLinks) {
+  page(10, branch_of({11, 12, 13}));
+  page(11, leaf_of({"a"}), 12);
+  page(12, leaf_of({"b"}), 13);
+  page(13, leaf_of({"c"}));
+  EXPECT_EQ(walk(10), "11 12 13 ");
+  link(11, 13);  // the chain skips 12
+  EXPECT_EQ(walk(10), "11 12 13 ");
+  link(11, 20);  // the chain leaves into another object's leaves
+  page(20, leaf_of({"x"}), 21, 99);
+  page(21, leaf_of({"y"}), 13, 99);
+  EXPECT_EQ(walk(10), "11 12 13 ");
+  link(13, 11);  // a link back to the start: nothing twice, no error
+  EXPECT_EQ(walk(10), "11 12 13 ");
+  link(12, 12);
+  EXPECT_EQ(walk(10), "11 12 13 ");
+}
+
+TEST_F(TreeLeafWalkTest, LeavesOnlyALinkReachesComeAfter) {
+  page(10, branch_of({11, 12}));
+  page(11, leaf_of({"a"}), 14);
+  page(12, leaf_of({"b"}), 15);
+  page(14, leaf_of({"d"}), 12);  // the owner's, not in the tree
+  page(15, leaf_of({"e"}), 16, 0);  // a header naming no owner is taken
+  page(16, branch_of({}), 17);      // links lead on through leaves only
+  page(17, leaf_of({"g"}));
+  EXPECT_EQ(walk(10), "11 12 14 15 ");
+  // A root that is itself a leaf: its chain is all there is.
+  page(30, leaf_of({"r"}), 31);
+  page(31, leaf_of({"s"}), 500);
+  EXPECT_EQ(walk(30), "30 31 | Invalid page number: 500");
+  EXPECT_EQ(walk(30, OnFailure::PassOver), "30 31 ");
+  // Owner 0 (unknown) takes every page.
+  EXPECT_EQ(walk(10, OnFailure::ReturnError, 0), "11 12 14 15 ");
+}
+
+TEST_F(TreeLeafWalkTest, HostileTreesEndCleanly) {
+  PageDef fan = branch_of({});
+  for (int k = 0; k < 300; ++k) fan.tags.push_back({0, branch_value("k", k % 3 == 0 ? 11 : k % 3 == 1 ? 10 : 12)});
+  page(10, fan);  // names itself, one leaf and a branch 100 times each
+  page(11, leaf_of({"a"}), 11);
+  page(12, branch_of({13, 20, 500, 0}));  // an owned branch: a leaf, a foreign page, past the end, page 0
+  page(13, leaf_of({"b"}), 10);
+  page(20, leaf_of({"x"}), 0, 99);
+  EXPECT_EQ(walk(10), "11 13 ");
+  page(20, branch_of({21}), 0, 99);  // a foreign branch page is not entered
+  page(21, leaf_of({"y"}));
+  EXPECT_EQ(walk(10), "11 13 ");
+  // A root owned by another object gives nothing.
+  EXPECT_EQ(walk(20), "");
+}
+
+TEST_F(TreeLeafWalkTest, DepthLimitOf64Levels) {
+  img_ = minimal_image(4096, 0x620, 12, 100);
+  for (std::uint32_t levels : {64u, 65u}) {
+    for (std::uint32_t k = 0; k + 1 < levels; ++k) page(10 + k, branch_of({11 + k}));
+    page(9 + levels, leaf_of({"deep"}));
+    EXPECT_EQ(walk(10), levels == 64 ? "73 " : "");
+  }
+}
+
+TEST_F(TreeLeafWalkTest, BothTagLayouts) {
+  img_ = minimal_image(32768, 0x620, 17, 40);
+  PageDef root = branch_of({});
+  root.tags.push_back({0x1, branch_value("k", 12)});  // flag bits in the value: masked out
+  root.tags.push_back({0x1, branch_value("l", 11)});
+  img_.set_page(10, root);
+  put32(img_.bytes(), 11 * 32768 + 24, kOwner);
+  for (std::uint32_t n : {11u, 12u}) {
+    img_.set_page(n, leaf_of({"a"}));
+    put32(img_.bytes(), (n + 1) * 32768 + 24, kOwner);
+  }
+  std::unique_ptr<Database> db = img_.open().value();
+  TreeLeafWalk w(*db, 10, kOwner, OnFailure::ReturnError);
+  std::string seen;
+  while (w.advance() == TreeLeafWalk::Step::Page) seen += std::to_string(w.page_number()) + " ";
+  EXPECT_EQ(seen, "12 11 ");
 }
 
 }  // namespace
