@@ -14,6 +14,7 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "database/database.h"
+#include "record/parser.h"
 #include "error/ese_error.h"
 #include "record/reader.h"
 
@@ -55,6 +56,7 @@ struct StreamOptions {
   Format format = Format::JsonLines;
   std::optional<std::uint64_t> limit;  // records at most
   bool decoded = false;                // typed values of the decoded layer
+  std::optional<ColumnSelection> columns;  // --columns: only these (by name)
 };
 
 // Writes the reader's records (up to the limit) into `out` and finishes it (flushes;
@@ -62,6 +64,9 @@ struct StreamOptions {
 // "Write error: {os error}"; every row produced before a read error is written first.
 std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
                                         const StreamOptions& options, Output& out, Progress& progress);
+
+// The first --columns name that none of `tables` has, if any.
+std::optional<std::string> missing_column(const StreamOptions& options, const std::vector<const TableInfo*>& tables);
 
 // What every command is told about its surroundings.
 struct Context {

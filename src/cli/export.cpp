@@ -4,8 +4,11 @@
 // and writes them; several write DIR/{file name}/{table}.jsonl. Each table is one
 // task for the thread pool (one reader per task over the shared, immutable Database);
 // every task writes only its own file, so the output is the same for any --jobs.
-// Errors are reported in task order, whatever order the threads finish in.
+// Errors are reported in task order, whatever order the threads finish in. A large
+// table is shared out over all the threads by stretches of its leaf pages, after the
+// other tasks, with the same output.
 #include <algorithm>
+#include <cstdio>
 #include <cctype>
 #include <filesystem>
 #include <map>
@@ -14,6 +17,7 @@
 
 #include "cli/commands.h"
 #include "cli/pool.h"
+#include "cli/split_table.h"
 #include "export/export_file.h"
 
 namespace quarrow::cli {
@@ -21,7 +25,8 @@ namespace {
 
 const std::vector<OptionSpec> kExportOptions = {
     {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true},
-    {"limit", 'n', true}, {"decoded", 'd', false},  {"jobs", 'j', true},   {"quiet", 'q', false}};
+    {"limit", 'n', true}, {"decoded", 'd', false},  {"jobs", 'j', true},   {"quiet", 'q', false},
+    {"columns", 0, true}};
 
 struct InputFile {
   std::string path;
@@ -183,8 +188,28 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     }
   }
 
+  // --columns: a name that no table to be written has is an error before anything is
+  // written; tables with none of the names are passed over.
+  if (options.columns) {
+    std::vector<const TableInfo*> tables;
+    for (const Task& task : tasks) {
+      for (const TableJob& job : task.tables) {
+        if (const TableInfo* table = task.file->db->catalog().find(job.name)) tables.push_back(table);
+      }
+    }
+    if (const auto missing = missing_column(options, tables)) {
+      progress.stop();
+      std::fprintf(stderr, "quarrow: Column not found: %s\n", missing->c_str());
+      return kExitFailed;
+    }
+  }
+  const ColumnSelection* columns = options.columns ? &*options.columns : nullptr;
+
+  // A task whose one table is large is not written by the pool: it waits (with its
+  // leaf pages listed) and is then written by every thread together.
+  std::vector<std::optional<LeafPages>> deferred(tasks.size());
   OrderedReport report(tasks.size(), progress);
-  run_parallel(jobs, tasks.size(), [&](std::size_t i) {
+  const auto run_task = [&](std::size_t i, bool may_defer) {
     const Task& task = tasks[i];
     const InputFile& file = *task.file;
     std::vector<std::string> messages;
@@ -193,12 +218,18 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
         messages.push_back(table_error_line(file.path, job.name, *job.refused));
         continue;
       }
-      progress.set_current(progress_label(file.path, job.name));
-      auto reader = open_table_reader(*file.db, job.name);
+      const TableInfo* found = file.db->catalog().find(job.name);
+      if (columns && found != nullptr && !table_has_any(*found, *columns)) continue;
+      auto reader = open_table_reader(*file.db, job.name, columns);
       if (!reader) {
         messages.push_back(table_error_line(file.path, job.name, lookup_error_text(reader.error())));
         continue;
       }
+      if (may_defer && task.tables.size() == 1) {
+        deferred[i] = pages_to_split(*file.db, reader->table(), jobs, options);
+        if (deferred[i]) return;
+      }
+      progress.set_current(progress_label(file.path, job.name));
       // No output lands on an input: checked by name (an input is often read-only, so
       // opening it would fail with a less telling error) and again on the opened file.
       const auto refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
@@ -218,12 +249,16 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
         messages.push_back(table_error_line(file.path, job.name, error));
         continue;
       }
-      if (const auto failure = stream_table(*file.db, *reader, options, *out, progress)) {
-        messages.push_back(table_error_line(file.path, job.name, *failure));
-      }
+      const auto failure = deferred[i] ? stream_table_split(*file.db, *reader, *deferred[i], options, *out, progress, jobs)
+                                       : stream_table(*file.db, *reader, options, *out, progress);
+      if (failure) messages.push_back(table_error_line(file.path, job.name, *failure));
     }
     report.finish(i, std::move(messages));
-  });
+  };
+  run_parallel(jobs, tasks.size(), [&](std::size_t i) { run_task(i, jobs > 1); });
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    if (deferred[i]) run_task(i, false);
+  }
   progress.stop();
   return failed || report.failed() ? kExitFailed : kExitOk;
 }

@@ -51,7 +51,7 @@ constexpr std::string_view kSchemaHelp =
     "      --json    one JSON object per table\n";
 
 constexpr std::string_view kDumpHelp =
-    "usage: quarrow dump [--format jsonl|csv] [--decoded] [--limit N] FILE TABLE\n"
+    "usage: quarrow dump [--format jsonl|csv] [--decoded] [--limit N] [--columns A,B] [--jobs N] FILE TABLE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
     "the module's export_table writes.\n"
@@ -62,6 +62,9 @@ constexpr std::string_view kDumpHelp =
     "                   Currency as an exact decimal, GUIDs as text, multi-valued\n"
     "                   columns as lists, column defaults applied\n"
     "  -n, --limit N    at most N records\n"
+    "      --columns A,B  only these columns (in the table's column order)\n"
+    "  -j, --jobs N     threads for a large table (default: the number of processors);\n"
+    "                   the output is the same for any number\n"
     "  -q, --quiet      no progress display\n";
 
 constexpr std::string_view kExportHelp =
@@ -76,7 +79,9 @@ constexpr std::string_view kExportHelp =
     "  -f, --format F     jsonl (default) or csv (files named {table}.csv)\n"
     "  -d, --decoded      typed values (see 'quarrow dump --help')\n"
     "  -n, --limit N      at most N records per table\n"
-    "  -j, --jobs N       threads (default: the number of processors)\n"
+    "      --columns A,B  only these columns; tables with none of them are not written\n"
+    "  -j, --jobs N       threads (default: the number of processors); a large table is\n"
+    "                     shared out over them too\n"
     "  -q, --quiet        no progress display\n";
 
 constexpr std::string_view kCarveHelp =
