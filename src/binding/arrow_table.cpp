@@ -18,7 +18,7 @@
 namespace quarrow::python {
 
 const char kArrowTableDoc[] =
-    "arrow_table($self, table_name, *, batch_rows=65536, columns=None, threads=None)\n--\n\n"
+    "arrow_table($self, table_name, *, batch_rows=65536, columns=None, threads=None, part=None)\n--\n\n"
     "A table's decoded values for Arrow consumers.\n\n"
     "The result has __arrow_c_schema__ and __arrow_c_stream__ (the Arrow PyCapsule\n"
     "protocol), so pyarrow.table(obj), polars.DataFrame(obj), duckdb.sql('select * from obj')\n"
@@ -30,7 +30,9 @@ const char kArrowTableDoc[] =
     "with the same values as on one thread.\n\n"
     "Args:\n    table_name: Name of the table\n    batch_rows: Records per batch (at least 1)\n"
     "    columns: Names of the columns to read (default: all), in the table's column order\n"
-    "    threads: Decoding threads (1: on the consumer's thread)\n\n"
+    "    threads: Decoding threads (1: on the consumer's thread)\n"
+    "    part: (index, count): only stretch `index` of `count` near-equal stretches of the\n"
+    "      table's leaf pages; parts 0 .. count - 1 together are the whole table, in order\n\n"
     "Raises:\n    ValueError: If the table or a column doesn't exist, batch_rows or threads is below 1";
 
 namespace {
@@ -46,6 +48,8 @@ struct ArrowTableObject {
   std::optional<ColumnSelection>* columns;
   std::int64_t batch_rows;
   unsigned threads;
+  std::size_t part_index;
+  std::size_t part_count;
 };
 
 PyObject* g_arrow_table_type = nullptr;
@@ -137,6 +141,8 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     options.batch_rows = t->batch_rows;
     options.threads = t->threads;
     options.columns = *t->columns ? &**t->columns : nullptr;
+    options.part_index = t->part_index;
+    options.part_count = t->part_count;
     const Status status = export_arrow_stream(*t->database, *t->table_name, options, stream);
     if (!status) {
       delete stream;
@@ -196,8 +202,30 @@ PyType_Spec kArrowTableSpec = {
     kArrowTableSlots,
 };
 
-constexpr const char* kArrowTableNames[] = {"table_name", "batch_rows", "columns", "threads"};
-constexpr Signature kArrowTable{"arrow_table", kArrowTableNames, 4, 1};
+constexpr const char* kArrowTableNames[] = {"table_name", "batch_rows", "columns", "threads", "part"};
+constexpr Signature kArrowTable{"arrow_table", kArrowTableNames, 5, 1};
+
+// part=(index, count) with 0 <= index < count.
+bool part_argument(PyObject* value, std::size_t& index, std::size_t& count) {
+  index = 0;
+  count = 1;
+  if (value == nullptr || value == Py_None) return true;
+  if (!PyTuple_Check(value) || PyTuple_Size(value) != 2) {
+    PyErr_SetString(PyExc_TypeError, "arrow_table() argument 'part' must be a tuple (index, count)");
+    return false;
+  }
+  const long long k = PyLong_AsLongLong(PyTuple_GetItem(value, 0));
+  if (k == -1 && PyErr_Occurred()) return false;
+  const long long n = PyLong_AsLongLong(PyTuple_GetItem(value, 1));
+  if (n == -1 && PyErr_Occurred()) return false;
+  if (n < 1 || k < 0 || k >= n) {
+    PyErr_SetString(PyExc_ValueError, "part must be (index, count) with 0 <= index < count");
+    return false;
+  }
+  index = static_cast<std::size_t>(k);
+  count = static_cast<std::size_t>(n);
+  return true;
+}
 
 // The processors available, at most kMaxArrowThreads.
 unsigned default_threads() {
@@ -210,12 +238,14 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
     PyErr_Format(PyExc_TypeError, "arrow_table() takes 1 positional argument but %zd were given", nargs);
     return nullptr;
   }
-  PyObject* values[4];
+  PyObject* values[5];
   std::string_view name;
   std::optional<ColumnSelection> columns;
+  std::size_t part_index = 0;
+  std::size_t part_count = 1;
   if (!parse_arguments(kArrowTable, args, nargs, kwnames, values) ||
       !text_argument(kArrowTable, "table_name", values[0], name) ||
-      !columns_argument(kArrowTable, values[2], columns)) {
+      !columns_argument(kArrowTable, values[2], columns) || !part_argument(values[4], part_index, part_count)) {
     return nullptr;
   }
   unsigned threads = default_threads();
@@ -271,6 +301,8 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
   t->columns = selection.release();
   t->batch_rows = batch_rows;
   t->threads = threads;
+  t->part_index = part_index;
+  t->part_count = part_count;
   return object;
 }
 

@@ -105,6 +105,10 @@ void BatchBuilder::emit(std::int64_t rows, ArrowArray* out) {
 
 BatchBuilder::Outcome BatchBuilder::next(ArrowArray* out) {
   if (!error_.empty()) return Outcome::Error;
+  if (!failure_.empty()) {
+    error_ = std::move(failure_);  // the rows before it went out last time
+    return Outcome::Error;
+  }
   std::int64_t rows = 0;
   while (rows < batch_rows_) {
     if (!pending_) {
@@ -115,9 +119,16 @@ BatchBuilder::Outcome BatchBuilder::next(ArrowArray* out) {
         break;
       }
       if (step == TableRecordReader::Step::Error) {
-        error_ = "Error reading record: " + reader_->error().to_string();
-        // The rows gathered for this batch are dropped with the builders' contents.
-        return Outcome::Error;
+        std::string message = "Error reading record: " + reader_->error().to_string();
+        // The rows read before the failure still go out, as a last batch; the error
+        // comes with the next call. Where batches end then does not change which
+        // rows precede an error (stretches on several threads end batches early).
+        if (rows == 0) {
+          error_ = std::move(message);
+          return Outcome::Error;
+        }
+        failure_ = std::move(message);
+        break;
       }
       pending_ = true;
     }

@@ -27,9 +27,10 @@ class BatchBuilder {
   const std::vector<DecodedColumn>& columns() const { return decoder_.columns(); }
 
   // Fills `out` with the next batch of at most batch_rows records (fewer when a
-  // binary or utf8 column would pass its 32-bit offsets). End: the reader has no more
-  // records and `out` is untouched. Error: error() has the message, "Error reading
-  // record: ..."; the rows gathered for the batch are dropped. Throws std::bad_alloc.
+  // binary or utf8 column would pass its 32-bit offsets, or before a failure). End:
+  // the reader has no more records and `out` is untouched. Error: error() has the
+  // message, "Error reading record: ..."; every record before the failure was in an
+  // earlier batch. Throws std::bad_alloc.
   Outcome next(ArrowArray* out);
   const std::string& error() const { return error_; }
 
@@ -58,6 +59,7 @@ class BatchBuilder {
   std::vector<DecodedCell> cells_;
   bool pending_ = false;  // a record located but not yet in a batch
   bool finished_ = false;
+  std::string failure_;  // met while filling the last batch: reported by the next call
   std::string error_;
 };
 

@@ -203,15 +203,28 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
 // and the table has enough leaf pages to share out, otherwise along its leaf chain.
 void choose_way(StreamState& s) {
   const unsigned threads = s.options.threads;
-  if (threads > 1) {
+  const bool whole = s.options.part_count <= 1;
+  if (threads > 1 || !whole) {
     LeafPages leaves = list_leaf_pages(*s.db, *s.table);
+    if (!whole) {
+      const std::size_t n = leaves.pages.size();
+      const std::size_t k = s.options.part_index;
+      const std::size_t parts = s.options.part_count;
+      std::vector<std::uint32_t> mine(leaves.pages.begin() + static_cast<std::ptrdiff_t>(n * k / parts),
+                                      leaves.pages.begin() + static_cast<std::ptrdiff_t>(n * (k + 1) / parts));
+      leaves.pages = std::move(mine);
+      if (k + 1 < parts) leaves.error.reset();
+    }
     std::vector<LeafRange> ranges = split_leaf_pages(leaves.pages.size(), threads * kRangesPerThread, kMinRangePages);
-    if (ranges.size() > 1) {
+    if (threads > 1 && ranges.size() > 1) {
       s.pipeline = std::make_unique<Pipeline>(s.db, *s.table, s.plan, std::move(leaves), std::move(ranges),
                                               threads, s.options.batch_rows);
       s.pipeline->start();
       s.reader.reset();
       return;
+    }
+    if (!whole) {
+      s.reader.emplace(open_range_reader(*s.db, *s.table, s.plan, std::move(leaves.pages), std::move(leaves.error)));
     }
   }
   s.single.emplace(*s.db, std::move(*s.reader), s.options.batch_rows, std::make_shared<arrow::BufferPool>());
@@ -273,6 +286,8 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   state->options.columns = nullptr;  // the plan holds the selection
   state->options.batch_rows = std::max<std::int64_t>(options.batch_rows, 1);
   state->options.threads = std::clamp(options.threads, 1u, kMaxArrowThreads);
+  state->options.part_count = std::max<std::size_t>(options.part_count, 1);
+  state->options.part_index = std::min(options.part_index, state->options.part_count - 1);
   state->reader.emplace(std::move(reader).value());
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;

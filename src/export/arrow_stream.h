@@ -31,6 +31,11 @@ struct ArrowStreamOptions {
   // built or waiting at any time besides those the consumer holds.
   unsigned threads = 1;
   const ColumnSelection* columns = nullptr;  // only these columns (nullptr: all)
+  // Only stretch part_index of part_count near-equal stretches of the table's leaf
+  // pages: the streams of parts 0 .. part_count - 1 together give the whole table
+  // (a failure of the reading belongs to the last part).
+  std::size_t part_index = 0;
+  std::size_t part_count = 1;
 };
 
 // Fills `out` with the table's schema; `out->release` frees it. Fails with
