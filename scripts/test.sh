@@ -45,6 +45,9 @@ cmake -S . -B build/asan -G Ninja -DQUARROW_PYTHON=OFF -DQUARROW_TESTS=ON -DQUAR
 cmake --build build/asan -j "$JOBS"
 run_ctest build/asan
 
+echo "== C++ tests of threaded work under ThreadSanitizer"
+scripts/tsan.sh
+
 if [ -x scripts/fuzz.sh ]; then
   echo "== short fuzzing runs"
   scripts/fuzz.sh short
