@@ -223,9 +223,48 @@ def m_catalog_fields(data, page_size, rng):
     return data
 
 
+def m_page_owner(data, page_size, rng):
+    """Names another owner in a page's header (offset 24): readers keep to their own
+    tree's pages, so a page that changes hands drops out of one table."""
+    n = _used_page(data, page_size, rng)
+    if n is None:
+        return data
+    start = _page_start(n, page_size)
+    other = _page_start(_target_page(rng, _pages(data, page_size), n), page_size)
+    owner = struct.unpack_from("<I", data, other + 24)[0] if other + 28 <= len(data) else 0
+    struct.pack_into("<I", data, start + 24, rng.choice((0, 1, 0xFFFFFFFF, owner, owner + 1)))
+    return data
+
+
+def m_node_flags(data, page_size, rng):
+    """Sets or clears the deleted and versioned flags of some tags (classic layout:
+    the top bits of the offset word), and changes catalog row types to the ones the
+    reader passes over (callbacks, streaming-file trees, unknown codes)."""
+    n = 4 if rng.random() < 0.3 else _used_page(data, page_size, rng)
+    if n is None:
+        return data
+    start, count = _tags(data, page_size, n)
+    if start + page_size > len(data) or count == 0:
+        return data
+    for _ in range(rng.randint(1, 3)):
+        tag = start + page_size - 4 * (rng.randrange(count) + 1)
+        size, offset = struct.unpack_from("<HH", data, tag)
+        if rng.random() < 0.6:
+            offset ^= rng.choice((0x2000, 0x4000, 0x6000))
+            struct.pack_into("<HH", data, tag, size, offset)
+        elif n == 4:
+            at = start + 40 + (offset & 0x1FFF)
+            # A catalog row's type sits 8 bytes into its data, after the entry's key.
+            key = struct.unpack_from("<H", data, at)[0] & 0x7FFF if at + 2 <= len(data) else 0
+            i = at + 2 + key + 8
+            if i + 2 <= start + page_size:
+                struct.pack_into("<H", data, i, rng.choice((0, 5, 6, 7, 9, 0xFFFF)))
+    return data
+
+
 MUTATIONS = (
     m_bit_flips, m_magic_bytes, m_page_links, m_child_pages, m_tag_words,
-    m_swap_pages, m_truncate, m_catalog_fields,
+    m_swap_pages, m_truncate, m_catalog_fields, m_page_owner, m_node_flags,
 )
 
 
@@ -335,7 +374,10 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
             if part is not None:
                 call(pull_arrow_stream, part)
             call(db.get_table_indexes, name)
-            call(db.recover_records, name)
+            recovered = call(db.recover_records, name) or []
+            for r in recovered:
+                _ = (r["live"], r["missing_long_values"])
+        call(db.catalog_problems)
         call(db.verify)
         call(db.header_info)
         call(db.export_all, export_dir)
@@ -357,7 +399,8 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["carve", path, "--scope", "all", "-m", "4", "-k", "64", "-j", "2", "-q"],
             ["verify", "--json", path],
             ["schema", "--json", path],
-            ["recover", path, "MSysObjects"])
+            ["recover", path, "MSysObjects"],
+            ["recover", "--exclude-live", "-q", path, "MSysObjects"])
     for args in runs:
         try:
             p = subprocess.run([program, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,

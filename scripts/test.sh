@@ -32,6 +32,9 @@ run_ctest() {
   grep -E 'tests passed' "$1/ctest.log"
 }
 
+echo "== format numbers only in src/format"
+scripts/check_format_numbers.sh
+
 echo "== building and installing the module"
 "${PIP[@]}" .
 

@@ -103,7 +103,7 @@ PyObject* column_to_dict(const ColumnInfo& column) {
   if (!set_item(dict.get(), "name", lossy_text(column.name)) ||
       !set_item(dict.get(), "type", PyUnicode_FromString(type_name != nullptr ? type_name : "Unknown")) ||
       !set_item(dict.get(), "id", PyLong_FromUnsignedLongLong(column.id)) ||
-      !set_item(dict.get(), "nullable", PyBool_FromLong((column.flags & 0x1) == 0 ? 1 : 0))) {
+      !set_item(dict.get(), "nullable", PyBool_FromLong((column.flags & kColumnNotNull) == 0 ? 1 : 0))) {
     return nullptr;
   }
   return dict.release();
@@ -205,11 +205,11 @@ PyObject* raise_os_error(int os_code, std::string_view message) {
 PyObject* raise_ese_error(const EseError& error) {
   switch (error.kind()) {
     case ErrorKind::TableNotFound:
-      return raise_message(PyExc_ValueError, "Table not found: " + error.text());
+      return raise_message(PyExc_ValueError, user_message(error));
     case ErrorKind::Io:
-      return raise_os_error(error.os_code(), error.os_error_text());
+      return raise_os_error(error.os_code(), user_message(error));
     default:
-      return raise_message(PyExc_IOError, error.to_string());
+      return raise_message(PyExc_IOError, user_message(error));
   }
 }
 

@@ -218,7 +218,7 @@ PyObject* read_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
   }
   if (reader.step() == TableRecordReader::Step::End) return rows.release();
   // No partial result: the rows read so far go with `rows`.
-  return raise_message(PyExc_IOError, "Error reading record: " + reader.reader().error().to_string());
+  return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, reader.reader().error()));
 }
 
 // ---- Export -------------------------------------------------------------------------
@@ -257,7 +257,7 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
   if (has_nul(output_path)) {
     auto reader = open_table_reader(*s.database, name);
     if (!reader) return raise_ese_error(reader.error());
-    return raise_invalid_name("Failed to create output file: ");
+    return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputFile));
   }
   std::optional<ExportFailure> failure;
   {
@@ -283,7 +283,7 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
     for (const auto& entry : s.database->catalog()) tables.push_back(&entry.second);
     if (!check_columns(columns, tables)) return nullptr;
   }
-  if (has_nul(output_dir_view)) return raise_invalid_name("Failed to create output directory: ");
+  if (has_nul(output_dir_view)) return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputDirectory));
   const std::string output_dir(output_dir_view);
   if (const auto message = create_output_directory(output_dir)) return raise_message(PyExc_IOError, *message);
   for (const auto& entry : s.database->catalog()) {
@@ -406,7 +406,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto opened = Database::open(state->path);
   if (!opened) {
     // An OS failure (a directory, access denied) raises the matching OSError subclass.
-    const std::string message = "Failed to open database: " + opened.error().to_string();
+    const std::string message = in_context(ErrorContext::OpeningDatabase, opened.error());
     if (opened.error().kind() == ErrorKind::Io) return raise_os_error(opened.error().os_code(), message);
     return raise_message(PyExc_IOError, message);
   }

@@ -68,7 +68,7 @@ PyObject* next_row(PyObject* self) {
       return nullptr;
     }
     // The reader stays where it failed: a further step raises the same error.
-    return raise_message(PyExc_IOError, "Error reading record: " + r.reader.reader().error().to_string());
+    return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, r.reader.reader().error()));
   });
 }
 

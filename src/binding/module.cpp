@@ -9,11 +9,12 @@
 
 #include "binding/convert.h"
 #include "binding/ese_database.h"
+#include "version.h"
 
 namespace quarrow::python {
 namespace {
 
-constexpr const char* kVersion = "0.1.8";
+constexpr const char* kVersion = QUARROW_VERSION;
 
 PyModuleDef g_definition = {
     PyModuleDef_HEAD_INIT,

@@ -11,12 +11,8 @@
 namespace quarrow::cli {
 namespace {
 
-// Catalog column flag 0x1: not null (multi-valued is kColumnMultiValued, 0x8).
-constexpr std::uint32_t kColumnNotNull = 0x1;
-// Header states after which the transaction logs may hold changes the file lacks.
-constexpr std::uint32_t kStateDirtyShutdown = 2;
-constexpr std::uint32_t kStateDirtyAndPatchedShutdown = 7;
-
+// After kStateDirtyShutdown and kStateDirtyAndPatchedShutdown (format/database_header.h)
+// the transaction logs may hold changes the file lacks.
 const char* const kDirtyWarning =
     "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
@@ -50,7 +46,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
       case TableRecordReader::Step::End:
         return n;
       case TableRecordReader::Step::Error:
-        error = "Error reading record: " + reader->error().to_string();
+        error = in_context(ErrorContext::ReadingRecord, reader->error());
         return std::nullopt;
     }
   }

@@ -16,7 +16,7 @@ namespace {
 
 // Pages already read are dropped from the resident set after this much output, as the
 // module's export does, so that memory use does not grow with the table.
-constexpr std::uint64_t kReleaseInterval = 16u << 20;
+constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
 
 }  // namespace
 
@@ -27,7 +27,7 @@ std::unique_ptr<Database> open_database(const std::string& path, std::string& er
   }
   auto opened = Database::open(path);
   if (!opened) {
-    error = "Failed to open database: " + opened.error().to_string();
+    error = in_context(ErrorContext::OpeningDatabase, opened.error());
     return nullptr;
   }
   return std::move(*opened);
@@ -41,14 +41,9 @@ std::unique_ptr<Database> open_or_report(const std::string& path) {
 }
 
 std::string lookup_error_text(const EseError& error) {
-  switch (error.kind()) {
-    case ErrorKind::TableNotFound:
-      return "Table not found: " + name_text(error.text());
-    case ErrorKind::Io:
-      return error.os_error_text();
-    default:
-      return error.to_string();
-  }
+  // A table name is stored bytes: shown as text the way the tool shows every name.
+  const std::string text = user_message(error);
+  return error.kind() == ErrorKind::TableNotFound ? name_text(text) : text;
 }
 
 std::string name_text(std::string_view name_bytes) { return lossy_utf8(as_bytes(name_bytes)); }
@@ -96,7 +91,7 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
     const TableRecordReader::Step step = renderer.next(buffer);
     if (step == TableRecordReader::Step::End) break;
     if (step == TableRecordReader::Step::Error) {
-      failure = "Error reading record: " + reader.error().to_string();
+      failure = in_context(ErrorContext::ReadingRecord, reader.error());
       break;
     }
     ++count;

@@ -15,6 +15,7 @@
 #include "cli/progress.h"
 #include "database/database.h"
 #include "record/parser.h"
+#include "version.h"
 #include "error/ese_error.h"
 #include "record/reader.h"
 
@@ -26,7 +27,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-inline constexpr char kVersion[] = "0.1.8";
+inline constexpr char kVersion[] = QUARROW_VERSION;
 
 // Opens a database as the module's constructor does. On failure returns nullptr and
 // sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".

@@ -235,7 +235,7 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
       const auto refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
         if (std::find(inputs.begin(), inputs.end(), target) == inputs.end()) return std::nullopt;
         const char* what = target == file.identity ? "the database file itself" : "another input database file";
-        return std::string("Failed to create output file: the output path is ") + what + ": " + job.output_path;
+        return in_context(ErrorContext::CreatingOutputFile, std::string("the output path is ") + what + ": " + job.output_path);
       };
       if (const auto target = file_identity(job.output_path)) {
         if (auto refused = refusal(*target)) {

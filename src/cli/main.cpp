@@ -30,8 +30,8 @@ constexpr std::string_view kInfoHelp =
     "\n"
     "For each file: page size, format version and revision, number of pages, the\n"
     "database state from the header (with a warning when the database was not shut\n"
-    "down cleanly), the creation and last attach and detach times, and the tables with\n"
-    "their column counts.\n"
+    "down cleanly), the creation and last attach and detach times, the tables with\n"
+    "their column counts, and the catalog rows passed over (--json lists them).\n"
     "\n"
     "  -c, --count   also count the records of every table (reads every table)\n"
     "      --json    one JSON object per file\n";

@@ -12,7 +12,7 @@ Output Output::standard_output() { return Output(stdout, nullptr); }
 std::optional<Output> Output::create(const std::string& path, std::string& error, const Refusal& refuse) {
   auto file = std::make_unique<platform::OutputFile>();
   const auto create_failure = [&](platform::ErrorCode err) {
-    error = "Failed to create output file: " + os_error_text(err);
+    error = in_context(ErrorContext::CreatingOutputFile, os_error_text(err));
     return std::nullopt;
   };
   if (const auto err = file->open(path); err != 0) return create_failure(err);

@@ -60,7 +60,7 @@ std::optional<std::string> stream_table_split(const Database& db, const TableRec
         continue;
       }
       if (step == TableRecordReader::Step::Error) {
-        block.failure = "Error reading record: " + part_reader.error().to_string();
+        block.failure = in_context(ErrorContext::ReadingRecord, part_reader.error());
       }
       block.pages = pages_done();
       emit(std::move(block));

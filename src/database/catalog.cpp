@@ -1,44 +1,37 @@
 #include "database/catalog.h"
 
+#include "format/record.h"
+
 namespace quarrow {
 namespace {
 
-// Catalog record layout (offsets into the leaf entry's data, little-endian):
-//   1 last variable column id, 2-3 offset V of the variable part, 4-7 owner object id,
-//   8-9 record type, 10-13 object/column/index id, 14-17 column type or root page,
-//   18-21 space usage, 22-25 flags, 26-29 codepage (column) or locale (index).
+// Catalog rows (format/catalog.h): a record whose fixed columns sit at known offsets.
 // The name is the first variable column: n end offsets at V, data from V + 2n, the
-// first L bytes, L being the word at V taken whole.
-constexpr std::size_t kMinimumRecord = 14;
-
+// first L bytes, L being the word at V taken whole (n by catalog_variable_column_count).
 std::size_t required_length(CatalogType type) {
   switch (type) {
     case CatalogType::Column:
     case CatalogType::Index:
-      return 30;
+      return kCatalogRowThroughCodepage;
     default:
-      return 22;
+      return kCatalogRowThroughSpaceUsage;
   }
 }
-
-// Variable column of MSysObjects holding a column's default value.
-constexpr std::uint32_t kDefaultValueColumn = 131;
-constexpr std::uint32_t kFirstVariableColumn = 128;
 
 // The bytes of variable column `id` of a catalog record: empty when the record stops
 // before it, when it is null, or when its offsets do not fit the record.
 Bytes catalog_variable_column(Bytes data, std::uint32_t id) {
-  const std::uint8_t last_variable = data[1];
-  if (id < kFirstVariableColumn || id > last_variable) return Bytes();
-  const std::uint64_t v = load_u16le(data, 2);
-  const std::uint64_t count = last_variable - kFirstVariableColumn + 1;
-  const std::uint64_t index = id - kFirstVariableColumn;
+  const std::uint8_t last_variable = data[kRecordLastVariableOffset];
+  if (id < kFirstVariableId || id > last_variable) return Bytes();
+  const std::uint64_t v = load_u16le(data, kRecordVariableOffsetsOffset);
+  const std::uint64_t count = last_variable - kFirstVariableId + 1;
+  const std::uint64_t index = id - kFirstVariableId;
   if (!in_bounds(data, v + 2 * index, 2)) return Bytes();
   const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(v + 2 * index));
-  if (end_word & 0x8000) return Bytes();
+  if (end_word & kVariableNull) return Bytes();
   const std::uint64_t end = end_word;
   const std::uint64_t start =
-      index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(v + 2 * (index - 1))) & 0x7FFF;
+      index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(v + 2 * (index - 1))) & kVariableEndMask;
   const std::uint64_t base = v + 2 * count;
   if (start > end || base + end > data.size()) return Bytes();
   return data.subspan(static_cast<std::size_t>(base + start), static_cast<std::size_t>(end - start));
@@ -52,20 +45,20 @@ std::string id_key(std::uint32_t id) {
 
 Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   const std::size_t len = data.size();
-  if (len < 4) return Status::success();
-  if (len < kMinimumRecord) return EseError::invalid_catalog_entry();
+  if (len < kRecordHeaderSize) return Status::success();
+  if (len < kCatalogMinimumRow) return EseError::invalid_catalog_entry();
   const std::uint16_t type_code = load_u16le(data, kCatalogTypeOffset);
-  if (type_code == 0 || type_code > kCatalogRowCallback) return EseError::unsupported_catalog_type(type_code);
+  if (type_code == 0 || type_code > kLastCatalogType) return EseError::unsupported_catalog_type(type_code);
   const auto type = static_cast<CatalogType>(type_code);
   if (type == CatalogType::Callback) return EseError::callback_catalog_type();
   if (len < required_length(type)) return EseError::invalid_catalog_entry();
-  const std::uint32_t v14 = load_u32le(data, 14);
-  if (type == CatalogType::Column && v14 > 18) return EseError::unsupported_column_type(v14);
+  const std::uint32_t v14 = load_u32le(data, kCatalogTypeOrRootOffset);
+  if (type == CatalogType::Column && v14 > kMaxColumnType) return EseError::unsupported_column_type(v14);
 
-  const std::uint64_t v = load_u16le(data, 2);
+  const std::uint64_t v = load_u16le(data, kRecordVariableOffsetsOffset);
   if (v + 2 > len) return EseError::invalid_catalog_entry();
-  const std::uint8_t last_variable = data[1];
-  const std::uint64_t n = last_variable >= 128 ? last_variable - 127u : last_variable;
+  const std::uint8_t last_variable = data[kRecordLastVariableOffset];
+  const std::uint64_t n = catalog_variable_column_count(last_variable);
   const std::uint64_t name_length = load_u16le(data, static_cast<std::size_t>(v));
   const std::uint64_t name_start = v + 2 * n;
   if (name_start + name_length > len) return EseError::invalid_catalog_entry();
@@ -73,7 +66,7 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
 
   const std::uint32_t owner = load_u32le(data, kCatalogOwnerOffset);
   const std::uint32_t id = load_u32le(data, kCatalogIdOffset);
-  const std::uint32_t space_usage = load_u32le(data, 18);
+  const std::uint32_t space_usage = load_u32le(data, kCatalogSpaceUsageOffset);
   if (type == CatalogType::Table) {
     TableInfo table;
     table.name = name;
@@ -91,18 +84,20 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   entry.id = id;
   entry.type_or_root = v14;
   entry.space_usage = space_usage;
-  if (len >= 30) {
-    entry.flags = load_u32le(data, 22);
-    entry.codepage_or_locale = load_u32le(data, 26);
+  if (len >= kCatalogRowThroughCodepage) {
+    entry.flags = load_u32le(data, kCatalogFlagsOffset);
+    entry.codepage_or_locale = load_u32le(data, kCatalogCodepageOffset);
   }
-  if (type == CatalogType::Column) entry.default_value = to_string(catalog_variable_column(data, kDefaultValueColumn));
+  if (type == CatalogType::Column) entry.default_value = to_string(catalog_variable_column(data, kCatalogDefaultValueColumn));
   builder.pending.push_back(std::move(entry));
   return Status::success();
 }
 
 void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder) {
   Status st = add_catalog_record(data, builder);
-  if (st) return;
+  // Tag 0 is the page's external header (the key prefix of its entries), never a row:
+  // what it fails to say is no problem of the catalog.
+  if (st || tag == 0) return;
   CatalogProblem problem;
   problem.page = page;
   problem.tag = tag;

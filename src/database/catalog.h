@@ -14,14 +14,6 @@
 
 namespace quarrow {
 
-enum class CatalogType : std::uint16_t {
-  Table = kCatalogRowTable,
-  Column = kCatalogRowColumn,
-  Index = kCatalogRowIndex,
-  LongValue = kCatalogRowLongValue,
-  Callback = kCatalogRowCallback,
-};
-
 struct ColumnInfo {
   std::string name;
   std::uint32_t id = 0;
@@ -33,11 +25,6 @@ struct ColumnInfo {
   // the raw column value; empty when the column has none.
   std::string default_value;
 };
-
-// Column flags of the catalog.
-inline constexpr std::uint32_t kColumnMultiValued = 0x8;
-inline constexpr std::uint32_t kColumnHasDefault = 0x10;
-inline constexpr std::uint32_t kColumnDefaultCallback = 0x80;
 
 struct IndexInfo {
   std::string name;
@@ -104,7 +91,8 @@ struct CatalogBuilder {
 
 // Handles one catalog leaf entry's data.
 Status add_catalog_record(Bytes data, CatalogBuilder& builder);
-// The same, but a row that fails is listed in builder.problems and the call succeeds.
+// The same, but a row that fails is listed in builder.problems (except tag 0, the
+// page's external header, which is no row) and the call succeeds.
 void add_catalog_row(Bytes data, std::uint32_t page, std::uint16_t tag, CatalogBuilder& builder);
 // Files pending column, index and long-value records under their tables.
 void attach_pending_entries(CatalogBuilder& builder);

@@ -1,6 +1,7 @@
 #include "database/database.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "database/traversal.h"
 
@@ -22,16 +23,19 @@ Result<std::unique_ptr<Database>> Database::from_mapping(std::unique_ptr<Mapping
   db->bytes_ = db->mapping_->bytes();
   const Bytes file = db->bytes_;
   if (file.size() < kMinimumFileSize) return EseError::invalid_header();
-  const std::uint32_t signature = load_u32le(file, 4);
+  const std::uint32_t signature = load_u32le(file, kHeaderSignatureOffset);
   if (signature != kDatabaseSignature) return EseError::invalid_signature(signature);
   std::copy_n(file.begin(), kHeaderCopySize, db->header_.begin());
-  db->layout_.version = load_u32le(file, 8);
-  db->layout_.revision = load_u32le(file, 232);
-  db->layout_.page_size = load_u32le(file, 236);
+  db->layout_.version = load_u32le(file, kHeaderFormatVersionOffset);
+  db->layout_.revision = load_u32le(file, kHeaderFormatRevisionOffset);
+  db->layout_.page_size = load_u32le(file, kHeaderPageSizeOffset);
   // A page size of 0 cannot describe any file: reject the header rather than divide by it.
   if (db->layout_.page_size == 0) return EseError::invalid_header();
   const std::uint64_t pages = file.size() / db->layout_.page_size;
-  db->total_pages_ = pages < 2 ? 0 : static_cast<std::uint32_t>(std::min<std::uint64_t>(pages - 2, 0xFFFFFFFFu));
+  db->total_pages_ = pages < kHeaderPagesBeforeData
+                          ? 0
+                          : static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                pages - kHeaderPagesBeforeData, std::numeric_limits<std::uint32_t>::max()));
   Status st = db->load_catalog();
   if (!st) return std::move(st).error();
   return db;
@@ -56,7 +60,7 @@ Status Database::load_catalog() {
 
 Result<PageView> Database::load_page(std::uint32_t page_number) const {
   const std::uint64_t size = layout_.page_size;
-  const std::uint64_t start = (static_cast<std::uint64_t>(page_number) + 1) * size;
+  const std::uint64_t start = page_file_offset(page_number, size);
   const std::uint64_t end = start + size;
   if (end > bytes_.size()) return EseError::invalid_page_number(page_number);
   return parse_page_header(bytes_.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size)), layout_);

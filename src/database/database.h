@@ -15,14 +15,11 @@
 #include "database/catalog.h"
 #include "database/mapping.h"
 #include "error/ese_error.h"
+#include "format/catalog.h"
+#include "format/database_header.h"
 #include "page/tag.h"
 
 namespace quarrow {
-
-inline constexpr std::size_t kHeaderCopySize = 660;
-inline constexpr std::size_t kMinimumFileSize = 4096;
-inline constexpr std::uint32_t kDatabaseSignature = 0x89ABCDEF;
-inline constexpr std::uint32_t kCatalogRootPage = 4;
 
 class Database {
  public:

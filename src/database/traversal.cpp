@@ -35,13 +35,13 @@ class CatalogWalk {
     const std::uint32_t flags = page.header.flags;
     const bool leaf = (flags & kPageLeaf) != 0;
     const bool foreign = (flags & (kPageSpaceTree | kPageIndex | kPageLongValue)) != 0;
-    const bool ignore_handler_errors = db_.page_size() > 8192;
+    const bool ignore_handler_errors = is_large_page(db_.page_size());
 
     std::string scratch;
     PageTag tag;
     for (std::uint16_t i = 0; i < readable_tag_count(page); ++i) {
       if (!read_entry_tag(page, i, scratch, tag) || tag.value.empty()) continue;
-      if (!leaf || foreign || (tag.flags & kTagDeleted)) continue;
+      if (!leaf || foreign || (tag.flags & kNodeDeleted)) continue;
       Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
       if (!entry) continue;
       Status st = handler_(entry->data, CatalogRowPlace{page_number, i});

@@ -101,7 +101,7 @@ class PageChainGuard {
 // kChainReleaseBytes of pages entered it hands the pages read so far back to the
 // operating system, so that a walk over a table of any size keeps a flat resident set.
 // What a stop means is the caller's policy, as with the descent.
-inline constexpr std::uint64_t kChainReleaseBytes = 16u << 20;
+inline constexpr std::uint64_t kChainReleaseBytes = kPageReleaseInterval;
 
 struct ChainPolicy {
   OnFailure revisit;    // the next page was entered before (ReturnError or PassOver = end)

@@ -48,6 +48,39 @@ std::string EseError::os_error_text() const {
   return quarrow::os_error_text(os_code_);
 }
 
+std::string user_message(const EseError& error) {
+  switch (error.kind()) {
+    case ErrorKind::TableNotFound:
+      return "Table not found: " + error.text();
+    case ErrorKind::Io:
+      return error.os_error_text();
+    default:
+      return error.to_string();
+  }
+}
+
+const char* context_prefix(ErrorContext context) {
+  switch (context) {
+    case ErrorContext::OpeningDatabase:
+      return "Failed to open database: ";
+    case ErrorContext::ReadingRecord:
+      return "Error reading record: ";
+    case ErrorContext::CreatingOutputFile:
+      return "Failed to create output file: ";
+    case ErrorContext::CreatingOutputDirectory:
+      return "Failed to create output directory: ";
+  }
+  return "";
+}
+
+std::string in_context(ErrorContext context, std::string_view detail) {
+  std::string text = context_prefix(context);
+  text += detail;
+  return text;
+}
+
+std::string in_context(ErrorContext context, const EseError& error) { return in_context(context, error.to_string()); }
+
 std::string EseError::to_string() const {
   const auto d = [](std::uint64_t v) { return std::to_string(v); };
   switch (kind_) {
@@ -55,30 +88,18 @@ std::string EseError::to_string() const {
       return "Invalid database header";
     case ErrorKind::InvalidSignature:
       return "Invalid signature, expected 0x89ABCDEF, got " + hex(values_[0]);
-    case ErrorKind::UnsupportedVersion:
-      return "Unsupported database version: " + hex(values_[0]) + ", revision: " + hex(values_[1]);
     case ErrorKind::InvalidPageNumber:
       return "Invalid page number: " + d(values_[0]);
     case ErrorKind::InvalidTagNumber:
       return "Invalid tag number: " + d(values_[0]);
     case ErrorKind::TableNotFound:
       return "Table not found: " + byte_list(text_);
-    case ErrorKind::ColumnNotFound:
-      return "Column not found: " + byte_list(text_);
     case ErrorKind::UnsupportedCatalogType:
       return "Unsupported catalog type: " + d(values_[0]);
     case ErrorKind::UnsupportedColumnType:
       return "Unsupported column type: " + d(values_[0]);
-    case ErrorKind::CompressedTaggedData:
-      return "Compressed tagged data is not supported";
-    case ErrorKind::LongValueData:
-      return "Long value data is not yet supported";
-    case ErrorKind::MultiValueData:
-      return "Multi-value data is not fully supported";
     case ErrorKind::CallbackCatalogType:
       return "Callback catalog type is not supported";
-    case ErrorKind::InvalidDataDefinitionHeader:
-      return "Invalid data definition header";
     case ErrorKind::InvalidCatalogEntry:
       return "Invalid catalog entry";
     case ErrorKind::PageDataTooShort:
@@ -88,14 +109,10 @@ std::string EseError::to_string() const {
              ", page_size=" + d(values_[2]);
     case ErrorKind::UnknownCodepage:
       return "Unknown codepage: " + d(values_[0]);
-    case ErrorKind::StringDecode:
-      return "String decode error: " + text_;
     case ErrorKind::Io:
       return "IO error: " + os_error_text();
     case ErrorKind::Parse:
       return "Parse error: " + text_;
-    case ErrorKind::Alignment:
-      return "Alignment error: " + text_;
   }
   return "Invalid database header";
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -13,26 +14,18 @@ namespace quarrow {
 enum class ErrorKind : std::uint8_t {
   InvalidHeader,
   InvalidSignature,
-  UnsupportedVersion,
   InvalidPageNumber,
   InvalidTagNumber,
   TableNotFound,
-  ColumnNotFound,
   UnsupportedCatalogType,
   UnsupportedColumnType,
-  CompressedTaggedData,
-  LongValueData,
-  MultiValueData,
   CallbackCatalogType,
-  InvalidDataDefinitionHeader,
   InvalidCatalogEntry,
   PageDataTooShort,
   TagOffsetOutOfBounds,
   UnknownCodepage,
-  StringDecode,
   Io,
   Parse,
-  Alignment,
 };
 
 class EseError {
@@ -40,9 +33,6 @@ class EseError {
   static EseError invalid_header() { return EseError(ErrorKind::InvalidHeader); }
   static EseError invalid_signature(std::uint32_t signature) {
     return EseError(ErrorKind::InvalidSignature, signature);
-  }
-  static EseError unsupported_version(std::uint32_t version, std::uint32_t revision) {
-    return EseError(ErrorKind::UnsupportedVersion, version, revision);
   }
   static EseError invalid_page_number(std::uint32_t page) {
     return EseError(ErrorKind::InvalidPageNumber, page);
@@ -53,22 +43,13 @@ class EseError {
   static EseError table_not_found(std::string name_bytes) {
     return EseError(ErrorKind::TableNotFound, std::move(name_bytes));
   }
-  static EseError column_not_found(std::string name_bytes) {
-    return EseError(ErrorKind::ColumnNotFound, std::move(name_bytes));
-  }
   static EseError unsupported_catalog_type(std::uint16_t type) {
     return EseError(ErrorKind::UnsupportedCatalogType, type);
   }
   static EseError unsupported_column_type(std::uint32_t type) {
     return EseError(ErrorKind::UnsupportedColumnType, type);
   }
-  static EseError compressed_tagged_data() { return EseError(ErrorKind::CompressedTaggedData); }
-  static EseError long_value_data() { return EseError(ErrorKind::LongValueData); }
-  static EseError multi_value_data() { return EseError(ErrorKind::MultiValueData); }
   static EseError callback_catalog_type() { return EseError(ErrorKind::CallbackCatalogType); }
-  static EseError invalid_data_definition_header() {
-    return EseError(ErrorKind::InvalidDataDefinitionHeader);
-  }
   static EseError invalid_catalog_entry() { return EseError(ErrorKind::InvalidCatalogEntry); }
   static EseError page_data_too_short(std::uint64_t expected, std::uint64_t got) {
     return EseError(ErrorKind::PageDataTooShort, expected, got);
@@ -79,9 +60,6 @@ class EseError {
   }
   static EseError unknown_codepage(std::uint32_t codepage) {
     return EseError(ErrorKind::UnknownCodepage, codepage);
-  }
-  static EseError string_decode(std::string message) {
-    return EseError(ErrorKind::StringDecode, std::move(message));
   }
   // An operating-system failure: the system's error code (errno, or GetLastError on
   // Windows), described by the platform.
@@ -99,12 +77,9 @@ class EseError {
   static EseError parse(std::string message) {
     return EseError(ErrorKind::Parse, std::move(message));
   }
-  static EseError alignment(std::string message) {
-    return EseError(ErrorKind::Alignment, std::move(message));
-  }
 
   ErrorKind kind() const { return kind_; }
-  // Byte-string payload (table/column name) or text payload (messages).
+  // Byte-string payload (a table name) or text payload (messages).
   const std::string& text() const { return text_; }
   std::uint64_t value(int i) const { return values_[i]; }
   // For Io: the system's error code, or -1 for a fixed message. 0 for other kinds.
@@ -128,6 +103,29 @@ class EseError {
 
 // Renders a system error code the way the platform describes it, with the fixed suffix.
 std::string os_error_text(int os_code);
+
+// What the reader was doing when an error stopped it. Each context has the one prefix
+// users see before the error's own text ("Error reading record: Invalid page number: 7");
+// the module and the tool both compose their messages here, so they word them alike.
+enum class ErrorContext : std::uint8_t {
+  OpeningDatabase,          // "Failed to open database: "
+  ReadingRecord,            // "Error reading record: "
+  CreatingOutputFile,       // "Failed to create output file: "
+  CreatingOutputDirectory,  // "Failed to create output directory: "
+};
+
+// The text a user sees for an error, the same from the module and the tool: a missing
+// table as "Table not found: " and the stored name bytes (each front end turns them
+// into text its own way), an I/O failure as the system describes it, anything else as
+// to_string().
+std::string user_message(const EseError& error);
+
+// The prefix of a context, ending in ": ".
+const char* context_prefix(ErrorContext context);
+// "{prefix}{detail}".
+std::string in_context(ErrorContext context, std::string_view detail);
+// "{prefix}{error.to_string()}".
+std::string in_context(ErrorContext context, const EseError& error);
 
 // A value or an EseError. Small and dependency-free so that the core builds with
 // any C++20 compiler (the fuzzers use clang, whose <expected> support varies).

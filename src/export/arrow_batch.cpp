@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "format/catalog.h"
+
 namespace quarrow::arrow {
 namespace {
 
@@ -32,7 +34,7 @@ BatchBuilder::BatchBuilder(const Database& db, TableRecordReader reader, std::in
   builders_.reserve(columns.size());
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const DecodedColumn& c = columns[k];
-    codepages_.push_back(c.info->codepage.value_or(1252));
+    codepages_.push_back(c.info->codepage.value_or(kDefaultCodepage));
     // Absent columns read as the catalog's default when it has one the decoder can
     // apply; otherwise an absent or null single value is a plain null.
     absent_decoded_.push_back(c.list || applies_default(*c.info));
@@ -119,7 +121,7 @@ BatchBuilder::Outcome BatchBuilder::next(ArrowArray* out) {
         break;
       }
       if (step == TableRecordReader::Step::Error) {
-        std::string message = "Error reading record: " + reader_->error().to_string();
+        std::string message = in_context(ErrorContext::ReadingRecord, reader_->error());
         // The rows read before the failure still go out, as a last batch; the error
         // comes with the next call. Where batches end then does not change which
         // rows precede an error (stretches on several threads end batches early).

@@ -120,7 +120,7 @@ class Pipeline {
       builder.emplace(*db_, open_range_reader(*db_, table_, plan_, std::move(pages), std::move(end_error)),
                       batch_rows_, pool_);
     } catch (const std::bad_alloc&) {
-      error = "Error reading record: out of memory";
+      error = in_context(ErrorContext::ReadingRecord, "out of memory");
     }
     for (;;) {
       {
@@ -136,7 +136,7 @@ class Pipeline {
           outcome = builder->next(&batch);
           if (outcome == BatchBuilder::Outcome::Error) error = builder->error();
         } catch (const std::bad_alloc&) {
-          error = "Error reading record: out of memory";
+          error = in_context(ErrorContext::ReadingRecord, "out of memory");
         }
       }
       {
@@ -244,10 +244,10 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     }
     return EIO;
   } catch (const std::bad_alloc&) {
-    s->last_error = "Error reading record: out of memory";
+    s->last_error = in_context(ErrorContext::ReadingRecord, "out of memory");
     return ENOMEM;
   } catch (const std::system_error&) {
-    s->last_error = "Error reading record: cannot start a worker thread";
+    s->last_error = in_context(ErrorContext::ReadingRecord, "cannot start a worker thread");
     return EIO;
   }
 }

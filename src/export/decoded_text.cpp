@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
 constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::uint64_t kCurrencyScale = 10000;  // Currency counts 1/10,000 units
 
 // Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's civil_from_days).
 void civil_from_days(std::int64_t z, std::int64_t& year, unsigned& month, unsigned& day) {

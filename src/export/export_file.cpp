@@ -8,17 +8,15 @@
 namespace quarrow {
 namespace {
 
-constexpr char kCreateFilePrefix[] = "Failed to create output file: ";
-
 ExportFailure failure(ExportFailure::Kind kind, std::string message) {
   return ExportFailure{kind, std::nullopt, std::move(message)};
 }
 
 // Bytes of output between two releases of the database pages read so far.
-constexpr std::uint64_t kReleaseInterval = 16u << 20;
+constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
 
 std::string same_file_message(const std::string& output_path) {
-  return std::string(kCreateFilePrefix) + "the output path is the database file itself: " + output_path;
+  return in_context(ErrorContext::CreatingOutputFile, "the output path is the database file itself: " + output_path);
 }
 
 bool is_separator(char c) {
@@ -45,7 +43,7 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
   }
   platform::OutputFile file;
   const auto create_failure = [](platform::ErrorCode err) {
-    return failure(ExportFailure::Kind::CreateFile, kCreateFilePrefix + os_error_text(err));
+    return failure(ExportFailure::Kind::CreateFile, in_context(ErrorContext::CreatingOutputFile, os_error_text(err)));
   };
   if (const auto err = file.open(output_path); err != 0) return create_failure(err);
   // The name may have been pointed at the database since the check above: look at the
@@ -79,7 +77,7 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
         break;
       case TableRecordReader::Step::Error:
         return ExportFailure{ExportFailure::Kind::ReadRecord, reader->error(),
-                             "Error reading record: " + reader->error().to_string()};
+                             in_context(ErrorContext::ReadingRecord, reader->error())};
       case TableRecordReader::Step::End:
         if (const int err = file.close(); err != 0) {
           return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
@@ -91,7 +89,7 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
 
 std::optional<std::string> create_output_directory(const std::string& dir) {
   if (const int err = platform::create_directories(dir); err != 0) {
-    return "Failed to create output directory: " + os_error_text(err);
+    return in_context(ErrorContext::CreatingOutputDirectory, os_error_text(err));
   }
   return std::nullopt;
 }
@@ -109,7 +107,7 @@ std::optional<std::string> export_file_name(std::string_view table_name_text) {
 }
 
 std::string unsafe_table_name_message(std::string_view table_name_text) {
-  std::string message(kCreateFilePrefix);
+  std::string message(context_prefix(ErrorContext::CreatingOutputFile));
   message.append("unsafe table name for a file name: ");
   message.append(table_name_text);
   return message;

@@ -14,18 +14,9 @@
 #include <optional>
 
 #include "format/bytes.h"
+#include "format/checksum.h"
 
 namespace quarrow {
-
-inline constexpr std::uint32_t kXorChecksumSeed = 0x89ABCDEF;
-// Byte 37 of the page header (flags bit 0x2000): the page carries the new form.
-inline constexpr std::uint32_t kPageNewChecksumFormat = 0x2000;
-// Pages above this size always carry the new form, in four blocks.
-inline constexpr std::uint32_t kLargestSingleBlockPage = 8192;
-inline constexpr std::uint32_t kChecksumBlocks = 4;
-// Extended page header: the stored values of blocks 1..3 (8 bytes each) and the page number.
-inline constexpr std::size_t kBlockChecksumOffset = 40;
-inline constexpr std::size_t kExtendedHeaderPageNumberOffset = 64;
 
 // XOR of every little-endian 32-bit word but word 0, seeded with kXorChecksumSeed.
 // `page.size()` must be a multiple of 4.

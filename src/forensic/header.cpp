@@ -9,16 +9,14 @@
 namespace quarrow {
 namespace {
 
-constexpr std::uint8_t kLogTimeUtcBit = 0x01;
-constexpr std::uint16_t kLogTimeYearBase = 1900;
 
 }  // namespace
 
 LogTime parse_log_time(Bytes b) {
   LogTime t;
-  if (b.size() < 8) return t;
+  if (b.size() < kLogTimeSize) return t;
   bool any = false;
-  for (std::size_t i = 0; i < 8; ++i) any = any || b[i] != 0;
+  for (std::size_t i = 0; i < kLogTimeSize; ++i) any = any || b[i] != 0;
   if (!any) return t;
   t.set = true;
   t.seconds = b[0];
@@ -43,25 +41,25 @@ std::string log_time_text(const LogTime& t) {
 
 const char* database_state_name(std::uint32_t state) {
   switch (state) {
-    case 1: return "just created";
-    case 2: return "dirty shutdown";
-    case 3: return "clean shutdown";
-    case 4: return "being converted";
-    case 5: return "force detach";
-    case 6: return "incremental reseed";
-    case 7: return "dirty and patched shutdown";
-    case 8: return "revert in progress";
+    case kStateJustCreated: return "just created";
+    case kStateDirtyShutdown: return "dirty shutdown";
+    case kStateCleanShutdown: return "clean shutdown";
+    case kStateBeingConverted: return "being converted";
+    case kStateForceDetach: return "force detach";
+    case kStateIncrementalReseed: return "incremental reseed";
+    case kStateDirtyAndPatchedShutdown: return "dirty and patched shutdown";
+    case kStateRevertInProgress: return "revert in progress";
     default: return "unknown";
   }
 }
 
 const char* file_type_name(std::uint32_t file_type) {
   switch (file_type) {
-    case 1: return "database";
-    case 2: return "streaming file";
-    case 3: return "log";
-    case 4: return "checkpoint";
-    case 5: return "temporary database";
+    case kFileTypeDatabase: return "database";
+    case kFileTypeStreamingFile: return "streaming file";
+    case kFileTypeLog: return "log";
+    case kFileTypeCheckpoint: return "checkpoint";
+    case kFileTypeTempDatabase: return "temporary database";
     default: return "unknown";
   }
 }
@@ -84,10 +82,10 @@ Result<HeaderFacts> read_header_facts(Bytes file) {
   f.state = load_u32le(h, kHeaderStateOffset);
   f.state_name = database_state_name(f.state);
   f.database_time = load_u64le(h, kHeaderDatabaseTimeOffset);
-  f.creation_time = parse_log_time(h.subspan(kHeaderCreationTimeOffset, 8));
-  f.last_consistent_time = parse_log_time(h.subspan(kHeaderLastConsistentTimeOffset, 8));
-  f.last_attach_time = parse_log_time(h.subspan(kHeaderLastAttachTimeOffset, 8));
-  f.last_detach_time = parse_log_time(h.subspan(kHeaderLastDetachTimeOffset, 8));
+  f.creation_time = parse_log_time(h.subspan(kHeaderCreationTimeOffset, kLogTimeSize));
+  f.last_consistent_time = parse_log_time(h.subspan(kHeaderLastConsistentTimeOffset, kLogTimeSize));
+  f.last_attach_time = parse_log_time(h.subspan(kHeaderLastAttachTimeOffset, kLogTimeSize));
+  f.last_detach_time = parse_log_time(h.subspan(kHeaderLastDetachTimeOffset, kLogTimeSize));
   f.log_generation_low = load_u32le(h, kHeaderLogGenerationLowOffset);
   f.log_generation_high = load_u32le(h, kHeaderLogGenerationHighOffset);
   f.os_major = load_u32le(h, kHeaderOsVersionOffset);
@@ -97,13 +95,13 @@ Result<HeaderFacts> read_header_facts(Bytes file) {
   f.file_type = h[kHeaderFileTypeOffset];
   f.file_type_name = file_type_name(f.file_type);
   f.repair_count = load_u32le(h, kHeaderRepairCountOffset);
-  f.last_repair_time = parse_log_time(h.subspan(kHeaderLastRepairTimeOffset, 8));
-  f.stored_checksum = load_u32le(h, 0);
+  f.last_repair_time = parse_log_time(h.subspan(kHeaderLastRepairTimeOffset, kLogTimeSize));
+  f.stored_checksum = load_u32le(h, kHeaderChecksumOffset);
   f.computed_checksum = xor_checksum(h);
   f.checksum_ok = f.stored_checksum == f.computed_checksum;
   if (file.size() / page_size >= 2) {
     const Bytes s = file.subspan(static_cast<std::size_t>(page_size), static_cast<std::size_t>(page_size));
-    f.shadow_stored_checksum = load_u32le(s, 0);
+    f.shadow_stored_checksum = load_u32le(s, kHeaderChecksumOffset);
     f.shadow_computed_checksum = xor_checksum(s);
     f.shadow_checksum_ok = f.shadow_stored_checksum == f.shadow_computed_checksum;
     f.copies_agree = std::memcmp(h.data(), s.data(), h.size()) == 0;

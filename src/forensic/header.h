@@ -9,6 +9,7 @@
 #include <string>
 
 #include "format/bytes.h"
+#include "format/database_header.h"
 #include "error/ese_error.h"
 
 namespace quarrow {
@@ -65,24 +66,6 @@ struct HeaderFacts {
   bool shadow_checksum_ok = false;
   bool copies_agree = false;
 };
-
-// Header offsets (bytes from the start of the header page).
-inline constexpr std::size_t kHeaderFormatVersionOffset = 8;
-inline constexpr std::size_t kHeaderDatabaseTimeOffset = 16;
-inline constexpr std::size_t kHeaderCreationTimeOffset = 28;  // in the signature at 24
-inline constexpr std::size_t kHeaderStateOffset = 52;
-inline constexpr std::size_t kHeaderLastConsistentTimeOffset = 64;
-inline constexpr std::size_t kHeaderLastAttachTimeOffset = 72;
-inline constexpr std::size_t kHeaderLastDetachTimeOffset = 88;
-inline constexpr std::size_t kHeaderOsVersionOffset = 216;  // major, minor, build, SP
-inline constexpr std::size_t kHeaderFormatRevisionOffset = 232;
-inline constexpr std::size_t kHeaderPageSizeOffset = 236;
-inline constexpr std::size_t kHeaderRepairCountOffset = 240;
-inline constexpr std::size_t kHeaderLastRepairTimeOffset = 244;
-inline constexpr std::size_t kHeaderLogGenerationLowOffset = 296;
-inline constexpr std::size_t kHeaderLogGenerationHighOffset = 300;
-inline constexpr std::size_t kHeaderFileTypeOffset = 667;
-inline constexpr std::uint32_t kDefaultHeaderPageSize = 4096;
 
 // The header page size the file declares (0 read as 4096).
 std::uint32_t header_page_size(Bytes file);

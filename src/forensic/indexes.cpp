@@ -9,12 +9,9 @@
 namespace quarrow {
 namespace {
 
-// Catalog row: 4-7 owner object id, 8-9 row type, 10-13 object id, 22-25 flags,
-// 2-3 offset V of the variable part, byte 1 the last variable column id.
-constexpr std::uint16_t kTableRow = 1;
-constexpr std::uint16_t kIndexRow = 3;
-constexpr std::size_t kIndexRowMinimum = 26;
-constexpr std::size_t kKeyListColumn = 4;  // variable column 132, KeyFldIDs
+// Catalog rows are read here as the catalog reads them (format/catalog.h), with the
+// catalog's count of variable columns.
+constexpr std::size_t kKeyListColumn = kCatalogKeyListColumn - kFirstVariableId;  // KeyFldIDs
 
 struct IndexRow {
   std::uint32_t owner = 0;
@@ -23,13 +20,12 @@ struct IndexRow {
 };
 
 std::uint64_t variable_count(Bytes row) {
-  const std::uint8_t last = row[1];
-  return last >= 128 ? last - 127u : last;
+  return catalog_variable_column_count(row[kRecordLastVariableOffset]);
 }
 
 // Variable column k of a catalog row; nothing when absent, null or out of bounds.
 std::optional<Bytes> variable_column(Bytes row, std::size_t k) {
-  const std::uint64_t v = load_u16le(row, 2);
+  const std::uint64_t v = load_u16le(row, kRecordVariableOffsetsOffset);
   const std::uint64_t n = variable_count(row);
   if (k >= n || !in_bounds(row, v, 2 * n)) return std::nullopt;
   const std::uint16_t end_word = load_u16le(row, static_cast<std::size_t>(v + 2 * k));
@@ -44,7 +40,7 @@ std::optional<Bytes> variable_column(Bytes row, std::size_t k) {
 // The row's name as the catalog reads it: the first L bytes of the variable data, L
 // being the whole word at V.
 std::optional<std::string> row_name(Bytes row) {
-  const std::uint64_t v = load_u16le(row, 2);
+  const std::uint64_t v = load_u16le(row, kRecordVariableOffsetsOffset);
   if (!in_bounds(row, v, 2)) return std::nullopt;
   const std::uint64_t length = load_u16le(row, static_cast<std::size_t>(v));
   const std::uint64_t start = v + 2 * variable_count(row);
@@ -61,7 +57,7 @@ std::vector<KeySegment> parse_key_segments(Bytes key_list, bool four_byte_segmen
     KeySegment s;
     if (four_byte_segments) {
       s.descending = (key_list[at] & kSegmentDescending) != 0;
-      s.column_id = load_u16le(key_list, at + 2);
+      s.column_id = load_u16le(key_list, at + kSegmentColumnOffset);
     } else {
       const auto id = static_cast<std::int16_t>(load_u16le(key_list, at));
       s.descending = id < 0;
@@ -80,24 +76,27 @@ Result<std::vector<IndexDefinition>> read_table_indexes(const Database& db, std:
   // index row is matched to a table row by name afterwards, as the catalog itself does.
   std::unordered_map<std::uint32_t, std::string> table_names;
   std::vector<IndexRow> rows;
-  (void)walk_catalog_tree(db, kCatalogRootPage, [&](Bytes row) {
-    if (row.size() < 14) return Status::success();
-    const std::uint16_t type = load_u16le(row, 8);
-    const std::uint32_t owner = load_u32le(row, 4);
+  // The catalog walked the same tree when the database opened, so a failure here is
+  // unexpected; it is reported rather than read as a catalog without indexes.
+  Status walked = walk_catalog_tree(db, kCatalogRootPage, [&](Bytes row) {
+    if (row.size() < kCatalogMinimumRow) return Status::success();
+    const std::uint16_t type = load_u16le(row, kCatalogTypeOffset);
+    const std::uint32_t owner = load_u32le(row, kCatalogOwnerOffset);
     std::optional<std::string> name = row_name(row);
     if (!name) return Status::success();
-    if (type == kTableRow) {
-      table_names[load_u32le(row, 10)] = std::move(*name);
-    } else if (type == kIndexRow && row.size() >= kIndexRowMinimum) {
+    if (type == kCatalogTypeTable) {
+      table_names[load_u32le(row, kCatalogIdOffset)] = std::move(*name);
+    } else if (type == kCatalogTypeIndex && row.size() >= kCatalogRowThroughFlags) {
       IndexRow r;
       r.owner = owner;
       r.definition.name = std::move(*name);
-      r.definition.flags = load_u32le(row, 22);
+      r.definition.flags = load_u32le(row, kCatalogFlagsOffset);
       if (std::optional<Bytes> keys = variable_column(row, kKeyListColumn)) r.key_list = to_string(*keys);
       rows.push_back(std::move(r));
     }
     return Status::success();
   });
+  if (!walked) return std::move(walked).error();
 
   // Index names are unique within a table: a repeated name replaces the earlier
   // definition in its place, as the catalog's own maps do.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "format/bytes.h"
+#include "format/catalog.h"
 #include "error/ese_error.h"
 
 namespace quarrow {
@@ -33,11 +34,6 @@ struct IndexDefinition {
   bool unique = false;
   bool primary = false;
 };
-
-inline constexpr std::uint32_t kIndexUnique = 0x01;
-inline constexpr std::uint32_t kIndexPrimary = 0x20;
-inline constexpr std::uint32_t kIndexFourByteSegments = 0x00010000;
-inline constexpr std::uint8_t kSegmentDescending = 0x40;
 
 // Decodes a key list; a trailing partial segment is ignored.
 std::vector<KeySegment> parse_key_segments(Bytes key_list, bool four_byte_segments);

@@ -1,6 +1,7 @@
 #include "forensic/recover.h"
 
 #include <algorithm>
+#include <limits>
 #include <unordered_map>
 
 #include "forensic/carve.h"
@@ -16,13 +17,9 @@
 namespace quarrow {
 namespace {
 
-// Record header: F (last fixed id), L (last variable id), V (offset of the variable part).
-constexpr std::size_t kRecordHeaderSize = 4;
-constexpr std::uint64_t kTaggedEntrySize = 4;
 // A leaf entry before its record: u16 key size, then the key. Table keys are short
 // (an auto-increment key is five bytes); this bounds the search for the next entry.
 constexpr std::uint64_t kMaxKeySize = 255;
-constexpr std::uint16_t kLargeEntryWordMask = 0x1FFF;
 // Runs of one fill byte at least this long are passed over without looking for a
 // record in them (a record never starts inside such a run, see scan_region).
 constexpr std::uint64_t kFillRun = 16;
@@ -33,7 +30,7 @@ constexpr std::uint64_t kWorkPerByte = 16;
 // Bytes the engine writes over unused space when it scrubs a page, and zero.
 bool is_fill_byte(std::uint8_t b) {
   switch (b) {
-    case 0x00: case 'D': case 'R': case 'O': case 'H': case 'd': case 'l':
+    case '\0': case 'D': case 'R': case 'O': case 'H': case 'd': case 'l':
     case 'z': case 'u': case 'L': case 'Z': case 'U':
       return true;
     default:
@@ -158,7 +155,7 @@ struct TableShape {
 
 TableShape make_shape(const Database& db, const TableInfo& table) {
   TableShape s{make_column_plan(db, table), std::vector<bool>(kFirstVariableId, false),
-               std::vector<bool>(kFirstTaggedId, false), std::vector<bool>(0x10000, false)};
+               std::vector<bool>(kFirstTaggedId, false), std::vector<bool>(kColumnIdLimit, false)};
   for (const auto& entry : table.columns) {
     const std::uint32_t id = entry.second.id;
     if (id == 0) continue;
@@ -167,7 +164,7 @@ TableShape make_shape(const Database& db, const TableInfo& table) {
       s.has_fixed = true;
     } else if (id < kFirstTaggedId) {
       s.variable_id[id] = true;
-    } else if (id < 0x10000) {
+    } else if (id < kColumnIdLimit) {
       s.tagged_id[id] = true;
       s.has_tagged = true;
     }
@@ -187,20 +184,6 @@ class FreeSpaceScanner {
   FreeSpaceScanner(const Database& db, const TableInfo& table, const TableShape& shape, RecoveryCounts& counts,
                    LongValueBudget& budget, std::vector<RecoveredRecord>& out)
       : db_(db), table_(table), shape_(shape), counts_(counts), budget_(budget), out_(out) {}
-
-  // Checks one record image as a free-space candidate spanning exactly its bytes.
-  std::optional<Rejection> check_alone(Bytes record) {
-    PageView view;
-    view.data = record;
-    page_ = &view;
-    work_left_ = ~0ull;
-    std::optional<Rejection> why;
-    if (record.size() < kRecordHeaderSize || !gate(0)) return Rejection::FixedPart;
-    std::optional<Candidate> c = check(0, record.size(), why);
-    page_ = nullptr;
-    if (c && !c->open_ended && c->min_end != record.size()) return Rejection::VariableOffsets;
-    return why;
-  }
 
   void scan_page(const PageView& page, std::uint32_t number) {
     page_ = &page;
@@ -368,7 +351,7 @@ class FreeSpaceScanner {
   // flags and are masked off.
   std::uint64_t entry_start(std::uint64_t record, std::uint64_t not_before) {
     const Bytes data = page_->data;
-    const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : 0xFFFF;
+    const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : std::numeric_limits<std::uint16_t>::max();
     for (std::uint64_t k = 1; k <= kMaxKeySize && record >= not_before + 2 + k; ++k) {
       const std::uint64_t key_size_at = record - 2 - k;
       if ((load_u16le(data, static_cast<std::size_t>(key_size_at)) & mask) != k) continue;
@@ -414,7 +397,7 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
   std::string scratch;
   PageTag tag;
   for (std::uint16_t i = 1; i < readable_tag_count(page); ++i) {
-    if (!read_entry_tag(page, i, scratch, tag) || (tag.flags & kTagDeleted) == 0) continue;
+    if (!read_entry_tag(page, i, scratch, tag) || (tag.flags & kNodeDeleted) == 0) continue;
     Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
     if (!entry) continue;
     // The offset is that of the record in the page (the tag value is a copy only when
@@ -435,15 +418,6 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
 }
 
 }  // namespace
-
-std::optional<Rejection> check_record_shape(const Database& db, const TableInfo& table, Bytes record) {
-  const TableShape shape = make_shape(db, table);
-  RecoveryCounts counts;
-  LongValueBudget budget;
-  std::vector<RecoveredRecord> out;
-  FreeSpaceScanner scanner(db, table, shape, counts, budget, out);
-  return scanner.check_alone(record);
-}
 
 const char* rejection_name(Rejection reason) {
   switch (reason) {

@@ -71,10 +71,6 @@ struct RecoveryCounts {
   std::uint64_t rejected[static_cast<std::size_t>(Rejection::kCount)] = {};
 };
 
-// The free-space checks applied to one record image of exactly `record.size()` bytes:
-// nothing when a scan would take it whole. (Live records of sound files pass.)
-std::optional<Rejection> check_record_shape(const Database& db, const TableInfo& table, Bytes record);
-
 // Recovers the table's records from its own leaf pages (the tree's leaves in key order,
 // see TreeLeafWalk), in page order and, within a page, flagged nodes first then free
 // space by offset, and compares each with the live rows. Fails with TableNotFound for

@@ -8,17 +8,13 @@
 #include "database/mapping.h"
 #include "forensic/header.h"
 #include "forensic/checksum.h"
-#include "format/file_header.h"
+#include "format/database_header.h"
 
 namespace quarrow {
 namespace {
 
-constexpr std::size_t kPageNumberOffset = 4;  // old form: the page number after the checksum
-constexpr std::size_t kPageFlagsOffset = 36;
-constexpr std::uint32_t kSmallestPage = 2048;
-constexpr std::uint32_t kLargestPage = 32768;
 // Dropping resident pages every so many bytes keeps the resident set bounded.
-constexpr std::uint64_t kReleaseEvery = 16ull << 20;
+constexpr std::uint64_t kReleaseEvery = kPageReleaseInterval;
 
 bool all_zero(Bytes page) {
   // Only called for pages that fail to verify and start with eight zero bytes.
@@ -126,7 +122,7 @@ Result<VerifyReport> verify_pages(Bytes file, std::uint32_t page_size, const std
 }  // namespace
 
 bool checksummable_page_size(std::uint32_t page_size) {
-  return page_size >= kSmallestPage && page_size <= kLargestPage && (page_size & (page_size - 1)) == 0;
+  return page_size >= kSmallestPageSize && page_size <= kLargestPageSize && (page_size & (page_size - 1)) == 0;
 }
 
 std::optional<PageProblem> verify_page(Bytes page, std::uint32_t page_number, std::uint32_t last_page) {

@@ -17,7 +17,7 @@ std::string flags_hex(std::uint8_t flags) {
 
 struct KeyedPrefix {
   std::optional<std::uint16_t> common_key_size;
-  std::uint16_t stored_local_size = 0;  // masked with 0x7FFF
+  std::uint16_t stored_local_size = 0;  // masked with kKeySizeMask
   std::size_t after_size_word = 0;
 };
 
@@ -29,7 +29,7 @@ KeyedPrefix read_prefix(std::uint8_t tag_flags, Bytes value) {
     p.common_key_size = load_u16le(value, 0);
     at = 2;
   }
-  p.stored_local_size = load_u16le(value, at) & 0x7FFF;
+  p.stored_local_size = load_u16le(value, at) & kKeySizeMask;
   p.after_size_word = at + 2;
   return p;
 }

@@ -3,12 +3,6 @@
 namespace quarrow {
 namespace {
 
-constexpr std::uint32_t kBaseHeaderSize = 40;
-constexpr std::uint32_t kExtendedHeaderSize = 80;
-// The tag-count word's top 4 bits hold a reserved-tag count in newer engine versions;
-// no page layout can hold 4096 tags, so the count is the low 12 bits.
-constexpr std::uint16_t kTagCountMask = 0x0FFF;
-
 struct RawTag {
   std::uint8_t flags;
   std::uint64_t start;
@@ -32,13 +26,13 @@ Result<RawTag> locate_tag(const PageView& page, std::uint16_t index) {
   const std::uint16_t offset_word = load_u16le(page.data, at + 2);
   RawTag t{};
   if (page.layout.large_tags()) {
-    t.size = size_word & 0x7FFF;
-    t.offset = offset_word & 0x7FFF;
+    t.size = size_word & kTagFieldMaskLarge;
+    t.offset = offset_word & kTagFieldMaskLarge;
     t.flags = 0;
   } else {
-    t.size = size_word & 0x1FFF;
-    t.offset = offset_word & 0x1FFF;
-    t.flags = static_cast<std::uint8_t>(offset_word >> 13);
+    t.size = size_word & kTagFieldMask;
+    t.offset = offset_word & kTagFieldMask;
+    t.flags = static_cast<std::uint8_t>(offset_word >> kTagFlagsShift);
   }
   t.start = static_cast<std::uint64_t>(page.header_size) + t.offset;
   t.end = t.start + t.size;
@@ -48,19 +42,19 @@ Result<RawTag> locate_tag(const PageView& page, std::uint16_t index) {
 }  // namespace
 
 HeaderShape PageLayout::shape() const {
-  if (version < 0x620) return HeaderShape::Classic;
-  if (version == 0x620) {
-    if (revision < 11) return HeaderShape::Classic;
-    if (revision < 17) return HeaderShape::ClassicTwoChecksums;
+  if (version < kFormatVersion) return HeaderShape::Classic;
+  if (version == kFormatVersion) {
+    if (revision < kRevisionTwoChecksums) return HeaderShape::Classic;
+    if (revision < kRevisionCurrentPageHeader) return HeaderShape::ClassicTwoChecksums;
   }
   return HeaderShape::Current;
 }
 
 std::uint16_t tag_count(Bytes page, std::uint32_t page_size) {
-  if (page.size() < kBaseHeaderSize) return 0;
-  std::uint16_t count = load_u16le(page, 34) & kTagCountMask;
-  if (page_size > 8192) {
-    const std::uint16_t available = load_u16le(page, 28);
+  if (page.size() < kPageHeaderSize) return 0;
+  std::uint16_t count = load_u16le(page, kPageTagCountOffset) & kTagCountMask;
+  if (is_large_page(page_size)) {
+    const std::uint16_t available = load_u16le(page, kPageAvailableOffset);
     const std::uint64_t cap = available > page.size() ? 0 : (page.size() - available) / 4;
     if (count > cap) count = static_cast<std::uint16_t>(cap);
   }
@@ -72,23 +66,23 @@ Result<PageView> parse_page_header(Bytes page, const PageLayout& layout) {
   view.data = page;
   view.layout = layout;
   view.header.shape = layout.shape();
-  if (page.size() < kBaseHeaderSize) return EseError::page_data_too_short(kBaseHeaderSize, page.size());
-  view.header_size = kBaseHeaderSize;
-  if (view.header.shape == HeaderShape::Current && layout.page_size > 8192) {
-    if (page.size() < kExtendedHeaderSize) {
-      return EseError::page_data_too_short(kExtendedHeaderSize, page.size());
+  if (page.size() < kPageHeaderSize) return EseError::page_data_too_short(kPageHeaderSize, page.size());
+  view.header_size = kPageHeaderSize;
+  if (view.header.shape == HeaderShape::Current && is_large_page(layout.page_size)) {
+    if (page.size() < kExtendedPageHeaderSize) {
+      return EseError::page_data_too_short(kExtendedPageHeaderSize, page.size());
     }
-    view.header_size = kExtendedHeaderSize;
+    view.header_size = kExtendedPageHeaderSize;
   }
   PageHeader& h = view.header;
-  h.previous_page = load_u32le(page, 16);
-  h.next_page = load_u32le(page, 20);
-  h.father_object_id = load_u32le(page, 24);
-  h.available_data_size = load_u16le(page, 28);
-  h.available_uncommitted_size = load_u16le(page, 30);
-  h.first_available_data_offset = load_u16le(page, 32);
-  h.first_available_page_tag = load_u16le(page, 34);
-  h.flags = load_u32le(page, 36);
+  h.previous_page = load_u32le(page, kPagePreviousOffset);
+  h.next_page = load_u32le(page, kPageNextOffset);
+  h.father_object_id = load_u32le(page, kPageFatherObjectOffset);
+  h.available_data_size = load_u16le(page, kPageAvailableOffset);
+  h.available_uncommitted_size = load_u16le(page, kPageUncommittedOffset);
+  h.first_available_data_offset = load_u16le(page, kPageFirstFreeOffset);
+  h.first_available_page_tag = load_u16le(page, kPageTagCountOffset);
+  h.flags = load_u32le(page, kPageFlagsOffset);
   view.tag_count = tag_count(page, layout.page_size);
   return view;
 }
@@ -103,7 +97,7 @@ Result<PageTag> read_tag(const PageView& page, std::uint16_t index) {
   PageTag tag;
   tag.value = page.data.subspan(static_cast<std::size_t>(t.start), t.size);
   tag.flags = t.flags;
-  if (page.layout.large_tags()) tag.flags = tag.value.size() >= 2 ? (tag.value[1] >> 5) : 0;
+  if (page.layout.large_tags()) tag.flags = tag.value.size() >= 2 ? (tag.value[1] >> kLargeEntryFlagsShift) : 0;
   return tag;
 }
 
@@ -123,10 +117,10 @@ Status read_entry_tag(const PageView& page, std::uint16_t index, std::string& sc
   out.flags = t.flags;
   out.value = value;
   if (page.layout.large_tags() && value.size() >= 2) {
-    out.flags = value[1] >> 5;
+    out.flags = value[1] >> kLargeEntryFlagsShift;
     if (out.flags != 0) {
       scratch.assign(reinterpret_cast<const char*>(value.data()), value.size());
-      scratch[1] = static_cast<char>(value[1] & 0x1F);
+      scratch[1] = static_cast<char>(value[1] & kLargeEntrySecondByteMask);
       out.value = as_bytes(scratch);
     }
   }

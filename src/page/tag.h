@@ -12,23 +12,13 @@
 #include <string>
 
 #include "format/bytes.h"
+#include "format/database_header.h"
+#include "format/page.h"
 #include "error/ese_error.h"
 
 namespace quarrow {
 
 enum class HeaderShape : std::uint8_t { Classic, ClassicTwoChecksums, Current };
-
-// Page flag bits the reader tests (low byte of the 32-bit flags field).
-inline constexpr std::uint32_t kPageLeaf = 0x02;
-inline constexpr std::uint32_t kPageSpaceTree = 0x20;
-inline constexpr std::uint32_t kPageIndex = 0x40;
-inline constexpr std::uint32_t kPageLongValue = 0x80;
-// A table's records live on leaf pages that have none of the space-tree, index and
-// long-value kinds: (flags & kPageKindMask) == kPageLeaf.
-inline constexpr std::uint32_t kPageKindMask = kPageLeaf | kPageSpaceTree | kPageIndex | kPageLongValue;
-
-// Tag flag: the value begins with a common-key size.
-inline constexpr std::uint8_t kTagCommonKey = 0x4;
 
 // The facts of a database that choose page and tag layouts.
 struct PageLayout {
@@ -37,8 +27,10 @@ struct PageLayout {
   std::uint32_t page_size = 0;
 
   HeaderShape shape() const;
-  // 15-bit tags with flags in the value: version 0x620, revision >= 17, pages > 8192.
-  bool large_tags() const { return version == 0x620 && revision >= 17 && page_size > 8192; }
+  // 15-bit tags with flags in the value: the current version and page header on a large page.
+  bool large_tags() const {
+    return version == kFormatVersion && revision >= kRevisionCurrentPageHeader && is_large_page(page_size);
+  }
 };
 
 struct PageHeader {
@@ -57,7 +49,7 @@ struct PageHeader {
 struct PageView {
   Bytes data;
   PageHeader header;
-  std::uint32_t header_size = 40;
+  std::uint32_t header_size = kPageHeaderSize;
   PageLayout layout;
   std::uint16_t tag_count = 0;
 

@@ -195,8 +195,8 @@ std::optional<std::string> lz4_decompress(Bytes data) {
 
 std::optional<std::string> decompress(Bytes data, bool allow_legacy) {
   if (data.empty()) return std::nullopt;
-  switch (data[0] & 0xF8) {
-    case 0x00:
+  switch (compression_scheme(data[0])) {
+    case kCompressLegacy7Bit:
       if (!allow_legacy) return std::nullopt;
       return unpack_7bit_legacy(data);
     case kCompress7BitAscii:
@@ -207,7 +207,7 @@ std::optional<std::string> decompress(Bytes data, bool allow_legacy) {
       return xpress_decompress(data);
     case kCompressLz4:
       return lz4_decompress(data);
-    default:  // XPRESS9 (0x28), XPRESS10 (0x30) and unknown schemes
+    default:  // kCompressXpress9, kCompressXpress10 and unknown schemes
       return std::nullopt;
   }
 }

@@ -8,14 +8,9 @@
 #include <string>
 
 #include "format/bytes.h"
+#include "format/compression.h"
 
 namespace quarrow {
-
-// Header bytes (first byte & 0xF8).
-inline constexpr std::uint8_t kCompress7BitAscii = 0x08;
-inline constexpr std::uint8_t kCompress7BitUnicode = 0x10;
-inline constexpr std::uint8_t kCompressXpress = 0x18;
-inline constexpr std::uint8_t kCompressLz4 = 0x38;
 
 // The historical 7-bit unpacking for a first byte of 0x00..0x07: the bytes after the
 // first are a little-endian bit stream; floor(8(m-1)/7) groups of 7 bits.

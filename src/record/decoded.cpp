@@ -12,18 +12,11 @@
 namespace quarrow {
 namespace {
 
-// Multi-valued items: u16 offsets after the flags byte; bit 15 marks a separated
-// instance (its bytes are a long-value id), the low 15 bits are the offset.
-constexpr std::uint16_t kInstanceSeparated = 0x8000;
-constexpr std::uint16_t kInstanceOffsetMask = 0x7FFF;
-
-// 1899-12-30 (day 0 of OLE dates) to 1970-01-01.
-constexpr double kOleDaysBefore1970 = 25569.0;
+// Multi-valued items: u16 offsets after the flags byte (kInstanceSeparated,
+// kInstanceOffsetMask). OLE dates count days from 1899-12-30 (kOleDaysBefore1970).
 constexpr double kMicrosecondsPerDay = 86400.0 * 1e6;
 // Doubles in [-2^63, 2^63) convert to int64 exactly.
 constexpr double kInt64Bound = 9223372036854775808.0;
-
-constexpr std::uint32_t kDefaultCodepage = 1252;
 
 }  // namespace
 
@@ -91,7 +84,7 @@ struct ValueSink {
   void f32(float v) { out.f32 = v, out.valid = true; }
   void f64(double v) { out.f64 = v, out.valid = true; }
   void guid(const std::uint8_t* rfc) {
-    std::memcpy(out.guid.data(), rfc, 16);
+    std::memcpy(out.guid.data(), rfc, kGuidSize);
     out.valid = true;
   }
   void bytes(Bytes d) {
@@ -130,13 +123,13 @@ std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan) {
 RecordDecoder::RecordDecoder(const Database& db, const TableInfo& table, const ColumnPlan& plan)
     : db_(&db), table_(&table), plan_(&plan), columns_(decoded_columns(plan)), budget_(long_value_budget(db)) {}
 
-void RecordDecoder::locate(Bytes record_data) { locate_cells(*plan_, record_data, stored_); }
-
 bool RecordDecoder::plain(std::size_t k) const {
-  // 0x01 only says the column is a long-value column whose value is kept inline.
+  // The long-value-column flag only says the value is kept inline.
   const StoredCell& c = stored_[k];
   return c.state == StoredCell::State::Present && !columns_[k].list && (c.flags & ~kItemLongValueColumn) == 0;
 }
+
+void RecordDecoder::locate(Bytes record_data) { locate_cells(*plan_, record_data, stored_); }
 
 void RecordDecoder::decode(Bytes record_data, std::vector<DecodedCell>& cells) {
   locate_cells(*plan_, record_data, stored_);
@@ -220,22 +213,6 @@ void RecordDecoder::decode_cell(const DecodedColumn& column, const StoredCell& s
   } else {
     cell.valid = cell.size > first && cell.items[first].valid;
   }
-}
-
-Result<DecodedTableReader> DecodedTableReader::open(const Database& db, std::string_view table_name) {
-  auto opened = open_table_reader(db, table_name);
-  if (!opened) return std::move(opened).error();
-  DecodedTableReader reader;
-  reader.reader_ = std::make_unique<TableRecordReader>(std::move(opened).value());
-  reader.decoder_ = std::make_unique<RecordDecoder>(db, reader.reader_->table(), reader.reader_->plan());
-  return reader;
-}
-
-DecodedTableReader::Step DecodedTableReader::next(std::vector<DecodedCell>& cells) {
-  Bytes data;
-  const Step step = reader_->next_data(data);
-  if (step == Step::Record) decoder_->decode(data, cells);
-  return step;
 }
 
 }  // namespace quarrow

@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -167,7 +168,7 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
         case 8: v = load_u64le(data, 0); break;
         default: return sink.null();
       }
-      return v > 0xFF ? sink.null() : sink.integer(static_cast<std::int64_t>(v));
+      return v > std::numeric_limits<std::uint8_t>::max() ? sink.null() : sink.integer(static_cast<std::int64_t>(v));
     }
     case DecodedType::Int16:
       return n < 2 ? sink.null() : sink.integer(static_cast<std::int16_t>(load_u16le(data, 0)));
@@ -190,11 +191,11 @@ void decode_scalar_into(Bytes data, DecodedType type, std::uint32_t codepage, Si
       return sink.integer(us);
     }
     case DecodedType::Guid: {
-      if (n < 16) return sink.null();
+      if (n < kGuidSize) return sink.null();
       // Stored: three little-endian integers and eight bytes; RFC 4122 wants all of
       // them big-endian.
-      const std::uint8_t rfc[16] = {data[3], data[2], data[1],  data[0],  data[5],  data[4],  data[7],  data[6],
-                                    data[8], data[9], data[10], data[11], data[12], data[13], data[14], data[15]};
+      std::uint8_t rfc[kGuidSize];
+      for (std::size_t i = 0; i < kGuidSize; ++i) rfc[i] = data[kGuidRfcOrder[i]];
       return sink.guid(rfc);
     }
     case DecodedType::Binary:
@@ -214,22 +215,5 @@ inline std::size_t without_trailing_nuls(const char* text, std::size_t n) {
 // decode_scalar_into with a DecodedValue as the sink (Text by `codepage`, 1252 when
 // the column has none).
 void decode_scalar(Bytes data, DecodedType type, std::uint32_t codepage, DecodedValue& out);
-
-// A table read record by record into decoded cells.
-class DecodedTableReader {
- public:
-  using Step = TableRecordReader::Step;
-
-  static Result<DecodedTableReader> open(const Database& db, std::string_view table_name);
-
-  Step next(std::vector<DecodedCell>& cells);
-  const std::vector<DecodedColumn>& columns() const { return decoder_->columns(); }
-  const EseError& error() const { return reader_->error(); }
-
- private:
-  DecodedTableReader() = default;
-  std::unique_ptr<TableRecordReader> reader_;
-  std::unique_ptr<RecordDecoder> decoder_;
-};
 
 }  // namespace quarrow

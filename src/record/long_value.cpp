@@ -4,15 +4,12 @@
 
 #include "database/traversal.h"
 #include "page/leaf.h"
+#include "format/long_value.h"
 #include "record/compression.h"
 #include "record/text.h"
 
 namespace quarrow {
 namespace {
-
-// From format revision 0x46 a reference may be an 8-byte id (LID64) whose top bit is
-// set; tree keys are then 8 bytes for the root entry and 12 for chunks.
-constexpr std::uint32_t kLid64Revision = 0x46;
 
 struct LongValueId {
   std::uint64_t id = 0;
@@ -20,11 +17,11 @@ struct LongValueId {
 };
 
 LongValueId read_lid(const Database& db, Bytes reference) {
-  if (db.format_revision() >= kLid64Revision && reference.size() == 8) {
+  if (db.format_revision() >= kRevisionLid64 && reference.size() == kLid64Size) {
     const std::uint64_t v = load_u64le(reference, 0);
-    if (v >> 63) return LongValueId{v, 8};
+    if (v >> kLid64FlagBit) return LongValueId{v, kLid64Size};
   }
-  return LongValueId{load_u32le(reference, 0), 4};
+  return LongValueId{load_u32le(reference, 0), kLid32Size};
 }
 
 struct Chunk {
@@ -44,7 +41,7 @@ struct Gathered {
 
 std::uint64_t key_id(const std::string& key, std::size_t width) {
   Bytes k = as_bytes(key);
-  return width == 8 ? load_u64be(k, 0) : load_u32be(k, 0);
+  return width == kLid64Size ? load_u64be(k, 0) : load_u32be(k, 0);
 }
 
 // Visits the entries of a long-value leaf page (tags 1 and up) with their full keys:
@@ -97,7 +94,7 @@ struct LongValueChain {
 
   // Index of the first page whose keys can hold `lid`.
   std::size_t first_page_for(std::uint64_t lid, std::size_t width) const {
-    const int w = width == 8 ? 1 : 0;
+    const int w = width == kLid64Size ? 1 : 0;
     auto it = std::partition_point(pages.begin(), pages.end(),
                                    [&](const Page& p) { return !(p.any[w] && p.running_max[w] >= lid); });
     return static_cast<std::size_t>(it - pages.begin());
@@ -123,7 +120,7 @@ std::shared_ptr<const LongValueChain> find_chain(const Database& db, const LongV
     const PageView& page = walk.page();
     for_each_entry(page, scratch, key, [&](const LeafEntryView&, bool) {
       for (int w = 0; w < 2; ++w) {
-        const std::size_t width = w == 0 ? 4 : 8;
+        const std::size_t width = w == 0 ? kLid32Size : kLid64Size;
         if (key.size() < width) continue;
         const std::uint64_t id = key_id(key, width);
         if (!running.any[w] || id > running.running_max[w]) running.running_max[w] = id;
@@ -164,7 +161,7 @@ Gathered gather(const Database& db, const LongValueChain& chain, const LongValue
         done = true;
         return false;
       }
-      if (key.size() >= lid.width + 4) {
+      if (key.size() >= lid.width + kChunkOffsetSize) {
         gathered += entry.data.size();
         if (gathered > limit) {
           g.over_budget = true;
@@ -177,8 +174,8 @@ Gathered gather(const Database& db, const LongValueChain& chain, const LongValue
           if (chunk.owned.empty()) chunk.data = Bytes();
         }
         g.chunks.push_back(std::move(chunk));
-      } else if (entry.data.size() > 7) {
-        g.total_size = load_u32le(entry.data, 4);
+      } else if (entry.data.size() >= kLongValueRootSize) {
+        g.total_size = load_u32le(entry.data, kLongValueRootSizeOffset);
       }
       return true;
     });
@@ -204,7 +201,7 @@ bool expand_compressed_chunks(Gathered& g, std::uint64_t limit) {
     }
     Bytes stored = c.bytes();
     if (stored.empty() || stored.size() >= span) continue;
-    const std::uint8_t scheme = stored[0] & 0xF8;
+    const std::uint8_t scheme = compression_scheme(stored[0]);
     if (scheme != kCompress7BitAscii && scheme != kCompress7BitUnicode && scheme != kCompressXpress &&
         scheme != kCompressLz4) {
       continue;
@@ -222,7 +219,7 @@ bool expand_compressed_chunks(Gathered& g, std::uint64_t limit) {
 void set_resolved(Field& field, std::string bytes) {
   if (is_text_type(field.column_type)) {
     std::string text;
-    if (decode_text_into(as_bytes(bytes), field.codepage.value_or(1252), text)) {
+    if (decode_text_into(as_bytes(bytes), field.codepage.value_or(kDefaultCodepage), text)) {
       field.value = Value::of_bytes(Value::Kind::Text, std::move(text));
       return;
     }

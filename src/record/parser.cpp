@@ -27,12 +27,12 @@ struct RecordShape {
 RecordShape read_shape(const ColumnPlan& plan, Bytes data) {
   RecordShape s;
   const std::uint64_t len = data.size();
-  if (len >= 4) {
-    s.last_fixed = data[0];
-    s.last_variable = data[1];
-    s.variable_offsets = load_u16le(data, 2);
+  if (len >= kRecordHeaderSize) {
+    s.last_fixed = data[kRecordLastFixedOffset];
+    s.last_variable = data[kRecordLastVariableOffset];
+    s.variable_offsets = load_u16le(data, kRecordVariableOffsetsOffset);
   }
-  s.variable_count = s.last_variable >= 127 ? s.last_variable - 127 : 0;
+  s.variable_count = variable_column_count(s.last_variable);
   s.variable_data = s.variable_offsets + 2 * s.variable_count;
   if (s.last_variable < kFirstVariableId) {
     s.tagged_start = s.variable_offsets;
@@ -65,8 +65,8 @@ bool fixed_column_is_null(const RecordShape& s, Bytes data, std::uint32_t id) {
 void parse_tagged(const ColumnPlan& plan, Bytes data, std::uint64_t t, std::vector<TaggedItem>& items) {
   items.clear();
   const std::uint64_t len = data.size();
-  if (len <= t || !in_bounds(data, t, 4)) return;
-  const bool wide = plan.large_pages && (len - t) > 0x3FFF;
+  if (len <= t || !in_bounds(data, t, kTaggedEntrySize)) return;
+  const bool wide = plan.large_pages && (len - t) > kTaggedOffsetMask;
   const std::uint16_t mask = wide ? kTaggedOffsetMaskLarge : kTaggedOffsetMask;
   const std::uint64_t directory_end = load_u16le(data, static_cast<std::size_t>(t + 2)) & mask;
 
@@ -77,7 +77,7 @@ void parse_tagged(const ColumnPlan& plan, Bytes data, std::uint64_t t, std::vect
   std::uint64_t count = 0;
   for (std::uint64_t pos = 0; pos < directory_end && in_bounds(data, t + pos, 4); pos += 4) ++count;
   const auto slot = [&](std::uint64_t k) {
-    const std::size_t at = static_cast<std::size_t>(t + 4 * k);
+    const std::size_t at = static_cast<std::size_t>(t + kTaggedEntrySize * k);
     return Slot{load_u16le(data, at), load_u16le(data, at + 2)};
   };
   bool sorted = true;
@@ -137,7 +137,7 @@ void set_compressed(Value& out, Bytes data, const ColumnInfo& column) {
   }
   if (is_text_type(column.column_type)) {
     std::string text;
-    if (decode_text_into(as_bytes(*plain), column.codepage.value_or(1252), text)) {
+    if (decode_text_into(as_bytes(*plain), column.codepage.value_or(kDefaultCodepage), text)) {
       out = Value::of_bytes(Value::Kind::Text, std::move(text));
       return;
     }
@@ -180,16 +180,16 @@ ColumnPlan make_column_plan(const Database& db, const TableInfo& table, const Co
                    [](const ColumnPlan::Column& a, const ColumnPlan::Column& b) { return a.info->id < b.info->id; });
   // Fixed columns lie back to back in ascending id; F is one byte, so only ids below
   // 256 can ever be read as fixed.
-  std::uint64_t offset = 4;
+  std::uint64_t offset = kRecordHeaderSize;
   for (ColumnPlan::Column& c : plan.columns) {
     c.fixed_offset = offset;
     if (c.info->id < kFirstTaggedId) offset += c.info->space_usage;
     if (c.info->id >= kFirstTaggedId) plan.has_tagged = true;
   }
   // End of the fixed data for each possible F: 4 + catalog sizes of columns 1..F.
-  std::uint64_t end = 4;
+  std::uint64_t end = kRecordHeaderSize;
   std::size_t next = 0;
-  for (std::uint32_t f = 0; f < 256; ++f) {
+  for (std::uint32_t f = 0; f < kFirstTaggedId; ++f) {
     while (next < plan.columns.size() && plan.columns[next].info->id <= f) {
       end += plan.columns[next].info->space_usage;
       ++next;

@@ -1,9 +1,5 @@
-// Table records: the data part of a leaf entry of a table's data tree.
-//
-// Layout: byte 0 last fixed column id F, byte 1 last variable column id L, bytes 2-3
-// offset V of the variable-offset array; fixed columns back to back from byte 4; at V
-// the end offsets of variable columns 128..L (bit 15 = null); then variable data;
-// then the tagged part: a directory of (column id, offset) words and the items.
+// Table records: the data part of a leaf entry of a table's data tree, decoded
+// against the table's columns. The layout is in format/record.h.
 #pragma once
 
 #include <cstdint>
@@ -13,32 +9,10 @@
 
 #include "database/catalog.h"
 #include "database/database.h"
+#include "format/record.h"
 #include "record/value.h"
 
 namespace quarrow {
-
-// Record layout: column ids 1-127 are fixed, 128-255 variable, 256 and up tagged. The
-// header byte of the last variable id is 127 when a record has no variable column.
-inline constexpr std::uint32_t kNoVariableColumns = 127;
-inline constexpr std::uint32_t kFirstVariableId = 128;
-inline constexpr std::uint32_t kFirstTaggedId = 256;
-// Variable part: one u16 end offset per column; bit 15 marks the column null.
-inline constexpr std::uint16_t kVariableNull = 0x8000;
-inline constexpr std::uint16_t kVariableEndMask = 0x7FFF;
-// Tagged directory word: bit 14 says the item starts with a flags byte; the offset has
-// 14 bits, or 15 on large pages (records there can hold tagged parts beyond 16 KiB).
-inline constexpr std::uint16_t kTaggedHasFlags = 0x4000;
-inline constexpr std::uint16_t kTaggedOffsetMask = 0x3FFF;
-inline constexpr std::uint16_t kTaggedOffsetMaskLarge = 0x7FFF;
-
-// Flags byte at the front of a tagged item's data (always present on large pages; on
-// classic pages when the directory entry says so).
-inline constexpr std::uint8_t kItemLongValueColumn = 0x01;  // the column is a long-value type
-inline constexpr std::uint8_t kItemCompressed = 0x02;       // first (or only) instance compressed
-inline constexpr std::uint8_t kItemSeparated = 0x04;        // data is a long-value id
-inline constexpr std::uint8_t kItemMultiValued = 0x08;      // u16 offsets to each instance follow
-inline constexpr std::uint8_t kItemTwoValues = 0x10;        // u8 length of the first, then both
-inline constexpr std::uint8_t kItemNull = 0x20;             // explicit null, large-page layout only
 
 // A table's columns worked out once per read: ascending id (stable), with each fixed
 // column's offset in the record. Records are then decoded against this plan.

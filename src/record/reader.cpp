@@ -75,7 +75,7 @@ TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
         const std::uint16_t index = next_tag_++;
         if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
         PageTag tag;
-        if (!read_entry_tag(page, index, scratch_, tag) || (tag.flags & kTagDeleted)) continue;
+        if (!read_entry_tag(page, index, scratch_, tag) || (tag.flags & kNodeDeleted)) continue;
         Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
         if (!entry) continue;
         data = entry->data;

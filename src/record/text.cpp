@@ -8,6 +8,8 @@
 #include <array>
 #include <cstring>
 
+#include "format/catalog.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -329,9 +331,9 @@ enum class Decoder { Cp1252, Utf8, Utf16Le, Utf16Be };
 // `data` (which it then drops). False for an unknown codepage.
 bool choose_decoder(Bytes& data, std::uint32_t codepage, Decoder& d) {
   switch (codepage) {
-    case 1200: d = Decoder::Utf16Le; break;
-    case 1252:
-    case 20127: d = Decoder::Cp1252; break;  // US-ASCII columns still hold 1252 bytes
+    case kCodepageUtf16Le: d = Decoder::Utf16Le; break;
+    case kCodepageWindows1252:
+    case kCodepageUsAscii: d = Decoder::Cp1252; break;  // US-ASCII columns still hold 1252 bytes
     default: return false;
   }
   // A byte-order mark says more about the bytes than the column's codepage does.

@@ -3,6 +3,7 @@
 
 #include <bit>
 
+#include "format/record.h"
 #include "record/text.h"
 
 namespace quarrow {
@@ -76,10 +77,10 @@ Result<Value> convert_value(Bytes data, std::uint32_t column_type, std::optional
       if (data.size() < 8) return Value::null();
       return Value::dbl(std::bit_cast<double>(load_u64le(data, 0)));
     case ColumnType::Guid: {
-      if (data.size() < 16) return Value::null();
+      if (data.size() < kGuidSize) return Value::null();
       Value v;
       v.kind = K::Guid;
-      for (std::size_t i = 0; i < 16; ++i) v.guid[i] = data[i];
+      for (std::size_t i = 0; i < kGuidSize; ++i) v.guid[i] = data[i];
       return v;
     }
     case ColumnType::Binary:
@@ -89,7 +90,7 @@ Result<Value> convert_value(Bytes data, std::uint32_t column_type, std::optional
     case ColumnType::Text:
     case ColumnType::LongText: {
       // Columns created without a codepage hold windows-1252 text.
-      const std::uint32_t cp = codepage.value_or(1252);
+      const std::uint32_t cp = codepage.value_or(kDefaultCodepage);
       Value v;
       v.kind = K::Text;
       if (!decode_text_into(data, cp, v.bytes)) return EseError::unknown_codepage(cp);
@@ -103,13 +104,12 @@ Result<Value> convert_value(Bytes data, std::uint32_t column_type, std::optional
 std::string guid_text(const std::array<std::uint8_t, 16>& b) {
   // The first three groups are little-endian integers in storage, the last two
   // are byte arrays; the text shows all of them as written.
-  static constexpr std::uint8_t kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(36);
   for (std::size_t i = 0; i < 16; ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
-    const std::uint8_t v = b[kOrder[i]];
+    const std::uint8_t v = b[kGuidRfcOrder[i]];
     out.push_back(kHex[v >> 4]);
     out.push_back(kHex[v & 0xF]);
   }

@@ -9,34 +9,10 @@
 #include <vector>
 
 #include "format/bytes.h"
+#include "format/catalog.h"
 #include "error/ese_error.h"
 
 namespace quarrow {
-
-// The catalog's 32-bit column type codes (0..18 accepted).
-enum class ColumnType : std::uint32_t {
-  Null = 0,
-  Boolean = 1,
-  UnsignedByte = 2,
-  SignedShort = 3,
-  SignedLong = 4,
-  Currency = 5,
-  SingleFloat = 6,
-  DoubleFloat = 7,
-  DateTime = 8,
-  Binary = 9,
-  Text = 10,
-  LongBinary = 11,
-  LongText = 12,
-  Obsolete = 13,
-  UnsignedLong = 14,
-  LongLong = 15,
-  Guid = 16,
-  UnsignedShort = 17,
-  Max = 18,
-};
-
-inline constexpr std::uint32_t kMaxColumnType = 18;
 
 // Display name of a type code ("Long Text", "Unsigned long", ...); nullptr above 18.
 const char* column_type_name(std::uint32_t code);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -150,9 +151,13 @@ inline DbImage minimal_image(std::uint32_t page_size = 4096, std::uint32_t versi
 // A file of the real-database corpus kept in ../shared/data/ next to the repository
 // root, or "" when that folder is absent (tests then skip).
 inline std::string real_data_path(const std::string& file) {
+  // QUARROW_DATA names the folder when the checkout is not beside ../shared (a worktree).
+  const char* folder = std::getenv("QUARROW_DATA");
   const std::string source = __FILE__;
   const std::size_t tests = source.rfind("tests/cpp/");
-  const std::string path = (tests == std::string::npos ? "" : source.substr(0, tests)) + "../shared/data/" + file;
+  const std::string path = folder != nullptr && *folder != '\0'
+                               ? std::string(folder) + "/" + file
+                               : (tests == std::string::npos ? "" : source.substr(0, tests)) + "../shared/data/" + file;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return "";
   std::fclose(f);

@@ -347,23 +347,5 @@ TEST_F(TreeLeafWalkTest, DepthLimitOf64Levels) {
   }
 }
 
-TEST_F(TreeLeafWalkTest, BothTagLayouts) {
-  img_ = minimal_image(32768, 0x620, 17, 40);
-  PageDef root = branch_of({});
-  root.tags.push_back({0x1, branch_value("k", 12)});  // flag bits in the value: masked out
-  root.tags.push_back({0x1, branch_value("l", 11)});
-  img_.set_page(10, root);
-  put32(img_.bytes(), 11 * 32768 + 24, kOwner);
-  for (std::uint32_t n : {11u, 12u}) {
-    img_.set_page(n, leaf_of({"a"}));
-    put32(img_.bytes(), (n + 1) * 32768 + 24, kOwner);
-  }
-  std::unique_ptr<Database> db = img_.open().value();
-  TreeLeafWalk w(*db, 10, kOwner, OnFailure::ReturnError);
-  std::string seen;
-  while (w.advance() == TreeLeafWalk::Step::Page) seen += std::to_string(w.page_number()) + " ";
-  EXPECT_EQ(seen, "12 11 ");
-}
-
 }  // namespace
 }  // namespace quarrow

@@ -60,6 +60,15 @@ def ole_us(days):
     return int(us) if -2.0**63 <= us < 2.0**63 else None
 
 
+def datetime_us(bits):
+    """DateTime bits: 0 and OLE dates of years 100-9999 (magnitude 2**-20 days or more)
+    as OLE dates, anything else as a FILETIME of 1601-9999, else None."""
+    days = struct.unpack("<d", struct.pack("<Q", bits))[0]
+    if bits == 0 or (abs(days) >= 2.0**-20 and math.isfinite(days) and -657435.0 < days < 2958466.0):
+        return ole_us(days)
+    return bits // 10 - 11644473600000000 if bits <= 2650467743999999999 else None
+
+
 def signed64(v):
     return v - (1 << 64) if v >= 1 << 63 else v
 
@@ -72,20 +81,21 @@ def expected_from_raw(raw, type_code):
     if type_code in (LONG_LONG, CURRENCY):
         return signed64(raw)
     if type_code == DATETIME:
-        return ole_us(struct.unpack("<d", struct.pack("<Q", raw))[0])
+        return datetime_us(raw)
     if type_code == GUID:
         return uuid.UUID(raw)
-    if type_code in (TEXT, LONG_TEXT) and not isinstance(raw, str):
-        return None
+    if type_code in (TEXT, LONG_TEXT):
+        # The typed view drops C string terminators.
+        return raw.rstrip("\0") if isinstance(raw, str) else None
     return raw
 
 
 def expected_from_bytes(b, type_code, codepage):
     """A stored value (a default, a multi-value instance) by the same rules."""
-    if not b:
-        return None
     if type_code in (TEXT, LONG_TEXT):
-        return b.decode("utf-16-le") if codepage == 1200 else b.decode("cp1252")
+        return (b.decode("utf-16-le") if codepage == 1200 else b.decode("cp1252")).rstrip("\0")
+    if not b:
+        return b"" if type_code in (BINARY, LONG_BINARY) else None
     if type_code in (BINARY, LONG_BINARY):
         return b
     if type_code == BIT:
@@ -94,8 +104,9 @@ def expected_from_bytes(b, type_code, codepage):
         return uuid.UUID(bytes_le=b[:16])
     fmt = {UNSIGNED_BYTE: "<B", SHORT: "<h", LONG: "<i", UNSIGNED_LONG: "<I", UNSIGNED_SHORT: "<H",
            LONG_LONG: "<q", CURRENCY: "<q", FLOAT: "<f", DOUBLE: "<d", DATETIME: "<d"}[type_code]
-    v = struct.unpack_from(fmt, b)[0]
-    return ole_us(v) if type_code == DATETIME else v
+    if type_code == DATETIME:
+        return datetime_us(struct.unpack_from("<Q", b)[0])
+    return struct.unpack_from(fmt, b)[0]
 
 
 def split_multi(raw):
@@ -166,6 +177,9 @@ def test_every_value_matches_read_table(data_dir, name):
                         # Separated or compressed instances: the raw form cannot say.
                         assert isinstance(raw, bytes), (table, key, raw, got)
                         continue
+                elif raw is None and got in ("", b""):
+                    # Zero bytes stored: null in the raw reading, empty in the typed view.
+                    assert type_code in (TEXT, LONG_TEXT, BINARY, LONG_BINARY), (table, key)
                 else:
                     assert same(got, expected_from_raw(raw, type_code)), (table, key, raw, got)
                 compared += 1

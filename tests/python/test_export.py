@@ -163,7 +163,7 @@ def test_broken_chain_keeps_the_lines_written(write_db, tmp_path):
     with pytest.raises(IOError) as info:
         db.export_table("T", str(out))
     assert info.value.args == ("Error reading record: Invalid page number: 99999",)
-    assert out.read_bytes() == b"".join(b'{"Id":%d}\n' % i for i in range(6))
+    assert out.read_bytes() == b"".join(b'{"Id":%d}\n' % i for i in range(12))
 
 
 def test_broken_chain_stops_export_all(write_db, tmp_path):
@@ -174,19 +174,17 @@ def test_broken_chain_stops_export_all(write_db, tmp_path):
     assert info.value.args == ("Error reading record: Invalid page number: 99999",)
     assert sorted(os.listdir(out)) == ["A.jsonl", "MSysObjects.jsonl", "T.jsonl"]
     assert (out / "A.jsonl").read_bytes() == b'{"Id":1}\n'
-    assert (out / "T.jsonl").read_bytes().count(b"\n") == 6
+    assert (out / "T.jsonl").read_bytes().count(b"\n") == 12
 
 
 def test_chain_cycle_under_export(write_db, tmp_path):
+    # A link back to an earlier leaf: the tree holds every row once, and the export ends.
     db = build([Table("T", [Column("Id", LONG, 1)], [{"Id": i} for i in range(9)], records_per_page=3)])
     data = db.build()
     leaves = db.table_leaf_pages("T")
     data = patch(data, db.page_offset(leaves[2]) + 20, struct.pack("<I", leaves[1]))
     out = tmp_path / "T.jsonl"
-    with pytest.raises(IOError) as info:
-        EseDatabase(write_db(data)).export_table("T", str(out))
-    assert info.value.args == (f"Error reading record: Parse error: Leaf page chain returns to page {leaves[1]} "
-                               "(cycle in a damaged tree)",)
+    EseDatabase(write_db(data)).export_table("T", str(out))
     assert out.read_bytes() == b"".join(b'{"Id":%d}\n' % i for i in range(9))
 
 

@@ -148,8 +148,10 @@ def test_deleted_records_come_back_with_their_values(write_db, page_size):
     for (_, ident), r in by_source.items():
         assert r["record"] == records[ident - 1]
         assert r["page"] == leaf
-    # The flagged record is still live for read_table; removed ones are gone.
-    assert sorted(r["Id"] for r in live(path)) == [i + 1 for i in range(12) if i not in (2, 3, 4, 7, 11)]
+        # No live row has their key (the table has no primary index anyway).
+        assert (r["live"], r["missing_long_values"]) == (None, [])
+    # Removed records and the flagged one are gone from read_table.
+    assert sorted(r["Id"] for r in live(path)) == [i + 1 for i in range(12) if i not in (2, 3, 4, 5, 7, 11)]
     offsets = [r["offset"] for r in found if r["source"] == "free_space"]
     assert offsets == sorted(offsets)
 
@@ -222,11 +224,12 @@ def test_program_verify_recover_and_indexes(exe, write_db, data_dir):
 
     out, err = run(exe, "recover", good_path, "People")
     lines = [json.loads(line) for line in out.decode().splitlines()]
-    expected = [{"offset": r["offset"], "page": r["page"], "source": r["source"],
+    expected = [{"offset": r["offset"], "page": r["page"], "source": r["source"], "live": r["live"],
+                 "missing_long_values": r["missing_long_values"],
                  "record": {k: as_json_value(v) for k, v in r["record"].items()}}
                 for r in module.recover_records("People")]
     assert lines == expected and len(lines) == 3
-    assert "3 recovered (1 flagged deleted, 2 from free space)" in err
+    assert "3 recovered (1 flagged deleted, 2 from free space; 0 identical to live rows, 0 older versions)" in err
     _, err = run(exe, "recover", good_path, "Nope", check=1)
     assert "Table not found: Nope" in err
 

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Fails when an on-disk format number is written outside src/format/.
+#
+# Every fact of the file format (offsets, masks, flag bits, version gates, sizes,
+# codepages) has one named home in src/format/; the parsing layers use the names.
+# This looks in those layers, comments stripped, for
+#   - hexadecimal literals, except all-F ones (0xF, 0xFF, 0xFFFF, ...: type maxima and
+#     nibble masks, not format facts), and
+#   - decimal numbers that are known format facts (page sizes and the large-page
+#     threshold, header offsets, codepages, the LOGTIME year base, the OLE date epoch,
+#     the 16 MiB release interval).
+# Files whose constants belong to another format (Unicode and UTF-8, the XPRESS/LZ4
+# bit streams, the checksum's bit arithmetic, JSON escapes, SIMD character ranges)
+# are listed in ALLOW_FILES; single lines in ALLOW_LINES ("path:text").
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+DIRS=(src/page src/database src/record src/forensic src/export)
+ALLOW_FILES=(
+  src/record/text.cpp          # UTF-8 / UTF-16 / windows-1252 code points
+  src/record/compression.cpp   # XPRESS and LZ4 stream internals
+  src/forensic/checksum.cpp    # ECC bit arithmetic
+  src/forensic/carve_scan.cpp  # printable UTF-16 ranges for the SIMD scan
+  src/export/json_lines.cpp    # JSON escapes
+)
+ALLOW_LINES=(
+  "src/database/traversal.cpp:limit_ < 0xFFFFFFF0u"         # keeps limit_ + 2 from wrapping
+  "src/export/arrow_stream.cpp:kReserveBytes = 16u << 20"   # first buffer reservation
+  "src/export/arrow_stream.cpp:capacity <= 2 * need + 4096" # buffer reuse slack
+)
+
+PATTERN='0x[0-9A-Fa-f]+|\b(8192|16384|32768|2048|4096|1252|1200|20127|1900|25569|232|236|667|660)\b|\b16u?l?l? *<< *20\b'
+
+allowed() {  # file, text
+  local a
+  for a in "${ALLOW_FILES[@]}"; do [ "$1" = "$a" ] && return 0; done
+  for a in "${ALLOW_LINES[@]}"; do
+    [ "${a%%:*}" = "$1" ] && [[ "$2" == *"${a#*:}"* ]] && return 0
+  done
+  return 1
+}
+
+status=0
+while IFS= read -r file; do
+  # Comments out (// to the end of the line; lines of /* */ blocks that start with *),
+  # all-F literals out, then look for what is left.
+  while IFS= read -r hit; do
+    text=${hit#*:}
+    allowed "$file" "$text" && continue
+    echo "$file:${hit%%:*}: format number outside src/format: $text"
+    status=1
+  done < <(sed -E -e 's://.*$::' -e 's:^\s*\*.*$::' -e 's/\b0x[Ff]+[uUlL]*\b/MAX/g' "$file" |
+           grep -nE "$PATTERN" || true)
+done < <(find "${DIRS[@]}" \( -name '*.cpp' -o -name '*.h' \) | sort)
+
+[ $status = 0 ] && echo "format numbers: none outside src/format"
+exit $status
