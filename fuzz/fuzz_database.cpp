@@ -2,7 +2,9 @@
 // every table is read to the end with every record rendered as a JSON line and again
 // as Arrow batches of decoded values, every carving scope is run with a small hit
 // limit, and the forensic passes run (header facts, checksums, index definitions,
-// recovered records compared with the live rows, catalog rows passed over). Whatever the bytes, each step must end with a result or an
+// recovered records compared with the live rows, catalog rows passed over), and every
+// view of every shipped profile whose table the file has is read as Arrow batches and
+// as text. Whatever the bytes, each step must end with a result or an
 // error value: no crash, no read outside the buffer, no hang.
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +20,9 @@
 #include "forensic/indexes.h"
 #include "forensic/recover.h"
 #include "forensic/verify.h"
+#include "profiles/view_arrow.h"
+#include "profiles/view_reader.h"
+#include "profiles/view_text.h"
 #include "record/reader.h"
 
 namespace {
@@ -118,6 +123,39 @@ void forensic_passes(const quarrow::Database& db) {
   (void)text;
 }
 
+// Every view of every shipped profile (not only the one that recognises the file: a
+// damaged file may have some of another kind's tables), through the reader and the
+// Arrow producer, joins and trees included.
+void read_all_views(const std::shared_ptr<const quarrow::Database>& db) {
+  std::string text;
+  for (const quarrow::profiles::Profile& profile : quarrow::profiles::builtin_profiles()) {
+    for (const quarrow::profiles::ViewSpec* view : quarrow::profiles::available_views(*db, profile)) {
+      auto reader = quarrow::profiles::ViewReader::open(*db, profile, *view);
+      if (!reader) continue;
+      std::vector<quarrow::profiles::Cell> row;
+      for (std::size_t n = 0; n < kMaxRecordsPerTable; ++n) {
+        if ((*reader)->next(row) != quarrow::profiles::ViewReader::Step::Row) break;
+        text.clear();
+        quarrow::profiles::append_view_json(text, (*reader)->columns(), row);
+        quarrow::profiles::append_view_csv_row(text, (*reader)->columns(), row);
+      }
+      quarrow::profiles::ViewRequest request;
+      request.db = db;
+      request.profile = std::make_shared<const quarrow::profiles::Profile>(profile);
+      request.view = view->name;
+      request.batch_rows = 64;
+      ArrowArrayStream stream{};
+      if (!quarrow::profiles::export_view_stream(request, &stream)) continue;
+      for (std::size_t n = 0; n < kMaxRecordsPerTable; n += 64) {
+        ArrowArray batch{};
+        if (stream.get_next(&stream, &batch) != 0 || batch.release == nullptr) break;
+        batch.release(&batch);
+      }
+      stream.release(&stream);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -130,6 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::shared_ptr<const quarrow::Database> shared(std::move(*db));
   read_all_tables(*shared);
   pull_arrow_batches(shared);
+  read_all_views(shared);
   carve_all_scopes(*shared);
   forensic_passes(*shared);
   return 0;

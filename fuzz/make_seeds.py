@@ -74,7 +74,63 @@ def database(page_size: int, revision: int, *, rows: int, lv_size: int, deep: bo
     return db.build()
 
 
+def known_databases():
+    """Small databases with the tables of the shipped profiles (SRUM, UAL, Windows
+    Search), so that the views, their joins and path trees are fuzzed too."""
+    import struct  # noqa: PLC0415
+    sid = bytes([1, 1, 0, 0, 0, 0, 0, 5]) + struct.pack("<I", 18)
+    srum = EseFile(page_size=4096)
+    srum.shadow_catalog = False
+    srum.add_table(Table("SruDbIdMapTable", [Column("IdType", ef.UNSIGNED_BYTE, 1), Column("IdIndex", ef.LONG, 2),
+                                             Column("IdBlob", ef.LONG_BINARY, 256)],
+                         [{"IdType": 0, "IdIndex": 1}, {"IdType": 3, "IdIndex": 2},
+                          {"IdType": 0, "IdIndex": 3, "IdBlob": "svchost.exe\0".encode("utf-16-le")},
+                          {"IdType": 3, "IdIndex": 4, "IdBlob": sid}]))
+    srum.add_table(Table("SruDbCheckpointTable", [Column("CheckpointId", ef.LONG, 1)]))
+    srum.add_table(Table("{DD6636C4-8929-4683-974E-22C046A43763}",
+                         [Column("AutoIncId", ef.LONG, 1), Column("TimeStamp", ef.DATETIME, 2),
+                          Column("AppId", ef.LONG, 3), Column("UserId", ef.LONG, 4),
+                          Column("InterfaceLuid", ef.LONG_LONG, 5), Column("ConnectedTime", ef.LONG, 6),
+                          Column("ConnectStartTime", ef.LONG_LONG, 7)],
+                         [{"AutoIncId": i, "TimeStamp": 44516.5 + i, "AppId": 1 + i % 4, "UserId": 1 + (i + 1) % 4,
+                           "InterfaceLuid": (6 << 48) | (32769 << 24), "ConnectedTime": 60 * i,
+                           "ConnectStartTime": 132815602642009395 + i} for i in range(4)]))
+    yield "known_srum", srum.build()
+    ual = EseFile(page_size=4096)
+    ual.shadow_catalog = False
+    clients = [Column("RoleGuid", ef.GUID, 1), Column("InsertDate", ef.DATETIME, 2), Column("Address", ef.BINARY, 128),
+               Column("AuthenticatedUserName", ef.LONG_TEXT, 256, codepage=1200)]
+    clients += [Column(f"Day{n}", ef.UNSIGNED_SHORT, 2 + n) for n in range(1, 8)]
+    ual.add_table(Table("CLIENTS", clients, [
+        {"RoleGuid": "ad495fc3-0eaa-413d-ba7d-8b13fa7ec598", "InsertDate": struct.pack("<Q", 132715098559808089),
+         "Address": bytes([10, 0, 0, i]), "AuthenticatedUserName": "dom\\user\0", "Day1": i, "Day3": 2}
+        for i in range(3)], null_bitmap=True))
+    for name in ("ROLE_ACCESS", "DNS", "VIRTUALMACHINES"):
+        ual.add_table(Table(name, [Column("LastSeen", ef.DATETIME, 1)], [{"LastSeen": struct.pack("<Q", 1)}]))
+    yield "known_ual", ual.build()
+    search = EseFile(page_size=4096)
+    search.shadow_catalog = False
+    search.add_table(Table("SystemIndex_PropertyStore", [
+        Column("WorkID", ef.UNSIGNED_LONG, 1), Column("15F-System_DateModified", ef.BINARY, 128),
+        Column("4447-System_ItemPathDisplay", ef.LONG_TEXT, 256, codepage=1200)],
+        [{"WorkID": i, "15F-System_DateModified": struct.pack("<Q", 132815602642009395),
+          "4447-System_ItemPathDisplay": f"C:\\f{i}"} for i in range(1, 4)]))
+    search.add_table(Table("SystemIndex_Gthr", [Column("ScopeID", ef.UNSIGNED_LONG, 1),
+                                                Column("DocumentID", ef.UNSIGNED_LONG, 2),
+                                                Column("LastModified", ef.BINARY, 128),
+                                                Column("FileName", ef.LONG_TEXT, 256, codepage=1200)],
+                           [{"ScopeID": 3, "DocumentID": i, "LastModified": struct.pack(">Q", 132815602642009395),
+                             "FileName": f"f{i}"} for i in range(1, 4)]))
+    search.add_table(Table("SystemIndex_GthrPth", [Column("Scope", ef.UNSIGNED_LONG, 1),
+                                                   Column("Parent", ef.UNSIGNED_LONG, 2),
+                                                   Column("Name", ef.LONG_TEXT, 256, codepage=1200)],
+                           [{"Scope": 2, "Parent": 1, "Name": "file:"}, {"Scope": 3, "Parent": 2, "Name": "C:/"},
+                            {"Scope": 4, "Parent": 5, "Name": "x/"}, {"Scope": 5, "Parent": 4, "Name": "y/"}]))
+    yield "known_search", search.build()
+
+
 def seeds():
+    yield from known_databases()
     for page_size in (4096, 8192, 16384, 32768):
         yield f"small_{page_size}_r20", database(page_size, 20, rows=4, lv_size=page_size // 2, deep=False,
                                                  shadow=page_size == 4096)
@@ -84,6 +140,27 @@ def seeds():
     yield "small_32768_r12", database(32768, 12, rows=3, lv_size=9000, deep=False)
     yield "lid64_8192_r70", database(8192, 0x46, rows=6, lv_size=9000, deep=True, lid64=True)
     yield "lid64_32768_r70", database(32768, 0x46, rows=4, lv_size=40000, deep=False, lid64=True)
+
+
+def log_seeds():
+    """Transaction-log seeds: committed, rolled back and open transactions with
+    fragmented inserts, a recycled file with stale segments, a torn last segment."""
+    from esefile import log as lg  # noqa: PLC0415
+    node = lg.Node(trx=100, level=2)
+    rows = [lg.insert(node, bytes([0x7F, 0, 0, 0, i]), bytes([i]) * (60 + 40 * i)) for i in range(12)]
+    full = lg.LogFile(0x51)
+    full.add(lg.init2(), lg.attach_db(1, b"S" * 28, "C:\\db.edb"), lg.trace(9, "seed"))
+    full.transaction(9, 100, rows)
+    full.transaction(9, 101, [lg.flag_delete(lg.Node(trx=101, level=2)), lg.undo(lg.Node(trx=101), b"\x7f\x01")],
+                     outcome="rollback")
+    full.transaction(10, 102, [lg.replace(lg.Node(procid=10, trx=102, level=2), b"abc" * 30)], outcome="open")
+    yield "log_full", full.build()
+    stale = lg.LogFile(0x5A)
+    stale.add(lg.init2(), lg.shutdown_mark(), lg.nop2(20), lg.term2())
+    stale.shadow = False
+    stale.stale_from = 3
+    yield "log_stale", stale.build()
+    yield "log_torn", lg.tear_last_segment(full, full.build())
 
 
 def main() -> int:
@@ -96,6 +173,9 @@ def main() -> int:
     count = 0
     for name, data in seeds():
         (args.outdir / f"{name}.edb").write_bytes(data)
+        count += 1
+    for name, data in log_seeds():
+        (args.outdir / f"{name}.log").write_bytes(data)
         count += 1
     with open(args.outdir / "sample.edb", "wb"):
         pass

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Mutation sweep: damaged copies of seed databases through the Python module.
+"""Mutation sweep: damaged copies of seed databases and logs through the Python module.
 
 For every seed database, many mutated copies are written (bit flips; bytes set to
 0x00, 0xFF, 0x7F or 0x80; next/previous page links, branch child pages and tag words
@@ -7,8 +7,11 @@ rewritten to point at other pages, the page itself or past the end of the file;
 pages swapped or duplicated; truncation at page and non-page boundaries). Each copy
 is opened, every table is read and described, everything is exported to JSON Lines
 and every carving scope is run, in a forked child with a time limit and an address
-space limit. The `quarrow` program (when installed) then runs export, dump, info and
-carve on the same file, on two threads. The outcome of each file is one of:
+space limit; the views of a recognised profile are read too. The `quarrow` program
+(when installed) then runs export, dump, info, carve and the view commands on the
+same file, on two threads. Seed transaction logs (*.log) are mutated the same way,
+usually with their checksums recomputed afterwards, and go through EseLogs and
+`quarrow logs`. The outcome of each file is one of:
 
   clean      every call returned a result
   exception  at least one call raised a Python exception (counted by message kind)
@@ -268,6 +271,30 @@ MUTATIONS = (
 )
 
 
+LOG_MUTATIONS = (m_bit_flips, m_magic_bytes, m_truncate)
+
+
+def mutate_log(seed: bytes, rng: random.Random) -> tuple[bytes, str]:
+    """A transaction-log seed: the same byte mutations, then (most of the time) the header
+    and segment checksums recomputed, so that the damage reaches the records."""
+    from esefile import SIGNATURE, _xor32  # noqa: PLC0415
+    from esefile.log import segment_checksum  # noqa: PLC0415
+    data = bytearray(seed)
+    names = []
+    for _ in range(rng.choice((1, 1, 2, 3))):
+        m = rng.choice(LOG_MUTATIONS)
+        names.append(m.__name__[2:])
+        data = m(data, 4096, rng)
+    if len(data) >= 4096 and rng.random() < 0.7:
+        names.append("rechecksum")
+        for i in range(1, len(data) // 4096):
+            seg = bytes(data[i * 4096:(i + 1) * 4096])
+            if seg.strip(b"\0"):
+                data[i * 4096:i * 4096 + 8] = segment_checksum(seg, i)
+        struct.pack_into("<I", data, 0, _xor32(bytes(data[4:4096])) ^ SIGNATURE)
+    return bytes(data), "+".join(names)
+
+
 def mutate(seed: bytes, rng: random.Random) -> tuple[bytes, str]:
     page_size = struct.unpack_from("<I", seed, 236)[0] if len(seed) >= 240 else 4096
     if page_size not in (4096, 8192, 16384, 32768):
@@ -378,12 +405,42 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
             for r in recovered:
                 _ = (r["live"], r["missing_long_values"])
         call(db.catalog_problems)
+        # The views of the file's profile (joins and path trees read other tables).
+        for view in call(db.views) or []:
+            call(db.read_view, view)
+            arrow = call(lambda v: db.arrow_view(v, batch_rows=100), view)
+            if arrow is not None:
+                call(pull_arrow_stream, arrow)
         call(db.verify)
         call(db.header_info)
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
         call(db.carve_utf16le_strings, "a", 2, 16)
+    return kinds
+
+
+def exercise_logs(quarrow, path: str) -> list[str]:
+    """Every call of EseLogs on one (mutated) log file."""
+    kinds = []
+
+    def call(fn, *args):
+        try:
+            return fn(*args)
+        except MemoryError:
+            raise
+        except Exception as exc:  # noqa: BLE001 - every exception is an outcome here
+            kinds.append(message_kind(exc))
+            return None
+
+    logs = call(quarrow.EseLogs, path)
+    if logs is None:
+        return kinds
+    _ = (repr(logs), logs.record_count, logs.checksum_failed)
+    for method in (logs.files, logs.checkpoint, logs.generations, logs.gaps, logs.chain, logs.problems,
+                   logs.timeline):
+        call(method)
+    call(lambda: sum(1 for _ in logs.records()))
     return kinds
 
 
@@ -400,7 +457,11 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["verify", "--json", path],
             ["schema", "--json", path],
             ["recover", path, "MSysObjects"],
-            ["recover", "--exclude-live", "-q", path, "MSysObjects"])
+            ["recover", "--exclude-live", "-q", path, "MSysObjects"],
+            ["views", "--json", path],
+            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"])
+    if path.endswith(".log"):
+        runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"])
     for args in runs:
         try:
             p = subprocess.run([program, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -420,7 +481,7 @@ def run_child(quarrow, path: str, export_dir: str, timeout: float, memory_mb: in
     signal.signal(signal.SIGALRM, signal.SIG_DFL)
     signal.setitimer(signal.ITIMER_REAL, timeout)
     try:
-        kinds = exercise(quarrow, path, export_dir)
+        kinds = exercise_logs(quarrow, path) if path.endswith(".log") else exercise(quarrow, path, export_dir)
         report = "ok\n" + "\n".join(kinds)
         if PROGRAM:
             # The program gets its own time (the CPU limit applies to each process on its
@@ -486,6 +547,8 @@ def load_seeds(seed_dir: Path | None, max_size: int) -> list[tuple[str, bytes]]:
         import make_seeds  # noqa: PLC0415
         for name, data in make_seeds.seeds():
             (seed_dir / f"{name}.edb").write_bytes(data)
+        for name, data in make_seeds.log_seeds():
+            (seed_dir / f"{name}.log").write_bytes(data)
     seeds = []
     for path in sorted(seed_dir.iterdir()):
         if path.is_file() and 0 < path.stat().st_size <= max_size:
@@ -526,8 +589,9 @@ def main() -> int:
     try:
         for k in range(args.count):
             seed_name, seed = seeds[k % len(seeds)]
-            data, how = mutate(seed, rng)
-            path = work / "mutated.edb"
+            is_log = seed_name.endswith(".log")
+            data, how = mutate_log(seed, rng) if is_log else mutate(seed, rng)
+            path = work / ("mutated.log" if is_log else "mutated.edb")
             path.write_bytes(data)
             os.chmod(path, 0o444)
             export_dir = work / "export"

@@ -33,14 +33,25 @@ rm -rf "$seeds"
 shared=()
 [ -d ../shared/data ] && shared=(--shared ../shared/data --max-size 1100000)
 python3 fuzz/make_seeds.py "$seeds" "${shared[@]}"
-mkdir -p "$WORK/corpus/fuzz_database" "$WORK/corpus/fuzz_decoders" "$WORK/artifacts"
-cp "$seeds"/* "$WORK/corpus/fuzz_database/"
+mkdir -p "$WORK/corpus/fuzz_database" "$WORK/corpus/fuzz_decoders" "$WORK/corpus/fuzz_log" "$WORK/corpus/fuzz_profiles" "$WORK/artifacts"
+for f in "$seeds"/*; do
+  case "$f" in *.log) ;; *) cp "$f" "$WORK/corpus/fuzz_database/" ;; esac
+done
+# The log target takes a repair-mode byte and then a log file.
+python3 - "$seeds" "$WORK/corpus/fuzz_log" <<'PY'
+import pathlib, sys
+src, dst = map(pathlib.Path, sys.argv[1:])
+for path in sorted(src.glob("*.log")):
+    for mode in (0, 1, 3, 7):
+        (dst / f"{path.stem}-m{mode}").write_bytes(bytes([mode]) + path.read_bytes())
+PY
+cp profiles/*.json "$WORK/corpus/fuzz_profiles/"
 # The decoder target takes a selector byte and then raw bytes: seed it with page-sized
 # slices of the seed databases under every selector.
 python3 - "$seeds" "$WORK/corpus/fuzz_decoders" <<'PY'
 import pathlib, struct, sys
 src, dst = map(pathlib.Path, sys.argv[1:])
-for path in sorted(src.iterdir()):
+for path in sorted(p for p in src.iterdir() if p.suffix != ".log"):
     data = path.read_bytes()
     size = struct.unpack_from("<I", data, 236)[0] if len(data) >= 240 else 4096
     if size not in (4096, 8192, 16384, 32768):
@@ -53,7 +64,7 @@ for path in sorted(src.iterdir()):
 PY
 
 status=0
-for target in fuzz_database fuzz_decoders; do
+for target in fuzz_database fuzz_decoders fuzz_log fuzz_profiles; do
   echo "== $target for $seconds s"
   log="$WORK/$target.log"
   if ! "$WORK/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024 \

@@ -32,7 +32,7 @@ import pyarrow.parquet as pq
 
 from quarrow import EseDatabase
 
-__all__ = ["read_tables", "failures", "export_parquet"]
+__all__ = ["read_tables", "read_views", "failures", "export_parquet"]
 
 # The loader's hidden column: the error text of a file that failed, null on data
 # rows.  A failed file gives exactly one marker row (all data columns null) so
@@ -66,6 +66,33 @@ def _table_schema(db: EseDatabase, table: str) -> pa.Schema:
     return _plain_schema(pa.schema(db.arrow_table(table)))
 
 
+class _Source:
+    """Where the rows come from: the tables of each file, or the views of its
+    profile (``EseDatabase.arrow_view``), opened with the given profile files."""
+
+    def __init__(self, views: bool = False, profiles=None):
+        self.views = views
+        self.profiles = None if profiles is None else [os.fspath(p) for p in profiles]
+
+    def token(self):
+        return (self.views, tuple(self.profiles or ()))
+
+    def open(self, path: str) -> EseDatabase:
+        return EseDatabase(path, profiles=self.profiles) if self.views else EseDatabase(path)
+
+    def names(self, db: EseDatabase):
+        return db.views() if self.views else db.get_tables()
+
+    def arrow(self, db: EseDatabase, name: str):
+        return db.arrow_view(name) if self.views else db.arrow_table(name)
+
+    def schema(self, db: EseDatabase, name: str) -> pa.Schema:
+        return _plain_schema(pa.schema(self.arrow(db, name)))
+
+
+_TABLES = _Source()
+
+
 def _union(schemas) -> pa.Schema:
     """Union of the columns, in order of first appearance; a column whose type
     differs between files takes the common type Arrow promotes both to."""
@@ -94,15 +121,15 @@ def _conform(table: pa.Table, schema: pa.Schema) -> pa.Table:
     return pa.Table.from_arrays(columns, schema=schema)
 
 
-def _describe(paths, table):
+def _describe(paths, table, source=_TABLES):
     """Worker side of the schema pass: for each path, a pair ({table name: schema},
     {table name: error text}) for the wanted tables (all when `table` is None), or
     None when the file cannot be opened (the reading pass records why)."""
     out = []
     for path in paths:
         try:
-            db = EseDatabase(path)
-            names = db.get_tables()
+            db = source.open(path)
+            names = source.names(db)
         except Exception:
             out.append(None)
             continue
@@ -110,16 +137,16 @@ def _describe(paths, table):
         for name in names:
             if table is None or name in table:
                 try:
-                    schemas[name] = _table_schema(db, name)
+                    schemas[name] = source.schema(db, name)
                 except Exception as exc:
                     errors[name] = _error_text(exc)
         out.append((schemas, errors))
     return out
 
 
-def _describe_all(paths, table, client=None):
+def _describe_all(paths, table, client=None, source=_TABLES):
     """Schemas of every file, computed where the files are (on the workers)."""
-    tasks = [dask.delayed(_describe, pure=True)(paths[i:i + _DESCRIBE_BATCH], table)
+    tasks = [dask.delayed(_describe, pure=True)(paths[i:i + _DESCRIBE_BATCH], table, source)
              for i in range(0, len(paths), _DESCRIBE_BATCH)]
     if client is not None:
         batches = client.gather(client.compute(tasks))
@@ -159,14 +186,16 @@ class _TableLoader:
     Runs on the worker: it opens the file there and keeps nothing between calls.
     Only the columns of the schema are read from the file (those it has)."""
 
-    def __init__(self, table: str, schema: pa.Schema, source: str, errors: str, columns=None):
+    def __init__(self, table: str, schema: pa.Schema, source: str, errors: str, origin: _Source = _TABLES,
+                 columns=None):
         self.table, self.schema, self.source, self.errors = table, schema, source, errors
+        self.origin = origin
         self.columns = None if columns is None else list(columns)
         self.output = pa.schema(list(schema) + [pa.field(source, pa.string()), pa.field(_ERROR, pa.string())])
 
     def __dask_tokenize__(self):
         return ("quarrow-table-loader", self.table, self.schema.serialize().to_pybytes(),
-                self.source, self.errors, self.columns)
+                self.source, self.errors, self.origin.token(), self.columns)
 
     def _read(self, db: EseDatabase, part) -> pa.Table:
         kwargs = {} if part is None else {"part": part}
@@ -184,9 +213,10 @@ class _TableLoader:
         # A task is a path, or (path, (index, count)) for one part of a split table.
         path, part = (task, None) if isinstance(task, str) else task
         try:
-            db = EseDatabase(path)
-            if self.table in db.get_tables():
-                data = self._read(db, part)
+            db = self.origin.open(path)
+            if self.table in self.origin.names(db):
+                data = (self._read(db, part) if not self.origin.views
+                        else _conform(pa.table(self.origin.arrow(db, self.table)), self.schema))
             else:
                 data = self.schema.empty_table()          # the file lacks this table
             error = None
@@ -282,12 +312,27 @@ def read_tables(paths, table: str, *, columns=None, source: str | None = "source
     """
     if split_rows is not None and (not isinstance(split_rows, int) or split_rows < 1):
         raise ValueError("split_rows must be a positive int")
+    return _read(paths, table, _TABLES, columns, source, errors, split_rows)
+
+
+def read_views(paths, view: str, *, profiles=None, columns=None, source: str | None = "source",
+               errors: str = "collect") -> dd.DataFrame:
+    """One view of a profile (``EseDatabase.arrow_view``) of many files as a Dask
+    DataFrame, one partition per file, as :func:`read_tables` reads a table: the
+    union of the view's columns across files, the file's path in `source`, failed
+    files listed by :func:`failures`.  A file whose profile lacks the view (another
+    kind of database, or no table for it) gives no rows.  `profiles` are profile
+    files tried before the built-in ones, as ``EseDatabase(path, profiles=...)``."""
+    return _read(paths, view, _Source(True, profiles), columns, source, errors)
+
+
+def _read(paths, table, origin, columns, source, errors, split_rows=None) -> dd.DataFrame:
     if errors not in ("collect", "raise"):
         raise ValueError('errors must be "collect" or "raise"')
     paths = [os.fspath(p) for p in paths]
     if not paths:
         raise ValueError("no paths given")
-    described = _describe_all(paths, {table})
+    described = _describe_all(paths, {table}, source=origin)
     schema = _union(d[0][table] for d in described if d and table in d[0])
     if columns is not None:
         columns = list(columns)
@@ -296,8 +341,8 @@ def read_tables(paths, table: str, *, columns=None, source: str | None = "source
     if source is not None and source in schema.names:
         raise ValueError(f"Table {table!r} has a column named {source!r}; pass another source= name")
     # Without a source column the path still travels (for failures) and is dropped.
-    loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors,
-                          columns)
+    loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors, origin,
+                          None if origin.views else columns)
     tasks = paths if split_rows is None else _split_tasks(paths, table, split_rows)
     # The string columns are Arrow strings already: no conversion step per partition.
     with dask.config.set({"dataframe.convert-string": False}):

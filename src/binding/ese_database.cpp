@@ -12,6 +12,7 @@
 #include "binding/convert.h"
 #include "binding/forensic.h"
 #include "binding/reading.h"
+#include "binding/views.h"
 #include "record/reader.h"
 #include "record/text.h"
 
@@ -381,7 +382,7 @@ PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
 
 // ---- Construction and destruction ---------------------------------------------------------
 
-constexpr const char* kPathNames[] = {"path"};
+constexpr const char* kPathNames[] = {"path", "profiles"};
 constexpr Signature kConstructor = signature("EseDatabase", kPathNames, 1);
 
 // Following symbolic links, like a stat of the path; a directory exists too.
@@ -391,7 +392,7 @@ bool path_exists(std::string_view path) {
 }
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* values[1];
+  PyObject* values[2];
   std::string_view path;
   if (!parse_arguments(kConstructor, args, kwargs, values) ||
       !text_argument(kConstructor, "path", values[0], path)) {
@@ -412,6 +413,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   }
   state->database = std::move(opened).value();
   state->file = file_identity(state->path);
+  if (!choose_profile(*state, values[1])) return nullptr;
 
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc(type, 0);
@@ -443,6 +445,7 @@ PyGetSetDef kProperties[] = {
      "Get the database page size.\n\nReturns:\n    int: Page size in bytes", nullptr},
     {"total_pages", property_getter<get_total_pages>, nullptr,
      "Get the total number of pages in the database.\n\nReturns:\n    int: Total number of pages", nullptr},
+    {"profile", profile_getter, nullptr, kProfileDoc, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -484,6 +487,9 @@ PyMethodDef kMethods[] = {
      "      is not written, a name no table has is a ValueError\n\nRaises:\n"
      "    IOError: If there's an error creating the directory or writing files"},
     {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
+    {"views", views_method, METH_NOARGS, kViewsDoc},
+    {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
+    {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
@@ -520,7 +526,7 @@ PyMethodDef kMethods[] = {
 };
 
 constexpr char kClassDoc[] =
-    "EseDatabase(path)\n--\n\n"
+    "EseDatabase(path, profiles=None)\n--\n\n"
     "Python wrapper for ESE database.\n\n"
     "This class provides access to Microsoft ESE databases from Python.\n\n"
     "Example:\n"

@@ -12,6 +12,7 @@
 
 #include "database/database.h"
 #include "export/export_file.h"
+#include "profiles/profile.h"
 
 namespace quarrow::python {
 
@@ -69,6 +70,8 @@ struct DatabaseState {
   std::shared_ptr<Database> database;
   // The database file's identity, so that an export never truncates the mapped file.
   std::optional<FileIdentity> file;
+  // The profile that recognised the database (views.cpp); null when none did.
+  std::shared_ptr<const profiles::Profile> profile;
   BorrowState borrow;
 };
 

@@ -10,6 +10,7 @@
 #include "binding/convert.h"
 #include "binding/ese_database.h"
 #include "version.h"
+#include "binding/logs.h"
 
 namespace quarrow::python {
 namespace {
@@ -53,9 +54,13 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
 PyObject* create_module() {
   PyRef module(PyModule_Create(&g_definition));
   if (!module || !add_public(module.get(), "EseDatabase", ese_database_type()) ||
+
       !add_public(module.get(), "__version__", PyUnicode_FromString(kVersion))) {
     return nullptr;
   }
+  // The log reader is an attribute of its own: __all__ keeps its two documented names.
+  PyRef logs(ese_logs_type());
+  if (!logs || PyModule_AddObjectRef(module.get(), "EseLogs", logs.get()) < 0) return nullptr;
   return module.release();
 }
 

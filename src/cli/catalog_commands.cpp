@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/views.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
 #include "forensic/indexes.h"
@@ -17,7 +18,7 @@ const char* const kDirtyWarning =
     "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
 const std::vector<OptionSpec> kInfoOptions = {
-    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}};
+    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}, {"logs", 'l', true}};
 const std::vector<OptionSpec> kTablesOptions = {{"quiet", 'q', false}};
 const std::vector<OptionSpec> kSchemaOptions = {{"json", 0, false}, {"quiet", 'q', false}};
 
@@ -173,6 +174,9 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
       out += std::to_string(db->format_revision());
       append_field(out, "total_pages");
       out += std::to_string(db->total_pages());
+      append_field(out, "profile");
+      if (const auto profile = recognised_profile(*db)) append_json_string(out, *profile);
+      else out += "null";
       if (facts) {
         append_field(out, "state");
         append_json_string(out, facts->state_name);
@@ -192,6 +196,9 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
         }
         append_field(out, "log_generations_required");
         out += "[" + std::to_string(facts->log_generation_low) + "," + std::to_string(facts->log_generation_high) + "]";
+        bool logs_missing = false;
+        out += info_log_needs(*db, args->value("logs"), true, logs_missing);
+        if (logs_missing) status = kExitFailed;
         append_field(out, "os_version");
         append_json_string(out, os_text(*facts));
         append_field(out, "header_copies_agree");
@@ -220,6 +227,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
       std::snprintf(buf, sizeof buf, "  page size:      %u\n  format:         0x%x, revision %u\n  pages:          %u\n",
                     db->page_size(), db->format_version(), db->format_revision(), db->total_pages());
       out += path + "\n" + buf;
+      out += "  profile:        " + recognised_profile(*db).value_or("-") + "\n";
       if (facts) {
         out += "  state:          " + facts->state_name + "\n";
         const auto time_line = [&](const char* label, const LogTime& time) {
@@ -233,6 +241,9 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
           out += "  logs required:  " + std::to_string(facts->log_generation_low) + " to " +
                  std::to_string(facts->log_generation_high) + "\n";
         }
+        bool logs_missing = false;
+        out += info_log_needs(*db, args->value("logs"), false, logs_missing);
+        if (logs_missing) status = kExitFailed;
         out += "  written on OS:  " + os_text(*facts) + "\n";
         out += "  header copies:  " + header_copies_text(*facts) + "\n";
       }

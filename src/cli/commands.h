@@ -24,10 +24,16 @@ int run_export(const std::vector<std::string_view>& args, const Context& context
 int run_carve(const std::vector<std::string_view>& args, const Context& context);
 int run_verify(const std::vector<std::string_view>& args, const Context& context);
 int run_recover(const std::vector<std::string_view>& args, const Context& context);
+int run_logs(const std::vector<std::string_view>& args, const Context& context);
 
 // Help texts of the forensic commands (defined with them).
 extern const std::string_view kVerifyHelp;
 extern const std::string_view kRecoverHelp;
+extern const std::string_view kLogsHelp;
+
+// What `quarrow info` says about the logs a dirty database needs (logs.cpp): a text
+// line or JSON members; with `logs_dir`, whether they are there (`missing` tells).
+std::string info_log_needs(const Database& db, const std::string* logs_dir, bool json, bool& missing);
 
 // Every command, in the order --help lists them.
 const std::vector<Command>& commands();

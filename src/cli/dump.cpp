@@ -5,21 +5,27 @@
 #include "cli/commands.h"
 #include "cli/split_table.h"
 #include "cli/terminal.h"
+#include "cli/views.h"
 
 namespace quarrow::cli {
 namespace {
 
 const std::vector<OptionSpec> kDumpOptions = {
     {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false},
-    {"columns", 0, true},  {"jobs", 'j', true}};
+    {"columns", 0, true},  {"jobs", 'j', true},
+    {"view", 0, true},     {"profile", 0, true}};
 
 }  // namespace
 
 int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   const auto args = parse_or_complain("dump", raw, kDumpOptions);
   if (!args) return kExitUsage;
-  if (args->positionals.size() != 2) return usage_error("dump", "expected a database file and a table name");
   StreamOptions options;
+  if (args->value("view") != nullptr) {
+    if (!stream_options("dump", *args, options)) return kExitUsage;
+    return run_dump_view(*args, options, context);
+  }
+  if (args->positionals.size() != 2) return usage_error("dump", "expected a database file and a table name");
   unsigned jobs = 1;
   if (!stream_options("dump", *args, options) || !jobs_option("dump", *args, jobs)) return kExitUsage;
   const std::string& path = args->positionals[0];

@@ -18,6 +18,7 @@
 #include "cli/commands.h"
 #include "cli/pool.h"
 #include "cli/split_table.h"
+#include "cli/views.h"
 #include "export/export_file.h"
 
 namespace quarrow::cli {
@@ -26,7 +27,8 @@ namespace {
 const std::vector<OptionSpec> kExportOptions = {
     {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true},
     {"limit", 'n', true}, {"decoded", 'd', false},  {"jobs", 'j', true},   {"quiet", 'q', false},
-    {"columns", 0, true}};
+    {"columns", 0, true},
+    {"views", 0, false},  {"profile", 0, true}};
 
 struct InputFile {
   std::string path;
@@ -105,6 +107,7 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
   StreamOptions options;
   unsigned jobs = 1;
   if (!stream_options("export", *args, options) || !jobs_option("export", *args, jobs)) return kExitUsage;
+  if (args->flag("views")) return run_export_views(*args, options, jobs, context);
   const char* extension = options.format == Format::Csv ? ".csv" : ".jsonl";
 
   // Several files: one folder per file, named after the file. Two inputs with the same

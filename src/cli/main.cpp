@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/terminal.h"
+#include "cli/views.h"
 #include "platform/platform.h"
 
 namespace quarrow::cli {
@@ -26,15 +27,18 @@ constexpr std::string_view kUsageEnd =
     "Exit status: 0 success, 1 some file or table failed (the others are done), 2 usage error.\n";
 
 constexpr std::string_view kInfoHelp =
-    "usage: quarrow info [--count] [--json] FILE...\n"
+    "usage: quarrow info [--count] [--json] [--logs DIR] FILE...\n"
     "\n"
-    "For each file: page size, format version and revision, number of pages, the\n"
+    "For each file: page size, format version and revision, number of pages, the kind\n"
+    "of database when a profile knows it (srum, ual, windows_search; see views), the\n"
     "database state from the header (with a warning when the database was not shut\n"
     "down cleanly), the creation and last attach and detach times, the tables with\n"
     "their column counts, and the catalog rows passed over (--json lists them).\n"
     "\n"
     "  -c, --count   also count the records of every table (reads every table)\n"
-    "      --json    one JSON object per file\n";
+    "      --json    one JSON object per file\n"
+    "  -l, --logs DIR  for a dirty database, whether the log generations it needs are\n"
+    "                in DIR (exit status 1 when one is missing)\n";
 
 constexpr std::string_view kTablesHelp =
     "usage: quarrow tables FILE\n"
@@ -52,9 +56,11 @@ constexpr std::string_view kSchemaHelp =
 
 constexpr std::string_view kDumpHelp =
     "usage: quarrow dump [--format jsonl|csv] [--decoded] [--limit N] [--columns A,B] [--jobs N] FILE TABLE\n"
+    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] FILE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
-    "the module's export_table writes.\n"
+    "the module's export_table writes. With --view, one view of the database's profile\n"
+    "(see 'quarrow views'): converted values, timestamps in UTC, durations in seconds.\n"
     "\n"
     "  -f, --format F   jsonl (default) or csv: RFC 4180, a header row, binary data as\n"
     "                   hexadecimal, null as an empty field\n"
@@ -65,7 +71,9 @@ constexpr std::string_view kDumpHelp =
     "      --columns A,B  only these columns (in the table's column order)\n"
     "  -j, --jobs N     threads for a large table (default: the number of processors);\n"
     "                   the output is the same for any number\n"
-    "  -q, --quiet      no progress display\n";
+    "  -q, --quiet      no progress display\n"
+    "      --view NAME  a view instead of a table\n"
+    "      --profile F  a profile file tried before the built-in ones\n";
 
 constexpr std::string_view kExportHelp =
     "usage: quarrow export [OPTIONS] FILE... -o DIR\n"
@@ -82,7 +90,10 @@ constexpr std::string_view kExportHelp =
     "      --columns A,B  only these columns; tables with none of them are not written\n"
     "  -j, --jobs N       threads (default: the number of processors); a large table is\n"
     "                     shared out over them too\n"
-    "  -q, --quiet        no progress display\n";
+    "  -q, --quiet        no progress display\n"
+    "      --views        every view of the database's profile instead of the tables,\n"
+    "                     as DIR/{view}.jsonl (or .csv)\n"
+    "      --profile F    a profile file tried before the built-in ones\n";
 
 constexpr std::string_view kCarveHelp =
     "usage: quarrow carve [OPTIONS] FILE\n"
@@ -120,9 +131,11 @@ const std::vector<Command>& commands() {
       {"schema", "columns of a table or of every table", kSchemaHelp, run_schema},
       {"dump", "one table to the standard output (JSON Lines or CSV)", kDumpHelp, run_dump},
       {"export", "tables to files, in parallel", kExportHelp, run_export},
+      {"views", "the views of a known database's profile (SRUM, UAL, ...)", kViewsHelp, run_views},
       {"carve", "UTF-16LE strings from page space, as JSON Lines", kCarveHelp, run_carve},
       {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
       {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
+      {"logs", "transaction logs: files, generations, what a database needs, records", kLogsHelp, run_logs},
   };
   return list;
 }

@@ -24,7 +24,7 @@ Bytes catalog_variable_column(Bytes data, std::uint32_t id) {
   const std::uint8_t last_variable = data[kRecordLastVariableOffset];
   if (id < kFirstVariableId || id > last_variable) return Bytes();
   const std::uint64_t v = load_u16le(data, kRecordVariableOffsetsOffset);
-  const std::uint64_t count = last_variable - kFirstVariableId + 1;
+  const std::uint64_t count = catalog_variable_column_count(last_variable);  // id <= L: L >= 128
   const std::uint64_t index = id - kFirstVariableId;
   if (!in_bounds(data, v + 2 * index, 2)) return Bytes();
   const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(v + 2 * index));

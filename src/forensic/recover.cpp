@@ -284,7 +284,7 @@ class FreeSpaceScanner {
 
     // Variable part: n end offsets, non-decreasing (bit 15 marks a null column), the
     // data inside the candidate.
-    const std::uint64_t n = l >= kFirstVariableId ? l - kNoVariableColumns : 0;
+    const std::uint64_t n = variable_column_count(l);
     const std::uint64_t d = v + 2 * n;
     if (d > len) return reject(why, Rejection::VariableOffsets);
     std::uint64_t previous = 0;

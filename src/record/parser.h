@@ -28,7 +28,7 @@ struct ColumnPlan {
   std::size_t first_tagged = 0;
   bool has_tagged = false;
   bool large_pages = false;        // large-page tag layout: every tagged item has a flags byte
-  std::uint64_t fixed_end_by_count[256] = {};  // end of fixed data when F = index (catalog sizes)
+  std::uint64_t fixed_end_by_count[kFirstTaggedId] = {};  // end of fixed data when F = index (catalog sizes)
 };
 
 // A column's stored bytes in one record, before any conversion. Absent: the record

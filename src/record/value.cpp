@@ -107,7 +107,7 @@ std::string guid_text(const std::array<std::uint8_t, 16>& b) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(36);
-  for (std::size_t i = 0; i < 16; ++i) {
+  for (std::size_t i = 0; i < kGuidSize; ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
     const std::uint8_t v = b[kGuidRfcOrder[i]];
     out.push_back(kHex[v >> 4]);

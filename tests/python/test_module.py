@@ -116,7 +116,7 @@ PROPERTY_DOCS = [
 
 
 def test_class_documentation():
-    assert EseDatabase.__text_signature__ == "(path)"
+    assert EseDatabase.__text_signature__ == "(path, profiles=None)"
     assert EseDatabase.__doc__ == CLASS_DOC
 
 

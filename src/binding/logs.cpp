@@ -1,0 +1,493 @@
+// The class EseLogs(path): the transaction logs of a folder (or one log file), read
+// once at construction, never written. Methods give the files with their facts and
+// problems, the checkpoint, the generation chain with its gaps, what a database needs,
+// the records, a database's row changes and the transactions' timeline.
+#include "binding/logs.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "binding/args.h"
+#include "binding/convert.h"
+#include "binding/ese_database.h"
+#include "log/database_link.h"
+#include "log/transactions.h"
+#include "platform/platform.h"
+
+namespace quarrow::python {
+
+using namespace quarrow::logs;
+
+bool put(PyObject* dict, const char* key, PyObject* value) {
+  PyRef owned(value);
+  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+PyObject* position_object(const LogPosition& p) { return PyUnicode_FromString(position_text(p).c_str()); }
+
+PyObject* time_object(const LogTime& t) {
+  if (!t.set) Py_RETURN_NONE;
+  return PyUnicode_FromString(log_time_text(t).c_str());
+}
+
+namespace {
+
+struct EseLogsObject {
+  PyObject_HEAD
+  LogsState* state;
+};
+
+PyObject* g_type = nullptr;
+
+LogsState* state_of(PyObject* self) {
+  if (g_type == nullptr || self == nullptr || !PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(g_type)) ||
+      reinterpret_cast<EseLogsObject*>(self)->state == nullptr) {
+    PyErr_SetString(PyExc_TypeError, "descriptor requires a 'quarrow.EseLogs' object");
+    return nullptr;
+  }
+  return reinterpret_cast<EseLogsObject*>(self)->state;
+}
+
+PyObject* signature_object(const logs::Signature& s) {
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(s.data()), static_cast<Py_ssize_t>(s.size()));
+}
+
+PyObject* problems_list(const std::vector<LogProblem>& problems) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const LogProblem& p : problems) {
+    const std::string text = p.where.is_zero() ? p.text : position_text(p.where) + " " + p.text;
+    PyRef item(lossy_text(text));
+    if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* attachments_list(const std::vector<AttachedDatabase>& list_in) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const AttachedDatabase& a : list_in) {
+    PyRef d(PyDict_New());
+    if (!d || !put(d.get(), "dbid", PyLong_FromLong(a.dbid)) || !put(d.get(), "path", lossy_text(a.path)) ||
+        !put(d.get(), "dbtime", PyLong_FromUnsignedLongLong(a.dbtime)) ||
+        !put(d.get(), "attached", position_object(a.attached)) ||
+        !put(d.get(), "consistent", position_object(a.consistent)) ||
+        !put(d.get(), "signature", signature_object(a.signature)) || PyList_Append(list.get(), d.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return list.release();
+}
+
+PyObject* file_dict(const LogFileInfo& f) {
+  PyRef d(PyDict_New());
+  if (!d) return nullptr;
+  const LogHeader& h = f.header;
+  const bool has_header = h.kind == HeaderKind::Log || h.kind == HeaderKind::Legacy;
+  bool ok = put(d.get(), "name", lossy_text(f.name)) && put(d.get(), "path", lossy_text(f.path)) &&
+            put(d.get(), "role", PyUnicode_FromString(file_role_name(f.role))) &&
+            put(d.get(), "size", PyLong_FromUnsignedLongLong(f.size)) &&
+            put(d.get(), "kind", PyUnicode_FromString(f.open_error.empty() ? header_kind_name(h.kind) : "unreadable")) &&
+            put(d.get(), "generation", has_header ? PyLong_FromUnsignedLong(h.generation) : Py_NewRef(Py_None)) &&
+            put(d.get(), "problems", problems_list(f.problems));
+  if (ok && !f.open_error.empty()) ok = put(d.get(), "error", lossy_text(f.open_error));
+  if (ok && has_header) {
+    ok = put(d.get(), "version", PyUnicode_FromString(h.version_text().c_str())) &&
+         put(d.get(), "created", time_object(h.create_time)) &&
+         put(d.get(), "previous_created", time_object(h.previous_time)) &&
+         put(d.get(), "signature", signature_object(h.signature)) &&
+         put(d.get(), "sectors", PyLong_FromLong(h.file_sectors)) &&
+         put(d.get(), "sector_size", PyLong_FromLong(h.sector_size)) &&
+         put(d.get(), "engine_version", PyLong_FromUnsignedLong(h.engine_version)) &&
+         put(d.get(), "checkpoint", position_object(h.checkpoint)) &&
+         put(d.get(), "circular_logging", PyBool_FromLong((h.flags & logfmt::kFlagCircularLogging) != 0)) &&
+         put(d.get(), "system_path", lossy_text(h.system_path)) && put(d.get(), "log_path", lossy_text(h.log_path)) &&
+         put(d.get(), "attached_databases", attachments_list(h.attachments));
+  }
+  if (ok && h.kind == HeaderKind::Log) {
+    const LogFileStats& s = f.stats;
+    PyRef segments(PyDict_New());
+    if (!segments) return nullptr;
+    for (std::size_t k = 0; k < kSegmentStatusCount; ++k) {
+      if (!put(segments.get(), segment_status_name(static_cast<SegmentStatus>(k)), PyLong_FromUnsignedLong(s.segments[k]))) {
+        return nullptr;
+      }
+    }
+    ok = put(d.get(), "segments", segments.release()) && put(d.get(), "records", PyLong_FromUnsignedLongLong(s.records)) &&
+         put(d.get(), "fragmented", PyLong_FromUnsignedLongLong(s.fragmented)) &&
+         put(d.get(), "first_record", position_object(s.first_record)) &&
+         put(d.get(), "end", position_object(s.end)) && put(d.get(), "first_time", time_object(s.first_time)) &&
+         put(d.get(), "last_time", time_object(s.last_time)) &&
+         put(d.get(), "corrected_bits", PyLong_FromUnsignedLong(s.corrected_bits));
+  }
+  return ok ? d.release() : nullptr;
+}
+
+PyObject* get_files(LogsState& s) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const LogFileInfo& f : s.folder.files()) {
+    PyRef d(file_dict(f));
+    if (!d || PyList_Append(list.get(), d.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* get_checkpoint(LogsState& s) {
+  const auto& c = s.folder.checkpoint();
+  if (!c) Py_RETURN_NONE;
+  PyRef d(PyDict_New());
+  if (!d || !put(d.get(), "name", lossy_text(s.folder.checkpoint_name())) ||
+      !put(d.get(), "readable", PyBool_FromLong(c->readable)) ||
+      !put(d.get(), "copies_agree", PyBool_FromLong(c->copies_agree)) ||
+      !put(d.get(), "checkpoint", position_object(c->checkpoint)) ||
+      !put(d.get(), "full_backup", position_object(c->full_backup)) ||
+      !put(d.get(), "consistent", position_object(c->consistent)) ||
+      !put(d.get(), "signature", signature_object(c->signature)) ||
+      !put(d.get(), "attached_databases", attachments_list(c->attachments)) ||
+      !put(d.get(), "problems", problems_list(c->problems))) {
+    return nullptr;
+  }
+  return d.release();
+}
+
+PyObject* get_generations(LogsState& s) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (std::size_t i : s.folder.stream_order()) {
+    PyRef g(PyLong_FromUnsignedLong(s.folder.files()[i].header.generation));
+    if (!g || PyList_Append(list.get(), g.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* get_gaps(LogsState& s) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const GenerationGap& g : s.folder.gaps()) {
+    PyRef item(Py_BuildValue("(kk)", static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last)));
+    if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* get_chain(LogsState& s) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const ChainLink& l : s.folder.chain()) {
+    PyRef d(PyDict_New());
+    if (!d || !put(d.get(), "from", PyLong_FromUnsignedLong(l.from)) || !put(d.get(), "to", PyLong_FromUnsignedLong(l.to)) ||
+        !put(d.get(), "time_ok", PyBool_FromLong(l.time_ok)) ||
+        !put(d.get(), "signature_ok", PyBool_FromLong(l.signature_ok)) ||
+        !put(d.get(), "segments_ok", l.segments_ok ? PyBool_FromLong(*l.segments_ok) : Py_NewRef(Py_None)) ||
+        PyList_Append(list.get(), d.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return list.release();
+}
+
+PyObject* get_problems(LogsState& s) { return problems_list(s.folder.problems()); }
+PyObject* get_path(LogsState& s) { return lossy_text(s.path); }
+PyObject* get_records_count(LogsState& s) { return PyLong_FromUnsignedLongLong(s.folder.records()); }
+PyObject* get_checksum_failed(LogsState& s) { return PyBool_FromLong(s.folder.checksum_failed()); }
+
+// The database argument: an EseDatabase, or a path (str or os.PathLike) opened here.
+std::shared_ptr<Database> database_argument(PyObject* value, const char* method) {
+  PyRef database_type(ese_database_type());
+  if (!database_type) return nullptr;
+  if (value != nullptr && PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(database_type.get()))) {
+    DatabaseState* state = database_state(value);
+    return state != nullptr ? state->database : nullptr;
+  }
+  if (value == nullptr || (!PyUnicode_Check(value) && !PyObject_HasAttrString(value, "__fspath__"))) {
+    PyErr_Format(PyExc_TypeError, "%s() argument 'db' must be an EseDatabase or a path", method);
+    return nullptr;
+  }
+  PyRef text(PyOS_FSPath(value));
+  if (!text) return nullptr;
+  if (!PyUnicode_Check(text.get())) {
+    PyErr_Format(PyExc_TypeError, "%s() argument 'db' must be an EseDatabase or a path", method);
+    return nullptr;
+  }
+  Py_ssize_t n = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &n);
+  if (utf8 == nullptr) return nullptr;
+  const std::string path(utf8, static_cast<std::size_t>(n));
+  if (path.find('\0') != std::string::npos || !platform::path_exists(path)) {
+    raise_message(PyExc_FileNotFoundError, "Database file not found: " + path);
+    return nullptr;
+  }
+  auto opened = Database::open(path);
+  if (!opened) {
+    const std::string message = "Failed to open database: " + path + ": " + opened.error().to_string();
+    if (opened.error().kind() == ErrorKind::Io) raise_os_error(opened.error().os_code(), message);
+    else raise_message(PyExc_IOError, message);
+    return nullptr;
+  }
+  return std::shared_ptr<Database>(std::move(opened).value());
+}
+
+const char* const kDbNames[] = {"db"};
+constexpr python::Signature kNeeds{"needs", kDbNames, 1, 1};
+constexpr python::Signature kChanges{"changes", kDbNames, 1, 1};
+
+PyObject* generations_list(const std::vector<std::uint32_t>& g) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (std::uint32_t x : g) {
+    PyRef item(PyLong_FromUnsignedLong(x));
+    if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* optional_bool(const std::optional<bool>& v) { return v ? PyBool_FromLong(*v) : Py_NewRef(Py_None); }
+
+PyObject* needs(LogsState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  if (!parse_arguments(kNeeds, args, nargs, kwnames, values)) return nullptr;
+  const std::shared_ptr<Database> db = database_argument(values[0], "needs");
+  if (!db) return nullptr;
+  const DatabaseNeeds n = assess_database(*db, s.folder);
+  std::string verdict;
+  if (!n.missing.empty()) {
+    verdict = "generations missing";
+  } else if (n.needs_replay()) {
+    verdict = std::to_string(n.replay_records - n.already_applied) + " records would be replayed";
+  } else {
+    verdict = "needs no replay";
+  }
+  PyRef d(PyDict_New());
+  if (!d || !put(d.get(), "dirty", PyBool_FromLong(n.facts.dirty)) ||
+      !put(d.get(), "state", PyLong_FromUnsignedLong(n.facts.state)) ||
+      !put(d.get(), "dbid", PyLong_FromLong(n.facts.dbid)) ||
+      !put(d.get(), "attached", position_object(n.facts.attached)) ||
+      !put(d.get(), "consistent", position_object(n.facts.consistent)) ||
+      !put(d.get(), "needed", generations_list(n.needed)) || !put(d.get(), "present", generations_list(n.present)) ||
+      !put(d.get(), "missing", generations_list(n.missing)) ||
+      !put(d.get(), "log_signature_ok", optional_bool(n.log_signature_ok)) ||
+      !put(d.get(), "last_generation_time_ok", optional_bool(n.gen_max_time_ok)) ||
+      !put(d.get(), "attach_found", PyBool_FromLong(n.attach_found)) ||
+      !put(d.get(), "attach_signature_ok", optional_bool(n.attach_signature_ok)) ||
+      !put(d.get(), "records_after_attach", PyLong_FromUnsignedLongLong(n.replay_records)) ||
+      !put(d.get(), "already_applied", PyLong_FromUnsignedLongLong(n.already_applied)) ||
+      !put(d.get(), "replay_records", PyLong_FromUnsignedLongLong(n.replay_records - n.already_applied)) ||
+      !put(d.get(), "verdict", PyUnicode_FromString(verdict.c_str()))) {
+    return nullptr;
+  }
+  return d.release();
+}
+
+PyObject* timeline(LogsState& s) {
+  std::vector<TransactionEntry> entries;
+  TransactionTracker tracker([&](const TransactionEntry& e) { entries.push_back(e); });
+  LogStream stream(s.folder);
+  LogRecord r;
+  while (stream.next(r)) tracker.feed(r, summarize(r));
+  tracker.finish();
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const TransactionEntry& a, const TransactionEntry& b) { return a.begin < b.begin; });
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const TransactionEntry& e : entries) {
+    PyRef d(PyDict_New());
+    const OperationCounts& c = e.counts;
+    if (!d || !put(d.get(), "time", time_object(e.begin_time)) || !put(d.get(), "begin", position_object(e.begin)) ||
+        !put(d.get(), "end", position_object(e.end)) || !put(d.get(), "end_time", time_object(e.end_time)) ||
+        !put(d.get(), "session", PyLong_FromLong(e.procid)) || !put(d.get(), "trx", PyLong_FromUnsignedLong(e.trx)) ||
+        !put(d.get(), "begin_seen", PyBool_FromLong(e.begin_seen)) ||
+        !put(d.get(), "outcome", PyUnicode_FromString(outcome_name(e.outcome))) ||
+        !put(d.get(), "records", PyLong_FromUnsignedLong(c.records)) ||
+        !put(d.get(), "inserts", PyLong_FromUnsignedLong(c.inserts)) ||
+        !put(d.get(), "replaces", PyLong_FromUnsignedLong(c.replaces)) ||
+        !put(d.get(), "flag_deletes", PyLong_FromUnsignedLong(c.flag_deletes)) ||
+        !put(d.get(), "deletes", PyLong_FromUnsignedLong(c.deletes)) ||
+        !put(d.get(), "other", PyLong_FromUnsignedLong(c.other)) || PyList_Append(list.get(), d.get()) < 0) {
+      return nullptr;
+    }
+  }
+  return list.release();
+}
+
+// ---- Calling conventions ----------------------------------------------------------
+
+using PlainBody = PyObject* (*)(LogsState&);
+using FastBody = PyObject* (*)(LogsState&, PyObject* const*, Py_ssize_t, PyObject*);
+
+template <PlainBody Body>
+PyObject* noargs_method(PyObject* self, PyObject*) {
+  LogsState* s = state_of(self);
+  return s == nullptr ? nullptr : run_guarded([&] { return Body(*s); });
+}
+
+template <PlainBody Body>
+PyObject* getter(PyObject* self, void*) {
+  LogsState* s = state_of(self);
+  return s == nullptr ? nullptr : run_guarded([&] { return Body(*s); });
+}
+
+template <FastBody Body>
+PyObject* fast_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  LogsState* s = state_of(self);
+  return s == nullptr ? nullptr : run_guarded([&] { return Body(*s, args, nargs, kwnames); });
+}
+
+PyObject* records_method(PyObject* self, PyObject*) {
+  LogsState* s = state_of(self);
+  return s == nullptr ? nullptr : run_guarded([&] { return logs_records_iterator(self, *s); });
+}
+
+PyObject* changes_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  LogsState* s = state_of(self);
+  if (s == nullptr) return nullptr;
+  return run_guarded([&]() -> PyObject* {
+    PyObject* values[1];
+    if (!parse_arguments(kChanges, args, nargs, kwnames, values)) return nullptr;
+    std::shared_ptr<Database> db = database_argument(values[0], "changes");
+    if (!db) return nullptr;
+    return logs_changes_iterator(self, *s, std::move(db));
+  });
+}
+
+template <class F>
+PyCFunction as_cfunction(F* function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+const char* const kPathNames[] = {"path"};
+constexpr python::Signature kConstructor{"EseLogs", kPathNames, 1, 1};
+
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* values[1];
+  if (!parse_arguments(kConstructor, args, kwargs, values)) return nullptr;
+  PyObject* value = values[0];
+  if (!PyUnicode_Check(value) && !PyObject_HasAttrString(value, "__fspath__")) {
+    PyErr_SetString(PyExc_TypeError, "EseLogs() argument 'path' must be str or os.PathLike");
+    return nullptr;
+  }
+  PyRef text(PyOS_FSPath(value));
+  if (!text) return nullptr;
+  if (!PyUnicode_Check(text.get())) {
+    PyErr_SetString(PyExc_TypeError, "EseLogs() argument 'path' must be str or os.PathLike");
+    return nullptr;
+  }
+  Py_ssize_t n = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &n);
+  if (utf8 == nullptr) return nullptr;
+  const std::string path(utf8, static_cast<std::size_t>(n));
+  if (path.find('\0') != std::string::npos) {
+    PyErr_SetString(PyExc_ValueError, "EseLogs() path contains a NUL character");
+    return nullptr;
+  }
+  if (!platform::path_exists(path)) return raise_message(PyExc_FileNotFoundError, "Log folder not found: " + path);
+  auto state = std::make_unique<LogsState>();
+  state->path = path;
+  auto opened = LogFolder::open(path);
+  if (!opened) return raise_message(PyExc_OSError, opened.error().to_string());
+  state->folder = std::move(opened).value();
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<EseLogsObject*>(self)->state = state.release();
+  return self;
+}
+
+PyObject* new_object(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return run_guarded([&] { return construct(type, args, kwargs); });
+}
+
+void dealloc(PyObject* self) {
+  auto* object = reinterpret_cast<EseLogsObject*>(self);
+  delete object->state;
+  object->state = nullptr;
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_object(self);
+  Py_DECREF(type);
+}
+
+PyObject* repr(PyObject* self) {
+  LogsState* s = state_of(self);
+  if (s == nullptr) return nullptr;
+  return lossy_text("EseLogs(path='" + s->path + "', files=" + std::to_string(s->folder.files().size()) +
+                    ", records=" + std::to_string(s->folder.records()) + ")");
+}
+
+PyGetSetDef kProperties[] = {
+    {"path", getter<get_path>, nullptr, "The folder (or file) given.", nullptr},
+    {"record_count", getter<get_records_count>, nullptr, "Records in every usable log.", nullptr},
+    {"checksum_failed", getter<get_checksum_failed>, nullptr,
+     "Whether a header, segment or checkpoint checksum failed (a corrected bit included).", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+constexpr int kFastKeywords = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef kMethods[] = {
+    {"files", as_cfunction(noargs_method<get_files>), METH_NOARGS,
+     "files($self)\n--\n\nEvery log, reserve and next-log file: name, role, kind, generation, header\n"
+     "facts, segment statuses, records and problems."},
+    {"checkpoint", as_cfunction(noargs_method<get_checkpoint>), METH_NOARGS,
+     "checkpoint($self)\n--\n\nThe checkpoint file's facts, or None without one."},
+    {"generations", as_cfunction(noargs_method<get_generations>), METH_NOARGS,
+     "generations($self)\n--\n\nThe generations of the usable logs, in order."},
+    {"gaps", as_cfunction(noargs_method<get_gaps>), METH_NOARGS,
+     "gaps($self)\n--\n\nMissing generations between those present, as (first, last) pairs."},
+    {"chain", as_cfunction(noargs_method<get_chain>), METH_NOARGS,
+     "chain($self)\n--\n\nEach pair of consecutive generations: whether the later names the earlier's\n"
+     "creation time, carries the same log signature and the XOR of its segment checksums."},
+    {"problems", as_cfunction(noargs_method<get_problems>), METH_NOARGS,
+     "problems($self)\n--\n\nProblems of the folder as a whole (each file lists its own)."},
+    {"needs", as_cfunction(fast_method<needs>), kFastKeywords,
+     "needs($self, db)\n--\n\nWhat a database (an EseDatabase or a path) needs of these logs: the\n"
+     "generations its header requires, present and missing, whether the signatures and the\n"
+     "last generation's creation time match, and how many records after its attach\n"
+     "position would change it ('verdict')."},
+    {"records", as_cfunction(records_method), METH_NOARGS,
+     "records($self)\n--\n\nIterator over every record in log order: position (GGGGGG,SSSS,BBBB), type,\n"
+     "session, dbid, page, objid, dbtimes, transaction level and the type's own 'fields'."},
+    {"changes", as_cfunction(changes_method), kFastKeywords,
+     "changes($self, db)\n--\n\nIterator over the row changes of a database's tables: kind, table, key,\n"
+     "the record decoded with the table's columns (as read_table gives it), time and the\n"
+     "transaction's outcome ('committed', 'rolled back', 'open')."},
+    {"timeline", as_cfunction(noargs_method<timeline>), METH_NOARGS,
+     "timeline($self)\n--\n\nOne dict per level-0 transaction, in log order: time, begin, end, session,\n"
+     "outcome and operation counts."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr char kClassDoc[] =
+    "EseLogs(path)\n--\n\n"
+    "The transaction logs of a folder (edb.log, SRU00051.log, *.jrs, the .chk checkpoint),\n"
+    "or one log file, read as evidence: nothing is ever written.\n\n"
+    "Example:\n"
+    "    >>> logs = EseLogs(\"SRU\")\n"
+    "    >>> logs.needs(\"SRU/SRUDB.dat\")[\"verdict\"]\n"
+    "    'needs no replay'";
+
+PyType_Slot kSlots[] = {
+    {Py_tp_getset, kProperties},
+    {Py_tp_methods, kMethods},
+    {Py_tp_new, reinterpret_cast<void*>(new_object)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {0, nullptr},
+};
+
+PyType_Spec kTypeDescription = {
+    "quarrow.EseLogs", static_cast<int>(sizeof(EseLogsObject)), 0, Py_TPFLAGS_DEFAULT, kSlots,
+};
+
+}  // namespace
+
+PyObject* ese_logs_type() {
+  if (g_type == nullptr) {
+    g_type = PyType_FromSpec(&kTypeDescription);
+    if (g_type == nullptr) return nullptr;
+  }
+  return Py_NewRef(g_type);
+}
+
+}  // namespace quarrow::python

@@ -1,0 +1,34 @@
+// The Python class EseLogs: a folder of transaction logs read as evidence (logs.cpp),
+// and the iterators over its records and a database's row changes (logs_iter.cpp).
+#pragma once
+
+#include <Python.h>
+
+#include <memory>
+#include <string>
+
+#include "database/database.h"
+#include "log/log_folder.h"
+
+namespace quarrow::python {
+
+struct LogsState {
+  std::string path;
+  logs::LogFolder folder;
+};
+
+// The EseLogs type object, created on first use. New reference, or nullptr.
+PyObject* ese_logs_type();
+
+// A new iterator over every record of the folder (`owner` is the EseLogs object,
+// kept alive by the iterator).
+PyObject* logs_records_iterator(PyObject* owner, const LogsState& state);
+// A new iterator over the row changes of `db` found in the folder.
+PyObject* logs_changes_iterator(PyObject* owner, const LogsState& state, std::shared_ptr<Database> db);
+
+// Dict helpers shared by both files: set d[key] = value, taking the value's reference.
+bool put(PyObject* dict, const char* key, PyObject* value);
+PyObject* position_object(const logs::LogPosition& p);
+PyObject* time_object(const LogTime& t);
+
+}  // namespace quarrow::python

@@ -1,0 +1,438 @@
+#include "binding/views.h"
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "binding/args.h"
+#include "binding/convert.h"
+#include "profiles/view_arrow.h"
+#include "profiles/view_reader.h"
+
+namespace quarrow::python {
+
+using profiles::Cell;
+using profiles::OutType;
+using profiles::Profile;
+
+const char kProfileDoc[] =
+    "The kind of database the file is, by its tables: \"srum\", \"ual\", \"windows_search\",\n"
+    "or the name of a profile given to the constructor; None when no profile knows it.\n\n"
+    "Returns:\n    str | None";
+
+const char kViewsDoc[] =
+    "views($self)\n--\n\nThe views the database's profile defines over the tables this file has.\n\n"
+    "Returns:\n    list[str]: View names, in profile order (empty without a profile)";
+
+const char kArrowViewDoc[] =
+    "arrow_view($self, name, *, columns=None, batch_rows=65536)\n--\n\n"
+    "A view's converted values for Arrow consumers, like arrow_table.\n\n"
+    "Timestamps are timestamp[us, tz=UTC], durations duration[us], text utf8.\n\n"
+    "Args:\n    name: View name (see views())\n    columns: View columns to keep, in this order\n"
+    "    batch_rows: Rows per batch (at least 1)\n\n"
+    "Raises:\n    ValueError: If the view or a column doesn't exist";
+
+const char kReadViewDoc[] =
+    "read_view($self, name, *, columns=None)\n--\n\n"
+    "A view's rows as dicts of Python values (datetime in UTC, timedelta, str, int, ...).\n"
+    "A value a conversion cannot read is None.\n\n"
+    "Args:\n    name: View name (see views())\n    columns: View columns to keep, in this order\n\n"
+    "Returns:\n    list[dict]\n\nRaises:\n    ValueError: If the view or a column doesn't exist\n"
+    "    IOError: If there's an error reading the table";
+
+namespace {
+
+constexpr char kSchemaCapsule[] = "arrow_schema";
+constexpr char kStreamCapsule[] = "arrow_array_stream";
+
+PyObject* g_arrow_view_type = nullptr;
+
+struct ArrowViewObject {
+  PyObject_HEAD
+  profiles::ViewRequest* request;  // owned
+};
+
+ArrowViewObject* as_view(PyObject* self) { return reinterpret_cast<ArrowViewObject*>(self); }
+
+// ---- Profile choice -----------------------------------------------------------------
+
+bool path_text(PyObject* item, std::string& out) {
+  PyRef path(PyOS_FSPath(item));
+  if (!path) return false;
+  if (!PyUnicode_Check(path.get())) {
+    PyErr_SetString(PyExc_TypeError, "profiles: each entry must be a str or os.PathLike of str");
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(path.get(), &size);
+  if (text == nullptr) return false;
+  out.assign(text, static_cast<std::size_t>(size));
+  return true;
+}
+
+// ---- Values -------------------------------------------------------------------------
+
+class TimeObjects {
+ public:
+  bool make() {
+    PyRef module(PyImport_ImportModule("datetime"));
+    if (!module) return false;
+    timedelta_ = PyRef(PyObject_GetAttrString(module.get(), "timedelta"));
+    PyRef datetime(PyObject_GetAttrString(module.get(), "datetime"));
+    PyRef timezone(PyObject_GetAttrString(module.get(), "timezone"));
+    if (!timedelta_ || !datetime || !timezone) return false;
+    PyRef utc(PyObject_GetAttrString(timezone.get(), "utc"));
+    if (!utc) return false;
+    epoch_ = PyRef(PyObject_CallFunction(datetime.get(), "iiiiiiiO", 1970, 1, 1, 0, 0, 0, 0, utc.get()));
+    return static_cast<bool>(epoch_);
+  }
+  PyObject* delta(std::int64_t us) {
+    std::int64_t days = us / 86400000000LL;
+    std::int64_t rest = us % 86400000000LL;
+    if (rest < 0) {
+      --days;
+      rest += 86400000000LL;
+    }
+    return PyObject_CallFunction(timedelta_.get(), "LLL", static_cast<long long>(days),
+                                 static_cast<long long>(rest / 1000000), static_cast<long long>(rest % 1000000));
+  }
+  PyObject* time(std::int64_t us) {
+    PyRef d(delta(us));
+    if (!d) return nullptr;
+    PyObject* t = PyNumber_Add(epoch_.get(), d.get());
+    if (t == nullptr && PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      // Outside datetime's years 1-9999: no value rather than no rows.
+      PyErr_Clear();
+      Py_RETURN_NONE;
+    }
+    return t;
+  }
+
+ private:
+  PyRef timedelta_;
+  PyRef epoch_;
+};
+
+PyObject* cell_to_python(const Cell& c, OutType type, TimeObjects& times) {
+  if (!c.valid) Py_RETURN_NONE;
+  switch (type) {
+    case OutType::Bool: return PyBool_FromLong(c.i != 0);
+    case OutType::Int64: return PyLong_FromLongLong(c.i);
+    case OutType::UInt64: return PyLong_FromUnsignedLongLong(static_cast<std::uint64_t>(c.i));
+    case OutType::Float64: return PyFloat_FromDouble(c.f);
+    case OutType::Text: return lossy_text(c.bytes());
+    case OutType::Binary: {
+      const std::string_view b = c.bytes();
+      return PyBytes_FromStringAndSize(b.data(), static_cast<Py_ssize_t>(b.size()));
+    }
+    case OutType::Timestamp: return times.time(c.i);
+    case OutType::Duration: return times.delta(c.i);
+  }
+  Py_RETURN_NONE;
+}
+
+// ---- Arguments ----------------------------------------------------------------------
+
+// The view name and columns of arrow_view / read_view; ValueError for an unknown view.
+bool view_arguments(DatabaseState& state, const Signature& sig, PyObject* name_value, PyObject* columns_value,
+                    profiles::ViewRequest& out) {
+  std::string_view name;
+  if (!text_argument(sig, "name", name_value, name)) return false;
+  if (state.profile == nullptr || profiles::find_view(*state.database, *state.profile, name) == nullptr) {
+    PyErr_Format(PyExc_ValueError, "View not found: %U%s", name_value,
+                 state.profile == nullptr ? " (the database has no profile)" : "");
+    return false;
+  }
+  out.db = state.database;
+  out.profile = state.profile;
+  out.view = std::string(name);
+  if (columns_value != nullptr && columns_value != Py_None) {
+    if (PyUnicode_Check(columns_value)) {
+      PyErr_Format(PyExc_TypeError, "%s() argument 'columns' must be a list of str, not str", sig.function);
+      return false;
+    }
+    PyRef iter(PyObject_GetIter(columns_value));
+    if (!iter) return false;
+    std::vector<std::string> cols;
+    while (PyRef item{PyIter_Next(iter.get())}) {
+      std::string_view col;
+      if (!text_argument(sig, "columns", item.get(), col)) return false;
+      cols.emplace_back(col);
+    }
+    if (PyErr_Occurred()) return false;
+    out.columns = std::move(cols);
+  }
+  return true;
+}
+
+PyObject* raise_view_error(const EseError& e) {
+  if (e.kind() == ErrorKind::Parse && e.text().rfind(profiles::kColumnNotFound, 0) == 0) {
+    return raise_message(PyExc_ValueError, e.text());
+  }
+  return raise_ese_error(e);
+}
+
+// ---- ArrowView ----------------------------------------------------------------------
+
+void schema_capsule_free(PyObject* capsule) {
+  auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
+  if (schema == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  if (schema->release != nullptr) schema->release(schema);
+  delete schema;
+}
+
+void stream_capsule_free(PyObject* capsule) {
+  auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, kStreamCapsule));
+  if (stream == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  if (stream->release != nullptr) stream->release(stream);
+  delete stream;
+}
+
+PyObject* view_c_schema(PyObject* self, PyObject*) {
+  return run_guarded([&]() -> PyObject* {
+    auto schema = std::make_unique<ArrowSchema>();
+    const Status status = profiles::export_view_schema(*as_view(self)->request, schema.get());
+    if (!status) return raise_view_error(status.error());
+    PyObject* capsule = PyCapsule_New(schema.get(), kSchemaCapsule, schema_capsule_free);
+    if (capsule == nullptr) {
+      schema->release(schema.get());
+      return nullptr;
+    }
+    schema.release();
+    return capsule;
+  });
+}
+
+constexpr const char* kStreamNames[] = {"requested_schema"};
+constexpr Signature kStream{"__arrow_c_stream__", kStreamNames, 1, 0};
+
+PyObject* view_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  if (!parse_arguments(kStream, args, nargs, kwnames, values)) return nullptr;
+  return run_guarded([&]() -> PyObject* {
+    if (values[0] != nullptr && values[0] != Py_None) {
+      PyErr_SetString(PyExc_NotImplementedError, "requested_schema: converting to other types is not supported");
+      return nullptr;
+    }
+    auto stream = std::make_unique<ArrowArrayStream>();
+    // Each stream reads the view afresh; the joined tables are read again too.
+    // The joined tables are read here, without the interpreter lock; nothing may
+    // leave this block by an exception.
+    Status status;
+    bool out_of_memory = false;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+      status = profiles::export_view_stream(*as_view(self)->request, stream.get());
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) return PyErr_NoMemory();
+    if (!status) return raise_view_error(status.error());
+    PyObject* capsule = PyCapsule_New(stream.get(), kStreamCapsule, stream_capsule_free);
+    if (capsule == nullptr) {
+      stream->release(stream.get());
+      return nullptr;
+    }
+    stream.release();
+    return capsule;
+  });
+}
+
+PyObject* view_repr(PyObject* self) {
+  const profiles::ViewRequest& r = *as_view(self)->request;
+  PyRef name(lossy_text(r.view));
+  PyRef profile(lossy_text(r.profile->name));
+  if (!name || !profile) return nullptr;
+  return PyUnicode_FromFormat("ArrowView(%R, profile=%R)", name.get(), profile.get());
+}
+
+void view_dealloc(PyObject* self) {
+  delete as_view(self)->request;
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_object(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef kViewMethods[] = {
+    {"__arrow_c_schema__", view_c_schema, METH_NOARGS,
+     "__arrow_c_schema__($self)\n--\n\nThe view's Arrow schema as a PyCapsule."},
+    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(view_c_stream)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "__arrow_c_stream__($self, requested_schema=None)\n--\n\nA fresh Arrow stream over the view as a PyCapsule."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kViewSlots[] = {
+    {Py_tp_methods, kViewMethods},
+    {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc)},
+    {Py_tp_doc, const_cast<char*>("A profile view's values through the Arrow PyCapsule protocol.")},
+    {0, nullptr},
+};
+
+PyType_Spec kViewSpec = {"quarrow.ArrowView", static_cast<int>(sizeof(ArrowViewObject)), 0, Py_TPFLAGS_DEFAULT,
+                         kViewSlots};
+
+constexpr const char* kArrowViewNames[] = {"name", "columns", "batch_rows"};
+constexpr Signature kArrowView{"arrow_view", kArrowViewNames, 3, 1};
+
+PyObject* make_arrow_view(DatabaseState& state, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "arrow_view() takes 1 positional argument but %zd were given", nargs);
+    return nullptr;
+  }
+  PyObject* values[3];
+  if (!parse_arguments(kArrowView, args, nargs, kwnames, values)) return nullptr;
+  auto request = std::make_unique<profiles::ViewRequest>();
+  if (!view_arguments(state, kArrowView, values[0], values[1], *request)) return nullptr;
+  if (values[2] != nullptr) {
+    std::uint64_t rows = 0;
+    if (!u64_argument(kArrowView, "batch_rows", values[2], 0, rows)) return nullptr;
+    if (rows < 1) {
+      PyErr_SetString(PyExc_ValueError, "batch_rows must be at least 1");
+      return nullptr;
+    }
+    request->batch_rows = rows > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(rows);
+  }
+  // A bad column list fails here, not at the first read.
+  {
+    ArrowSchema probe{};
+    const Status status = profiles::export_view_schema(*request, &probe);
+    if (!status) return raise_view_error(status.error());
+    probe.release(&probe);
+  }
+  if (g_arrow_view_type == nullptr) {
+    g_arrow_view_type = PyType_FromSpec(&kViewSpec);
+    if (g_arrow_view_type == nullptr) return nullptr;
+  }
+  auto* type = reinterpret_cast<PyTypeObject*>(g_arrow_view_type);
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* object = alloc(type, 0);
+  if (object == nullptr) return nullptr;
+  as_view(object)->request = request.release();
+  return object;
+}
+
+constexpr const char* kReadViewNames[] = {"name", "columns"};
+constexpr Signature kReadView{"read_view", kReadViewNames, 2, 1};
+
+PyObject* read_view(DatabaseState& state, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "read_view() takes 1 positional argument but %zd were given", nargs);
+    return nullptr;
+  }
+  PyObject* values[2];
+  if (!parse_arguments(kReadView, args, nargs, kwnames, values)) return nullptr;
+  profiles::ViewRequest request;
+  if (!view_arguments(state, kReadView, values[0], values[1], request)) return nullptr;
+  const profiles::ViewSpec* view = profiles::find_view(*state.database, *state.profile, request.view);
+  auto opened = profiles::ViewReader::open(*state.database, *state.profile, *view,
+                                           request.columns ? &*request.columns : nullptr);
+  if (!opened) return raise_view_error(opened.error());
+  profiles::ViewReader& reader = **opened;
+  TimeObjects times;
+  if (!times.make()) return nullptr;
+  const auto& columns = reader.columns();
+  std::vector<PyRef> keys;
+  for (const auto& c : columns) {
+    keys.emplace_back(lossy_text(c.name));
+    if (!keys.back()) return nullptr;
+  }
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  std::vector<Cell> row;
+  for (;;) {
+    const auto step = reader.next(row);
+    if (step == profiles::ViewReader::Step::End) break;
+    if (step == profiles::ViewReader::Step::Error) {
+      return raise_message(PyExc_IOError, "Error reading record: " + reader.error().to_string());
+    }
+    PyRef dict(PyDict_New());
+    if (!dict) return nullptr;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      PyRef value(cell_to_python(row[k], columns[k].type, times));
+      if (!value || PyDict_SetItem(dict.get(), keys[k].get(), value.get()) < 0) return nullptr;
+    }
+    if (PyList_Append(list.get(), dict.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+template <class Body>
+PyObject* with_state(PyObject* self, Body&& body) {
+  DatabaseState* state = database_state(self);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  return run_guarded([&] { return body(*state); });
+}
+
+}  // namespace
+
+bool choose_profile(DatabaseState& state, PyObject* files) {
+  std::vector<Profile> extra;
+  if (files != nullptr && files != Py_None) {
+    if (PyUnicode_Check(files) || PyBytes_Check(files)) {
+      PyErr_SetString(PyExc_TypeError, "profiles must be a list of paths, not a single path");
+      return false;
+    }
+    PyRef iter(PyObject_GetIter(files));
+    if (!iter) return false;
+    while (PyRef item{PyIter_Next(iter.get())}) {
+      std::string path;
+      if (!path_text(item.get(), path)) return false;
+      auto loaded = profiles::load_profile_file(path);
+      if (!loaded) {
+        raise_message(PyExc_ValueError, loaded.error().to_string());
+        return false;
+      }
+      extra.push_back(std::move(loaded).value());
+    }
+    if (PyErr_Occurred()) return false;
+  }
+  const std::vector<Profile> all = profiles::merge_profiles(extra);
+  const Profile* chosen = profiles::recognize(*state.database, all);
+  if (chosen != nullptr) state.profile = std::make_shared<const Profile>(*chosen);
+  return true;
+}
+
+PyObject* profile_getter(PyObject* self, void*) {
+  return with_state(self, [](DatabaseState& s) -> PyObject* {
+    if (s.profile == nullptr) Py_RETURN_NONE;
+    return lossy_text(s.profile->name);
+  });
+}
+
+PyObject* views_method(PyObject* self, PyObject*) {
+  return with_state(self, [](DatabaseState& s) -> PyObject* {
+    PyRef list(PyList_New(0));
+    if (!list) return nullptr;
+    if (s.profile == nullptr) return list.release();
+    for (const profiles::ViewSpec* v : profiles::available_views(*s.database, *s.profile)) {
+      PyRef name(lossy_text(v->name));
+      if (!name || PyList_Append(list.get(), name.get()) < 0) return nullptr;
+    }
+    return list.release();
+  });
+}
+
+PyObject* arrow_view_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_state(self, [&](DatabaseState& s) { return make_arrow_view(s, args, nargs, kwnames); });
+}
+
+PyObject* read_view_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_state(self, [&](DatabaseState& s) { return read_view(s, args, nargs, kwnames); });
+}
+
+}  // namespace quarrow::python

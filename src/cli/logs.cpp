@@ -1,0 +1,477 @@
+// quarrow logs: the transaction logs of a folder as evidence. The summary lists the
+// files (header facts, segment statuses, records, problems), the generation chain and
+// its gaps, the checkpoint and, with --db, what the database needs of the logs;
+// --records, --changes and --timeline write JSON Lines. Nothing is ever written to the
+// logs or the database. Also the lines `quarrow info` adds for a dirty database.
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "export/json_lines.h"
+#include "log/database_link.h"
+#include "log/log_folder.h"
+#include "log/record_fields.h"
+#include "log/record_types.h"
+#include "log/transactions.h"
+
+namespace quarrow::cli {
+
+const std::string_view kLogsHelp =
+    "usage: quarrow logs DIR [--db FILE] [--records | --changes | --timeline]\n"
+    "\n"
+    "Reads the transaction logs in DIR (*.log, *.jrs and the *.chk checkpoint; DIR may\n"
+    "also be one log file), read-only. Without an output option prints a summary: each\n"
+    "file with its generation, format version, creation time, segment statuses, records\n"
+    "and problems; the checkpoint; the generations present and the gaps between them;\n"
+    "whether each generation follows the one before it. With --db, what the database\n"
+    "needs: the generations its header requires and whether they are present, whether\n"
+    "the signatures and the last generation's creation time match, and how many records\n"
+    "after its attach position would change it.\n"
+    "\n"
+    "  -d, --db FILE    the database the logs belong to\n"
+    "  -r, --records    every record as JSON Lines: position, type, session, dbid,\n"
+    "                   page, objid, dbtimes, transaction level and the type's own\n"
+    "                   \"fields\" (bytes as hexadecimal)\n"
+    "  -c, --changes    the row changes of the database (--db) as JSON Lines: table,\n"
+    "                   key, the record decoded with the table's columns, segment time\n"
+    "                   and the transaction's outcome\n"
+    "  -t, --timeline   one JSON line per level-0 transaction: begin and end, session,\n"
+    "                   outcome, operation counts\n"
+    "\n"
+    "Exit status 1 when a generation the database needs is missing, a checksum fails,\n"
+    "or a file cannot be read.\n";
+
+namespace {
+
+using namespace quarrow::logs;
+
+const std::vector<OptionSpec> kLogsOptions = {{"db", 'd', true},
+                                              {"records", 'r', false},
+                                              {"changes", 'c', false},
+                                              {"timeline", 't', false},
+                                              {"quiet", 'q', false}};
+
+std::string hex(std::uint64_t v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%" PRIX64, v);
+  return buf;
+}
+
+std::string time_text(const LogTime& t) { return t.set ? log_time_text(t) : std::string("-"); }
+
+void append_key(std::string& out, const char* key, bool first = false) {
+  if (!first) out += ',';
+  out += '"';
+  out += key;
+  out += "\":";
+}
+
+void append_time(std::string& out, const LogTime& t) {
+  if (t.set) {
+    append_json_string(out, log_time_text(t));
+  } else {
+    out += "null";
+  }
+}
+
+void append_position(std::string& out, const LogPosition& p) { append_json_string(out, position_text(p)); }
+
+std::string segments_text(const LogFileStats& s) {
+  std::string text;
+  for (std::size_t k = 0; k < kSegmentStatusCount; ++k) {
+    if (s.segments[k] == 0) continue;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(s.segments[k]) + " " + segment_status_name(static_cast<SegmentStatus>(k));
+  }
+  return text.empty() ? "no segments" : text;
+}
+
+std::string generations_text(const std::vector<std::uint32_t>& g) {
+  if (g.empty()) return "none";
+  std::string text;
+  for (std::size_t i = 0; i < g.size(); ++i) {
+    std::size_t j = i;
+    while (j + 1 < g.size() && g[j + 1] == g[j] + 1) ++j;
+    if (!text.empty()) text += ", ";
+    text += hex(g[i]);
+    if (j > i) text += ".." + hex(g[j]);
+    i = j;
+  }
+  return text;
+}
+
+std::string verdict(const std::optional<bool>& v, const char* yes, const char* no) {
+  return v ? (*v ? yes : no) : "not known";
+}
+
+// The summary; returns whether everything the exit status depends on holds.
+bool print_summary(const LogFolder& folder, const Database* db, const std::string& db_path) {
+  std::string out = folder.path() + "\n  files:\n";
+  for (const LogFileInfo& f : folder.files()) {
+    out += "    " + f.name + "  ";
+    if (!f.open_error.empty()) {
+      out += "unreadable: " + f.open_error + "\n";
+      continue;
+    }
+    const LogHeader& h = f.header;
+    if (h.kind == HeaderKind::Log || h.kind == HeaderKind::Legacy) {
+      out += "generation " + hex(h.generation) + " (" + file_role_name(f.role) + "), format " + h.version_text() +
+             ", created " + time_text(h.create_time) + "\n";
+      out += "      " + std::to_string(f.size / logfmt::kSectorSize) + " sectors: " + segments_text(f.stats) + "; " +
+             std::to_string(f.stats.records) + " records (" + std::to_string(f.stats.fragmented) +
+             " fragmented), " + position_text(f.stats.first_record) + " .. " + position_text(f.stats.end) + "\n";
+    } else {
+      out += std::string(file_role_name(f.role)) + ", " + header_kind_name(h.kind) + "\n";
+    }
+    for (const LogProblem& p : f.problems) {
+      out += "      problem: " + (p.where.is_zero() ? std::string() : position_text(p.where) + " ") + p.text + "\n";
+    }
+    if (f.stats.problems > f.problems.size()) {
+      out += "      (" + std::to_string(f.stats.problems - f.problems.size()) + " more problems)\n";
+    }
+  }
+  if (const auto& c = folder.checkpoint()) {
+    out += "  checkpoint:     " + folder.checkpoint_name() + ": ";
+    out += c->readable ? position_text(c->checkpoint) + (c->copies_agree ? ", both copies verify and agree" : "")
+                       : std::string("unreadable");
+    out += "\n";
+    for (const LogProblem& p : c->problems) out += "      problem: " + p.text + "\n";
+  } else {
+    out += "  checkpoint:     none\n";
+  }
+  std::vector<std::uint32_t> generations;
+  for (std::size_t i : folder.stream_order()) generations.push_back(folder.files()[i].header.generation);
+  out += "  generations:    " + generations_text(generations) + "; " + std::to_string(folder.records()) +
+         " records\n";
+  std::string gaps;
+  for (const GenerationGap& g : folder.gaps()) {
+    if (!gaps.empty()) gaps += ", ";
+    gaps += hex(g.first) + (g.last > g.first ? ".." + hex(g.last) : "");
+  }
+  out += "  gaps:           " + (gaps.empty() ? std::string("none") : gaps) + "\n";
+  std::size_t links_ok = 0;
+  for (const ChainLink& l : folder.chain()) {
+    links_ok += l.time_ok && l.signature_ok && l.segments_ok.value_or(true) ? 1 : 0;
+  }
+  out += "  chain:          " + std::to_string(links_ok) + " of " + std::to_string(folder.chain().size()) +
+         " links hold\n";
+  for (const LogProblem& p : folder.problems()) out += "  problem: " + p.text + "\n";
+  bool ok = !folder.checksum_failed();
+  for (const LogFileInfo& f : folder.files()) ok = ok && f.open_error.empty();
+  if (db != nullptr) {
+    const DatabaseNeeds n = assess_database(*db, folder);
+    out += "  database:       " + db_path + " (" + (n.facts.dirty ? "dirty" : "not dirty") + ", dbid " +
+           std::to_string(n.facts.dbid) + ", attached at " + position_text(n.facts.attached) + ")\n";
+    if (n.needed.empty()) {
+      out += "    needs:        no generation\n";
+    } else {
+      out += "    needs:        " + generations_text(n.needed) + ": " +
+             (n.missing.empty() ? std::string("present") : "missing " + generations_text(n.missing)) + "\n";
+    }
+    out += "    log signature: " + verdict(n.log_signature_ok, "matches", "DIFFERS") + "\n";
+    if (!n.needed.empty()) {
+      out += "    last generation's creation time: " + verdict(n.gen_max_time_ok, "matches", "DIFFERS") + "\n";
+    }
+    out += "    attach record: " +
+           (n.attach_found ? std::string("found, ") + verdict(n.attach_signature_ok, "names this database",
+                                                             "names ANOTHER database")
+                           : std::string("not in the logs")) +
+           "\n";
+    out += "    replay:       ";
+    if (!n.needs_replay()) {
+      out += "needs no replay (" + std::to_string(n.replay_records) + " page changes after the attach position, " +
+             std::to_string(n.already_applied) + " already in the file)\n";
+    } else {
+      out += std::to_string(n.replay_records) + " records would be replayed (" +
+             std::to_string(n.replay_records - n.already_applied) + " change pages not yet that new)\n";
+    }
+    ok = ok && n.missing.empty();
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return ok;
+}
+
+void append_field_value(std::string& out, const LogField& f) {
+  switch (f.kind) {
+    case LogField::Kind::Unsigned: out += std::to_string(f.u); break;
+    case LogField::Kind::Signed: out += std::to_string(f.i); break;
+    case LogField::Kind::Bytes: case LogField::Kind::Signature:
+      out += '"';
+      out += hex_text(f.bytes);
+      out += '"';
+      break;
+    case LogField::Kind::Text: append_json_string(out, f.text); break;
+    case LogField::Kind::Position: append_position(out, f.position); break;
+    case LogField::Kind::Time: append_time(out, f.time); break;
+  }
+}
+
+void append_record_json(std::string& out, const LogRecord& r, const RecordSummary& s, std::vector<LogField>& fields) {
+  out += '{';
+  append_key(out, "position", true);
+  append_position(out, r.position);
+  append_key(out, "type");
+  const char* name = record_type_name(r.type);
+  append_json_string(out, name != nullptr ? name : "unknown");
+  append_key(out, "size");
+  out += std::to_string(r.bytes.size());
+  if (r.fragmented) {
+    append_key(out, "fragmented");
+    out += "true";
+  }
+  append_key(out, "time");
+  append_time(out, r.segment_time);
+  if (s.procid) {
+    append_key(out, "session");
+    out += std::to_string(*s.procid);
+  }
+  if (s.dbid) {
+    append_key(out, "dbid");
+    out += std::to_string(*s.dbid);
+  }
+  if (s.page_record) {
+    append_key(out, "page");
+    out += std::to_string(s.page);
+    append_key(out, "dbtime_before");
+    out += std::to_string(s.dbtime_before);
+    append_key(out, "dbtime_after");
+    out += std::to_string(s.dbtime_after);
+    append_key(out, "trx");
+    out += std::to_string(s.trx);
+    append_key(out, "level");
+    out += std::to_string(s.level);
+    append_key(out, "iline");
+    out += std::to_string(s.iline);
+    append_key(out, "flags");
+    out += std::to_string(s.flags);
+  }
+  if (s.node_record) {
+    append_key(out, "rceid");
+    out += std::to_string(s.rceid);
+    append_key(out, "root_page");
+    out += std::to_string(s.root_page);
+  }
+  if (s.objid) {
+    append_key(out, "objid");
+    out += std::to_string(*s.objid);
+  }
+  // The type's own fields apart, as the module gives them: some repeat a shared name.
+  decode_fields(r, fields);
+  append_key(out, "fields");
+  out += '{';
+  bool first = true;
+  for (const LogField& f : fields) {
+    append_key(out, f.name, first);
+    append_field_value(out, f);
+    first = false;
+  }
+  out += "}}\n";
+}
+
+int write_records(const LogFolder& folder, Output& output) {
+  LogStream stream(folder);
+  LogRecord r;
+  std::vector<LogField> fields;
+  while (stream.next(r)) {
+    append_record_json(output.buffer(), r, summarize(r), fields);
+    if (!output.commit()) break;
+  }
+  if (!output.finish()) {
+    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+void append_counts(std::string& out, const OperationCounts& c) {
+  append_key(out, "records");
+  out += std::to_string(c.records);
+  append_key(out, "inserts");
+  out += std::to_string(c.inserts);
+  append_key(out, "replaces");
+  out += std::to_string(c.replaces);
+  append_key(out, "flag_deletes");
+  out += std::to_string(c.flag_deletes);
+  append_key(out, "deletes");
+  out += std::to_string(c.deletes);
+  append_key(out, "other");
+  out += std::to_string(c.other);
+}
+
+int write_timeline(const LogFolder& folder, Output& output) {
+  std::vector<TransactionEntry> entries;
+  TransactionTracker tracker([&](const TransactionEntry& e) { entries.push_back(e); });
+  LogStream stream(folder);
+  LogRecord r;
+  while (stream.next(r)) tracker.feed(r, summarize(r));
+  tracker.finish();
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const TransactionEntry& a, const TransactionEntry& b) { return a.begin < b.begin; });
+  for (const TransactionEntry& e : entries) {
+    std::string& out = output.buffer();
+    out += '{';
+    append_key(out, "begin", true);
+    append_position(out, e.begin);
+    append_key(out, "end");
+    append_position(out, e.end);
+    append_key(out, "time");
+    append_time(out, e.begin_time);
+    append_key(out, "end_time");
+    append_time(out, e.end_time);
+    append_key(out, "session");
+    out += std::to_string(e.procid);
+    append_key(out, "trx");
+    out += std::to_string(e.trx);
+    append_key(out, "begin_seen");
+    out += e.begin_seen ? "true" : "false";
+    append_key(out, "outcome");
+    append_json_string(out, outcome_name(e.outcome));
+    append_counts(out, e.counts);
+    out += "}\n";
+    if (!output.commit()) break;
+  }
+  if (!output.finish()) {
+    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int write_changes(const LogFolder& folder, const Database& db, Output& output) {
+  RowChangeReader reader(folder, db);
+  RowChange c;
+  std::string row;
+  while (reader.next(c)) {
+    std::string& out = output.buffer();
+    out += '{';
+    append_key(out, "position", true);
+    append_position(out, c.position);
+    append_key(out, "kind");
+    append_json_string(out, change_kind_name(c.kind));
+    append_key(out, "table");
+    append_json_string(out, name_text(c.table->name));
+    append_key(out, "key");
+    if (c.has_key) {
+      out += '"' + hex_text(as_bytes(c.key)) + '"';
+    } else {
+      out += "null";
+    }
+    append_key(out, "record");
+    if (c.has_record) {
+      record_to_json_line(reader.decode(c), row);
+      out += row;
+    } else {
+      out += "null";
+    }
+    if (c.kind == ChangeKind::ReplaceDiff) {
+      append_key(out, "diff");
+      out += '"' + hex_text(c.diff) + '"';
+    }
+    if (c.kind == ChangeKind::Undo) {
+      append_key(out, "undo_operation");
+      out += std::to_string(c.undo_operation);
+    }
+    append_key(out, "time");
+    append_time(out, c.time);
+    append_key(out, "outcome");
+    append_json_string(out, outcome_name(c.outcome));
+    append_key(out, "session");
+    out += std::to_string(c.procid);
+    append_key(out, "trx");
+    out += std::to_string(c.trx);
+    append_key(out, "level");
+    out += std::to_string(c.level);
+    append_key(out, "page");
+    out += std::to_string(c.page);
+    append_key(out, "iline");
+    out += std::to_string(c.iline);
+    append_key(out, "objid");
+    out += std::to_string(c.objid);
+    append_key(out, "dbtime_before");
+    out += std::to_string(c.dbtime_before);
+    append_key(out, "dbtime_after");
+    out += std::to_string(c.dbtime_after);
+    out += "}\n";
+    if (!output.commit()) break;
+  }
+  if (!output.finish()) {
+    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int run_logs(const std::vector<std::string_view>& raw, const Context&) {
+  const auto args = parse_or_complain("logs", raw, kLogsOptions);
+  if (!args) return kExitUsage;
+  if (args->positionals.size() != 1) return usage_error("logs", "give one log folder");
+  const int outputs = (args->flag("records") ? 1 : 0) + (args->flag("changes") ? 1 : 0) + (args->flag("timeline") ? 1 : 0);
+  if (outputs > 1) return usage_error("logs", "--records, --changes and --timeline exclude each other");
+  const std::string* db_path = args->value("db");
+  if (args->flag("changes") && db_path == nullptr) return usage_error("logs", "--changes needs --db FILE");
+  const std::string& dir = args->positionals[0];
+  std::unique_ptr<Database> db;
+  if (db_path != nullptr) {
+    db = open_or_report(*db_path);
+    if (!db) return kExitFailed;
+  }
+  auto folder = LogFolder::open(dir);
+  if (!folder) {
+    std::fprintf(stderr, "%s\n", file_error_line(dir, folder.error().to_string()).c_str());
+    return kExitFailed;
+  }
+  if (outputs == 0) return print_summary(folder.value(), db.get(), db_path ? *db_path : "") ? kExitOk : kExitFailed;
+  Output output = Output::standard_output();
+  if (args->flag("records")) return write_records(folder.value(), output);
+  if (args->flag("timeline")) return write_timeline(folder.value(), output);
+  return write_changes(folder.value(), *db, output);
+}
+
+std::string info_log_needs(const Database& db, const std::string* logs_dir, bool json, bool& missing) {
+  const DatabaseLogFacts f = read_database_log_facts(db.bytes());
+  missing = false;
+  if (!f.dirty || f.gen_max == 0) return "";
+  std::vector<std::uint32_t> needed, absent;
+  for (std::uint32_t g = f.gen_min; g <= f.gen_max && g - f.gen_min < 4096; ++g) needed.push_back(g);
+  std::optional<LogFolder> folder;
+  std::string folder_error;
+  if (logs_dir != nullptr) {
+    auto opened = LogFolder::open(*logs_dir);
+    if (opened) {
+      folder = std::move(opened).value();
+      for (std::uint32_t g : needed) {
+        if (folder->generation(g) == nullptr) absent.push_back(g);
+      }
+    } else {
+      folder_error = opened.error().to_string();
+      absent = needed;
+    }
+    missing = !absent.empty();
+  }
+  std::string out;
+  if (json) {
+    append_key(out, "log_generations_needed");
+    out += '[';
+    for (std::size_t i = 0; i < needed.size(); ++i) out += (i ? "," : "") + std::to_string(needed[i]);
+    out += ']';
+    if (logs_dir != nullptr) {
+      append_key(out, "log_generations_missing");
+      out += '[';
+      for (std::size_t i = 0; i < absent.size(); ++i) out += (i ? "," : "") + std::to_string(absent[i]);
+      out += ']';
+    }
+    return out;
+  }
+  out = "  logs needed:    generations " + generations_text(needed);
+  if (logs_dir != nullptr) {
+    out += !folder_error.empty() ? " (" + folder_error + ")"
+           : absent.empty()      ? " (present in " + *logs_dir + ")"
+                                 : " (missing in " + *logs_dir + ": " + generations_text(absent) + ")";
+  }
+  return out + "\n";
+}
+
+}  // namespace quarrow::cli

@@ -1,0 +1,125 @@
+// A database and its logs: what the database header says about the logs, which
+// generations a dirty database needs and whether they are here, whether anything after
+// its attach position would change it, and its row changes decoded with its catalog.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "database/database.h"
+#include "log/log_folder.h"
+#include "log/record_fields.h"
+#include "log/transactions.h"
+#include "record/long_value.h"
+#include "record/parser.h"
+#include "record/value.h"
+
+namespace quarrow::logs {
+
+struct DatabaseLogFacts {
+  std::uint32_t state = 0;
+  bool dirty = false;  // dirty shutdown (or dirty and patched): recovery would run
+  std::uint64_t dbtime = 0;
+  Signature signature{};
+  Signature log_signature{};
+  LogPosition consistent;
+  LogPosition attached;
+  std::uint8_t dbid = 0;
+  std::uint32_t gen_min = 0;
+  std::uint32_t gen_max = 0;
+  std::uint32_t gen_max_committed = 0;
+  std::uint64_t gen_max_time_raw = 0;  // creation time of the gen_max log, as the header keeps it
+  LogTime gen_max_time;
+};
+
+// Reads the header's log fields from the database file's bytes.
+DatabaseLogFacts read_database_log_facts(Bytes file);
+
+struct DatabaseNeeds {
+  DatabaseLogFacts facts;
+  std::vector<std::uint32_t> needed;   // gen_min .. gen_max when dirty
+  std::vector<std::uint32_t> present;  // of those
+  std::vector<std::uint32_t> missing;
+  std::optional<bool> log_signature_ok;   // every log present carries the header's log signature
+  std::optional<bool> gen_max_time_ok;    // the gen_max log's creation time matches the header's
+  std::optional<bool> attach_signature_ok;  // the AttachDB at the attach position names this database
+  bool attach_found = false;
+  std::uint64_t replay_records = 0;   // page changes of this database after its attach position
+  std::uint64_t already_applied = 0;  // of those, on pages whose dbtime is already as new
+  bool needs_replay() const { return replay_records > already_applied; }
+  bool complete() const { return missing.empty(); }
+};
+
+// One pass over the logs. The database is read, never written.
+DatabaseNeeds assess_database(const Database& db, const LogFolder& folder);
+
+// Which dbid the database has at each point of the stream: the header's, then as the
+// log headers' attachment lists and AttachDB / CreateDB / DetachDB records say.
+class DbidTracker {
+ public:
+  DbidTracker(std::uint8_t dbid, const Signature& signature) : dbid_(dbid), signature_(signature) {}
+  void enter_file(const LogHeader& h);
+  void feed(const LogRecord& r);
+  bool ours(const RecordSummary& s) const { return s.dbid && dbid_ != 0 && *s.dbid == dbid_; }
+
+ private:
+  std::uint8_t dbid_;
+  Signature signature_;
+};
+
+enum class ChangeKind : std::uint8_t { Insert, FlagInsert, Replace, ReplaceDiff, FlagDelete, Delete, Undo };
+const char* change_kind_name(ChangeKind k);
+
+struct RowChange {
+  LogPosition position;
+  ChangeKind kind = ChangeKind::Insert;
+  const TableInfo* table = nullptr;
+  std::uint16_t procid = 0;
+  std::uint32_t trx = 0;
+  std::uint8_t level = 0;
+  std::uint32_t page = 0;
+  std::uint16_t iline = 0;
+  std::uint32_t objid = 0;
+  std::uint64_t dbtime_before = 0;
+  std::uint64_t dbtime_after = 0;
+  bool has_key = false;  // Insert, FlagInsert(AndReplaceData), Undo: the row's primary key
+  std::string key;
+  bool has_record = false;  // the record image: Insert, FlagInsert(AndReplaceData), Replace
+  Bytes record;             // valid until the next step
+  Bytes diff;               // ReplaceD: the diff against the node's current data
+  std::uint16_t undo_operation = 0;
+  LogTime time;             // the start time of the record's segment
+  Outcome outcome = Outcome::Open;
+};
+
+// The row changes of one database in log order. The constructor makes a first pass
+// over the logs for the transactions' outcomes (and the inner rollbacks); next() makes
+// the second. Only changes to the data trees of the database's tables are reported:
+// index, long-value and space-tree operations are not row changes.
+class RowChangeReader {
+ public:
+  RowChangeReader(const LogFolder& folder, const Database& db);
+  bool next(RowChange& out);
+  // Decodes a change's record image with its table's columns, as read_table decodes
+  // the table's records (long values resolved through the database).
+  const Record& decode(const RowChange& change);
+
+ private:
+  const Database* db_;
+  DatabaseLogFacts facts_;
+  OutcomeIndex outcomes_;
+  std::map<std::uint32_t, const TableInfo*> tables_by_root_;
+  LogStream stream_;
+  DbidTracker dbids_;
+  const LogFileInfo* file_ = nullptr;
+  std::map<const TableInfo*, ColumnPlan> plans_;
+  LongValueBudget budget_;
+  Record record_;
+  std::string key_;
+};
+
+}  // namespace quarrow::logs

@@ -1,0 +1,35 @@
+// A view's rows as Arrow record batches through the C stream interface, as
+// export_arrow_stream gives a table's. Timestamps are timestamp[us, UTC], durations
+// duration[us], text utf8, bytes binary, integers int64 (raw 64-bit patterns uint64).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "database/database.h"
+#include "error/ese_error.h"
+#include "export/arrow_c.h"
+#include "profiles/profile.h"
+
+namespace quarrow::profiles {
+
+struct ViewRequest {
+  std::shared_ptr<const Database> db;
+  std::shared_ptr<const Profile> profile;
+  std::string view;
+  std::optional<std::vector<std::string>> columns;
+  std::int64_t batch_rows = 65536;
+};
+
+// The view's schema. Fails with TableNotFound (no such view on this database) or
+// ColumnNotFound (a requested column the view lacks).
+Status export_view_schema(const ViewRequest& request, ArrowSchema* out);
+
+// Starts a reading of the view. The stream owns what it needs (database, profile), so
+// it may outlive every other holder; its callbacks run one at a time.
+Status export_view_stream(const ViewRequest& request, ArrowArrayStream* out);
+
+}  // namespace quarrow::profiles

@@ -1,0 +1,158 @@
+// Reading a profile's view: the view's table record by record, each stored value
+// taken through its column's conversion, joins resolved against tables read once
+// when the reading starts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "database/database.h"
+#include "error/ese_error.h"
+#include "profiles/conversions.h"
+#include "profiles/profile.h"
+#include "record/decoded.h"
+#include "record/reader.h"
+
+namespace quarrow::profiles {
+
+struct ColumnBuilder;
+
+// The first profile whose recognition tables all exist in the catalog, or nullptr.
+const Profile* recognize(const Database& db, const std::vector<Profile>& profiles);
+
+// A catalog table by name, exact first, then ignoring ASCII case.
+const TableInfo* find_table(const Database& db, std::string_view name);
+
+// The views of `profile` whose table the database has, in profile order.
+std::vector<const ViewSpec*> available_views(const Database& db, const Profile& profile);
+
+// A view of `profile` by name; nullptr when it has none or its table is absent.
+const ViewSpec* find_view(const Database& db, const Profile& profile, std::string_view name);
+
+// The message start of the error for a requested column that a view lacks.
+inline constexpr char kColumnNotFound[] = "Column not found: ";
+
+struct ViewColumn {
+  std::string name;
+  OutType type = OutType::Text;
+  std::string source;  // the stored column ("" when the table lacks it)
+  std::string note;
+};
+
+class ViewReader {
+ public:
+  enum class Step : std::uint8_t { Row, End, Error };
+
+  // Starts a reading of `view` (which must belong to `profile`). `columns`, when not
+  // null, keeps only those view columns, in that order (a Parse error starting with
+  // kColumnNotFound for a name the view lacks). Fails when the table or a joined table cannot be read.
+  static Result<std::unique_ptr<ViewReader>> open(const Database& db, const Profile& profile, const ViewSpec& view,
+                                                 const std::vector<std::string>* columns = nullptr);
+
+  const std::vector<ViewColumn>& columns() const { return columns_; }
+  // One row into `row` (one cell per column; storage reused).
+  Step next(std::vector<Cell>& row);
+  // The same row appended to one column builder per column as row number `row` of
+  // the batch (`scratch` holds the values that take the general route).
+  Step next_into(std::vector<ColumnBuilder>& columns, std::int64_t row, std::vector<Cell>& scratch);
+  const EseError& error() const { return error_; }
+  // Values that a conversion could not read and that became null, per column.
+  const std::vector<std::uint64_t>& failures() const { return failures_; }
+  std::uint64_t total_failures() const;
+
+ private:
+  struct JoinEntry {
+    Cell value;
+    std::int64_t type = 0;
+    bool has_type = false;
+    bool failed = false;
+  };
+  struct JoinTable {
+    OutType type = OutType::Text;
+    std::vector<JoinEntry> entries;
+    // Integer keys (ids) apart: no text made per lookup; small dense ids (the usual
+    // case) index a plain array, the others a hash map.
+    std::vector<std::int32_t> dense;
+    std::unordered_map<std::int64_t, std::int32_t> by_int;
+    std::unordered_map<std::string, std::int32_t> by_text;
+    const JoinEntry* find(std::int64_t key) const {
+      if (key >= 0 && static_cast<std::uint64_t>(key) < dense.size()) {
+        const std::int32_t at = dense[static_cast<std::size_t>(key)];
+        return at < 0 ? nullptr : &entries[static_cast<std::size_t>(at)];
+      }
+      const auto hit = by_int.find(key);
+      return hit == by_int.end() ? nullptr : &entries[static_cast<std::size_t>(hit->second)];
+    }
+  };
+  struct TreeTable {
+    std::unordered_map<std::string, std::pair<std::string, std::string>> items;  // key -> (scope, leaf)
+    std::unordered_map<std::string, std::pair<std::string, std::string>> nodes;  // id -> (parent, name)
+    std::unordered_map<std::string, std::string> paths;                          // id -> path, memo
+    bool drop_bracketed = false;
+  };
+  enum class SlotKind : std::uint8_t { Column, Raw, UnpivotDate, UnpivotCount };
+  // Direct reads of plain stored values (see fill_fast).
+  enum class Fast : std::uint8_t { None, U8, I16, U16, I32, U32, Raw64, Count64, Ole };
+  static Fast fast_route(Conversion c, std::uint32_t column_type, bool has_range);
+  static Fast raw_fast_route(std::uint32_t column_type);
+  struct Slot {
+    SlotKind kind = SlotKind::Column;
+    Fast fast = Fast::None;
+    bool multi = false;  // a multi-valued column: never plain
+    bool join_key_i32 = false;  // a join keyed by a Signed long column
+    const ColumnSpec* spec = nullptr;  // null for other_columns
+    int source = -1;                   // index into the plan; -1: the table lacks it
+    Conversion convert = Conversion::Value;
+    OutType type = OutType::Text;       // what the view shows
+    OutType conv_type = OutType::Text;  // what the conversion gives (before a lookup)
+    const std::map<std::string, std::string>* lookup = nullptr;
+    // Lookup results of integer values, made once per distinct value.
+    std::shared_ptr<std::unordered_map<std::int64_t, std::string>> lookup_cache;
+    std::shared_ptr<JoinTable> join;
+    std::shared_ptr<TreeTable> tree;
+  };
+
+  ViewReader() = default;
+  Status prepare(const Database& db, const Profile& profile, const ViewSpec& view,
+                 const std::vector<std::string>* columns);
+  Status load_join(const Database& db, const Profile& profile, const ColumnSpec& spec, Slot& slot);
+  Status load_tree(const Database& db, const TreeSpec& spec, Slot& slot);
+  Step read_record();
+  // The stored value of plan column k in the current record, decoded on first use.
+  const Source& source(int k);
+  bool plain(std::size_t k) const;
+  void source_of(int k, Source& out) { out = source(k); }
+  void fill(std::size_t s, Cell& out);
+  bool fill_fast(Slot& slot, std::size_t index, Cell& out);
+  const std::string* tree_path(TreeTable& tree, const std::string& id, int depth);
+
+  ViewSpec view_;
+  std::map<std::string, std::map<std::string, std::string>> lookups_;
+  std::unique_ptr<TableRecordReader> reader_;
+  std::unique_ptr<RecordDecoder> decoder_;
+  std::vector<ViewColumn> columns_;
+  std::vector<Slot> slots_;
+  std::vector<std::uint64_t> failures_;
+  EseError error_ = EseError::invalid_header();
+  // Per record: the sources of the plan columns in use, decoded on demand.
+  std::vector<Source> sources_;
+  std::vector<char> source_ready_;
+  std::vector<DecodedCell> decoded_;
+  std::vector<std::string> text_;
+  std::vector<std::string> default_;
+  // Unpivot state: the day columns (plan index, day number), the year of the
+  // record being spread out, and the next day to emit.
+  std::vector<std::pair<int, int>> days_;
+  int year_source_ = -1;
+  std::size_t next_day_ = 0;
+  bool in_record_ = false;
+  std::int64_t year_start_days_ = 0;
+  bool year_known_ = false;
+  std::vector<Cell> carried_;
+};
+
+}  // namespace quarrow::profiles

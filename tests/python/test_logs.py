@@ -1,0 +1,345 @@
+"""Transaction logs read as evidence: quarrow.EseLogs and `quarrow logs`, on files the
+log writer (testing/esefile/log.py) lays out and on the real SRUM sets beside the
+checkout (skipped when absent)."""
+
+from __future__ import annotations
+
+import json
+import shutil
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import quarrow
+from esefile import LONG, TEXT, Column, EseFile, RecordEncoder, Table
+from esefile import log as L
+
+REPO_ROOT = Path(__file__).resolve().parents[2]
+LOG_SETS = next((p for p in (REPO_ROOT.parent / "shared" / "logs", REPO_ROOT.parents[1] / "shared" / "logs")
+                 if p.is_dir()), None)
+QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent))
+
+
+def write(directory: Path, files: dict[str, bytes]) -> str:
+    for name, data in files.items():
+        (directory / name).write_bytes(data)
+    return str(directory)
+
+
+def many_records(n=40, size=300, trx=100):
+    node = L.Node(trx=trx, level=2)
+    return [L.insert(node, b"\x7f" + struct.pack(">I", i), bytes([i % 251]) * size) for i in range(n)]
+
+
+# ---------------------------------------------------------------------------
+# Framing: segments, fragments, the end of the data
+# ---------------------------------------------------------------------------
+
+def test_fragments_are_joined_into_the_records_written(tmp_path):
+    f = L.LogFile(0x51)
+    records = many_records()
+    f.transaction(9, 100, records)
+    logs = quarrow.EseLogs(write(tmp_path, {"SRU.log": f.build()}))
+    got = [r for r in logs.records() if r["type"] == "Insert"]
+    assert [r["size"] for r in got] == [len(x) for x in records]
+    assert any(r["fragmented"] for r in got)
+    assert [r["fields"]["data"] for r in got] == [x[55:] for x in records]
+    info = logs.files()[0]
+    assert info["records"] == len(records) + 3 and info["problems"] == []
+    assert info["segments"]["shadow"] == 1 and not logs.checksum_failed
+
+
+@pytest.mark.parametrize("damage, status, problem", [
+    ("torn", "shadow", "read from its shadow copy"),
+    ("one_bit", "corrected", "one flipped bit at bit"),
+    ("two_bits", "damaged", "damaged"),
+])
+def test_damaged_segments(tmp_path, damage, status, problem):
+    f = L.LogFile(0x51)
+    f.transaction(9, 100, many_records(25))
+    data = f.build()
+    last = len(f.segments())            # the last data segment; its shadow follows it
+    # A torn write hits the last segment (its shadow restores it); bit flips hit the
+    # first, which has no shadow.
+    at = last * 4096 + 60 if damage == "torn" else 4096 + 1000
+    intact = [r["position"] for r in quarrow.EseLogs(write(tmp_path, {"SRU.log": data})).records()]
+    if damage == "torn":
+        data = L.tear_last_segment(f, data, keep=60)
+    elif damage == "one_bit":
+        data = L.flip_bit(data, at * 8 + 4)
+    else:
+        data = L.flip_bit(L.flip_bit(data, at * 8 + 4), at * 8 + 900)
+    (tmp_path / "SRU.log").write_bytes(data)
+    logs = quarrow.EseLogs(str(tmp_path))
+    info = logs.files()[0]
+    assert any(problem in p for p in info["problems"]), info["problems"]
+    assert info["segments"][status] >= 1
+    assert logs.checksum_failed == (damage != "torn")
+    positions = [r["position"] for r in logs.records()]
+    if damage == "two_bits":
+        assert positions == [] or positions == [p for p in intact if int(p.split(",")[1], 16) < 1]
+    else:
+        assert positions == intact
+    if damage == "one_bit":
+        assert f"bit {1000 * 8 + 4}" in " ".join(info["problems"])
+
+
+def test_recycled_file_stale_segments_end_the_data(tmp_path):
+    f = L.LogFile(0x5A)
+    f.add(L.init2(), L.shutdown_mark())
+    f.shadow = False
+    f.stale_from = 2
+    logs = quarrow.EseLogs(write(tmp_path, {"SRUtmp.log": f.build()}))
+    info = logs.files()[0]
+    assert info["role"] == "next" and info["records"] == 2
+    assert info["segments"]["stale"] == 14 and info["problems"] == []
+
+
+@pytest.mark.parametrize("mutate, expect", [
+    (lambda d: d[:4096 * 3 + 100], "truncated"),
+    (lambda d: d[:4] + b"\0" + d[5:], "header checksum wrong"),
+    (lambda d: d[:4096] + b"\x55" * (len(d) - 4096), "damaged"),
+])
+def test_hostile_files_give_problems(tmp_path, mutate, expect):
+    f = L.LogFile(0x51)
+    f.transaction(9, 100, many_records(20))
+    logs = quarrow.EseLogs(write(tmp_path, {"SRU.log": mutate(f.build())}))
+    assert any(expect in p for p in logs.files()[0]["problems"])
+    list(logs.records())
+    logs.timeline()
+
+
+def test_garbage_fragment_and_unknown_type(tmp_path):
+    f = L.LogFile(0x51)
+    f.add(L.init2(), struct.pack("<BIH", L.FRAGMENT_BEGIN, 0xFFFFFFF0, 4) + b"abcd", L.shutdown_mark())
+    f.add(bytes([120]) + bytes(10))
+    logs = quarrow.EseLogs(write(tmp_path, {"SRU.log": f.build()}))
+    problems = " ".join(logs.files()[0]["problems"])
+    assert "FragmentBegin claims" in problems and "unknown record type 120" in problems
+    assert [r["type"] for r in logs.records()] == ["Init2", "ShutDownMark"]
+
+
+# ---------------------------------------------------------------------------
+# Generations, checkpoint, what a database needs, row changes
+# ---------------------------------------------------------------------------
+
+def test_chain_gaps_and_checkpoint(tmp_path):
+    files = [L.LogFile(g, created=L.log_time(sec=g % 60)) for g in (0x4E, 0x4F, 0x50)]
+    for f in files:
+        f.add(L.init2(), L.shutdown_mark())
+    built = L.chain(files)
+    later = L.LogFile(0x53, log_signature=files[0].log_signature)
+    later.add(L.init2())
+    (tmp_path / "SRU.log").write_bytes(later.build())
+    for f, data in zip(files, built):
+        (tmp_path / f"SRU{f.generation:05X}.log").write_bytes(data)
+    (tmp_path / "SRU.chk").write_bytes(L.checkpoint(L.position(0x53, 1, 0), files[0].log_signature))
+    logs = quarrow.EseLogs(str(tmp_path))
+    assert logs.generations() == [0x4E, 0x4F, 0x50, 0x53]
+    assert logs.gaps() == [(0x51, 0x52)]
+    assert [(c["from"], c["time_ok"], c["signature_ok"], c["segments_ok"]) for c in logs.chain()] == [
+        (0x4E, True, True, True), (0x4F, True, True, True)]
+    assert logs.checkpoint()["checkpoint"] == "000053,0001,0000" and logs.checkpoint()["readable"]
+    # A broken link: the last generation's predecessor time no longer matches.
+    (tmp_path / "SRU00050.log").write_bytes(L.LogFile(0x50).add(L.init2()).build())
+    assert not quarrow.EseLogs(str(tmp_path)).chain()[1]["time_ok"]
+
+
+COLUMNS = [Column("Id", LONG, 1), Column("Name", TEXT, 128, codepage=1252)]
+
+
+def database_with_logs(tmp_path, outcomes):
+    db = EseFile()
+    db.add_table(Table("People", COLUMNS, [{"Id": 1, "Name": "Ann"}]))
+    db_path = tmp_path / "db.edb"
+    data = db.write(db_path)
+    catalog = quarrow.EseDatabase(str(db_path)).read_table("MSysObjects")
+    root = next(r["ColtypOrPgnoFDP"] for r in catalog if r["Name"] == "People" and r["Type"] == 1)
+    f = L.LogFile(0x51)
+    f.add(L.init2(), L.attach_db(1, data[24:52], str(db_path)))
+    encoder = RecordEncoder(COLUMNS)
+    for k, outcome in enumerate(outcomes):
+        node = L.Node(trx=200 + k, level=2, root=root, page=root, dbtime=100000)
+        row = {"Id": 10 + k, "Name": f"row {k}"}
+        f.transaction(9, 200 + k, [L.insert(node, b"\x7f" + struct.pack(">I", 10 + k), encoder.encode(row)),
+                                   L.flag_delete(node)], outcome=outcome)
+    write(tmp_path, {"SRU.log": f.build()})
+    return str(db_path)
+
+
+def test_row_changes_decoded_with_outcomes(tmp_path):
+    db_path = database_with_logs(tmp_path, ["commit", "rollback", "open"])
+    logs = quarrow.EseLogs(str(tmp_path))
+    changes = list(logs.changes(db_path))
+    assert [(c["kind"], c["outcome"]) for c in changes] == [
+        ("insert", "committed"), ("flag-delete", "committed"), ("insert", "rolled back"),
+        ("flag-delete", "rolled back"), ("insert", "open"), ("flag-delete", "open")]
+    inserts = [c for c in changes if c["kind"] == "insert"]
+    assert [c["record"] for c in inserts] == [{"Id": 10 + k, "Name": f"row {k}"} for k in range(3)]
+    assert inserts[0]["table"] == "People" and inserts[0]["key"] == b"\x7f\x00\x00\x00\x0a"
+    assert [t["outcome"] for t in logs.timeline()] == ["committed", "rolled back", "open"]
+    assert logs.timeline()[0]["inserts"] == 1 and logs.timeline()[0]["flag_deletes"] == 1
+    # The same through an EseDatabase object.
+    assert len(list(logs.changes(quarrow.EseDatabase(db_path)))) == 6
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda: quarrow.EseLogs(42), TypeError),
+    (lambda: quarrow.EseLogs("/nonexistent/logs"), FileNotFoundError),
+    (lambda: quarrow.EseLogs("a\0b"), ValueError),
+    (lambda: quarrow.EseLogs(".").needs(42), TypeError),
+    (lambda: quarrow.EseLogs(".").changes("/nonexistent.edb"), FileNotFoundError),
+    (lambda: quarrow.EseLogs(".").needs(), TypeError),
+])
+def test_wrong_arguments(call, error):
+    with pytest.raises(error):
+        call()
+
+
+# ---------------------------------------------------------------------------
+# The real sets
+# ---------------------------------------------------------------------------
+
+REAL = {
+    "srum-belka": {"records": {"SRU0004E.log": 379, "SRU0004F.log": 625, "SRU00050.log": 276,
+                               "SRU00051.log": 273, "SRU.log": 0},
+                   "generations": [0x4E, 0x4F, 0x50, 0x51, 0x52], "gaps": [], "needed": [0x51], "inserts": 265},
+    "srum-w11": {"records": {"SRU00059.log": 688, "SRU0005A.log": 584, "SRU0005B.log": 466, "SRU.log": 21,
+                             "SRUtmp.log": 784},
+                 "generations": [0x50, 0x59, 0x5A, 0x5B, 0x5C], "gaps": [(0x51, 0x58)], "needed": [0x5C],
+                 "inserts": 438},
+}
+
+
+@pytest.fixture(params=sorted(REAL))
+def real_set(request):
+    if LOG_SETS is None or not (LOG_SETS / request.param).is_dir():
+        pytest.skip("real log sets not available")
+    return LOG_SETS / request.param, REAL[request.param]
+
+
+def test_real_sets_figures(real_set):
+    folder, want = real_set
+    logs = quarrow.EseLogs(str(folder))
+    counts = {f["name"]: f["records"] for f in logs.files() if f["kind"] == "log"}
+    assert counts == want["records"]
+    assert logs.generations() == want["generations"] and logs.gaps() == want["gaps"]
+    assert not logs.checksum_failed and all(f["problems"] == [] for f in logs.files())
+    assert all(c["time_ok"] and c["signature_ok"] and c["segments_ok"] is not False for c in logs.chain())
+    needs = logs.needs(str(folder / "SRUDB.dat"))
+    assert needs["needed"] == want["needed"] and needs["missing"] == []
+    assert needs["log_signature_ok"] and needs["last_generation_time_ok"] and needs["attach_signature_ok"]
+    assert needs["verdict"] == "needs no replay"
+    if folder.name == "srum-w11":
+        tmp = next(f for f in logs.files() if f["name"] == "SRUtmp.log")
+        assert tmp["generation"] == 0x50 and tmp["role"] == "next"
+
+
+def test_real_sets_inserts_equal_database_rows(real_set):
+    folder, want = real_set
+    db = quarrow.EseDatabase(str(folder / "SRUDB.dat"))
+    inserts = [c for c in quarrow.EseLogs(str(folder)).changes(db) if c["kind"] == "insert"]
+    assert len(inserts) == want["inserts"]
+    rows = {}
+    compared = 0
+    for c in inserts:
+        table = c["table"]
+        if table not in rows:
+            primary = next(i for i in db.get_table_indexes(table) if i["primary"])
+            names = [k["name"] for k in primary["columns"]]
+            rows[table] = (names, {tuple(r[n] for n in names): r for r in db.read_table(table)})
+        names, by_key = rows[table]
+        row = by_key.get(tuple(c["record"][n] for n in names))
+        if row is not None:
+            assert row == c["record"]
+            compared += 1
+    assert compared == want["inserts"]
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+def test_cli_exit_status(real_set, tmp_path):
+    folder, want = real_set
+    ok = subprocess.run([QUARROW, "logs", str(folder), "--db", str(folder / "SRUDB.dat")], capture_output=True,
+                        text=True)
+    assert ok.returncode == 0 and "needs no replay" in ok.stdout
+    other = "srum-w11" if folder.name == "srum-belka" else "srum-belka"
+    missing = subprocess.run([QUARROW, "logs", str(folder.parent / other), "--db", str(folder / "SRUDB.dat")],
+                             capture_output=True, text=True)
+    assert missing.returncode == 1 and "missing" in missing.stdout
+    lines = subprocess.run([QUARROW, "logs", str(folder), "--records"], capture_output=True, text=True).stdout
+    assert sum(1 for _ in lines.splitlines()) == sum(want["records"].values())
+    changes = subprocess.run([QUARROW, "logs", str(folder), "--changes", "--db", str(folder / "SRUDB.dat")],
+                             capture_output=True, text=True).stdout
+    assert sum(json.loads(x)["kind"] == "insert" for x in changes.splitlines()) == want["inserts"]
+    info = subprocess.run([QUARROW, "info", str(folder / "SRUDB.dat"), "--logs", str(folder)], capture_output=True,
+                          text=True)
+    assert "logs needed:" in info.stdout and "present in" in info.stdout
+
+
+# ---------------------------------------------------------------------------
+# A dirty database of the writer with its logs: needs(), `quarrow info --logs`
+# ---------------------------------------------------------------------------
+
+def dirty_database(tmp_path, page_dbtime_at_least=False):
+    """database_with_logs, its header made dirty: requires generation 0x51, names the
+    logs' signature and the AttachDB at 000051,0001,0268 (right after the Init2)."""
+    db_path = database_with_logs(tmp_path, ["commit"])
+    db = EseFile()
+    data = bytearray(Path(db_path).read_bytes())
+    struct.pack_into("<I", data, 52, 2)
+    data[80:88] = L.position(0x51, 1, 0x28 + 576)
+    data[108:136] = L.signature()
+    struct.pack_into("<ii", data, 296, 0x51, 0x51)
+    data[672:680] = L.DEFAULT_TIME
+    if page_dbtime_at_least:
+        for page in range(1, len(data) // 4096 - 1):
+            struct.pack_into("<Q", data, (page + 1) * 4096 + 8, 200000)
+    Path(db_path).write_bytes(db.fix_checksum(bytes(data), -1))
+    return db_path
+
+
+@pytest.mark.parametrize("applied", [False, True])
+def test_needs_of_a_dirty_database(tmp_path, applied):
+    db_path = dirty_database(tmp_path, applied)
+    needs = quarrow.EseLogs(str(tmp_path)).needs(db_path)
+    assert needs["dirty"] and needs["needed"] == [0x51] and needs["missing"] == []
+    assert needs["log_signature_ok"] and needs["last_generation_time_ok"] and needs["attach_signature_ok"]
+    assert needs["records_after_attach"] == 2
+    assert needs["verdict"] == ("needs no replay" if applied else "2 records would be replayed")
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+def test_cli_info_logs_and_usage(tmp_path):
+    db_path = dirty_database(tmp_path)
+    present = subprocess.run([QUARROW, "info", db_path, "--logs", str(tmp_path)], capture_output=True, text=True)
+    assert "logs needed:    generations 0x51 (present in" in present.stdout
+    (tmp_path / "SRU.log").unlink()
+    missing = subprocess.run([QUARROW, "info", "--json", db_path, "--logs", str(tmp_path)], capture_output=True,
+                             text=True)
+    assert missing.returncode == 1
+    assert json.loads(missing.stdout)["log_generations_missing"] == [0x51]
+    for args in (["logs"], ["logs", str(tmp_path), "--changes"], ["logs", str(tmp_path), "--records", "--timeline"]):
+        assert subprocess.run([QUARROW, *args], capture_output=True).returncode == 2
+    assert subprocess.run([QUARROW, "logs", str(tmp_path / "nowhere")], capture_output=True).returncode == 1
+
+
+def test_record_fields_and_header_attachments(tmp_path):
+    f = L.LogFile(0x51)
+    f.attachments.append((1, b"D" * 28, r"C:\Windows\system32\SRU\SRUDB.dat"))
+    f.add(L.init2(), L.attach_db(1, b"D" * 28, r"C:\db.edb"), L.trace(9, "Begin CreateIndex"),
+          L.macro(L.MACRO_BEGIN, 9, 77), L.nop2(12), L.term2(L.position(0x51, 1, 0)))
+    logs = quarrow.EseLogs(write(tmp_path, {"edb.log": f.build()}))
+    records = list(logs.records())
+    assert [r["type"] for r in records] == ["Init2", "AttachDB", "Trace", "MacroBegin", "NOP2", "Term2"]
+    attach, trace, macro, nop2, term = records[1:]
+    assert attach["dbid"] == 1 and attach["session"] is None
+    assert attach["fields"]["path"] == r"C:\db.edb" and attach["fields"]["db_signature"] == b"D" * 28
+    assert trace["session"] == 9 and trace["fields"]["text"] == "Begin CreateIndex"
+    assert macro["fields"] == {"dbtime": 77} and nop2["fields"] == {"length": 12}
+    assert term["fields"]["start"] == "000051,0001,0000" and term["position"] == "000051,0001,02F9"
+    header = logs.files()[0]
+    assert [(a["dbid"], a["path"], a["signature"]) for a in header["attached_databases"]] == [
+        (1, r"C:\Windows\system32\SRU\SRUDB.dat", b"D" * 28)]

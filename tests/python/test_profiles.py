@@ -1,0 +1,436 @@
+"""Profiles of known databases: recognition, the views of the shipped profiles on
+the real files (with the figures checked by hand on them), every conversion's edge
+cases on written databases, malformed profile files, and the tool's view commands."""
+
+from __future__ import annotations
+
+import collections
+import datetime as dt
+import json
+import struct
+import uuid
+
+import pyarrow as pa
+import pytest
+
+from esefile import (BINARY, DATETIME, GUID, LONG, LONG_BINARY, LONG_LONG, LONG_TEXT, TEXT, UNSIGNED_BYTE,
+                     UNSIGNED_SHORT, Column, Table)
+from quarrow import EseDatabase
+from test_cli import exe, run  # noqa: F401  (the fixture)
+
+UTC = dt.timezone.utc
+
+
+def utc(*args) -> dt.datetime:
+    return dt.datetime(*args, tzinfo=UTC)
+
+
+def filetime(when: dt.datetime) -> int:
+    return (when - utc(1601, 1, 1)) // dt.timedelta(microseconds=1) * 10
+
+
+def ole(when: dt.datetime) -> float:
+    return (when - utc(1899, 12, 30)) / dt.timedelta(days=1)
+
+
+def sid_blob(authority: int, *subs: int) -> bytes:
+    return bytes([1, len(subs)]) + authority.to_bytes(6, "big") + b"".join(struct.pack("<I", s) for s in subs)
+
+
+def u64(v: int) -> bytes:
+    return struct.pack("<Q", v)
+
+
+# ---------------------------------------------------------------------------
+# The shipped profiles on the real files
+# ---------------------------------------------------------------------------
+
+def test_recognition_of_the_real_files(data_dir):
+    kinds = {p.name: EseDatabase(str(p)).profile for p in sorted(data_dir.iterdir())
+             if p.suffix in (".edb", ".dat", ".mdb")}
+    assert kinds["srum-small.dat"] == "srum"
+    assert kinds["ual-current.mdb"] == "ual"
+    assert kinds["windows-search-w10.edb"] == "windows_search"
+    # A File History catalog despite its name, and the writer's test files: no profile.
+    assert kinds["search-catalog.edb"] is None
+    assert kinds["basic.edb"] is None
+
+
+def test_srum_ids_sids_and_times(data_dir):
+    db = EseDatabase(str(data_dir / "srum-small.dat"))
+    providers = [v for v in db.views() if v not in ("id_map", "checkpoints")]
+    assert len(providers) == 6
+    apps, users, times = collections.Counter(), collections.Counter(), []
+    for view in providers:
+        for row in db.read_view(view):
+            apps["placeholder" if row["App"] == "(none)" else "resolved" if row["App"] else "unresolved"] += 1
+            users["placeholder" if row["UserSid"] == "(none)" else "resolved" if row["UserSid"] else "unresolved"] += 1
+            times.append(row["TimeStamp"])
+    assert apps == {"resolved": 217, "placeholder": 3}
+    assert users == {"resolved": 203, "placeholder": 17}
+    assert min(times) == utc(2021, 11, 16, 19, 18) and max(times) == utc(2021, 11, 17, 3, 3)
+    ids = db.read_view("id_map")
+    sids = [r["Text"] for r in ids if r["IdType"] == 3 and r["Text"] != "(none)"]
+    assert len(sids) == 37 and all(s.startswith("S-1-5-") for s in sids)
+    names = {r["Text"]: r["UserName"] for r in ids if r["IdType"] == 3}
+    assert names["S-1-5-18"] == "NT AUTHORITY\\SYSTEM"
+    assert names["S-1-5-90-0-1"] == "Window Manager\\DWM-1"
+    connections = db.read_view("network_connectivity")
+    starts = sorted(r["ConnectStartTime"] for r in connections)
+    assert starts[0] == utc(2021, 11, 16, 18, 17, 44, 200939)
+    assert {r["InterfaceType"] for r in connections} == {"IF_TYPE_ETHERNET_CSMACD"}
+    assert all(isinstance(r["ConnectedTime"], dt.timedelta) for r in connections)
+
+
+def test_ual_addresses_roles_and_days(data_dir):
+    db = EseDatabase(str(data_dir / "ual-current.mdb"))
+    clients = db.read_view("clients")
+    assert len(clients) == 19
+    assert all(c["Address"] for c in clients) and sum(":" in c["Address"] for c in clients) == 6
+    assert collections.Counter(c["Role"] for c in clients) == {"Active Directory Domain Services": 10,
+                                                               "File Server": 9}
+    assert {r["Role"] for r in db.read_view("role_access")} == {
+        "Active Directory Domain Services", "Print and Document Services", "File Server"}
+    sums = collections.Counter()
+    days = collections.defaultdict(list)
+    for d in db.read_view("client_days"):
+        key = (d["RoleGuid"], d["Address"], d["AuthenticatedUserName"])
+        sums[key] += d["Accesses"]
+        days[key].append(d["Date"])
+    for c in clients:
+        key = (c["RoleGuid"], c["Address"], c["AuthenticatedUserName"])
+        assert sums[key] == c["TotalAccesses"]
+        # First and last day with accesses are the days of InsertDate and LastAccess.
+        assert min(days[key]).date() == c["InsertDate"].date()
+        assert max(days[key]).date() == c["LastAccess"].date()
+    assert min(c["InsertDate"] for c in clients).date() == dt.date(2021, 7, 23)
+
+
+def test_windows_search_paths_and_properties(data_dir):
+    db = EseDatabase(str(data_dir / "windows-search-w10.edb"))
+    files = db.read_view("files")
+    assert len(files) == 918
+    assert sum(f["Path"] == f["System.ItemUrl"] for f in files) == 918
+    gathered = [f["System.Search.GatherTime"] for f in files if f["System.Search.GatherTime"]]
+    assert min(gathered).date() >= dt.date(2022, 2, 5) and max(gathered).date() <= dt.date(2022, 2, 8)
+    props = pa.table(db.arrow_view("properties"))
+    assert props.num_rows == 918
+    assert "System.ItemPathDisplay" in props.column_names and "4447-System_ItemPathDisplay" not in props.column_names
+    assert props.schema.field("System.DateModified").type == pa.timestamp("us", tz="UTC")
+    assert db.read_view("catalogs")[0]["CatalogName"] == "SystemIndex"
+    gather = db.read_view("gather", columns=["DocumentID", "LastModified"])
+    modified = [g["LastModified"] for g in gather if g["LastModified"]]
+    assert len(modified) == 842 and min(modified).date() >= dt.date(2021, 11, 16)
+
+
+# ---------------------------------------------------------------------------
+# Conversions on written databases
+# ---------------------------------------------------------------------------
+
+# Columns of the test table: one per stored type the conversions read.
+COLUMNS = {
+    "ll": Column("ll", LONG_LONG, 1), "dt": Column("dt", DATETIME, 2), "long": Column("long", LONG, 3),
+    "us": Column("us", UNSIGNED_SHORT, 4), "guid": Column("guid", GUID, 5),
+    "bin": Column("bin", BINARY, 128), "lbin": Column("lbin", LONG_BINARY, 256),
+    "utext": Column("utext", LONG_TEXT, 257, codepage=1200), "text": Column("text", TEXT, 129),
+}
+
+
+def conversion_db(write_db, tmp_path, column: dict, values: list, table_columns=None, **view_extra):
+    """A database with table Conv holding `values` in the column named by
+    column["from"], and a profile whose view "v" has `column` as its only column."""
+    src = column["from"]
+    cols = table_columns or [COLUMNS["long"], COLUMNS[src]] if src != "long" else [COLUMNS["long"]]
+    records = [{src: v} if src != "long" else {"long": v} for v in values]
+    path = write_db([Table("Conv", cols, records=records)])
+    view = {"name": "v", "table": "Conv", "columns": [column], **view_extra}
+    profile = tmp_path / "test.json"
+    profile.write_text(json.dumps({"profile": "test", "recognize": [["Conv"]], "views": [view],
+                                   "lookups": {"if": {"6": "ethernet"}, "fb": {"7": "seven"}}}))
+    return EseDatabase(path, profiles=[profile])
+
+
+NAN = u64(0x7FF8000000000000)
+EDGE_CASES = [
+    # (column, stored values, expected view values)
+    ({"from": "ll", "convert": "filetime"},
+     [filetime(utc(2021, 11, 16, 18, 17, 44, 200939)), 0, u64(2**64 - 1)],
+     [utc(2021, 11, 16, 18, 17, 44, 200939), None, None]),
+    ({"from": "dt", "convert": "filetime"}, [u64(filetime(utc(2021, 7, 23, 10, 30, 55)))], [utc(2021, 7, 23, 10, 30, 55)]),
+    ({"from": "bin", "convert": "filetime"}, [u64(filetime(utc(2022, 2, 8))), b"\x01" * 7], [utc(2022, 2, 8), None]),
+    ({"from": "bin", "convert": "filetime_be"},
+     [struct.pack(">Q", filetime(utc(2022, 2, 5, 19, 47))), bytes(8)], [utc(2022, 2, 5, 19, 47), None]),
+    ({"from": "dt", "convert": "ole_date"}, [struct.pack("<d", ole(utc(2021, 11, 16, 19, 18))), NAN],
+     [utc(2021, 11, 16, 19, 18), None]),
+    # The DateTime rule: zero is OLE day 0, tiny non-zero doubles are FILETIMEs,
+    # OLE doubles in range are dates, NaN is neither.
+    ({"from": "dt", "convert": "datetime"},
+     [u64(0), u64(1), struct.pack("<d", ole(utc(2021, 11, 16, 19, 18))), u64(filetime(utc(2021, 7, 23))), NAN,
+      struct.pack("<d", 3.0e6)],
+     [utc(1899, 12, 30), utc(1601, 1, 1), utc(2021, 11, 16, 19, 18), utc(2021, 7, 23), None, None]),
+    ({"from": "long", "convert": "duration_ms"}, [1500, -2], [dt.timedelta(seconds=1.5), dt.timedelta(milliseconds=-2)]),
+    ({"from": "long", "convert": "duration_s"}, [3615], [dt.timedelta(seconds=3615)]),
+    ({"from": "bin", "convert": "duration_100ns"}, [u64(10_000_000)], [dt.timedelta(seconds=1)]),
+    ({"from": "lbin", "convert": "sid"},
+     [sid_blob(5, 21, 1, 2, 3, 500), sid_blob(5, 18)[:-1], bytes(8), sid_blob(2**40, 1)],
+     ["S-1-5-21-1-2-3-500", None, None, "S-1-0x010000000000-1"]),
+    ({"from": "lbin", "convert": "sid_name"},
+     [sid_blob(5, 18), sid_blob(5, 96, 0, 3), sid_blob(5, 21, 1, 2, 3, 1001)],
+     ["NT AUTHORITY\\SYSTEM", "Font Driver Host\\UMFD-3", None]),
+    ({"from": "lbin", "convert": "utf16"}, ["Dnscache\0\0".encode("utf-16-le"), b"a\x00b"], ["Dnscache", "a"]),
+    ({"from": "lbin", "convert": "utf16_list"}, ["link\0program\0".encode("utf-16-le")], ["link; program"]),
+    ({"from": "bin", "convert": "ip"},
+     [bytes([10, 10, 10, 120]), bytes(15) + b"\x01", bytes.fromhex("fe800000000000008804fd0e088a0abe"), b"\x01" * 5,
+      bytes.fromhex("20010db8000000000001000000000001")],
+     ["10.10.10.120", "::1", "fe80::8804:fd0e:88a:abe", None, "2001:db8::1:0:0:1"]),
+    ({"from": "utext", "convert": "ip"}, ["10.199.5.144\0"], ["10.199.5.144"]),
+    ({"from": "utext", "convert": "text"}, ["blackclover\\dc$\0"], ["blackclover\\dc$"]),
+    ({"from": "bin", "convert": "guid"}, [uuid.UUID("ad495fc3-0eaa-413d-ba7d-8b13fa7ec598").bytes_le, b"\x00"],
+     ["ad495fc3-0eaa-413d-ba7d-8b13fa7ec598", None]),
+    ({"from": "ll", "convert": "bits", "shift": 48, "bits": 16, "lookup": "if"},
+     [(6 << 48) | (32769 << 24), 53 << 48], ["ethernet", "53"]),
+    ({"from": "us", "convert": "signed16"}, [65116, 120], [-420, 120]),
+    ({"from": "ll"}, [u64(2**63), 5], [None, 5]),                       # past 2^63: invalid, not negative
+    ({"from": "bin", "convert": "hex64"}, [bytes.fromhex("6329da9812d9bdce")], ["cebdd91298da2963"]),
+    ({"from": "long", "convert": "unix_seconds"}, [0], [utc(1970, 1, 1)]),
+    # A code page 1252 text column holding UTF-16LE (as CatalogStorageManager does).
+    ({"from": "text", "convert": "utf16"}, ["SystemIndex".encode("utf-16-le")], ["SystemIndex"]),
+    ({"from": "guid"}, [uuid.UUID("10a9226f-50ee-49d8-a393-9a501d47ce04")], ["10a9226f-50ee-49d8-a393-9a501d47ce04"]),
+    ({"from": "dt"}, [u64(filetime(utc(2021, 7, 23)))], [utc(2021, 7, 23)]),   # DateTime as it is: the rule
+]
+
+
+@pytest.mark.parametrize("column,stored,expected", EDGE_CASES,
+                         ids=[f"{c.get('convert', 'value')}-{c['from']}" for c, _, _ in EDGE_CASES])
+def test_conversion_edge_cases(write_db, tmp_path, column, stored, expected):
+    db = conversion_db(write_db, tmp_path, {"name": "x", **column}, stored)
+    assert db.profile == "test"
+    assert [r["x"] for r in db.read_view("v")] == expected
+    # The Arrow stream gives the same values.
+    assert pa.table(db.arrow_view("v")).column("x").to_pylist() == expected
+
+
+def test_out_of_range_date_is_null_with_its_raw_value(write_db, tmp_path):
+    garbage = 0x0100080100f80000  # the 1829 filler seen in a dirty Windows Search file
+    good = filetime(utc(2022, 2, 8))
+    db = conversion_db(write_db, tmp_path, {"name": "t", "from": "ll", "convert": "filetime",
+                                            "range": ["2000-01-01", "2099-12-31"], "raw": True}, [garbage, good])
+    assert db.read_view("v") == [{"t": None, "t_raw": garbage}, {"t": utc(2022, 2, 8), "t_raw": good}]
+
+
+def test_joins_placeholders_wrong_types_and_fallback(write_db, tmp_path):
+    ids = Table("SruDbIdMapTable", [Column("IdType", UNSIGNED_BYTE, 1), Column("IdIndex", LONG, 2),
+                                    Column("IdBlob", LONG_BINARY, 256)],
+                records=[{"IdType": 0, "IdIndex": 1}, {"IdType": 3, "IdIndex": 2},
+                         {"IdType": 0, "IdIndex": 10, "IdBlob": "\\Device\\x.exe\0".encode("utf-16-le")},
+                         {"IdType": 3, "IdIndex": 11, "IdBlob": sid_blob(5, 18)},
+                         {"IdType": 3, "IdIndex": 12, "IdBlob": bytes(8)}])
+    checkpoints = Table("SruDbCheckpointTable", [Column("CheckpointId", LONG, 1)])
+    provider = Table("{DD6636C4-8929-4683-974E-22C046A43763}",
+                     [Column("AutoIncId", LONG, 1), Column("TimeStamp", DATETIME, 2), Column("AppId", LONG, 3),
+                      Column("UserId", LONG, 4), Column("InterfaceLuid", LONG_LONG, 5)],
+                     records=[{"AutoIncId": 1, "TimeStamp": dt.datetime(2021, 11, 16, 19, 18), "AppId": a, "UserId": u,
+                               "InterfaceLuid": (71 << 48)} for a, u in [(1, 2), (10, 11), (11, 10), (99, 12)]])
+    path = write_db([ids, checkpoints, provider])
+    db = EseDatabase(path)
+    assert db.profile == "srum" and db.views() == ["network_connectivity", "id_map", "checkpoints"]
+    rows = db.read_view("network_connectivity", columns=["App", "AppType", "UserSid", "UserName", "InterfaceType"])
+    assert rows == [
+        {"App": "(none)", "AppType": "application", "UserSid": "(none)", "UserName": None,
+         "InterfaceType": "IF_TYPE_IEEE80211"},
+        {"App": "\\Device\\x.exe", "AppType": "application", "UserSid": "S-1-5-18",
+         "UserName": "NT AUTHORITY\\SYSTEM", "InterfaceType": "IF_TYPE_IEEE80211"},
+        # Ids pointing at an entry of the wrong type, or at none, are not trusted.
+        {"App": None, "AppType": None, "UserSid": None, "UserName": None, "InterfaceType": "IF_TYPE_IEEE80211"},
+        {"App": None, "AppType": None, "UserSid": None, "UserName": None, "InterfaceType": "IF_TYPE_IEEE80211"},
+    ]
+    # The raw ids stay.
+    assert [r["AppId"] for r in db.read_view("network_connectivity")] == [1, 10, 11, 99]
+
+
+def test_join_fallback_list_and_tree_loops(write_db, tmp_path):
+    nodes = Table("Tree", [Column("Id", LONG, 1), Column("Parent", LONG, 2), Column("Name", LONG_TEXT, 256, codepage=1200)],
+                  records=[{"Id": 2, "Parent": 1, "Name": "file:"}, {"Id": 3, "Parent": 2, "Name": "C:/"},
+                           {"Id": 4, "Parent": 3, "Name": "[e42a59ae-c23e-44ec-838b-1c85bbbf5240]/"},
+                           {"Id": 5, "Parent": 4, "Name": "Users/"},
+                           {"Id": 8, "Parent": 9, "Name": "a/"}, {"Id": 9, "Parent": 8, "Name": "b/"}])
+    items = Table("Items", [Column("Doc", LONG, 1), Column("Scope", LONG, 2), Column("Leaf", LONG_TEXT, 256, codepage=1200),
+                            Column("Role", LONG, 3)],
+                  records=[{"Doc": 1, "Scope": 5, "Leaf": "bob", "Role": 7}, {"Doc": 2, "Scope": 9, "Leaf": "x", "Role": 8},
+                           {"Doc": 3, "Scope": 77, "Leaf": "y"}])
+    path = write_db([nodes, items])
+    tree = {"table": "Items", "key": "Doc", "scope": "Scope", "leaf": "Leaf", "tree_table": "Tree",
+            "tree_id": "Id", "tree_parent": "Parent", "tree_name": "Name", "drop_bracketed": True}
+    profile = tmp_path / "p.json"
+    profile.write_text(json.dumps({
+        "profile": "trees", "recognize": [["Items", "Tree"]], "lookups": {"roles": {"7": "seven"}},
+        "views": [{"name": "items", "table": "Items", "columns": [
+            "Doc", {"name": "Path", "from": "Doc", "convert": "tree_path", "tree": tree},
+            {"name": "RoleName", "from": "Role", "convert": "join",
+             "join": {"table": "Missing", "key": "k", "value": "v", "fallback": "roles"}}]}]}))
+    db = EseDatabase(path, profiles=[str(profile)])
+    # A parent loop gives no path (and no hang); an unknown scope none either.
+    assert db.read_view("items") == [{"Doc": 1, "Path": "file:C:/Users/bob", "RoleName": "seven"},
+                                     {"Doc": 2, "Path": None, "RoleName": None},
+                                     {"Doc": 3, "Path": None, "RoleName": None}]
+
+
+def test_unpivot_days(write_db, tmp_path):
+    cols = [Column("Who", LONG, 1), Column("InsertDate", DATETIME, 2), Column("Day1", UNSIGNED_SHORT, 3),
+            Column("Day60", UNSIGNED_SHORT, 4), Column("Day366", UNSIGNED_SHORT, 5)]
+    path = write_db([Table("CLIENTS", cols, null_bitmap=True, records=[
+        {"Who": 1, "InsertDate": u64(filetime(utc(2020, 1, 1, 8))), "Day1": 3, "Day366": 1},
+        {"Who": 2, "InsertDate": u64(filetime(utc(2021, 3, 1))), "Day60": 2},
+        {"Who": 3, "Day1": 4}])])
+    profile = tmp_path / "d.json"
+    profile.write_text(json.dumps({"profile": "days", "recognize": [["CLIENTS"]], "views": [
+        {"name": "days", "table": "CLIENTS", "columns": ["Who"],
+         "unpivot": {"prefix": "Day", "year_from": "InsertDate", "count_column": "N"}}]}))
+    db = EseDatabase(path, profiles=[profile])
+    assert db.read_view("days") == [
+        {"Who": 1, "Date": utc(2020, 1, 1), "N": 3}, {"Who": 1, "Date": utc(2020, 12, 31), "N": 1},
+        {"Who": 2, "Date": utc(2021, 3, 1), "N": 2},
+        {"Who": 3, "Date": None, "N": 4}]  # no year known: the count stays, the date is null
+
+
+def test_a_profile_file_replaces_the_built_in_one(write_db, tmp_path):
+    path = write_db([Table("SruDbIdMapTable", [Column("IdIndex", LONG, 1)], records=[{"IdIndex": 4}]),
+                     Table("SruDbCheckpointTable", [Column("CheckpointId", LONG, 1)])])
+    assert EseDatabase(path).profile == "srum"
+    mine = tmp_path / "srum.json"
+    mine.write_text(json.dumps({"profile": "srum", "recognize": [["SruDbIdMapTable"]],
+                                "views": [{"name": "ids", "table": "SruDbIdMapTable", "columns": ["IdIndex"]}]}))
+    db = EseDatabase(path, profiles=[mine])
+    assert db.views() == ["ids"] and db.read_view("ids") == [{"IdIndex": 4}]
+
+
+# ---------------------------------------------------------------------------
+# API errors and malformed profiles
+# ---------------------------------------------------------------------------
+
+def test_view_api_errors(write_db, tmp_path):
+    db = conversion_db(write_db, tmp_path, {"name": "x", "from": "long"}, [1])
+    with pytest.raises(ValueError, match="View not found: nope"):
+        db.read_view("nope")
+    with pytest.raises(ValueError, match="Column not found: y"):
+        db.arrow_view("v", columns=["y"])
+    with pytest.raises(TypeError):
+        db.read_view("v", columns="x")
+    plain = EseDatabase(write_db([Table("T", [Column("a", LONG, 1)])]))
+    assert plain.profile is None and plain.views() == []
+    with pytest.raises(ValueError, match="no profile"):
+        plain.arrow_view("v")
+    with pytest.raises(TypeError):
+        EseDatabase(plain.path, profiles="one.json")
+    with pytest.raises(ValueError, match="Cannot read profile"):
+        EseDatabase(plain.path, profiles=[tmp_path / "missing.json"])
+
+
+MALFORMED = [
+    ('{"profile": "x",\n "recognize": [["T"]],\n "views": [\n   {"name": "v" "table": "T"}]}', 4, "parse error"),
+    ('{"profile": "x",\n "recognize": [["T"]],\n "views": [{"name": "v", "table": "T",\n'
+     '   "columns": [{"from": "a",\n     "convert": "filetim"}]}]}', 5, 'unknown conversion "filetim"'),
+    ('{"profile": "x",\n "recognize": [["T"]],\n "veiws": []}', 3, 'unknown key "veiws"'),
+    ('{"profile": "x", "recognize": [["T"]]}', 1, 'needs "views"'),
+    ('// comments are allowed\n{"profile": "x", "recognize": [["T"]], "views": [\n'
+     '  {"name": "v", "table": "T", "columns": [{"from": "a", "range": ["2000-13-01", "2001-01-01"]}]}]}',
+     3, "is not a date"),
+    ('{"profile": "x", "recognize": [["T"]], "views": [\n {"name": "v", "table": "T", "columns": ["a", "a"]}]}',
+     2, "two columns named"),
+    ('{"profile": "x", "recognize": [["T"]], "views": [{"name": "v", "table": "T",\n'
+     ' "columns": [{"from": "a", "convert": "join"}]}]}', 2, '"join" goes with'),
+    ('{"profile": "x", "recognize": [["T"]], "views": [{"name": "v", "table": "T",\n'
+     ' "columns": [{"from": "a", "lookup": "nope"}]}]}', 2, 'no lookup named "nope"'),
+    ('{"profile": "x", "profile": "y"}', 1, 'duplicate key'),
+    ('', 1, "parse error"),
+]
+
+
+@pytest.mark.parametrize("text,line,what", MALFORMED)
+def test_malformed_profile_names_file_line_and_fault(write_db, tmp_path, text, line, what):
+    path = write_db([Table("T", [Column("a", LONG, 1)])])
+    bad = tmp_path / "bad.json"
+    bad.write_text(text)
+    with pytest.raises(ValueError) as info:
+        EseDatabase(path, profiles=[bad])
+    message = str(info.value)
+    assert str(bad) in message and f"line {line}:" in message and what in message
+
+
+# ---------------------------------------------------------------------------
+# The tool
+# ---------------------------------------------------------------------------
+
+def test_tool_views_dump_and_export(exe, write_db, tmp_path):  # noqa: F811
+    db = conversion_db(write_db, tmp_path, {"name": "t", "from": "ll", "convert": "filetime", "raw": True},
+                       [filetime(utc(2022, 2, 8, 1, 2, 3)), u64(2**64 - 1)])
+    profile = tmp_path / "test.json"
+    out, _ = run(exe, "views", "--profile", profile, "--json", db.path)
+    listed = json.loads(out)
+    assert listed["profile"] == "test" and listed["views"][0]["columns"][0] == {
+        "name": "t", "type": "timestamp", "source": "ll", "note": None}
+    out, err = run(exe, "dump", "--view", "v", "--profile", profile, db.path)
+    assert [json.loads(line) for line in out.splitlines()] == [
+        {"t": "2022-02-08T01:02:03Z", "t_raw": filetime(utc(2022, 2, 8, 1, 2, 3))},
+        {"t": None, "t_raw": 2**64 - 1}]
+    assert "1 value could not be converted" in err
+    out, _ = run(exe, "dump", "--view", "v", "--profile", profile, "-f", "csv", "-n", "1", db.path)
+    assert out.decode() == f"t,t_raw\r\n2022-02-08T01:02:03Z,{filetime(utc(2022, 2, 8, 1, 2, 3))}\r\n"
+    run(exe, "export", "--views", "--profile", profile, "-o", tmp_path / "out", db.path)
+    assert len((tmp_path / "out" / "v.jsonl").read_text().splitlines()) == 2
+    _, err = run(exe, "dump", "--view", "nope", "--profile", profile, db.path, check=1)
+    assert "View not found" in err
+    bad = tmp_path / "bad.json"
+    bad.write_text("{\n  nope }")
+    _, err = run(exe, "views", "--profile", bad, db.path, check=1)
+    assert f"{bad}, line 2:" in err
+
+
+def test_tool_on_real_files(exe, data_dir, tmp_path):  # noqa: F811
+    out, _ = run(exe, "info", "--json", data_dir / "srum-small.dat")
+    assert json.loads(out)["profile"] == "srum"
+    out, _ = run(exe, "dump", "--view", "clients", data_dir / "ual-current.mdb")
+    rows = [json.loads(line) for line in out.splitlines()]
+    assert len(rows) == 19 and rows[0]["InsertDate"].endswith("Z")
+    run(exe, "export", "--views", "-o", tmp_path, data_dir / "windows-search-w10.edb")
+    assert len((tmp_path / "files.jsonl").read_text(encoding="utf-8").splitlines()) == 918
+
+
+def test_property_names_and_other_columns(write_db, tmp_path):
+    cols = [Column("WorkID", UNSIGNED_SHORT, 1), Column("15F-System_DateModified", BINARY, 128),
+            Column("4447-System_ItemPathDisplay", LONG_TEXT, 256, codepage=1200),
+            Column("0F-InvertedOnlyMD5", BINARY, 129), Column("Plain_Name", LONG, 2)]
+    path = write_db([Table("Store", cols, records=[
+        {"WorkID": 1, "15F-System_DateModified": u64(filetime(utc(2022, 2, 8))),
+         "4447-System_ItemPathDisplay": "C:\\x", "0F-InvertedOnlyMD5": b"\x01\x02", "Plain_Name": 5}])])
+    profile = tmp_path / "s.json"
+    profile.write_text(json.dumps({"profile": "store", "recognize": [["Store"]], "views": [
+        {"name": "props", "table": "Store", "other_columns": "property",
+         "columns": ["WorkID", {"name": "System.DateModified", "from": "System_DateModified", "convert": "filetime"}]}]}))
+    db = EseDatabase(path, profiles=[profile])
+    assert db.read_view("props") == [{"WorkID": 1, "System.DateModified": utc(2022, 2, 8), "Plain_Name": 5,
+                                      "System.ItemPathDisplay": "C:\\x", "InvertedOnlyMD5": b"\x01\x02"}]
+
+
+def test_fleet_reads_a_view_across_files(write_db, tmp_path):
+    dask = pytest.importorskip("dask")
+    quarrow_fleet = pytest.importorskip("quarrow_fleet")
+    ids = Table("SruDbIdMapTable", [Column("IdType", UNSIGNED_BYTE, 1), Column("IdIndex", LONG, 2),
+                                    Column("IdBlob", LONG_BINARY, 256)],
+                records=[{"IdType": 3, "IdIndex": 2}, {"IdType": 3, "IdIndex": 5, "IdBlob": sid_blob(5, 19)}])
+    checkpoints = Table("SruDbCheckpointTable", [Column("CheckpointId", LONG, 1)])
+
+    def provider(n, extra):
+        cols = [Column("AutoIncId", LONG, 1), Column("TimeStamp", DATETIME, 2), Column("AppId", LONG, 3),
+                Column("UserId", LONG, 4)] + ([Column("ConnectedTime", LONG, 5)] if extra else [])
+        return Table("{DD6636C4-8929-4683-974E-22C046A43763}", cols,
+                     records=[{"AutoIncId": i, "TimeStamp": dt.datetime(2021, 11, 16, 19), "AppId": 1, "UserId": 5,
+                               **({"ConnectedTime": 60} if extra else {})} for i in range(n)])
+    paths = [write_db([ids, checkpoints, provider(3, False)]), write_db([ids, checkpoints, provider(2, True)]),
+             write_db([Table("Other", [Column("a", LONG, 1)])]), str(tmp_path / "missing.dat")]
+    frame = quarrow_fleet.read_views(paths, "network_connectivity")
+    with dask.config.set(scheduler="synchronous"):
+        rows, failed = dask.compute(frame, quarrow_fleet.failures(frame))
+    assert len(rows) == 5 and set(rows["UserSid"]) == {"S-1-5-19"}
+    assert rows["ConnectedTime"].isna().sum() == 3          # the union of the columns
+    assert list(failed["source"]) == [paths[3]]
