@@ -248,3 +248,19 @@ def test_real_files_threads_and_projection(path):
             assert arrow(db, table, columns=names, threads=2).equals(one.select(names)), table
             rows = db.read_table(table, columns=names)
             assert rows == projected(db.read_table(table), names), table
+
+
+def test_fleet_split_rows_and_columns(big, tmp_path):
+    fleet = pytest.importorskip("quarrow_fleet")
+    import dask
+    with dask.config.set(scheduler="synchronous"):
+        whole = fleet.read_tables([big], "T").compute()
+        split = fleet.read_tables([big], "T", split_rows=90)
+        assert split.npartitions == 5
+        got = split.compute()
+        assert got.reset_index(drop=True).equals(whole.reset_index(drop=True))
+        some = fleet.read_tables([big], "T", columns=["Note", "Id"]).compute()
+        assert list(some.columns) == ["Note", "Id", "source"]
+        assert some["Id"].tolist() == list(range(400))
+    with pytest.raises(ValueError):
+        fleet.read_tables([big], "T", split_rows=0)
