@@ -392,6 +392,14 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
             table = call(lambda n: db.arrow_table(n, batch_rows=100), name)
             if table is not None:
                 call(pull_arrow_stream, table)
+            # Threads, a part of the leaf pages, and one column only.
+            first = [c["name"] for c in (call(db.get_table_schema, name) or [])][:1]
+            if first:
+                call(lambda n: db.read_table(n, columns=first), name)
+            part = call(lambda n: db.arrow_table(n, batch_rows=100, threads=2, part=(1, 2),
+                                                 columns=first or None), name)
+            if part is not None:
+                call(pull_arrow_stream, part)
             call(db.get_table_indexes, name)
             recovered = call(db.recover_records, name) or []
             for r in recovered:

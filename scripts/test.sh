@@ -71,6 +71,9 @@ cmake --build build/asan -j "$JOBS"
 run_ctest build/asan
 drop build/asan
 
+echo "== C++ tests of threaded work under ThreadSanitizer"
+scripts/tsan.sh
+
 if [ -x scripts/fuzz.sh ]; then
   stage "short fuzzing runs"
   scripts/fuzz.sh short

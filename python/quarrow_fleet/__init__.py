@@ -180,24 +180,43 @@ def _with_path(exc: Exception, path: str) -> Exception:
 # ---------------------------------------------------------------------------
 
 class _TableLoader:
-    """Reads one table of one file into a pandas DataFrame (one Dask partition).
+    """Reads one table of one file (or one part of it) into a pandas DataFrame (one
+    Dask partition).
 
-    Runs on the worker: it opens the file there and keeps nothing between calls."""
+    Runs on the worker: it opens the file there and keeps nothing between calls.
+    Only the columns of the schema are read from the file (those it has)."""
 
-    def __init__(self, table: str, schema: pa.Schema, source: str, errors: str, origin: _Source = _TABLES):
+    def __init__(self, table: str, schema: pa.Schema, source: str, errors: str, origin: _Source = _TABLES,
+                 columns=None):
         self.table, self.schema, self.source, self.errors = table, schema, source, errors
         self.origin = origin
+        self.columns = None if columns is None else list(columns)
         self.output = pa.schema(list(schema) + [pa.field(source, pa.string()), pa.field(_ERROR, pa.string())])
 
     def __dask_tokenize__(self):
         return ("quarrow-table-loader", self.table, self.schema.serialize().to_pybytes(),
-                self.source, self.errors, self.origin.token())
+                self.source, self.errors, self.origin.token(), self.columns)
 
-    def __call__(self, path: str) -> pd.DataFrame:
+    def _read(self, db: EseDatabase, part) -> pa.Table:
+        kwargs = {} if part is None else {"part": part}
+        if self.columns is not None:
+            have = {c["name"] for c in db.get_table_schema(self.table)}
+            wanted = [c for c in self.columns if c in have]
+            if not wanted:
+                # None of the columns: the rows still count, as nulls.
+                n = pa.table(db.arrow_table(self.table, **kwargs)).num_rows
+                return pa.Table.from_arrays([pa.nulls(n, f.type) for f in self.schema], schema=self.schema)
+            kwargs["columns"] = wanted
+        return _conform(pa.table(db.arrow_table(self.table, **kwargs)), self.schema)
+
+    def __call__(self, task) -> pd.DataFrame:
+        # A task is a path, or (path, (index, count)) for one part of a split table.
+        path, part = (task, None) if isinstance(task, str) else task
         try:
             db = self.origin.open(path)
             if self.table in self.origin.names(db):
-                data = _conform(pa.table(self.origin.arrow(db, self.table)), self.schema)
+                data = (self._read(db, part) if not self.origin.views
+                        else _conform(pa.table(self.origin.arrow(db, self.table)), self.schema))
             else:
                 data = self.schema.empty_table()          # the file lacks this table
             error = None
@@ -239,8 +258,38 @@ def _failure_rows(frame: pd.DataFrame, source: str) -> pd.DataFrame:
                          "error": failed[_ERROR].astype(_FAILURE_META["error"].dtype)})
 
 
+def _count_rows(paths, table):
+    """Worker side of the split pass: the table's row count in each file (0 where
+    the file or table cannot be read; the reading pass records why)."""
+    counts = []
+    for path in paths:
+        try:
+            db = EseDatabase(path)
+            first = db.get_table_schema(table)[0]["name"]
+            counts.append(pa.table(db.arrow_table(table, columns=[first])).num_rows)
+        except Exception:
+            counts.append(0)
+    return counts
+
+
+def _split_tasks(paths, table, split_rows, client=None):
+    """One task per file, or (path, (index, count)) parts for files whose table has
+    more than split_rows rows."""
+    batches = [dask.delayed(_count_rows, pure=True)(paths[i:i + _DESCRIBE_BATCH], table)
+               for i in range(0, len(paths), _DESCRIBE_BATCH)]
+    if client is not None:
+        counts = client.gather(client.compute(batches))
+    else:
+        counts = dask.compute(*batches)
+    tasks = []
+    for path, rows in zip(paths, (c for batch in counts for c in batch)):
+        parts = max(1, -(-rows // split_rows))
+        tasks.extend([path] if parts == 1 else [(path, (k, parts)) for k in range(parts)])
+    return tasks
+
+
 def read_tables(paths, table: str, *, columns=None, source: str | None = "source",
-                errors: str = "collect") -> dd.DataFrame:
+                errors: str = "collect", split_rows: int | None = None) -> dd.DataFrame:
     """One table of many ESE files as a Dask DataFrame, one partition per file.
 
     Columns are typed from quarrow's Arrow view (pandas ArrowDtype), with the union
@@ -253,9 +302,17 @@ def read_tables(paths, table: str, *, columns=None, source: str | None = "source
     :func:`failures` lists it, with errors="raise" it fails the computation.
 
     Building the frame describes every file's table (its catalog only, on the
-    workers) to find the union of the columns; the rows are read on compute.
+    workers) to find the union of the columns; the rows are read on compute.  Only
+    the selected columns are read from the files.
+
+    With `split_rows`, a file whose table has more rows than that becomes several
+    partitions of about split_rows rows each, cut along the table's leaf pages, so
+    that one large database spreads over the workers; the rows and their order are
+    those of the unsplit reading.  Counting the rows reads one column of each file.
     """
-    return _read(paths, table, _TABLES, columns, source, errors)
+    if split_rows is not None and (not isinstance(split_rows, int) or split_rows < 1):
+        raise ValueError("split_rows must be a positive int")
+    return _read(paths, table, _TABLES, columns, source, errors, split_rows)
 
 
 def read_views(paths, view: str, *, profiles=None, columns=None, source: str | None = "source",
@@ -269,7 +326,7 @@ def read_views(paths, view: str, *, profiles=None, columns=None, source: str | N
     return _read(paths, view, _Source(True, profiles), columns, source, errors)
 
 
-def _read(paths, table, origin, columns, source, errors) -> dd.DataFrame:
+def _read(paths, table, origin, columns, source, errors, split_rows=None) -> dd.DataFrame:
     if errors not in ("collect", "raise"):
         raise ValueError('errors must be "collect" or "raise"')
     paths = [os.fspath(p) for p in paths]
@@ -284,10 +341,12 @@ def _read(paths, table, origin, columns, source, errors) -> dd.DataFrame:
     if source is not None and source in schema.names:
         raise ValueError(f"Table {table!r} has a column named {source!r}; pass another source= name")
     # Without a source column the path still travels (for failures) and is dropped.
-    loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors, origin)
+    loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors, origin,
+                          None if origin.views else columns)
+    tasks = paths if split_rows is None else _split_tasks(paths, table, split_rows)
     # The string columns are Arrow strings already: no conversion step per partition.
     with dask.config.set({"dataframe.convert-string": False}):
-        raw = dd.from_map(loader, paths, meta=loader.meta(), divisions=None,
+        raw = dd.from_map(loader, tasks, meta=loader.meta(), divisions=None,
                           enforce_metadata=False, label="quarrow-read")
         frame = raw.map_partitions(_data_rows, meta=_data_rows(loader.meta()), enforce_metadata=False)
         if source is None:

@@ -5,25 +5,36 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
+#include <algorithm>
+#include <optional>
 
 #include "export/arrow_stream.h"
 #include "binding/args.h"
 #include "binding/convert.h"
 #include "binding/ese_database.h"
+#include "binding/reading.h"
 
 namespace quarrow::python {
 
 const char kArrowTableDoc[] =
-    "arrow_table($self, table_name, *, batch_rows=65536)\n--\n\n"
+    "arrow_table($self, table_name, *, batch_rows=65536, columns=None, threads=None, part=None)\n--\n\n"
     "A table's decoded values for Arrow consumers.\n\n"
     "The result has __arrow_c_schema__ and __arrow_c_stream__ (the Arrow PyCapsule\n"
     "protocol), so pyarrow.table(obj), polars.DataFrame(obj), duckdb.sql('select * from obj')\n"
     "and pandas.DataFrame.from_arrow(obj) read it. Each stream reads the table afresh in\n"
     "batches of batch_rows records. DateTime becomes timestamp[us], Currency decimal128(19, 4),\n"
     "GUID arrow.uuid, multi-valued columns lists; column defaults are applied.\n\n"
-    "Args:\n    table_name: Name of the table\n    batch_rows: Records per batch (at least 1)\n\n"
+    "Batches are decoded on `threads` worker threads (default: the processors available,\n"
+    "at most 8), each on its own stretch of the table's leaf pages; they come in table order\n"
+    "with the same values as on one thread.\n\n"
+    "Args:\n    table_name: Name of the table\n    batch_rows: Records per batch (at least 1)\n"
+    "    columns: Names of the columns to read (default: all), in the table's column order\n"
+    "    threads: Decoding threads (1: on the consumer's thread)\n"
+    "    part: (index, count): only stretch `index` of `count` near-equal stretches of the\n"
+    "      table's leaf pages; parts 0 .. count - 1 together are the whole table, in order\n\n"
     "Returns:\n    ArrowTable: An object with __arrow_c_schema__() and __arrow_c_stream__()\n\n"
-    "Raises:\n    ValueError: If the table doesn't exist or batch_rows is below 1";
+    "Raises:\n    ValueError: If the table or a column doesn't exist, batch_rows or threads is below 1";
 
 namespace {
 
@@ -35,7 +46,11 @@ struct ArrowTableObject {
   // Owned; the C++ members live outside the object, whose memory Python manages.
   std::shared_ptr<const Database>* database;
   std::string* table_name;
+  std::optional<ColumnSelection>* columns;
   std::int64_t batch_rows;
+  unsigned threads;
+  std::size_t part_index;
+  std::size_t part_count;
 };
 
 PyObject* g_arrow_table_type = nullptr;
@@ -73,7 +88,8 @@ struct OwnedSchema {
 };
 
 bool make_schema(ArrowTableObject* t, OwnedSchema& out) {
-  const Status status = export_arrow_schema(**t->database, *t->table_name, out.schema);
+  const Status status =
+      export_arrow_schema(**t->database, *t->table_name, out.schema, *t->columns ? &**t->columns : nullptr);
   if (!status) {
     raise_ese_error(status.error());
     return false;
@@ -122,7 +138,13 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs
       }
     }
     auto* stream = new ArrowArrayStream{};
-    const Status status = export_arrow_stream(*t->database, *t->table_name, t->batch_rows, stream);
+    ArrowStreamOptions options;
+    options.batch_rows = t->batch_rows;
+    options.threads = t->threads;
+    options.columns = *t->columns ? &**t->columns : nullptr;
+    options.part_index = t->part_index;
+    options.part_count = t->part_count;
+    const Status status = export_arrow_stream(*t->database, *t->table_name, options, stream);
     if (!status) {
       delete stream;
       return raise_ese_error(status.error());
@@ -149,6 +171,7 @@ void arrow_table_dealloc(PyObject* self) {
   ArrowTableObject* t = as_table(self);
   delete t->database;
   delete t->table_name;
+  delete t->columns;
   PyTypeObject* type = Py_TYPE(self);
   auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_object(self);
@@ -180,19 +203,66 @@ PyType_Spec kArrowTableSpec = {
     kArrowTableSlots,
 };
 
-constexpr const char* kArrowTableNames[] = {"table_name", "batch_rows"};
-constexpr Signature kArrowTable{"arrow_table", kArrowTableNames, 2, 1};
+constexpr const char* kArrowTableNames[] = {"table_name", "batch_rows", "columns", "threads", "part"};
+constexpr Signature kArrowTable{"arrow_table", kArrowTableNames, 5, 1};
+
+// part=(index, count) with 0 <= index < count.
+bool part_argument(PyObject* value, std::size_t& index, std::size_t& count) {
+  index = 0;
+  count = 1;
+  if (value == nullptr || value == Py_None) return true;
+  if (!PyTuple_Check(value) || PyTuple_Size(value) != 2) {
+    PyErr_SetString(PyExc_TypeError, "arrow_table() argument 'part' must be a tuple (index, count)");
+    return false;
+  }
+  const long long k = PyLong_AsLongLong(PyTuple_GetItem(value, 0));
+  if (k == -1 && PyErr_Occurred()) return false;
+  const long long n = PyLong_AsLongLong(PyTuple_GetItem(value, 1));
+  if (n == -1 && PyErr_Occurred()) return false;
+  if (n < 1 || k < 0 || k >= n) {
+    PyErr_SetString(PyExc_ValueError, "part must be (index, count) with 0 <= index < count");
+    return false;
+  }
+  index = static_cast<std::size_t>(k);
+  count = static_cast<std::size_t>(n);
+  return true;
+}
+
+// The processors available, at most kMaxArrowThreads.
+unsigned default_threads() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return std::clamp(n, 1u, kMaxArrowThreads);
+}
 
 PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   if (nargs > 1) {
     PyErr_Format(PyExc_TypeError, "arrow_table() takes 1 positional argument but %zd were given", nargs);
     return nullptr;
   }
-  PyObject* values[2];
+  PyObject* values[5];
   std::string_view name;
+  std::optional<ColumnSelection> columns;
+  std::size_t part_index = 0;
+  std::size_t part_count = 1;
   if (!parse_arguments(kArrowTable, args, nargs, kwnames, values) ||
-      !text_argument(kArrowTable, "table_name", values[0], name)) {
+      !text_argument(kArrowTable, "table_name", values[0], name) ||
+      !columns_argument(kArrowTable, values[2], columns) || !part_argument(values[4], part_index, part_count)) {
     return nullptr;
+  }
+  unsigned threads = default_threads();
+  if (values[3] != nullptr && values[3] != Py_None) {
+    if (!PyLong_Check(values[3])) {
+      PyErr_SetString(PyExc_TypeError, "arrow_table() argument 'threads' must be int or None");
+      return nullptr;
+    }
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(values[3], &overflow);
+    if (n == -1 && PyErr_Occurred()) return nullptr;
+    if (overflow < 0 || (overflow == 0 && n < 1)) {
+      PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+      return nullptr;
+    }
+    threads = overflow > 0 || n > kMaxArrowThreads ? kMaxArrowThreads : static_cast<unsigned>(n);
   }
   long long batch_rows = kDefaultBatchRows;
   if (values[1] != nullptr) {
@@ -209,16 +279,19 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
       return nullptr;
     }
   }
-  if (state.database->catalog().find(name) == nullptr) {
+  const TableInfo* table = state.database->catalog().find(name);
+  if (table == nullptr) {
     PyErr_Format(PyExc_ValueError, "Table not found: %U", values[0]);
     return nullptr;
   }
+  if (!check_columns(columns, {table})) return nullptr;
   if (g_arrow_table_type == nullptr) {
     g_arrow_table_type = PyType_FromSpec(&kArrowTableSpec);
     if (g_arrow_table_type == nullptr) return nullptr;
   }
   auto database = std::make_unique<std::shared_ptr<const Database>>(state.database);
   auto table_name = std::make_unique<std::string>(name);
+  auto selection = std::make_unique<std::optional<ColumnSelection>>(std::move(columns));
   auto* type = reinterpret_cast<PyTypeObject*>(g_arrow_table_type);
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* object = alloc(type, 0);
@@ -226,7 +299,11 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
   ArrowTableObject* t = as_table(object);
   t->database = database.release();
   t->table_name = table_name.release();
+  t->columns = selection.release();
   t->batch_rows = batch_rows;
+  t->threads = threads;
+  t->part_index = part_index;
+  t->part_count = part_count;
   return object;
 }
 

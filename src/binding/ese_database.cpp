@@ -11,6 +11,7 @@
 #include "binding/arrow_table.h"
 #include "binding/convert.h"
 #include "binding/forensic.h"
+#include "binding/reading.h"
 #include "binding/views.h"
 #include "record/reader.h"
 #include "record/text.h"
@@ -151,7 +152,20 @@ PyObject* get_tables(DatabaseState& s) {
 
 constexpr const char* kTableNameNames[] = {"table_name"};
 constexpr Signature kGetTableSchema = signature("get_table_schema", kTableNameNames, 1);
-constexpr Signature kReadTable = signature("read_table", kTableNameNames, 1);
+constexpr const char* kReadTableNames[] = {"table_name", "columns"};
+constexpr Signature kReadTable = signature("read_table", kReadTableNames, 1);
+
+// The table named `name` and the selection checked against it (ValueError for a name
+// it lacks), or nullptr with the exception set.
+const TableInfo* table_for_columns(DatabaseState& s, std::string_view name,
+                                   const std::optional<ColumnSelection>& columns) {
+  const TableInfo* table = s.database->catalog().find(name);
+  if (table == nullptr) {
+    raise_ese_error(EseError::table_not_found(std::string(name)));
+    return nullptr;
+  }
+  return check_columns(columns, {table}) ? table : nullptr;
+}
 
 PyObject* get_table_schema(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* values[1];
@@ -175,42 +189,37 @@ PyObject* get_table_schema(DatabaseState& s, PyObject* const* args, Py_ssize_t n
 }
 
 PyObject* read_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* values[1];
+  PyObject* values[2];
   std::string_view name;
-  if (!parse_arguments(kReadTable, args, nargs, kwnames, values) ||
-      !text_argument(kReadTable, "table_name", values[0], name)) {
+  std::optional<ColumnSelection> columns;
+  if (!keyword_only_after(kReadTable, nargs, 1) || !parse_arguments(kReadTable, args, nargs, kwnames, values) ||
+      !text_argument(kReadTable, "table_name", values[0], name) ||
+      !columns_argument(kReadTable, values[1], columns)) {
     return nullptr;
   }
-  auto opened = open_table_reader(*s.database, name);
+  if (columns && table_for_columns(s, name, columns) == nullptr) return nullptr;
+  auto opened = open_table_reader(*s.database, name, columns ? &*columns : nullptr);
   if (!opened) return raise_ese_error(opened.error());
-  TableRecordReader& reader = opened.value();
+  ChunkedReader reader(std::move(opened).value());
 
   // One key str per column, shared by every row's dict; the rows' fields come in the
   // plan's column order.
   std::vector<PyRef> keys;
-  keys.reserve(reader.plan().columns.size());
-  for (const auto& column : reader.plan().columns) {
+  keys.reserve(reader.reader().plan().columns.size());
+  for (const auto& column : reader.reader().plan().columns) {
     keys.emplace_back(lossy_text(column.info->name));
     if (!keys.back()) return nullptr;
   }
 
   PyRef rows(PyList_New(0));
   if (!rows) return nullptr;
-  Record record;  // reused: each step overwrites it
-  for (;;) {
-    switch (reader.next_record(record)) {
-      case TableRecordReader::Step::Record: {
-        PyRef row(record_to_dict(record, keys));
-        if (!row || PyList_Append(rows.get(), row.get()) < 0) return nullptr;
-        break;
-      }
-      case TableRecordReader::Step::End:
-        return rows.release();
-      case TableRecordReader::Step::Error:
-        // No partial result: the rows read so far go with `rows`.
-        return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, reader.error()));
-    }
+  while (const Record* record = reader.next()) {
+    PyRef row(record_to_dict(*record, keys));
+    if (!row || PyList_Append(rows.get(), row.get()) < 0) return nullptr;
   }
+  if (reader.step() == TableRecordReader::Step::End) return rows.release();
+  // No partial result: the rows read so far go with `rows`.
+  return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, reader.reader().error()));
 }
 
 // ---- Export -------------------------------------------------------------------------
@@ -228,39 +237,54 @@ PyObject* raise_export_failure(const ExportFailure& failure) {
   return raise_message(PyExc_IOError, failure.message);
 }
 
-constexpr const char* kExportTableNames[] = {"table_name", "output_path"};
+constexpr const char* kExportTableNames[] = {"table_name", "output_path", "columns"};
 constexpr Signature kExportTable = signature("export_table", kExportTableNames, 2);
-constexpr const char* kExportAllNames[] = {"output_dir"};
+constexpr const char* kExportAllNames[] = {"output_dir", "columns"};
 constexpr Signature kExportAll = signature("export_all", kExportAllNames, 1);
 
 PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* values[2];
+  PyObject* values[3];
   std::string_view name;
   std::string_view output_path;
   PyRef path_text;
-  if (!parse_arguments(kExportTable, args, nargs, kwnames, values) ||
+  std::optional<ColumnSelection> columns;
+  if (!keyword_only_after(kExportTable, nargs, 2) || !parse_arguments(kExportTable, args, nargs, kwnames, values) ||
       !text_argument(kExportTable, "table_name", values[0], name) ||
-      !path_argument(kExportTable, "output_path", values[1], path_text, output_path)) {
+      !path_argument(kExportTable, "output_path", values[1], path_text, output_path) ||
+      !columns_argument(kExportTable, values[2], columns)) {
     return nullptr;
   }
+  if (columns && table_for_columns(s, name, columns) == nullptr) return nullptr;
   // The table is looked up first, as an export of a missing table creates nothing.
   if (has_nul(output_path)) {
     auto reader = open_table_reader(*s.database, name);
     if (!reader) return raise_ese_error(reader.error());
     return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputFile));
   }
-  const auto failure = export_table_file(*s.database, name, std::string(output_path), s.file);
+  std::optional<ExportFailure> failure;
+  {
+    // Reading, rendering and writing touch no Python object.
+    GilRelease released;
+    failure = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr);
+  }
   if (failure) return raise_export_failure(*failure);
   Py_RETURN_NONE;
 }
 
 PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* values[1];
+  PyObject* values[2];
   std::string_view output_dir_view;
   PyRef path_text;
-  if (!parse_arguments(kExportAll, args, nargs, kwnames, values) ||
-      !path_argument(kExportAll, "output_dir", values[0], path_text, output_dir_view)) {
+  std::optional<ColumnSelection> columns;
+  if (!keyword_only_after(kExportAll, nargs, 1) || !parse_arguments(kExportAll, args, nargs, kwnames, values) ||
+      !path_argument(kExportAll, "output_dir", values[0], path_text, output_dir_view) ||
+      !columns_argument(kExportAll, values[1], columns)) {
     return nullptr;
+  }
+  if (columns) {
+    std::vector<const TableInfo*> tables;
+    for (const auto& entry : s.database->catalog()) tables.push_back(&entry.second);
+    if (!check_columns(columns, tables)) return nullptr;
   }
   if (has_nul(output_dir_view)) return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputDirectory));
   const std::string output_dir(output_dir_view);
@@ -272,8 +296,14 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
     const std::string name = lossy_utf8(as_bytes(entry.second.name));
     const auto file_name = export_file_name(name);
     if (!file_name) return raise_message(PyExc_IOError, unsafe_table_name_message(name));
-    const auto failure =
-        export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file);
+    // A table with none of the selected columns is passed over: it has nothing to give.
+    if (columns && !table_has_any(entry.second, *columns)) continue;
+    std::optional<ExportFailure> failure;
+    {
+      GilRelease released;
+      failure = export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file,
+                                  columns ? &*columns : nullptr);
+    }
     if (failure) return raise_export_failure(*failure);
   }
   Py_RETURN_NONE;
@@ -318,7 +348,12 @@ PyObject* carve_slack(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs,
       !carve_options(kCarve, values, needle, min_chars, max_hits)) {
     return nullptr;
   }
-  return hits_to_list(*s.database, carve_strings(*s.database, CarveScope::Slack, needle, min_chars, max_hits));
+  std::vector<CarveHit> hits;
+  {
+    GilRelease released;  // the scan reads the file only
+    hits = carve_strings(*s.database, CarveScope::Slack, needle, min_chars, max_hits);
+  }
+  return hits_to_list(*s.database, hits);
 }
 
 PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -339,7 +374,12 @@ PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
                  values[0]);
     return nullptr;
   }
-  return hits_to_list(*s.database, carve_strings(*s.database, *scope, needle, min_chars, max_hits));
+  std::vector<CarveHit> hits;
+  {
+    GilRelease released;  // the scan reads the file only
+    hits = carve_strings(*s.database, *scope, needle, min_chars, max_hits);
+  }
+  return hits_to_list(*s.database, hits);
 }
 
 // ---- Construction and destruction ---------------------------------------------------------
@@ -419,12 +459,13 @@ PyMethodDef kMethods[] = {
      "get_tables($self)\n--\n\nGet a list of all table names in the database.\n\nReturns:\n"
      "    list[str]: List of table names"},
     {"read_table", as_cfunction(fast_method<read_table>), kFastKeywords,
-     "read_table($self, table_name)\n--\n\nRead all records from a table.\n\nArgs:\n"
-     "    table_name: Name of the table to read\n\nReturns:\n    list[dict]: List of records as dictionaries\n\n"
+     "read_table($self, table_name, *, columns=None)\n--\n\nRead all records from a table.\n\nArgs:\n"
+     "    table_name: Name of the table to read\n"
+     "    columns: Names of the columns to read (default: all); rows hold them in the table's order\n\nReturns:\n    list[dict]: List of records as dictionaries\n\n"
      "Raises:\n    ValueError: If the table doesn't exist\n    IOError: If there's an error reading the table"},
     {"iter_table", as_cfunction(iter_table), kFastKeywords,
-     "iter_table($self, table_name)\n--\n\nIterate over the records of a table, one at a time.\n\nArgs:\n"
-     "    table_name: Name of the table to read\n\nReturns:\n"
+     "iter_table($self, table_name, *, columns=None)\n--\n\nIterate over the records of a table, one at a time.\n\nArgs:\n"
+     "    table_name: Name of the table to read\n    columns: Names of the columns to read (default: all)\n\nReturns:\n"
      "    Iterator[dict]: Records as dictionaries, in the order read_table returns them\n\n"
      "Raises:\n    ValueError: If the table doesn't exist\n"
      "    IOError: If there's an error reading the table (raised by the iteration)"},
@@ -435,9 +476,10 @@ PyMethodDef kMethods[] = {
      "    'id' (int) and 'nullable' (bool), in column id order\n\nRaises:\n"
      "    ValueError: If the table doesn't exist"},
     {"export_table", as_cfunction(fast_method<export_table>), kFastKeywords,
-     "export_table($self, table_name, output_path)\n--\n\nExport a table to JSONL format.\n\nArgs:\n"
+     "export_table($self, table_name, output_path, *, columns=None)\n--\n\nExport a table to JSONL format.\n\nArgs:\n"
      "    table_name: Name of the table to export\n"
-     "    output_path: Path to the output JSONL file (str or os.PathLike)\n\n"
+     "    output_path: Path to the output JSONL file (str or os.PathLike)\n"
+     "    columns: Names of the columns to write (default: all)\n\n"
      "Raises:\n    ValueError: If the table doesn't exist\n    IOError: If there's an error writing the file"},
     {"carve_utf16le_strings", as_cfunction(fast_method<carve_slack>), kFastKeywords,
      "carve_utf16le_strings($self, needle=None, min_chars=6, max_hits=1000)\n--\n\n"
@@ -474,8 +516,10 @@ PyMethodDef kMethods[] = {
      "    TypeError: If an argument has the wrong type\n"
      "    OverflowError: If min_chars or max_hits is negative or too large"},
     {"export_all", as_cfunction(fast_method<export_all>), kFastKeywords,
-     "export_all($self, output_dir)\n--\n\nExport all tables to JSONL files in a directory.\n\nArgs:\n"
-     "    output_dir: Directory to write JSONL files to (str or os.PathLike)\n\nRaises:\n"
+     "export_all($self, output_dir, *, columns=None)\n--\n\nExport all tables to JSONL files in a directory.\n\nArgs:\n"
+     "    output_dir: Directory to write JSONL files to (str or os.PathLike)\n"
+     "    columns: Names of the columns to write (default: all); a table without any of them\n"
+     "      is not written, a name no table has is a ValueError\n\nRaises:\n"
      "    IOError: If there's an error creating the directory or writing files"},
     {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
     {"views", views_method, METH_NOARGS, kViewsDoc},

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "forensic/header.h"
+#include "binding/reading.h"
 #include "forensic/indexes.h"
 #include "forensic/recover.h"
 #include "forensic/verify.h"
@@ -89,7 +90,12 @@ PyObject* raise_table_not_found(PyObject* name) {
 }  // namespace
 
 PyObject* forensic_verify(DatabaseState& s) {
-  Result<VerifyReport> report = verify_database(*s.database);
+  std::optional<Result<VerifyReport>> verified;
+  {
+    GilRelease released;  // reads and checksums pages only
+    verified.emplace(verify_database(*s.database));
+  }
+  Result<VerifyReport>& report = *verified;
   if (!report) return raise_ese_error(report.error());
   PyRef list(PyList_New(0));
   if (!list) return nullptr;
@@ -190,7 +196,12 @@ PyObject* forensic_recover_records(DatabaseState& s, PyObject* const* args, Py_s
   PyObject* name_object = nullptr;
   std::string_view name;
   if (!table_name_argument(kRecoverRecords, args, nargs, kwnames, name_object, name)) return nullptr;
-  Result<std::vector<RecoveredRecord>> records = recover_records(*s.database, name);
+  std::optional<Result<std::vector<RecoveredRecord>>> scanned;
+  {
+    GilRelease released;  // the scan reads the table's pages only
+    scanned.emplace(recover_records(*s.database, name));
+  }
+  Result<std::vector<RecoveredRecord>>& records = *scanned;
   if (!records) {
     if (records.error().kind() == ErrorKind::TableNotFound) return raise_table_not_found(name_object);
     return raise_ese_error(records.error());

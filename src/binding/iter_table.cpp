@@ -16,17 +16,22 @@
 #include "binding/args.h"
 #include "binding/convert.h"
 #include "binding/ese_database.h"
+#include "binding/reading.h"
 #include "record/reader.h"
 
 namespace quarrow::python {
 namespace {
 
 // What one iterator owns besides its database object; gone once the table ended.
+// The records are decoded a chunk at a time with the GIL released; each step hands
+// out the next one.
 struct Reading {
   explicit Reading(TableRecordReader r) : reader(std::move(r)) {}
-  TableRecordReader reader;
+  ChunkedReader reader;
   std::vector<PyRef> keys;  // one key str per column, shared by every row
-  Record record;            // reused: each step overwrites it
+  // Set while a step decodes with the GIL released: another thread's step on the same
+  // iterator is refused rather than let two threads move one reader.
+  bool busy = false;
 };
 
 struct TableIteratorObject {
@@ -46,18 +51,24 @@ PyObject* next_row(PyObject* self) {
   if (!use.ok()) return nullptr;
   return run_guarded([&]() -> PyObject* {
     Reading& r = *it->reading;
-    switch (r.reader.next_record(r.record)) {
-      case TableRecordReader::Step::Record:
-        return record_to_dict(r.record, r.keys);
-      case TableRecordReader::Step::End:
-        delete it->reading;
-        it->reading = nullptr;
-        return nullptr;
-      case TableRecordReader::Step::Error:
-        // The reader stays where it failed: a further step raises the same error.
-        return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, r.reader.error()));
+    if (r.busy) return raise_message(PyExc_ValueError, "iter_table iterator already executing");
+    r.busy = true;
+    const Record* record = nullptr;
+    {
+      struct Done {
+        bool& busy;
+        ~Done() { busy = false; }
+      } done{r.busy};
+      record = r.reader.next();
     }
-    return nullptr;
+    if (record != nullptr) return record_to_dict(*record, r.keys);
+    if (r.reader.step() == TableRecordReader::Step::End) {
+      delete it->reading;
+      it->reading = nullptr;
+      return nullptr;
+    }
+    // The reader stays where it failed: a further step raises the same error.
+    return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, r.reader.reader().error()));
   });
 }
 
@@ -93,8 +104,8 @@ PyType_Spec kIteratorSpec = {
     kIteratorSlots,
 };
 
-constexpr const char* kTableNameNames[] = {"table_name"};
-constexpr Signature kIterTable{"iter_table", kTableNameNames, 1, 1};
+constexpr const char* kIterTableNames[] = {"table_name", "columns"};
+constexpr Signature kIterTable{"iter_table", kIterTableNames, 2, 1};
 
 }  // namespace
 
@@ -104,17 +115,24 @@ PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   SharedUse use(state->borrow);
   if (!use.ok()) return nullptr;
   return run_guarded([&]() -> PyObject* {
-    PyObject* values[1];
+    PyObject* values[2];
     std::string_view name;
-    if (!parse_arguments(kIterTable, args, nargs, kwnames, values) ||
-        !text_argument(kIterTable, "table_name", values[0], name)) {
+    std::optional<ColumnSelection> columns;
+    if (!keyword_only_after(kIterTable, nargs, 1) || !parse_arguments(kIterTable, args, nargs, kwnames, values) ||
+        !text_argument(kIterTable, "table_name", values[0], name) ||
+        !columns_argument(kIterTable, values[1], columns)) {
       return nullptr;
     }
-    auto opened = open_table_reader(*state->database, name);
+    if (columns) {
+      const TableInfo* table = state->database->catalog().find(name);
+      if (table == nullptr) return raise_ese_error(EseError::table_not_found(std::string(name)));
+      if (!check_columns(columns, {table})) return nullptr;
+    }
+    auto opened = open_table_reader(*state->database, name, columns ? &*columns : nullptr);
     if (!opened) return raise_ese_error(opened.error());
     auto reading = std::make_unique<Reading>(std::move(opened).value());
-    reading->keys.reserve(reading->reader.plan().columns.size());
-    for (const auto& column : reading->reader.plan().columns) {
+    reading->keys.reserve(reading->reader.reader().plan().columns.size());
+    for (const auto& column : reading->reader.reader().plan().columns) {
       reading->keys.emplace_back(lossy_text(column.info->name));
       if (!reading->keys.back()) return nullptr;
     }

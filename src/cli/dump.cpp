@@ -1,14 +1,17 @@
-// quarrow dump FILE TABLE: one table to the standard output.
+// quarrow dump FILE TABLE: one table to the standard output. A large table is read by
+// --jobs threads, each on a stretch of its leaf pages, written in table order.
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/split_table.h"
 #include "cli/terminal.h"
 #include "cli/views.h"
 
 namespace quarrow::cli {
 
 const std::string_view kDumpHelp =
-    "usage: quarrow dump [--format jsonl|csv|table] [--decoded] [--limit N] FILE TABLE\n"
+    "usage: quarrow dump [--format jsonl|csv|table] [--decoded] [--limit N] [--columns A,B] [--jobs N]\n"
+    "                    FILE TABLE\n"
     "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] FILE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
@@ -24,6 +27,9 @@ const std::string_view kDumpHelp =
     "                   Currency as an exact decimal, GUIDs as text, multi-valued\n"
     "                   columns as lists, column defaults applied\n"
     "  -n, --limit N    at most N records\n"
+    "      --columns A,B  only these columns (in the table's column order)\n"
+    "  -j, --jobs N     threads for a large table (default: the number of processors);\n"
+    "                   the output is the same for any number\n"
     "  -q, --quiet      no progress display\n"
     "      --view NAME  a view instead of a table\n"
     "      --profile F  a profile file tried before the built-in ones\n";
@@ -32,6 +38,7 @@ namespace {
 
 const std::vector<OptionSpec> kDumpOptions = {
     {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false},
+    {"columns", 0, true},  {"jobs", 'j', true},
     {"view", 0, true},     {"profile", 0, true}};
 
 // Lines a grid on a terminal leaves for the rules, the header and the prompt.
@@ -44,6 +51,7 @@ struct DumpRequest {
   StreamOptions options;
   bool screenful = false;  // the limit was chosen to fit the terminal
   bool quiet = false;
+  unsigned jobs = 1;       // threads for a large table
 };
 
 // The arguments, or std::nullopt without a word: parse_dump reports the error.
@@ -61,7 +69,9 @@ std::optional<DumpRequest> parse_dump(const std::vector<std::string_view>& raw, 
     return std::nullopt;
   }
   DumpRequest request;
-  if (!stream_options("dump", *args, request.options, true)) return std::nullopt;
+  if (!stream_options("dump", *args, request.options, true) || !jobs_option("dump", *args, request.jobs)) {
+    return std::nullopt;
+  }
   request.path = args->positionals[0];
   request.table = args->positionals[1];
   request.quiet = args->flag("quiet");
@@ -86,12 +96,17 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   if (!request) return kExitUsage;
   const std::string& path = request->path;
   const std::string& table = request->table;
+  const StreamOptions& options = request->options;
 
   const auto db = open_or_report(path);
   if (!db) return kExitFailed;
-  auto reader = open_table_reader(*db, table);
+  auto reader = open_table_reader(*db, table, options.columns ? &*options.columns : nullptr);
   if (!reader) {
     print_lines(table_lookup_lines(*db, path, table, reader.error()));
+    return kExitFailed;
+  }
+  if (const auto missing = missing_column(options, {&reader->table()})) {
+    std::fprintf(stderr, "%s\n", table_error_line(path, table, "Column not found: " + *missing).c_str());
     return kExitFailed;
   }
   Progress progress(context.stderr_is_terminal && !request->quiet);
@@ -100,7 +115,9 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   set_binary_stdout();
   Output out = Output::standard_output();
   StreamCounts counts;
-  const auto failure = stream_table(*db, *reader, request->options, out, progress, &counts);
+  const auto leaves = pages_to_split(*db, reader->table(), request->jobs, options);
+  const auto failure = leaves ? stream_table_split(*db, *reader, *leaves, options, out, progress, request->jobs, &counts)
+                              : stream_table(*db, *reader, options, out, progress, &counts);
   progress.stop();
   if (failure) {
     std::fprintf(stderr, "%s\n", table_error_line(path, table, *failure).c_str());

@@ -7,8 +7,11 @@
 // run, and the summaries rendered. Each table is one
 // task for the thread pool (one reader per task over the shared, immutable Database);
 // every task writes only its own file, so the output is the same for any --jobs.
-// Errors are reported in task order, whatever order the threads finish in.
+// Errors are reported in task order, whatever order the threads finish in. A large
+// table is shared out over all the threads by stretches of its leaf pages, after the
+// other tasks, with the same output.
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cctype>
 #include <filesystem>
@@ -20,6 +23,7 @@
 #include "cli/folders.h"
 #include "cli/names.h"
 #include "cli/pool.h"
+#include "cli/split_table.h"
 #include "cli/views.h"
 #include "export/export_file.h"
 
@@ -41,7 +45,9 @@ const std::string_view kExportHelp =
     "  -f, --format F     jsonl (default) or csv (files named {table}.csv)\n"
     "  -d, --decoded      typed values (see 'quarrow dump --help')\n"
     "  -n, --limit N      at most N records per table\n"
-    "  -j, --jobs N       threads (default: the number of processors)\n"
+    "      --columns A,B  only these columns; tables with none of them are not written\n"
+    "  -j, --jobs N       threads (default: the number of processors); a large table is\n"
+    "                     shared out over them too\n"
     "      --force        replace existing output files\n"
     "  -q, --quiet        no progress display and no summary\n"
     "      --views        every view of the database's profile instead of the tables,\n"
@@ -53,6 +59,7 @@ namespace {
 const std::vector<OptionSpec> kExportOptions = {
     {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true}, {"limit", 'n', true},
     {"decoded", 'd', false}, {"jobs", 'j', true},  {"quiet", 'q', false}, {"force", 0, false},
+    {"columns", 0, true},
     {"views", 0, false},     {"profile", 0, true}};
 
 using Clock = std::chrono::steady_clock;
@@ -291,8 +298,30 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     }
   }
 
+  // --columns: a name that no table to be written has is an error before anything is
+  // written; tables with none of the names are passed over.
+  if (options.columns) {
+    std::vector<const TableInfo*> tables;
+    for (const Task& task : tasks) {
+      if (!task.file->db) continue;
+      for (const TableJob& job : task.tables) {
+        if (const TableInfo* table = task.file->db->catalog().find(job.name)) tables.push_back(table);
+      }
+    }
+    if (const auto missing = missing_column(options, tables)) {
+      progress.stop();
+      std::fprintf(stderr, "quarrow: Column not found: %s\n", missing->c_str());
+      return kExitFailed;
+    }
+  }
+  const ColumnSelection* columns = options.columns ? &*options.columns : nullptr;
+  const unsigned jobs = request->jobs;
+
+  // A task whose one table is large is not written by the pool: it waits (with its
+  // leaf pages listed) and is then written by every thread together.
+  std::vector<std::optional<LeafPages>> deferred(tasks.size());
   OrderedReport report(tasks.size(), progress);
-  run_parallel(request->jobs, tasks.size(), [&](std::size_t i) {
+  const auto run_task = [&](std::size_t i, bool may_defer) {
     const Task& task = tasks[i];
     const InputFile& file = *task.file;
     std::vector<std::string> messages;
@@ -307,14 +336,20 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
         messages.push_back(table_error_line(file.path, job.name, *job.refused));
         continue;
       }
-      progress.set_current(progress_label(file.path, job.name));
-      auto reader = open_table_reader(*file.db, job.name);
+      const TableInfo* found = file.db->catalog().find(job.name);
+      if (columns && found != nullptr && !table_has_any(*found, *columns)) continue;
+      auto reader = open_table_reader(*file.db, job.name, columns);
       if (!reader) {
         for (std::string& line : table_lookup_lines(*file.db, file.path, job.name, reader.error())) {
           messages.push_back(std::move(line));
         }
         continue;
       }
+      if (may_defer && task.tables.size() == 1) {
+        deferred[i] = pages_to_split(*file.db, reader->table(), jobs, options);
+        if (deferred[i]) return;
+      }
+      progress.set_current(progress_label(file.path, job.name));
       // No output lands on an input: checked by name (an input is often read-only, so
       // opening it would fail with a less telling error) and again on the opened file.
       const auto refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
@@ -335,7 +370,10 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
         continue;
       }
       StreamCounts counts;
-      if (const auto failure = stream_table(*file.db, *reader, options, *out, progress, &counts)) {
+      const auto failure = deferred[i]
+                               ? stream_table_split(*file.db, *reader, *deferred[i], options, *out, progress, jobs, &counts)
+                               : stream_table(*file.db, *reader, options, *out, progress, &counts);
+      if (failure) {
         messages.push_back(table_error_line(file.path, job.name, *failure));
       } else {
         ++tally_here.tables;
@@ -353,7 +391,11 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
       tally.finished = std::max(tally.finished, Clock::now());
     }
     report.finish(i, std::move(messages));
-  });
+  };
+  run_parallel(jobs, tasks.size(), [&](std::size_t i) { run_task(i, jobs > 1); });
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    if (deferred[i]) run_task(i, false);
+  }
   progress.stop();
   if (!request->quiet) {
     for (const InputFile& file : files) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/common.h"
+#include "cli/names.h"
 #include "cli/terminal.h"
 
 namespace quarrow::cli {
@@ -42,6 +43,15 @@ bool stream_options(std::string_view command, const Arguments& args, StreamOptio
   }
   // The grid is for reading: typed values always.
   out.decoded = args.flag("decoded") || out.format == Format::Table;
+  if (const std::string* list = args.value("columns")) {
+    ColumnSelection selection;
+    for (std::string& name : split_list(*list)) selection.names.push_back(std::move(name));
+    if (selection.names.empty()) {
+      usage_error(command, "--columns needs at least one column name");
+      return false;
+    }
+    out.columns = std::move(selection);
+  }
   if (const std::string* limit = args.value("limit")) {
     out.limit = parse_count(*limit);
     if (!out.limit) {

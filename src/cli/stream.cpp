@@ -1,6 +1,7 @@
 #include "cli/stream.h"
 
 #include "cli/grid.h"
+#include "cli/row_renderer.h"
 #include "export/csv.h"
 #include "export/decoded_text.h"
 #include "export/json_lines.h"
@@ -11,63 +12,6 @@ namespace {
 // Pages already read are dropped from the resident set after this much output, as the
 // module's export does, so that memory use does not grow with the table.
 constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
-
-// Renders the next record into the output buffer: the raw values as the JSON Lines
-// export writes them (or as CSV), or the decoded layer's typed values.
-class RowRenderer {
- public:
-  RowRenderer(const Database& db, TableRecordReader& reader, const StreamOptions& options)
-      : reader_(reader), options_(options) {
-    if (options.decoded) {
-      decoder_.emplace(db, reader.table(), reader.plan());
-      json_decoded_.emplace(decoder_->columns());
-    }
-  }
-
-  void header(std::string& out) {
-    if (options_.format == Format::Csv) append_csv_header(out, reader_.plan());
-  }
-
-  TableRecordReader::Step next(std::string& out) {
-    if (!options_.decoded) {
-      const TableRecordReader::Step step = reader_.next_record(record_);
-      if (step != TableRecordReader::Step::Record) return step;
-      if (options_.format == Format::Csv) {
-        append_csv_row(out, record_);
-      } else {
-        json_.render(record_, line_);
-        out.append(line_);
-        out.push_back('\n');
-      }
-      return step;
-    }
-    Bytes data;
-    const TableRecordReader::Step step = reader_.next_data(data);
-    if (step != TableRecordReader::Step::Record) return step;
-    decoder_->decode(data, cells_);
-    if (options_.format == Format::Csv) {
-      const auto& columns = decoder_->columns();
-      for (std::size_t k = 0; k < columns.size(); ++k) {
-        if (k > 0) out.push_back(',');
-        append_decoded_csv(out, columns[k], cells_[k]);
-      }
-      out.append(kCsvRowEnd);
-    } else {
-      json_decoded_->append(out, cells_);
-    }
-    return step;
-  }
-
- private:
-  TableRecordReader& reader_;
-  const StreamOptions& options_;
-  JsonLineWriter json_;
-  std::string line_;
-  Record record_;
-  std::optional<RecordDecoder> decoder_;
-  std::optional<DecodedJsonWriter> json_decoded_;
-  std::vector<DecodedCell> cells_;
-};
 
 }  // namespace
 
@@ -120,6 +64,16 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
   // Rows before a read error are written before the error is reported.
   if (!out.finish()) return out.error();
   return failure;
+}
+
+std::optional<std::string> missing_column(const StreamOptions& options, const std::vector<const TableInfo*>& tables) {
+  if (!options.columns) return std::nullopt;
+  for (const std::string& name : options.columns->names) {
+    bool found = false;
+    for (const TableInfo* table : tables) found = found || table_has_any(*table, ColumnSelection{{name}});
+    if (!found) return name_text(name);
+  }
+  return std::nullopt;
 }
 
 }  // namespace quarrow::cli

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "database/database.h"
+#include "record/parser.h"
 #include "record/reader.h"
 
 namespace quarrow::cli {
@@ -21,6 +23,7 @@ struct StreamOptions {
   Format format = Format::JsonLines;
   std::optional<std::uint64_t> limit;  // records at most
   bool decoded = false;                // typed values of the decoded layer
+  std::optional<ColumnSelection> columns;  // --columns: only these (by name)
 };
 
 // Writes the reader's records (up to the limit) into `out` and finishes it (flushes;
@@ -35,5 +38,8 @@ struct StreamCounts {
 std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
                                         const StreamOptions& options, Output& out, Progress& progress,
                                         StreamCounts* counts = nullptr);
+
+// The first --columns name that none of `tables` has, if any.
+std::optional<std::string> missing_column(const StreamOptions& options, const std::vector<const TableInfo*>& tables);
 
 }  // namespace quarrow::cli

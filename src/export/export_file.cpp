@@ -31,8 +31,9 @@ bool is_separator(char c) {
 
 std::optional<ExportFailure> export_table_file(const Database& db, std::string_view table_name_utf8,
                                                const std::string& output_path,
-                                               std::optional<FileIdentity> database_file) {
-  auto reader = open_table_reader(db, table_name_utf8);
+                                               std::optional<FileIdentity> database_file,
+                                               const ColumnSelection* columns) {
+  auto reader = open_table_reader(db, table_name_utf8, columns);
   if (!reader) return ExportFailure{ExportFailure::Kind::Lookup, std::move(reader).error(), {}};
 
   // Checked by name first, so that the refusal does not depend on whether the

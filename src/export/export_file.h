@@ -10,6 +10,7 @@
 #include "database/database.h"
 #include "error/ese_error.h"
 #include "platform/platform.h"
+#include "record/parser.h"
 
 namespace quarrow {
 
@@ -41,11 +42,14 @@ using platform::file_identity;
 // before it is truncated, so that a name switched to the database in between changes
 // nothing either. std::nullopt (an in-memory database) skips the check.
 //
+// With `columns`, only those of the table's columns are read and written.
+//
 // Each line is handed to the operating system as soon as it is rendered; the file is
 // closed on every path, and lines written before a failure stay in it.
 std::optional<ExportFailure> export_table_file(const Database& db, std::string_view table_name_utf8,
                                                const std::string& output_path,
-                                               std::optional<FileIdentity> database_file);
+                                               std::optional<FileIdentity> database_file,
+                                               const ColumnSelection* columns = nullptr);
 
 // Creates `dir` with every missing parent (an existing directory is fine; "" stands for
 // the current directory and creates nothing). Returns the message

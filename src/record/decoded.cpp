@@ -106,6 +106,10 @@ void decode_scalar(Bytes data, DecodedType type, std::uint32_t codepage, Decoded
   decode_scalar_into(data, type, codepage, sink);
 }
 
+bool applies_default(const ColumnInfo& info) {
+  return (info.flags & kColumnHasDefault) && !(info.flags & kColumnDefaultCallback) && !info.default_value.empty();
+}
+
 std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan) {
   std::vector<DecodedColumn> columns;
   columns.reserve(plan.columns.size());
@@ -118,6 +122,12 @@ std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan) {
 
 RecordDecoder::RecordDecoder(const Database& db, const TableInfo& table, const ColumnPlan& plan)
     : db_(&db), table_(&table), plan_(&plan), columns_(decoded_columns(plan)), budget_(long_value_budget(db)) {}
+
+bool RecordDecoder::plain(std::size_t k) const {
+  // The long-value-column flag only says the value is kept inline.
+  const StoredCell& c = stored_[k];
+  return c.state == StoredCell::State::Present && !columns_[k].list && (c.flags & ~kItemLongValueColumn) == 0;
+}
 
 void RecordDecoder::locate(Bytes record_data) { locate_cells(*plan_, record_data, stored_); }
 
@@ -159,9 +169,7 @@ void RecordDecoder::decode_cell(const DecodedColumn& column, const StoredCell& s
   if (stored.state == StoredCell::State::Absent) {
     // The engine applies a default only to an absent column; a callback default
     // cannot be reproduced here.
-    if (!(info.flags & kColumnHasDefault) || (info.flags & kColumnDefaultCallback) || info.default_value.empty()) {
-      return;
-    }
+    if (!applies_default(info)) return;
     data = as_bytes(info.default_value);
     flags = 0;
   } else if (stored.state == StoredCell::State::Null) {

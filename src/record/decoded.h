@@ -81,6 +81,10 @@ struct DecodedColumn {
   bool list = false;  // catalog flag: multi-valued
 };
 
+// Whether an absent value of the column reads as the catalog's default: the column
+// has one, and not one that only the engine's callback could compute.
+bool applies_default(const ColumnInfo& info);
+
 // The columns of a table in reading order (ascending id, as read_table gives them).
 std::vector<DecodedColumn> decoded_columns(const ColumnPlan& plan);
 
@@ -94,10 +98,11 @@ class RecordDecoder {
   void decode(Bytes record_data, std::vector<DecodedCell>& cells);
 
   // The same in steps, for callers with a faster route for plain values: locate() a
-  // record, then per column either take stored(k).data (a present, single value stored
-  // as it is, decoded by decode_scalar_into) or decode_column().
+  // record, then per column either take stored(k).data when plain(k) (a present,
+  // single value stored as it is, decoded by decode_scalar_into) or decode_column().
   void locate(Bytes record_data);
   const StoredCell& stored(std::size_t k) const { return stored_[k]; }
+  bool plain(std::size_t k) const;
   void decode_column(std::size_t k, DecodedCell& cell) { decode_cell(columns_[k], stored_[k], cell); }
 
  private:

@@ -160,7 +160,18 @@ void set_tagged(Value& out, const TaggedItem& item, const ColumnInfo& column) {
 
 }  // namespace
 
-ColumnPlan make_column_plan(const Database& db, const TableInfo& table) {
+bool ColumnSelection::has(std::string_view name) const {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool table_has_any(const TableInfo& table, const ColumnSelection& columns) {
+  for (const auto& entry : table.columns) {
+    if (columns.has(entry.second.name)) return true;
+  }
+  return false;
+}
+
+ColumnPlan make_column_plan(const Database& db, const TableInfo& table, const ColumnSelection* columns) {
   ColumnPlan plan;
   plan.large_pages = db.layout().large_tags();
   plan.columns.reserve(table.columns.size());
@@ -191,6 +202,12 @@ ColumnPlan make_column_plan(const Database& db, const TableInfo& table) {
                              [&](const ColumnPlan::Column& c) { return c.info->id < bound; }) -
         plan.columns.begin());
   };
+  // A selection keeps only its columns, after the offsets above are worked out from
+  // every column of the table: the record layout does not depend on what is read.
+  if (columns != nullptr) {
+    std::erase_if(plan.columns, [&](const ColumnPlan::Column& c) { return !columns->has(c.info->name); });
+    plan.has_tagged = !plan.columns.empty() && plan.columns.back().info->id >= kFirstTaggedId;
+  }
   plan.first_variable = id_below(kFirstVariableId);
   plan.first_tagged = id_below(kFirstTaggedId);
   return plan;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "database/catalog.h"
@@ -41,7 +43,19 @@ struct StoredCell {
   Bytes data;
 };
 
-ColumnPlan make_column_plan(const Database& db, const TableInfo& table);
+// The columns a reading asks for, by exact name bytes; names the table lacks are
+// passed over. A plan made with a selection holds only the selected columns (still in
+// ascending id, the table's column order), so records are located, decoded and their
+// long values resolved for those columns alone.
+struct ColumnSelection {
+  std::vector<std::string> names;
+  bool has(std::string_view name) const;
+};
+
+ColumnPlan make_column_plan(const Database& db, const TableInfo& table, const ColumnSelection* columns = nullptr);
+
+// Whether the table has at least one of the selected columns.
+bool table_has_any(const TableInfo& table, const ColumnSelection& columns);
 
 // Finds every column of the plan in the record: cells[k] for plan.columns[k].
 void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells);

@@ -1,26 +1,36 @@
 #include "record/reader.h"
 
 #include "format/page.h"
+#include "format/page.h"
 #include "page/leaf.h"
 #include "record/long_value.h"
 
 namespace quarrow {
-TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table)
-    : db_(&db),
-      table_(&table),
-      plan_(make_column_plan(db, table)),
-      walk_(db, table.root_page, table.object_id, OnFailure::ReturnError),
-      long_values_(long_value_budget(db)) {}
+TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table, ColumnPlan plan)
+    : db_(&db), table_(&table), plan_(std::move(plan)), long_values_(long_value_budget(db)) {}
 
-Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name) {
+Result<TableRecordReader> open_table_reader(const Database& db, std::string_view name,
+                                            const ColumnSelection* columns) {
   const TableInfo* table = db.catalog().find(name);
   if (table == nullptr) return EseError::table_not_found(std::string(name));
+  // The way down to the first leaf must be sound: a root or first child that does not
+  // load fails the reading before any record (the walk itself passes such pages over).
   // The way down to the first leaf must be sound: a root or first child that does not
   // load fails the reading before any record (the walk itself passes such pages over).
   const DescentPolicy policy{OnFailure::ReturnError, OnFailure::ReturnError, OnFailure::ReturnError};
   Descent d = descend_leftmost(db, table->root_page, policy);
   if (d.outcome != Descent::Outcome::Reached) return std::move(*d.error);
-  return TableRecordReader(db, *table);
+  TableRecordReader reader(db, *table, make_column_plan(db, *table, columns));
+  reader.walk_.emplace(db, table->root_page, table->object_id, OnFailure::ReturnError);
+  return reader;
+}
+
+TableRecordReader open_range_reader(const Database& db, const TableInfo& table, ColumnPlan plan,
+                                    std::vector<std::uint32_t> pages, std::optional<EseError> error_at_end) {
+  TableRecordReader reader(db, table, std::move(plan));
+  reader.pages_ = std::move(pages);
+  reader.end_error_ = std::move(error_at_end);
+  return reader;
 }
 
 TableRecordReader::Step TableRecordReader::next_record(Record& out) {
@@ -32,10 +42,35 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
   return Step::Record;
 }
 
+// Enters the next listed page. False at the end of the list or on a page that does
+// not load (error_ says which).
+bool TableRecordReader::next_listed_page() {
+  if (error_) return false;
+  if (next_page_ >= pages_.size()) {
+    if (end_error_) error_ = end_error_;
+    return false;
+  }
+  Result<PageView> loaded = db_->load_page(pages_[next_page_]);
+  if (!loaded) {
+    error_ = std::move(loaded).error();
+    return false;
+  }
+  ++next_page_;
+  page_ = *loaded;
+  // Pages behind the reader are not needed again soon: keep the resident set flat,
+  // as the chain walk does.
+  since_release_ += page_.data.size();
+  if (since_release_ >= kChainReleaseBytes) {
+    db_->release_resident_pages();
+    since_release_ = 0;
+  }
+  return true;
+}
+
 TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
   for (;;) {
     if (on_page_) {
-      const PageView& page = walk_.page();
+      const PageView& page = page_;
       if (next_tag_ < readable_tag_count(page)) {
         const std::uint16_t index = next_tag_++;
         if ((page.header.flags & kPageKindMask) != kPageLeaf) continue;
@@ -47,14 +82,21 @@ TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
         return Step::Record;
       }
     }
+    if (!walk_) {
+      if (!next_listed_page()) return error_ ? Step::Error : Step::End;
+      on_page_ = true;
+      next_tag_ = 1;
+      continue;
+    }
     // On to the next leaf of the tree. A failed step keeps the reader where it is, so
     // a further call meets the same error.
-    switch (walk_.advance()) {
+    switch (walk_->advance()) {
       case TreeLeafWalk::Step::End:
         return Step::End;
       case TreeLeafWalk::Step::Error:
         return Step::Error;
       case TreeLeafWalk::Step::Page:
+        page_ = walk_->page();
         on_page_ = true;
         next_tag_ = 1;
         break;

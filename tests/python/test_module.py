@@ -87,12 +87,14 @@ CLASS_DOC = (
 METHOD_DOCS = [
     ("get_tables", "($self)",
      "Get a list of all table names in the database.\n\nReturns:\n    list[str]: List of table names"),
-    ("read_table", "($self, table_name)",
-     "Read all records from a table.\n\nArgs:\n    table_name: Name of the table to read\n\nReturns:\n"
+    ("read_table", "($self, table_name, *, columns=None)",
+     "Read all records from a table.\n\nArgs:\n    table_name: Name of the table to read\n"
+     "    columns: Names of the columns to read (default: all); rows hold them in the table's order\n\nReturns:\n"
      "    list[dict]: List of records as dictionaries\n\nRaises:\n    ValueError: If the table doesn't exist\n"
      "    IOError: If there's an error reading the table"),
-    ("iter_table", "($self, table_name)",
-     "Iterate over the records of a table, one at a time.\n\nArgs:\n    table_name: Name of the table to read\n\n"
+    ("iter_table", "($self, table_name, *, columns=None)",
+     "Iterate over the records of a table, one at a time.\n\nArgs:\n    table_name: Name of the table to read\n"
+     "    columns: Names of the columns to read (default: all)\n\n"
      "Returns:\n    Iterator[dict]: Records as dictionaries, in the order read_table returns them\n\n"
      "Raises:\n    ValueError: If the table doesn't exist\n"
      "    IOError: If there's an error reading the table (raised by the iteration)"),
@@ -101,14 +103,14 @@ METHOD_DOCS = [
      "    list[dict]: List of column information with 'name' (str), 'type' (str, e.g. 'Long'),\n"
      "    'id' (int) and 'nullable' (bool), in column id order\n\nRaises:\n"
      "    ValueError: If the table doesn't exist"),
-    ("export_table", "($self, table_name, output_path)",
+    ("export_table", "($self, table_name, output_path, *, columns=None)",
      "Export a table to JSONL format.\n\nArgs:\n    table_name: Name of the table to export\n"
-     "    output_path: Path to the output JSONL file (str or os.PathLike)\n\nRaises:\n    ValueError: If the table doesn't exist\n"
+     "    output_path: Path to the output JSONL file (str or os.PathLike)\n    columns: Names of the columns to write (default: all)\n\nRaises:\n    ValueError: If the table doesn't exist\n"
      "    IOError: If there's an error writing the file"),
-    ("export_all", "($self, output_dir)",
-     "Export all tables to JSONL files in a directory.\n\nArgs:\n"
-     "    output_dir: Directory to write JSONL files to (str or os.PathLike)"
-     "\n\nRaises:\n    IOError: If there's an error creating the directory or writing files"),
+    ("export_all", "($self, output_dir, *, columns=None)",
+     "Export all tables to JSONL files in a directory.\n\nArgs:\n    output_dir: Directory to write JSONL files to (str or os.PathLike)"
+     "\n    columns: Names of the columns to write (default: all); a table without any of them\n"
+     "      is not written, a name no table has is a ValueError\n\nRaises:\n    IOError: If there's an error creating the directory or writing files"),
     ("carve_utf16le_strings", "($self, needle=None, min_chars=6, max_hits=1000)", ...),
     ("carve_utf16le_strings_scoped", "($self, scope, needle=None, min_chars=6, max_hits=1000)", ...),
     ("__enter__", "($self)", "Context manager support: enter"),

@@ -1,0 +1,99 @@
+#include "cli/split_table.h"
+
+#include "cli/pool.h"
+#include "cli/row_renderer.h"
+
+namespace quarrow::cli {
+namespace {
+
+// Rendered rows handed from a worker to the writer.
+constexpr std::size_t kBlockBytes = 1u << 20;
+// Stretches per thread: a few, so that slow stretches even out.
+constexpr std::size_t kPartsPerJob = 4;
+
+struct Block {
+  std::string bytes;
+  std::uint64_t pages = 0;            // leaf pages finished since the part's last block
+  std::uint64_t records = 0;          // records rendered into `bytes`
+  std::optional<std::string> failure;  // the reading ended here with this error
+};
+
+}  // namespace
+
+std::optional<LeafPages> pages_to_split(const Database& db, const TableInfo& table, unsigned jobs,
+                                        const StreamOptions& options) {
+  // The grid is drawn from one reader: it measures its columns over the rows it shows.
+  if (jobs < 2 || options.limit || options.format == Format::Table) return std::nullopt;
+  LeafPages leaves = list_leaf_pages(db, table);
+  if (leaves.pages.size() < kSplitMinPages) return std::nullopt;
+  return leaves;
+}
+
+std::optional<std::string> stream_table_split(const Database& db, const TableRecordReader& reader,
+                                              const LeafPages& leaves, const StreamOptions& options, Output& out,
+                                              Progress& progress, unsigned jobs, StreamCounts* counts) {
+  const std::vector<LeafRange> ranges =
+      split_leaf_pages(leaves.pages.size(), std::size_t{jobs} * kPartsPerJob, kSplitMinPages / 4);
+  const TableInfo& table = reader.table();
+  const ColumnPlan& plan = reader.plan();
+
+  const auto part = [&](std::size_t p, const OrderedParts<Block>::Emit& emit) {
+    const LeafRange& range = ranges[p];
+    std::vector<std::uint32_t> pages(leaves.pages.begin() + static_cast<std::ptrdiff_t>(range.begin),
+                                     leaves.pages.begin() + static_cast<std::ptrdiff_t>(range.end));
+    std::optional<EseError> end_error = p + 1 == ranges.size() ? leaves.error : std::nullopt;
+    TableRecordReader part_reader = open_range_reader(db, table, plan, std::move(pages), std::move(end_error));
+    RowRenderer renderer(db, part_reader, options);
+    Block block;
+    std::uint64_t pages_counted = 0;
+    const auto pages_done = [&] {
+      const std::uint64_t now = part_reader.pages_read();
+      const std::uint64_t delta = now - pages_counted;
+      pages_counted = now;
+      return delta;
+    };
+    for (;;) {
+      const TableRecordReader::Step step = renderer.next(block.bytes);
+      if (step == TableRecordReader::Step::Record) {
+        ++block.records;
+        if (block.bytes.size() < kBlockBytes) continue;
+        block.pages = pages_done();
+        if (!emit(std::move(block))) return;
+        block = Block();
+        continue;
+      }
+      if (step == TableRecordReader::Step::Error) {
+        block.failure = in_context(ErrorContext::ReadingRecord, part_reader.error());
+      }
+      block.pages = pages_done();
+      emit(std::move(block));
+      return;
+    }
+  };
+
+  // Pages already read are dropped from the resident set by the readers as they go.
+  if (options.format == Format::Csv) append_csv_header(out.buffer(), plan);
+  if (counts != nullptr) counts->bytes = out.buffer().size();
+  OrderedParts<Block> parts(jobs, ranges.size(), part);
+  std::optional<std::string> failure;
+  Block block;
+  while (parts.next(block)) {
+    out.buffer().append(block.bytes);
+    if (counts != nullptr) {
+      counts->records += block.records;
+      counts->bytes += block.bytes.size();
+    }
+    progress.add_done(block.pages, block.pages * db.page_size());
+    if (block.failure) {
+      failure = std::move(block.failure);
+      break;
+    }
+    if (!out.commit()) break;
+  }
+  parts.stop();
+  // Rows before a read error are written before the error is reported.
+  if (!out.finish()) return out.error();
+  return failure;
+}
+
+}  // namespace quarrow::cli

@@ -1,0 +1,214 @@
+// The memory half of the Arrow producer: aligned growable buffers, the pool that
+// lets a stream reuse the buffers of released batches, and the array nodes that own
+// a released batch's buffers.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "export/arrow_c.h"
+#include "record/decoded.h"
+
+// Hot paths: the per-value appenders have every call inlined into them, growth of
+// a buffer stays out of line.
+#if defined(__GNUC__) || defined(__clang__)
+#define QUARROW_FLATTEN [[gnu::flatten]]
+#define QUARROW_NOINLINE [[gnu::noinline]]
+#else
+#define QUARROW_FLATTEN
+#define QUARROW_NOINLINE
+#endif
+
+namespace quarrow::arrow {
+
+// Offsets of binary and utf8 arrays are 32-bit: a batch ends early rather than let a
+// column's data pass this.
+inline constexpr std::uint64_t kMaxBatchData = std::numeric_limits<std::int32_t>::max();
+
+// A growable byte buffer, 64-byte aligned as Arrow recommends (consumers may then use
+// it in place with aligned vector loads), and never zero-filled: every byte below
+// size() is written by the builders before a batch goes out.
+class Buffer {
+ public:
+  static constexpr std::size_t kAlignment = 64;
+
+  Buffer() = default;
+  Buffer(Buffer&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+    other.data_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+  Buffer& operator=(Buffer&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = other.data_;
+      size_ = other.size_;
+      capacity_ = other.capacity_;
+      other.data_ = nullptr;
+      other.size_ = other.capacity_ = 0;
+    }
+    return *this;
+  }
+  ~Buffer() { release(); }
+
+  std::uint8_t* data() { return data_; }
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  void clear() { size_ = 0; }
+  void shrink(std::size_t n) { size_ = n; }
+
+  void reserve(std::size_t n) {
+    if (n > capacity_) grow(n);
+  }
+  // Room for n more bytes; the caller writes them and then calls commit(n).
+  std::uint8_t* room(std::size_t n) {
+    if (n > capacity_ - size_) grow(std::max(size_ + n, 2 * capacity_));
+    return data_ + size_;
+  }
+  void commit(std::size_t n) { size_ += n; }
+  // The next n bytes, to be written by the caller.
+  std::uint8_t* append(std::size_t n) {
+    std::uint8_t* p = room(n);
+    size_ += n;
+    return p;
+  }
+  void push_byte(std::uint8_t v) { *append(1) = v; }
+  void push_i32(std::int32_t v) { std::memcpy(append(4), &v, 4); }
+
+ private:
+  QUARROW_NOINLINE void grow(std::size_t n) {
+    n = (std::max<std::size_t>(n, kAlignment) + kAlignment - 1) / kAlignment * kAlignment;
+    auto* fresh = static_cast<std::uint8_t*>(::operator new(n, std::align_val_t(kAlignment)));
+    if (size_ > 0) std::memcpy(fresh, data_, size_);
+    release();
+    data_ = fresh;
+    capacity_ = n;
+  }
+  void release() {
+    if (data_ != nullptr) ::operator delete(data_, std::align_val_t(kAlignment));
+    data_ = nullptr;
+    capacity_ = 0;
+  }
+
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// Buffers of released batches, kept for the next batches of the same stream: a
+// consumer that releases each batch before asking for the next (DuckDB, a batch
+// reader loop) then reads the whole table within the memory of a few batches, without
+// fresh pages for every batch. Batches may be released on any thread.
+class BufferPool {
+ public:
+  // A kept buffer with room for `need` bytes and not much more (a batch may live on
+  // with it), or an empty one.
+  Buffer take(std::size_t need) {
+    if (need == 0) return Buffer();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t k = kept_.size(); k-- > 0;) {
+      const std::size_t capacity = kept_[k].capacity();
+      if (capacity >= need && capacity <= 2 * need + 4096) {
+        Buffer v = std::move(kept_[k]);
+        kept_[k] = std::move(kept_.back());
+        kept_.pop_back();
+        return v;
+      }
+    }
+    return Buffer();
+  }
+  void give(Buffer& v) {
+    if (v.capacity() == 0) return;
+    v.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (kept_.size() < kMaxKept) kept_.push_back(std::move(v));
+  }
+
+ private:
+  static constexpr std::size_t kMaxKept = 256;
+
+  std::mutex mutex_;
+  std::vector<Buffer> kept_;
+};
+
+// Each array node owns its buffers and children.
+struct ArrayNode {
+  Buffer validity;
+  Buffer values;  // fixed-width values, or the data of binary/utf8
+  Buffer offsets;  // int32 offsets
+  std::vector<const void*> buffers;
+  std::vector<ArrowArray*> children;
+  std::shared_ptr<BufferPool> pool;
+
+  // Buffers for `validity_size` bitmap bytes, `values_size` value bytes and
+  // `offsets_size` offsets, from the pool where it has them.
+  ArrayNode(std::shared_ptr<BufferPool> p, std::size_t validity_size, std::size_t values_size,
+            std::size_t offsets_size)
+      : pool(std::move(p)) {
+    if (pool) {
+      validity = pool->take(validity_size);
+      values = pool->take(values_size);
+      offsets = pool->take(4 * offsets_size);
+    }
+    validity.reserve(validity_size);
+    values.reserve(values_size);
+    offsets.reserve(4 * offsets_size);
+  }
+  ~ArrayNode() {
+    if (!pool) return;
+    pool->give(validity);
+    pool->give(values);
+    pool->give(offsets);
+  }
+};
+
+inline void release_array(ArrowArray* array) {
+  auto* node = static_cast<ArrayNode*>(array->private_data);
+  for (ArrowArray* child : node->children) {
+    if (child->release != nullptr) child->release(child);
+    delete child;
+  }
+  delete node;
+  array->release = nullptr;
+}
+
+inline std::size_t value_width(DecodedType type) {
+  switch (type) {
+    case DecodedType::UInt8: return 1;
+    case DecodedType::Int16:
+    case DecodedType::UInt16: return 2;
+    case DecodedType::Int32:
+    case DecodedType::UInt32:
+    case DecodedType::Float32: return 4;
+    case DecodedType::Int64:
+    case DecodedType::Float64:
+    case DecodedType::Timestamp: return 8;
+    case DecodedType::Decimal:
+    case DecodedType::Guid: return 16;
+    default: return 0;
+  }
+}
+
+inline bool variable_width(DecodedType type) { return type == DecodedType::Binary || type == DecodedType::Text; }
+
+// Appends bit `index` (the next one) of a bitmap.
+inline void push_bit(Buffer& bits, std::int64_t index, bool on) {
+  if ((index & 7) == 0) bits.push_byte(0);
+  if (on) bits.data()[bits.size() - 1] |= static_cast<std::uint8_t>(1u << (index & 7));
+}
+
+// A buffer's address for the array: never null, also when nothing was written.
+inline const void* address(Buffer& b) {
+  b.reserve(1);
+  return b.data();
+}
+
+// Builds one array of values of a type: validity bits, then values (bits for bool,
+
+}  // namespace quarrow::arrow

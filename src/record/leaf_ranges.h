@@ -1,0 +1,38 @@
+// A table's leaf pages in the order a whole-table reading takes them (its tree walk),
+// cut into stretches that separate readers (threads, or fleet partitions) can read
+// side by side. Read one after the other, the stretches give the records of the whole
+// table in table order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "database/catalog.h"
+#include "database/database.h"
+#include "error/ese_error.h"
+
+namespace quarrow {
+
+struct LeafPages {
+  std::vector<std::uint32_t> pages;  // left to right
+  // Set when the walk failed after the last listed page: the reading of the table
+  // ends there with this error, after every record of the pages before it.
+  std::optional<EseError> error;
+};
+
+// Walks the table's tree as open_table_reader's reader does, loading each leaf once.
+LeafPages list_leaf_pages(const Database& db, const TableInfo& table);
+
+struct LeafRange {
+  std::size_t begin = 0;  // indexes into LeafPages::pages
+  std::size_t end = 0;
+};
+
+// Cuts `count` pages into at most `parts` contiguous ranges of near equal size, each
+// at least `min_pages` long (except when there are fewer pages). At least one range,
+// possibly empty.
+std::vector<LeafRange> split_leaf_pages(std::size_t count, std::size_t parts, std::size_t min_pages = 1);
+
+}  // namespace quarrow

@@ -1,0 +1,182 @@
+// Work on several threads: the Arrow stream's workers and the tool's ordered parts
+// give what one thread gives, in the same order, within their memory bound, and stop
+// cleanly when released early. Built under ThreadSanitizer by scripts/tsan.sh.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "cli/pool.h"
+#include "db_builder.h"
+#include "export/arrow_stream.h"
+#include "record/leaf_ranges.h"
+
+namespace quarrow::test {
+namespace {
+
+constexpr std::uint32_t kRoot = 5;
+constexpr std::uint32_t kLeaves = 60;
+constexpr int kPerLeaf = 5;
+
+// Table T (Id) under a branch root: kLeaves linked leaves of kPerLeaf records. With
+// `broken_leaf`, that leaf's next-page link names a page past the file's end.
+std::shared_ptr<const Database> many_leaves(std::uint32_t broken_leaf = 0) {
+  DbImage img(4096, kRoot + kLeaves);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(8, "T", kRoot), column_record(8, 1, "Id", 4)}));
+  std::vector<std::uint32_t> children;
+  for (std::uint32_t k = 0; k < kLeaves; ++k) children.push_back(kRoot + 1 + k);
+  img.set_page(kRoot, branch_of(children));
+  for (std::uint32_t k = 0; k < kLeaves; ++k) {
+    std::vector<std::string> records{""};
+    for (int r = 0; r < kPerLeaf; ++r) {
+      std::string d("\x01\x7f", 2);
+      add16(d, 8);
+      add32(d, static_cast<std::uint32_t>(k * kPerLeaf + r));
+      records.push_back(d);
+    }
+    const std::uint32_t page = kRoot + 1 + k;
+    img.set_page(page, leaf_of(records));
+    const std::uint32_t next = k + 1 < kLeaves ? page + 1 : 0;
+    put32(img.bytes(), (page + 1) * 4096 + 20, page == broken_leaf ? 99999 : next);
+    if (k > 0) put32(img.bytes(), (page + 1) * 4096 + 16, page - 1);
+  }
+  auto db = img.open();
+  EXPECT_TRUE(db);
+  return std::shared_ptr<const Database>(std::move(db).value());
+}
+
+struct Drained {
+  std::vector<std::int32_t> ids;
+  std::int64_t largest_batch = 0;
+  int status = 0;
+  std::string error;
+};
+
+Drained drain(std::shared_ptr<const Database> db, unsigned threads, std::int64_t batch_rows) {
+  ArrowStreamOptions options;
+  options.threads = threads;
+  options.batch_rows = batch_rows;
+  ArrowArrayStream s{};
+  EXPECT_TRUE(export_arrow_stream(std::move(db), "T", options, &s));
+  Drained out;
+  for (;;) {
+    ArrowArray batch{};
+    out.status = s.get_next(&s, &batch);
+    if (out.status != 0) {
+      out.error = s.get_last_error(&s);
+      break;
+    }
+    if (batch.release == nullptr) break;
+    out.largest_batch = std::max(out.largest_batch, batch.length);
+    const auto* values = static_cast<const std::int32_t*>(batch.children[0]->buffers[1]);
+    out.ids.insert(out.ids.end(), values, values + batch.length);
+    batch.release(&batch);
+  }
+  s.release(&s);
+  return out;
+}
+
+TEST(Parallel, ArrowThreadsGiveWhatOneThreadGives) {
+  const auto db = many_leaves();
+  ASSERT_EQ(list_leaf_pages(*db, *db->catalog().find("T")).pages.size(), kLeaves);
+  const Drained one = drain(db, 1, 7);
+  ASSERT_EQ(one.ids.size(), kLeaves * kPerLeaf);
+  for (unsigned threads : {2u, 3u, 8u}) {
+    const Drained many = drain(db, threads, 7);
+    EXPECT_EQ(many.ids, one.ids) << threads;
+    EXPECT_LE(many.largest_batch, 7);
+    EXPECT_EQ(many.status, 0);
+  }
+}
+
+TEST(Parallel, ArrowErrorComesAfterEveryEarlierRecord) {
+  const auto db = many_leaves(kRoot + kLeaves);  // the last leaf links out of the file
+  const Drained one = drain(db, 1, 4);
+  ASSERT_EQ(one.status, EIO);
+  for (unsigned threads : {2u, 4u}) {
+    const Drained many = drain(db, threads, 4);
+    EXPECT_EQ(many.ids, one.ids);
+    EXPECT_EQ(many.status, EIO);
+    EXPECT_EQ(many.error, one.error);
+  }
+}
+
+TEST(Parallel, ArrowStreamReleasedMidway) {
+  for (int k = 0; k < 20; ++k) {
+    ArrowStreamOptions options;
+    options.threads = 4;
+    options.batch_rows = 1;
+    ArrowArrayStream s{};
+    ASSERT_TRUE(export_arrow_stream(many_leaves(), "T", options, &s));
+    ArrowArray batch{};
+    ASSERT_EQ(s.get_next(&s, &batch), 0);
+    batch.release(&batch);
+    s.release(&s);  // joins the workers, frees the batches they made
+  }
+}
+
+TEST(Parallel, OrderedPartsKeepOrderWithinTheBound) {
+  for (unsigned jobs : {1u, 2u, 5u}) {
+    std::atomic<int> outstanding{0};
+    std::atomic<int> most{0};
+    cli::OrderedParts<int> parts(jobs, 40, [&](std::size_t p, const cli::OrderedParts<int>::Emit& emit) {
+      for (int b = 0; b < static_cast<int>(p % 5); ++b) {
+        const int now = ++outstanding;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        if (p % 3 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (!emit(static_cast<int>(p * 10 + b))) return;
+      }
+    });
+    std::vector<int> got;
+    int block = 0;
+    while (parts.next(block)) {
+      --outstanding;
+      got.push_back(block);
+    }
+    std::vector<int> want;
+    for (int p = 0; p < 40; ++p) {
+      for (int b = 0; b < p % 5; ++b) want.push_back(p * 10 + b);
+    }
+    EXPECT_EQ(got, want);
+    // jobs + 1 blocks at most; the count here drops only after next() has returned,
+    // by when a worker may have started the next block.
+    EXPECT_LE(most.load(), static_cast<int>(jobs) + 2);
+  }
+}
+
+TEST(Parallel, OrderedPartsStopEarly) {
+  cli::OrderedParts<std::string> parts(3, 100, [](std::size_t p, const cli::OrderedParts<std::string>::Emit& emit) {
+    for (int b = 0; b < 1000; ++b) {
+      if (!emit(std::to_string(p))) return;
+    }
+  });
+  std::string block;
+  ASSERT_TRUE(parts.next(block));
+  EXPECT_EQ(block, "0");
+  parts.stop();
+}
+
+TEST(Parallel, SplitLeafPagesCoversEveryPageOnce) {
+  for (std::size_t count : {0u, 1u, 7u, 64u, 1000u}) {
+    for (std::size_t parts : {1u, 3u, 32u}) {
+      const auto ranges = split_leaf_pages(count, parts, 4);
+      std::size_t next = 0;
+      for (const LeafRange& r : ranges) {
+        EXPECT_EQ(r.begin, next);
+        next = r.end;
+        if (ranges.size() > 1) {
+          EXPECT_GE(r.end - r.begin, 4u);
+        }
+      }
+      EXPECT_EQ(next, count);
+      EXPECT_LE(ranges.size(), std::max<std::size_t>(parts, 1));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quarrow::test
