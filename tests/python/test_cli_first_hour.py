@@ -46,7 +46,10 @@ def run_on_pty(args, env=None):
 
 
 def grid_lines(text):
-    return [line for line in text.splitlines() if line.startswith(("|", "+"))]
+    # On a terminal a progress line may have been drawn and cleared before the grid
+    # (carriage return and erase-line sequences): what is left after them counts.
+    lines = (re.sub(r"^.*(\r|\x1b\[[0-9;]*K)", "", line) for line in text.splitlines())
+    return [line for line in lines if line.startswith(("|", "+"))]
 
 
 # ---- The grid ------------------------------------------------------------------------------
