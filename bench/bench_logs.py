@@ -27,9 +27,8 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "testing"))
 
-from esefile import log as L  # noqa: E402
+from esefile import log as L  # the writers: pip install -e testing
 
 
 def write_logs(folder: Path, total_mb: int, sectors: int) -> int:

@@ -28,9 +28,8 @@ import threading
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-import common  # noqa: E402
-import esefile as ef  # noqa: E402
+import common  # bench/common.py, beside this script
+import esefile as ef  # the writer: pip install -e testing
 
 WIDE_COLUMNS = 44
 

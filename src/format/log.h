@@ -302,6 +302,10 @@ inline constexpr std::size_t kNewPageDbtime = 12;
 // Transaction records: procid @1, then levels (Begin: low nibble from, high nibble count).
 inline constexpr std::size_t kTrxProcid = 1;
 inline constexpr std::size_t kTrxLevels = 3;
+// Fields packed two to a byte (the Begin record's levels: from in the low nibble,
+// how many in the high one).
+inline constexpr std::uint8_t kLowNibble = 0x0F;
+inline constexpr unsigned kNibbleBits = 4;
 inline constexpr std::size_t kTrxId = 4;           // Begin0 trxBegin0, Commit0 trxCommit0
 inline constexpr std::size_t kMacroDbtime = 3;
 // Init2/Term2/RecoveryQuit2: positions and times.

@@ -43,7 +43,7 @@ LogFileReader::LogFileReader(Bytes file) : file_(file), header_(read_log_header(
     return;
   }
   if (header_.sector_size != kSectorSize) {
-    problem({}, "sector size " + std::to_string(header_.sector_size) + " where the segment format needs 4096");
+    problem({}, "sector size " + std::to_string(header_.sector_size) + " where the segment format needs " + std::to_string(kSectorSize));
     data_ended_ = finished_ = true;
     return;
   }
@@ -56,7 +56,7 @@ LogFileReader::LogFileReader(Bytes file) : file_(file), header_(read_log_header(
     sectors_ = header_.file_sectors;
   }
   if (file.size() % kSectorSize != 0) {
-    problem({}, "the file size is not a multiple of 4096 bytes (" + std::to_string(file.size() % kSectorSize) +
+    problem({}, "the file size is not a multiple of " + std::to_string(kSectorSize) + " bytes (" + std::to_string(file.size() % kSectorSize) +
                     " bytes left over)");
   }
 }
@@ -165,7 +165,7 @@ bool LogFileReader::enter_next_segment() {
   if (segment_time_.set) stats_.last_time = segment_time_;
   if (load_u32le(use, kSegmentFlags) != kSegmentEccFlag) {
     problem(here, "segment " + std::to_string(i) + ": flags " + hex32(load_u32le(use, kSegmentFlags)) +
-                      " (0x2000 expected)");
+                      " (" + hex32(kSegmentEccFlag) + " expected)");
   }
   return true;
 }

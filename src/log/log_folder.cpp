@@ -230,7 +230,7 @@ void LogFolder::scan_file(LogFileInfo& info, Bytes bytes) {
       break;
     case HeaderKind::TooShort:
       if (info.size != 0) {
-        info.problems.insert(info.problems.begin(), {{}, "shorter than one 4096-byte header sector"});
+        info.problems.insert(info.problems.begin(), {{}, "shorter than one " + std::to_string(kSectorSize) + "-byte header sector"});
         ++info.stats.problems;
       }
       break;

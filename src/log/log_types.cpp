@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "format/catalog.h"
 #include "forensic/header.h"
 #include "record/text.h"
 
@@ -37,12 +38,12 @@ Bytes until_nul(Bytes b, std::size_t unit) {
 }  // namespace
 
 std::string utf16_name(Bytes b) {
-  auto text = decode_text(until_nul(b, 2), 1200);
+  auto text = decode_text(until_nul(b, 2), kCodepageUtf16Le);
   return text ? std::move(text).value() : lossy_utf8(b);
 }
 
 std::string ansi_name(Bytes b) {
-  auto text = decode_text(until_nul(b, 1), 1252);
+  auto text = decode_text(until_nul(b, 1), kCodepageWindows1252);
   return text ? std::move(text).value() : lossy_utf8(b);
 }
 

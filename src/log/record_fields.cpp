@@ -17,8 +17,8 @@ std::uint64_t read_unsigned(Bytes b, std::size_t at, FieldRead read) {
     case FieldRead::U16: case FieldRead::I16: return in_bounds(b, at, 2) ? load_u16le(b, at) : 0;
     case FieldRead::U32: case FieldRead::I32: return in_bounds(b, at, 4) ? load_u32le(b, at) : 0;
     case FieldRead::U64: case FieldRead::I64: return in_bounds(b, at, 8) ? load_u64le(b, at) : 0;
-    case FieldRead::NibbleLow: return in_bounds(b, at, 1) ? (b[at] & 0x0F) : 0;
-    case FieldRead::NibbleHigh: return in_bounds(b, at, 1) ? (b[at] >> 4) : 0;
+    case FieldRead::NibbleLow: return in_bounds(b, at, 1) ? (b[at] & kLowNibble) : 0;
+    case FieldRead::NibbleHigh: return in_bounds(b, at, 1) ? (b[at] >> kNibbleBits) : 0;
     default: return 0;
   }
 }

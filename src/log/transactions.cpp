@@ -74,7 +74,7 @@ void TransactionTracker::feed(const LogRecord& r, const RecordSummary& sum) {
     case kBeginDT: {
       if (s.active) close(s, Outcome::Open, r);  // a new Begin0 means the old one ended unseen
       start(true, read_u32le(b, kTrxId));
-      const int levels = in_bounds(b, kTrxLevels, 1) ? (b[kTrxLevels] >> 4) : 1;
+      const int levels = in_bounds(b, kTrxLevels, 1) ? (b[kTrxLevels] >> kNibbleBits) : 1;
       for (int k = 0; k < levels && s.level < kMaxLevels; ++k) {
         s.level_begins.push_back(r.position);
         ++s.level;
@@ -83,8 +83,8 @@ void TransactionTracker::feed(const LogRecord& r, const RecordSummary& sum) {
     }
     case kBegin: {
       if (!s.active) start(false, 0);
-      const int from = in_bounds(b, kTrxLevels, 1) ? (b[kTrxLevels] & 0x0F) : s.level;
-      const int levels = in_bounds(b, kTrxLevels, 1) ? (b[kTrxLevels] >> 4) : 1;
+      const int from = in_bounds(b, kTrxLevels, 1) ? (b[kTrxLevels] & kLowNibble) : s.level;
+      const int levels = in_bounds(b, kTrxLevels, 1) ? (b[kTrxLevels] >> kNibbleBits) : 1;
       s.level = std::min(from, kMaxLevels);
       s.level_begins.resize(static_cast<std::size_t>(s.level), s.entry.begin);
       for (int k = 0; k < levels && s.level < kMaxLevels; ++k) {
