@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <iterator>
 #include <string>
+#include <type_traits>
 
+#include "app/carve_request.h"
 #include "platform/platform.h"
 #include "record/text.h"
 
@@ -26,10 +28,6 @@ bool set_item(PyObject* dict, const char* key, PyObject* value) {
   return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
 }
 
-// The order of the module's hit dicts and of the tool's JSON hits; file_offset came
-// last, so that the earlier keys keep their places.
-const char* const kHitKeyNames[10] = {"page",      "offset",    "slack_start", "slack_end", "region_kind",
-                                      "page_flags", "page_type", "table",       "text",      "file_offset"};
 
 }  // namespace
 
@@ -113,8 +111,10 @@ PyObject* column_to_dict(const ColumnInfo& column) {
 }
 
 bool HitKeys::make() {
-  for (std::size_t i = 0; i < std::size(kHitKeyNames); ++i) {
-    keys_[i] = PyRef(PyUnicode_FromString(kHitKeyNames[i]));
+  static_assert(std::extent_v<decltype(keys_)> == app::kHitFieldNames.size());
+  for (std::size_t i = 0; i < app::kHitFieldNames.size(); ++i) {
+    const std::string_view name = app::kHitFieldNames[i];
+    keys_[i] = PyRef(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
     if (!keys_[i]) return false;
   }
   return true;
@@ -141,6 +141,7 @@ PyObject* HitKeys::text(Cached& slot, const std::string& value) {
 }
 
 PyObject* HitKeys::to_dict(const CarveHit& hit, std::uint64_t file_offset) {
+  const auto key = [this](app::HitField field) { return keys_[static_cast<std::size_t>(field)].get(); };
   PyRef dict(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
@@ -152,16 +153,16 @@ PyObject* HitKeys::to_dict(const CarveHit& hit, std::uint64_t file_offset) {
     table = Py_None;
   }
   // The carved text is printable ASCII by construction.
-  if (!set_item(d, keys_[0].get(), number(page_, hit.page)) ||
-      !set_item(d, keys_[1].get(), PyLong_FromUnsignedLongLong(hit.offset)) ||
-      !set_item(d, keys_[2].get(), number(slack_start_, hit.slack_start)) ||
-      !set_item(d, keys_[3].get(), number(slack_end_, hit.slack_end)) ||
-      !set_item(d, keys_[4].get(), text(kind_, hit.region_kind)) ||
-      !set_item(d, keys_[5].get(), number(flags_, hit.page_flags)) ||
-      !set_item(d, keys_[6].get(), text(type_, hit.page_type)) || !set_item(d, keys_[7].get(), table) ||
-      !set_item(d, keys_[8].get(),
+  if (!set_item(d, key(app::HitField::Page), number(page_, hit.page)) ||
+      !set_item(d, key(app::HitField::Offset), PyLong_FromUnsignedLongLong(hit.offset)) ||
+      !set_item(d, key(app::HitField::SlackStart), number(slack_start_, hit.slack_start)) ||
+      !set_item(d, key(app::HitField::SlackEnd), number(slack_end_, hit.slack_end)) ||
+      !set_item(d, key(app::HitField::RegionKind), text(kind_, hit.region_kind)) ||
+      !set_item(d, key(app::HitField::PageFlags), number(flags_, hit.page_flags)) ||
+      !set_item(d, key(app::HitField::PageType), text(type_, hit.page_type)) || !set_item(d, key(app::HitField::Table), table) ||
+      !set_item(d, key(app::HitField::Text),
                 PyUnicode_FromStringAndSize(hit.text.data(), static_cast<Py_ssize_t>(hit.text.size()))) ||
-      !set_item(d, keys_[9].get(), PyLong_FromUnsignedLongLong(file_offset))) {
+      !set_item(d, key(app::HitField::FileOffset), PyLong_FromUnsignedLongLong(file_offset))) {
     return nullptr;
   }
   return dict.release();

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/carve_request.h"
+#include "app/open.h"
 #include "forensic/carve.h"
 #include "platform/platform.h"
 #include "binding/args.h"
@@ -315,8 +317,6 @@ constexpr const char* kCarveNames[] = {"needle", "min_chars", "max_hits"};
 constexpr Signature kCarve = signature("carve_utf16le_strings", kCarveNames, 0);
 constexpr const char* kCarveScopedNames[] = {"scope", "needle", "min_chars", "max_hits"};
 constexpr Signature kCarveScoped = signature("carve_utf16le_strings_scoped", kCarveScopedNames, 1);
-constexpr std::uint64_t kDefaultMinChars = 6;
-constexpr std::uint64_t kDefaultMaxHits = 1000;
 
 PyObject* hits_to_list(const Database& db, const std::vector<CarveHit>& hits) {
   HitKeys keys;
@@ -335,8 +335,8 @@ PyObject* hits_to_list(const Database& db, const std::vector<CarveHit>& hits) {
 bool carve_options(const Signature& sig, PyObject* const* values, std::string_view& needle,
                    std::uint64_t& min_chars, std::uint64_t& max_hits) {
   return optional_text_argument(sig, "needle", values[0], needle) &&
-         u64_argument(sig, "min_chars", values[1], kDefaultMinChars, min_chars) &&
-         u64_argument(sig, "max_hits", values[2], kDefaultMaxHits, max_hits);
+         u64_argument(sig, "min_chars", values[1], app::kCarveDefaultMinChars, min_chars) &&
+         u64_argument(sig, "max_hits", values[2], app::kCarveDefaultMaxHits, max_hits);
 }
 
 PyObject* carve_slack(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -387,11 +387,6 @@ PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
 constexpr const char* kPathNames[] = {"path", "profiles"};
 constexpr Signature kConstructor = signature("EseDatabase", kPathNames, 1);
 
-// Following symbolic links, like a stat of the path; a directory exists too.
-bool path_exists(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return false;  // not a name the OS can look up
-  return platform::path_exists(std::string(path));
-}
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   PyObject* values[2];
@@ -401,20 +396,25 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       !path_argument(kConstructor, "path", values[0], path_text, path)) {
     return nullptr;
   }
-  if (!path_exists(path)) {
-    PyErr_Format(PyExc_FileNotFoundError, "Database file not found: %U", path_text ? path_text.get() : values[0]);
-    return nullptr;
-  }
   auto state = std::make_unique<DatabaseState>();
   state->path = std::string(path);
-  auto opened = Database::open(state->path);
+  app::Opened opened = app::open_for_user(state->path);
   if (!opened) {
-    // An OS failure (a directory, access denied) raises the matching OSError subclass.
-    const std::string message = in_context(ErrorContext::OpeningDatabase, opened.error());
-    if (opened.error().kind() == ErrorKind::Io) return raise_os_error(opened.error().os_code(), message);
-    return raise_message(PyExc_IOError, message);
+    const app::OpenFailure& failure = opened.failure;
+    switch (failure.kind) {
+      case app::OpenFailure::Kind::NotFound:
+        // The path as the caller's str shows it (the message's text is the same for
+        // every path that is valid UTF-8).
+        PyErr_Format(PyExc_FileNotFoundError, "Database file not found: %U", path_text ? path_text.get() : values[0]);
+        return nullptr;
+      case app::OpenFailure::Kind::System:  // a directory, access denied: the OSError subclass
+        return raise_os_error(failure.os_code, failure.message);
+      case app::OpenFailure::Kind::Format:
+        break;
+    }
+    return raise_message(PyExc_IOError, failure.message);
   }
-  state->database = std::move(opened).value();
+  state->database = std::move(opened.database);
   state->file = file_identity(state->path);
   if (!choose_profile(*state, values[1])) return nullptr;
 

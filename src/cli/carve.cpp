@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/carve_request.h"
 #include "cli/commands.h"
 #include "cli/pool.h"
 #include "cli/terminal.h"
@@ -37,8 +38,8 @@ const std::vector<OptionSpec> kCarveOptions = {
     {"scope", 's', true}, {"needle", 0, true}, {"min-chars", 'm', true}, {"max-hits", 'k', true},
     {"jobs", 'j', true},  {"quiet", 'q', false}};
 
-constexpr std::uint64_t kDefaultMinChars = 6;
-constexpr std::uint64_t kDefaultMaxHits = 1000;
+constexpr std::uint64_t kDefaultMinChars = app::kCarveDefaultMinChars;
+constexpr std::uint64_t kDefaultMaxHits = app::kCarveDefaultMaxHits;
 // Ranges per job: enough to even out ranges of unequal cost.
 constexpr std::uint32_t kRangesPerJob = 8;
 // Fewer pages than this per range are not worth a thread's start-up.
@@ -49,31 +50,39 @@ void append_number(std::string& out, Int v) {
   out += std::to_string(v);
 }
 
+// `,"name":` (or `{"name":` for the first field).
+void append_key(std::string& out, app::HitField field) {
+  out += field == app::HitField::Page ? "{\"" : ",\"";
+  out += app::hit_field_name(field);
+  out += "\":";
+}
+
 // The hit as the module's dictionary, with its keys in the same order.
 void append_hit(std::string& out, const CarveHit& hit, std::uint64_t file_offset) {
-  out += "{\"page\":";
+  using app::HitField;
+  append_key(out, HitField::Page);
   append_number(out, hit.page);
-  out += ",\"offset\":";
+  append_key(out, HitField::Offset);
   append_number(out, hit.offset);
-  out += ",\"slack_start\":";
+  append_key(out, HitField::SlackStart);
   append_number(out, hit.slack_start);
-  out += ",\"slack_end\":";
+  append_key(out, HitField::SlackEnd);
   append_number(out, hit.slack_end);
-  out += ",\"region_kind\":";
+  append_key(out, HitField::RegionKind);
   append_json_string(out, hit.region_kind);
-  out += ",\"page_flags\":";
+  append_key(out, HitField::PageFlags);
   append_number(out, hit.page_flags);
-  out += ",\"page_type\":";
+  append_key(out, HitField::PageType);
   append_json_string(out, hit.page_type);
-  out += ",\"table\":";
+  append_key(out, HitField::Table);
   if (hit.table) {
     append_json_string(out, *hit.table);
   } else {
     out += "null";
   }
-  out += ",\"text\":";
+  append_key(out, HitField::Text);
   append_json_string(out, hit.text);
-  out += ",\"file_offset\":";
+  append_key(out, HitField::FileOffset);
   append_number(out, file_offset);
   out += "}\n";
 }

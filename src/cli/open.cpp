@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/open.h"
 #include "cli/names.h"
 #include "platform/platform.h"
 #include "record/text.h"
@@ -10,16 +11,9 @@
 namespace quarrow::cli {
 
 std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
-  if (!platform::path_exists(path)) {
-    error = "Database file not found: " + path;
-    return nullptr;
-  }
-  auto opened = Database::open(path);
-  if (!opened) {
-    error = in_context(ErrorContext::OpeningDatabase, opened.error());
-    return nullptr;
-  }
-  return std::move(*opened);
+  app::Opened opened = app::open_for_user(path);
+  if (!opened) error = std::move(opened.failure.message);
+  return std::move(opened.database);
 }
 
 std::unique_ptr<Database> open_or_report(const std::string& path) {
