@@ -369,7 +369,7 @@ std::int64_t days_from_civil(int y, int m, int d) {
   return era * 146097 + doe - 719468;
 }
 
-Converted convert(Conversion c, const ColumnSpec* spec, const Source& in, Cell& out) {
+Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& out) {
   out.valid = false;
   if (in.kind == Source::Kind::Null) return Converted::Null;
   switch (c) {
@@ -377,7 +377,7 @@ Converted convert(Conversion c, const ColumnSpec* spec, const Source& in, Cell& 
       switch (in.kind) {
         case Source::Kind::UInt:
           if (in.column_type == static_cast<std::uint32_t>(ColumnType::DateTime)) {
-            return convert(Conversion::DateTime, spec, in, out);
+            return convert(Conversion::DateTime, def, in, out);
           }
           // Long long is unsigned as stored; past 2^63 it is no count a writer meant.
           if (in.u > static_cast<std::uint64_t>(INT64_MAX)) return Converted::Failed;
@@ -538,8 +538,8 @@ Converted convert(Conversion c, const ColumnSpec* spec, const Source& in, Cell& 
     }
     case Conversion::Bits: {
       const auto v = u64_of(in);
-      if (!v || spec == nullptr) return Converted::Failed;
-      out.set_int(static_cast<std::int64_t>((*v >> spec->shift) & spec->mask));
+      if (!v || def == nullptr) return Converted::Failed;
+      out.set_int(static_cast<std::int64_t>((*v >> def->shift) & def->mask));
       return Converted::Value;
     }
     case Conversion::Join:

@@ -53,8 +53,8 @@ OutType raw_type(std::uint32_t column_type);
 // FILETIME = "not set"), or a value the conversion cannot read.
 enum class Converted : std::uint8_t { Value, Null, Failed };
 
-// Applies `c` (not Join or TreePath); `spec` gives the options of Bits.
-Converted convert(Conversion c, const ColumnSpec* spec, const Source& in, Cell& out);
+// Applies `c` (not Join or TreePath); `def` gives the options of Bits.
+Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& out);
 // The stored value as its raw companion.
 void raw_value(const Source& in, Cell& out);
 // A value as a key of a join or lookup: integers in decimal, GUIDs as text, text with

@@ -441,10 +441,10 @@ class ProfileBuilder {
   void columns(const Node& list, ViewSpec& v, int depth) {
     for (const Node& c : list.items) {
       if (c.type == Node::Type::String) {
-        ColumnSpec spec;
-        spec.name = spec.from = c.s;
-        spec.line = c.line;
-        add_column(c, v, std::move(spec));
+        ColumnSpec def;
+        def.name = def.from = c.s;
+        def.line = c.line;
+        add_column(c, v, std::move(def));
         continue;
       }
       expect(c, Node::Type::Object, "a column (a name or an object)");
@@ -461,13 +461,13 @@ class ProfileBuilder {
     }
   }
 
-  void add_column(const Node& at, ViewSpec& v, ColumnSpec spec) {
+  void add_column(const Node& at, ViewSpec& v, ColumnSpec def) {
     for (const ColumnSpec& o : v.columns) {
-      if (o.name == spec.name || (o.raw && o.name + "_raw" == spec.name) || (spec.raw && spec.name + "_raw" == o.name)) {
-        fail(at, "view \"" + v.name + "\" has two columns named \"" + spec.name + "\"");
+      if (o.name == def.name || (o.raw && o.name + "_raw" == def.name) || (def.raw && def.name + "_raw" == o.name)) {
+        fail(at, "view \"" + v.name + "\" has two columns named \"" + def.name + "\"");
       }
     }
-    v.columns.push_back(std::move(spec));
+    v.columns.push_back(std::move(def));
   }
 
   ColumnSpec column(const Node& c) {

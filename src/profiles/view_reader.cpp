@@ -157,42 +157,42 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
   std::vector<Slot> slots;
   std::vector<ViewColumn> cols;
   std::vector<char> used(n, 0);
-  for (const ColumnSpec& spec : view_.columns) {
+  for (const ColumnSpec& def : view_.columns) {
     Slot slot;
-    slot.spec = &spec;
-    slot.source = resolve(spec.from);
+    slot.def = &def;
+    slot.source = resolve(def.from);
     // One profile serves several versions of a database: a column this file's table
     // lacks is left out of the view.
     if (slot.source < 0) continue;
     used[static_cast<std::size_t>(slot.source)] = 1;
-    slot.convert = spec.convert;
-    slot.conv_type = conversion_type(spec.convert, type_at(slot.source));
-    if (spec.convert == Conversion::Join) {
+    slot.convert = def.convert;
+    slot.conv_type = conversion_type(def.convert, type_at(slot.source));
+    if (def.convert == Conversion::Join) {
       std::uint32_t value_type = 0;
-      if (const TableInfo* joined = find_table(db, spec.join.table)) {
-        if (const ColumnInfo* c = joined->columns.find(spec.join.value)) value_type = c->column_type;
+      if (const TableInfo* joined = find_table(db, def.join.table)) {
+        if (const ColumnInfo* c = joined->columns.find(def.join.value)) value_type = c->column_type;
       }
-      slot.conv_type = spec.join.by_type.empty() ? conversion_type(spec.join.convert, value_type) : OutType::Text;
+      slot.conv_type = def.join.by_type.empty() ? conversion_type(def.join.convert, value_type) : OutType::Text;
       // Keys the table lacks come from the fallback lookup, as text.
-      if (!spec.join.fallback.empty() || spec.join.has_null_text) slot.conv_type = OutType::Text;
+      if (!def.join.fallback.empty() || def.join.has_null_text) slot.conv_type = OutType::Text;
     }
-    slot.type = spec.lookup.empty() ? slot.conv_type : OutType::Text;
-    if (!spec.lookup.empty()) {
-      slot.lookup = &lookups_[spec.lookup];
+    slot.type = def.lookup.empty() ? slot.conv_type : OutType::Text;
+    if (!def.lookup.empty()) {
+      slot.lookup = &lookups_[def.lookup];
       slot.lookup_cache = std::make_shared<std::unordered_map<std::int64_t, std::string>>();
     }
-    if (spec.lookup.empty()) slot.fast = fast_route(spec.convert, type_at(slot.source), spec.has_range);
+    if (def.lookup.empty()) slot.fast = fast_route(def.convert, type_at(slot.source), def.has_range);
     slot.multi = (plan.columns[static_cast<std::size_t>(slot.source)].info->flags & kColumnMultiValued) != 0;
-    ViewColumn c{spec.name, slot.type, plan.columns[static_cast<std::size_t>(slot.source)].info->name, spec.note};
+    ViewColumn c{def.name, slot.type, plan.columns[static_cast<std::size_t>(slot.source)].info->name, def.note};
     slots.push_back(slot);
     cols.push_back(c);
-    if (spec.raw) {
+    if (def.raw) {
       Slot raw = slot;
       raw.kind = SlotKind::Raw;
       raw.fast = raw_fast_route(type_at(slot.source));
       raw.type = raw_type(type_at(slot.source));
       slots.push_back(raw);
-      cols.push_back(ViewColumn{spec.name + "_raw", raw.type, c.source, "the stored value of " + spec.name});
+      cols.push_back(ViewColumn{def.name + "_raw", raw.type, c.source, "the stored value of " + def.name});
     }
   }
   if (view_.unpivot.active) {
@@ -255,14 +255,14 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     cols = std::move(kept_cols);
   }
   for (Slot& slot : slots) {
-    if (slot.kind != SlotKind::Column || slot.spec == nullptr) continue;
-    if (slot.spec->convert == Conversion::Join) {
-      Status s = load_join(db, profile, *slot.spec, slot);
+    if (slot.kind != SlotKind::Column || slot.def == nullptr) continue;
+    if (slot.def->convert == Conversion::Join) {
+      Status s = load_join(db, profile, *slot.def, slot);
       if (!s) return s;
       const ColumnInfo& key = *plan.columns[static_cast<std::size_t>(slot.source)].info;
       slot.join_key_i32 = key.column_type == static_cast<std::uint32_t>(ColumnType::SignedLong) && !slot.multi;
-    } else if (slot.spec->convert == Conversion::TreePath) {
-      Status s = load_tree(db, slot.spec->tree, slot);
+    } else if (slot.def->convert == Conversion::TreePath) {
+      Status s = load_tree(db, slot.def->tree, slot);
       if (!s) return s;
     }
   }
@@ -274,8 +274,8 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
 
 // Reads the whole of another table into a map from key text to a Cell, by a reader
 // of its own (a view over the joined table with the key, value and type columns).
-Status ViewReader::load_join(const Database& db, const Profile& profile, const ColumnSpec& spec, Slot& slot) {
-  const JoinSpec& j = spec.join;
+Status ViewReader::load_join(const Database& db, const Profile& profile, const ColumnSpec& def, Slot& slot) {
+  const JoinSpec& j = def.join;
   auto table = std::make_shared<JoinTable>();
   table->type = slot.conv_type;
   if (find_table(db, j.table) != nullptr) {
@@ -320,7 +320,7 @@ Status ViewReader::load_join(const Database& db, const Profile& profile, const C
         }
       }
       r.source_of(value, v);
-      const Converted result = convert(c, &spec, v, e.value);
+      const Converted result = convert(c, &def, v, e.value);
       e.failed = result == Converted::Failed;
       if (result != Converted::Value) e.value.valid = false;
       // A lookup after the join is applied here, once per joined row.
@@ -350,9 +350,9 @@ Status ViewReader::load_join(const Database& db, const Profile& profile, const C
   return Status::success();
 }
 
-Status ViewReader::load_tree(const Database& db, const TreeSpec& spec, Slot& slot) {
+Status ViewReader::load_tree(const Database& db, const TreeSpec& def, Slot& slot) {
   auto tree = std::make_shared<TreeTable>();
-  tree->drop_bracketed = spec.drop_bracketed;
+  tree->drop_bracketed = def.drop_bracketed;
   auto read_pairs = [&](const std::string& table, const std::string& key, const std::string& a, const std::string& b,
                         std::unordered_map<std::string, std::pair<std::string, std::string>>& out) -> Status {
     if (find_table(db, table) == nullptr) return Status::success();
@@ -380,9 +380,9 @@ Status ViewReader::load_tree(const Database& db, const TreeSpec& spec, Slot& slo
     }
     return Status::success();
   };
-  Status s = read_pairs(spec.table, spec.key, spec.scope, spec.leaf, tree->items);
+  Status s = read_pairs(def.table, def.key, def.scope, def.leaf, tree->items);
   if (!s) return s;
-  s = read_pairs(spec.tree_table, spec.tree_id, spec.tree_parent, spec.tree_name, tree->nodes);
+  s = read_pairs(def.tree_table, def.tree_id, def.tree_parent, def.tree_name, tree->nodes);
   if (!s) return s;
   slot.tree = std::move(tree);
   return Status::success();
@@ -620,7 +620,7 @@ bool ViewReader::fill_fast(Slot& slot, std::size_t index, Cell& out) {
       if (d.size() < 8) return false;
       std::int64_t us = 0;
       if (!ole_date_to_microseconds(std::bit_cast<double>(load_u64le(d, 0)), us) ||
-          (slot.spec->has_range && (us < slot.spec->range_min || us > slot.spec->range_max))) {
+          (slot.def->has_range && (us < slot.def->range_min || us > slot.def->range_max))) {
         ++failures_[index];
         return true;
       }
@@ -645,7 +645,7 @@ void ViewReader::fill(std::size_t index, Cell& out) {
   Converted result = Converted::Null;
   if (slot.join) {
     if (src.kind != Source::Kind::Null) {
-      const JoinSpec& j = slot.spec->join;
+      const JoinSpec& j = slot.def->join;
       const JoinEntry* entry = nullptr;
       if (src.kind == Source::Kind::Int) {
         entry = slot.join->find(src.i);
@@ -698,10 +698,10 @@ void ViewReader::fill(std::size_t index, Cell& out) {
       }
     }
   } else {
-    result = convert(slot.convert, slot.spec, src, out);
+    result = convert(slot.convert, slot.def, src, out);
   }
-  if (result == Converted::Value && slot.spec != nullptr && slot.spec->has_range &&
-      (slot.conv_type == OutType::Timestamp) && (out.i < slot.spec->range_min || out.i > slot.spec->range_max)) {
+  if (result == Converted::Value && slot.def != nullptr && slot.def->has_range &&
+      (slot.conv_type == OutType::Timestamp) && (out.i < slot.def->range_min || out.i > slot.def->range_max)) {
     result = Converted::Failed;
   }
   if (result != Converted::Value) {
@@ -796,7 +796,7 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
             if (!done) break;
             std::int64_t us = 0;
             if (!ole_date_to_microseconds(std::bit_cast<double>(load_le<std::uint64_t>(d)), us) ||
-                (slot.spec->has_range && (us < slot.spec->range_min || us > slot.spec->range_max))) {
+                (slot.def->has_range && (us < slot.def->range_min || us > slot.def->range_max))) {
               ++failures_[s];
               out.put_null_int(row);
             } else {
@@ -817,7 +817,7 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
         continue;
       }
       if (stored.state == StoredCell::State::Present && stored.flags == 0 && stored.data.size() >= 4) {
-        const JoinSpec& j = slot.spec->join;
+        const JoinSpec& j = slot.def->join;
         const JoinEntry* e = slot.join->find(static_cast<std::int32_t>(load_le<std::uint32_t>(stored.data)));
         if (e != nullptr && j.fallback.empty()) {
           const bool wrong_type = !j.expect_types.empty() &&

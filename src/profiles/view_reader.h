@@ -104,7 +104,7 @@ class ViewReader {
     Fast fast = Fast::None;
     bool multi = false;  // a multi-valued column: never plain
     bool join_key_i32 = false;  // a join keyed by a Signed long column
-    const ColumnSpec* spec = nullptr;  // null for other_columns
+    const ColumnSpec* def = nullptr;  // null for other_columns
     int source = -1;                   // index into the plan; -1: the table lacks it
     Conversion convert = Conversion::Value;
     OutType type = OutType::Text;       // what the view shows
@@ -119,8 +119,8 @@ class ViewReader {
   ViewReader() = default;
   Status prepare(const Database& db, const Profile& profile, const ViewSpec& view,
                  const std::vector<std::string>* columns);
-  Status load_join(const Database& db, const Profile& profile, const ColumnSpec& spec, Slot& slot);
-  Status load_tree(const Database& db, const TreeSpec& spec, Slot& slot);
+  Status load_join(const Database& db, const Profile& profile, const ColumnSpec& def, Slot& slot);
+  Status load_tree(const Database& db, const TreeSpec& def, Slot& slot);
   Step read_record();
   // The stored value of plan column k in the current record, decoded on first use.
   const Source& source(int k);
