@@ -27,16 +27,26 @@ struct Node {
   double f = 0;
   std::string s;
   std::vector<Node> items;                          // Array
-  std::vector<std::pair<std::string, Node>> members;  // Object, in file order
+  // Object, in file order. (A vector of an incomplete type is allowed, a std::pair of
+  // one is not: hence the struct declared here and defined below.)
+  struct Member;
+  std::vector<Member> members;
   int line = 0;
 
-  const Node* find(std::string_view key) const {
-    for (const auto& m : members) {
-      if (m.first == key) return &m.second;
-    }
-    return nullptr;
-  }
+  const Node* find(std::string_view key) const;
 };
+
+struct Node::Member {
+  std::string first;
+  Node second;
+};
+
+const Node* Node::find(std::string_view key) const {
+  for (const auto& m : members) {
+    if (m.first == key) return &m.second;
+  }
+  return nullptr;
+}
 
 // An input iterator over the text that publishes how far the library has read, so
 // that each event can be given the line it came from.
@@ -167,7 +177,7 @@ class TreeBuilder {
           return false;
         }
       }
-      top.members.emplace_back(std::move(k), std::move(n));
+      top.members.push_back(Node::Member{std::move(k), std::move(n)});
     } else {
       top.items.push_back(std::move(n));
     }
