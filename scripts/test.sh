@@ -71,8 +71,9 @@ cmake --build build/asan -j "$JOBS"
 run_ctest build/asan
 drop build/asan
 
-echo "== C++ tests of threaded work under ThreadSanitizer"
+stage "C++ tests of threaded work under ThreadSanitizer"
 scripts/tsan.sh
+drop build/tsan
 
 if [ -x scripts/fuzz.sh ]; then
   stage "short fuzzing runs"
@@ -94,7 +95,8 @@ drop build/wheel-audit
 
 stage "Windows build under Wine"
 scripts/windows.sh
-drop build/windows build/windows-cli
+# The Wine prefix is made again in a few seconds; build/tests stays for quick reruns.
+drop build/windows build/windows-cli build/wine-prefix
 
 stage
 echo "== all tests passed in $((SECONDS / 60)) min $((SECONDS % 60)) s; build/ holds $(du -sh build 2>/dev/null | cut -f1)"
