@@ -123,7 +123,7 @@ def section_jobs(args, path):
 
     def export(jobs):
         out = Path(args.tmp) / f"jobs{jobs}"
-        subprocess.run([tool, "export", "-q", "-j", str(jobs), "-o", str(out), str(path)], check=True)
+        subprocess.run([tool, "export", "-q", "--force", "-j", str(jobs), "-o", str(out), str(path)], check=True)
 
     t1 = best(args.runs, lambda: export(1))
     t2 = best(args.runs, lambda: export(2))

@@ -53,19 +53,22 @@ void Progress::stop() {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     stopping_ = true;
-    clear_locked();
   }
   wake_.notify_all();
   if (ticker_.joinable()) ticker_.join();
+  // Cleared only once the ticker is gone: it may still have been about to draw.
+  std::lock_guard lock(mutex_);
+  clear_locked();
 }
 
 void Progress::run() {
-  // Drawn at once, so that even short work shows what it did, then redrawn.
+  // Drawn at once, so that even short work shows what it did, then redrawn. The first
+  // drawing happens even when the work ended before this thread got to run: stop()
+  // waits for it and clears it, so the terminal sees the same sequence either way.
   std::unique_lock lock(mutex_);
-  while (!stopping_) {
+  do {
     draw_locked();
-    if (wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; })) break;
-  }
+  } while (!wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; }));
 }
 
 void Progress::draw_locked() {
