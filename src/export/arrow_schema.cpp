@@ -1,5 +1,6 @@
 // The Arrow schema of a table: a struct of one field per column, each field naming
-// the ESE type and column id in its metadata.
+// the ESE type and column id in its metadata; and the schema nodes that profile views
+// build their (plainer) schemas from.
 #include "export/arrow_schema.h"
 
 #include <memory>
@@ -21,12 +22,17 @@ struct SchemaNode {
   std::vector<ArrowSchema*> children;
 };
 
-void release_schema(ArrowSchema* schema) {
-  auto* node = static_cast<SchemaNode*>(schema->private_data);
-  for (ArrowSchema* child : node->children) {
+void release_children(std::vector<ArrowSchema*>& children) {
+  for (ArrowSchema* child : children) {
     if (child->release != nullptr) child->release(child);
     delete child;
   }
+  children.clear();
+}
+
+void release_schema(ArrowSchema* schema) {
+  auto* node = static_cast<SchemaNode*>(schema->private_data);
+  release_children(node->children);
   delete node;
   schema->release = nullptr;
 }
@@ -46,16 +52,18 @@ std::string encode_metadata(const std::vector<std::pair<std::string, std::string
   return out;
 }
 
-void fill_schema(ArrowSchema* out, SchemaNode* node, std::int64_t flags) {
-  out->format = node->format.c_str();
-  out->name = node->name.c_str();
-  out->metadata = node->metadata.empty() ? nullptr : node->metadata.data();
-  out->flags = flags;
-  out->n_children = static_cast<std::int64_t>(node->children.size());
-  out->children = node->children.empty() ? nullptr : node->children.data();
-  out->dictionary = nullptr;
-  out->release = release_schema;
-  out->private_data = node;
+// A schema node of its own allocation (a child of another node).
+ArrowSchema* new_schema_node(std::string format, std::string name, std::string metadata, std::int64_t flags,
+                             std::vector<ArrowSchema*> children = {}) {
+  std::unique_ptr<ArrowSchema> out;
+  try {
+    out = std::make_unique<ArrowSchema>();
+  } catch (...) {
+    release_children(children);
+    throw;
+  }
+  fill_schema_node(out.get(), std::move(format), std::move(name), std::move(metadata), flags, std::move(children));
+  return out.release();
 }
 
 const char* format_of(DecodedType type) {
@@ -88,46 +96,65 @@ ArrowSchema* column_schema(const DecodedColumn& column) {
   const ColumnInfo& info = *column.info;
   Metadata metadata{{"ese.type", column_type_name(info.column_type) ? column_type_name(info.column_type) : "?"},
                     {"ese.column_id", std::to_string(info.id)}};
-  auto value_node = std::make_unique<SchemaNode>();
-  value_node->format = format_of(column.type);
-  Metadata value_metadata = column.type == DecodedType::Guid ? uuid_metadata() : Metadata();
-  auto value = std::make_unique<ArrowSchema>();
+  const Metadata value_metadata = column.type == DecodedType::Guid ? uuid_metadata() : Metadata();
+  std::string name = lossy_utf8(as_bytes(info.name));
   if (column.list) {
-    value_node->name = "item";
-    value_node->metadata = value_metadata.empty() ? std::string() : encode_metadata(value_metadata);
-    fill_schema(value.get(), value_node.release(), ARROW_FLAG_NULLABLE);
-    auto list_node = std::make_unique<SchemaNode>();
-    list_node->format = "+l";
-    list_node->name = lossy_utf8(as_bytes(info.name));
-    list_node->metadata = encode_metadata(metadata);
-    list_node->children.push_back(value.release());
-    auto list = std::make_unique<ArrowSchema>();
-    fill_schema(list.get(), list_node.release(), ARROW_FLAG_NULLABLE);
-    return list.release();
+    std::string list_metadata = encode_metadata(metadata);
+    std::vector<ArrowSchema*> item;
+    item.reserve(1);
+    item.push_back(new_schema_node(format_of(column.type), "item",
+                                   value_metadata.empty() ? std::string() : encode_metadata(value_metadata),
+                                   ARROW_FLAG_NULLABLE));
+    return new_schema_node("+l", std::move(name), std::move(list_metadata), ARROW_FLAG_NULLABLE, std::move(item));
   }
-  value_node->name = lossy_utf8(as_bytes(info.name));
   metadata.insert(metadata.end(), value_metadata.begin(), value_metadata.end());
-  value_node->metadata = encode_metadata(metadata);
-  fill_schema(value.get(), value_node.release(), ARROW_FLAG_NULLABLE);
-  return value.release();
+  return new_schema_node(format_of(column.type), std::move(name), encode_metadata(metadata), ARROW_FLAG_NULLABLE);
 }
 
 }  // namespace
 
-void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* out) {
-  auto node = std::make_unique<SchemaNode>();
-  node->format = "+s";
-  node->children.reserve(columns.size());
+void fill_schema_node(ArrowSchema* out, std::string format, std::string name, std::string metadata,
+                      std::int64_t flags, std::vector<ArrowSchema*> children) {
+  SchemaNode* node = nullptr;
   try {
-    for (const DecodedColumn& column : columns) node->children.push_back(column_schema(column));
+    node = new SchemaNode{std::move(format), std::move(name), std::move(metadata), std::move(children)};
   } catch (...) {
-    for (ArrowSchema* child : node->children) {
-      child->release(child);
-      delete child;
-    }
+    release_children(children);
     throw;
   }
-  fill_schema(out, node.release(), 0);
+  out->format = node->format.c_str();
+  out->name = node->name.c_str();
+  out->metadata = node->metadata.empty() ? nullptr : node->metadata.data();
+  out->flags = flags;
+  out->n_children = static_cast<std::int64_t>(node->children.size());
+  out->children = node->children.empty() ? nullptr : node->children.data();
+  out->dictionary = nullptr;
+  out->release = release_schema;
+  out->private_data = node;
+}
+
+void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* out) {
+  std::vector<ArrowSchema*> children;
+  try {
+    children.reserve(columns.size());
+    for (const DecodedColumn& column : columns) children.push_back(column_schema(column));
+  } catch (...) {
+    release_children(children);
+    throw;
+  }
+  fill_schema_node(out, "+s", "", "", 0, std::move(children));
+}
+
+void fill_struct_schema(const std::vector<SchemaField>& fields, ArrowSchema* out) {
+  std::vector<ArrowSchema*> children;
+  try {
+    children.reserve(fields.size());
+    for (const SchemaField& f : fields) children.push_back(new_schema_node(f.format, f.name, "", ARROW_FLAG_NULLABLE));
+  } catch (...) {
+    release_children(children);
+    throw;
+  }
+  fill_schema_node(out, "+s", "", "", 0, std::move(children));
 }
 
 }  // namespace quarrow::arrow

@@ -1,14 +1,12 @@
-// The columns of one Arrow batch under construction: validity bits, 64-bit values,
-// 32-bit offsets and bytes. The view reader writes plain values straight into them.
+// One column of a view's Arrow batch under construction: the Arrow producer's value
+// builder (validity written from the first null on, buffers from the stream's pool)
+// holding a view type's values. The view reader writes plain values straight into it.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
+#include "export/arrow_builders.h"
 #include "profiles/conversions.h"
 
 // The per-value calls of the hot loop: GCC leaves them out of line in the large
@@ -21,84 +19,52 @@
 
 namespace quarrow::profiles {
 
-// A growable buffer of trivially copyable values, not initialised ahead of use (the
-// builder writes every slot it hands out).
-template <class T>
-class RawBuffer {
+// The buffer layout of a view type, as the producer's decoded type of the same layout:
+// 64-bit integers, timestamps, durations and uint64 bit patterns are all eight bytes
+// per value (the schema alone tells them apart).
+inline DecodedType storage_type(OutType t) {
+  switch (t) {
+    case OutType::Bool: return DecodedType::Bool;
+    case OutType::Float64: return DecodedType::Float64;
+    case OutType::Text: return DecodedType::Text;
+    case OutType::Binary: return DecodedType::Binary;
+    case OutType::Timestamp: return DecodedType::Timestamp;
+    case OutType::Int64:
+    case OutType::UInt64:
+    case OutType::Duration: break;
+  }
+  return DecodedType::Int64;
+}
+
+class ColumnBuilder {
  public:
-  T* data() { return data_.get(); }
-  std::size_t size() const { return size_; }
-  // Makes room for `n` values in all, keeping the ones written.
-  void reserve(std::size_t n) {
-    if (n <= capacity_) return;
-    const std::size_t want = std::max(n, capacity_ * 2);
-    std::unique_ptr<T[]> bigger(new T[want]);
-    if (size_ != 0) std::memcpy(bigger.get(), data_.get(), size_ * sizeof(T));
-    data_ = std::move(bigger);
-    capacity_ = want;
-  }
-  QUARROW_INLINE void push(T v) {
-    if (size_ == capacity_) reserve(size_ + 1);
-    data_[size_++] = v;
-  }
-  // One more zero-filled value.
-  QUARROW_INLINE void push_zero() { push(T{}); }
-  QUARROW_INLINE T& back() { return data_[size_ - 1]; }
+  ColumnBuilder(OutType type, std::shared_ptr<arrow::BufferPool> pool, std::size_t expected_rows)
+      : type_(type), values_(storage_type(type), std::move(pool), expected_rows) {}
 
- private:
-  std::unique_ptr<T[]> data_;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
-
-struct ColumnBuilder {
-  OutType type = OutType::Text;
-  RawBuffer<std::uint8_t> validity;  // one bit per row
-  RawBuffer<std::uint8_t> bits;      // Bool values
-  RawBuffer<std::int64_t> ints;      // 64-bit values (Float64 bit patterns too)
-  std::vector<std::int32_t> offsets{0};
-  std::string data;
-  std::int64_t nulls = 0;
-
-  // Rows arrive in order 0, 1, 2, ...: a new validity byte every eighth row.
-  QUARROW_INLINE void valid_bit(bool valid, std::int64_t row) {
-    if ((row & 7) == 0) validity.push_zero();
-    if (valid) validity.back() |= static_cast<std::uint8_t>(1u << (row & 7));
-    else ++nulls;
-  }
   // A present 64-bit value (integers, timestamps, durations) or a null.
-  QUARROW_INLINE void put_int(std::int64_t v, std::int64_t row) {
-    valid_bit(true, row);
-    ints.push(v);
-  }
-  QUARROW_INLINE void put_null_int(std::int64_t row) {
-    valid_bit(false, row);
-    ints.push(0);
-  }
+  QUARROW_INLINE void put_int(std::int64_t v) { values_.integer(v); }
+  QUARROW_INLINE void put_null() { values_.null(); }
 
-  void append(const Cell& c, std::int64_t row) {
-    valid_bit(c.valid, row);
-    switch (type) {
-      case OutType::Bool:
-        if ((row & 7) == 0) bits.push_zero();
-        if (c.valid && c.i != 0) bits.back() |= static_cast<std::uint8_t>(1u << (row & 7));
-        break;
-      case OutType::Float64: {
-        std::int64_t pattern = 0;
-        if (c.valid) std::memcpy(&pattern, &c.f, sizeof pattern);
-        ints.push(pattern);
-        break;
-      }
+  void append(const Cell& c) {
+    if (!c.valid) return values_.null();
+    switch (type_) {
+      case OutType::Bool: return values_.boolean(c.i != 0);
+      case OutType::Float64: return values_.f64(c.f);
       case OutType::Text:
-      case OutType::Binary:
-        if (c.valid) data += c.bytes();
-        offsets.push_back(static_cast<std::int32_t>(data.size()));
-        break;
-      default:
-        ints.push(c.valid ? c.i : 0);
-        break;
+      case OutType::Binary: return values_.bytes(as_bytes(c.bytes()));
+      default: return values_.integer(c.i);
     }
   }
+
+  // Bytes of text or binary data so far in this batch.
+  std::uint64_t data_size() const { return values_.data_size(); }
+  bool variable() const { return type_ == OutType::Text || type_ == OutType::Binary; }
+  // Hands the batch's values to `out` and starts the next batch.
+  void finish(ArrowArray* out) { values_.finish(out); }
+
+ private:
+  OutType type_;
+  arrow::ValueBuilder values_;
 };
 
 }  // namespace quarrow::profiles

@@ -6,6 +6,8 @@
 #include <limits>
 #include <new>
 
+#include "export/arrow_buffer.h"
+#include "export/arrow_schema.h"
 #include "profiles/column_builder.h"
 #include "profiles/view_reader.h"
 
@@ -15,7 +17,11 @@ namespace {
 
 // Text and binary columns use 32-bit offsets: a batch ends early once a column's data
 // would pass this.
-constexpr std::size_t kMaxBatchData = 1u << 30;
+constexpr std::uint64_t kMaxBatchData = 1u << 30;
+// Fixed-width buffers are sized for a full batch up front, within a bound on the bytes
+// of all columns, as the table producer does.
+constexpr std::int64_t kReserveRows = 1 << 16;
+constexpr std::uint64_t kReserveBytes = 16u << 20;
 
 const char* format_of(OutType t) {
   switch (t) {
@@ -31,101 +37,11 @@ const char* format_of(OutType t) {
   return "n";
 }
 
-struct SchemaNode {
-  std::string format;
-  std::string name;
-  std::vector<ArrowSchema*> children;
-};
-
-void release_schema(ArrowSchema* schema) {
-  auto* node = static_cast<SchemaNode*>(schema->private_data);
-  for (ArrowSchema* child : node->children) {
-    if (child->release != nullptr) child->release(child);
-    delete child;
-  }
-  delete node;
-  schema->release = nullptr;
-}
-
-void fill_schema(ArrowSchema* out, SchemaNode* node, std::int64_t flags) {
-  out->format = node->format.c_str();
-  out->name = node->name.c_str();
-  out->metadata = nullptr;
-  out->flags = flags;
-  out->n_children = static_cast<std::int64_t>(node->children.size());
-  out->children = node->children.empty() ? nullptr : node->children.data();
-  out->dictionary = nullptr;
-  out->release = release_schema;
-  out->private_data = node;
-}
-
 void make_schema(const std::vector<ViewColumn>& columns, ArrowSchema* out) {
-  auto* root = new SchemaNode{"+s", "", {}};
-  for (const ViewColumn& c : columns) {
-    auto* node = new SchemaNode{format_of(c.type), c.name, {}};
-    auto* child = new ArrowSchema{};
-    fill_schema(child, node, ARROW_FLAG_NULLABLE);
-    root->children.push_back(child);
-  }
-  fill_schema(out, root, 0);
-}
-
-// ---- Arrays -------------------------------------------------------------------------
-
-struct ArrayHolder {
-  std::vector<ColumnBuilder> columns;
-  std::vector<ArrowArray*> children;
-  std::vector<std::vector<const void*>> buffers;
-  const void* root_buffers[1] = {nullptr};
-};
-
-void release_child(ArrowArray* array) { array->release = nullptr; }
-
-void release_array(ArrowArray* array) {
-  auto* holder = static_cast<ArrayHolder*>(array->private_data);
-  for (ArrowArray* child : holder->children) delete child;
-  delete holder;
-  array->release = nullptr;
-}
-
-void finish_array(ArrayHolder* holder, std::int64_t rows, ArrowArray* out) {
-  holder->buffers.resize(holder->columns.size());
-  for (std::size_t k = 0; k < holder->columns.size(); ++k) {
-    ColumnBuilder& b = holder->columns[k];
-    std::vector<const void*>& bufs = holder->buffers[k];
-    bufs.push_back(b.nulls == 0 ? nullptr : b.validity.data());
-    switch (b.type) {
-      case OutType::Bool: bufs.push_back(b.bits.data()); break;
-      case OutType::Text:
-      case OutType::Binary:
-        bufs.push_back(b.offsets.data());
-        bufs.push_back(b.data.data());
-        break;
-      default: bufs.push_back(b.ints.data()); break;
-    }
-    auto* child = new ArrowArray{};
-    child->length = rows;
-    child->null_count = b.nulls;
-    child->offset = 0;
-    child->n_buffers = static_cast<std::int64_t>(bufs.size());
-    child->buffers = bufs.data();
-    child->n_children = 0;
-    child->children = nullptr;
-    child->dictionary = nullptr;
-    child->release = release_child;
-    child->private_data = nullptr;
-    holder->children.push_back(child);
-  }
-  out->length = rows;
-  out->null_count = 0;
-  out->offset = 0;
-  out->n_buffers = 1;
-  out->buffers = holder->root_buffers;
-  out->n_children = static_cast<std::int64_t>(holder->children.size());
-  out->children = holder->children.empty() ? nullptr : holder->children.data();
-  out->dictionary = nullptr;
-  out->release = release_array;
-  out->private_data = holder;
+  std::vector<arrow::SchemaField> fields;
+  fields.reserve(columns.size());
+  for (const ViewColumn& c : columns) fields.push_back({format_of(c.type), c.name});
+  arrow::fill_struct_schema(fields, out);
 }
 
 // ---- The stream ---------------------------------------------------------------------
@@ -133,6 +49,11 @@ void finish_array(ArrayHolder* holder, std::int64_t rows, ArrowArray* out) {
 struct StreamState {
   ViewRequest request;
   std::unique_ptr<ViewReader> reader;
+  // One builder per column, kept from batch to batch; the buffers of released batches
+  // come back through the pool.
+  std::shared_ptr<arrow::BufferPool> pool = std::make_shared<arrow::BufferPool>();
+  std::vector<ColumnBuilder> columns;
+  std::vector<std::size_t> variable;  // the text and binary columns
   std::vector<Cell> row;
   bool done = false;
   std::string last_error;
@@ -142,6 +63,44 @@ Result<std::unique_ptr<ViewReader>> open_reader(const ViewRequest& r) {
   const ViewSpec* view = find_view(*r.db, *r.profile, r.view);
   if (view == nullptr) return EseError::table_not_found(r.view);
   return ViewReader::open(*r.db, *r.profile, *view, r.columns ? &*r.columns : nullptr);
+}
+
+void start_columns(StreamState& s) {
+  const auto& columns = s.reader->columns();
+  std::uint64_t row_bytes = 1;
+  for (const ViewColumn& c : columns) {
+    const DecodedType t = storage_type(c.type);
+    row_bytes += arrow::value_width(t) + (arrow::variable_width(t) ? 4 : 0) + 1;
+  }
+  const auto rows = static_cast<std::size_t>(std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(kReserveBytes / row_bytes), 1, std::min(s.request.batch_rows, kReserveRows)));
+  s.columns.reserve(columns.size());
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    s.columns.emplace_back(columns[k].type, s.pool, rows);
+    if (s.columns.back().variable()) s.variable.push_back(k);
+  }
+}
+
+// The batch's columns into `out`, a struct array of one child per column.
+void emit(StreamState& s, std::int64_t rows, ArrowArray* out) {
+  auto node = std::make_unique<arrow::ArrayNode>(nullptr, 0, 0, 0);
+  node->children.reserve(s.columns.size());
+  for (ColumnBuilder& column : s.columns) {
+    auto child = std::make_unique<ArrowArray>();
+    column.finish(child.get());
+    node->children.push_back(child.release());
+  }
+  node->buffers = {nullptr};
+  out->length = rows;
+  out->null_count = 0;
+  out->offset = 0;
+  out->n_buffers = 1;
+  out->n_children = static_cast<std::int64_t>(node->children.size());
+  out->buffers = node->buffers.data();
+  out->children = node->children.empty() ? nullptr : node->children.data();
+  out->dictionary = nullptr;
+  out->release = arrow::release_array;
+  out->private_data = node.release();
 }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
@@ -162,21 +121,10 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
       out->release = nullptr;  // the end of the stream
       return 0;
     }
-    const auto& columns = s->reader->columns();
-    auto holder = std::make_unique<ArrayHolder>();
-    holder->columns.resize(columns.size());
-    const std::size_t expect = static_cast<std::size_t>(std::min<std::int64_t>(s->request.batch_rows, 65536));
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-      ColumnBuilder& b = holder->columns[k];
-      b.type = columns[k].type;
-      b.validity.reserve(expect / 8 + 1);
-      if (b.type == OutType::Text || b.type == OutType::Binary) b.offsets.reserve(expect + 1);
-      else if (b.type == OutType::Bool) b.bits.reserve(expect / 8 + 1);
-      else b.ints.reserve(expect);
-    }
+    if (s->columns.empty() && !s->reader->columns().empty()) start_columns(*s);
     std::int64_t rows = 0;
     while (rows < s->request.batch_rows) {
-      const ViewReader::Step step = s->reader->next_into(holder->columns, rows, s->row);
+      const ViewReader::Step step = s->reader->next_into(s->columns, s->row);
       if (step == ViewReader::Step::Error) {
         s->last_error = "Error reading record: " + s->reader->error().to_string();
         return EIO;
@@ -185,16 +133,16 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         s->done = true;
         break;
       }
-      bool full = false;
-      for (std::size_t k = 0; k < columns.size(); ++k) full = full || holder->columns[k].data.size() > kMaxBatchData;
       ++rows;
+      bool full = false;
+      for (const std::size_t k : s->variable) full = full || s->columns[k].data_size() > kMaxBatchData;
       if (full) break;
     }
     if (rows == 0 && s->done) {
       out->release = nullptr;
       return 0;
     }
-    finish_array(holder.release(), rows, out);
+    emit(*s, rows, out);
     return 0;
   } catch (const std::bad_alloc&) {
     s->last_error = "out of memory";
@@ -215,9 +163,12 @@ void stream_release(ArrowArrayStream* stream) {
 }  // namespace
 
 Status export_view_schema(const ViewRequest& request, ArrowSchema* out) {
-  auto reader = open_reader(request);
-  if (!reader) return std::move(reader).error();
-  make_schema((*reader)->columns(), out);
+  const ViewSpec* view = find_view(*request.db, *request.profile, request.view);
+  if (view == nullptr) return EseError::table_not_found(request.view);
+  auto columns = ViewReader::describe(*request.db, *request.profile, *view,
+                                      request.columns ? &*request.columns : nullptr);
+  if (!columns) return std::move(columns).error();
+  make_schema(*columns, out);
   return Status::success();
 }
 

@@ -115,6 +115,14 @@ Result<std::unique_ptr<ViewReader>> ViewReader::open(const Database& db, const P
   return r;
 }
 
+Result<std::vector<ViewColumn>> ViewReader::describe(const Database& db, const Profile& profile,
+                                                     const ViewSpec& view, const std::vector<std::string>* columns) {
+  ViewReader r;
+  Status s = r.prepare(db, profile, view, columns, false);
+  if (!s) return std::move(s).error();
+  return std::move(r.columns_);
+}
+
 std::uint64_t ViewReader::total_failures() const {
   std::uint64_t n = 0;
   for (std::uint64_t f : failures_) n += f;
@@ -122,7 +130,7 @@ std::uint64_t ViewReader::total_failures() const {
 }
 
 Status ViewReader::prepare(const Database& db, const Profile& profile, const ViewSpec& view,
-                           const std::vector<std::string>* wanted) {
+                           const std::vector<std::string>* wanted, bool values) {
   view_ = view;
   lookups_ = profile.lookups;
   const TableInfo* table = find_table(db, view_.table);
@@ -254,10 +262,11 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     slots = std::move(kept);
     cols = std::move(kept_cols);
   }
+  JoinCache joined;
   for (Slot& slot : slots) {
-    if (slot.kind != SlotKind::Column || slot.def == nullptr) continue;
+    if (!values || slot.kind != SlotKind::Column || slot.def == nullptr) continue;
     if (slot.def->convert == Conversion::Join) {
-      Status s = load_join(db, profile, *slot.def, slot);
+      Status s = load_join(db, *slot.def, slot, joined);
       if (!s) return s;
       const ColumnInfo& key = *plan.columns[static_cast<std::size_t>(slot.source)].info;
       slot.join_key_i32 = key.column_type == static_cast<std::uint32_t>(ColumnType::SignedLong) && !slot.multi;
@@ -272,82 +281,111 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
   return Status::success();
 }
 
-// Reads the whole of another table into a map from key text to a Cell, by a reader
-// of its own (a view over the joined table with the key, value and type columns).
-Status ViewReader::load_join(const Database& db, const Profile& profile, const ColumnSpec& def, Slot& slot) {
-  const JoinSpec& j = def.join;
-  auto table = std::make_shared<JoinTable>();
-  table->type = slot.conv_type;
-  if (find_table(db, j.table) != nullptr) {
-    ViewSpec inner;
-    inner.name = "join";
-    inner.table = j.table;
-    for (const std::string* col : {&j.key, &j.value, &j.type_column}) {
-      if (col->empty()) continue;
-      ColumnSpec c;
-      c.name = c.from = *col;
-      c.convert = Conversion::Value;
-      inner.columns.push_back(c);
-    }
-    Profile bare;
-    auto sub = ViewReader::open(db, bare, inner);
-    // A joined table that cannot be read (damaged, or lacking the columns) resolves
-    // nothing: its values are null and counted, the view itself still reads.
-    if (!sub || (*sub)->slots_.size() < inner.columns.size()) {
-      slot.join = std::move(table);
-      return Status::success();
-    }
-    ViewReader& r = **sub;
-    const int key = r.slots_[0].source, value = r.slots_[1].source;
-    const int type = j.type_column.empty() ? -1 : r.slots_[2].source;
-    for (;;) {
-      // What was read before a damaged page still resolves; a huge table stays bounded
-      // by the int32 entry index.
-      if (r.read_record() != Step::Row || table->entries.size() >= static_cast<std::size_t>(INT32_MAX)) break;
-      Source k, v;
-      r.source_of(key, k);
-      if (k.kind == Source::Kind::Null) continue;
-      JoinEntry e;
-      Conversion c = j.convert;
-      if (type >= 0) {
-        Source t;
-        r.source_of(type, t);
-        if (t.kind == Source::Kind::Int) {
-          e.type = t.i;
-          e.has_type = true;
-          const auto by = j.by_type.find(t.i);
-          if (by != j.by_type.end()) c = by->second;
-        }
+// Reads the key, value and type columns of a joined table by a reader of its own (a
+// view over the joined table). What was read before a damaged page still resolves; a
+// table that cannot be read at all (damaged, or lacking the columns) gives no rows.
+std::shared_ptr<const ViewReader::StoredJoin> ViewReader::read_join_table(const Database& db, const JoinSpec& j) {
+  auto stored = std::make_shared<StoredJoin>();
+  if (find_table(db, j.table) == nullptr) return stored;
+  ViewSpec inner;
+  inner.name = "join";
+  inner.table = j.table;
+  for (const std::string* col : {&j.key, &j.value, &j.type_column}) {
+    if (col->empty()) continue;
+    ColumnSpec c;
+    c.name = c.from = *col;
+    c.convert = Conversion::Value;
+    inner.columns.push_back(c);
+  }
+  auto sub = ViewReader::open(db, Profile{}, inner);
+  if (!sub || (*sub)->slots_.size() < inner.columns.size()) return stored;
+  ViewReader& r = **sub;
+  const int key = r.slots_[0].source, value = r.slots_[1].source;
+  const int type = j.type_column.empty() ? -1 : r.slots_[2].source;
+  // The joined values own their bytes: the reader's buffers hold one record only.
+  const auto keep = [&](std::string_view bytes) -> std::string_view {
+    if (bytes.empty()) return {};
+    return stored->arena.emplace_back(bytes);
+  };
+  // A huge table stays bounded by the int32 entry index of the lookups made from it.
+  while (stored->rows.size() < static_cast<std::size_t>(INT32_MAX) && r.read_record() == Step::Row) {
+    Source k;
+    r.source_of(key, k);
+    if (k.kind == Source::Kind::Null) continue;
+    StoredJoinRow row;
+    if (type >= 0) {
+      Source t;
+      r.source_of(type, t);
+      if (t.kind == Source::Kind::Int) {
+        row.type = t.i;
+        row.has_type = true;
       }
-      r.source_of(value, v);
-      const Converted result = convert(c, &def, v, e.value);
-      e.failed = result == Converted::Failed;
-      if (result != Converted::Value) e.value.valid = false;
-      // A lookup after the join is applied here, once per joined row.
-      if (slot.lookup != nullptr && e.value.valid) {
-        std::string text = cell_key_text(e.value, slot.conv_type);
-        const auto hit = slot.lookup->find(text);
-        e.value.s = hit != slot.lookup->end() ? hit->second : std::move(text);
-      }
-      const auto at = static_cast<std::int32_t>(table->entries.size());
-      const bool added = k.kind == Source::Kind::Int ? table->by_int.emplace(k.i, at).second
-                                                     : table->by_text.emplace(key_text(k), at).second;
-      if (added) table->entries.push_back(std::move(e));  // the first row of a key wins
     }
+    const auto at = static_cast<std::int32_t>(stored->rows.size());
+    const bool added = k.kind == Source::Kind::Int ? stored->by_int.emplace(k.i, at).second
+                                                   : stored->by_text.emplace(key_text(k), at).second;
+    if (!added) continue;  // the first row of a key wins
+    r.source_of(value, row.value);
+    const std::string_view raw = keep(std::string_view(reinterpret_cast<const char*>(row.value.raw.data()),
+                                                        row.value.raw.size()));
+    row.value.raw = as_bytes(raw);
+    row.value.text = keep(row.value.text);
+    stored->rows.push_back(std::move(row));
   }
   std::int64_t top = -1;
   bool small = true;
-  for (const auto& [key, at] : table->by_int) {
+  for (const auto& [key, at] : stored->by_int) {
     small = small && key >= 0 && key < (1 << 24);
     top = std::max(top, key);
   }
-  if (small && top >= 0 && static_cast<std::size_t>(top) < 4 * table->by_int.size() + 1024) {
-    table->dense.assign(static_cast<std::size_t>(top) + 1, -1);
-    for (const auto& [key, at] : table->by_int) table->dense[static_cast<std::size_t>(key)] = at;
+  if (small && top >= 0 && static_cast<std::size_t>(top) < 4 * stored->by_int.size() + 1024) {
+    stored->dense.assign(static_cast<std::size_t>(top) + 1, -1);
+    for (const auto& [key, at] : stored->by_int) stored->dense[static_cast<std::size_t>(key)] = at;
   }
+  return stored;
+}
+
+// A join column's table: the joined table's rows, read once per reading (see
+// JoinCache) and converted as this column says when first used.
+Status ViewReader::load_join(const Database& db, const ColumnSpec& def, Slot& slot, JoinCache& cache) {
+  const JoinSpec& j = def.join;
+  auto table = std::make_shared<JoinTable>();
+  std::shared_ptr<const StoredJoin>& stored = cache[{j.table, j.key, j.value, j.type_column}];
+  if (!stored) stored = read_join_table(db, j);
+  table->stored = stored;
+  table->def = &def;
+  table->lookup = slot.lookup;
+  table->conv_type = slot.conv_type;
+  table->entries.resize(stored->rows.size());
+  table->made.assign(stored->rows.size(), 0);
   slot.join = std::move(table);
-  (void)profile;
   return Status::success();
+}
+
+const ViewReader::JoinEntry* ViewReader::JoinTable::row(std::int32_t at) {
+  const auto k = static_cast<std::size_t>(at);
+  JoinEntry& e = entries[k];
+  if (made[k]) return &e;
+  made[k] = 1;
+  const StoredJoinRow& r = stored->rows[k];
+  const JoinSpec& j = def->join;
+  Conversion c = j.convert;
+  if (r.has_type) {
+    e.type = r.type;
+    e.has_type = true;
+    const auto by = j.by_type.find(r.type);
+    if (by != j.by_type.end()) c = by->second;
+  }
+  const Converted result = convert(c, def, r.value, e.value);
+  e.failed = result == Converted::Failed;
+  if (result != Converted::Value) e.value.valid = false;
+  // A lookup after the join is applied here, once per joined row.
+  if (lookup != nullptr && e.value.valid) {
+    std::string text = cell_key_text(e.value, conv_type);
+    const auto hit = lookup->find(text);
+    e.value.s = hit != lookup->end() ? hit->second : std::move(text);
+  }
+  return &e;
 }
 
 Status ViewReader::load_tree(const Database& db, const TreeSpec& def, Slot& slot) {
@@ -647,12 +685,7 @@ void ViewReader::fill(std::size_t index, Cell& out) {
     if (src.kind != Source::Kind::Null) {
       const JoinSpec& j = slot.def->join;
       const JoinEntry* entry = nullptr;
-      if (src.kind == Source::Kind::Int) {
-        entry = slot.join->find(src.i);
-      } else {
-        const auto hit = slot.join->by_text.find(key_text(src));
-        if (hit != slot.join->by_text.end()) entry = &slot.join->entries[static_cast<std::size_t>(hit->second)];
-      }
+      entry = src.kind == Source::Kind::Int ? slot.join->find(src.i) : slot.join->find(key_text(src));
       if (entry == nullptr) {
         const auto fb = j.fallback.empty() ? nullptr : &lookups_[j.fallback];
         const std::string key = fb != nullptr ? key_text(src) : std::string();
@@ -747,12 +780,11 @@ QUARROW_INLINE T load_le(Bytes d) {
 
 }  // namespace
 
-ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std::int64_t row,
-                                       std::vector<Cell>& scratch) {
+ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std::vector<Cell>& scratch) {
   if (view_.unpivot.active) {
     const Step step = next(scratch);
     if (step == Step::Row) {
-      for (std::size_t s = 0; s < slots_.size(); ++s) columns[s].append(scratch[s], row);
+      for (std::size_t s = 0; s < slots_.size(); ++s) columns[s].append(scratch[s]);
     }
     return step;
   }
@@ -766,28 +798,28 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
     if (slot.fast != Fast::None) {
       const StoredCell& stored = decoder_->stored(static_cast<std::size_t>(slot.source));
       if (stored.state == StoredCell::State::Null) {
-        out.put_null_int(row);
+        out.put_null();
         continue;
       }
       if (stored.state == StoredCell::State::Present && !slot.multi && stored.flags == 0) {
         const Bytes d = stored.data;
         bool done = true;
         switch (slot.fast) {
-          case Fast::U8: done = d.size() == 1; if (done) out.put_int(d[0], row); break;
-          case Fast::I16: done = d.size() >= 2; if (done) out.put_int(static_cast<std::int16_t>(load_le<std::uint16_t>(d)), row); break;
-          case Fast::U16: done = d.size() >= 2; if (done) out.put_int(load_le<std::uint16_t>(d), row); break;
-          case Fast::I32: done = d.size() >= 4; if (done) out.put_int(static_cast<std::int32_t>(load_le<std::uint32_t>(d)), row); break;
-          case Fast::U32: done = d.size() >= 4; if (done) out.put_int(load_le<std::uint32_t>(d), row); break;
-          case Fast::Raw64: done = d.size() >= 8; if (done) out.put_int(static_cast<std::int64_t>(load_le<std::uint64_t>(d)), row); break;
+          case Fast::U8: done = d.size() == 1; if (done) out.put_int(d[0]); break;
+          case Fast::I16: done = d.size() >= 2; if (done) out.put_int(static_cast<std::int16_t>(load_le<std::uint16_t>(d))); break;
+          case Fast::U16: done = d.size() >= 2; if (done) out.put_int(load_le<std::uint16_t>(d)); break;
+          case Fast::I32: done = d.size() >= 4; if (done) out.put_int(static_cast<std::int32_t>(load_le<std::uint32_t>(d))); break;
+          case Fast::U32: done = d.size() >= 4; if (done) out.put_int(load_le<std::uint32_t>(d)); break;
+          case Fast::Raw64: done = d.size() >= 8; if (done) out.put_int(static_cast<std::int64_t>(load_le<std::uint64_t>(d))); break;
           case Fast::Count64: {
             done = d.size() >= 8;
             if (!done) break;
             const std::uint64_t v = load_le<std::uint64_t>(d);
             if (v > static_cast<std::uint64_t>(INT64_MAX)) {
               ++failures_[s];
-              out.put_null_int(row);
+              out.put_null();
             } else {
-              out.put_int(static_cast<std::int64_t>(v), row);
+              out.put_int(static_cast<std::int64_t>(v));
             }
             break;
           }
@@ -798,9 +830,9 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
             if (!ole_date_to_microseconds(std::bit_cast<double>(load_le<std::uint64_t>(d)), us) ||
                 (slot.def->has_range && (us < slot.def->range_min || us > slot.def->range_max))) {
               ++failures_[s];
-              out.put_null_int(row);
+              out.put_null();
             } else {
-              out.put_int(us, row);
+              out.put_int(us);
             }
             break;
           }
@@ -813,12 +845,12 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
       // straight into the column.
       const StoredCell& stored = decoder_->stored(static_cast<std::size_t>(slot.source));
       if (stored.state == StoredCell::State::Null) {
-        out.append(Cell{}, row);
+        out.put_null();
         continue;
       }
       if (stored.state == StoredCell::State::Present && stored.flags == 0 && stored.data.size() >= 4) {
         const JoinSpec& j = slot.def->join;
-        const JoinEntry* e = slot.join->find(static_cast<std::int32_t>(load_le<std::uint32_t>(stored.data)));
+        const JoinEntry* e = slot.join->find(std::int64_t{static_cast<std::int32_t>(load_le<std::uint32_t>(stored.data))});
         if (e != nullptr && j.fallback.empty()) {
           const bool wrong_type = !j.expect_types.empty() &&
                                   (!e->has_type || std::find(j.expect_types.begin(), j.expect_types.end(), e->type) ==
@@ -837,13 +869,13 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
             c.valid = true;
             c.ref = &j.null_text;
           }
-          out.append(c, row);
+          out.append(c);
           continue;
         }
       }
     }
     fill(s, scratch[s]);
-    out.append(scratch[s], row);
+    out.append(scratch[s]);
   }
   return Step::Row;
 }

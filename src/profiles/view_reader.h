@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -19,7 +22,7 @@
 
 namespace quarrow::profiles {
 
-struct ColumnBuilder;
+class ColumnBuilder;
 
 // The first profile whose recognition tables all exist in the catalog, or nullptr.
 const Profile* recognize(const Database& db, const std::vector<Profile>& profiles);
@@ -52,13 +55,17 @@ class ViewReader {
   // kColumnNotFound for a name the view lacks). Fails when the table or a joined table cannot be read.
   static Result<std::unique_ptr<ViewReader>> open(const Database& db, const Profile& profile, const ViewSpec& view,
                                                  const std::vector<std::string>* columns = nullptr);
+  // The view's columns only (its schema), with the same errors as open(); the joined
+  // and tree tables, which only give values, are not read.
+  static Result<std::vector<ViewColumn>> describe(const Database& db, const Profile& profile, const ViewSpec& view,
+                                                  const std::vector<std::string>* columns = nullptr);
 
   const std::vector<ViewColumn>& columns() const { return columns_; }
   // One row into `row` (one cell per column; storage reused).
   Step next(std::vector<Cell>& row);
-  // The same row appended to one column builder per column as row number `row` of
-  // the batch (`scratch` holds the values that take the general route).
-  Step next_into(std::vector<ColumnBuilder>& columns, std::int64_t row, std::vector<Cell>& scratch);
+  // The same row appended to one column builder per column (`scratch` holds the
+  // values that take the general route).
+  Step next_into(std::vector<ColumnBuilder>& columns, std::vector<Cell>& scratch);
   const EseError& error() const { return error_; }
   // Values that a conversion could not read and that became null, per column.
   const std::vector<std::uint64_t>& failures() const { return failures_; }
@@ -71,21 +78,51 @@ class ViewReader {
     bool has_type = false;
     bool failed = false;
   };
-  struct JoinTable {
-    OutType type = OutType::Text;
-    std::vector<JoinEntry> entries;
+  // A joined table's rows as stored, read once per reading however many join columns
+  // use it (SRUM's AppId and UserId each resolve twice through the id map): per key its
+  // first row's type column value and value column's stored value, whose bytes live in
+  // `arena` (deque elements never move).
+  struct StoredJoinRow {
+    bool has_type = false;
+    std::int64_t type = 0;
+    Source value;
+  };
+  struct StoredJoin {
+    std::vector<StoredJoinRow> rows;
+    std::deque<std::string> arena;
     // Integer keys (ids) apart: no text made per lookup; small dense ids (the usual
     // case) index a plain array, the others a hash map.
     std::vector<std::int32_t> dense;
     std::unordered_map<std::int64_t, std::int32_t> by_int;
     std::unordered_map<std::string, std::int32_t> by_text;
-    const JoinEntry* find(std::int64_t key) const {
-      if (key >= 0 && static_cast<std::uint64_t>(key) < dense.size()) {
-        const std::int32_t at = dense[static_cast<std::size_t>(key)];
-        return at < 0 ? nullptr : &entries[static_cast<std::size_t>(at)];
-      }
+    std::int32_t find(std::int64_t key) const {
+      if (key >= 0 && static_cast<std::uint64_t>(key) < dense.size()) return dense[static_cast<std::size_t>(key)];
       const auto hit = by_int.find(key);
-      return hit == by_int.end() ? nullptr : &entries[static_cast<std::size_t>(hit->second)];
+      return hit == by_int.end() ? -1 : hit->second;
+    }
+    std::int32_t find(const std::string& key) const {
+      const auto hit = by_text.find(key);
+      return hit == by_text.end() ? -1 : hit->second;
+    }
+  };
+  // (table, key column, value column, type column) -> its rows, for one reading.
+  using JoinCache = std::map<std::tuple<std::string, std::string, std::string, std::string>,
+                             std::shared_ptr<const StoredJoin>>;
+  // One join column's view of a stored joined table: a row's value goes through the
+  // column's conversion (and lookup) when a record first refers to it, as a view
+  // usually meets a few of the joined table's rows many times.
+  struct JoinTable {
+    std::shared_ptr<const StoredJoin> stored;
+    const ColumnSpec* def = nullptr;
+    const std::map<std::string, std::string>* lookup = nullptr;
+    OutType conv_type = OutType::Text;
+    std::vector<JoinEntry> entries;  // per stored row, valid once made[row]
+    std::vector<char> made;
+    const JoinEntry* row(std::int32_t at);
+    template <class Key>
+    const JoinEntry* find(const Key& key) {
+      const std::int32_t at = stored->find(key);
+      return at < 0 ? nullptr : row(at);
     }
   };
   struct TreeTable {
@@ -117,9 +154,11 @@ class ViewReader {
   };
 
   ViewReader() = default;
+  // `values`: also read the joined and tree tables (false when only the columns are wanted).
   Status prepare(const Database& db, const Profile& profile, const ViewSpec& view,
-                 const std::vector<std::string>* columns);
-  Status load_join(const Database& db, const Profile& profile, const ColumnSpec& def, Slot& slot);
+                 const std::vector<std::string>* columns, bool values = true);
+  static std::shared_ptr<const StoredJoin> read_join_table(const Database& db, const JoinSpec& j);
+  Status load_join(const Database& db, const ColumnSpec& def, Slot& slot, JoinCache& cache);
   Status load_tree(const Database& db, const TreeSpec& def, Slot& slot);
   Step read_record();
   // The stored value of plan column k in the current record, decoded on first use.
