@@ -18,9 +18,12 @@ namespace {
 // Text and binary columns use 32-bit offsets: a batch ends early once a column's data
 // would pass this.
 constexpr std::uint64_t kMaxBatchData = 1u << 30;
-// Fixed-width buffers are sized for a full batch up front, within a bound on the bytes
-// of all columns, as the table producer does.
-constexpr std::int64_t kReserveRows = 1 << 16;
+// The first batch's buffers start with room for this many rows (within a bound on the
+// bytes of all columns) and grow by doubling; later batches start with the sizes of
+// the one before. Not a full batch up front: views are often read from small tables
+// (SRUM's, a few hundred records), where reserving megabytes per column costs more
+// than the reading, while a few doublings are little next to a large batch's decoding.
+constexpr std::int64_t kReserveRows = 1 << 12;
 constexpr std::uint64_t kReserveBytes = 16u << 20;
 
 const char* format_of(OutType t) {

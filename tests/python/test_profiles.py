@@ -15,7 +15,7 @@ import pyarrow as pa
 import pytest
 
 from esefile import (BINARY, DATETIME, GUID, LONG, LONG_BINARY, LONG_LONG, LONG_TEXT, TEXT, UNSIGNED_BYTE,
-                     UNSIGNED_SHORT, Column, Table)
+                     UNSIGNED_SHORT, Column, EseFile, Table, patch)
 from quarrow import EseDatabase
 from test_cli import exe, run  # noqa: F401  (the fixture)
 
@@ -527,3 +527,120 @@ def test_tool_csv_and_several_files(exe, write_db, tmp_path):  # noqa: F811
                         "virtual_machines.jsonl"]
     _, err = run(exe, "dump", "--view", "dns", "--decoded", ual, check=2)
     assert "--decoded" in err
+
+
+# ---------------------------------------------------------------------------
+# Joins sharing one read of their table; schemas told without reading it
+# ---------------------------------------------------------------------------
+
+def shared_join_db(tmp_path, damaged_leaf=None):
+    """Table Main refers to table Names by id (Ref) and by code (RefCode); the view joins
+    Names seven ways. Names has a duplicated id, a row without id, one without name and
+    one of another kind, two rows per page; with `damaged_leaf`, Names' leaf of that
+    number is zeroed."""
+    names = Table("Names", [Column("Id", LONG, 1), Column("Kind", UNSIGNED_BYTE, 2), Column("Num", LONG, 3),
+                            Column("Code", TEXT, 256, codepage=1252), Column("Name", LONG_TEXT, 257, codepage=1200)],
+                  records=[{"Id": 1, "Kind": 0, "Num": 10, "Code": "a", "Name": "one"},
+                           {"Id": 2, "Kind": 0, "Num": 20, "Code": "b", "Name": "two"},
+                           {"Id": 2, "Kind": 0, "Num": 99, "Code": "c", "Name": "second two"},
+                           {"Kind": 0, "Num": 40, "Code": "d", "Name": "no id"},
+                           {"Id": 5, "Kind": 0, "Num": 50, "Code": "e"},
+                           {"Id": 6, "Kind": 7, "Num": 60, "Code": "f", "Name": "six"}],
+                  records_per_page=2)
+    main = Table("Main", [Column("Ref", LONG, 1), Column("RefCode", TEXT, 256, codepage=1252)],
+                 records=[{"Ref": r, "RefCode": c} for r, c in
+                          [(1, "a"), (2, "c"), (5, "d"), (6, "f"), (7, "zz"), (None, None), (1, "b"), (2, "e")]])
+    db = EseFile(page_size=4096)
+    db.add_table(names)
+    db.add_table(main)
+    data = db.build()
+    if damaged_leaf is not None:
+        data = patch(data, db.page_offset(db.table_leaf_pages("Names")[damaged_leaf]), bytes(db.page_size))
+    path = tmp_path / "joins.edb"
+    path.write_bytes(data)
+
+    def join(value, **extra):
+        return {"table": "Names", "key": "Id", "value": value, **extra}
+    profile = tmp_path / "joins.json"
+    profile.write_text(json.dumps({
+        "profile": "joins", "recognize": [["Main", "Names"]], "lookups": {"nums": {"10": "ten", "50": "fifty"}},
+        "views": [{"name": "v", "table": "Main", "columns": [
+            "Ref",
+            {"name": "Name", "from": "Ref", "convert": "join", "join": join("Name")},
+            {"name": "NameOrNone", "from": "Ref", "convert": "join", "join": join("Name", null_text="(none)")},
+            {"name": "Num", "from": "Ref", "convert": "join", "join": join("Num")},
+            {"name": "NumName", "from": "Ref", "convert": "join", "join": join("Num"), "lookup": "nums"},
+            {"name": "Kind0", "from": "Ref", "convert": "join",
+             "join": join("Name", type_column="Kind", expect_types=[0])},
+            {"name": "ByKind", "from": "Ref", "convert": "join",
+             "join": join("Num", type_column="Kind", convert="hex", convert_by_type={"7": "hex64"})},
+            {"name": "ByCode", "from": "RefCode", "convert": "join",
+             "join": {"table": "Names", "key": "Code", "value": "Name"}}]}]}))
+    return EseDatabase(str(path), profiles=[str(profile)])
+
+
+SHARED_JOIN_ROWS = [
+    # Ref, Name, NameOrNone, Num, NumName, Kind0, ByKind, ByCode
+    (1, "one", "one", 10, "ten", "one", "0x000000000000000a", "one"),
+    (2, "two", "two", 20, "20", "two", "0x0000000000000014", "second two"),  # the first row of a key wins
+    (5, None, "(none)", 50, "fifty", None, "0x0000000000000032", "no id"),  # a row without id still has a code
+    (6, "six", "six", 60, "60", None, "000000000000003c", "six"),  # kind 7: not trusted, another conversion
+    (7, None, None, None, None, None, None, None),  # no such id or code
+    (None, None, None, None, None, None, None, None),
+    (1, "one", "one", 10, "ten", "one", "0x000000000000000a", "two"),
+    (2, "two", "two", 20, "20", "two", "0x0000000000000014", None),
+]
+SHARED_JOIN_COLUMNS = ["Ref", "Name", "NameOrNone", "Num", "NumName", "Kind0", "ByKind", "ByCode"]
+
+
+def view_rows(db, columns=None, batch_rows=65536):
+    """The view's rows by read_view and by arrow_view, which must agree."""
+    rows = db.read_view("v", columns=columns)
+    table = pa.table(db.arrow_view("v", columns=columns, batch_rows=batch_rows))
+    assert table.to_pylist() == rows
+    return rows
+
+
+@pytest.mark.parametrize("batch_rows", [1, 3, 65536])
+def test_joins_sharing_a_table_resolve_each_by_its_own_conversion(tmp_path, batch_rows):
+    db = shared_join_db(tmp_path)
+    rows = view_rows(db, batch_rows=batch_rows)
+    assert [tuple(r.values()) for r in rows] == SHARED_JOIN_ROWS
+    # Any subset, in any order, gives the same values as the whole view.
+    for columns in (["ByCode", "Name"], ["Kind0"], ["NumName", "Ref", "Num"]):
+        assert view_rows(db, columns) == [{c: r[c] for c in columns} for r in rows]
+
+
+@pytest.mark.parametrize("damaged_leaf,expected", [
+    # A zeroed leaf is passed over: the duplicate id 2 becomes the first of its key.
+    (0, [(None, None), (99, "second two"), (50, None), (60, "six"), (None, None), (None, None), (None, None),
+         (99, "second two")]),
+    (1, [(10, "one"), (20, "two"), (50, None), (60, "six"), (None, None), (None, None), (10, "one"), (20, "two")]),
+    (2, [(10, "one"), (20, "two"), (None, None), (None, None), (None, None), (None, None), (10, "one"), (20, "two")]),
+])
+def test_damaged_joined_table_resolves_the_rows_it_still_has(tmp_path, damaged_leaf, expected):
+    db = shared_join_db(tmp_path, damaged_leaf)
+    rows = view_rows(db)
+    # The view's own rows are all there; both joins of Ref see the same joined rows.
+    assert [r["Ref"] for r in rows] == [row[0] for row in SHARED_JOIN_ROWS]
+    assert [(r["Num"], r["Name"]) for r in rows] == expected
+
+
+def view_schema_cases():
+    yield "written", lambda tmp_path, data_dir: shared_join_db(tmp_path), "v"
+    for name in ("srum-small.dat", "ual-current.mdb", "windows-search-w10.edb"):
+        yield name, lambda tmp_path, data_dir, name=name: EseDatabase(str(data_dir / name)), None
+
+
+@pytest.mark.parametrize("label,open_db,only", list(view_schema_cases()), ids=lambda v: v if isinstance(v, str) else "")
+def test_view_schema_without_reading_matches_the_stream(tmp_path, request, label, open_db, only):
+    data_dir = request.getfixturevalue("data_dir") if label != "written" else None
+    db = open_db(tmp_path, data_dir)
+    for name in [only] if only else db.views():
+        view = db.arrow_view(name)
+        # The schema is told without reading joined or tree tables; it must be the one
+        # the stream's batches have.
+        told = pa.schema(view)
+        with pa.RecordBatchReader.from_stream(view) as reader:
+            assert reader.schema == told
+            assert reader.read_all().schema == told
