@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <limits>
 #include <new>
 
 #include "export/arrow_buffer.h"
