@@ -262,11 +262,21 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     slots = std::move(kept);
     cols = std::move(kept_cols);
   }
+  // The stored columns each joined table is read for, by all the joins that use it.
+  JoinNeeds needs;
+  for (const Slot& slot : slots) {
+    if (slot.kind != SlotKind::Column || slot.def == nullptr || slot.def->convert != Conversion::Join) continue;
+    const JoinSpec& j = slot.def->join;
+    std::vector<std::string>& columns = needs[{j.table, j.key}];
+    for (const std::string* c : {&j.value, &j.type_column}) {
+      if (!c->empty() && std::find(columns.begin(), columns.end(), *c) == columns.end()) columns.push_back(*c);
+    }
+  }
   JoinCache joined;
   for (Slot& slot : slots) {
     if (!values || slot.kind != SlotKind::Column || slot.def == nullptr) continue;
     if (slot.def->convert == Conversion::Join) {
-      Status s = load_join(db, *slot.def, slot, joined);
+      Status s = load_join(db, *slot.def, slot, needs, joined);
       if (!s) return s;
       const ColumnInfo& key = *plan.columns[static_cast<std::size_t>(slot.source)].info;
       slot.join_key_i32 = key.column_type == static_cast<std::uint32_t>(ColumnType::SignedLong) && !slot.multi;
@@ -281,83 +291,100 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
   return Status::success();
 }
 
-// Reads the key, value and type columns of a joined table by a reader of its own (a
-// view over the joined table). What was read before a damaged page still resolves; a
-// table that cannot be read at all (damaged, or lacking the columns) gives no rows.
-std::shared_ptr<const ViewReader::StoredJoin> ViewReader::read_join_table(const Database& db, const JoinSpec& j) {
+// Reads the key and `columns` of a joined table by a reader of its own (a view over
+// the joined table). What was read before a damaged page still resolves; a table
+// that cannot be read at all, or lacks the key, gives no rows; a column it lacks is
+// left out of `columns` (the joins naming it resolve nothing).
+std::shared_ptr<const ViewReader::StoredJoin> ViewReader::read_join_table(const Database& db,
+                                                                          const std::string& table,
+                                                                          const std::string& key,
+                                                                          const std::vector<std::string>& columns) {
   auto stored = std::make_shared<StoredJoin>();
-  if (find_table(db, j.table) == nullptr) return stored;
+  if (find_table(db, table) == nullptr) return stored;
   ViewSpec inner;
   inner.name = "join";
-  inner.table = j.table;
-  for (const std::string* col : {&j.key, &j.value, &j.type_column}) {
-    if (col->empty()) continue;
+  inner.table = table;
+  for (const std::string& name : columns) {
     ColumnSpec c;
-    c.name = c.from = *col;
-    c.convert = Conversion::Value;
+    c.name = c.from = name;
     inner.columns.push_back(c);
   }
+  ColumnSpec k;
+  k.name = k.from = key;
+  inner.columns.push_back(k);
   auto sub = ViewReader::open(db, Profile{}, inner);
-  if (!sub || (*sub)->slots_.size() < inner.columns.size()) return stored;
+  if (!sub) return stored;
   ViewReader& r = **sub;
-  const int key = r.slots_[0].source, value = r.slots_[1].source;
-  const int type = j.type_column.empty() ? -1 : r.slots_[2].source;
+  // Columns the table lacks have no slot; the key comes last when present.
+  if (r.slots_.empty() || r.slots_.back().def->name != key || r.slots_.back().def != &r.view_.columns.back()) {
+    return stored;
+  }
+  const int key_at = r.slots_.back().source;
+  std::vector<int> sources;
+  for (std::size_t c = 0; c + 1 < r.slots_.size(); ++c) {
+    stored->columns.push_back(r.slots_[c].def->name);
+    sources.push_back(r.slots_[c].source);
+  }
   // The joined values own their bytes: the reader's buffers hold one record only.
   const auto keep = [&](std::string_view bytes) -> std::string_view {
     if (bytes.empty()) return {};
     return stored->arena.emplace_back(bytes);
   };
-  // A huge table stays bounded by the int32 entry index of the lookups made from it.
-  while (stored->rows.size() < static_cast<std::size_t>(INT32_MAX) && r.read_record() == Step::Row) {
-    Source k;
-    r.source_of(key, k);
-    if (k.kind == Source::Kind::Null) continue;
-    StoredJoinRow row;
-    if (type >= 0) {
-      Source t;
-      r.source_of(type, t);
-      if (t.kind == Source::Kind::Int) {
-        row.type = t.i;
-        row.has_type = true;
-      }
-    }
-    const auto at = static_cast<std::int32_t>(stored->rows.size());
-    const bool added = k.kind == Source::Kind::Int ? stored->by_int.emplace(k.i, at).second
-                                                   : stored->by_text.emplace(key_text(k), at).second;
+  // A huge table stays bounded by the int32 row index of the lookups made from it.
+  while (stored->rows < static_cast<std::size_t>(INT32_MAX) && r.read_record() == Step::Row) {
+    Source kv;
+    r.source_of(key_at, kv);
+    if (kv.kind == Source::Kind::Null) continue;
+    const auto at = static_cast<std::int32_t>(stored->rows);
+    const bool added = kv.kind == Source::Kind::Int ? stored->by_int.emplace(kv.i, at).second
+                                                    : stored->by_text.emplace(key_text(kv), at).second;
     if (!added) continue;  // the first row of a key wins
-    r.source_of(value, row.value);
-    const std::string_view raw = keep(std::string_view(reinterpret_cast<const char*>(row.value.raw.data()),
-                                                        row.value.raw.size()));
-    row.value.raw = as_bytes(raw);
-    row.value.text = keep(row.value.text);
-    stored->rows.push_back(std::move(row));
+    for (const int source : sources) {
+      Source& v = stored->values.emplace_back();
+      r.source_of(source, v);
+      v.raw = as_bytes(keep(std::string_view(reinterpret_cast<const char*>(v.raw.data()), v.raw.size())));
+      v.text = keep(v.text);
+    }
+    ++stored->rows;
   }
   std::int64_t top = -1;
   bool small = true;
-  for (const auto& [key, at] : stored->by_int) {
-    small = small && key >= 0 && key < (1 << 24);
-    top = std::max(top, key);
+  for (const auto& [id, at] : stored->by_int) {
+    small = small && id >= 0 && id < (1 << 24);
+    top = std::max(top, id);
   }
   if (small && top >= 0 && static_cast<std::size_t>(top) < 4 * stored->by_int.size() + 1024) {
     stored->dense.assign(static_cast<std::size_t>(top) + 1, -1);
-    for (const auto& [key, at] : stored->by_int) stored->dense[static_cast<std::size_t>(key)] = at;
+    for (const auto& [id, at] : stored->by_int) stored->dense[static_cast<std::size_t>(id)] = at;
   }
   return stored;
 }
 
+int ViewReader::StoredJoin::column(const std::string& name) const {
+  const auto at = std::find(columns.begin(), columns.end(), name);
+  return at == columns.end() ? -1 : static_cast<int>(at - columns.begin());
+}
+
 // A join column's table: the joined table's rows, read once per reading (see
 // JoinCache) and converted as this column says when first used.
-Status ViewReader::load_join(const Database& db, const ColumnSpec& def, Slot& slot, JoinCache& cache) {
+Status ViewReader::load_join(const Database& db, const ColumnSpec& def, Slot& slot, const JoinNeeds& needs,
+                             JoinCache& cache) {
   const JoinSpec& j = def.join;
+  const JoinKey key{j.table, j.key};
+  std::shared_ptr<const StoredJoin>& stored = cache[key];
+  if (!stored) stored = read_join_table(db, j.table, j.key, needs.at(key));
   auto table = std::make_shared<JoinTable>();
-  std::shared_ptr<const StoredJoin>& stored = cache[{j.table, j.key, j.value, j.type_column}];
-  if (!stored) stored = read_join_table(db, j);
   table->stored = stored;
+  table->value = stored->column(j.value);
+  table->type = j.type_column.empty() ? -1 : stored->column(j.type_column);
+  table->usable = table->value >= 0 && (j.type_column.empty() || table->type >= 0);
   table->def = &def;
   table->lookup = slot.lookup;
   table->conv_type = slot.conv_type;
-  table->entries.resize(stored->rows.size());
-  table->made.assign(stored->rows.size(), 0);
+  if (table->usable) {
+    table->entries.resize(stored->rows);
+    table->made.assign(stored->rows, 0);
+  }
   slot.join = std::move(table);
   return Status::success();
 }
@@ -367,16 +394,16 @@ const ViewReader::JoinEntry* ViewReader::JoinTable::row(std::int32_t at) {
   JoinEntry& e = entries[k];
   if (made[k]) return &e;
   made[k] = 1;
-  const StoredJoinRow& r = stored->rows[k];
+  const Source* r = &stored->values[k * stored->columns.size()];
   const JoinSpec& j = def->join;
   Conversion c = j.convert;
-  if (r.has_type) {
-    e.type = r.type;
+  if (type >= 0 && r[type].kind == Source::Kind::Int) {
+    e.type = r[type].i;
     e.has_type = true;
-    const auto by = j.by_type.find(r.type);
+    const auto by = j.by_type.find(e.type);
     if (by != j.by_type.end()) c = by->second;
   }
-  const Converted result = convert(c, def, r.value, e.value);
+  const Converted result = convert(c, def, r[value], e.value);
   e.failed = result == Converted::Failed;
   if (result != Converted::Value) e.value.valid = false;
   // A lookup after the join is applied here, once per joined row.

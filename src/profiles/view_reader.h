@@ -79,16 +79,13 @@ class ViewReader {
     bool failed = false;
   };
   // A joined table's rows as stored, read once per reading however many join columns
-  // use it (SRUM's AppId and UserId each resolve twice through the id map): per key its
-  // first row's type column value and value column's stored value, whose bytes live in
-  // `arena` (deque elements never move).
-  struct StoredJoinRow {
-    bool has_type = false;
-    std::int64_t type = 0;
-    Source value;
-  };
+  // use it (SRUM's AppId and UserId each resolve twice through the id map): for each
+  // key, its first row's values of the stored columns those joins name (values and
+  // types), whose bytes live in `arena` (deque elements never move).
   struct StoredJoin {
-    std::vector<StoredJoinRow> rows;
+    std::vector<std::string> columns;  // the columns read, in the order of a row's values
+    std::vector<Source> values;        // row r, column c: values[r * columns.size() + c]
+    std::size_t rows = 0;
     std::deque<std::string> arena;
     // Integer keys (ids) apart: no text made per lookup; small dense ids (the usual
     // case) index a plain array, the others a hash map.
@@ -104,15 +101,20 @@ class ViewReader {
       const auto hit = by_text.find(key);
       return hit == by_text.end() ? -1 : hit->second;
     }
+    // The position of a column among those read, or -1.
+    int column(const std::string& name) const;
   };
-  // (table, key column, value column, type column) -> its rows, for one reading.
-  using JoinCache = std::map<std::tuple<std::string, std::string, std::string, std::string>,
-                             std::shared_ptr<const StoredJoin>>;
+  // (table, key column) -> the columns its joins need, then its rows, for one reading.
+  using JoinKey = std::pair<std::string, std::string>;
+  using JoinCache = std::map<JoinKey, std::shared_ptr<const StoredJoin>>;
+  using JoinNeeds = std::map<JoinKey, std::vector<std::string>>;
   // One join column's view of a stored joined table: a row's value goes through the
   // column's conversion (and lookup) when a record first refers to it, as a view
   // usually meets a few of the joined table's rows many times.
   struct JoinTable {
     std::shared_ptr<const StoredJoin> stored;
+    int value = -1, type = -1;  // positions in the stored rows
+    bool usable = false;        // the joined table has the key, value and type columns
     const ColumnSpec* def = nullptr;
     const std::map<std::string, std::string>* lookup = nullptr;
     OutType conv_type = OutType::Text;
@@ -121,6 +123,7 @@ class ViewReader {
     const JoinEntry* row(std::int32_t at);
     template <class Key>
     const JoinEntry* find(const Key& key) {
+      if (!usable) return nullptr;
       const std::int32_t at = stored->find(key);
       return at < 0 ? nullptr : row(at);
     }
@@ -157,8 +160,10 @@ class ViewReader {
   // `values`: also read the joined and tree tables (false when only the columns are wanted).
   Status prepare(const Database& db, const Profile& profile, const ViewSpec& view,
                  const std::vector<std::string>* columns, bool values = true);
-  static std::shared_ptr<const StoredJoin> read_join_table(const Database& db, const JoinSpec& j);
-  Status load_join(const Database& db, const ColumnSpec& def, Slot& slot, JoinCache& cache);
+  static std::shared_ptr<const StoredJoin> read_join_table(const Database& db, const std::string& table,
+                                                           const std::string& key,
+                                                           const std::vector<std::string>& columns);
+  Status load_join(const Database& db, const ColumnSpec& def, Slot& slot, const JoinNeeds& needs, JoinCache& cache);
   Status load_tree(const Database& db, const TreeSpec& def, Slot& slot);
   Step read_record();
   // The stored value of plan column k in the current record, decoded on first use.
