@@ -575,7 +575,10 @@ def shared_join_db(tmp_path, damaged_leaf=None):
             {"name": "ByKind", "from": "Ref", "convert": "join",
              "join": join("Num", type_column="Kind", convert="hex", convert_by_type={"7": "hex64"})},
             {"name": "ByCode", "from": "RefCode", "convert": "join",
-             "join": {"table": "Names", "key": "Code", "value": "Name"}}]}]}))
+             "join": {"table": "Names", "key": "Code", "value": "Name"}},
+            # Columns Names lacks: these resolve nothing, the others of Names still do.
+            {"name": "NoValue", "from": "Ref", "convert": "join", "join": join("Missing")},
+            {"name": "NoType", "from": "Ref", "convert": "join", "join": join("Name", type_column="Missing")}]}]}))
     return EseDatabase(str(path), profiles=[str(profile)])
 
 
@@ -605,9 +608,10 @@ def view_rows(db, columns=None, batch_rows=65536):
 def test_joins_sharing_a_table_resolve_each_by_its_own_conversion(tmp_path, batch_rows):
     db = shared_join_db(tmp_path)
     rows = view_rows(db, batch_rows=batch_rows)
-    assert [tuple(r.values()) for r in rows] == SHARED_JOIN_ROWS
+    assert [tuple(r[c] for c in SHARED_JOIN_COLUMNS) for r in rows] == SHARED_JOIN_ROWS
+    assert {(r["NoValue"], r["NoType"]) for r in rows} == {(None, None)}
     # Any subset, in any order, gives the same values as the whole view.
-    for columns in (["ByCode", "Name"], ["Kind0"], ["NumName", "Ref", "Num"]):
+    for columns in (["ByCode", "Name"], ["Kind0"], ["NumName", "Ref", "Num"], ["NoValue", "ByKind"]):
         assert view_rows(db, columns) == [{c: r[c] for c in columns} for r in rows]
 
 
