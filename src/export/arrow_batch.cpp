@@ -92,17 +92,7 @@ void BatchBuilder::emit(std::int64_t rows, ArrowArray* out) {
     builder.finish(child.get());
     node->children.push_back(child.release());
   }
-  node->buffers = {nullptr};
-  out->length = rows;
-  out->null_count = 0;
-  out->offset = 0;
-  out->n_buffers = 1;
-  out->n_children = static_cast<std::int64_t>(node->children.size());
-  out->buffers = node->buffers.data();
-  out->children = node->children.empty() ? nullptr : node->children.data();
-  out->dictionary = nullptr;
-  out->release = release_array;
-  out->private_data = node.release();
+  fill_struct_array(std::move(node), rows, out);
 }
 
 BatchBuilder::Outcome BatchBuilder::next(ArrowArray* out) {

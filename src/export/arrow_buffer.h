@@ -178,6 +178,22 @@ inline void release_array(ArrowArray* array) {
   array->release = nullptr;
 }
 
+// Makes `out` the struct array of `node`'s children (one per column, each `rows`
+// long); `out` then owns the node.
+inline void fill_struct_array(std::unique_ptr<ArrayNode> node, std::int64_t rows, ArrowArray* out) {
+  node->buffers = {nullptr};
+  out->length = rows;
+  out->null_count = 0;
+  out->offset = 0;
+  out->n_buffers = 1;
+  out->n_children = static_cast<std::int64_t>(node->children.size());
+  out->buffers = node->buffers.data();
+  out->children = node->children.empty() ? nullptr : node->children.data();
+  out->dictionary = nullptr;
+  out->release = release_array;
+  out->private_data = node.release();
+}
+
 inline std::size_t value_width(DecodedType type) {
   switch (type) {
     case DecodedType::UInt8: return 1;

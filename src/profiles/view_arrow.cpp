@@ -22,7 +22,7 @@ constexpr std::uint64_t kMaxBatchData = 1u << 30;
 // (SRUM's, a few hundred records), where reserving megabytes per column costs more
 // than the reading, while a few doublings are little next to a large batch's decoding.
 constexpr std::int64_t kReserveRows = 1 << 12;
-constexpr std::uint64_t kReserveBytes = 16u << 20;
+constexpr std::uint64_t kReserveBytes = std::uint64_t{1} << 24;  // 16 MiB
 
 const char* format_of(OutType t) {
   switch (t) {
@@ -91,17 +91,7 @@ void emit(StreamState& s, std::int64_t rows, ArrowArray* out) {
     column.finish(child.get());
     node->children.push_back(child.release());
   }
-  node->buffers = {nullptr};
-  out->length = rows;
-  out->null_count = 0;
-  out->offset = 0;
-  out->n_buffers = 1;
-  out->n_children = static_cast<std::int64_t>(node->children.size());
-  out->buffers = node->buffers.data();
-  out->children = node->children.empty() ? nullptr : node->children.data();
-  out->dictionary = nullptr;
-  out->release = arrow::release_array;
-  out->private_data = node.release();
+  arrow::fill_struct_array(std::move(node), rows, out);
 }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
