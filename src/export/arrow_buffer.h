@@ -20,9 +20,11 @@
 #if defined(__GNUC__) || defined(__clang__)
 #define QUARROW_FLATTEN [[gnu::flatten]]
 #define QUARROW_NOINLINE [[gnu::noinline]]
+#define QUARROW_ALWAYS_INLINE [[gnu::always_inline]] inline
 #else
 #define QUARROW_FLATTEN
 #define QUARROW_NOINLINE
+#define QUARROW_ALWAYS_INLINE inline
 #endif
 
 namespace quarrow::arrow {

@@ -21,6 +21,13 @@ class ValueBuilder {
 
   std::uint64_t data_size() const { return node_->values.size(); }
 
+  // Room for `rows` values of the batch in all, keeping those written (the data of
+  // binary and utf8 values aside).
+  void reserve(std::size_t rows) {
+    node_->values.reserve(rows * width_);
+    if (variable_width(type_)) node_->offsets.reserve(4 * (rows + 1));
+  }
+
   // A decoded value (from a DecodedCell).
   void append(const DecodedValue& v) {
     if (!v.valid) return null();
@@ -83,7 +90,9 @@ class ValueBuilder {
     valid();
     push_bit(node_->values, length_ - 1, v);
   }
-  void integer(std::int64_t v) {
+  // Always inlined: the views' reader appends most of its values by this call from a
+  // loop too large for the compiler to inline it on its own.
+  QUARROW_ALWAYS_INLINE void integer(std::int64_t v) {
     std::uint8_t* p = node_->values.append(width_);
     // The low bytes of the 64-bit value (little-endian) for every integer width;
     // Currency as two's complement in 16 bytes, the 64-bit count sign-extended.
@@ -156,7 +165,7 @@ class ValueBuilder {
 
  private:
   // Completes a non-null value whose data is already in place.
-  void valid() {
+  QUARROW_ALWAYS_INLINE void valid() {
     if (null_count_ > 0) push_bit(node_->validity, length_, true);
     ++length_;
   }

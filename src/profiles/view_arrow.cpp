@@ -16,12 +16,13 @@ namespace {
 // Text and binary columns use 32-bit offsets: a batch ends early once a column's data
 // would pass this.
 constexpr std::uint64_t kMaxBatchData = 1u << 30;
-// The first batch's buffers start with room for this many rows (within a bound on the
-// bytes of all columns) and grow by doubling; later batches start with the sizes of
-// the one before. Not a full batch up front: views are often read from small tables
-// (SRUM's, a few hundred records), where reserving megabytes per column costs more
-// than the reading, while a few doublings are little next to a large batch's decoding.
-constexpr std::int64_t kReserveRows = 1 << 12;
+// The first batch's buffers start with room for kFirstRows rows and, once it has
+// passed them, get room for the whole batch (up to kReserveRows, within a bound on the
+// bytes of all columns); later batches start with the sizes of the one before. Not a
+// full batch up front: views are often read from small tables (SRUM's, a few hundred
+// records), where reserving megabytes per column costs more than the reading.
+constexpr std::int64_t kFirstRows = 1 << 12;
+constexpr std::int64_t kReserveRows = 1 << 16;
 constexpr std::uint64_t kReserveBytes = std::uint64_t{1} << 24;  // 16 MiB
 
 const char* format_of(OutType t) {
@@ -55,6 +56,8 @@ struct StreamState {
   std::shared_ptr<arrow::BufferPool> pool = std::make_shared<arrow::BufferPool>();
   std::vector<ColumnBuilder> columns;
   std::vector<std::size_t> variable;  // the text and binary columns
+  std::int64_t batch_reserve = 0;     // rows of the first batch once it passes kFirstRows
+  bool first_batch = true;
   std::vector<Cell> row;
   bool done = false;
   std::string last_error;
@@ -73,8 +76,9 @@ void start_columns(StreamState& s) {
     const DecodedType t = storage_type(c.type);
     row_bytes += arrow::value_width(t) + (arrow::variable_width(t) ? 4 : 0) + 1;
   }
-  const auto rows = static_cast<std::size_t>(std::clamp<std::int64_t>(
-      static_cast<std::int64_t>(kReserveBytes / row_bytes), 1, std::min(s.request.batch_rows, kReserveRows)));
+  s.batch_reserve = std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
+                                             std::min(s.request.batch_rows, kReserveRows));
+  const auto rows = static_cast<std::size_t>(std::min(s.batch_reserve, kFirstRows));
   s.columns.reserve(columns.size());
   for (std::size_t k = 0; k < columns.size(); ++k) {
     s.columns.emplace_back(columns[k].type, s.pool, rows);
@@ -125,6 +129,9 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         break;
       }
       ++rows;
+      if (rows == kFirstRows && s->first_batch && s->batch_reserve > kFirstRows) {
+        for (ColumnBuilder& c : s->columns) c.reserve(static_cast<std::size_t>(s->batch_reserve));
+      }
       bool full = false;
       for (const std::size_t k : s->variable) full = full || s->columns[k].data_size() > kMaxBatchData;
       if (full) break;
@@ -133,6 +140,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
       out->release = nullptr;
       return 0;
     }
+    s->first_batch = false;
     emit(*s, rows, out);
     return 0;
   } catch (const std::bad_alloc&) {

@@ -389,10 +389,9 @@ Status ViewReader::load_join(const Database& db, const ColumnSpec& def, Slot& sl
   return Status::success();
 }
 
-const ViewReader::JoinEntry* ViewReader::JoinTable::row(std::int32_t at) {
+const ViewReader::JoinEntry* ViewReader::JoinTable::make(std::int32_t at) {
   const auto k = static_cast<std::size_t>(at);
   JoinEntry& e = entries[k];
-  if (made[k]) return &e;
   made[k] = 1;
   const Source* r = &stored->values[k * stored->columns.size()];
   const JoinSpec& j = def->join;

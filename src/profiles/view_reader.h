@@ -120,12 +120,13 @@ class ViewReader {
     OutType conv_type = OutType::Text;
     std::vector<JoinEntry> entries;  // per stored row, valid once made[row]
     std::vector<char> made;
-    const JoinEntry* row(std::int32_t at);
+    const JoinEntry* make(std::int32_t at);  // converts row `at`
     template <class Key>
     const JoinEntry* find(const Key& key) {
       if (!usable) return nullptr;
       const std::int32_t at = stored->find(key);
-      return at < 0 ? nullptr : row(at);
+      if (at < 0) return nullptr;
+      return made[static_cast<std::size_t>(at)] ? &entries[static_cast<std::size_t>(at)] : make(at);
     }
   };
   struct TreeTable {

@@ -533,11 +533,12 @@ def test_tool_csv_and_several_files(exe, write_db, tmp_path):  # noqa: F811
 # Joins sharing one read of their table; schemas told without reading it
 # ---------------------------------------------------------------------------
 
-def shared_join_db(tmp_path, damaged_leaf=None):
-    """Table Main refers to table Names by id (Ref) and by code (RefCode); the view joins
-    Names seven ways. Names has a duplicated id, a row without id, one without name and
-    one of another kind, two rows per page; with `damaged_leaf`, Names' leaf of that
-    number is zeroed."""
+def shared_join_db(tmp_path, damaged_leaf=None, repeat=1):
+    """Table Main (its eight records `repeat` times) refers to table Names by id (Ref)
+    and by code (RefCode); the view joins Names nine ways, two naming columns Names
+    lacks. Names has a duplicated id, a row written without id (read as 0), one without
+    name and one of another kind, two rows per page; with `damaged_leaf`, Names' leaf
+    of that number is zeroed."""
     names = Table("Names", [Column("Id", LONG, 1), Column("Kind", UNSIGNED_BYTE, 2), Column("Num", LONG, 3),
                             Column("Code", TEXT, 256, codepage=1252), Column("Name", LONG_TEXT, 257, codepage=1200)],
                   records=[{"Id": 1, "Kind": 0, "Num": 10, "Code": "a", "Name": "one"},
@@ -549,7 +550,7 @@ def shared_join_db(tmp_path, damaged_leaf=None):
                   records_per_page=2)
     main = Table("Main", [Column("Ref", LONG, 1), Column("RefCode", TEXT, 256, codepage=1252)],
                  records=[{"Ref": r, "RefCode": c} for r, c in
-                          [(1, "a"), (2, "c"), (5, "d"), (6, "f"), (7, "zz"), (None, None), (1, "b"), (2, "e")]])
+                          [(1, "a"), (2, "c"), (5, "d"), (6, "f"), (7, "zz"), (None, None), (1, "b"), (2, "e")] * repeat])
     db = EseFile(page_size=4096)
     db.add_table(names)
     db.add_table(main)
@@ -586,7 +587,7 @@ SHARED_JOIN_ROWS = [
     # Ref, Name, NameOrNone, Num, NumName, Kind0, ByKind, ByCode
     (1, "one", "one", 10, "ten", "one", "0x000000000000000a", "one"),
     (2, "two", "two", 20, "20", "two", "0x0000000000000014", "second two"),  # the first row of a key wins
-    (5, None, "(none)", 50, "fifty", None, "0x0000000000000032", "no id"),  # a row without id still has a code
+    (5, None, "(none)", 50, "fifty", None, "0x0000000000000032", "no id"),  # the row without id has a code
     (6, "six", "six", 60, "60", None, "000000000000003c", "six"),  # kind 7: not trusted, another conversion
     (7, None, None, None, None, None, None, None),  # no such id or code
     (None, None, None, None, None, None, None, None),
@@ -604,11 +605,13 @@ def view_rows(db, columns=None, batch_rows=65536):
     return rows
 
 
-@pytest.mark.parametrize("batch_rows", [1, 3, 65536])
-def test_joins_sharing_a_table_resolve_each_by_its_own_conversion(tmp_path, batch_rows):
-    db = shared_join_db(tmp_path)
+# Batches of one row, a few, and one of 5,000 rows (its buffers grow past the first
+# 4,096 rows' room).
+@pytest.mark.parametrize("batch_rows,repeat", [(1, 1), (3, 1), (65536, 1), (65536, 625)])
+def test_joins_sharing_a_table_resolve_each_by_its_own_conversion(tmp_path, batch_rows, repeat):
+    db = shared_join_db(tmp_path, repeat=repeat)
     rows = view_rows(db, batch_rows=batch_rows)
-    assert [tuple(r[c] for c in SHARED_JOIN_COLUMNS) for r in rows] == SHARED_JOIN_ROWS
+    assert [tuple(r[c] for c in SHARED_JOIN_COLUMNS) for r in rows] == SHARED_JOIN_ROWS * repeat
     assert {(r["NoValue"], r["NoType"]) for r in rows} == {(None, None)}
     # Any subset, in any order, gives the same values as the whole view.
     for columns in (["ByCode", "Name"], ["Kind0"], ["NumName", "Ref", "Num"], ["NoValue", "ByKind"]):
