@@ -16,12 +16,15 @@ namespace {
 // Text and binary columns use 32-bit offsets: a batch ends early once a column's data
 // would pass this.
 constexpr std::uint64_t kMaxBatchData = 1u << 30;
-// The first batch's buffers start with room for kFirstRows rows and, once it has
-// passed them, get room for the whole batch (up to kReserveRows, within a bound on the
-// bytes of all columns); later batches start with the sizes of the one before. Not a
-// full batch up front: views are often read from small tables (SRUM's, a few hundred
-// records), where reserving megabytes per column costs more than the reading.
-constexpr std::int64_t kFirstRows = 1 << 12;
+// The first batch's buffers start with room for kFirstRows rows and, each time it
+// fills them, get room for kFirstGrowth times as many, up to a whole batch (at most
+// kReserveRows, within a bound on the bytes of all columns); later batches start with
+// the sizes of the one before. Not a full batch up front: views are often read from
+// small tables (SRUM's, a few hundred records), where megabytes of fresh buffers per
+// reading (pages the allocator hands back to the system when the stream ends) cost
+// more than the reading.
+constexpr std::int64_t kFirstRows = 1 << 8;
+constexpr std::int64_t kFirstGrowth = 16;
 constexpr std::int64_t kReserveRows = 1 << 16;
 constexpr std::uint64_t kReserveBytes = std::uint64_t{1} << 24;  // 16 MiB
 
@@ -56,8 +59,8 @@ struct StreamState {
   std::shared_ptr<arrow::BufferPool> pool = std::make_shared<arrow::BufferPool>();
   std::vector<ColumnBuilder> columns;
   std::vector<std::size_t> variable;  // the text and binary columns
-  std::int64_t batch_reserve = 0;     // rows of the first batch once it passes kFirstRows
-  bool first_batch = true;
+  std::int64_t batch_reserve = 0;     // rows of a whole batch
+  std::int64_t room = 0;              // rows the first batch has room for (0 after it)
   std::vector<Cell> row;
   bool done = false;
   std::string last_error;
@@ -78,7 +81,8 @@ void start_columns(StreamState& s) {
   }
   s.batch_reserve = std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
                                              std::min(s.request.batch_rows, kReserveRows));
-  const auto rows = static_cast<std::size_t>(std::min(s.batch_reserve, kFirstRows));
+  s.room = std::min(s.batch_reserve, kFirstRows);
+  const auto rows = static_cast<std::size_t>(s.room);
   s.columns.reserve(columns.size());
   for (std::size_t k = 0; k < columns.size(); ++k) {
     s.columns.emplace_back(columns[k].type, s.pool, rows);
@@ -129,8 +133,9 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         break;
       }
       ++rows;
-      if (rows == kFirstRows && s->first_batch && s->batch_reserve > kFirstRows) {
-        for (ColumnBuilder& c : s->columns) c.reserve(static_cast<std::size_t>(s->batch_reserve));
+      if (rows == s->room && s->room < s->batch_reserve) {
+        s->room = std::min(s->batch_reserve, s->room * kFirstGrowth);
+        for (ColumnBuilder& c : s->columns) c.reserve(static_cast<std::size_t>(s->room));
       }
       bool full = false;
       for (const std::size_t k : s->variable) full = full || s->columns[k].data_size() > kMaxBatchData;
@@ -140,7 +145,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
       out->release = nullptr;
       return 0;
     }
-    s->first_batch = false;
+    s->room = 0;
     emit(*s, rows, out);
     return 0;
   } catch (const std::bad_alloc&) {
