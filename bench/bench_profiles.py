@@ -97,7 +97,7 @@ def compare(path: Path, table: str, view: str, runs: int, repeat: int = 1) -> No
     rows = pa.table(db.arrow_view(view)).num_rows
     t_table = timed(runs, repeat, lambda: pa.table(db.arrow_table(table)))
     t_view = timed(runs, repeat, lambda: pa.table(db.arrow_view(view)))
-    print(f"{path.name}: {rows:,} rows  table {t_table * 1000:.1f} ms  view {t_view * 1000:.1f} ms  "
+    print(f"{path.name}: {rows:,} rows  table {t_table * 1000:.3f} ms  view {t_view * 1000:.3f} ms  "
           f"ratio {t_view / t_table:.2f}x")
 
 
