@@ -1,5 +1,6 @@
 #include "export/arrow_stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -19,11 +20,27 @@ namespace {
 
 using arrow::BatchBuilder;
 
-// Stretches per worker: more than one, so that a stretch of slow records (long
-// values, compression) does not hold the others back for long.
+// Stretches per worker at the least: more than one, so that a stretch of slow records
+// (long values, compression) does not hold the others back for long.
 constexpr std::size_t kRangesPerThread = 4;
-// A stretch shorter than this is not worth a reader of its own.
+// A stretch shorter than this many pages (of average fill) is not worth a reader of
+// its own.
 constexpr std::size_t kMinRangePages = 8;
+
+// The stretches of a threaded reading hold about one batch each (fewer records for a
+// small table, so that every worker gets some; a table of fewer than two short
+// stretches is read on one thread). Batches go out in table order and
+// only threads + 1 may be in flight, so a worker can run ahead of the one the
+// consumer waits for by one batch only: with stretches of many batches the workers
+// would take turns instead of running side by side.
+std::vector<LeafRange> stretches(const LeafPages& leaves, unsigned threads, std::int64_t batch_rows) {
+  std::uint64_t lines = 0;
+  for (const std::uint16_t n : leaves.lines) lines += n;
+  const std::uint64_t share = (lines + threads * kRangesPerThread - 1) / (threads * kRangesPerThread);
+  const std::uint64_t per_page = leaves.pages.empty() ? 1 : (lines + leaves.pages.size() - 1) / leaves.pages.size();
+  const std::uint64_t cap = std::min<std::uint64_t>(share, static_cast<std::uint64_t>(batch_rows));
+  return split_leaf_pages_by_lines(leaves, std::max<std::uint64_t>(cap, kMinRangePages * per_page));
+}
 
 // Several workers: each claims the next stretch of leaf pages in order and builds its
 // batches; the consumer takes the batches of stretch 0, then of stretch 1, and so on.
@@ -210,12 +227,13 @@ void choose_way(StreamState& s) {
       const std::size_t n = leaves.pages.size();
       const std::size_t k = s.options.part_index;
       const std::size_t parts = s.options.part_count;
-      std::vector<std::uint32_t> mine(leaves.pages.begin() + static_cast<std::ptrdiff_t>(n * k / parts),
-                                      leaves.pages.begin() + static_cast<std::ptrdiff_t>(n * (k + 1) / parts));
-      leaves.pages = std::move(mine);
+      const auto first = static_cast<std::ptrdiff_t>(n * k / parts);
+      const auto last = static_cast<std::ptrdiff_t>(n * (k + 1) / parts);
+      leaves.pages = std::vector<std::uint32_t>(leaves.pages.begin() + first, leaves.pages.begin() + last);
+      leaves.lines = std::vector<std::uint16_t>(leaves.lines.begin() + first, leaves.lines.begin() + last);
       if (k + 1 < parts) leaves.error.reset();
     }
-    std::vector<LeafRange> ranges = split_leaf_pages(leaves.pages.size(), threads * kRangesPerThread, kMinRangePages);
+    std::vector<LeafRange> ranges = stretches(leaves, threads, s.options.batch_rows);
     if (threads > 1 && ranges.size() > 1) {
       s.pipeline = std::make_unique<Pipeline>(s.db, *s.table, s.plan, std::move(leaves), std::move(ranges),
                                               threads, s.options.batch_rows);
