@@ -134,8 +134,13 @@ class Pipeline {
     std::optional<BatchBuilder> builder;
     std::string error;
     try {
+      BatchBuilder::Sizes sizes;
+      {
+        std::lock_guard lock(mutex_);
+        sizes = sizes_;
+      }
       builder.emplace(*db_, open_range_reader(*db_, table_, plan_, std::move(pages), std::move(end_error)),
-                      batch_rows_, pool_);
+                      batch_rows_, pool_, &sizes);
     } catch (const std::bad_alloc&) {
       error = in_context(ErrorContext::ReadingRecord, "out of memory");
     }
@@ -161,6 +166,11 @@ class Pipeline {
         Slot& slot = slots_[r];
         if (outcome == BatchBuilder::Outcome::Batch) {
           slot.batches.push_back(batch);
+          // The next stretch starts with the room this batch needed, when it is
+          // more than what is known so far (a stretch's last batch may be short).
+          const BatchBuilder::Sizes built = builder->sizes();
+          if (sizes_.size() < built.size()) sizes_.resize(built.size());
+          for (std::size_t k = 0; k < built.size(); ++k) sizes_[k] = std::max(sizes_[k], built[k]);
         } else {
           --tokens_;
           slot.done = true;
@@ -182,6 +192,7 @@ class Pipeline {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Slot> slots_;
+  BatchBuilder::Sizes sizes_;  // the room batches of this table needed so far
   std::size_t claimed_ = 0;  // stretches taken by workers
   std::size_t current_ = 0;  // the stretch the consumer takes batches from
   unsigned tokens_ = 0;      // batches being built or waiting
