@@ -14,12 +14,18 @@ namespace quarrow::arrow {
 
 class ValueBuilder {
  public:
-  ValueBuilder(DecodedType type, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+  // `expected_data`: bytes to reserve for the values when more than the fixed width
+  // of `expected_rows` values (the data of binary and utf8 columns).
+  ValueBuilder(DecodedType type, std::shared_ptr<BufferPool> pool, std::size_t expected_rows,
+               std::size_t expected_data = 0)
       : type_(type), width_(value_width(type)), pool_(std::move(pool)) {
-    start(expected_rows / 8 + 1, expected_rows * width_, variable_width(type) ? expected_rows + 1 : 0);
+    start(expected_rows / 8 + 1, std::max(expected_rows * width_, expected_data),
+          variable_width(type) ? expected_rows + 1 : 0);
   }
 
   std::uint64_t data_size() const { return node_->values.size(); }
+  // The bytes of the values of the last batch finished (0 before the first).
+  std::size_t last_data_size() const { return last_data_size_; }
 
   // Room for `rows` values of the batch in all, keeping those written (the data of
   // binary and utf8 values aside).
@@ -160,7 +166,8 @@ class ValueBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    start(static_cast<std::size_t>(length_) / 8 + 1, node->values.size(), node->offsets.size() / 4);
+    last_data_size_ = node->values.size();
+    start(static_cast<std::size_t>(length_) / 8 + 1, last_data_size_, node->offsets.size() / 4);
   }
 
  private:
@@ -192,16 +199,18 @@ class ValueBuilder {
   std::unique_ptr<ArrayNode> node_;
   std::int64_t length_ = 0;
   std::int64_t null_count_ = 0;
+  std::size_t last_data_size_ = 0;
 };
 
 // One column: its values, or a list array over them for multi-valued columns.
 class ColumnBuilder {
  public:
-  ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+  ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows,
+                std::size_t expected_data = 0)
       : list_(column.list),
         stored_(ValueBuilder::stored_appender(column.type)),
         pool_(pool),
-        values_(column.type, std::move(pool), expected_rows) {
+        values_(column.type, std::move(pool), expected_rows, expected_data) {
     start(expected_rows);
   }
 
@@ -212,6 +221,7 @@ class ColumnBuilder {
     return n;
   }
   std::uint64_t data_size() const { return values_.data_size(); }
+  std::size_t last_data_size() const { return values_.last_data_size(); }
 
   // Single-valued columns only.
   void append_stored(Bytes data, std::uint32_t codepage) { stored_(values_, data, codepage); }

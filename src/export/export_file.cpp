@@ -14,6 +14,8 @@ ExportFailure failure(ExportFailure::Kind kind, std::string message) {
 
 // Bytes of output between two releases of the database pages read so far.
 constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
+// Bytes of whole lines gathered before they are written.
+constexpr std::size_t kWriteBlockBytes = 1u << 18;
 
 std::string same_file_message(const std::string& output_path) {
   return in_context(ErrorContext::CreatingOutputFile, "the output path is the database file itself: " + output_path);
@@ -58,14 +60,24 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
   JsonLineWriter writer;
   Record record;
   std::string line;
+  std::string pending;  // whole lines not written yet
   std::uint64_t written_since_release = 0;
+  const auto write_pending = [&]() -> std::optional<ExportFailure> {
+    if (const int err = file.write_all(pending.data(), pending.size()); err != 0) {
+      return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
+    }
+    pending.clear();
+    return std::nullopt;
+  };
   for (;;) {
     switch (reader->next_record(record)) {
       case TableRecordReader::Step::Record:
         writer.render(record, line);
         line.push_back('\n');
-        if (const int err = file.write_all(line.data(), line.size()); err != 0) {
-          return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
+        pending.append(line);
+        // Lines go out in blocks: a write per line cost more than rendering it.
+        if (pending.size() >= kWriteBlockBytes) {
+          if (auto err = write_pending()) return err;
         }
         // Pages of the database already exported are not needed again soon: keep the
         // resident set independent of the table's size.
@@ -75,10 +87,14 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
           written_since_release = 0;
         }
         break;
-      case TableRecordReader::Step::Error:
+      case TableRecordReader::Step::Error: {
+        // The records before the failure are in the file.
+        if (auto err = write_pending()) return err;
         return ExportFailure{ExportFailure::Kind::ReadRecord, reader->error(),
                              in_context(ErrorContext::ReadingRecord, reader->error())};
+      }
       case TableRecordReader::Step::End:
+        if (auto err = write_pending()) return err;
         if (const int err = file.close(); err != 0) {
           return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
         }

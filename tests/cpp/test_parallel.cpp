@@ -12,6 +12,7 @@
 #include "db_builder.h"
 #include "export/arrow_stream.h"
 #include "record/leaf_ranges.h"
+#include "record/long_value.h"
 
 namespace quarrow::test {
 namespace {
@@ -176,6 +177,75 @@ TEST(Parallel, SplitLeafPagesCoversEveryPageOnce) {
       EXPECT_LE(ranges.size(), std::max<std::size_t>(parts, 1));
     }
   }
+}
+
+TEST(Parallel, SplitByLinesKeepsEachRangeWithinABatch) {
+  // Lines per page as a table's pages may have them: a page fuller than a batch
+  // stands alone, the others are packed up to the cap.
+  LeafPages leaves;
+  leaves.lines = {10, 10, 10, 30, 5, 5, 5, 5, 40, 1};
+  for (std::size_t k = 0; k < leaves.lines.size(); ++k) leaves.pages.push_back(static_cast<std::uint32_t>(100 + k));
+  for (std::uint64_t cap : {1u, 20u, 25u, 1000u}) {
+    const auto ranges = split_leaf_pages_by_lines(leaves, cap);
+    std::size_t next = 0;
+    for (const LeafRange& r : ranges) {
+      EXPECT_EQ(r.begin, next);
+      ASSERT_GT(r.end, r.begin);
+      next = r.end;
+      std::uint64_t lines = 0;
+      for (std::size_t k = r.begin; k < r.end; ++k) lines += leaves.lines[k];
+      if (r.end - r.begin > 1) {
+        EXPECT_LE(lines, cap);
+      }
+    }
+    EXPECT_EQ(next, leaves.pages.size());
+  }
+  EXPECT_EQ(split_leaf_pages_by_lines(leaves, 25).size(), 6u);  // 20 | 10 | 30 | 20 | 40 | 1
+  EXPECT_EQ(split_leaf_pages_by_lines(LeafPages{}, 10).size(), 1u);
+}
+
+TEST(Parallel, ThreadsShareOneLongValueChain) {
+  // The chain of a long-value tree is worked out by the first lookup of any reading
+  // and shared with the others, here from several threads at once.
+  constexpr std::uint32_t kTable = 5;
+  constexpr std::uint32_t kTree = 6;
+  constexpr std::uint32_t kValues = 40;
+  DbImage img(4096, kTree, 0x620, 12);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(10, "T", kTable), catalog_record(2, 10, 256, 11, "Blob"),
+                                          catalog_record(4, 10, 11, kTree, "LV")}));
+  img.set_page(kTable, PageDef{kLeaf, {{0, ""}}});
+  PageDef tree{kLeaf | kPageLongValue, {{0, ""}}};
+  for (std::uint32_t id = 1; id <= kValues; ++id) {
+    const std::string key{static_cast<char>(id >> 24), static_cast<char>(id >> 16), static_cast<char>(id >> 8),
+                          static_cast<char>(id)};
+    std::string root;
+    add32(root, 1);
+    add32(root, 3);
+    tree.tags.push_back({0, leaf_value(key, root)});
+    tree.tags.push_back({0, leaf_value(key + std::string(4, '\0'), "v" + std::to_string(id % 10) + "!")});
+  }
+  img.set_page(kTree, tree);
+  auto opened = img.open();
+  ASSERT_TRUE(opened.ok()) << opened.error().to_string();
+  const Database& db = **opened;
+  const TableInfo& table = *db.catalog().find("T");
+  std::vector<std::vector<std::optional<std::string>>> seen(4);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&, t] {
+      LongValueBudget budget{1u << 20};
+      for (std::uint32_t id = 1; id <= kValues; ++id) {
+        std::string reference;
+        add32(reference, id);
+        seen[t].push_back(read_long_value(db, table, as_bytes(reference), budget));
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (std::uint32_t id = 1; id <= kValues; ++id) {
+    EXPECT_EQ(seen[0][id - 1], "v" + std::to_string(id % 10) + "!");
+  }
+  for (const auto& values : seen) EXPECT_EQ(values, seen[0]);
 }
 
 }  // namespace
