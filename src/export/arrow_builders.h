@@ -27,6 +27,13 @@ class ValueBuilder {
   // The bytes of the values of the last batch finished (0 before the first).
   std::size_t last_data_size() const { return last_data_size_; }
 
+  // Room for `rows` values of the batch in all, keeping those written (the data of
+  // binary and utf8 values aside).
+  void reserve(std::size_t rows) {
+    node_->values.reserve(rows * width_);
+    if (variable_width(type_)) node_->offsets.reserve(4 * (rows + 1));
+  }
+
   // A decoded value (from a DecodedCell).
   void append(const DecodedValue& v) {
     if (!v.valid) return null();

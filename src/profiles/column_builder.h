@@ -56,6 +56,7 @@ class ColumnBuilder {
     }
   }
 
+  void reserve(std::size_t rows) { values_.reserve(rows); }
   // Bytes of text or binary data so far in this batch.
   std::uint64_t data_size() const { return values_.data_size(); }
   bool variable() const { return type_ == OutType::Text || type_ == OutType::Binary; }

@@ -16,10 +16,15 @@ namespace {
 // Text and binary columns use 32-bit offsets: a batch ends early once a column's data
 // would pass this.
 constexpr std::uint64_t kMaxBatchData = 1u << 30;
-// Fixed-width buffers are sized for a full batch up front, within a bound on the bytes
-// of all columns, as the table producer's are; later batches start with the sizes of
-// the one before. (Starting small and growing gained nothing on a few hundred
-// records and cost the large tables copies.)
+// The first batch's buffers start with room for kFirstRows rows and, each time it
+// fills them, get room for kFirstGrowth times as many, up to a whole batch (at most
+// kReserveRows, within a bound on the bytes of all columns); later batches start with
+// the sizes of the one before. Not a full batch up front: views are often read from
+// small tables (SRUM's, a few hundred records), where megabytes of fresh buffers per
+// reading (pages the allocator hands back to the system when the stream ends) cost
+// more than the reading.
+constexpr std::int64_t kFirstRows = 1 << 8;
+constexpr std::int64_t kFirstGrowth = 16;
 constexpr std::int64_t kReserveRows = 1 << 16;
 constexpr std::uint64_t kReserveBytes = std::uint64_t{1} << 24;  // 16 MiB
 
@@ -54,6 +59,8 @@ struct StreamState {
   std::shared_ptr<arrow::BufferPool> pool = std::make_shared<arrow::BufferPool>();
   std::vector<ColumnBuilder> columns;
   std::vector<std::size_t> variable;  // the text and binary columns
+  std::int64_t batch_reserve = 0;     // rows of a whole batch
+  std::int64_t room = 0;              // rows the first batch has room for (0 after it)
   std::vector<Cell> row;
   bool done = false;
   std::string last_error;
@@ -72,8 +79,10 @@ void start_columns(StreamState& s) {
     const DecodedType t = storage_type(c.type);
     row_bytes += arrow::value_width(t) + (arrow::variable_width(t) ? 4 : 0) + 1;
   }
-  const auto rows = static_cast<std::size_t>(std::clamp<std::int64_t>(
-      static_cast<std::int64_t>(kReserveBytes / row_bytes), 1, std::min(s.request.batch_rows, kReserveRows)));
+  s.batch_reserve = std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
+                                             std::min(s.request.batch_rows, kReserveRows));
+  s.room = std::min(s.batch_reserve, kFirstRows);
+  const auto rows = static_cast<std::size_t>(s.room);
   s.columns.reserve(columns.size());
   for (std::size_t k = 0; k < columns.size(); ++k) {
     s.columns.emplace_back(columns[k].type, s.pool, rows);
@@ -124,6 +133,10 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
         break;
       }
       ++rows;
+      if (rows == s->room && s->room < s->batch_reserve) {
+        s->room = std::min(s->batch_reserve, s->room * kFirstGrowth);
+        for (ColumnBuilder& c : s->columns) c.reserve(static_cast<std::size_t>(s->room));
+      }
       bool full = false;
       for (const std::size_t k : s->variable) full = full || s->columns[k].data_size() > kMaxBatchData;
       if (full) break;
@@ -132,6 +145,7 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
       out->release = nullptr;
       return 0;
     }
+    s->room = 0;
     emit(*s, rows, out);
     return 0;
   } catch (const std::bad_alloc&) {

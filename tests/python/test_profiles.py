@@ -605,7 +605,8 @@ def view_rows(db, columns=None, batch_rows=65536):
     return rows
 
 
-# Batches of one row, of a few, and one of 5,000 rows.
+# Batches of one row, a few, and one of 5,000 rows (its buffers grow past the first
+# 4,096 rows' room).
 @pytest.mark.parametrize("batch_rows,repeat", [(1, 1), (3, 1), (65536, 1), (65536, 625)])
 def test_joins_sharing_a_table_resolve_each_by_its_own_conversion(tmp_path, batch_rows, repeat):
     db = shared_join_db(tmp_path, repeat=repeat)
