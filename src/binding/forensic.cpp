@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/forensic_fields.h"
 #include "forensic/header.h"
 #include "binding/reading.h"
 #include "forensic/indexes.h"
@@ -20,6 +21,13 @@ namespace {
 bool put(PyObject* dict, const char* key, PyObject* value) {
   PyRef owned(value);
   return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+bool put(PyObject* dict, std::string_view key, PyObject* value) {
+  PyRef owned(value);
+  if (!owned) return false;
+  PyRef key_object(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+  return key_object && PyDict_SetItem(dict, key_object.get(), owned.get()) == 0;
 }
 
 PyObject* new_bool(bool b) { return PyBool_FromLong(b ? 1 : 0); }
@@ -101,15 +109,26 @@ PyObject* forensic_verify(DatabaseState& s) {
   if (!list) return nullptr;
   for (const PageProblem& p : report->problems) {
     PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), "page", PyLong_FromLongLong(p.page)) ||
-        !put(dict.get(), "problem", PyUnicode_FromString(p.problem)) ||
-        !put(dict.get(), "stored", PyLong_FromUnsignedLongLong(p.stored)) ||
-        !put(dict.get(), "computed", PyLong_FromUnsignedLongLong(p.computed)) ||
-        (p.bit && !put(dict.get(), "bit", PyLong_FromUnsignedLong(*p.bit))) ||
-        (p.bytes_present && !put(dict.get(), "bytes_present", PyLong_FromUnsignedLongLong(*p.bytes_present))) ||
-        PyList_Append(list.get(), dict.get()) < 0) {
-      return nullptr;
+    if (!dict) return nullptr;
+    for (const app::ProblemField field : app::kProblemFields) {
+      PyObject* value = nullptr;
+      switch (field) {
+        case app::ProblemField::Page: value = PyLong_FromLongLong(p.page); break;
+        case app::ProblemField::Problem: value = PyUnicode_FromString(p.problem); break;
+        case app::ProblemField::Stored: value = PyLong_FromUnsignedLongLong(p.stored); break;
+        case app::ProblemField::Computed: value = PyLong_FromUnsignedLongLong(p.computed); break;
+        case app::ProblemField::Bit:
+          if (!p.bit) continue;
+          value = PyLong_FromUnsignedLong(*p.bit);
+          break;
+        case app::ProblemField::BytesPresent:
+          if (!p.bytes_present) continue;
+          value = PyLong_FromUnsignedLongLong(*p.bytes_present);
+          break;
+      }
+      if (!put(dict.get(), app::problem_field_name(field), value)) return nullptr;
     }
+    if (PyList_Append(list.get(), dict.get()) < 0) return nullptr;
   }
   return list.release();
 }
@@ -216,14 +235,20 @@ PyObject* forensic_recover_records(DatabaseState& s, PyObject* const* args, Py_s
       if (!text || PyList_Append(missing.get(), text.get()) < 0) return nullptr;
     }
     PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), "page", PyLong_FromUnsignedLong(r.page)) ||
-        !put(dict.get(), "offset", PyLong_FromUnsignedLong(r.offset)) ||
-        !put(dict.get(), "source", PyUnicode_FromString(r.source)) ||
-        !put(dict.get(), "record", record_to_dict(r.record, {})) ||
-        !put(dict.get(), "live", r.live != nullptr ? PyUnicode_FromString(r.live) : none()) ||
-        !put(dict.get(), "missing_long_values", missing.release()) || PyList_Append(list.get(), dict.get()) < 0) {
-      return nullptr;
+    if (!dict) return nullptr;
+    for (const app::RecoveredField field : app::kRecoveredFields) {
+      PyObject* value = nullptr;
+      switch (field) {
+        case app::RecoveredField::Page: value = PyLong_FromUnsignedLong(r.page); break;
+        case app::RecoveredField::Offset: value = PyLong_FromUnsignedLong(r.offset); break;
+        case app::RecoveredField::Source: value = PyUnicode_FromString(r.source); break;
+        case app::RecoveredField::Record: value = record_to_dict(r.record, {}); break;
+        case app::RecoveredField::Live: value = r.live != nullptr ? PyUnicode_FromString(r.live) : none(); break;
+        case app::RecoveredField::MissingLongValues: value = Py_NewRef(missing.get()); break;
+      }
+      if (!put(dict.get(), app::recovered_field_name(field), value)) return nullptr;
     }
+    if (PyList_Append(list.get(), dict.get()) < 0) return nullptr;
   }
   return list.release();
 }
