@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "export/json_lines.h"
+#include "export/sink.h"
 #include "record/reader.h"
 
 namespace quarrow {
@@ -11,9 +12,6 @@ namespace {
 ExportFailure failure(ExportFailure::Kind kind, std::string message) {
   return ExportFailure{kind, std::nullopt, std::move(message)};
 }
-
-// Bytes of output between two releases of the database pages read so far.
-constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
 
 std::string same_file_message(const std::string& output_path) {
   return in_context(ErrorContext::CreatingOutputFile, "the output path is the database file itself: " + output_path);
@@ -36,55 +34,46 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
   auto reader = open_table_reader(db, table_name_utf8, columns);
   if (!reader) return ExportFailure{ExportFailure::Kind::Lookup, std::move(reader).error(), {}};
 
-  // Checked by name first, so that the refusal does not depend on whether the
-  // database file could be opened for writing (it is often read-only).
-  if (database_file && file_identity(output_path) == database_file) {
-    return failure(ExportFailure::Kind::CreateFile, same_file_message(output_path));
-  }
-  platform::OutputFile file;
-  const auto create_failure = [](platform::ErrorCode err) {
-    return failure(ExportFailure::Kind::CreateFile, in_context(ErrorContext::CreatingOutputFile, os_error_text(err)));
-  };
-  if (const auto err = file.open(output_path); err != 0) return create_failure(err);
-  // The name may have been pointed at the database since the check above: look at the
-  // file actually opened (opening changed nothing yet) before cutting it to length 0.
+  OutputSink::Refusal refusal;
   if (database_file) {
-    FileIdentity opened;
-    if (const auto err = file.identity(opened); err != 0) return create_failure(err);
-    if (opened == *database_file) return failure(ExportFailure::Kind::CreateFile, same_file_message(output_path));
+    refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
+      if (target != *database_file) return std::nullopt;
+      return same_file_message(output_path);
+    };
   }
-  if (const auto err = file.truncate(); err != 0) return create_failure(err);
+  std::string error;
+  // The module's callers may watch the file grow, or stop a long export and keep
+  // every line finished so far: each line goes out as soon as it is rendered.
+  auto sink = OutputSink::create(output_path, FlushPolicy::EachRow, error, refusal, NameCheck::First);
+  if (!sink) return failure(ExportFailure::Kind::CreateFile, std::move(error));
 
   JsonLineWriter writer;
   Record record;
-  std::string line;
-  std::uint64_t written_since_release = 0;
-  for (;;) {
-    switch (reader->next_record(record)) {
-      case TableRecordReader::Step::Record:
-        writer.render(record, line);
-        line.push_back('\n');
-        if (const int err = file.write_all(line.data(), line.size()); err != 0) {
-          return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
+  const PumpResult pumped = pump_rows(
+      db, *sink, std::nullopt,
+      // With EachRow the buffer is empty whenever a row begins: render() may replace it.
+      [&](std::string& line) {
+        switch (reader->next_record(record)) {
+          case TableRecordReader::Step::Record:
+            writer.render(record, line);
+            line.push_back('\n');
+            return RowStep::Row;
+          case TableRecordReader::Step::Error:
+            return RowStep::Error;
+          case TableRecordReader::Step::End:
+            break;
         }
-        // Pages of the database already exported are not needed again soon: keep the
-        // resident set independent of the table's size.
-        written_since_release += line.size();
-        if (written_since_release >= kReleaseInterval) {
-          db.release_resident_pages();
-          written_since_release = 0;
-        }
-        break;
-      case TableRecordReader::Step::Error:
-        return ExportFailure{ExportFailure::Kind::ReadRecord, reader->error(),
-                             in_context(ErrorContext::ReadingRecord, reader->error())};
-      case TableRecordReader::Step::End:
-        if (const int err = file.close(); err != 0) {
-          return failure(ExportFailure::Kind::Write, "Write error: " + os_error_text(err));
-        }
-        return std::nullopt;
-    }
+        return RowStep::End;
+      },
+      [] {});
+  // The lines before a read error stay in the file; the read error is what is reported.
+  const bool finished = sink->finish();
+  if (pumped.end == PumpResult::End::ReadError) {
+    return ExportFailure{ExportFailure::Kind::ReadRecord, reader->error(),
+                         in_context(ErrorContext::ReadingRecord, reader->error())};
   }
+  if (!finished) return failure(ExportFailure::Kind::Write, sink->error());
+  return std::nullopt;
 }
 
 std::optional<std::string> create_output_directory(const std::string& dir) {
