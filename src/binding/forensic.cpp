@@ -1,5 +1,7 @@
 #include "binding/forensic.h"
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,11 +32,55 @@ bool put(PyObject* dict, std::string_view key, PyObject* value) {
   return key_object && PyDict_SetItem(dict, key_object.get(), owned.get()) == 0;
 }
 
+// A dict of the fields in `order`, in that order: `value_of(field)` gives each value
+// (a new reference, or nullptr with an exception set), or std::nullopt for a field
+// that is left out.
+template <class Field, std::size_t N, class NameOf, class ValueOf>
+PyObject* fields_dict(const std::array<Field, N>& order, NameOf name_of, ValueOf value_of) {
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  for (const Field field : order) {
+    const std::optional<PyObject*> value = value_of(field);
+    if (value && !put(dict.get(), name_of(field), *value)) return nullptr;
+  }
+  return dict.release();
+}
+
 PyObject* new_bool(bool b) { return PyBool_FromLong(b ? 1 : 0); }
 
 PyObject* none() {
   Py_INCREF(Py_None);
   return Py_None;
+}
+
+// A problem's value of `field`; std::nullopt for a field the problem does not have.
+std::optional<PyObject*> problem_value(const PageProblem& p, app::ProblemField field) {
+  switch (field) {
+    case app::ProblemField::Page: return PyLong_FromLongLong(p.page);
+    case app::ProblemField::Problem: return PyUnicode_FromString(p.problem);
+    case app::ProblemField::Stored: return PyLong_FromUnsignedLongLong(p.stored);
+    case app::ProblemField::Computed: return PyLong_FromUnsignedLongLong(p.computed);
+    case app::ProblemField::Bit:
+      if (!p.bit) return std::nullopt;
+      return PyLong_FromUnsignedLong(*p.bit);
+    case app::ProblemField::BytesPresent:
+      if (!p.bytes_present) return std::nullopt;
+      return PyLong_FromUnsignedLongLong(*p.bytes_present);
+  }
+  return std::nullopt;
+}
+
+// A recovered record's value of `field`; `missing` is its missing_long_values list.
+std::optional<PyObject*> recovered_value(const RecoveredRecord& r, PyObject* missing, app::RecoveredField field) {
+  switch (field) {
+    case app::RecoveredField::Page: return PyLong_FromUnsignedLong(r.page);
+    case app::RecoveredField::Offset: return PyLong_FromUnsignedLong(r.offset);
+    case app::RecoveredField::Source: return PyUnicode_FromString(r.source);
+    case app::RecoveredField::Record: return record_to_dict(r.record, {});
+    case app::RecoveredField::Live: return r.live != nullptr ? PyUnicode_FromString(r.live) : none();
+    case app::RecoveredField::MissingLongValues: return Py_NewRef(missing);
+  }
+  return std::nullopt;
 }
 
 // A LOGTIME as datetime.datetime: timezone-aware UTC when its UTC bit is set, naive
@@ -108,27 +154,9 @@ PyObject* forensic_verify(DatabaseState& s) {
   PyRef list(PyList_New(0));
   if (!list) return nullptr;
   for (const PageProblem& p : report->problems) {
-    PyRef dict(PyDict_New());
-    if (!dict) return nullptr;
-    for (const app::ProblemField field : app::kProblemFields) {
-      PyObject* value = nullptr;
-      switch (field) {
-        case app::ProblemField::Page: value = PyLong_FromLongLong(p.page); break;
-        case app::ProblemField::Problem: value = PyUnicode_FromString(p.problem); break;
-        case app::ProblemField::Stored: value = PyLong_FromUnsignedLongLong(p.stored); break;
-        case app::ProblemField::Computed: value = PyLong_FromUnsignedLongLong(p.computed); break;
-        case app::ProblemField::Bit:
-          if (!p.bit) continue;
-          value = PyLong_FromUnsignedLong(*p.bit);
-          break;
-        case app::ProblemField::BytesPresent:
-          if (!p.bytes_present) continue;
-          value = PyLong_FromUnsignedLongLong(*p.bytes_present);
-          break;
-      }
-      if (!put(dict.get(), app::problem_field_name(field), value)) return nullptr;
-    }
-    if (PyList_Append(list.get(), dict.get()) < 0) return nullptr;
+    PyRef dict(fields_dict(app::kProblemFields, app::problem_field_name,
+                           [&](app::ProblemField field) { return problem_value(p, field); }));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
   }
   return list.release();
 }
@@ -234,21 +262,9 @@ PyObject* forensic_recover_records(DatabaseState& s, PyObject* const* args, Py_s
       PyRef text(lossy_text(column));
       if (!text || PyList_Append(missing.get(), text.get()) < 0) return nullptr;
     }
-    PyRef dict(PyDict_New());
-    if (!dict) return nullptr;
-    for (const app::RecoveredField field : app::kRecoveredFields) {
-      PyObject* value = nullptr;
-      switch (field) {
-        case app::RecoveredField::Page: value = PyLong_FromUnsignedLong(r.page); break;
-        case app::RecoveredField::Offset: value = PyLong_FromUnsignedLong(r.offset); break;
-        case app::RecoveredField::Source: value = PyUnicode_FromString(r.source); break;
-        case app::RecoveredField::Record: value = record_to_dict(r.record, {}); break;
-        case app::RecoveredField::Live: value = r.live != nullptr ? PyUnicode_FromString(r.live) : none(); break;
-        case app::RecoveredField::MissingLongValues: value = Py_NewRef(missing.get()); break;
-      }
-      if (!put(dict.get(), app::recovered_field_name(field), value)) return nullptr;
-    }
-    if (PyList_Append(list.get(), dict.get()) < 0) return nullptr;
+    PyRef dict(fields_dict(app::kRecoveredFields, app::recovered_field_name,
+                           [&](app::RecoveredField field) { return recovered_value(r, missing.get(), field); }));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
   }
   return list.release();
 }

@@ -9,6 +9,7 @@
 
 #include "app/forensic_fields.h"
 #include "cli/commands.h"
+#include "cli/json_object.h"
 #include "export/json_lines.h"
 #include "forensic/recover.h"
 
@@ -52,11 +53,9 @@ struct RecoverFacts {
 
 std::optional<RecoverRequest> parse_recover(const std::vector<std::string_view>& raw) {
   const auto args = parse_or_complain("recover", raw, kRecoverOptions);
-  if (!args) return std::nullopt;
-  if (args->positionals.size() != 2) {
-    usage_error("recover", "expected a database file and a table name");
-    return std::nullopt;
-  }
+  const bool named = args && args->positionals.size() == 2;
+  if (args && !named) usage_error("recover", "expected a database file and a table name");
+  if (!named) return std::nullopt;
   return RecoverRequest{args->positionals[0], args->positionals[1], args->flag("exclude-live"), args->flag("quiet")};
 }
 
@@ -75,12 +74,9 @@ Result<RecoverFacts> gather_recover(const Database& db, const std::string& table
 // One record's line; `row` is scratch space for the rendered record.
 void append_recovered_json(std::string& out, const RecoveredRecord& r, std::string& row) {
   using app::RecoveredField;
-  bool first = true;
+  out += '{';
   for (const RecoveredField field : app::kRecoveredFieldsByName) {
-    out += first ? "{\"" : ",\"";
-    out += app::recovered_field_name(field);
-    out += "\":";
-    first = false;
+    append_field(out, app::recovered_field_name(field));
     switch (field) {
       case RecoveredField::Page: out += std::to_string(r.page); break;
       case RecoveredField::Offset: out += std::to_string(r.offset); break;

@@ -23,20 +23,8 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
     }
   };
   renderer.header(out.buffer());
-  const PumpResult pumped = pump_rows(
-      db, out, options.limit,
-      [&](std::string& buffer) {
-        switch (renderer.next(buffer)) {
-          case TableRecordReader::Step::Record:
-            return RowStep::Row;
-          case TableRecordReader::Step::Error:
-            return RowStep::Error;
-          case TableRecordReader::Step::End:
-            break;
-        }
-        return RowStep::End;
-      },
-      count_pages);
+  const PumpResult pumped =
+      pump_rows(db, out, options.limit, [&](std::string& buffer) { return row_step(renderer.next(buffer)); }, count_pages);
   count_pages();
   std::optional<std::string> failure;
   if (pumped.end == PumpResult::End::ReadError) failure = in_context(ErrorContext::ReadingRecord, reader.error());

@@ -9,6 +9,7 @@
 
 #include "app/forensic_fields.h"
 #include "cli/commands.h"
+#include "cli/json_object.h"
 #include "export/json_lines.h"
 #include "forensic/verify.h"
 
@@ -48,11 +49,9 @@ struct VerifyFacts {
 
 std::optional<VerifyRequest> parse_verify(const std::vector<std::string_view>& raw) {
   const auto args = parse_or_complain("verify", raw, kVerifyOptions);
-  if (!args) return std::nullopt;
-  if (args->positionals.empty()) {
-    usage_error("verify", "no database file given");
-    return std::nullopt;
-  }
+  const bool named = args && !args->positionals.empty();
+  if (args && !named) usage_error("verify", "no database file given");
+  if (!named) return std::nullopt;
   return VerifyRequest{args->positionals, args->flag("json")};
 }
 
@@ -75,13 +74,10 @@ std::string hex64(std::uint64_t v) {
 
 void append_problem_json(std::string& out, const PageProblem& p) {
   using app::ProblemField;
-  bool first = true;
+  out += '{';
   for (const ProblemField field : app::kProblemFields) {
     if ((field == ProblemField::Bit && !p.bit) || (field == ProblemField::BytesPresent && !p.bytes_present)) continue;
-    out += first ? "{\"" : ",\"";
-    out += app::problem_field_name(field);
-    out += "\":";
-    first = false;
+    append_field(out, app::problem_field_name(field));
     switch (field) {
       case ProblemField::Page: out += std::to_string(p.page); break;
       case ProblemField::Problem: append_json_string(out, p.problem); break;

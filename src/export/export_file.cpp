@@ -53,17 +53,12 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
       db, *sink, std::nullopt,
       // With EachRow the buffer is empty whenever a row begins: render() may replace it.
       [&](std::string& line) {
-        switch (reader->next_record(record)) {
-          case TableRecordReader::Step::Record:
-            writer.render(record, line);
-            line.push_back('\n');
-            return RowStep::Row;
-          case TableRecordReader::Step::Error:
-            return RowStep::Error;
-          case TableRecordReader::Step::End:
-            break;
+        const TableRecordReader::Step step = reader->next_record(record);
+        if (step == TableRecordReader::Step::Record) {
+          writer.render(record, line);
+          line.push_back('\n');
         }
-        return RowStep::End;
+        return row_step(step);
       },
       [] {});
   // The lines before a read error stay in the file; the read error is what is reported.

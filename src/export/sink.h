@@ -14,6 +14,7 @@
 
 #include "database/database.h"
 #include "platform/platform.h"
+#include "record/reader.h"
 
 namespace quarrow {
 
@@ -87,6 +88,13 @@ struct PumpResult {
 };
 
 enum class RowStep { Row, End, Error };
+
+// A table reader's step as the loop's.
+constexpr RowStep row_step(TableRecordReader::Step step) {
+  return step == TableRecordReader::Step::Record  ? RowStep::Row
+         : step == TableRecordReader::Step::Error ? RowStep::Error
+                                                  : RowStep::End;
+}
 
 // The loop of a table's output: `render(buffer)` appends one row and says Row, or
 // appends nothing and says End or Error. Each row is committed; the database's pages
