@@ -1,5 +1,7 @@
 #include "cli/split_table.h"
 
+#include <algorithm>
+
 #include "cli/pool.h"
 #include "cli/row_renderer.h"
 
@@ -8,8 +10,13 @@ namespace {
 
 // Rendered rows handed from a worker to the writer.
 constexpr std::size_t kBlockBytes = 1u << 20;
-// Stretches per thread: a few, so that slow stretches even out.
+// Stretches per thread at the least: a few, so that slow stretches even out.
 constexpr std::size_t kPartsPerJob = 4;
+// Page bytes per stretch at the most. Blocks go out in stretch order and only jobs + 1
+// may be in flight, so a worker gets about one block ahead of the stretch the writer
+// waits for: stretches that render to about a block let the workers run side by side
+// (long ones would make them take turns).
+constexpr std::size_t kPartPageBytes = kBlockBytes / 2;
 
 struct Block {
   std::string bytes;
@@ -32,8 +39,10 @@ std::optional<LeafPages> pages_to_split(const Database& db, const TableInfo& tab
 std::optional<std::string> stream_table_split(const Database& db, const TableRecordReader& reader,
                                               const LeafPages& leaves, const StreamOptions& options, Output& out,
                                               Progress& progress, unsigned jobs, StreamCounts* counts) {
+  const std::size_t count = leaves.pages.size();
+  const std::size_t part_pages = std::max<std::size_t>(kPartPageBytes / db.page_size(), 1);
   const std::vector<LeafRange> ranges =
-      split_leaf_pages(leaves.pages.size(), std::size_t{jobs} * kPartsPerJob, kSplitMinPages / 4);
+      split_leaf_pages(count, std::max(std::size_t{jobs} * kPartsPerJob, count / part_pages), 1);
   const TableInfo& table = reader.table();
   const ColumnPlan& plan = reader.plan();
 

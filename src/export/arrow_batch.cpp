@@ -25,7 +25,7 @@ std::size_t expected_rows(const std::vector<DecodedColumn>& columns, std::int64_
 }  // namespace
 
 BatchBuilder::BatchBuilder(const Database& db, TableRecordReader reader, std::int64_t batch_rows,
-                           std::shared_ptr<BufferPool> pool)
+                           std::shared_ptr<BufferPool> pool, const Sizes* sizes)
     : reader_(std::make_unique<TableRecordReader>(std::move(reader))),
       decoder_(db, reader_->table(), reader_->plan()),
       batch_rows_(std::max<std::int64_t>(batch_rows, 1)) {
@@ -39,10 +39,17 @@ BatchBuilder::BatchBuilder(const Database& db, TableRecordReader reader, std::in
     // apply; otherwise an absent or null single value is a plain null.
     absent_decoded_.push_back(c.list || applies_default(*c.info));
     if (c.list || variable_width(c.type)) sized_.push_back(k);
-    builders_.emplace_back(c, pool, rows);
+    builders_.emplace_back(c, pool, rows, sizes != nullptr && k < sizes->size() ? (*sizes)[k] : 0);
   }
   routes_.resize(columns.size());
   cells_.resize(columns.size());
+}
+
+BatchBuilder::Sizes BatchBuilder::sizes() const {
+  Sizes out;
+  out.reserve(builders_.size());
+  for (const ColumnBuilder& builder : builders_) out.push_back(builder.data_reserved());
+  return out;
 }
 
 // A record fits the batch unless it could take a binary or utf8 column past the

@@ -20,9 +20,19 @@ class BatchBuilder {
  public:
   enum class Outcome : std::uint8_t { Batch, End, Error };
 
-  // `reader` is taken over; the database must outlive the builder.
+  // Bytes of each column's values to reserve for a batch (see sizes()).
+  using Sizes = std::vector<std::size_t>;
+
+  // `reader` is taken over; the database must outlive the builder. `sizes`: what
+  // another builder of the same table needed for a batch (several builders read
+  // stretches of one table side by side), reserved up front so that the buffers of a
+  // stretch's first batch do not grow by copying.
   BatchBuilder(const Database& db, TableRecordReader reader, std::int64_t batch_rows,
-               std::shared_ptr<BufferPool> pool);
+               std::shared_ptr<BufferPool> pool, const Sizes* sizes = nullptr);
+
+  // The room the next batch's buffers start with: after a batch, the sizes of its
+  // values.
+  Sizes sizes() const;
 
   const std::vector<DecodedColumn>& columns() const { return decoder_.columns(); }
 

@@ -14,12 +14,19 @@ namespace quarrow::arrow {
 
 class ValueBuilder {
  public:
-  ValueBuilder(DecodedType type, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+  // `expected_data`: bytes to reserve for the values when more than the fixed width
+  // of `expected_rows` values (the data of binary and utf8 columns).
+  ValueBuilder(DecodedType type, std::shared_ptr<BufferPool> pool, std::size_t expected_rows,
+               std::size_t expected_data = 0)
       : type_(type), width_(value_width(type)), pool_(std::move(pool)) {
-    start(expected_rows / 8 + 1, expected_rows * width_, variable_width(type) ? expected_rows + 1 : 0);
+    start(expected_rows / 8 + 1, std::max(expected_rows * width_, expected_data),
+          variable_width(type) ? expected_rows + 1 : 0);
   }
 
   std::uint64_t data_size() const { return node_->values.size(); }
+  // The room the values of the batch being built started with (after a batch: the
+  // size of that batch's values).
+  std::size_t data_reserved() const { return node_->values.capacity(); }
 
   // A decoded value (from a DecodedCell).
   void append(const DecodedValue& v) {
@@ -188,11 +195,12 @@ class ValueBuilder {
 // One column: its values, or a list array over them for multi-valued columns.
 class ColumnBuilder {
  public:
-  ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows)
+  ColumnBuilder(const DecodedColumn& column, std::shared_ptr<BufferPool> pool, std::size_t expected_rows,
+                std::size_t expected_data = 0)
       : list_(column.list),
         stored_(ValueBuilder::stored_appender(column.type)),
         pool_(pool),
-        values_(column.type, std::move(pool), expected_rows) {
+        values_(column.type, std::move(pool), expected_rows, expected_data) {
     start(expected_rows);
   }
 
@@ -203,6 +211,7 @@ class ColumnBuilder {
     return n;
   }
   std::uint64_t data_size() const { return values_.data_size(); }
+  std::size_t data_reserved() const { return values_.data_reserved(); }
 
   // Single-valued columns only.
   void append_stored(Bytes data, std::uint32_t codepage) { stored_(values_, data, codepage); }

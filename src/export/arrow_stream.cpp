@@ -1,5 +1,6 @@
 #include "export/arrow_stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -19,11 +20,27 @@ namespace {
 
 using arrow::BatchBuilder;
 
-// Stretches per worker: more than one, so that a stretch of slow records (long
-// values, compression) does not hold the others back for long.
+// Stretches per worker at the least: more than one, so that a stretch of slow records
+// (long values, compression) does not hold the others back for long.
 constexpr std::size_t kRangesPerThread = 4;
-// A stretch shorter than this is not worth a reader of its own.
+// A stretch shorter than this many pages (of average fill) is not worth a reader of
+// its own.
 constexpr std::size_t kMinRangePages = 8;
+
+// The stretches of a threaded reading hold about one batch each (fewer records for a
+// small table, so that every worker gets some; a table of fewer than two short
+// stretches is read on one thread). Batches go out in table order and
+// only threads + 1 may be in flight, so a worker can run ahead of the one the
+// consumer waits for by one batch only: with stretches of many batches the workers
+// would take turns instead of running side by side.
+std::vector<LeafRange> stretches(const LeafPages& leaves, unsigned threads, std::int64_t batch_rows) {
+  std::uint64_t lines = 0;
+  for (const std::uint16_t n : leaves.lines) lines += n;
+  const std::uint64_t share = (lines + threads * kRangesPerThread - 1) / (threads * kRangesPerThread);
+  const std::uint64_t per_page = leaves.pages.empty() ? 1 : (lines + leaves.pages.size() - 1) / leaves.pages.size();
+  const std::uint64_t cap = std::min<std::uint64_t>(share, static_cast<std::uint64_t>(batch_rows));
+  return split_leaf_pages_by_lines(leaves, std::max<std::uint64_t>(cap, kMinRangePages * per_page));
+}
 
 // Several workers: each claims the next stretch of leaf pages in order and builds its
 // batches; the consumer takes the batches of stretch 0, then of stretch 1, and so on.
@@ -117,8 +134,13 @@ class Pipeline {
     std::optional<BatchBuilder> builder;
     std::string error;
     try {
+      BatchBuilder::Sizes sizes;
+      {
+        std::lock_guard lock(mutex_);
+        sizes = sizes_;
+      }
       builder.emplace(*db_, open_range_reader(*db_, table_, plan_, std::move(pages), std::move(end_error)),
-                      batch_rows_, pool_);
+                      batch_rows_, pool_, &sizes);
     } catch (const std::bad_alloc&) {
       error = in_context(ErrorContext::ReadingRecord, "out of memory");
     }
@@ -144,6 +166,11 @@ class Pipeline {
         Slot& slot = slots_[r];
         if (outcome == BatchBuilder::Outcome::Batch) {
           slot.batches.push_back(batch);
+          // The next stretch starts with the room this batch needed, when it is
+          // more than what is known so far (a stretch's last batch may be short).
+          const BatchBuilder::Sizes built = builder->sizes();
+          if (sizes_.size() < built.size()) sizes_.resize(built.size());
+          for (std::size_t k = 0; k < built.size(); ++k) sizes_[k] = std::max(sizes_[k], built[k]);
         } else {
           --tokens_;
           slot.done = true;
@@ -165,6 +192,7 @@ class Pipeline {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Slot> slots_;
+  BatchBuilder::Sizes sizes_;  // the room batches of this table needed so far
   std::size_t claimed_ = 0;  // stretches taken by workers
   std::size_t current_ = 0;  // the stretch the consumer takes batches from
   unsigned tokens_ = 0;      // batches being built or waiting
@@ -210,12 +238,13 @@ void choose_way(StreamState& s) {
       const std::size_t n = leaves.pages.size();
       const std::size_t k = s.options.part_index;
       const std::size_t parts = s.options.part_count;
-      std::vector<std::uint32_t> mine(leaves.pages.begin() + static_cast<std::ptrdiff_t>(n * k / parts),
-                                      leaves.pages.begin() + static_cast<std::ptrdiff_t>(n * (k + 1) / parts));
-      leaves.pages = std::move(mine);
+      const auto first = static_cast<std::ptrdiff_t>(n * k / parts);
+      const auto last = static_cast<std::ptrdiff_t>(n * (k + 1) / parts);
+      leaves.pages = std::vector<std::uint32_t>(leaves.pages.begin() + first, leaves.pages.begin() + last);
+      leaves.lines = std::vector<std::uint16_t>(leaves.lines.begin() + first, leaves.lines.begin() + last);
       if (k + 1 < parts) leaves.error.reset();
     }
-    std::vector<LeafRange> ranges = split_leaf_pages(leaves.pages.size(), threads * kRangesPerThread, kMinRangePages);
+    std::vector<LeafRange> ranges = stretches(leaves, threads, s.options.batch_rows);
     if (threads > 1 && ranges.size() > 1) {
       s.pipeline = std::make_unique<Pipeline>(s.db, *s.table, s.plan, std::move(leaves), std::move(ranges),
                                               threads, s.options.batch_rows);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "database/traversal.h"
+#include "page/tag.h"
 
 namespace quarrow {
 
@@ -15,6 +16,7 @@ LeafPages list_leaf_pages(const Database& db, const TableInfo& table) {
     switch (walk.advance()) {
       case TreeLeafWalk::Step::Page:
         out.pages.push_back(walk.page_number());
+        out.lines.push_back(readable_tag_count(walk.page()));
         break;
       case TreeLeafWalk::Step::End:
         return out;
@@ -31,6 +33,25 @@ std::vector<LeafRange> split_leaf_pages(std::size_t count, std::size_t parts, st
   std::vector<LeafRange> ranges;
   ranges.reserve(parts);
   for (std::size_t k = 0; k < parts; ++k) ranges.push_back(LeafRange{count * k / parts, count * (k + 1) / parts});
+  return ranges;
+}
+
+std::vector<LeafRange> split_leaf_pages_by_lines(const LeafPages& leaves, std::uint64_t max_lines) {
+  max_lines = std::max<std::uint64_t>(max_lines, 1);
+  std::vector<LeafRange> ranges;
+  LeafRange range;
+  std::uint64_t lines = 0;
+  for (std::size_t k = 0; k < leaves.pages.size(); ++k) {
+    const std::uint64_t here = k < leaves.lines.size() ? leaves.lines[k] : 1;
+    if (range.end > range.begin && lines + here > max_lines) {
+      ranges.push_back(range);
+      range = LeafRange{k, k};
+      lines = 0;
+    }
+    range.end = k + 1;
+    lines += here;
+  }
+  ranges.push_back(range);
   return ranges;
 }
 

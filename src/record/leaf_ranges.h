@@ -17,6 +17,9 @@ namespace quarrow {
 
 struct LeafPages {
   std::vector<std::uint32_t> pages;  // left to right
+  // Beside each page, its readable tag count: an upper bound of the records it holds
+  // (tag 0 is the page's own header line), known without decoding a record.
+  std::vector<std::uint16_t> lines;
   // Set when the walk failed after the last listed page: the reading of the table
   // ends there with this error, after every record of the pages before it.
   std::optional<EseError> error;
@@ -34,5 +37,10 @@ struct LeafRange {
 // at least `min_pages` long (except when there are fewer pages). At least one range,
 // possibly empty.
 std::vector<LeafRange> split_leaf_pages(std::size_t count, std::size_t parts, std::size_t min_pages = 1);
+
+// Cuts the pages into contiguous ranges of at most `max_lines` lines each (a page with
+// more lines is a range of its own), so that each range fills about one output batch.
+// At least one range, possibly empty.
+std::vector<LeafRange> split_leaf_pages_by_lines(const LeafPages& leaves, std::uint64_t max_lines);
 
 }  // namespace quarrow

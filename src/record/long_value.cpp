@@ -1,6 +1,7 @@
 #include "record/long_value.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "database/traversal.h"
 #include "page/leaf.h"
@@ -134,6 +135,28 @@ std::shared_ptr<const LongValueChain> find_chain(const Database& db, const LongV
   return chain;
 }
 
+// The chain of a long-value tree is worked out once while the file is open: every
+// reading of the table, and the threads that read its stretches side by side, share
+// it (each would otherwise walk the whole tree again before its first lookup).
+class SharedChain {
+ public:
+  std::shared_ptr<const LongValueChain> get(const Database& db, const LongValueInfo& tree) {
+    std::lock_guard lock(mutex_);
+    if (!chain_) chain_ = find_chain(db, tree);
+    return chain_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::shared_ptr<const LongValueChain> chain_;
+};
+
+std::shared_ptr<const LongValueChain> chain_for(const Database& db, const LongValueInfo& tree) {
+  const auto shared = std::static_pointer_cast<SharedChain>(db.derived(
+      Database::Derived::LongValueChain, tree.root_page, [] { return std::make_shared<SharedChain>(); }));
+  return shared->get(db, tree);
+}
+
 // `limit`: the most chunk bytes the value may gather before it is given up.
 Gathered gather(const Database& db, const LongValueChain& chain, const LongValueId& lid, std::uint64_t limit,
                 std::uint64_t& scanned) {
@@ -236,7 +259,7 @@ Lookup assemble(const Database& db, const TableInfo& table, const LongValueId& l
                 std::string& value) {
   value.clear();
   const LongValueInfo& tree = table.long_values.at(0).second;
-  if (!budget.chain || budget.chain->root != tree.root_page) budget.chain = find_chain(db, tree);
+  if (!budget.chain || budget.chain->root != tree.root_page) budget.chain = chain_for(db, tree);
   Gathered g = gather(db, *budget.chain, lid, budget.remaining, budget.scanned);
   if (!g.entered || g.over_budget) return Lookup::Unreadable;
   if (g.chunks.empty() && !g.total_size) return Lookup::Missing;

@@ -26,8 +26,8 @@ struct LongValueBudget {
   explicit LongValueBudget(std::uint64_t bytes = 0) : remaining(bytes) {}
 
   std::uint64_t remaining = 0;
-  // The long-value tree's leaf chain, found on the first lookup of the reading and
-  // kept for the rest of it (the file does not change while it is open).
+  // The long-value tree's leaf chain, taken on the first lookup of the reading from
+  // the database, which works it out once while the file is open.
   std::shared_ptr<const LongValueChain> chain;
   // Bytes of long-value pages scanned since the resident pages were last released.
   std::uint64_t scanned = 0;

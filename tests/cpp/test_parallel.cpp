@@ -178,5 +178,30 @@ TEST(Parallel, SplitLeafPagesCoversEveryPageOnce) {
   }
 }
 
+TEST(Parallel, SplitByLinesKeepsEachRangeWithinABatch) {
+  // Lines per page as a table's pages may have them: a page fuller than a batch
+  // stands alone, the others are packed up to the cap.
+  LeafPages leaves;
+  leaves.lines = {10, 10, 10, 30, 5, 5, 5, 5, 40, 1};
+  for (std::size_t k = 0; k < leaves.lines.size(); ++k) leaves.pages.push_back(static_cast<std::uint32_t>(100 + k));
+  for (std::uint64_t cap : {1u, 20u, 25u, 1000u}) {
+    const auto ranges = split_leaf_pages_by_lines(leaves, cap);
+    std::size_t next = 0;
+    for (const LeafRange& r : ranges) {
+      EXPECT_EQ(r.begin, next);
+      ASSERT_GT(r.end, r.begin);
+      next = r.end;
+      std::uint64_t lines = 0;
+      for (std::size_t k = r.begin; k < r.end; ++k) lines += leaves.lines[k];
+      if (r.end - r.begin > 1) {
+        EXPECT_LE(lines, cap);
+      }
+    }
+    EXPECT_EQ(next, leaves.pages.size());
+  }
+  EXPECT_EQ(split_leaf_pages_by_lines(leaves, 25).size(), 6u);  // 20 | 10 | 30 | 20 | 40 | 1
+  EXPECT_EQ(split_leaf_pages_by_lines(LeafPages{}, 10).size(), 1u);
+}
+
 }  // namespace
 }  // namespace quarrow::test
