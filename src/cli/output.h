@@ -1,8 +1,8 @@
 // The tool's output: the shared sink (export/sink.h) with the tool's flush policy.
-// The tool is not bound by the module's one-write-per-line rule: rows collect in
-// memory and go to the operating system in large blocks, which is most of the tool's
-// speed over the module's export. Whoever reports an error first finishes the output,
-// so no row produced before the error is lost.
+// Rows collect in memory and go to the operating system in blocks of 1 MiB (the
+// module's export uses blocks of 256 KiB); large blocks are much of the tool's speed.
+// Whoever reports an error first finishes the output, so no row produced before the
+// error is lost.
 #pragma once
 
 #include <optional>
@@ -13,7 +13,7 @@
 
 namespace quarrow::cli {
 
-inline constexpr FlushPolicy kToolFlush = FlushPolicy::Blocks;
+inline constexpr FlushPolicy kToolFlush{std::size_t{1} << 20};
 
 class Output : public OutputSink {
  public:

@@ -48,7 +48,7 @@ BatchBuilder::BatchBuilder(const Database& db, TableRecordReader reader, std::in
 BatchBuilder::Sizes BatchBuilder::sizes() const {
   Sizes out;
   out.reserve(builders_.size());
-  for (const ColumnBuilder& builder : builders_) out.push_back(builder.data_reserved());
+  for (const ColumnBuilder& builder : builders_) out.push_back(builder.last_data_size());
   return out;
 }
 

@@ -30,8 +30,7 @@ class BatchBuilder {
   BatchBuilder(const Database& db, TableRecordReader reader, std::int64_t batch_rows,
                std::shared_ptr<BufferPool> pool, const Sizes* sizes = nullptr);
 
-  // The room the next batch's buffers start with: after a batch, the sizes of its
-  // values.
+  // The sizes of each column's values in the last batch built (0 before the first).
   Sizes sizes() const;
 
   const std::vector<DecodedColumn>& columns() const { return decoder_.columns(); }

@@ -24,9 +24,8 @@ class ValueBuilder {
   }
 
   std::uint64_t data_size() const { return node_->values.size(); }
-  // The room the values of the batch being built started with (after a batch: the
-  // size of that batch's values).
-  std::size_t data_reserved() const { return node_->values.capacity(); }
+  // The bytes of the values of the last batch finished (0 before the first).
+  std::size_t last_data_size() const { return last_data_size_; }
 
   // A decoded value (from a DecodedCell).
   void append(const DecodedValue& v) {
@@ -158,7 +157,8 @@ class ValueBuilder {
     out->dictionary = nullptr;
     out->release = release_array;
     out->private_data = node;
-    start(static_cast<std::size_t>(length_) / 8 + 1, node->values.size(), node->offsets.size() / 4);
+    last_data_size_ = node->values.size();
+    start(static_cast<std::size_t>(length_) / 8 + 1, last_data_size_, node->offsets.size() / 4);
   }
 
  private:
@@ -190,6 +190,7 @@ class ValueBuilder {
   std::unique_ptr<ArrayNode> node_;
   std::int64_t length_ = 0;
   std::int64_t null_count_ = 0;
+  std::size_t last_data_size_ = 0;
 };
 
 // One column: its values, or a list array over them for multi-valued columns.
@@ -211,7 +212,7 @@ class ColumnBuilder {
     return n;
   }
   std::uint64_t data_size() const { return values_.data_size(); }
-  std::size_t data_reserved() const { return values_.data_reserved(); }
+  std::size_t last_data_size() const { return values_.last_data_size(); }
 
   // Single-valued columns only.
   void append_stored(Bytes data, std::uint32_t codepage) { stored_(values_, data, codepage); }

@@ -9,6 +9,10 @@
 namespace quarrow {
 namespace {
 
+// The module's export gathers lines in blocks of this many bytes: a write call per
+// record took about half the time of a narrow table's export.
+constexpr FlushPolicy kModuleFlush{std::size_t{1} << 18};
+
 ExportFailure failure(ExportFailure::Kind kind, std::string message) {
   return ExportFailure{kind, std::nullopt, std::move(message)};
 }
@@ -42,32 +46,32 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
     };
   }
   std::string error;
-  // The module's callers may watch the file grow, or stop a long export and keep
-  // every line finished so far: each line goes out as soon as it is rendered.
-  auto sink = OutputSink::create(output_path, FlushPolicy::EachRow, error, refusal, NameCheck::First);
+  auto sink = OutputSink::create(output_path, kModuleFlush, error, refusal, NameCheck::First);
   if (!sink) return failure(ExportFailure::Kind::CreateFile, std::move(error));
 
   JsonLineWriter writer;
   Record record;
+  std::string line;
   const PumpResult pumped = pump_rows(
       db, *sink, std::nullopt,
-      // With EachRow the buffer is empty whenever a row begins: render() may replace it.
-      [&](std::string& line) {
+      [&](std::string& pending) {
         const TableRecordReader::Step step = reader->next_record(record);
         if (step == TableRecordReader::Step::Record) {
-          writer.render(record, line);
-          line.push_back('\n');
+          writer.render(record, line);  // render() replaces what it is given
+          pending.append(line);
+          pending.push_back('\n');
         }
         return row_step(step);
       },
       [] {});
-  // The lines before a read error stay in the file; the read error is what is reported.
-  const bool finished = sink->finish();
   if (pumped.end == PumpResult::End::ReadError) {
+    // The records before the failure are in the file; unless writing them failed,
+    // the read error is what is reported.
+    if (!sink->flush()) return failure(ExportFailure::Kind::Write, sink->error());
     return ExportFailure{ExportFailure::Kind::ReadRecord, reader->error(),
                          in_context(ErrorContext::ReadingRecord, reader->error())};
   }
-  if (!finished) return failure(ExportFailure::Kind::Write, sink->error());
+  if (!sink->finish()) return failure(ExportFailure::Kind::Write, sink->error());
   return std::nullopt;
 }
 

@@ -41,7 +41,7 @@ std::optional<OutputSink> OutputSink::create(const std::string& path, FlushPolic
 
 OutputSink::OutputSink(FlushPolicy policy, std::FILE* file, std::unique_ptr<platform::OutputFile> owned)
     : policy_(policy), file_(file), owned_(std::move(owned)) {
-  if (policy_ == FlushPolicy::Blocks) buffer_.reserve(kBlockSize + (kBlockSize >> 2));
+  if (policy_.block_bytes != 0) buffer_.reserve(policy_.block_bytes + (policy_.block_bytes >> 2));
 }
 
 OutputSink::OutputSink(OutputSink&& other) noexcept

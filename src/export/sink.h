@@ -18,13 +18,13 @@
 
 namespace quarrow {
 
-enum class FlushPolicy {
-  // Every row is handed to the operating system as soon as it is rendered (the
-  // module's export): lines written before a failure or an interruption are in the file.
-  EachRow,
-  // Rows collect in memory and go out in large blocks (the tool): most of its speed.
-  // Whoever reports an error first finishes the sink, so no row before it is lost.
-  Blocks,
+// When rows reach the operating system: whole rows collect in memory until they hold
+// `block_bytes` (0: every row goes out as soon as it is committed), then go out in one
+// write; finish() and flush() write the rest. A write per row costs more than
+// rendering it, so both front ends gather blocks. Whoever reports an error first
+// writes what was gathered, so no row before it is lost.
+struct FlushPolicy {
+  std::size_t block_bytes = 0;
 };
 
 // Whether the name is looked at before the file is opened, besides the opened file
@@ -56,7 +56,9 @@ class OutputSink {
   std::string& buffer() { return buffer_; }
   // Hands the buffer on as the policy says. Returns false after a write error (see
   // error()).
-  bool commit() { return (policy_ == FlushPolicy::Blocks && buffer_.size() < kBlockSize) || write_buffer(); }
+  bool commit() { return (buffer_.size() < policy_.block_bytes) || write_buffer(); }
+  // Writes the rows gathered so far, without closing. Returns false after a write error.
+  bool flush() { return write_buffer(); }
   // Writes everything and flushes the C library's buffer; closes files. Returns false
   // after a write error.
   bool finish();
@@ -64,8 +66,6 @@ class OutputSink {
   const std::string& error() const { return error_; }
 
  private:
-  static constexpr std::size_t kBlockSize = 1u << 20;
-
   OutputSink(FlushPolicy policy, std::FILE* file, std::unique_ptr<platform::OutputFile> owned);
   bool write_buffer();
   bool fail(int os_code);

@@ -12,6 +12,7 @@
 #include "db_builder.h"
 #include "export/arrow_stream.h"
 #include "record/leaf_ranges.h"
+#include "record/long_value.h"
 
 namespace quarrow::test {
 namespace {
@@ -201,6 +202,50 @@ TEST(Parallel, SplitByLinesKeepsEachRangeWithinABatch) {
   }
   EXPECT_EQ(split_leaf_pages_by_lines(leaves, 25).size(), 6u);  // 20 | 10 | 30 | 20 | 40 | 1
   EXPECT_EQ(split_leaf_pages_by_lines(LeafPages{}, 10).size(), 1u);
+}
+
+TEST(Parallel, ThreadsShareOneLongValueChain) {
+  // The chain of a long-value tree is worked out by the first lookup of any reading
+  // and shared with the others, here from several threads at once.
+  constexpr std::uint32_t kTable = 5;
+  constexpr std::uint32_t kTree = 6;
+  constexpr std::uint32_t kValues = 40;
+  DbImage img(4096, kTree, 0x620, 12);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(10, "T", kTable), catalog_record(2, 10, 256, 11, "Blob"),
+                                          catalog_record(4, 10, 11, kTree, "LV")}));
+  img.set_page(kTable, PageDef{kLeaf, {{0, ""}}});
+  PageDef tree{kLeaf | kPageLongValue, {{0, ""}}};
+  for (std::uint32_t id = 1; id <= kValues; ++id) {
+    const std::string key{static_cast<char>(id >> 24), static_cast<char>(id >> 16), static_cast<char>(id >> 8),
+                          static_cast<char>(id)};
+    std::string root;
+    add32(root, 1);
+    add32(root, 3);
+    tree.tags.push_back({0, leaf_value(key, root)});
+    tree.tags.push_back({0, leaf_value(key + std::string(4, '\0'), "v" + std::to_string(id % 10) + "!")});
+  }
+  img.set_page(kTree, tree);
+  auto opened = img.open();
+  ASSERT_TRUE(opened.ok()) << opened.error().to_string();
+  const Database& db = **opened;
+  const TableInfo& table = *db.catalog().find("T");
+  std::vector<std::vector<std::optional<std::string>>> seen(4);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&, t] {
+      LongValueBudget budget{1u << 20};
+      for (std::uint32_t id = 1; id <= kValues; ++id) {
+        std::string reference;
+        add32(reference, id);
+        seen[t].push_back(read_long_value(db, table, as_bytes(reference), budget));
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (std::uint32_t id = 1; id <= kValues; ++id) {
+    EXPECT_EQ(seen[0][id - 1], "v" + std::to_string(id % 10) + "!");
+  }
+  for (const auto& values : seen) EXPECT_EQ(values, seen[0]);
 }
 
 }  // namespace

@@ -18,6 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Every row out at once, and rows gathered into blocks of 64 bytes.
+constexpr FlushPolicy kEachRow{0};
+constexpr FlushPolicy kSmallBlocks{64};
+
 class Folder {
  public:
   Folder() {
@@ -74,7 +78,7 @@ TEST_P(SinkCreate, RefusedFileKeepsEveryByteAndOthersAreTruncated) {
     if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
   }
   std::string error;
-  for (const FlushPolicy policy : {FlushPolicy::EachRow, FlushPolicy::Blocks}) {
+  for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
     EXPECT_FALSE(OutputSink::create(target, policy, error, refuse_file(input), GetParam().check));
     EXPECT_EQ(error, "refused");
   }
@@ -84,7 +88,7 @@ TEST_P(SinkCreate, RefusedFileKeepsEveryByteAndOthersAreTruncated) {
   const std::string other = folder.path("other.jsonl");
   write_file(other, "an older and much longer export\n");
   {
-    auto sink = OutputSink::create(other, FlushPolicy::Blocks, error, refuse_file(input), GetParam().check);
+    auto sink = OutputSink::create(other, kSmallBlocks, error, refuse_file(input), GetParam().check);
     ASSERT_TRUE(sink) << error;
     sink->buffer() += "{}\n";
     ASSERT_TRUE(sink->commit());
@@ -109,55 +113,53 @@ TEST(SinkCreate, NameCheckRefusesWhatCannotBeOpened) {
   const std::string dir = folder.path("input_dir");
   fs::create_directories(dir);
   std::string error;
-  EXPECT_FALSE(OutputSink::create(dir, FlushPolicy::EachRow, error, refuse_file(dir), NameCheck::First));
+  EXPECT_FALSE(OutputSink::create(dir, kEachRow, error, refuse_file(dir), NameCheck::First));
   EXPECT_EQ(error, "refused");
-  EXPECT_FALSE(OutputSink::create(dir, FlushPolicy::EachRow, error, refuse_file(dir), NameCheck::OpenedFileOnly));
+  EXPECT_FALSE(OutputSink::create(dir, kEachRow, error, refuse_file(dir), NameCheck::OpenedFileOnly));
   EXPECT_EQ(error.rfind("Failed to create output file: ", 0), 0u) << error;
 }
 #endif
 
 // ---- flushing -------------------------------------------------------------------------
 
-// EachRow: every committed row is in the file at once (the module's export: lines
-// finished before an interruption are kept). Blocks: small rows wait for finish().
-TEST(SinkFlush, EachPolicyHandsRowsOnWhenItSays) {
+// Rows reach the file once the gathered ones fill a block (at once with no block),
+// the rest at flush() or finish(); a row never goes out in part.
+TEST(SinkFlush, RowsGoOutWhenTheyFillABlock) {
   Folder folder;
-  for (const FlushPolicy policy : {FlushPolicy::EachRow, FlushPolicy::Blocks}) {
-    const std::string path = folder.path(policy == FlushPolicy::EachRow ? "each.jsonl" : "blocks.jsonl");
+  for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
+    const std::string path = folder.path("rows" + std::to_string(policy.block_bytes) + ".jsonl");
     std::string error;
     auto sink = OutputSink::create(path, policy, error);
     ASSERT_TRUE(sink) << error;
     std::string expected;
-    for (int i = 0; i < 3; ++i) {
-      const std::string row = "{\"i\":" + std::to_string(i) + "}\n";
+    std::string committed;  // what the file must hold after each commit
+    for (int i = 0; i < 12; ++i) {
+      const std::string row = "{\"row\":" + std::to_string(i) + "}\n";  // 10 or 11 bytes
       sink->buffer() += row;
       expected += row;
       ASSERT_TRUE(sink->commit());
-      EXPECT_EQ(read_file(path), policy == FlushPolicy::EachRow ? expected : "");
+      if (expected.size() - committed.size() >= policy.block_bytes) committed = expected;
+      EXPECT_EQ(read_file(path), committed) << "block " << policy.block_bytes << ", row " << i;
     }
-    // A block's worth goes out without waiting for finish().
-    if (policy == FlushPolicy::Blocks) {
-      sink->buffer().append(std::size_t{1} << 20, 'x');
-      expected.append(std::size_t{1} << 20, 'x');
-      ASSERT_TRUE(sink->commit());
-      EXPECT_EQ(read_file(path).size(), expected.size());
-    }
-    ASSERT_TRUE(sink->finish());
+    ASSERT_TRUE(sink->flush());
     EXPECT_EQ(read_file(path), expected);
+    sink->buffer() += "last\n";
+    ASSERT_TRUE(sink->finish());
+    EXPECT_EQ(read_file(path), expected + "last\n");
   }
 }
 
 #ifndef _WIN32
-// A full device: EachRow fails at the row, Blocks at finish(); both say why, and a
-// failed sink does not finish as if it had succeeded.
+// A full device: with no block the row's commit fails, with a block finish() does;
+// both say why, and a failed sink does not finish as if it had succeeded.
 TEST(SinkFlush, WriteErrorsAreReportedUnderEitherPolicy) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  for (const FlushPolicy policy : {FlushPolicy::EachRow, FlushPolicy::Blocks}) {
+  for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
     std::string error;
     auto sink = OutputSink::create("/dev/full", policy, error);
     ASSERT_TRUE(sink) << error;
     sink->buffer() += "{}\n";
-    EXPECT_EQ(sink->commit(), policy == FlushPolicy::Blocks);
+    EXPECT_EQ(sink->commit(), policy.block_bytes != 0);
     EXPECT_FALSE(sink->finish());
     EXPECT_EQ(sink->error().rfind("Write error: ", 0), 0u) << sink->error();
     EXPECT_FALSE(sink->finish());
@@ -184,7 +186,7 @@ TEST_P(PumpRows, StopsAtTheEndTheLimitOrTheError) {
   ASSERT_TRUE(db.ok());
   Folder folder;
   std::string error;
-  auto sink = OutputSink::create(folder.path("rows.jsonl"), FlushPolicy::Blocks, error);
+  auto sink = OutputSink::create(folder.path("rows.jsonl"), kSmallBlocks, error);
   ASSERT_TRUE(sink) << error;
   sink->buffer() = "header\n";
   int produced = 0;
@@ -227,7 +229,7 @@ TEST(PumpRowsWriteError, StopsAtTheFirstFailedRow) {
   auto db = test::minimal_image().open();
   ASSERT_TRUE(db.ok());
   std::string error;
-  auto sink = OutputSink::create("/dev/full", FlushPolicy::EachRow, error);
+  auto sink = OutputSink::create("/dev/full", kEachRow, error);
   ASSERT_TRUE(sink) << error;
   int rendered = 0;
   const PumpResult result = pump_rows(

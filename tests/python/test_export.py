@@ -157,13 +157,20 @@ def test_output_file_errors(write_db, tmp_path, monkeypatch, target, message):
     assert sorted(os.listdir(tmp_path)) == sorted(["file", Path(db.path).name])
 
 
-def test_broken_chain_keeps_the_lines_written(write_db, tmp_path):
-    db = EseDatabase(write_db(broken_chain()))
+@pytest.mark.parametrize("records, width", [(12, 0), (400, 240)], ids=["few lines", "lines past a write block"])
+def test_broken_chain_keeps_the_lines_written(write_db, tmp_path, records, width):
+    """Every line read before the failure is in the file, also when lines are written
+    in blocks (400 lines of 1 KB pass the first block)."""
+    text = [Column(f"T{k}", TEXT, 128 + k) for k in range(4)] if width else []
+    rows = [{"Id": i, **{c.name: f"{i:05d}".ljust(width, "x") for c in text}} for i in range(records)]
+    db = build([Table("T", [Column("Id", LONG, 1), *text], rows, records_per_page=3)])
+    data = db.build()
+    data = patch(data, db.page_offset(db.table_leaf_pages("T")[1]) + 20, struct.pack("<I", 99999))
     out = tmp_path / "T.jsonl"
     with pytest.raises(IOError) as info:
-        db.export_table("T", str(out))
+        EseDatabase(write_db(data)).export_table("T", str(out))
     assert info.value.args == ("Error reading record: Invalid page number: 99999",)
-    assert out.read_bytes() == b"".join(b'{"Id":%d}\n' % i for i in range(12))
+    assert [json.loads(line) for line in out.read_bytes().splitlines()] == rows
 
 
 def test_broken_chain_stops_export_all(write_db, tmp_path):
