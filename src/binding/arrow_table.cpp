@@ -6,11 +6,13 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <algorithm>
 #include <optional>
 
 #include "export/arrow_stream.h"
 #include "binding/args.h"
+#include "binding/arrow_object.h"
 #include "binding/convert.h"
 #include "binding/ese_database.h"
 #include "binding/reading.h"
@@ -38,9 +40,6 @@ const char kArrowTableDoc[] =
 
 namespace {
 
-constexpr char kSchemaCapsule[] = "arrow_schema";
-constexpr char kStreamCapsule[] = "arrow_array_stream";
-
 struct ArrowTableObject {
   PyObject_HEAD
   // Owned; the C++ members live outside the object, whose memory Python manages.
@@ -53,29 +52,7 @@ struct ArrowTableObject {
   std::size_t part_count;
 };
 
-PyObject* g_arrow_table_type = nullptr;
-
 ArrowTableObject* as_table(PyObject* self) { return reinterpret_cast<ArrowTableObject*>(self); }
-
-void schema_capsule_free(PyObject* capsule) {
-  auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
-  if (schema == nullptr) {
-    PyErr_Clear();
-    return;
-  }
-  if (schema->release != nullptr) schema->release(schema);
-  delete schema;
-}
-
-void stream_capsule_free(PyObject* capsule) {
-  auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, kStreamCapsule));
-  if (stream == nullptr) {
-    PyErr_Clear();
-    return;
-  }
-  if (stream->release != nullptr) stream->release(stream);
-  delete stream;
-}
 
 // Holds a schema until it is handed to a capsule.
 struct OwnedSchema {
@@ -109,9 +86,7 @@ PyObject* arrow_c_schema(PyObject* self, PyObject*) {
   try {
     OwnedSchema owned;
     if (!make_schema(as_table(self), owned)) return nullptr;
-    PyObject* capsule = PyCapsule_New(owned.schema, kSchemaCapsule, schema_capsule_free);
-    if (capsule != nullptr) owned.schema = nullptr;
-    return capsule;
+    return schema_capsule(std::exchange(owned.schema, nullptr));
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
@@ -128,7 +103,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     PyObject* requested = values[0];
     if (requested != nullptr && requested != Py_None) {
       // The values can be given only in the table's own types: no casting here.
-      auto* wanted = static_cast<ArrowSchema*>(PyCapsule_GetPointer(requested, kSchemaCapsule));
+      auto* wanted = capsule_schema(requested);
       if (wanted == nullptr) return nullptr;
       OwnedSchema own;
       if (!make_schema(t, own)) return nullptr;
@@ -149,12 +124,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs
       delete stream;
       return raise_ese_error(status.error());
     }
-    PyObject* capsule = PyCapsule_New(stream, kStreamCapsule, stream_capsule_free);
-    if (capsule == nullptr) {
-      stream->release(stream);
-      delete stream;
-    }
-    return capsule;
+    return stream_capsule(stream);
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
@@ -172,36 +142,11 @@ void arrow_table_dealloc(PyObject* self) {
   delete t->database;
   delete t->table_name;
   delete t->columns;
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
+  free_arrow_object(self);
 }
 
-PyMethodDef kArrowTableMethods[] = {
-    {"__arrow_c_schema__", arrow_c_schema, METH_NOARGS,
-     "__arrow_c_schema__($self)\n--\n\nThe table's Arrow schema as a PyCapsule."},
-    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(arrow_c_stream)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "__arrow_c_stream__($self, requested_schema=None)\n--\n\nA fresh Arrow stream over the table as a PyCapsule."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyType_Slot kArrowTableSlots[] = {
-    {Py_tp_methods, kArrowTableMethods},
-    {Py_tp_repr, reinterpret_cast<void*>(arrow_table_repr)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(arrow_table_dealloc)},
-    {Py_tp_doc, const_cast<char*>("A table's decoded values through the Arrow PyCapsule protocol.")},
-    {0, nullptr},
-};
-
-PyType_Spec kArrowTableSpec = {
-    "quarrow.ArrowTable",
-    static_cast<int>(sizeof(ArrowTableObject)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    kArrowTableSlots,
-};
+ArrowObjectType g_arrow_table_type({"quarrow.ArrowTable", static_cast<int>(sizeof(ArrowTableObject)), "A table's decoded values through the Arrow PyCapsule protocol.", "table",
+                         arrow_c_schema, arrow_c_stream, arrow_table_repr, arrow_table_dealloc});
 
 constexpr const char* kArrowTableNames[] = {"table_name", "batch_rows", "columns", "threads", "part"};
 constexpr Signature kArrowTable{"arrow_table", kArrowTableNames, 5, 1};
@@ -285,16 +230,10 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
     return nullptr;
   }
   if (!check_columns(columns, {table})) return nullptr;
-  if (g_arrow_table_type == nullptr) {
-    g_arrow_table_type = PyType_FromSpec(&kArrowTableSpec);
-    if (g_arrow_table_type == nullptr) return nullptr;
-  }
   auto database = std::make_unique<std::shared_ptr<const Database>>(state.database);
   auto table_name = std::make_unique<std::string>(name);
   auto selection = std::make_unique<std::optional<ColumnSelection>>(std::move(columns));
-  auto* type = reinterpret_cast<PyTypeObject*>(g_arrow_table_type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* object = alloc(type, 0);
+  PyObject* object = g_arrow_table_type.alloc();
   if (object == nullptr) return nullptr;
   ArrowTableObject* t = as_table(object);
   t->database = database.release();

@@ -1,8 +1,11 @@
 #include "binding/forensic.h"
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/forensic_fields.h"
 #include "forensic/header.h"
 #include "binding/reading.h"
 #include "forensic/indexes.h"
@@ -22,11 +25,62 @@ bool put(PyObject* dict, const char* key, PyObject* value) {
   return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
 }
 
+bool put(PyObject* dict, std::string_view key, PyObject* value) {
+  PyRef owned(value);
+  if (!owned) return false;
+  PyRef key_object(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+  return key_object && PyDict_SetItem(dict, key_object.get(), owned.get()) == 0;
+}
+
+// A dict of the fields in `order`, in that order: `value_of(field)` gives each value
+// (a new reference, or nullptr with an exception set), or std::nullopt for a field
+// that is left out.
+template <class Field, std::size_t N, class NameOf, class ValueOf>
+PyObject* fields_dict(const std::array<Field, N>& order, NameOf name_of, ValueOf value_of) {
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  for (const Field field : order) {
+    const std::optional<PyObject*> value = value_of(field);
+    if (value && !put(dict.get(), name_of(field), *value)) return nullptr;
+  }
+  return dict.release();
+}
+
 PyObject* new_bool(bool b) { return PyBool_FromLong(b ? 1 : 0); }
 
 PyObject* none() {
   Py_INCREF(Py_None);
   return Py_None;
+}
+
+// A problem's value of `field`; std::nullopt for a field the problem does not have.
+std::optional<PyObject*> problem_value(const PageProblem& p, app::ProblemField field) {
+  switch (field) {
+    case app::ProblemField::Page: return PyLong_FromLongLong(p.page);
+    case app::ProblemField::Problem: return PyUnicode_FromString(p.problem);
+    case app::ProblemField::Stored: return PyLong_FromUnsignedLongLong(p.stored);
+    case app::ProblemField::Computed: return PyLong_FromUnsignedLongLong(p.computed);
+    case app::ProblemField::Bit:
+      if (!p.bit) return std::nullopt;
+      return PyLong_FromUnsignedLong(*p.bit);
+    case app::ProblemField::BytesPresent:
+      if (!p.bytes_present) return std::nullopt;
+      return PyLong_FromUnsignedLongLong(*p.bytes_present);
+  }
+  return std::nullopt;
+}
+
+// A recovered record's value of `field`; `missing` is its missing_long_values list.
+std::optional<PyObject*> recovered_value(const RecoveredRecord& r, PyObject* missing, app::RecoveredField field) {
+  switch (field) {
+    case app::RecoveredField::Page: return PyLong_FromUnsignedLong(r.page);
+    case app::RecoveredField::Offset: return PyLong_FromUnsignedLong(r.offset);
+    case app::RecoveredField::Source: return PyUnicode_FromString(r.source);
+    case app::RecoveredField::Record: return record_to_dict(r.record, {});
+    case app::RecoveredField::Live: return r.live != nullptr ? PyUnicode_FromString(r.live) : none();
+    case app::RecoveredField::MissingLongValues: return Py_NewRef(missing);
+  }
+  return std::nullopt;
 }
 
 // A LOGTIME as datetime.datetime: timezone-aware UTC when its UTC bit is set, naive
@@ -100,16 +154,9 @@ PyObject* forensic_verify(DatabaseState& s) {
   PyRef list(PyList_New(0));
   if (!list) return nullptr;
   for (const PageProblem& p : report->problems) {
-    PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), "page", PyLong_FromLongLong(p.page)) ||
-        !put(dict.get(), "problem", PyUnicode_FromString(p.problem)) ||
-        !put(dict.get(), "stored", PyLong_FromUnsignedLongLong(p.stored)) ||
-        !put(dict.get(), "computed", PyLong_FromUnsignedLongLong(p.computed)) ||
-        (p.bit && !put(dict.get(), "bit", PyLong_FromUnsignedLong(*p.bit))) ||
-        (p.bytes_present && !put(dict.get(), "bytes_present", PyLong_FromUnsignedLongLong(*p.bytes_present))) ||
-        PyList_Append(list.get(), dict.get()) < 0) {
-      return nullptr;
-    }
+    PyRef dict(fields_dict(app::kProblemFields, app::problem_field_name,
+                           [&](app::ProblemField field) { return problem_value(p, field); }));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
   }
   return list.release();
 }
@@ -215,15 +262,9 @@ PyObject* forensic_recover_records(DatabaseState& s, PyObject* const* args, Py_s
       PyRef text(lossy_text(column));
       if (!text || PyList_Append(missing.get(), text.get()) < 0) return nullptr;
     }
-    PyRef dict(PyDict_New());
-    if (!dict || !put(dict.get(), "page", PyLong_FromUnsignedLong(r.page)) ||
-        !put(dict.get(), "offset", PyLong_FromUnsignedLong(r.offset)) ||
-        !put(dict.get(), "source", PyUnicode_FromString(r.source)) ||
-        !put(dict.get(), "record", record_to_dict(r.record, {})) ||
-        !put(dict.get(), "live", r.live != nullptr ? PyUnicode_FromString(r.live) : none()) ||
-        !put(dict.get(), "missing_long_values", missing.release()) || PyList_Append(list.get(), dict.get()) < 0) {
-      return nullptr;
-    }
+    PyRef dict(fields_dict(app::kRecoveredFields, app::recovered_field_name,
+                           [&](app::RecoveredField field) { return recovered_value(r, missing.get(), field); }));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
   }
   return list.release();
 }

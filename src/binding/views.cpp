@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "binding/args.h"
+#include "binding/arrow_object.h"
 #include "binding/convert.h"
 #include "profiles/view_arrow.h"
 #include "profiles/view_reader.h"
@@ -46,11 +47,6 @@ const char kReadViewDoc[] =
     "    IOError: If there's an error reading the table";
 
 namespace {
-
-constexpr char kSchemaCapsule[] = "arrow_schema";
-constexpr char kStreamCapsule[] = "arrow_array_stream";
-
-PyObject* g_arrow_view_type = nullptr;
 
 struct ArrowViewObject {
   PyObject_HEAD
@@ -179,38 +175,12 @@ PyObject* raise_view_error(const EseError& e) {
 
 // ---- ArrowView ----------------------------------------------------------------------
 
-void schema_capsule_free(PyObject* capsule) {
-  auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
-  if (schema == nullptr) {
-    PyErr_Clear();
-    return;
-  }
-  if (schema->release != nullptr) schema->release(schema);
-  delete schema;
-}
-
-void stream_capsule_free(PyObject* capsule) {
-  auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, kStreamCapsule));
-  if (stream == nullptr) {
-    PyErr_Clear();
-    return;
-  }
-  if (stream->release != nullptr) stream->release(stream);
-  delete stream;
-}
-
 PyObject* view_c_schema(PyObject* self, PyObject*) {
   return run_guarded([&]() -> PyObject* {
     auto schema = std::make_unique<ArrowSchema>();
     const Status status = profiles::export_view_schema(*as_view(self)->request, schema.get());
     if (!status) return raise_view_error(status.error());
-    PyObject* capsule = PyCapsule_New(schema.get(), kSchemaCapsule, schema_capsule_free);
-    if (capsule == nullptr) {
-      schema->release(schema.get());
-      return nullptr;
-    }
-    schema.release();
-    return capsule;
+    return schema_capsule(schema.release());
   });
 }
 
@@ -240,13 +210,7 @@ PyObject* view_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     Py_END_ALLOW_THREADS
     if (out_of_memory) return PyErr_NoMemory();
     if (!status) return raise_view_error(status.error());
-    PyObject* capsule = PyCapsule_New(stream.get(), kStreamCapsule, stream_capsule_free);
-    if (capsule == nullptr) {
-      stream->release(stream.get());
-      return nullptr;
-    }
-    stream.release();
-    return capsule;
+    return stream_capsule(stream.release());
   });
 }
 
@@ -260,31 +224,11 @@ PyObject* view_repr(PyObject* self) {
 
 void view_dealloc(PyObject* self) {
   delete as_view(self)->request;
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
+  free_arrow_object(self);
 }
 
-PyMethodDef kViewMethods[] = {
-    {"__arrow_c_schema__", view_c_schema, METH_NOARGS,
-     "__arrow_c_schema__($self)\n--\n\nThe view's Arrow schema as a PyCapsule."},
-    {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(view_c_stream)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "__arrow_c_stream__($self, requested_schema=None)\n--\n\nA fresh Arrow stream over the view as a PyCapsule."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyType_Slot kViewSlots[] = {
-    {Py_tp_methods, kViewMethods},
-    {Py_tp_repr, reinterpret_cast<void*>(view_repr)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc)},
-    {Py_tp_doc, const_cast<char*>("A profile view's values through the Arrow PyCapsule protocol.")},
-    {0, nullptr},
-};
-
-PyType_Spec kViewSpec = {"quarrow.ArrowView", static_cast<int>(sizeof(ArrowViewObject)), 0, Py_TPFLAGS_DEFAULT,
-                         kViewSlots};
+ArrowObjectType g_arrow_view_type({"quarrow.ArrowView", static_cast<int>(sizeof(ArrowViewObject)), "A profile view's values through the Arrow PyCapsule protocol.", "view",
+                         view_c_schema, view_c_stream, view_repr, view_dealloc});
 
 constexpr const char* kArrowViewNames[] = {"name", "columns", "batch_rows"};
 constexpr Signature kArrowView{"arrow_view", kArrowViewNames, 3, 1};
@@ -314,13 +258,7 @@ PyObject* make_arrow_view(DatabaseState& state, PyObject* const* args, Py_ssize_
     if (!status) return raise_view_error(status.error());
     probe.release(&probe);
   }
-  if (g_arrow_view_type == nullptr) {
-    g_arrow_view_type = PyType_FromSpec(&kViewSpec);
-    if (g_arrow_view_type == nullptr) return nullptr;
-  }
-  auto* type = reinterpret_cast<PyTypeObject*>(g_arrow_view_type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* object = alloc(type, 0);
+  PyObject* object = g_arrow_view_type.alloc();
   if (object == nullptr) return nullptr;
   as_view(object)->request = request.release();
   return object;

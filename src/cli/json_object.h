@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "export/json_lines.h"
 
@@ -9,7 +10,7 @@ namespace quarrow::cli {
 
 // Starts a member of the JSON object being built in `out`: a comma unless it is the
 // first, then the quoted key and a colon.
-inline void append_field(std::string& out, const char* key) {
+inline void append_field(std::string& out, std::string_view key) {
   if (out.back() != '{') out.push_back(',');
   append_json_string(out, key);
   out.push_back(':');

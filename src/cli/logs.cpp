@@ -106,8 +106,63 @@ std::string verdict(const std::optional<bool>& v, const char* yes, const char* n
   return v ? (*v ? yes : no) : "not known";
 }
 
-// The summary; returns whether everything the exit status depends on holds.
-bool print_summary(const LogFolder& folder, const Database* db, const std::string& db_path) {
+// What the summary shows beyond the folder's own lists: the generations in stream
+// order, the links that hold, what the database needs (with --db), and whether
+// everything the exit status depends on holds.
+struct SummaryFacts {
+  std::vector<std::uint32_t> generations;
+  std::size_t links_ok = 0;
+  std::optional<DatabaseNeeds> needs;
+  std::string db_path;
+  bool ok = true;
+};
+
+SummaryFacts gather_summary(const LogFolder& folder, const Database* db, const std::string& db_path) {
+  SummaryFacts f;
+  for (std::size_t i : folder.stream_order()) f.generations.push_back(folder.files()[i].header.generation);
+  for (const ChainLink& l : folder.chain()) {
+    f.links_ok += l.time_ok && l.signature_ok && l.segments_ok.value_or(true) ? 1 : 0;
+  }
+  f.ok = !folder.checksum_failed();
+  for (const LogFileInfo& file : folder.files()) f.ok = f.ok && file.open_error.empty();
+  if (db != nullptr) {
+    f.needs = assess_database(*db, folder);
+    f.db_path = db_path;
+    f.ok = f.ok && f.needs->missing.empty();
+  }
+  return f;
+}
+
+std::string render_needs_text(const DatabaseNeeds& n, const std::string& db_path) {
+  std::string out = "  database:       " + db_path + " (" + (n.facts.dirty ? "dirty" : "not dirty") + ", dbid " +
+                    std::to_string(n.facts.dbid) + ", attached at " + position_text(n.facts.attached) + ")\n";
+  if (n.needed.empty()) {
+    out += "    needs:        no generation\n";
+  } else {
+    out += "    needs:        " + generations_text(n.needed) + ": " +
+           (n.missing.empty() ? std::string("present") : "missing " + generations_text(n.missing)) + "\n";
+  }
+  out += "    log signature: " + verdict(n.log_signature_ok, "matches", "DIFFERS") + "\n";
+  if (!n.needed.empty()) {
+    out += "    last generation's creation time: " + verdict(n.gen_max_time_ok, "matches", "DIFFERS") + "\n";
+  }
+  out += "    attach record: " +
+         (n.attach_found ? std::string("found, ") + verdict(n.attach_signature_ok, "names this database",
+                                                           "names ANOTHER database")
+                         : std::string("not in the logs")) +
+         "\n";
+  out += "    replay:       ";
+  if (!n.needs_replay()) {
+    out += "needs no replay (" + std::to_string(n.replay_records) + " page changes after the attach position, " +
+           std::to_string(n.already_applied) + " already in the file)\n";
+  } else {
+    out += std::to_string(n.replay_records) + " records would be replayed (" +
+           std::to_string(n.replay_records - n.already_applied) + " change pages not yet that new)\n";
+  }
+  return out;
+}
+
+std::string render_summary_text(const LogFolder& folder, const SummaryFacts& facts) {
   std::string out = folder.path() + "\n  files:\n";
   for (const LogFileInfo& f : folder.files()) {
     out += "    " + f.name + "  ";
@@ -141,9 +196,7 @@ bool print_summary(const LogFolder& folder, const Database* db, const std::strin
   } else {
     out += "  checkpoint:     none\n";
   }
-  std::vector<std::uint32_t> generations;
-  for (std::size_t i : folder.stream_order()) generations.push_back(folder.files()[i].header.generation);
-  out += "  generations:    " + generations_text(generations) + "; " + std::to_string(folder.records()) +
+  out += "  generations:    " + generations_text(facts.generations) + "; " + std::to_string(folder.records()) +
          " records\n";
   std::string gaps;
   for (const GenerationGap& g : folder.gaps()) {
@@ -151,46 +204,11 @@ bool print_summary(const LogFolder& folder, const Database* db, const std::strin
     gaps += hex(g.first) + (g.last > g.first ? ".." + hex(g.last) : "");
   }
   out += "  gaps:           " + (gaps.empty() ? std::string("none") : gaps) + "\n";
-  std::size_t links_ok = 0;
-  for (const ChainLink& l : folder.chain()) {
-    links_ok += l.time_ok && l.signature_ok && l.segments_ok.value_or(true) ? 1 : 0;
-  }
-  out += "  chain:          " + std::to_string(links_ok) + " of " + std::to_string(folder.chain().size()) +
+  out += "  chain:          " + std::to_string(facts.links_ok) + " of " + std::to_string(folder.chain().size()) +
          " links hold\n";
   for (const LogProblem& p : folder.problems()) out += "  problem: " + p.text + "\n";
-  bool ok = !folder.checksum_failed();
-  for (const LogFileInfo& f : folder.files()) ok = ok && f.open_error.empty();
-  if (db != nullptr) {
-    const DatabaseNeeds n = assess_database(*db, folder);
-    out += "  database:       " + db_path + " (" + (n.facts.dirty ? "dirty" : "not dirty") + ", dbid " +
-           std::to_string(n.facts.dbid) + ", attached at " + position_text(n.facts.attached) + ")\n";
-    if (n.needed.empty()) {
-      out += "    needs:        no generation\n";
-    } else {
-      out += "    needs:        " + generations_text(n.needed) + ": " +
-             (n.missing.empty() ? std::string("present") : "missing " + generations_text(n.missing)) + "\n";
-    }
-    out += "    log signature: " + verdict(n.log_signature_ok, "matches", "DIFFERS") + "\n";
-    if (!n.needed.empty()) {
-      out += "    last generation's creation time: " + verdict(n.gen_max_time_ok, "matches", "DIFFERS") + "\n";
-    }
-    out += "    attach record: " +
-           (n.attach_found ? std::string("found, ") + verdict(n.attach_signature_ok, "names this database",
-                                                             "names ANOTHER database")
-                           : std::string("not in the logs")) +
-           "\n";
-    out += "    replay:       ";
-    if (!n.needs_replay()) {
-      out += "needs no replay (" + std::to_string(n.replay_records) + " page changes after the attach position, " +
-             std::to_string(n.already_applied) + " already in the file)\n";
-    } else {
-      out += std::to_string(n.replay_records) + " records would be replayed (" +
-             std::to_string(n.replay_records - n.already_applied) + " change pages not yet that new)\n";
-    }
-    ok = ok && n.missing.empty();
-  }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return ok;
+  if (facts.needs) out += render_needs_text(*facts.needs, facts.db_path);
+  return out;
 }
 
 void append_field_value(std::string& out, const LogField& f) {
@@ -270,6 +288,17 @@ void append_record_json(std::string& out, const LogRecord& r, const RecordSummar
   out += "}}\n";
 }
 
+// Finishes the JSON Lines output; a write error is the command's failure.
+int finish_lines(Output& output) {
+  if (!output.finish()) {
+    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// Records and row changes go out as the stream reads them: a folder's logs hold far
+// more of them than is worth holding in memory.
 int write_records(const LogFolder& folder, Output& output) {
   LogStream stream(folder);
   LogRecord r;
@@ -278,11 +307,7 @@ int write_records(const LogFolder& folder, Output& output) {
     append_record_json(output.buffer(), r, summarize(r), fields);
     if (!output.commit()) break;
   }
-  if (!output.finish()) {
-    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
-    return kExitFailed;
-  }
-  return kExitOk;
+  return finish_lines(output);
 }
 
 void append_counts(std::string& out, const OperationCounts& c) {
@@ -300,7 +325,8 @@ void append_counts(std::string& out, const OperationCounts& c) {
   out += std::to_string(c.other);
 }
 
-int write_timeline(const LogFolder& folder, Output& output) {
+// The level-0 transactions, in the order they began.
+std::vector<TransactionEntry> gather_timeline(const LogFolder& folder) {
   std::vector<TransactionEntry> entries;
   TransactionTracker tracker([&](const TransactionEntry& e) { entries.push_back(e); });
   LogStream stream(folder);
@@ -309,34 +335,90 @@ int write_timeline(const LogFolder& folder, Output& output) {
   tracker.finish();
   std::stable_sort(entries.begin(), entries.end(),
                    [](const TransactionEntry& a, const TransactionEntry& b) { return a.begin < b.begin; });
-  for (const TransactionEntry& e : entries) {
-    std::string& out = output.buffer();
-    out += '{';
-    append_key(out, "begin", true);
-    append_position(out, e.begin);
-    append_key(out, "end");
-    append_position(out, e.end);
-    append_key(out, "time");
-    append_time(out, e.begin_time);
-    append_key(out, "end_time");
-    append_time(out, e.end_time);
-    append_key(out, "session");
-    out += std::to_string(e.procid);
-    append_key(out, "trx");
-    out += std::to_string(e.trx);
-    append_key(out, "begin_seen");
-    out += e.begin_seen ? "true" : "false";
-    append_key(out, "outcome");
-    append_json_string(out, outcome_name(e.outcome));
-    append_counts(out, e.counts);
-    out += "}\n";
+  return entries;
+}
+
+void append_timeline_json(std::string& out, const TransactionEntry& e) {
+  out += '{';
+  append_key(out, "begin", true);
+  append_position(out, e.begin);
+  append_key(out, "end");
+  append_position(out, e.end);
+  append_key(out, "time");
+  append_time(out, e.begin_time);
+  append_key(out, "end_time");
+  append_time(out, e.end_time);
+  append_key(out, "session");
+  out += std::to_string(e.procid);
+  append_key(out, "trx");
+  out += std::to_string(e.trx);
+  append_key(out, "begin_seen");
+  out += e.begin_seen ? "true" : "false";
+  append_key(out, "outcome");
+  append_json_string(out, outcome_name(e.outcome));
+  append_counts(out, e.counts);
+  out += "}\n";
+}
+
+int write_timeline(const LogFolder& folder, Output& output) {
+  for (const TransactionEntry& e : gather_timeline(folder)) {
+    append_timeline_json(output.buffer(), e);
     if (!output.commit()) break;
   }
-  if (!output.finish()) {
-    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
-    return kExitFailed;
+  return finish_lines(output);
+}
+
+// `row` is scratch space for the decoded record.
+void append_change_json(std::string& out, const RowChange& c, RowChangeReader& reader, std::string& row) {
+  out += '{';
+  append_key(out, "position", true);
+  append_position(out, c.position);
+  append_key(out, "kind");
+  append_json_string(out, change_kind_name(c.kind));
+  append_key(out, "table");
+  append_json_string(out, name_text(c.table->name));
+  append_key(out, "key");
+  if (c.has_key) {
+    out += '"' + hex_text(as_bytes(c.key)) + '"';
+  } else {
+    out += "null";
   }
-  return kExitOk;
+  append_key(out, "record");
+  if (c.has_record) {
+    record_to_json_line(reader.decode(c), row);
+    out += row;
+  } else {
+    out += "null";
+  }
+  if (c.kind == ChangeKind::ReplaceDiff) {
+    append_key(out, "diff");
+    out += '"' + hex_text(c.diff) + '"';
+  }
+  if (c.kind == ChangeKind::Undo) {
+    append_key(out, "undo_operation");
+    out += std::to_string(c.undo_operation);
+  }
+  append_key(out, "time");
+  append_time(out, c.time);
+  append_key(out, "outcome");
+  append_json_string(out, outcome_name(c.outcome));
+  append_key(out, "session");
+  out += std::to_string(c.procid);
+  append_key(out, "trx");
+  out += std::to_string(c.trx);
+  append_key(out, "level");
+  out += std::to_string(c.level);
+  append_key(out, "page");
+  out += std::to_string(c.page);
+  append_key(out, "iline");
+  out += std::to_string(c.iline);
+  append_key(out, "objid");
+  out += std::to_string(c.objid);
+  append_key(out, "dbtime_before");
+  out += std::to_string(c.dbtime_before);
+  append_key(out, "dbtime_after");
+  out += std::to_string(c.dbtime_after);
+  out += "}\n";
 }
 
 int write_changes(const LogFolder& folder, const Database& db, Output& output) {
@@ -344,90 +426,66 @@ int write_changes(const LogFolder& folder, const Database& db, Output& output) {
   RowChange c;
   std::string row;
   while (reader.next(c)) {
-    std::string& out = output.buffer();
-    out += '{';
-    append_key(out, "position", true);
-    append_position(out, c.position);
-    append_key(out, "kind");
-    append_json_string(out, change_kind_name(c.kind));
-    append_key(out, "table");
-    append_json_string(out, name_text(c.table->name));
-    append_key(out, "key");
-    if (c.has_key) {
-      out += '"' + hex_text(as_bytes(c.key)) + '"';
-    } else {
-      out += "null";
-    }
-    append_key(out, "record");
-    if (c.has_record) {
-      record_to_json_line(reader.decode(c), row);
-      out += row;
-    } else {
-      out += "null";
-    }
-    if (c.kind == ChangeKind::ReplaceDiff) {
-      append_key(out, "diff");
-      out += '"' + hex_text(c.diff) + '"';
-    }
-    if (c.kind == ChangeKind::Undo) {
-      append_key(out, "undo_operation");
-      out += std::to_string(c.undo_operation);
-    }
-    append_key(out, "time");
-    append_time(out, c.time);
-    append_key(out, "outcome");
-    append_json_string(out, outcome_name(c.outcome));
-    append_key(out, "session");
-    out += std::to_string(c.procid);
-    append_key(out, "trx");
-    out += std::to_string(c.trx);
-    append_key(out, "level");
-    out += std::to_string(c.level);
-    append_key(out, "page");
-    out += std::to_string(c.page);
-    append_key(out, "iline");
-    out += std::to_string(c.iline);
-    append_key(out, "objid");
-    out += std::to_string(c.objid);
-    append_key(out, "dbtime_before");
-    out += std::to_string(c.dbtime_before);
-    append_key(out, "dbtime_after");
-    out += std::to_string(c.dbtime_after);
-    out += "}\n";
+    append_change_json(output.buffer(), c, reader, row);
     if (!output.commit()) break;
   }
-  if (!output.finish()) {
-    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
-    return kExitFailed;
-  }
-  return kExitOk;
+  return finish_lines(output);
+}
+
+struct LogsRequest {
+  enum class Mode { Summary, Records, Changes, Timeline };
+  std::string dir;
+  std::optional<std::string> db_path;  // --db
+  Mode mode = Mode::Summary;
+};
+
+std::optional<LogsRequest> parse_logs(const std::vector<std::string_view>& raw) {
+  const auto args = parse_or_complain("logs", raw, kLogsOptions);
+  if (!args) return std::nullopt;
+  const auto refuse = [](std::string_view message) -> std::optional<LogsRequest> {
+    usage_error("logs", message);
+    return std::nullopt;
+  };
+  if (args->positionals.size() != 1) return refuse("give one log folder");
+  const int outputs = (args->flag("records") ? 1 : 0) + (args->flag("changes") ? 1 : 0) + (args->flag("timeline") ? 1 : 0);
+  if (outputs > 1) return refuse("--records, --changes and --timeline exclude each other");
+  LogsRequest request;
+  if (const std::string* db_path = args->value("db")) request.db_path = *db_path;
+  if (args->flag("changes") && !request.db_path) return refuse("--changes needs --db FILE");
+  request.dir = args->positionals[0];
+  using Mode = LogsRequest::Mode;
+  request.mode = args->flag("records")    ? Mode::Records
+                 : args->flag("changes")  ? Mode::Changes
+                 : args->flag("timeline") ? Mode::Timeline
+                                          : Mode::Summary;
+  return request;
 }
 
 }  // namespace
 
 int run_logs(const std::vector<std::string_view>& raw, const Context&) {
-  const auto args = parse_or_complain("logs", raw, kLogsOptions);
-  if (!args) return kExitUsage;
-  if (args->positionals.size() != 1) return usage_error("logs", "give one log folder");
-  const int outputs = (args->flag("records") ? 1 : 0) + (args->flag("changes") ? 1 : 0) + (args->flag("timeline") ? 1 : 0);
-  if (outputs > 1) return usage_error("logs", "--records, --changes and --timeline exclude each other");
-  const std::string* db_path = args->value("db");
-  if (args->flag("changes") && db_path == nullptr) return usage_error("logs", "--changes needs --db FILE");
-  const std::string& dir = args->positionals[0];
+  const auto request = parse_logs(raw);
+  if (!request) return kExitUsage;
   std::unique_ptr<Database> db;
-  if (db_path != nullptr) {
-    db = open_or_report(*db_path);
+  if (request->db_path) {
+    db = open_or_report(*request->db_path);
     if (!db) return kExitFailed;
   }
-  auto folder = LogFolder::open(dir);
+  auto folder = LogFolder::open(request->dir);
   if (!folder) {
-    std::fprintf(stderr, "%s\n", file_error_line(dir, folder.error().to_string()).c_str());
+    std::fprintf(stderr, "%s\n", file_error_line(request->dir, folder.error().to_string()).c_str());
     return kExitFailed;
   }
-  if (outputs == 0) return print_summary(folder.value(), db.get(), db_path ? *db_path : "") ? kExitOk : kExitFailed;
+  using Mode = LogsRequest::Mode;
+  if (request->mode == Mode::Summary) {
+    const SummaryFacts facts = gather_summary(folder.value(), db.get(), request->db_path.value_or(""));
+    const std::string out = render_summary_text(folder.value(), facts);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return facts.ok ? kExitOk : kExitFailed;
+  }
   Output output = Output::standard_output();
-  if (args->flag("records")) return write_records(folder.value(), output);
-  if (args->flag("timeline")) return write_timeline(folder.value(), output);
+  if (request->mode == Mode::Records) return write_records(folder.value(), output);
+  if (request->mode == Mode::Timeline) return write_timeline(folder.value(), output);
   return write_changes(folder.value(), *db, output);
 }
 

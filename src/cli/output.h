@@ -1,60 +1,33 @@
-// Buffered output to a file or the standard output. The tool is not bound by the
-// module's one-write-per-line rule: rows collect in memory and go to the C library in
-// large blocks, which is most of the tool's speed over the module's export. Whoever
-// reports an error first flushes, so no row produced before the error is lost.
+// The tool's output: the shared sink (export/sink.h) with the tool's flush policy.
+// Rows collect in memory and go to the operating system in blocks of 1 MiB (the
+// module's export uses blocks of 256 KiB); large blocks are much of the tool's speed.
+// Whoever reports an error first finishes the output, so no row produced before the
+// error is lost.
 #pragma once
 
-#include <cstdio>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
+#include <utility>
 
-#include "platform/platform.h"
+#include "export/sink.h"
 
 namespace quarrow::cli {
 
-class Output {
+inline constexpr FlushPolicy kToolFlush{std::size_t{1} << 20};
+
+class Output : public OutputSink {
  public:
-  // Writes to the standard output (never closed here).
-  static Output standard_output();
-  // Creates or truncates the file; bytes are written unchanged (no line-ending
-  // translation). On failure returns std::nullopt and sets `error` to "Failed to create
-  // output file: {os error}". `refuse` looks at the file opened, before it is
-  // truncated, and may return the error that keeps it as it is (an input database
-  // reached by the output's name).
-  using Refusal = std::function<std::optional<std::string>(const platform::FileIdentity&)>;
-  static std::optional<Output> create(const std::string& path, std::string& error, const Refusal& refuse = {});
-
-  Output(Output&& other) noexcept;
-  Output& operator=(Output&&) = delete;
-  Output(const Output&) = delete;
-  ~Output();
-
-  // The buffer rows are appended to; call commit() after each row.
-  std::string& buffer() { return buffer_; }
-  // Hands the buffer to the C library once it is large. Returns false after a write
-  // error (see error()).
-  bool commit() { return buffer_.size() < kBlockSize || write_buffer(); }
-  // Writes everything and flushes the C library's buffer; closes files. Returns false
-  // after a write error.
-  bool finish();
-  // "Write error: {os error}" after a failure.
-  const std::string& error() const { return error_; }
+  // The standard output (never closed here).
+  static Output standard_output() { return Output(OutputSink::standard_output(kToolFlush)); }
+  // A file, created as OutputSink::create says; the refusal looks at the opened file.
+  static std::optional<Output> create(const std::string& path, std::string& error, const Refusal& refuse = {}) {
+    auto sink = OutputSink::create(path, kToolFlush, error, refuse);
+    if (!sink) return std::nullopt;
+    return Output(std::move(*sink));
+  }
 
  private:
-  static constexpr std::size_t kBlockSize = 1u << 20;
-
-  Output(std::FILE* file, std::unique_ptr<platform::OutputFile> owned);
-  bool write_buffer();
-  bool fail(int os_code);
-
-  std::FILE* file_;                               // the standard output, or null
-  std::unique_ptr<platform::OutputFile> owned_;   // a file of our own, or null
-  bool finished_ = false;
-  std::string buffer_;
-  std::string error_;
+  explicit Output(OutputSink&& sink) : OutputSink(std::move(sink)) {}
 };
 
 }  // namespace quarrow::cli

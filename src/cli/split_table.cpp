@@ -12,10 +12,10 @@ namespace {
 constexpr std::size_t kBlockBytes = 1u << 20;
 // Stretches per thread at the least: a few, so that slow stretches even out.
 constexpr std::size_t kPartsPerJob = 4;
-// Page bytes per stretch at the most. Blocks go out in stretch order and only jobs + 1
-// may be in flight, so a worker gets about one block ahead of the stretch the writer
-// waits for: stretches that render to about a block let the workers run side by side
-// (long ones would make them take turns).
+// Page bytes per stretch at the most. Blocks go out in stretch order and only a few per
+// job may be in flight (OrderedParts), so a worker gets only that far ahead of the
+// stretch the writer waits for: stretches that render to about a block let the workers
+// run side by side (long ones would make them take turns).
 constexpr std::size_t kPartPageBytes = kBlockBytes / 2;
 
 struct Block {
@@ -53,7 +53,10 @@ std::optional<std::string> stream_table_split(const Database& db, const TableRec
     std::optional<EseError> end_error = p + 1 == ranges.size() ? leaves.error : std::nullopt;
     TableRecordReader part_reader = open_range_reader(db, table, plan, std::move(pages), std::move(end_error));
     RowRenderer renderer(db, part_reader, options);
+    // A block's room is taken once: grown by doubling, each block's bytes were
+    // copied about once more.
     Block block;
+    block.bytes.reserve(kBlockBytes + kBlockBytes / 4);
     std::uint64_t pages_counted = 0;
     const auto pages_done = [&] {
       const std::uint64_t now = part_reader.pages_read();
@@ -69,6 +72,7 @@ std::optional<std::string> stream_table_split(const Database& db, const TableRec
         block.pages = pages_done();
         if (!emit(std::move(block))) return;
         block = Block();
+        block.bytes.reserve(kBlockBytes + kBlockBytes / 4);
         continue;
       }
       if (step == TableRecordReader::Step::Error) {
@@ -87,10 +91,15 @@ std::optional<std::string> stream_table_split(const Database& db, const TableRec
   std::optional<std::string> failure;
   Block block;
   while (parts.next(block)) {
-    out.buffer().append(block.bytes);
     if (counts != nullptr) {
       counts->records += block.records;
       counts->bytes += block.bytes.size();
+    }
+    // Blocks are taken over rather than copied when nothing waits before them.
+    if (out.buffer().empty()) {
+      out.buffer().swap(block.bytes);
+    } else {
+      out.buffer().append(block.bytes);
     }
     progress.add_done(block.pages, block.pages * db.page_size());
     if (block.failure) {

@@ -7,22 +7,13 @@
 #include "export/json_lines.h"
 
 namespace quarrow::cli {
-namespace {
-
-// Pages already read are dropped from the resident set after this much output, as the
-// module's export does, so that memory use does not grow with the table.
-constexpr std::uint64_t kReleaseInterval = kPageReleaseInterval;
-
-}  // namespace
 
 std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
                                         const StreamOptions& options, Output& out, Progress& progress,
                                         StreamCounts* counts) {
   if (options.format == Format::Table) return stream_grid(db, reader, options.limit, out, progress, counts);
   RowRenderer renderer(db, reader, options);
-  std::uint64_t count = 0;
   std::uint64_t pages_counted = 0;
-  std::uint64_t since_release = 0;
   const std::uint64_t page_size = db.page_size();
   auto count_pages = [&] {
     const std::uint64_t pages = reader.pages_read();
@@ -32,34 +23,16 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
     }
   };
   renderer.header(out.buffer());
-  std::uint64_t bytes = out.buffer().size();
-  std::optional<std::string> failure;
-  while (!options.limit || count < *options.limit) {
-    std::string& buffer = out.buffer();
-    const std::size_t before = buffer.size();
-    const TableRecordReader::Step step = renderer.next(buffer);
-    if (step == TableRecordReader::Step::End) break;
-    if (step == TableRecordReader::Step::Error) {
-      failure = in_context(ErrorContext::ReadingRecord, reader.error());
-      break;
-    }
-    ++count;
-    since_release += buffer.size() - before;
-    bytes += buffer.size() - before;
-    if (!out.commit()) break;
-    if (since_release >= kReleaseInterval) {
-      db.release_resident_pages();
-      since_release = 0;
-    }
-    count_pages();
-  }
+  const PumpResult pumped =
+      pump_rows(db, out, options.limit, [&](std::string& buffer) { return row_step(renderer.next(buffer)); }, count_pages);
   count_pages();
+  std::optional<std::string> failure;
+  if (pumped.end == PumpResult::End::ReadError) failure = in_context(ErrorContext::ReadingRecord, reader.error());
   if (counts != nullptr) {
-    counts->records = count;
-    counts->bytes = bytes;
+    counts->records = pumped.rows;
+    counts->bytes = pumped.bytes;
     Bytes ignored;
-    counts->more = !failure && options.limit && count == *options.limit &&
-                   reader.next_data(ignored) == TableRecordReader::Step::Record;
+    counts->more = pumped.end == PumpResult::End::Limit && reader.next_data(ignored) == TableRecordReader::Step::Record;
   }
   // Rows before a read error are written before the error is reported.
   if (!out.finish()) return out.error();

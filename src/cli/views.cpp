@@ -99,15 +99,110 @@ std::optional<std::string> recognised_profile(const Database& db) {
   return p->name;
 }
 
+namespace {
+
+struct ViewsRequest {
+  std::vector<std::string> paths;
+  bool json = false;
+};
+
+// A view that opened on the file: what the listing shows of it.
+struct ViewFacts {
+  std::string name;
+  std::string table;  // the stored table's name, as text
+  std::string description;
+  std::vector<profiles::ViewColumn> columns;
+};
+
+// One file: the profile that knows it (if any), its views that opened, and a line
+// for each that did not.
+struct ViewsFacts {
+  std::string path;
+  const profiles::Profile* profile = nullptr;
+  std::vector<ViewFacts> views;
+  std::vector<std::string> errors;
+};
+
+std::optional<ViewsRequest> parse_views(const std::vector<std::string_view>& raw, std::optional<Arguments>& args) {
+  args = parse_or_complain("views", raw, kViewsOptions);
+  if (!args) return std::nullopt;
+  if (args->positionals.empty()) {
+    usage_error("views", "no database file given");
+    return std::nullopt;
+  }
+  return ViewsRequest{args->positionals, args->flag("json")};
+}
+
+ViewsFacts gather_views(const Database& db, const std::string& path, const std::vector<profiles::Profile>& all) {
+  ViewsFacts facts;
+  facts.path = path;
+  facts.profile = profiles::recognize(db, all);
+  if (facts.profile == nullptr) return facts;
+  for (const profiles::ViewSpec* v : profiles::available_views(db, *facts.profile)) {
+    auto reader = profiles::ViewReader::open(db, *facts.profile, *v);
+    if (!reader) {
+      facts.errors.push_back(table_error_line(path, v->name, reader.error().to_string()));
+      continue;
+    }
+    facts.views.push_back(
+        ViewFacts{v->name, name_text(profiles::find_table(db, v->table)->name), v->description, (*reader)->columns()});
+  }
+  return facts;
+}
+
+std::string render_views_json(const ViewsFacts& f) {
+  std::string out = "{\"file\":";
+  append_json_string(out, f.path);
+  out += ",\"profile\":";
+  if (f.profile == nullptr) out += "null";
+  else append_json_string(out, f.profile->name);
+  out += ",\"views\":[";
+  for (std::size_t i = 0; i < f.views.size(); ++i) {
+    const ViewFacts& v = f.views[i];
+    if (i != 0) out += ",";
+    out += "{\"name\":";
+    append_json_string(out, v.name);
+    out += ",\"table\":";
+    append_json_string(out, v.table);
+    out += ",\"description\":";
+    append_json_string(out, v.description);
+    out += ",\"columns\":[";
+    for (std::size_t k = 0; k < v.columns.size(); ++k) {
+      if (k != 0) out += ",";
+      append_column_json(out, v.columns[k]);
+    }
+    out += "]}";
+  }
+  out += "]}\n";
+  return out;
+}
+
+std::string render_views_text(const ViewsFacts& f) {
+  std::string out =
+      f.path + ": " + (f.profile == nullptr ? std::string("no profile knows this database") : f.profile->name) + "\n";
+  for (const ViewFacts& v : f.views) {
+    out += "  " + v.name + "  (" + v.table + ")\n";
+    if (!v.description.empty()) out += "    " + v.description + "\n";
+    for (const auto& c : v.columns) {
+      out += "      " + c.name + "  " + profiles::out_type_name(c.type);
+      if (!c.source.empty() && c.source != c.name) out += "  from " + name_text(c.source);
+      if (!c.note.empty()) out += "  -- " + c.note;
+      out += "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 int run_views(const std::vector<std::string_view>& raw, const Context&) {
-  const auto args = parse_or_complain("views", raw, kViewsOptions);
-  if (!args) return kExitUsage;
-  if (args->positionals.empty()) return usage_error("views", "no database file given");
+  std::optional<Arguments> args;
+  const auto request = parse_views(raw, args);
+  if (!request) return kExitUsage;
   std::vector<profiles::Profile> all;
   if (!cli_profiles(*args, all)) return kExitFailed;
-  const bool json = args->flag("json");
   int status = kExitOk;
-  for (const std::string& path : args->positionals) {
+  for (const std::string& path : request->paths) {
     std::string error;
     const auto db = open_database(path, error);
     if (!db) {
@@ -116,60 +211,12 @@ int run_views(const std::vector<std::string_view>& raw, const Context&) {
       status = kExitFailed;
       continue;
     }
-    const profiles::Profile* profile = profiles::recognize(*db, all);
-    std::string out;
-    if (json) {
-      out += "{\"file\":";
-      append_json_string(out, path);
-      out += ",\"profile\":";
-      if (profile == nullptr) out += "null";
-      else append_json_string(out, profile->name);
-      out += ",\"views\":[";
-    } else {
-      out += path + ": " + (profile == nullptr ? std::string("no profile knows this database") : profile->name) + "\n";
-    }
-    std::vector<std::string> errors;
-    bool first = true;
-    if (profile != nullptr) {
-      for (const profiles::ViewSpec* v : profiles::available_views(*db, *profile)) {
-        auto reader = profiles::ViewReader::open(*db, *profile, *v);
-        if (!reader) {
-          errors.push_back(table_error_line(path, v->name, reader.error().to_string()));
-          continue;
-        }
-        const auto& columns = (*reader)->columns();
-        if (json) {
-          if (!first) out += ",";
-          out += "{\"name\":";
-          append_json_string(out, v->name);
-          out += ",\"table\":";
-          append_json_string(out, name_text(profiles::find_table(*db, v->table)->name));
-          out += ",\"description\":";
-          append_json_string(out, v->description);
-          out += ",\"columns\":[";
-          for (std::size_t k = 0; k < columns.size(); ++k) {
-            if (k != 0) out += ",";
-            append_column_json(out, columns[k]);
-          }
-          out += "]}";
-        } else {
-          out += "  " + v->name + "  (" + name_text(profiles::find_table(*db, v->table)->name) + ")\n";
-          if (!v->description.empty()) out += "    " + v->description + "\n";
-          for (const auto& c : columns) {
-            out += "      " + c.name + "  " + profiles::out_type_name(c.type);
-            if (!c.source.empty() && c.source != c.name) out += "  from " + name_text(c.source);
-            if (!c.note.empty()) out += "  -- " + c.note;
-            out += "\n";
-          }
-        }
-        first = false;
-      }
-    }
-    if (json) out += "]}\n";
+    const ViewsFacts facts = gather_views(*db, path, all);
+    const std::string out = request->json ? render_views_json(facts) : render_views_text(facts);
     std::fwrite(out.data(), 1, out.size(), stdout);
-    if (!errors.empty()) {
+    if (!facts.errors.empty()) {
       std::fflush(stdout);
-      for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
+      for (const std::string& e : facts.errors) std::fprintf(stderr, "%s\n", e.c_str());
       status = kExitFailed;
     }
   }

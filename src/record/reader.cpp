@@ -1,11 +1,19 @@
 #include "record/reader.h"
 
-#include "format/page.h"
+#include <algorithm>
+
 #include "format/page.h"
 #include "page/leaf.h"
 #include "record/long_value.h"
 
 namespace quarrow {
+namespace {
+
+constexpr std::size_t kCacheLine = 64;
+constexpr std::size_t kPrefetchBytes = 1024;
+
+}  // namespace
+
 TableRecordReader::TableRecordReader(const Database& db, const TableInfo& table, ColumnPlan plan)
     : db_(&db), table_(&table), plan_(std::move(plan)), long_values_(long_value_budget(db)) {}
 
@@ -79,6 +87,14 @@ TableRecordReader::Step TableRecordReader::next_data(Bytes& data) {
         Result<LeafEntryView> entry = parse_leaf_entry_view(tag.flags, tag.value);
         if (!entry) continue;
         data = entry->data;
+#if defined(__GNUC__) || defined(__clang__)
+        // The caller touches a few cache lines of each record (its header, offsets,
+        // tagged directory, the values asked for), seldom in order: their loads start
+        // here, side by side (a narrow read of a wide table waited on them one by one,
+        // about a sixth of its time). The first kilobyte holds all that in most records.
+        const std::size_t ahead = std::min<std::size_t>(data.size(), kPrefetchBytes);
+        for (std::size_t at = kCacheLine; at < ahead; at += kCacheLine) __builtin_prefetch(data.data() + at);
+#endif
         return Step::Record;
       }
     }

@@ -143,9 +143,9 @@ TEST(Parallel, OrderedPartsKeepOrderWithinTheBound) {
       for (int b = 0; b < p % 5; ++b) want.push_back(p * 10 + b);
     }
     EXPECT_EQ(got, want);
-    // jobs + 1 blocks at most; the count here drops only after next() has returned,
-    // by when a worker may have started the next block.
-    EXPECT_LE(most.load(), static_cast<int>(jobs) + 2);
+    // kBlocksPerJob * jobs + 1 blocks at most; the count here drops only after next()
+    // has returned, by when a worker may have started the next block.
+    EXPECT_LE(most.load(), static_cast<int>(cli::kBlocksPerJob * jobs) + 2);
   }
 }
 

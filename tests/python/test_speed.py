@@ -65,6 +65,27 @@ def test_threads_give_the_values_and_order_of_one_thread(big, threads, batch_row
     assert one.column("Id").to_pylist() == list(range(400))
 
 
+@pytest.mark.parametrize("order", [["A", "B", "A"], ["B", "A", "B"]])
+def test_each_long_value_tree_is_worked_out_for_its_own_table(write_db, order):
+    """The database keeps each long-value tree's chain once worked out: a reading of
+    one table after another's must still look its values up in its own tree."""
+    db = EseFile(page_size=4096)
+    for name in ("A", "B"):
+        table = rows_table(120)
+        table.name = name
+        for r in table.records:
+            if isinstance(r["Note"], LongValue):
+                r["Note"] = LongValue(f"{name} " * 300 + str(r["Id"]))
+        db.add_table(table)
+    path = write_db(db)
+    expected = {name: EseDatabase(path).read_table(name) for name in ("A", "B")}
+    assert expected["A"] != expected["B"]
+    shared = EseDatabase(path)
+    for name in order:
+        assert shared.read_table(name) == expected[name]
+        assert arrow(shared, name, threads=2).to_pylist() == arrow(EseDatabase(path), name, threads=1).to_pylist()
+
+
 def test_parts_together_are_the_table(big):
     db = EseDatabase(big)
     whole = arrow(db, "T", threads=1)

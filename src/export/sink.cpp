@@ -1,15 +1,24 @@
-#include "cli/output.h"
+#include "export/sink.h"
 
 #include <cerrno>
 #include <utility>
 
 #include "error/ese_error.h"
 
-namespace quarrow::cli {
+namespace quarrow {
 
-Output Output::standard_output() { return Output(stdout, nullptr); }
+OutputSink OutputSink::standard_output(FlushPolicy policy) { return OutputSink(policy, stdout, nullptr); }
 
-std::optional<Output> Output::create(const std::string& path, std::string& error, const Refusal& refuse) {
+std::optional<OutputSink> OutputSink::create(const std::string& path, FlushPolicy policy, std::string& error,
+                                             const Refusal& refuse, NameCheck check) {
+  if (refuse && check == NameCheck::First) {
+    if (const auto target = platform::file_identity(path)) {
+      if (auto message = refuse(*target)) {
+        error = std::move(*message);
+        return std::nullopt;
+      }
+    }
+  }
   auto file = std::make_unique<platform::OutputFile>();
   const auto create_failure = [&](platform::ErrorCode err) {
     error = in_context(ErrorContext::CreatingOutputFile, os_error_text(err));
@@ -17,7 +26,7 @@ std::optional<Output> Output::create(const std::string& path, std::string& error
   };
   if (const auto err = file->open(path); err != 0) return create_failure(err);
   // Opened without truncating: what the name reaches now is checked before a byte of
-  // it is lost, so a name switched to an input in between changes nothing.
+  // it is lost.
   if (refuse) {
     platform::FileIdentity opened;
     if (const auto err = file->identity(opened); err != 0) return create_failure(err);
@@ -27,32 +36,33 @@ std::optional<Output> Output::create(const std::string& path, std::string& error
     }
   }
   if (const auto err = file->truncate(); err != 0) return create_failure(err);
-  return Output(nullptr, std::move(file));
+  return OutputSink(policy, nullptr, std::move(file));
 }
 
-Output::Output(std::FILE* file, std::unique_ptr<platform::OutputFile> owned)
-    : file_(file), owned_(std::move(owned)) {
-  buffer_.reserve(kBlockSize + (kBlockSize >> 2));
+OutputSink::OutputSink(FlushPolicy policy, std::FILE* file, std::unique_ptr<platform::OutputFile> owned)
+    : policy_(policy), file_(file), owned_(std::move(owned)) {
+  if (policy_.block_bytes != 0) buffer_.reserve(policy_.block_bytes + (policy_.block_bytes >> 2));
 }
 
-Output::Output(Output&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)),
+OutputSink::OutputSink(OutputSink&& other) noexcept
+    : policy_(other.policy_),
+      file_(std::exchange(other.file_, nullptr)),
       owned_(std::move(other.owned_)),
       finished_(std::exchange(other.finished_, true)),
       buffer_(std::move(other.buffer_)),
       error_(std::move(other.error_)) {}
 
-Output::~Output() {
+OutputSink::~OutputSink() {
   if (!finished_) finish();
 }
 
-bool Output::fail(int os_code) {
+bool OutputSink::fail(int os_code) {
   if (error_.empty()) error_ = "Write error: " + os_error_text(os_code != 0 ? os_code : EIO);
   buffer_.clear();
   return false;
 }
 
-bool Output::write_buffer() {
+bool OutputSink::write_buffer() {
   if (!error_.empty()) return false;
   if (buffer_.empty()) return true;
   if (owned_) {
@@ -66,7 +76,7 @@ bool Output::write_buffer() {
   return true;
 }
 
-bool Output::finish() {
+bool OutputSink::finish() {
   if (finished_) return error_.empty();
   finished_ = true;
   bool ok = write_buffer();
@@ -80,4 +90,4 @@ bool Output::finish() {
   return ok && error_.empty();
 }
 
-}  // namespace quarrow::cli
+}  // namespace quarrow

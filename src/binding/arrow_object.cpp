@@ -1,0 +1,77 @@
+#include "binding/arrow_object.h"
+
+#include <string>
+
+namespace quarrow::python {
+namespace {
+
+constexpr char kSchemaCapsule[] = "arrow_schema";
+constexpr char kStreamCapsule[] = "arrow_array_stream";
+
+// A capsule's destructor: releases what it holds (when not yet released) and deletes it.
+template <class T>
+void discard(T* held) {
+  if (held->release != nullptr) held->release(held);
+  delete held;
+}
+
+template <class T, const char* kName>
+void free_capsule(PyObject* capsule) {
+  auto* held = static_cast<T*>(PyCapsule_GetPointer(capsule, kName));
+  if (held == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  discard(held);
+}
+
+template <class T, const char* kName>
+PyObject* make_capsule(T* held) {
+  PyObject* capsule = PyCapsule_New(held, kName, free_capsule<T, kName>);
+  if (capsule == nullptr) discard(held);
+  return capsule;
+}
+
+}  // namespace
+
+PyObject* schema_capsule(ArrowSchema* schema) { return make_capsule<ArrowSchema, kSchemaCapsule>(schema); }
+
+PyObject* stream_capsule(ArrowArrayStream* stream) { return make_capsule<ArrowArrayStream, kStreamCapsule>(stream); }
+
+ArrowSchema* capsule_schema(PyObject* capsule) {
+  return static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
+}
+
+ArrowObjectType::ArrowObjectType(const ArrowObjectKind& kind)
+    : schema_doc_(std::string("__arrow_c_schema__($self)\n--\n\nThe ") + kind.what + "'s Arrow schema as a PyCapsule."),
+      stream_doc_(std::string("__arrow_c_stream__($self, requested_schema=None)\n--\n\nA fresh Arrow stream over the ") +
+                  kind.what + " as a PyCapsule."),
+      methods_{{"__arrow_c_schema__", kind.schema, METH_NOARGS, schema_doc_.c_str()},
+               {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kind.stream)),
+                METH_FASTCALL | METH_KEYWORDS, stream_doc_.c_str()},
+               {nullptr, nullptr, 0, nullptr}},
+      slots_{{Py_tp_methods, methods_},
+             {Py_tp_repr, reinterpret_cast<void*>(kind.repr)},
+             {Py_tp_dealloc, reinterpret_cast<void*>(kind.dealloc)},
+             {Py_tp_doc, const_cast<char*>(kind.doc)},
+             {0, nullptr}},
+      spec_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
+
+PyObject* ArrowObjectType::alloc() {
+  if (type_ == nullptr) {
+    type_ = PyType_FromSpec(&spec_);
+    if (type_ == nullptr) return nullptr;
+  }
+  auto* type = reinterpret_cast<PyTypeObject*>(type_);
+  auto alloc_object = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  return alloc_object(type, 0);
+}
+
+void free_arrow_object(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_object(self);
+  Py_DECREF(type);
+}
+
+}  // namespace quarrow::python
