@@ -86,11 +86,14 @@ def test_each_long_value_tree_is_worked_out_for_its_own_table(write_db, order):
         assert arrow(shared, name, threads=2).to_pylist() == arrow(EseDatabase(path), name, threads=1).to_pylist()
 
 
-def test_parts_together_are_the_table(big):
+@pytest.mark.parametrize("threads, batch_rows", [(1, 65536), (2, 65536), (3, 5)])
+def test_parts_together_are_the_table(big, threads, batch_rows):
+    """Parts of a table, each read on one or several threads (a part's stretches
+    are cut from its own pages), put together give the table."""
     db = EseDatabase(big)
     whole = arrow(db, "T", threads=1)
     for count in (1, 2, 5, 1000):
-        parts = [arrow(db, "T", part=(k, count), threads=t) for k in range(count) for t in (1,)]
+        parts = [arrow(db, "T", part=(k, count), threads=threads, batch_rows=batch_rows) for k in range(count)]
         assert pa.concat_tables(parts).equals(whole), count
 
 
@@ -193,6 +196,20 @@ def test_tool_output_is_the_same_for_any_jobs(big, write_db, tmp_path, fmt):
             r = run_tool("export", "-q", "-j", str(j), *fmt, "-o", str(out), path)
             exports.append((r.returncode, r.stderr, {p.name: p.read_bytes() for p in out.iterdir()}))
         assert exports[0] == exports[1]
+
+
+def test_tool_stretches_of_many_blocks_keep_their_order(write_db, tmp_path):
+    """Long values make a few pages render to megabytes: a stretch then hands over
+    several blocks, which must still reach the output in table order."""
+    records = [{"Id": i, "Name": f"row {i}", "Blob": b"", "Note": LongValue(f"{i:04d} " + "x" * 60_000)}
+               for i in range(300)]
+    db = EseFile(page_size=4096)
+    db.add_table(Table("T", COLUMNS, records, records_per_page=4, branch_fanout=5, lv_records_per_page=2))
+    path = write_db(db)
+    results = [run_tool("dump", "-q", "-j", str(j), path, "T") for j in (1, 2, 4)]
+    assert len(results[0].stdout) > 18_000_000
+    assert {(r.stdout, r.returncode) for r in results} == {(results[0].stdout, 0)}
+    assert [json.loads(line)["Id"] for line in results[1].stdout.splitlines()] == list(range(300))
 
 
 def test_tool_columns_errors(big, tmp_path):
