@@ -366,10 +366,9 @@ def pull_arrow_stream(table) -> None:
         batch.release(ctypes.byref(batch))
 
 
-def exercise(quarrow, path: str, export_dir: str) -> list[str]:
-    """Runs every call; returns the message kinds of the exceptions raised."""
-    kinds = []
-
+def recording_caller(kinds: list[str]):
+    """A call(fn, *args) that returns fn's result, or None after adding the message
+    kind of the exception it raised to `kinds` (MemoryError goes through)."""
     def call(fn, *args):
         try:
             return fn(*args)
@@ -378,6 +377,13 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
         except Exception as exc:  # noqa: BLE001 - every exception is an outcome here
             kinds.append(message_kind(exc))
             return None
+    return call
+
+
+def exercise(quarrow, path: str, export_dir: str) -> list[str]:
+    """Runs every call; returns the message kinds of the exceptions raised."""
+    kinds: list[str] = []
+    call = recording_caller(kinds)
 
     db = call(quarrow.EseDatabase, path)
     if db is None:
@@ -422,16 +428,8 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
 
 def exercise_logs(quarrow, path: str) -> list[str]:
     """Every call of EseLogs on one (mutated) log file."""
-    kinds = []
-
-    def call(fn, *args):
-        try:
-            return fn(*args)
-        except MemoryError:
-            raise
-        except Exception as exc:  # noqa: BLE001 - every exception is an outcome here
-            kinds.append(message_kind(exc))
-            return None
+    kinds: list[str] = []
+    call = recording_caller(kinds)
 
     logs = call(quarrow.EseLogs, path)
     if logs is None:

@@ -317,11 +317,8 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
   int status = kExitOk;
   bool first = true;
   for (const std::string& path : request->paths) {
-    std::string error;
-    const auto db = open_database(path, error);
+    const auto db = open_or_report(path);
     if (!db) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
       status = kExitFailed;
       continue;
     }

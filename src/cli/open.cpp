@@ -19,7 +19,11 @@ std::unique_ptr<Database> open_database(const std::string& path, std::string& er
 std::unique_ptr<Database> open_or_report(const std::string& path) {
   std::string error;
   auto db = open_database(path, error);
-  if (!db) std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
+  if (!db) {
+    // After what the command printed for earlier files, when both streams are one.
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
+  }
   return db;
 }
 

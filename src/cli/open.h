@@ -16,8 +16,8 @@ namespace quarrow::cli {
 // sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
 std::unique_ptr<Database> open_database(const std::string& path, std::string& error);
 
-// open_database for the commands that take one file: on failure the error line naming
-// the file is already on stderr when nullptr comes back.
+// open_database with the failure reported: the error line naming the file is on
+// stderr (after the standard output is flushed) when nullptr comes back.
 std::unique_ptr<Database> open_or_report(const std::string& path);
 
 // The message the module raises for an error of looking up or opening a table:

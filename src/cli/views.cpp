@@ -203,11 +203,8 @@ int run_views(const std::vector<std::string_view>& raw, const Context&) {
   if (!cli_profiles(*args, all)) return kExitFailed;
   int status = kExitOk;
   for (const std::string& path : request->paths) {
-    std::string error;
-    const auto db = open_database(path, error);
+    const auto db = open_or_report(path);
     if (!db) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
       status = kExitFailed;
       continue;
     }
