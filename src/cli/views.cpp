@@ -52,7 +52,7 @@ void append_column_json(std::string& out, const profiles::ViewColumn& c) {
   out += "{\"name\":";
   append_json_string(out, c.name);
   out += ",\"type\":";
-  append_json_string(out, profiles::out_type_name(c.type));
+  append_json_string(out, profiles::view_type_name(c));
   out += ",\"source\":";
   append_json_string(out, name_text(c.source));
   out += ",\"note\":";
@@ -184,7 +184,7 @@ std::string render_views_text(const ViewsFacts& f) {
     out += "  " + v.name + "  (" + v.table + ")\n";
     if (!v.description.empty()) out += "    " + v.description + "\n";
     for (const auto& c : v.columns) {
-      out += "      " + c.name + "  " + profiles::out_type_name(c.type);
+      out += "      " + c.name + "  " + profiles::view_type_name(c);
       if (!c.source.empty() && c.source != c.name) out += "  from " + name_text(c.source);
       if (!c.note.empty()) out += "  -- " + c.note;
       out += "\n";

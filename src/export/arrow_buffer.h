@@ -69,13 +69,13 @@ class Buffer {
     if (n > capacity_) grow(n);
   }
   // Room for n more bytes; the caller writes them and then calls commit(n).
-  std::uint8_t* room(std::size_t n) {
+  QUARROW_ALWAYS_INLINE std::uint8_t* room(std::size_t n) {
     if (n > capacity_ - size_) grow(std::max(size_ + n, 2 * capacity_));
     return data_ + size_;
   }
   void commit(std::size_t n) { size_ += n; }
   // The next n bytes, to be written by the caller.
-  std::uint8_t* append(std::size_t n) {
+  QUARROW_ALWAYS_INLINE std::uint8_t* append(std::size_t n) {
     std::uint8_t* p = room(n);
     size_ += n;
     return p;
@@ -146,6 +146,7 @@ struct ArrayNode {
   Buffer offsets;  // int32 offsets
   std::vector<const void*> buffers;
   std::vector<ArrowArray*> children;
+  ArrowArray* dictionary = nullptr;  // the values of a dictionary-encoded array
   std::shared_ptr<BufferPool> pool;
 
   // Buffers for `validity_size` bitmap bytes, `values_size` value bytes and
@@ -175,6 +176,10 @@ inline void release_array(ArrowArray* array) {
   for (ArrowArray* child : node->children) {
     if (child->release != nullptr) child->release(child);
     delete child;
+  }
+  if (node->dictionary != nullptr) {
+    if (node->dictionary->release != nullptr) node->dictionary->release(node->dictionary);
+    delete node->dictionary;
   }
   delete node;
   array->release = nullptr;

@@ -20,6 +20,7 @@ struct SchemaNode {
   std::string name;
   std::string metadata;
   std::vector<ArrowSchema*> children;
+  ArrowSchema* dictionary = nullptr;  // the value type of a dictionary-encoded field
 };
 
 void release_children(std::vector<ArrowSchema*>& children) {
@@ -33,6 +34,10 @@ void release_children(std::vector<ArrowSchema*>& children) {
 void release_schema(ArrowSchema* schema) {
   auto* node = static_cast<SchemaNode*>(schema->private_data);
   release_children(node->children);
+  if (node->dictionary != nullptr) {
+    if (node->dictionary->release != nullptr) node->dictionary->release(node->dictionary);
+    delete node->dictionary;
+  }
   delete node;
   schema->release = nullptr;
 }
@@ -66,27 +71,6 @@ ArrowSchema* new_schema_node(std::string format, std::string name, std::string m
   return out.release();
 }
 
-const char* format_of(DecodedType type) {
-  switch (type) {
-    case DecodedType::Null: return "n";
-    case DecodedType::Bool: return "b";
-    case DecodedType::UInt8: return "C";
-    case DecodedType::Int16: return "s";
-    case DecodedType::UInt16: return "S";
-    case DecodedType::Int32: return "i";
-    case DecodedType::UInt32: return "I";
-    case DecodedType::Int64: return "l";
-    case DecodedType::Float32: return "f";
-    case DecodedType::Float64: return "g";
-    case DecodedType::Timestamp: return "tsu:";
-    case DecodedType::Decimal: return "d:19,4";
-    case DecodedType::Guid: return "w:16";
-    case DecodedType::Binary: return "z";
-    case DecodedType::Text: return "u";
-  }
-  return "n";
-}
-
 using Metadata = std::vector<std::pair<std::string, std::string>>;
 
 Metadata uuid_metadata() { return {{"ARROW:extension:name", "arrow.uuid"}, {"ARROW:extension:metadata", ""}}; }
@@ -112,6 +96,27 @@ ArrowSchema* column_schema(const DecodedColumn& column) {
 }
 
 }  // namespace
+
+const char* format_of(DecodedType type) {
+  switch (type) {
+    case DecodedType::Null: return "n";
+    case DecodedType::Bool: return "b";
+    case DecodedType::UInt8: return "C";
+    case DecodedType::Int16: return "s";
+    case DecodedType::UInt16: return "S";
+    case DecodedType::Int32: return "i";
+    case DecodedType::UInt32: return "I";
+    case DecodedType::Int64: return "l";
+    case DecodedType::Float32: return "f";
+    case DecodedType::Float64: return "g";
+    case DecodedType::Timestamp: return "tsu:";
+    case DecodedType::Decimal: return "d:19,4";
+    case DecodedType::Guid: return "w:16";
+    case DecodedType::Binary: return "z";
+    case DecodedType::Text: return "u";
+  }
+  return "n";
+}
 
 void fill_schema_node(ArrowSchema* out, std::string format, std::string name, std::string metadata,
                       std::int64_t flags, std::vector<ArrowSchema*> children) {
@@ -149,7 +154,14 @@ void fill_struct_schema(const std::vector<SchemaField>& fields, ArrowSchema* out
   std::vector<ArrowSchema*> children;
   try {
     children.reserve(fields.size());
-    for (const SchemaField& f : fields) children.push_back(new_schema_node(f.format, f.name, "", ARROW_FLAG_NULLABLE));
+    for (const SchemaField& f : fields) {
+      children.push_back(new_schema_node(f.format, f.name, "", ARROW_FLAG_NULLABLE));
+      if (!f.dictionary.empty()) {
+        ArrowSchema* values = new_schema_node(f.dictionary, "", "", ARROW_FLAG_NULLABLE);
+        static_cast<SchemaNode*>(children.back()->private_data)->dictionary = values;
+        children.back()->dictionary = values;
+      }
+    }
   } catch (...) {
     release_children(children);
     throw;

@@ -12,6 +12,9 @@
 
 namespace quarrow::arrow {
 
+// The Arrow format string of a decoded type's values ("i" for Int32, ...).
+const char* format_of(DecodedType type);
+
 // Fills `out` with the struct schema of `columns`; `out->release` frees it. Throws
 // std::bad_alloc only.
 void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* out);
@@ -23,11 +26,13 @@ void fill_table_schema(const std::vector<DecodedColumn>& columns, ArrowSchema* o
 void fill_schema_node(ArrowSchema* out, std::string format, std::string name, std::string metadata,
                       std::int64_t flags, std::vector<ArrowSchema*> children = {});
 
-// A struct of one nullable field per (format, name), without metadata. Throws
-// std::bad_alloc only.
+// A struct of one nullable field per (format, name), without metadata. A field with
+// a `dictionary` format is dictionary-encoded: `format` is then its index type, and
+// its values have that format. Throws std::bad_alloc only.
 struct SchemaField {
   std::string format;
   std::string name;
+  std::string dictionary = {};
 };
 void fill_struct_schema(const std::vector<SchemaField>& fields, ArrowSchema* out);
 

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "export/arrow_builders.h"
 #include "profiles/conversions.h"
@@ -36,17 +40,37 @@ inline DecodedType storage_type(OutType t) {
   return DecodedType::Int64;
 }
 
+// Where a dictionary column last put a recurring value (a joined row's text): its
+// index in the dictionary of batch `batch`. Kept by the caller per value source, so
+// that a value met again in the same batch costs no hashing.
+struct DictionarySlot {
+  std::int32_t index = -1;
+  std::uint32_t batch = 0;
+};
+
 class ColumnBuilder {
  public:
-  ColumnBuilder(OutType type, std::shared_ptr<arrow::BufferPool> pool, std::size_t expected_rows)
-      : type_(type), values_(storage_type(type), std::move(pool), expected_rows) {}
+  // `layout`: storage_type(type), or a narrower integer (the values are written in
+  // its width). `dictionary` (text only): int32 indices into each batch's own
+  // dictionary of the distinct values of that batch, in order of first appearance.
+  ColumnBuilder(OutType type, DecodedType layout, bool dictionary, std::shared_ptr<arrow::BufferPool> pool,
+                std::size_t expected_rows)
+      : type_(type),
+        dictionary_(dictionary),
+        values_(dictionary ? DecodedType::Int32 : layout, std::move(pool), expected_rows) {}
 
   // A present 64-bit value (integers, timestamps, durations) or a null.
   QUARROW_INLINE void put_int(std::int64_t v) { values_.integer(v); }
   QUARROW_INLINE void put_null() { values_.null(); }
+  // A dictionary column's value, looked up once per batch through `slot`.
+  QUARROW_INLINE void put_text(DictionarySlot& slot, std::string_view text) {
+    if (slot.batch != batch_) slot = {intern(text), batch_};
+    values_.integer(slot.index);
+  }
 
   void append(const Cell& c) {
     if (!c.valid) return values_.null();
+    if (dictionary_) return values_.integer(intern(c.bytes()));
     switch (type_) {
       case OutType::Bool: return values_.boolean(c.i != 0);
       case OutType::Float64: return values_.f64(c.f);
@@ -58,14 +82,49 @@ class ColumnBuilder {
 
   void reserve(std::size_t rows) { values_.reserve(rows); }
   // Bytes of text or binary data so far in this batch.
-  std::uint64_t data_size() const { return values_.data_size(); }
+  std::uint64_t data_size() const { return dictionary_ ? words_.size() : values_.data_size(); }
   bool variable() const { return type_ == OutType::Text || type_ == OutType::Binary; }
+  bool dictionary() const { return dictionary_; }
   // Hands the batch's values to `out` and starts the next batch.
-  void finish(ArrowArray* out) { values_.finish(out); }
+  void finish(ArrowArray* out) {
+    values_.finish(out);
+    if (!dictionary_) return;
+    // The dictionary: a utf8 array of the batch's distinct values, owned by the array.
+    auto values = std::make_unique<ArrowArray>();
+    arrow::ValueBuilder text(DecodedType::Text, nullptr, offsets_.size(), words_.size());
+    for (std::size_t k = 0; k < offsets_.size(); ++k) {
+      const std::size_t begin = offsets_[k], end = k + 1 < offsets_.size() ? offsets_[k + 1] : words_.size();
+      text.bytes(as_bytes(std::string_view(words_).substr(begin, end - begin)));
+    }
+    text.finish(values.get());
+    ArrowArray* dictionary = values.release();
+    static_cast<arrow::ArrayNode*>(out->private_data)->dictionary = dictionary;
+    out->dictionary = dictionary;
+    index_.clear();
+    offsets_.clear();
+    words_.clear();
+    ++batch_;
+  }
 
  private:
+  // The index of `text` in this batch's dictionary, added when new.
+  std::int32_t intern(std::string_view text) {
+    const auto [at, added] = index_.try_emplace(std::string(text), static_cast<std::int32_t>(offsets_.size()));
+    if (added) {
+      offsets_.push_back(words_.size());
+      words_ += text;
+    }
+    return at->second;
+  }
+
   OutType type_;
+  bool dictionary_;
   arrow::ValueBuilder values_;
+  // This batch's dictionary: each distinct value's index, and the values' bytes.
+  std::unordered_map<std::string, std::int32_t> index_;
+  std::vector<std::size_t> offsets_;
+  std::string words_;
+  std::uint32_t batch_ = 1;  // DictionarySlot{} (batch 0) is never current
 };
 
 }  // namespace quarrow::profiles

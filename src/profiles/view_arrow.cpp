@@ -42,10 +42,22 @@ const char* format_of(OutType t) {
   return "n";
 }
 
+// The buffer layout of a view column: its type's, or the stored integer width.
+DecodedType layout(const ViewColumn& c) {
+  if (c.dictionary) return DecodedType::Int32;  // the indices
+  return c.width != DecodedType::Null ? c.width : storage_type(c.type);
+}
+
 void make_schema(const std::vector<ViewColumn>& columns, ArrowSchema* out) {
   std::vector<arrow::SchemaField> fields;
   fields.reserve(columns.size());
-  for (const ViewColumn& c : columns) fields.push_back({format_of(c.type), c.name});
+  for (const ViewColumn& c : columns) {
+    if (c.dictionary) {
+      fields.push_back({"i", c.name, format_of(c.type)});
+    } else {
+      fields.push_back({c.width != DecodedType::Null ? arrow::format_of(c.width) : format_of(c.type), c.name});
+    }
+  }
   arrow::fill_struct_schema(fields, out);
 }
 
@@ -76,7 +88,7 @@ void start_columns(StreamState& s) {
   const auto& columns = s.reader->columns();
   std::uint64_t row_bytes = 1;
   for (const ViewColumn& c : columns) {
-    const DecodedType t = storage_type(c.type);
+    const DecodedType t = layout(c);
     row_bytes += arrow::value_width(t) + (arrow::variable_width(t) ? 4 : 0) + 1;
   }
   s.batch_reserve = std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
@@ -85,7 +97,7 @@ void start_columns(StreamState& s) {
   const auto rows = static_cast<std::size_t>(s.room);
   s.columns.reserve(columns.size());
   for (std::size_t k = 0; k < columns.size(); ++k) {
-    s.columns.emplace_back(columns[k].type, s.pool, rows);
+    s.columns.emplace_back(columns[k].type, layout(columns[k]), columns[k].dictionary, s.pool, rows);
     if (s.columns.back().variable()) s.variable.push_back(k);
   }
 }

@@ -64,6 +64,29 @@ ViewReader::Fast ViewReader::fast_route(Conversion c, std::uint32_t column_type,
   }
 }
 
+const char* view_type_name(const ViewColumn& c) {
+  switch (c.width) {
+    case DecodedType::UInt8: return "uint8";
+    case DecodedType::Int16: return "int16";
+    case DecodedType::UInt16: return "uint16";
+    case DecodedType::Int32: return "int32";
+    case DecodedType::UInt32: return "uint32";
+    default: return out_type_name(c.type);
+  }
+}
+
+// The Arrow layout of an integer column read by a fast route: the stored width.
+DecodedType ViewReader::stored_width(Fast route) {
+  switch (route) {
+    case Fast::U8: return DecodedType::UInt8;
+    case Fast::I16: return DecodedType::Int16;
+    case Fast::U16: return DecodedType::UInt16;
+    case Fast::I32: return DecodedType::Int32;
+    case Fast::U32: return DecodedType::UInt32;
+    default: return DecodedType::Null;
+  }
+}
+
 ViewReader::Fast ViewReader::raw_fast_route(std::uint32_t column_type) {
   switch (static_cast<ColumnType>(column_type)) {
     case ColumnType::LongLong:
@@ -191,7 +214,9 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     }
     if (def.lookup.empty()) slot.fast = fast_route(def.convert, type_at(slot.source), def.has_range);
     slot.multi = (plan.columns[static_cast<std::size_t>(slot.source)].info->flags & kColumnMultiValued) != 0;
-    ViewColumn c{def.name, slot.type, plan.columns[static_cast<std::size_t>(slot.source)].info->name, def.note};
+    ViewColumn c{def.name, slot.type, plan.columns[static_cast<std::size_t>(slot.source)].info->name, def.note,
+                 stored_width(slot.fast)};
+    c.dictionary = def.convert == Conversion::Join && slot.type == OutType::Text;
     slots.push_back(slot);
     cols.push_back(c);
     if (def.raw) {
@@ -200,7 +225,8 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
       raw.fast = raw_fast_route(type_at(slot.source));
       raw.type = raw_type(type_at(slot.source));
       slots.push_back(raw);
-      cols.push_back(ViewColumn{def.name + "_raw", raw.type, c.source, "the stored value of " + def.name});
+      cols.push_back(ViewColumn{def.name + "_raw", raw.type, c.source, "the stored value of " + def.name,
+                                stored_width(raw.fast)});
     }
   }
   if (view_.unpivot.active) {
@@ -232,7 +258,7 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
         if (c.name == name) name = plan.columns[k].info->name;
       }
       slots.push_back(slot);
-      cols.push_back(ViewColumn{name, slot.type, plan.columns[k].info->name, ""});
+      cols.push_back(ViewColumn{name, slot.type, plan.columns[k].info->name, "", stored_width(slot.fast)});
     }
   }
   if (view_.unpivot.active) {
@@ -881,6 +907,10 @@ ViewReader::Step ViewReader::next_into(std::vector<ColumnBuilder>& columns, std:
           const bool wrong_type = !j.expect_types.empty() &&
                                   (!e->has_type || std::find(j.expect_types.begin(), j.expect_types.end(), e->type) ==
                                                        j.expect_types.end());
+          if (e->value.valid && out.dictionary() && !wrong_type && !e->failed) {
+            out.put_text(e->dictionary, e->value.bytes());
+            continue;
+          }
           Cell& c = scratch[s];
           c.valid = false;
           c.ref = nullptr;

@@ -15,14 +15,13 @@
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "profiles/column_builder.h"
 #include "profiles/conversions.h"
 #include "profiles/profile.h"
 #include "record/decoded.h"
 #include "record/reader.h"
 
 namespace quarrow::profiles {
-
-class ColumnBuilder;
 
 // The first profile whose recognition tables all exist in the catalog, or nullptr.
 const Profile* recognize(const Database& db, const std::vector<Profile>& profiles);
@@ -44,7 +43,18 @@ struct ViewColumn {
   OutType type = OutType::Text;
   std::string source;  // the stored column ("" when the table lacks it)
   std::string note;
+  // An integer column that shows a stored 8-, 16- or 32-bit integer as it is keeps
+  // that width in Arrow, as arrow_table gives it (UInt8 ... UInt32); Null: the layout
+  // of `type`. Python, JSON and CSV see the same integers either way.
+  DecodedType width = DecodedType::Null;
+  // Text resolved through another table (a join): dictionary-encoded in Arrow, as
+  // such a column repeats a few of the joined table's values on every row.
+  bool dictionary = false;
 };
+
+// A view column's type as `quarrow views` names it: the conversion's type, with an
+// integer's stored width where it keeps one ("int32").
+const char* view_type_name(const ViewColumn& c);
 
 class ViewReader {
  public:
@@ -77,6 +87,7 @@ class ViewReader {
     std::int64_t type = 0;
     bool has_type = false;
     bool failed = false;
+    mutable DictionarySlot dictionary;  // where the column's batch dictionary has the value
   };
   // A joined table's rows as stored, read once per reading however many join columns
   // use it (SRUM's AppId and UserId each resolve twice through the id map): for each
@@ -140,6 +151,7 @@ class ViewReader {
   enum class Fast : std::uint8_t { None, U8, I16, U16, I32, U32, Raw64, Count64, Ole };
   static Fast fast_route(Conversion c, std::uint32_t column_type, bool has_range);
   static Fast raw_fast_route(std::uint32_t column_type);
+  static DecodedType stored_width(Fast route);
   struct Slot {
     SlotKind kind = SlotKind::Column;
     Fast fast = Fast::None;
