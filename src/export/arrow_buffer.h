@@ -129,6 +129,7 @@ class BufferPool {
     if (v.capacity() == 0) return;
     v.clear();
     std::lock_guard<std::mutex> lock(mutex_);
+    if (kept_.capacity() == 0) kept_.reserve(kMaxKept);  // once, not a growth per batch
     if (kept_.size() < kMaxKept) kept_.push_back(std::move(v));
   }
 

@@ -144,8 +144,9 @@ class ValueBuilder {
     valid();
   }
 
-  // Hands the values so far to `out` and starts an empty array with room for as many.
-  void finish(ArrowArray* out) {
+  // Hands the values so far to `out` and starts an empty array with room for as many
+  // (`last`: none, nothing more is appended).
+  void finish(ArrowArray* out, bool last = false) {
     ArrayNode* node = node_.release();
     const bool nulls = null_count_ > 0;
     const void* validity = nulls ? node->validity.data() : nullptr;
@@ -167,7 +168,7 @@ class ValueBuilder {
     out->release = release_array;
     out->private_data = node;
     last_data_size_ = node->values.size();
-    start(static_cast<std::size_t>(length_) / 8 + 1, last_data_size_, node->offsets.size() / 4);
+    if (!last) start(static_cast<std::size_t>(length_) / 8 + 1, last_data_size_, node->offsets.size() / 4);
   }
 
  private:

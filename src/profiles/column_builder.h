@@ -3,11 +3,12 @@
 // holding a view type's values. The view reader writes plain values straight into it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "export/arrow_builders.h"
@@ -85,45 +86,62 @@ class ColumnBuilder {
   std::uint64_t data_size() const { return dictionary_ ? words_.size() : values_.data_size(); }
   bool variable() const { return type_ == OutType::Text || type_ == OutType::Binary; }
   bool dictionary() const { return dictionary_; }
-  // Hands the batch's values to `out` and starts the next batch.
-  void finish(ArrowArray* out) {
-    values_.finish(out);
+  // Hands the batch's values to `out` and starts the next batch (`last`: none).
+  void finish(ArrowArray* out, bool last = false) {
+    values_.finish(out, last);
     if (!dictionary_) return;
     // The dictionary: a utf8 array of the batch's distinct values, owned by the array.
     auto values = std::make_unique<ArrowArray>();
     arrow::ValueBuilder text(DecodedType::Text, nullptr, offsets_.size(), words_.size());
-    for (std::size_t k = 0; k < offsets_.size(); ++k) {
-      const std::size_t begin = offsets_[k], end = k + 1 < offsets_.size() ? offsets_[k + 1] : words_.size();
-      text.bytes(as_bytes(std::string_view(words_).substr(begin, end - begin)));
-    }
-    text.finish(values.get());
+    for (std::size_t k = 0; k < offsets_.size(); ++k) text.bytes(as_bytes(word(k)));
+    text.finish(values.get(), true);
     ArrowArray* dictionary = values.release();
     static_cast<arrow::ArrayNode*>(out->private_data)->dictionary = dictionary;
     out->dictionary = dictionary;
-    index_.clear();
+    std::fill(table_.begin(), table_.end(), -1);
     offsets_.clear();
     words_.clear();
     ++batch_;
   }
 
  private:
-  // The index of `text` in this batch's dictionary, added when new.
+  std::string_view word(std::size_t k) const {
+    const std::size_t end = k + 1 < offsets_.size() ? offsets_[k + 1] : words_.size();
+    return std::string_view(words_).substr(offsets_[k], end - offsets_[k]);
+  }
+  // The index of `text` in this batch's dictionary, added when new: an open-addressing
+  // table of indices, at most half full.
   std::int32_t intern(std::string_view text) {
-    const auto [at, added] = index_.try_emplace(std::string(text), static_cast<std::int32_t>(offsets_.size()));
-    if (added) {
-      offsets_.push_back(words_.size());
-      words_ += text;
+    if (2 * (offsets_.size() + 1) > table_.size()) rehash(std::max<std::size_t>(64, 2 * table_.size()));
+    const std::size_t mask = table_.size() - 1;
+    for (std::size_t h = std::hash<std::string_view>{}(text) & mask;; h = (h + 1) & mask) {
+      const std::int32_t k = table_[h];
+      if (k < 0) {
+        table_[h] = static_cast<std::int32_t>(offsets_.size());
+        offsets_.push_back(words_.size());
+        words_ += text;
+        return table_[h];
+      }
+      if (word(static_cast<std::size_t>(k)) == text) return k;
     }
-    return at->second;
+  }
+  void rehash(std::size_t size) {
+    table_.assign(size, -1);
+    for (std::size_t k = 0; k < offsets_.size(); ++k) {
+      std::size_t h = std::hash<std::string_view>{}(word(k)) & (size - 1);
+      while (table_[h] >= 0) h = (h + 1) & (size - 1);
+      table_[h] = static_cast<std::int32_t>(k);
+    }
   }
 
   OutType type_;
   bool dictionary_;
   arrow::ValueBuilder values_;
-  // This batch's dictionary: each distinct value's index, and the values' bytes.
-  std::unordered_map<std::string, std::int32_t> index_;
+  // This batch's dictionary: the values' bytes and where each starts, and the table
+  // that finds a value's index (-1: free; its size a power of two).
   std::vector<std::size_t> offsets_;
   std::string words_;
+  std::vector<std::int32_t> table_;
   std::uint32_t batch_ = 1;  // DictionarySlot{} (batch 0) is never current
 };
 

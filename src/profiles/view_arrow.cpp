@@ -103,12 +103,13 @@ void start_columns(StreamState& s) {
 }
 
 // The batch's columns into `out`, a struct array of one child per column.
+// After the last batch (`s.done`) the builders start no other.
 void emit(StreamState& s, std::int64_t rows, ArrowArray* out) {
   auto node = std::make_unique<arrow::ArrayNode>(nullptr, 0, 0, 0);
   node->children.reserve(s.columns.size());
   for (ColumnBuilder& column : s.columns) {
     auto child = std::make_unique<ArrowArray>();
-    column.finish(child.get());
+    column.finish(child.get(), s.done);
     node->children.push_back(child.release());
   }
   arrow::fill_struct_array(std::move(node), rows, out);

@@ -155,7 +155,20 @@ std::uint64_t ViewReader::total_failures() const {
 Status ViewReader::prepare(const Database& db, const Profile& profile, const ViewSpec& view,
                            const std::vector<std::string>* wanted, bool values) {
   view_ = view;
-  lookups_ = profile.lookups;
+  // The lookup tables the view's columns name (not the profile's whole set: a reading
+  // of a small table should not copy them all).
+  lookups_.clear();
+  auto use_lookup = [&](const std::string& name) {
+    const auto [at, added] = lookups_.try_emplace(name);
+    if (added) {
+      if (const auto found = profile.lookups.find(name); found != profile.lookups.end()) at->second = found->second;
+    }
+    return &at->second;
+  };
+  for (const ColumnSpec& def : view_.columns) {
+    if (!def.lookup.empty()) use_lookup(def.lookup);
+    if (def.convert == Conversion::Join && !def.join.fallback.empty()) use_lookup(def.join.fallback);
+  }
   const TableInfo* table = find_table(db, view_.table);
   if (table == nullptr) return EseError::table_not_found(view_.table);
   auto opened = open_table_reader(db, table->name);
@@ -209,7 +222,7 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
     }
     slot.type = def.lookup.empty() ? slot.conv_type : OutType::Text;
     if (!def.lookup.empty()) {
-      slot.lookup = &lookups_[def.lookup];
+      slot.lookup = use_lookup(def.lookup);
       slot.lookup_cache = std::make_shared<std::unordered_map<std::int64_t, std::string>>();
     }
     if (def.lookup.empty()) slot.fast = fast_route(def.convert, type_at(slot.source), def.has_range);
