@@ -9,6 +9,7 @@
 // error value: no crash, no read outside the buffer, no hang.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,20 @@ void forensic_passes(const quarrow::Database& db) {
   (void)text;
 }
 
+// A dictionary-encoded column's valid indices must name values of its dictionary.
+void check_dictionaries(const ArrowArray& batch) {
+  for (std::int64_t c = 0; c < batch.n_children; ++c) {
+    const ArrowArray& column = *batch.children[c];
+    if (column.dictionary == nullptr) continue;
+    const auto* validity = static_cast<const std::uint8_t*>(column.buffers[0]);
+    const auto* indices = static_cast<const std::int32_t*>(column.buffers[1]);
+    for (std::int64_t k = 0; k < column.length; ++k) {
+      if (validity != nullptr && !(validity[k / 8] & (1u << (k % 8)))) continue;
+      if (indices[k] < 0 || indices[k] >= column.dictionary->length) std::abort();
+    }
+  }
+}
+
 // Every view of every shipped profile (not only the one that recognises the file: a
 // damaged file may have some of another kind's tables), through the reader and the
 // Arrow producer, joins and trees included.
@@ -172,6 +187,7 @@ void read_all_views(const std::shared_ptr<const quarrow::Database>& db) {
       for (std::size_t n = 0; n < kMaxRecordsPerTable; n += 64) {
         ArrowArray batch{};
         if (stream.get_next(&stream, &batch) != 0 || batch.release == nullptr) break;
+        check_dictionaries(batch);
         batch.release(&batch);
       }
       stream.release(&stream);

@@ -32,7 +32,9 @@ const char kViewsDoc[] =
 const char kArrowViewDoc[] =
     "arrow_view($self, name, *, columns=None, batch_rows=65536)\n--\n\n"
     "A view's converted values for Arrow consumers, like arrow_table.\n\n"
-    "Timestamps are timestamp[us, tz=UTC], durations duration[us], text utf8.\n\n"
+    "Timestamps are timestamp[us, tz=UTC], durations duration[us], text utf8; text\n"
+    "resolved through another table (a join) is dictionary<int32, utf8>, each batch with\n"
+    "its own dictionary; a stored 8- to 32-bit integer keeps its width.\n\n"
     "Args:\n    name: View name (see views())\n    columns: View columns to keep, in this order\n"
     "    batch_rows: Rows per batch (at least 1)\n\n"
     "Returns:\n    ArrowTable: An object with __arrow_c_schema__() and __arrow_c_stream__()\n\n"

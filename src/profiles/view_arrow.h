@@ -1,6 +1,11 @@
 // A view's rows as Arrow record batches through the C stream interface, as
 // export_arrow_stream gives a table's. Timestamps are timestamp[us, UTC], durations
-// duration[us], text utf8, bytes binary, integers int64 (raw 64-bit patterns uint64).
+// duration[us], text utf8, bytes binary, integers int64 (raw 64-bit patterns uint64),
+// with two exceptions that keep a batch near the size of the table's own: a stored 8-
+// to 32-bit integer shown as it is keeps its width (as arrow_table gives it), and text
+// resolved through another table (a join: a few of the joined table's values on every
+// row) is dictionary-encoded, int32 indices into the batch's own dictionary of its
+// distinct values.
 #pragma once
 
 #include <cstdint>

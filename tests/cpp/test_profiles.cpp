@@ -1,14 +1,17 @@
 // Profiles: the DateTime pattern rule, the value conversions, the profile file reader
 // (errors with their lines), that every shipped profile parses, and the release paths
-// of a view's schema (run under AddressSanitizer, whose leak check covers them).
+// of a view's schema and dictionary-encoded batches (run under AddressSanitizer, whose
+// leak check covers them).
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "export/arrow_schema.h"
 #include "profiles/builtin_data.h"
+#include "profiles/column_builder.h"
 #include "profiles/conversions.h"
 #include "profiles/profile.h"
 #include "record/decoded.h"
@@ -152,22 +155,89 @@ TEST(ProfileFile, EveryShippedProfileParses) {
 
 TEST(ViewSchema, FieldsMovedOutOutliveTheirStruct) {
   ArrowSchema schema{};
-  arrow::fill_struct_schema({{"tsu:UTC", "TimeStamp"}, {"u", "App"}}, &schema);
+  arrow::fill_struct_schema({{"tsu:UTC", "TimeStamp"}, {"i", "App", "u"}, {"l", "Bytes"}}, &schema);
   EXPECT_STREQ(schema.format, "+s");
   EXPECT_EQ(schema.metadata, nullptr);
-  ASSERT_EQ(schema.n_children, 2);
-  for (std::int64_t k = 0; k < 2; ++k) {
+  ASSERT_EQ(schema.n_children, 3);
+  for (std::int64_t k = 0; k < 3; ++k) {
     EXPECT_EQ(schema.children[k]->flags, ARROW_FLAG_NULLABLE);
     EXPECT_EQ(schema.children[k]->metadata, nullptr);
+    EXPECT_EQ(schema.children[k]->dictionary != nullptr, k == 1);
   }
-  // A consumer may take a field and release it after the struct.
+  ASSERT_NE(schema.children[1]->dictionary, nullptr);
+  EXPECT_STREQ(schema.children[1]->dictionary->format, "u");
+  // A consumer may take a field, and a field's dictionary, and release each after
+  // the node that held it.
   ArrowSchema app = *schema.children[1];
   schema.children[1]->release = nullptr;
+  ArrowSchema bytes = *schema.children[2];
+  schema.children[2]->release = nullptr;
   schema.release(&schema);
   EXPECT_EQ(schema.release, nullptr);
   EXPECT_STREQ(app.name, "App");
-  EXPECT_STREQ(app.format, "u");
+  EXPECT_STREQ(app.format, "i");
+  ArrowSchema values = *app.dictionary;
+  app.dictionary->release = nullptr;
   app.release(&app);
+  EXPECT_STREQ(values.format, "u");
+  values.release(&values);
+  bytes.release(&bytes);
+}
+
+// The texts of a finished dictionary-encoded batch, decoded through its dictionary.
+std::vector<std::string> decoded(const ArrowArray& batch) {
+  std::vector<std::string> out;
+  const auto* validity = static_cast<const std::uint8_t*>(batch.buffers[0]);
+  const auto* indices = static_cast<const std::int32_t*>(batch.buffers[1]);
+  const ArrowArray& dictionary = *batch.dictionary;
+  const auto* offsets = static_cast<const std::int32_t*>(dictionary.buffers[1]);
+  const auto* data = static_cast<const char*>(dictionary.buffers[2]);
+  for (std::int64_t k = 0; k < batch.length; ++k) {
+    if (validity != nullptr && !(validity[k / 8] & (1u << (k % 8)))) {
+      out.push_back("<null>");
+      continue;
+    }
+    const std::int32_t at = indices[k];
+    EXPECT_GE(at, 0);
+    EXPECT_LT(at, dictionary.length);
+    out.emplace_back(data + offsets[at], static_cast<std::size_t>(offsets[at + 1] - offsets[at]));
+  }
+  return out;
+}
+
+TEST(ViewDictionary, EachBatchHoldsItsOwnDistinctValues) {
+  ColumnBuilder column(OutType::Text, DecodedType::Int32, true, std::make_shared<arrow::BufferPool>(), 4);
+  // Values by their joined row (cached per batch) and by content, which must agree;
+  // enough distinct ones to grow the lookup table past its first size.
+  std::vector<DictionarySlot> rows(300);
+  auto text_of = [](std::size_t k) { return "program" + std::to_string(k % 100); };
+  std::vector<std::string> expected;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    column.put_text(rows[k % 150], text_of(k % 150));
+    expected.push_back(text_of(k % 150));
+    Cell c;
+    c.valid = k % 7 != 0;
+    c.s = text_of(k);
+    column.append(c);
+    expected.push_back(c.valid ? c.s : "<null>");
+  }
+  ArrowArray first{};
+  column.finish(&first);
+  EXPECT_EQ(first.dictionary->length, 100);  // 150 rows, 100 distinct texts
+  EXPECT_EQ(decoded(first), expected);
+  // The next batch starts an empty dictionary; the rows' cached indices are stale.
+  column.put_text(rows[120], text_of(120));
+  column.put_text(rows[3], text_of(3));
+  ArrowArray second{};
+  column.finish(&second, true);
+  EXPECT_EQ(second.dictionary->length, 2);
+  EXPECT_EQ(decoded(second), (std::vector<std::string>{text_of(120), text_of(3)}));
+  // A consumer may move the dictionary out and release it after its array.
+  ArrowArray values = *first.dictionary;
+  first.dictionary->release = nullptr;
+  first.release(&first);
+  values.release(&values);
+  second.release(&second);
 }
 
 }  // namespace

@@ -390,6 +390,10 @@ def test_tool_views_dump_and_export(exe, write_db, tmp_path):  # noqa: F811
 def test_tool_on_real_files(exe, data_dir, tmp_path):  # noqa: F811
     out, _ = run(exe, "info", "--json", data_dir / "srum-small.dat")
     assert json.loads(out)["profile"] == "srum"
+    out, _ = run(exe, "views", "--json", data_dir / "srum-small.dat")
+    usage = next(v for v in json.loads(out)["views"] if v["name"] == "app_resource_usage")
+    types = {c["name"]: c["type"] for c in usage["columns"]}
+    assert (types["AppId"], types["App"], types["ForegroundCycleTime"]) == ("int32", "text", "int64")
     out, _ = run(exe, "dump", "--view", "clients", data_dir / "ual-current.mdb")
     rows = [json.loads(line) for line in out.splitlines()]
     assert len(rows) == 19 and rows[0]["InsertDate"].endswith("Z")
@@ -650,4 +654,42 @@ def test_view_schema_without_reading_matches_the_stream(tmp_path, request, label
         told = pa.schema(view)
         with pa.RecordBatchReader.from_stream(view) as reader:
             assert reader.schema == told
-            assert reader.read_all().schema == told
+            table = reader.read_all()
+            assert table.schema == told
+        # The Arrow values (dictionaries decoded) are the Python ones.
+        assert table.to_pylist() == db.read_view(name)
+
+
+# Arrow types of views: stored 8-32-bit integers keep their width, text from another
+# table is dictionary-encoded with each batch's own distinct values; what the usual
+# consumers make of it.
+TEXT_DICTIONARY = pa.dictionary(pa.int32(), pa.string())
+
+
+@pytest.mark.parametrize("batch_rows", [2, 5, 65536])
+def test_view_arrow_types_and_batch_dictionaries(tmp_path, batch_rows):
+    db = shared_join_db(tmp_path, repeat=3)
+    table = pa.table(db.arrow_view("v", batch_rows=batch_rows))
+    types = {f.name: f.type for f in table.schema}
+    assert types["Ref"] == pa.int32() and types["Num"] == pa.int64()
+    assert [n for n, t in types.items() if t == TEXT_DICTIONARY] == [
+        "Name", "NameOrNone", "NumName", "Kind0", "ByKind", "ByCode", "NoType"]
+    for name in ("Name", "NumName", "ByCode"):
+        for chunk in table.column(name).chunks:
+            words = chunk.dictionary.to_pylist()
+            assert len(set(words)) == len(words) == len(set(chunk.to_pylist()) - {None})
+    assert table.to_pylist() == db.read_view("v")
+
+
+def test_view_dictionaries_in_pandas_polars_and_duckdb(tmp_path):
+    duckdb = pytest.importorskip("duckdb")
+    pl = pytest.importorskip("polars")
+    db = shared_join_db(tmp_path, repeat=2)
+    expected = [r["Name"] for r in db.read_view("v")]
+    frame = pa.table(db.arrow_view("v", batch_rows=3)).to_pandas()
+    assert frame["Name"].dtype == "category"
+    assert [None if isinstance(v, float) else v for v in frame["Name"].astype(object)] == expected
+    polars = pl.from_arrow(pa.table(db.arrow_view("v", batch_rows=3)))
+    assert polars["Name"].cast(pl.String).to_list() == expected
+    stream = db.arrow_view("v", batch_rows=3)  # noqa: F841  (DuckDB finds it by name)
+    assert [r[0] for r in duckdb.sql("select Name from stream").fetchall()] == expected
