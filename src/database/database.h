@@ -59,6 +59,7 @@ class Database {
   // lock: it should only allocate, and leave the expensive part to the object.
   enum class Derived : std::uint8_t {
     LongValueChain,  // id: the long-value tree's root page
+    JoinedRows,      // id: the object id of a table that profile views join
   };
   std::shared_ptr<void> derived(Derived kind, std::uint32_t id,
                                 const std::function<std::shared_ptr<void>()>& make) const;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <mutex>
 
 #include "format/known_values.h"
 #include "format/record.h"
@@ -330,6 +331,43 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
   return Status::success();
 }
 
+namespace {
+
+// The rows read of a joined table, by (table, key column, columns read), kept while
+// the file is open: every provider view of a SRUM file resolves AppId and UserId
+// through the same id map, and a reading of each view would otherwise read it again.
+// The rows are not changed once read, so readings on any thread share them. (The
+// table's name is part of the key: a damaged catalog may give two tables one id.)
+template <class Rows>
+class SharedJoins {
+ public:
+  template <class Read>
+  std::shared_ptr<const Rows> get(const std::string& table, const std::string& key,
+                                  const std::vector<std::string>& columns, Read read) {
+    std::lock_guard lock(mutex_);
+    std::shared_ptr<const Rows>& rows = by_[{table, key, columns}];
+    if (!rows) rows = read();
+    return rows;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::tuple<std::string, std::string, std::vector<std::string>>, std::shared_ptr<const Rows>> by_;
+};
+
+}  // namespace
+
+std::shared_ptr<const ViewReader::StoredJoin> ViewReader::joined_rows(const Database& db, const std::string& table,
+                                                                      const std::string& key,
+                                                                      const std::vector<std::string>& columns) {
+  const TableInfo* info = find_table(db, table);
+  if (info == nullptr) return read_join_table(db, table, key, columns);
+  using Shared = SharedJoins<StoredJoin>;
+  const auto shared = std::static_pointer_cast<Shared>(
+      db.derived(Database::Derived::JoinedRows, info->object_id, [] { return std::make_shared<Shared>(); }));
+  return shared->get(info->name, key, columns, [&] { return read_join_table(db, table, key, columns); });
+}
+
 // Reads the key and `columns` of a joined table by a reader of its own (a view over
 // the joined table). What was read before a damaged page still resolves; a table
 // that cannot be read at all, or lacks the key, gives no rows; a column it lacks is
@@ -411,7 +449,7 @@ Status ViewReader::load_join(const Database& db, const ColumnSpec& def, Slot& sl
   const JoinSpec& j = def.join;
   const JoinKey key{j.table, j.key};
   std::shared_ptr<const StoredJoin>& stored = cache[key];
-  if (!stored) stored = read_join_table(db, j.table, j.key, needs.at(key));
+  if (!stored) stored = joined_rows(db, j.table, j.key, needs.at(key));
   auto table = std::make_shared<JoinTable>();
   table->stored = stored;
   table->value = stored->column(j.value);

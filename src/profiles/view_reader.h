@@ -173,6 +173,10 @@ class ViewReader {
   // `values`: also read the joined and tree tables (false when only the columns are wanted).
   Status prepare(const Database& db, const Profile& profile, const ViewSpec& view,
                  const std::vector<std::string>* columns, bool values = true);
+  // The stored rows of a joined table, read once while the file is open (see
+  // SharedJoins); read_join_table reads them.
+  static std::shared_ptr<const StoredJoin> joined_rows(const Database& db, const std::string& table,
+                                                       const std::string& key, const std::vector<std::string>& columns);
   static std::shared_ptr<const StoredJoin> read_join_table(const Database& db, const std::string& table,
                                                            const std::string& key,
                                                            const std::vector<std::string>& columns);
