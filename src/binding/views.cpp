@@ -343,6 +343,16 @@ bool choose_profile(DatabaseState& state, PyObject* files) {
     }
     if (PyErr_Occurred()) return false;
   }
+  if (extra.empty()) {
+    // The usual case: a built-in profile, shared rather than copied at every open.
+    for (const auto& p : profiles::shared_builtin_profiles()) {
+      if (profiles::recognizes(*state.database, *p)) {
+        state.profile = p;
+        break;
+      }
+    }
+    return true;
+  }
   const std::vector<Profile> all = profiles::merge_profiles(extra);
   const Profile* chosen = profiles::recognize(*state.database, all);
   if (chosen != nullptr) state.profile = std::make_shared<const Profile>(*chosen);

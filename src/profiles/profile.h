@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,9 @@ Result<Profile> load_profile_file(const std::string& path);
 
 // The profiles shipped with quarrow, parsed once.
 const std::vector<Profile>& builtin_profiles();
+// The same profiles, each shared: a database that one of them recognises holds it
+// without a copy of its own.
+const std::vector<std::shared_ptr<const Profile>>& shared_builtin_profiles();
 
 // The built-in profiles with `extra` added; an extra profile of a built-in's name
 // replaces it. Extra profiles are tried first.

@@ -1,3 +1,4 @@
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@ const std::vector<Profile>& builtin_profiles() {
     return out;
   }();
   return profiles;
+}
+
+const std::vector<std::shared_ptr<const Profile>>& shared_builtin_profiles() {
+  static const std::vector<std::shared_ptr<const Profile>> shared = [] {
+    std::vector<std::shared_ptr<const Profile>> out;
+    for (const Profile& p : builtin_profiles()) out.push_back(std::make_shared<const Profile>(p));
+    return out;
+  }();
+  return shared;
 }
 
 std::vector<Profile> merge_profiles(const std::vector<Profile>& extra) {

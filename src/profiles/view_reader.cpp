@@ -105,13 +105,18 @@ const TableInfo* find_table(const Database& db, std::string_view name) {
   return nullptr;
 }
 
+bool recognizes(const Database& db, const Profile& profile) {
+  for (const auto& tables : profile.recognize) {
+    bool all = true;
+    for (const std::string& t : tables) all = all && find_table(db, t) != nullptr;
+    if (all) return true;
+  }
+  return false;
+}
+
 const Profile* recognize(const Database& db, const std::vector<Profile>& profiles) {
   for (const Profile& p : profiles) {
-    for (const auto& tables : p.recognize) {
-      bool all = true;
-      for (const std::string& t : tables) all = all && find_table(db, t) != nullptr;
-      if (all) return &p;
-    }
+    if (recognizes(db, p)) return &p;
   }
   return nullptr;
 }

@@ -23,7 +23,9 @@
 
 namespace quarrow::profiles {
 
-// The first profile whose recognition tables all exist in the catalog, or nullptr.
+// Whether all the recognition tables of one of `profile`'s lists exist in the catalog.
+bool recognizes(const Database& db, const Profile& profile);
+// The first profile that recognises the database, or nullptr.
 const Profile* recognize(const Database& db, const std::vector<Profile>& profiles);
 
 // A catalog table by name, exact first, then ignoring ASCII case.
