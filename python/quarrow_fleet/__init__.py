@@ -53,12 +53,16 @@ REPORT_NAME = "report.json"
 
 def _plain_schema(schema: pa.Schema) -> pa.Schema:
     """The schema without field metadata (the ESE type and column id, which differ
-    between files), every field nullable, later duplicate names dropped."""
+    between files), every field nullable, later duplicate names dropped, and
+    dictionary-encoded columns (view text resolved through another table) as their
+    values: pandas' string methods do not work on Arrow dictionaries, and each file's
+    batches have dictionaries of their own anyway."""
     seen, fields = set(), []
     for f in schema:
         if f.name not in seen:
             seen.add(f.name)
-            fields.append(pa.field(f.name, f.type, nullable=True))
+            kind = f.type.value_type if pa.types.is_dictionary(f.type) else f.type
+            fields.append(pa.field(f.name, kind, nullable=True))
     return pa.schema(fields)
 
 

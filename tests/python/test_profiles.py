@@ -437,6 +437,8 @@ def test_fleet_reads_a_view_across_files(write_db, tmp_path):
     with dask.config.set(scheduler="synchronous"):
         rows, failed = dask.compute(frame, quarrow_fleet.failures(frame))
     assert len(rows) == 5 and set(rows["UserSid"]) == {"S-1-5-19"}
+    # Text resolved through the id map is plain text in the frame, string methods and all.
+    assert rows["UserSid"].str.startswith("S-1-5-").all()
     assert rows["ConnectedTime"].isna().sum() == 3          # the union of the columns
     assert list(failed["source"]) == [paths[3]]
 
