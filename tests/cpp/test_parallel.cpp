@@ -1,16 +1,23 @@
 // Work on several threads: the Arrow stream's workers and the tool's ordered parts
 // give what one thread gives, in the same order, within their memory bound, and stop
-// cleanly when released early. Built under ThreadSanitizer by scripts/tsan.sh.
+// cleanly when released early; readings on several threads share what an open file
+// keeps (long-value chains, joined rows). Built under ThreadSanitizer by
+// scripts/tsan.sh.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "cli/pool.h"
 #include "db_builder.h"
 #include "export/arrow_stream.h"
+#include "profiles/profile.h"
+#include "profiles/view_arrow.h"
+#include "profiles/view_reader.h"
 #include "record/leaf_ranges.h"
 #include "record/long_value.h"
 
@@ -246,6 +253,83 @@ TEST(Parallel, ThreadsShareOneLongValueChain) {
     EXPECT_EQ(seen[0][id - 1], "v" + std::to_string(id % 10) + "!");
   }
   for (const auto& values : seen) EXPECT_EQ(values, seen[0]);
+}
+
+// Main (Ref) refers to Names (Id, Num) by id; a profile view shows Num as hex text
+// through a join (a dictionary column in Arrow).
+std::shared_ptr<const Database> joined_tables() {
+  DbImage img(4096, 6);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(8, "Main", 5), column_record(8, 1, "Ref", 4),
+                                          table_record(9, "Names", 6), column_record(9, 1, "Id", 4),
+                                          column_record(9, 2, "Num", 4)}));
+  std::vector<std::string> main{""}, names{""};  // tag 0: the page's external header
+  for (std::uint32_t k = 0; k < 120; ++k) {
+    std::string d("\x01\x7f", 2);
+    add16(d, 8);
+    add32(d, k % 40);  // ids 30-39 have no row in Names
+    main.push_back(d);
+  }
+  for (std::uint32_t id = 0; id < 30; ++id) {
+    std::string d("\x02\x7f", 2);
+    add16(d, 12);
+    add32(d, id);
+    add32(d, 1000 + id);
+    names.push_back(d);
+  }
+  img.set_page(5, leaf_of(main));
+  img.set_page(6, leaf_of(names));
+  auto db = img.open();
+  EXPECT_TRUE(db);
+  return std::shared_ptr<const Database>(std::move(db).value());
+}
+
+std::vector<std::string> view_texts(const Database& db, const profiles::Profile& profile) {
+  auto reader = profiles::ViewReader::open(db, profile, profile.views.front());
+  EXPECT_TRUE(reader);
+  std::vector<std::string> out;
+  std::vector<profiles::Cell> row;
+  while ((*reader)->next(row) == profiles::ViewReader::Step::Row) {
+    out.push_back(row[1].valid ? std::string(row[1].bytes()) : "<null>");
+  }
+  return out;
+}
+
+TEST(Parallel, ViewReadingsShareJoinedRows) {
+  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [["Main"]], "views": [
+      {"name": "v", "table": "Main", "columns": ["Ref", {"name": "Hex", "from": "Ref", "convert": "join",
+       "join": {"table": "Names", "key": "Id", "value": "Num", "convert": "hex"}}]}]})",
+                                        "t.json");
+  ASSERT_TRUE(parsed) << parsed.error().to_string();
+  const auto profile = std::make_shared<const profiles::Profile>(std::move(parsed).value());
+  // What one reading of a file of its own gives.
+  const std::vector<std::string> expected = view_texts(*joined_tables(), *profile);
+  ASSERT_EQ(expected.size(), 120u);
+  EXPECT_EQ(std::count(expected.begin(), expected.end(), "<null>"), 30);
+  // Readings of one open file on four threads: rows and Arrow batches.
+  const auto db = joined_tables();
+  std::vector<std::vector<std::string>> seen(4);
+  std::vector<std::int64_t> arrow_rows(4, 0);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 3; ++round) seen[t] = view_texts(*db, *profile);
+      profiles::ViewRequest request{db, profile, "v", std::nullopt, 16};
+      ArrowArrayStream stream{};
+      if (!profiles::export_view_stream(request, &stream)) return;
+      for (;;) {
+        ArrowArray batch{};
+        if (stream.get_next(&stream, &batch) != 0 || batch.release == nullptr) break;
+        if (batch.n_children == 2 && batch.children[1]->dictionary != nullptr) arrow_rows[t] += batch.length;
+        batch.release(&batch);
+      }
+      stream.release(&stream);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (std::size_t t = 0; t < seen.size(); ++t) {
+    EXPECT_EQ(seen[t], expected);
+    EXPECT_EQ(arrow_rows[t], 120);
+  }
 }
 
 }  // namespace
