@@ -41,8 +41,7 @@ bool is_fill_byte(std::uint8_t b) {
 // Resolves the long values of a recovered record. A value the tree no longer holds is
 // Null, not an empty value that looks like data, and its column is listed.
 void resolve_recovered(const Database& db, const TableInfo& table, RecoveredRecord& rec, LongValueBudget& budget) {
-  thread_local std::vector<std::size_t> unresolved;
-  unresolved.clear();
+  std::vector<std::size_t> unresolved;  // stays unallocated unless a value is gone
   resolve_long_values(db, table, rec.record, budget, &unresolved);
   for (const std::size_t k : unresolved) {
     Field& field = rec.record.fields[k];
@@ -372,7 +371,7 @@ class FreeSpaceScanner {
     rec.page = number_;
     rec.offset = static_cast<std::uint32_t>(c.start);
     rec.source = kSourceFreeSpace;
-    decode_record_into(shape_.plan, bytes, rec.record);
+    decode_record_into(shape_.plan, bytes, rec.record, cells_);
     resolve_recovered(db_, table_, rec, budget_);
     out_.push_back(std::move(rec));
     ++counts_.accepted;
@@ -389,12 +388,14 @@ class FreeSpaceScanner {
   std::uint64_t used_end_ = 0;
   std::uint64_t prefix_size_ = 0;  // the page's key prefix (tag 0)
   std::uint64_t work_left_ = 0;
+  RecordScratch cells_;
 };
 
 void recover_flagged(const Database& db, const TableInfo& table, const TableShape& shape, const PageView& page,
                      std::uint32_t number, LongValueBudget& budget, RecoveryCounts& counts,
                      std::vector<RecoveredRecord>& out) {
   std::string scratch;
+  RecordScratch cells;
   PageTag tag;
   for (std::uint16_t i = 1; i < readable_tag_count(page); ++i) {
     if (!read_entry_tag(page, i, scratch, tag) || (tag.flags & kNodeDeleted) == 0) continue;
@@ -410,7 +411,7 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
     rec.page = number;
     rec.offset = static_cast<std::uint32_t>(record_offset);
     rec.source = kSourceFlaggedDeleted;
-    decode_record_into(shape.plan, entry->data, rec.record);
+    decode_record_into(shape.plan, entry->data, rec.record, cells);
     resolve_recovered(db, table, rec, budget);
     out.push_back(std::move(rec));
     ++counts.flagged_deleted;

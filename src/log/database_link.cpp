@@ -201,7 +201,7 @@ bool RowChangeReader::next(RowChange& out) {
 const Record& RowChangeReader::decode(const RowChange& change) {
   auto plan = plans_.find(change.table);
   if (plan == plans_.end()) plan = plans_.emplace(change.table, make_column_plan(*db_, *change.table)).first;
-  decode_record_into(plan->second, change.record, record_);
+  decode_record_into(plan->second, change.record, record_, cells_);
   resolve_long_values(*db_, *change.table, record_, budget_);
   return record_;
 }

@@ -119,6 +119,7 @@ class RowChangeReader {
   std::map<const TableInfo*, ColumnPlan> plans_;
   LongValueBudget budget_;
   Record record_;
+  RecordScratch cells_;
   std::string key_;
 };
 

@@ -129,10 +129,10 @@ bool RecordDecoder::plain(std::size_t k) const {
   return c.state == StoredCell::State::Present && !columns_[k].list && (c.flags & ~kItemLongValueColumn) == 0;
 }
 
-void RecordDecoder::locate(Bytes record_data) { locate_cells(*plan_, record_data, stored_); }
+void RecordDecoder::locate(Bytes record_data) { locate_cells(*plan_, record_data, stored_, tagged_); }
 
 void RecordDecoder::decode(Bytes record_data, std::vector<DecodedCell>& cells) {
-  locate_cells(*plan_, record_data, stored_);
+  locate_cells(*plan_, record_data, stored_, tagged_);
   cells.resize(columns_.size());
   for (std::size_t k = 0; k < columns_.size(); ++k) decode_cell(columns_[k], stored_[k], cells[k]);
 }

@@ -115,6 +115,7 @@ class RecordDecoder {
   const ColumnPlan* plan_;
   std::vector<DecodedColumn> columns_;
   std::vector<StoredCell> stored_;
+  std::vector<TaggedItem> tagged_;  // locate_cells' working storage
   LongValueBudget budget_;
   std::string scratch_;
 };

@@ -8,12 +8,6 @@
 namespace quarrow {
 namespace {
 
-struct TaggedItem {
-  std::uint16_t id;
-  std::uint8_t flags;
-  Bytes data;
-};
-
 struct RecordShape {
   std::uint32_t last_fixed = 0;     // F
   std::uint32_t last_variable = 0;  // L
@@ -213,7 +207,8 @@ ColumnPlan make_column_plan(const Database& db, const TableInfo& table, const Co
   return plan;
 }
 
-void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells) {
+void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells,
+                  std::vector<TaggedItem>& tagged) {
   const std::uint64_t len = data.size();
   const RecordShape s = read_shape(plan, data);
   const std::size_t count = plan.columns.size();
@@ -267,8 +262,6 @@ void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& c
   }
   if (k == count) return;
 
-  thread_local std::vector<TaggedItem> tagged_items;
-  std::vector<TaggedItem>& tagged = tagged_items;
   parse_tagged(plan, data, s.tagged_start, tagged);
   const std::size_t items = tagged.size();
   std::size_t cursor = 0;
@@ -288,7 +281,7 @@ void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& c
   }
 }
 
-void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out) {
+void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out, RecordScratch& scratch) {
   if (out.fields.size() != plan.columns.size() ||
       (!plan.columns.empty() && out.fields[0].name.data() != plan.columns[0].info->name.data())) {
     out.fields.assign(plan.columns.size(), Field());
@@ -301,8 +294,8 @@ void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out) {
     }
   }
 
-  thread_local std::vector<StoredCell> cells;
-  locate_cells(plan, data, cells);
+  std::vector<StoredCell>& cells = scratch.cells;
+  locate_cells(plan, data, cells, scratch.tagged);
   for (std::size_t k = 0; k < plan.columns.size(); ++k) {
     const ColumnInfo& column = *plan.columns[k].info;
     Value& value = out.fields[k].value;
@@ -320,7 +313,8 @@ void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out) {
 
 Record decode_record(const ColumnPlan& plan, Bytes data) {
   Record record;
-  decode_record_into(plan, data, record);
+  RecordScratch scratch;
+  decode_record_into(plan, data, record, scratch);
   return record;
 }
 

@@ -57,12 +57,29 @@ ColumnPlan make_column_plan(const Database& db, const TableInfo& table, const Co
 // Whether the table has at least one of the selected columns.
 bool table_has_any(const TableInfo& table, const ColumnSelection& columns);
 
-// Finds every column of the plan in the record: cells[k] for plan.columns[k].
-void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells);
+// One item of a record's tagged part, as stored.
+struct TaggedItem {
+  std::uint16_t id;
+  std::uint8_t flags;
+  Bytes data;
+};
+
+// Finds every column of the plan in the record: cells[k] for plan.columns[k];
+// `tagged` is working storage, kept by the caller between records.
+void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells, std::vector<TaggedItem>& tagged);
+
+// The parser's working storage for decode_record_into, kept by each reader so that a
+// record is decoded without allocating. (Owned by the reader, not thread_local: the
+// Windows runtime frees thread-local storage before the destructors of thread_local
+// objects run at a worker thread's exit.)
+struct RecordScratch {
+  std::vector<StoredCell> cells;
+  std::vector<TaggedItem> tagged;
+};
 
 // Decodes one record; never fails (unreadable columns are Null).
 Record decode_record(const ColumnPlan& plan, Bytes data);
 // Decodes into an existing record, reusing its storage.
-void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out);
+void decode_record_into(const ColumnPlan& plan, Bytes data, Record& out, RecordScratch& scratch);
 
 }  // namespace quarrow

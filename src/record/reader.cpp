@@ -45,7 +45,7 @@ TableRecordReader::Step TableRecordReader::next_record(Record& out) {
   Bytes data;
   const Step step = next_data(data);
   if (step != Step::Record) return step;
-  decode_record_into(plan_, data, out);
+  decode_record_into(plan_, data, out, cells_);
   resolve_long_values(*db_, *table_, out, long_values_);
   return Step::Record;
 }

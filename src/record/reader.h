@@ -57,6 +57,7 @@ class TableRecordReader {
   std::uint64_t since_release_ = 0;
   std::uint16_t next_tag_ = 1;
   std::string scratch_;
+  RecordScratch cells_;           // the parser's working storage
   LongValueBudget long_values_;  // shared by every record of this reading
 };
 
