@@ -317,11 +317,10 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
       if (!c->empty() && std::find(columns.begin(), columns.end(), *c) == columns.end()) columns.push_back(*c);
     }
   }
-  JoinCache joined;
   for (Slot& slot : slots) {
     if (!values || slot.kind != SlotKind::Column || slot.def == nullptr) continue;
     if (slot.def->convert == Conversion::Join) {
-      Status s = load_join(db, *slot.def, slot, needs, joined);
+      Status s = load_join(db, *slot.def, slot, needs);
       if (!s) return s;
       const ColumnInfo& key = *plan.columns[static_cast<std::size_t>(slot.source)].info;
       slot.join_key_i32 = key.column_type == static_cast<std::uint32_t>(ColumnType::SignedLong) && !slot.multi;
@@ -447,14 +446,11 @@ int ViewReader::StoredJoin::column(const std::string& name) const {
   return at == columns.end() ? -1 : static_cast<int>(at - columns.begin());
 }
 
-// A join column's table: the joined table's rows, read once per reading (see
-// JoinCache) and converted as this column says when first used.
-Status ViewReader::load_join(const Database& db, const ColumnSpec& def, Slot& slot, const JoinNeeds& needs,
-                             JoinCache& cache) {
+// A join column's table: the joined table's rows, shared while the file is open (see
+// joined_rows) and converted as this column says when first used.
+Status ViewReader::load_join(const Database& db, const ColumnSpec& def, Slot& slot, const JoinNeeds& needs) {
   const JoinSpec& j = def.join;
-  const JoinKey key{j.table, j.key};
-  std::shared_ptr<const StoredJoin>& stored = cache[key];
-  if (!stored) stored = joined_rows(db, j.table, j.key, needs.at(key));
+  const std::shared_ptr<const StoredJoin> stored = joined_rows(db, j.table, j.key, needs.at({j.table, j.key}));
   auto table = std::make_shared<JoinTable>();
   table->stored = stored;
   table->value = stored->column(j.value);

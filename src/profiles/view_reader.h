@@ -91,8 +91,9 @@ class ViewReader {
     bool failed = false;
     mutable DictionarySlot dictionary;  // where the column's batch dictionary has the value
   };
-  // A joined table's rows as stored, read once per reading however many join columns
-  // use it (SRUM's AppId and UserId each resolve twice through the id map): for each
+  // A joined table's rows as stored, read once while the file is open however many
+  // join columns and views use it (SRUM's AppId and UserId each resolve twice through
+  // the id map, in every provider view; see joined_rows): for each
   // key, its first row's values of the stored columns those joins name (values and
   // types), whose bytes live in `arena` (deque elements never move).
   struct StoredJoin {
@@ -117,9 +118,8 @@ class ViewReader {
     // The position of a column among those read, or -1.
     int column(const std::string& name) const;
   };
-  // (table, key column) -> the columns its joins need, then its rows, for one reading.
+  // (table, key column) -> the columns its joins need in one view.
   using JoinKey = std::pair<std::string, std::string>;
-  using JoinCache = std::map<JoinKey, std::shared_ptr<const StoredJoin>>;
   using JoinNeeds = std::map<JoinKey, std::vector<std::string>>;
   // One join column's view of a stored joined table: a row's value goes through the
   // column's conversion (and lookup) when a record first refers to it, as a view
@@ -182,7 +182,7 @@ class ViewReader {
   static std::shared_ptr<const StoredJoin> read_join_table(const Database& db, const std::string& table,
                                                            const std::string& key,
                                                            const std::vector<std::string>& columns);
-  Status load_join(const Database& db, const ColumnSpec& def, Slot& slot, const JoinNeeds& needs, JoinCache& cache);
+  Status load_join(const Database& db, const ColumnSpec& def, Slot& slot, const JoinNeeds& needs);
   Status load_tree(const Database& db, const TreeSpec& def, Slot& slot);
   Step read_record();
   // The stored value of plan column k in the current record, decoded on first use.
