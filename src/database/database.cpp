@@ -58,14 +58,6 @@ Status Database::load_catalog() {
   return Status::success();
 }
 
-std::shared_ptr<void> Database::derived(Derived kind, std::uint32_t id,
-                                        const std::function<std::shared_ptr<void>()>& make) const {
-  std::lock_guard lock(derived_mutex_);
-  std::shared_ptr<void>& slot = derived_[{kind, id}];
-  if (!slot) slot = make();
-  return slot;
-}
-
 Result<PageView> Database::load_page(std::uint32_t page_number) const {
   const std::uint64_t size = layout_.page_size;
   const std::uint64_t start = page_file_offset(page_number, size);
