@@ -290,8 +290,8 @@ void append_record_json(std::string& out, const LogRecord& r, const RecordSummar
 
 // Finishes the JSON Lines output; a write error is the command's failure.
 int finish_lines(Output& output) {
-  if (!output.finish()) {
-    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
+  if (Status finished = output.finish(); !finished) {
+    std::fprintf(stderr, "quarrow logs: %s\n", finished.error().message().c_str());
     return kExitFailed;
   }
   return kExitOk;
@@ -305,7 +305,7 @@ int write_records(const LogFolder& folder, Output& output) {
   std::vector<LogField> fields;
   while (stream.next(r)) {
     append_record_json(output.buffer(), r, summarize(r), fields);
-    if (!output.commit()) break;
+    if (!output.commit().ok()) break;
   }
   return finish_lines(output);
 }
@@ -363,7 +363,7 @@ void append_timeline_json(std::string& out, const TransactionEntry& e) {
 int write_timeline(const LogFolder& folder, Output& output) {
   for (const TransactionEntry& e : gather_timeline(folder)) {
     append_timeline_json(output.buffer(), e);
-    if (!output.commit()) break;
+    if (!output.commit().ok()) break;
   }
   return finish_lines(output);
 }
@@ -427,7 +427,7 @@ int write_changes(const LogFolder& folder, const Database& db, Output& output) {
   std::string row;
   while (reader.next(c)) {
     append_change_json(output.buffer(), c, reader, row);
-    if (!output.commit()) break;
+    if (!output.commit().ok()) break;
   }
   return finish_lines(output);
 }

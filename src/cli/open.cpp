@@ -10,21 +10,17 @@
 
 namespace quarrow::cli {
 
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
-  app::Opened opened = app::open_for_user(path);
-  if (!opened) error = std::move(opened.failure.message);
-  return std::move(opened.database);
-}
+Result<std::unique_ptr<Database>> open_database(const std::string& path) { return app::open_for_user(path); }
 
 std::unique_ptr<Database> open_or_report(const std::string& path) {
-  std::string error;
-  auto db = open_database(path, error);
+  auto db = open_database(path);
   if (!db) {
     // After what the command printed for earlier files, when both streams are one.
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
+    std::fprintf(stderr, "%s\n", file_error_line(path, db.error().message()).c_str());
+    return nullptr;
   }
-  return db;
+  return std::move(db).value();
 }
 
 std::string lookup_error_text(const EseError& error) {

@@ -12,9 +12,9 @@
 
 namespace quarrow::cli {
 
-// Opens a database as the module's constructor does. On failure returns nullptr and
-// sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error);
+// Opens a database as the module's constructor does (see app::open_for_user); the
+// error's message() is "Database file not found: {path}" or "Failed to open database: {error}".
+Result<std::unique_ptr<Database>> open_database(const std::string& path);
 
 // open_database with the failure reported: the error line naming the file is on
 // stderr (after the standard output is flushed) when nullptr comes back.

@@ -80,10 +80,10 @@ std::optional<std::string> stream_view(profiles::ViewReader& reader, const Strea
     if (options.format == Format::Csv) profiles::append_view_csv_row(out.buffer(), columns, row);
     else profiles::append_view_json(out.buffer(), columns, row);
     ++rows;
-    if (!out.commit()) return out.error();
+    if (Status st = out.commit(); !st) return st.error().message();
   }
   converted_nulls = reader.total_failures();
-  if (!out.finish()) return out.error();
+  if (Status st = out.finish(); !st) return st.error().message();
   return failure;
 }
 
@@ -300,21 +300,21 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
   }
   std::vector<Job> jobs_list;
   for (Input& in : inputs) {
-    std::string error;
-    in.db = open_database(in.path, error);
-    if (!in.db) {
-      progress.message(file_error_line(in.path, error));
+    auto opened = open_database(in.path);
+    if (!opened) {
+      progress.message(file_error_line(in.path, opened.error().message()));
       failed = true;
       continue;
     }
+    in.db = std::move(opened).value();
     in.profile = profiles::recognize(*in.db, all);
     if (in.profile == nullptr) {
       progress.message(file_error_line(in.path, "no profile knows this database; nothing exported"));
       failed = true;
       continue;
     }
-    if (const auto message = create_output_directory(in.dir)) {
-      progress.message(file_error_line(in.path, *message));
+    if (Status made = create_output_directory(in.dir); !made) {
+      progress.message(file_error_line(in.path, made.error().message()));
       failed = true;
       continue;
     }
@@ -333,14 +333,14 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
       messages[i].push_back(table_error_line(job.input->path, job.view->name, reader.error().to_string()));
       return;
     }
-    const auto refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
-      if (std::find(identities.begin(), identities.end(), target) == identities.end()) return std::nullopt;
-      return "Failed to create output file: the output path is an input database file: " + job.path;
+    const auto refusal = [&](const FileIdentity& target) -> Status {
+      if (std::find(identities.begin(), identities.end(), target) == identities.end()) return Status::success();
+      return EseError::refused("the output path is an input database file: " + job.path)
+          .in(ErrorContext::CreatingOutputFile);
     };
-    std::string error;
-    auto out = Output::create(job.path, error, refusal);
+    auto out = Output::create(job.path, refusal);
     if (!out) {
-      messages[i].push_back(table_error_line(job.input->path, job.view->name, error));
+      messages[i].push_back(table_error_line(job.input->path, job.view->name, out.error().message()));
       return;
     }
     std::uint64_t nulls = 0;

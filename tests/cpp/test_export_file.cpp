@@ -72,7 +72,16 @@ struct NameCase {
 class ExportFileName : public testing::TestWithParam<NameCase> {};
 
 TEST_P(ExportFileName, KeepsPlainNamesAndRefusesPathSyntax) {
-  EXPECT_EQ(export_file_name(GetParam().table), GetParam().file);
+  const auto name = export_file_name(GetParam().table);
+  if (!GetParam().file) {
+    ASSERT_FALSE(name);
+    EXPECT_EQ(name.error().kind(), ErrorKind::Refused);
+    EXPECT_EQ(name.error().message(),
+              "Failed to create output file: unsafe table name for a file name: " + GetParam().table);
+    return;
+  }
+  ASSERT_TRUE(name);
+  EXPECT_EQ(*name, *GetParam().file);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -89,11 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"Nul", std::string("a\0b", 3), std::nullopt}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(ExportFileName, UnsafeMessage) {
-  EXPECT_EQ(unsafe_table_name_message("../x"),
-            "Failed to create output file: unsafe table name for a file name: ../x");
-}
-
 TEST(OutputFilePath, AddsOneSeparatorOnlyWhenNeeded) {
   EXPECT_EQ(output_file_path("", "t.jsonl"), "t.jsonl");
   EXPECT_EQ(output_file_path("out", "t.jsonl"), "out/t.jsonl");
@@ -103,21 +107,26 @@ TEST(OutputFilePath, AddsOneSeparatorOnlyWhenNeeded) {
 TEST(CreateOutputDirectory, CreatesParentsAndAcceptsExisting) {
   TempDir tmp;
   const std::string deep = tmp / "a/b//c/";
-  EXPECT_EQ(create_output_directory(deep), std::nullopt);
+  EXPECT_TRUE(create_output_directory(deep).ok());
   EXPECT_TRUE(fs::is_directory(tmp / "a/b/c"));
-  EXPECT_EQ(create_output_directory(deep), std::nullopt);
-  EXPECT_EQ(create_output_directory(tmp / "a/b/../d"), std::nullopt);
+  EXPECT_TRUE(create_output_directory(deep).ok());
+  EXPECT_TRUE(create_output_directory(tmp / "a/b/../d").ok());
   EXPECT_TRUE(fs::is_directory(tmp / "a/d"));
-  EXPECT_EQ(create_output_directory(""), std::nullopt);
+  EXPECT_TRUE(create_output_directory("").ok());
 }
 
 TEST(CreateOutputDirectory, ReportsOsErrorForFilesInTheWay) {
   TempDir tmp;
   write_file(tmp / "f", "x");
-  EXPECT_EQ(create_output_directory(tmp / "f"),
-            "Failed to create output directory: " + os_error_text(kExists));
-  EXPECT_EQ(create_output_directory(tmp / "f/sub/dir"),
-            "Failed to create output directory: " + os_error_text(kNotADirectory));
+  const Status in_the_way = create_output_directory(tmp / "f");
+  ASSERT_FALSE(in_the_way);
+  EXPECT_EQ(in_the_way.error().os_code(), kExists);
+  EXPECT_EQ(in_the_way.error().message(),
+            "Failed to create output directory: " + platform::system_error(kExists).os_error_text());
+  const Status under_a_file = create_output_directory(tmp / "f/sub/dir");
+  ASSERT_FALSE(under_a_file);
+  EXPECT_EQ(under_a_file.error().message(),
+            "Failed to create output directory: " + platform::system_error(kNotADirectory).os_error_text());
 }
 
 // ---- exporting a real table -----------------------------------------------------------
@@ -141,7 +150,7 @@ class ExportTable : public testing::Test {
     ASSERT_TRUE(identity_.has_value());
   }
 
-  std::optional<ExportFailure> run(std::string_view table, const std::string& out) {
+  Status run(std::string_view table, const std::string& out) {
     return export_table_file(*db_, table, out, identity_);
   }
 
@@ -155,7 +164,7 @@ class ExportTable : public testing::Test {
 TEST_F(ExportTable, WritesOneObjectPerLineAndTruncates) {
   const std::string out = tmp_ / "basic.jsonl";
   write_file(out, std::string(100000, 'x'));
-  ASSERT_EQ(run("basic", out), std::nullopt);
+  ASSERT_TRUE(run("basic", out).ok());
   const std::string text = read_file(out);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
@@ -175,21 +184,20 @@ TEST_F(ExportTable, WritesOneObjectPerLineAndTruncates) {
 TEST_F(ExportTable, UnknownTableCreatesAndChangesNothing) {
   const std::string existing = tmp_ / "keep.jsonl";
   write_file(existing, "old");
-  const auto f = run("Basic", existing);
-  ASSERT_TRUE(f.has_value());
-  EXPECT_EQ(f->kind, ExportFailure::Kind::Lookup);
-  ASSERT_TRUE(f->error.has_value());
-  EXPECT_EQ(f->error->kind(), ErrorKind::TableNotFound);
+  const Status f = run("Basic", existing);
+  ASSERT_FALSE(f);
+  EXPECT_EQ(f.error().context(), ErrorContext::None);
+  EXPECT_EQ(f.error().kind(), ErrorKind::TableNotFound);
   EXPECT_EQ(read_file(existing), "old");
-  EXPECT_NE(run("nope", tmp_ / "new.jsonl"), std::nullopt);
+  EXPECT_FALSE(run("nope", tmp_ / "new.jsonl").ok());
   EXPECT_FALSE(fs::exists(tmp_ / "new.jsonl"));
 }
 
 TEST_F(ExportTable, MissingDirectoryIsCreateFileFailure) {
-  const auto f = run("basic", tmp_ / "missing/x.jsonl");
-  ASSERT_TRUE(f.has_value());
-  EXPECT_EQ(f->kind, ExportFailure::Kind::CreateFile);
-  EXPECT_EQ(f->message, "Failed to create output file: " + os_error_text(kNotFound));
+  const Status f = run("basic", tmp_ / "missing/x.jsonl");
+  ASSERT_FALSE(f);
+  EXPECT_EQ(f.error().context(), ErrorContext::CreatingOutputFile);
+  EXPECT_EQ(f.error().message(), "Failed to create output file: " + platform::system_error(kNotFound).os_error_text());
 }
 
 TEST_F(ExportTable, RefusesTheDatabaseFileUnderAnyName) {
@@ -201,11 +209,10 @@ TEST_F(ExportTable, RefusesTheDatabaseFileUnderAnyName) {
   fs::create_hard_link(db_path_, tmp_ / "hard.jsonl", ec);
   if (!ec) targets.push_back(tmp_ / "hard.jsonl");
   for (const std::string& target : targets) {
-    const auto f = run("basic", target);
-    ASSERT_TRUE(f.has_value()) << target;
-    EXPECT_EQ(f->kind, ExportFailure::Kind::CreateFile);
-    EXPECT_EQ(f->message.rfind("Failed to create output file: ", 0), 0u) << f->message;
-    EXPECT_NE(f->message.find("database file"), std::string::npos) << f->message;
+    const Status f = run("basic", target);
+    ASSERT_FALSE(f) << target;
+    EXPECT_EQ(f.error().kind(), ErrorKind::Refused);
+    EXPECT_EQ(f.error().message(), "Failed to create output file: the output path is the database file itself: " + target);
   }
   EXPECT_EQ(read_file(db_path_), original_);
 }
