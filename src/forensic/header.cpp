@@ -78,6 +78,6 @@ Result<HeaderFacts> read_header_facts(Bytes file) {
   return f;
 }
 
-Result<HeaderFacts> read_header_facts(const Database& db) { return read_header_facts(db.bytes()); }
+Result<HeaderFacts> read_header_facts(const Database& db) { return read_header_facts(db.header_pages()); }
 
 }  // namespace quarrow
