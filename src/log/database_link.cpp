@@ -57,10 +57,17 @@ void DbidTracker::feed(const LogRecord& r) {
   }
 }
 
+bool same_log_sequence(const LogHeader& log, const DatabaseLogFacts& facts) {
+  // A header that never named its logs (all zero) cannot tell: every log may be its.
+  const bool unnamed = std::all_of(facts.log_signature.begin(), facts.log_signature.end(),
+                                   [](std::uint8_t b) { return b == 0; });
+  return unnamed || log.signature == facts.log_signature;
+}
+
 bool logs_of_another_database(const LogFolder& folder, const DatabaseLogFacts& facts) {
   const auto& order = folder.stream_order();
   return !order.empty() && std::none_of(order.begin(), order.end(), [&](std::size_t i) {
-    return folder.files()[i].header.signature == facts.log_signature;
+    return same_log_sequence(folder.files()[i].header, facts);
   });
 }
 
@@ -75,11 +82,12 @@ namespace {
 
 // The usable log of generation `g` with the database's log signature and, when
 // `create_time_raw` is known (not 0), that creation time.
-const LogFileInfo* chained_log(const LogFolder& folder, std::uint32_t g, const Signature& signature,
+const LogFileInfo* chained_log(const LogFolder& folder, std::uint32_t g, const DatabaseLogFacts& facts,
                                std::uint64_t create_time_raw) {
   for (std::size_t i : folder.stream_order()) {
     const LogHeader& h = folder.files()[i].header;
-    if (h.generation == g && h.signature == signature && (create_time_raw == 0 || h.create_time_raw == create_time_raw)) {
+    if (h.generation == g && same_log_sequence(h, facts) &&
+        (create_time_raw == 0 || h.create_time_raw == create_time_raw)) {
       return &folder.files()[i];
     }
   }
@@ -97,7 +105,7 @@ void find_needed(DatabaseNeeds& n, const LogFolder& folder) {
   std::uint64_t time_raw = last == f.gen_max ? f.gen_max_time_raw : 0;
   std::vector<bool> chains(last - f.gen_min + 1, false);
   for (std::uint32_t g = last;; --g) {
-    const LogFileInfo* log = chained_log(folder, g, f.log_signature, time_raw);
+    const LogFileInfo* log = chained_log(folder, g, f, time_raw);
     chains[g - f.gen_min] = log != nullptr;
     time_raw = log != nullptr ? log->header.previous_time_raw : 0;
     if (g == f.gen_min) break;
@@ -124,7 +132,7 @@ void count_replay(DatabaseNeeds& n, const Database& db, const LogFolder& folder)
   while (stream.next(r)) {
     if (&stream.file() != file_seen) {
       file_seen = &stream.file();
-      ours = file_seen->header.signature == f.log_signature;
+      ours = same_log_sequence(file_seen->header, f);
       dbids.enter_file(file_seen->header);
     }
     if (!ours) continue;
@@ -161,7 +169,7 @@ DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
   }
   find_needed(n, folder);
   if (f.dirty && f.gen_max != 0) {
-    if (const LogFileInfo* last = chained_log(folder, f.gen_max, f.log_signature, 0)) {
+    if (const LogFileInfo* last = chained_log(folder, f.gen_max, f, 0)) {
       n.gen_max_time_ok = last->header.create_time_raw == f.gen_max_time_raw;
     }
   }
@@ -199,7 +207,7 @@ RowChangeReader::RowChangeReader(const LogFolder& folder, const Database& db)
   LogStream pass(folder);
   LogRecord r;
   while (pass.next(r)) {
-    if (pass.file().header.signature == facts_.log_signature) tracker.feed(r, summarize(r));
+    if (same_log_sequence(pass.file().header, facts_)) tracker.feed(r, summarize(r));
   }
   tracker.finish();
   outcomes_.set_inner(tracker.inner_rollbacks());
@@ -211,7 +219,7 @@ bool RowChangeReader::next(RowChange& out) {
   while (stream_.next(r)) {
     if (&stream_.file() != file_) {
       file_ = &stream_.file();
-      skip_file_ = file_->header.signature != facts_.log_signature;
+      skip_file_ = !same_log_sequence(file_->header, facts_);
       if (skip_file_) {
         stream_.add_failure(file_->name + ": its log signature is not the database's; its changes are left out");
       }

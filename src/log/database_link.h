@@ -39,6 +39,9 @@ struct DatabaseLogFacts {
 // Reads the header's log fields from the database file's bytes.
 DatabaseLogFacts read_database_log_facts(Bytes file);
 
+// Whether a log carries the database's log signature (any log does when the header
+// names none).
+bool same_log_sequence(const LogHeader& log, const DatabaseLogFacts& facts);
 // Whether the logs are another database's: logs are present and none carries the
 // database's log signature. Then nothing in them can be replayed onto it.
 bool logs_of_another_database(const LogFolder& folder, const DatabaseLogFacts& facts);
