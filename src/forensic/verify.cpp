@@ -7,7 +7,7 @@
 #include "database/database.h"
 #include "database/mapping.h"
 #include "forensic/header.h"
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/database_header.h"
 
 namespace quarrow {
