@@ -10,17 +10,33 @@
 
 namespace quarrow::cli {
 
-Result<std::unique_ptr<Database>> open_database(const std::string& path) { return app::open_for_user(path); }
+app::Opened open_database(const std::string& path, const std::optional<std::string>& logs) {
+  return app::open_for_user(path, path, app::ReadWith{logs, {}});
+}
 
-std::unique_ptr<Database> open_or_report(const std::string& path) {
-  auto db = open_database(path);
-  if (!db) {
+std::unique_ptr<Database> open_or_report(const std::string& path, const std::optional<std::string>& logs) {
+  app::Opened opened = open_database(path, logs);
+  if (!opened) {
     // After what the command printed for earlier files, when both streams are one.
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", file_error_line(path, db.error().message()).c_str());
-    return nullptr;
+    std::fprintf(stderr, "%s\n", file_error_line(path, opened.failure.message).c_str());
   }
-  return std::move(db).value();
+  return std::move(opened.database);
+}
+
+// The identities of the files of a log folder (or of the one log file given): evidence
+// that an output must not land on either.
+void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out) {
+  const std::filesystem::path root(std::u8string(logs.begin(), logs.end()));
+  std::error_code ec;
+  if (!std::filesystem::is_directory(root, ec)) {
+    if (const auto id = platform::file_identity(logs)) out.push_back(*id);
+    return;
+  }
+  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::u8string name = it->path().u8string();
+    if (const auto id = platform::file_identity(std::string(name.begin(), name.end()))) out.push_back(*id);
+  }
 }
 
 std::string lookup_error_text(const EseError& error) {

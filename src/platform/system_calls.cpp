@@ -39,4 +39,12 @@ Status OutputFile::write_all(const char* data, std::size_t size) { return status
 
 Status OutputFile::close() { return status_of(close_code()); }
 
+Status TemporaryFile::create(const std::string& dir) { return status_of(create_code(dir)); }
+
+Status TemporaryFile::write_all(const char* data, std::size_t size) { return status_of(write_all_code(data, size)); }
+
+Status TemporaryFile::read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {
+  return status_of(read_at_code(offset, data, size, got));
+}
+
 }  // namespace quarrow::platform

@@ -37,21 +37,21 @@ TEST(OpenForUser, EachFailureHasItsKindAndMessage) {
   const std::string text = folder.file("notes.txt", std::string(8192, 'x'));
   struct Case {
     std::string path;
-    ErrorKind kind;
+    OpenFailure::Kind kind;
     std::string message_start;
   };
   const Case cases[] = {
-      {missing, ErrorKind::DatabaseNotFound, "Database file not found: " + missing},
-      {std::string("a\0b", 3), ErrorKind::DatabaseNotFound, "Database file not found: "},
-      {folder.root.generic_string(), ErrorKind::Io, "Failed to open database: IO error: "},
-      {text, ErrorKind::InvalidSignature, "Failed to open database: Invalid signature"},
+      {missing, OpenFailure::Kind::NotFound, "Database file not found: " + missing},
+      {std::string("a\0b", 3), OpenFailure::Kind::NotFound, "Database file not found: "},
+      {folder.root.generic_string(), OpenFailure::Kind::System, "Failed to open database: "},
+      {text, OpenFailure::Kind::Format, "Failed to open database: "},
   };
   for (const Case& c : cases) {
-    const auto opened = open_for_user(c.path);
+    const Opened opened = open_for_user(c.path);
     ASSERT_FALSE(opened) << c.path;
-    EXPECT_EQ(opened.error().kind(), c.kind) << c.path;
-    EXPECT_EQ(opened.error().message().rfind(c.message_start, 0), 0u) << opened.error().message();
-    EXPECT_EQ(opened.error().os_code() != 0, c.kind == ErrorKind::Io) << c.path;
+    EXPECT_EQ(opened.failure.kind, c.kind) << c.path;
+    EXPECT_EQ(opened.failure.message.rfind(c.message_start, 0), 0u) << opened.failure.message;
+    EXPECT_EQ(opened.failure.os_code != 0, c.kind == OpenFailure::Kind::System) << c.path;
   }
 }
 
