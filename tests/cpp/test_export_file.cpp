@@ -13,9 +13,14 @@
 
 #include "database/database.h"
 #include "export/export_file.h"
+#include "temp_folder.h"
 
 namespace quarrow {
 namespace {
+
+using test::read_file;
+using test::TempFolder;
+using test::write_file;
 
 namespace fs = std::filesystem;
 
@@ -29,37 +34,6 @@ constexpr int kNotFound = 2;        // ENOENT
 constexpr int kExists = 17;         // EEXIST
 constexpr int kNotADirectory = 20;  // ENOTDIR
 #endif
-
-// A fresh directory under the test temporary directory, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = (fs::path(testing::TempDir()) /
-             ("quarrow_export_" + std::to_string(stamp) + "_" + std::to_string(counter++)))
-                .generic_string();
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
 
 // ---- file names and directories ----------------------------------------------------
 
@@ -105,7 +79,7 @@ TEST(OutputFilePath, AddsOneSeparatorOnlyWhenNeeded) {
 }
 
 TEST(CreateOutputDirectory, CreatesParentsAndAcceptsExisting) {
-  TempDir tmp;
+  TempFolder tmp;
   const std::string deep = tmp / "a/b//c/";
   EXPECT_TRUE(create_output_directory(deep).ok());
   EXPECT_TRUE(fs::is_directory(tmp / "a/b/c"));
@@ -116,7 +90,7 @@ TEST(CreateOutputDirectory, CreatesParentsAndAcceptsExisting) {
 }
 
 TEST(CreateOutputDirectory, ReportsOsErrorForFilesInTheWay) {
-  TempDir tmp;
+  TempFolder tmp;
   write_file(tmp / "f", "x");
   const Status in_the_way = create_output_directory(tmp / "f");
   ASSERT_FALSE(in_the_way);
@@ -134,9 +108,13 @@ TEST(CreateOutputDirectory, ReportsOsErrorForFilesInTheWay) {
 class ExportTable : public testing::Test {
  protected:
   void SetUp() override {
-    // The databases sit next to the checkout; run from the repository root or from
-    // anywhere (the path of this source file leads there too).
+    // The databases sit next to the checkout, or in the folder QUARROW_DATA names (as
+    // for the Python tests); run from the repository root or from anywhere (the path
+    // of this source file leads there too).
     std::string source = "../shared/data/basic.edb";
+    if (const char* data = std::getenv("QUARROW_DATA"); data != nullptr && *data != '\0') {
+      source = (fs::path(data) / "basic.edb").string();
+    }
     if (!fs::exists(source)) source = (fs::path(__FILE__).parent_path() / "../../../shared/data/basic.edb").string();
     if (!fs::exists(source)) GTEST_SKIP() << "test databases not available";
     // Work on a private copy: the same-file checks below aim the export at it.
@@ -154,7 +132,7 @@ class ExportTable : public testing::Test {
     return export_table_file(*db_, table, out, identity_);
   }
 
-  TempDir tmp_;
+  TempFolder tmp_;
   std::string db_path_;
   std::string original_;
   std::unique_ptr<Database> db_;

@@ -12,6 +12,7 @@
 
 #include "error/ese_error.h"
 #include "platform/platform.h"
+#include "temp_folder.h"
 
 namespace quarrow::platform {
 namespace {
@@ -19,29 +20,18 @@ namespace {
 namespace fs = std::filesystem;
 
 // A UTF-8 string as a path, whatever the system's narrow code page.
-fs::path native(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+fs::path native(const std::string& utf8) { return quarrow::test::native_path(utf8); }
 
 class Platform : public testing::Test {
  protected:
   void SetUp() override {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    root_ = (fs::path(testing::TempDir()) / ("quarrow_platform_" + std::to_string(stamp))).generic_string();
     // A space, Latin, Greek and CJK letters and an emoji (a UTF-16 surrogate pair).
-    dir_ = root_ + "/d\xc3\xa9j\xc3\xa0 vu \xce\xb1\xce\xb2 \xe6\x95\xb0\xe6\x8d\xae \xf0\x9f\x93\x81";
+    dir_ = folder_.path("d\xc3\xa9j\xc3\xa0 vu \xce\xb1\xce\xb2 \xe6\x95\xb0\xe6\x8d\xae \xf0\x9f\x93\x81");
     ASSERT_TRUE(create_directories(dir_).ok());
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(native(root_), ec);
-  }
-  void write(const std::string& path, const std::string& data) {
-    std::ofstream(native(path), std::ios::binary) << data;
-  }
-  std::string read(const std::string& path) {
-    std::ifstream in(native(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::string root_;
+  void write(const std::string& path, const std::string& data) { quarrow::test::write_file(path, data); }
+  std::string read(const std::string& path) { return quarrow::test::read_file(path); }
+  quarrow::test::TempFolder folder_;
   std::string dir_;
 };
 

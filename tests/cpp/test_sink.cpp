@@ -12,40 +12,19 @@
 
 #include "db_builder.h"
 #include "export/sink.h"
+#include "temp_folder.h"
 
 namespace quarrow {
 namespace {
 
 namespace fs = std::filesystem;
+using test::read_file;
+using test::TempFolder;
+using test::write_file;
 
 // Every row out at once, and rows gathered into blocks of 64 bytes.
 constexpr FlushPolicy kEachRow{0};
 constexpr FlushPolicy kSmallBlocks{64};
-
-class Folder {
- public:
-  Folder() {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    root_ = fs::path(testing::TempDir()) / ("quarrow_sink_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-    fs::create_directories(root_);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  std::string path(const std::string& name) const { return (root_ / name).generic_string(); }
-
- private:
-  fs::path root_;
-};
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
 
 // A refusal of one file, by its identity.
 OutputSink::Refusal refuse_file(const std::string& path) {
@@ -67,7 +46,7 @@ struct CreateCase {
 class SinkCreate : public testing::TestWithParam<CreateCase> {};
 
 TEST_P(SinkCreate, RefusedFileKeepsEveryByteAndOthersAreTruncated) {
-  Folder folder;
+  TempFolder folder;
   const std::string input = folder.path("input.edb");
   write_file(input, "database bytes");
   std::string target = input;
@@ -109,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Checks, SinkCreate,
 // writing: a directory cannot, and is refused by the refusal's message, not by the
 // system's; looking at the opened file only, the failure to open comes first.
 TEST(SinkCreate, NameCheckRefusesWhatCannotBeOpened) {
-  Folder folder;
+  TempFolder folder;
   const std::string dir = folder.path("input_dir");
   fs::create_directories(dir);
   const auto by_name = OutputSink::create(dir, kEachRow, refuse_file(dir), NameCheck::First);
@@ -127,7 +106,7 @@ TEST(SinkCreate, NameCheckRefusesWhatCannotBeOpened) {
 // Rows reach the file once the gathered ones fill a block (at once with no block),
 // the rest at flush() or finish(); a row never goes out in part.
 TEST(SinkFlush, RowsGoOutWhenTheyFillABlock) {
-  Folder folder;
+  TempFolder folder;
  for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
     const std::string path = folder.path("rows" + std::to_string(policy.block_bytes) + ".jsonl");
     auto sink = OutputSink::create(path, policy);
@@ -186,7 +165,7 @@ TEST_P(PumpRows, StopsAtTheEndTheLimitOrTheError) {
   const PumpCase& c = GetParam();
   auto db = test::minimal_image().open();
   ASSERT_TRUE(db.ok());
-  Folder folder;
+  TempFolder folder;
   auto sink = OutputSink::create(folder.path("rows.jsonl"), kSmallBlocks);
   ASSERT_TRUE(sink) << sink.error().message();
   sink->buffer() = "header\n";
