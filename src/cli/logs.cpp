@@ -490,7 +490,7 @@ int run_logs(const std::vector<std::string_view>& raw, const Context&) {
 }
 
 std::string info_log_needs(const Database& db, const std::string* logs_dir, bool json, bool& missing) {
-  const DatabaseLogFacts f = read_database_log_facts(db.bytes());
+  const DatabaseLogFacts f = read_database_log_facts(db.header_pages());
   missing = false;
   if (!f.dirty || f.gen_max == 0) return "";
   std::vector<std::uint32_t> needed, absent;

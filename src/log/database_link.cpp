@@ -59,8 +59,7 @@ void DbidTracker::feed(const LogRecord& r) {
 
 DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
   DatabaseNeeds n;
-  const Bytes file = db.bytes();
-  n.facts = read_database_log_facts(file);
+  n.facts = read_database_log_facts(db.header_pages());
   const DatabaseLogFacts& f = n.facts;
   if (f.dirty && f.gen_max >= f.gen_min && f.gen_max != 0) {
     // A damaged header could claim billions of generations: list at most a few thousand.
@@ -83,7 +82,6 @@ DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
   }
 
   // One pass: the AttachDB at the attach position, and the page changes after it.
-  const std::uint64_t page_size = db.page_size();
   const LogPosition attach = f.attached.normalised();
   DbidTracker dbids(f.dbid, f.signature);
   LogStream stream(folder);
@@ -106,8 +104,8 @@ DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
     if (!changes_page || !dbids.ours(s)) continue;
     if (s.dbtime_after == kDbtimeNil || s.dbtime_after == kDbtimeInvalid) continue;  // UndoInfo: no page change
     ++n.replay_records;
-    const std::uint64_t at = (static_cast<std::uint64_t>(s.page) + 1) * page_size + kDbPageDbtime;
-    if (s.page != 0 && in_bounds(file, at, 8) && load_u64le(file, static_cast<std::size_t>(at)) >= s.dbtime_after) {
+    const Bytes page = s.page != 0 ? db.page_bytes(s.page) : Bytes{};
+    if (in_bounds(page, kDbPageDbtime, 8) && load_u64le(page, kDbPageDbtime) >= s.dbtime_after) {
       ++n.already_applied;
     }
   }
@@ -129,7 +127,7 @@ const char* change_kind_name(ChangeKind k) {
 
 RowChangeReader::RowChangeReader(const LogFolder& folder, const Database& db)
     : db_(&db),
-      facts_(read_database_log_facts(db.bytes())),
+      facts_(read_database_log_facts(db.header_pages())),
       stream_(folder),
       dbids_(facts_.dbid, facts_.signature),
       budget_(long_value_budget(db)) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 
 namespace quarrow::logs {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/log.h"
 #include "log/log_file.h"
 #include "log/log_folder.h"
