@@ -102,16 +102,16 @@ EseError Engine::error_at(std::uint32_t page, const std::string& what) const {
 
 Status Engine::fail_at(std::uint32_t page, const EseError& e) const { return error_at(page, e.to_string()); }
 
-void Engine::extend(std::uint32_t pages) {
-  if (pages <= page_limit_) return;
-  page_limit_ = pages;
-  extended_pages_ = pages;
-  overlay_->extend_to(pages);
+void Engine::extend(std::uint32_t last_page) {
+  if (last_page <= page_limit_) return;
+  page_limit_ = last_page;
+  extended_pages_ = last_page;
+  overlay_->extend_to(last_page);
 }
 
 Status Engine::limit_page(std::uint32_t page) const {
-  if (page == 0 || page >= page_limit_) {
-    return error_at(page, "the page is past the database's " + std::to_string(page_limit_) + " pages");
+  if (page == 0 || page > page_limit_) {
+    return error_at(page, "the page is not one of the database's pages 1 to " + std::to_string(page_limit_));
   }
   return {};
 }
@@ -123,7 +123,7 @@ std::uint64_t Engine::page_dbtime(std::uint32_t page) const {
 
 Result<PageEditor> Engine::edit(std::uint32_t page) {
   if (Status st = limit_page(page); !st) return st.error();
-  if (!overlay_->written(page) && page >= overlay_->base_pages()) created_.insert(page);
+  if (!overlay_->written(page) && page > overlay_->base_pages()) created_.insert(page);
   return PageEditor(overlay_->write(page));
 }
 

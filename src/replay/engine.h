@@ -58,8 +58,8 @@ class Engine {
 
   // One record of this database after the start position, in log order.
   Status feed(const logs::LogRecord& r, const logs::RecordSummary& s);
-  // The database grew (ExtendDB): pages up to `pages` (exclusive) may be named.
-  void extend(std::uint32_t pages);
+  // The database grew (ExtendDB): pages up to `last_page` may be named.
+  void extend(std::uint32_t last_page);
   // The end of the logs: open macros are dropped, open transactions undone.
   Status finish();
 
@@ -107,7 +107,7 @@ class Engine {
   ReplayReport& report_;
   std::shared_ptr<PageOverlay> overlay_;
   std::uint32_t page_size_ = 0;
-  std::uint32_t page_limit_ = 0;  // pages a record may name: the file's, or as ExtendDB grows it
+  std::uint32_t page_limit_ = 0;  // the last page a record may name: the file's, or as ExtendDB grows it
   std::uint32_t extended_pages_ = 0;
   std::uint64_t highest_dbtime_ = 0;
   logs::LogPosition position_;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <set>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/log.h"
 #include "format/redo.h"
 #include "log/database_link.h"
@@ -67,8 +67,8 @@ Result<ReplayOutcome> replay_logs(const Database& db, const logs::LogFolder& fol
   ReplayOutcome out;
   ReplayReport& report = out.report;
   report.dbtime_before = facts.dbtime;
-  // The file's data pages are numbered 1 .. total_pages (page 0 would be the header's copy).
-  out.overlay = std::make_shared<PageOverlay>(db.bytes(), db.page_size(), db.total_pages() + 1);
+  // The file's data pages are numbered 1 .. total_pages (page 0 is the header's copy).
+  out.overlay = std::make_shared<PageOverlay>(db.bytes(), db.page_size(), db.total_pages());
   report.total_pages = db.total_pages();
 
   // Where the database stands in the logs: attached (redo from its attach position) or
@@ -145,7 +145,7 @@ Result<ReplayOutcome> replay_logs(const Database& db, const logs::LogFolder& fol
           return EseError::parse("log position " + logs::position_text(r.position) + ": the database would grow to page " +
                                  std::to_string(last) + ", past any real database");
         }
-        engine.extend(last + 1);
+        engine.extend(last);
       }
       continue;
     }
@@ -168,7 +168,7 @@ Result<ReplayOutcome> replay_logs(const Database& db, const logs::LogFolder& fol
     }
   }
   report.needed = !out.overlay->written_page_numbers().empty();
-  report.total_pages = std::max(report.total_pages, out.overlay->total_pages() - 1);
+  report.total_pages = std::max(report.total_pages, out.overlay->total_pages());
   report.dbtime_after = std::max(facts.dbtime, engine.highest_dbtime());
 
   // Per tree: names from the catalog and from catalog rows the logs inserted.

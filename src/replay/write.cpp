@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/page.h"
 #include "format/redo.h"
 
@@ -32,8 +32,8 @@ Status write_replayed(const Database& db, const ReplayOutcome& outcome, const st
     if (Status st = write(Bytes(page.data(), page.size())); !st) return st;
   }
   const PageOverlay& overlay = *outcome.overlay;
-  const std::uint32_t last = std::max(overlay.total_pages(), db.total_pages() + 1);
-  for (std::uint32_t n = 1; n < last; ++n) {
+  const std::uint32_t last = std::max(overlay.total_pages(), db.total_pages());
+  for (std::uint32_t n = 1; n <= last; ++n) {
     const Bytes current = overlay.page(n);
     if (current.size() == size) {
       std::copy(current.begin(), current.end(), page.begin());
