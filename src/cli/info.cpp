@@ -277,8 +277,11 @@ std::string render_info_text(const InfoFacts& f) {
     time_line("  last detached:  ", h.last_detach_time);
     time_line("  consistent:     ", h.last_consistent_time);
     if (h.log_generation_high != 0) {
-      out += "  logs required:  " + std::to_string(h.log_generation_low) + " to " +
-             std::to_string(h.log_generation_high) + "\n";
+      // In hexadecimal, as the log file names and `quarrow logs` give generations.
+      char range[48];
+      std::snprintf(range, sizeof range, "0x%X to 0x%X", static_cast<unsigned>(h.log_generation_low),
+                    static_cast<unsigned>(h.log_generation_high));
+      out += std::string("  logs required:  ") + range + "\n";
     }
     out += f.log_needs_text;
     out += "  written on OS:  " + os_text(h) + "\n";
