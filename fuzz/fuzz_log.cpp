@@ -9,11 +9,13 @@
 #include <cstring>
 #include <vector>
 
+#include "app/timeline_fields.h"
 #include "page/checksum.h"
 #include "format/log.h"
 #include "log/log_folder.h"
 #include "log/record_fields.h"
 #include "log/transactions.h"
+#include "timeline/collect.h"
 
 namespace {
 
@@ -70,6 +72,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink += parts.key_prefix.size() + parts.key_suffix.size() + parts.data.size();
   }
   tracker.finish();
+  // The timeline's events of the same logs, rendered as both formats write them.
+  std::vector<quarrow::timeline::InputNames> names(1);
+  std::string line;
+  (void)quarrow::timeline::log_events(folder, {}, 0, names[0], [&](const quarrow::timeline::EventView& e) {
+    line.clear();
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::JsonLines, e, names);
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::Csv, e, names);
+    sink += line.size();
+    return quarrow::Status::success();
+  });
   static volatile std::uint64_t kept;
   kept = sink;
   return 0;
