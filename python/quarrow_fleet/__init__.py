@@ -483,22 +483,14 @@ def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
 
 # ---- Timelines ----------------------------------------------------------------------
 
-# The members every event has, in the order quarrow writes them; the row's values,
-# which differ from view to view, travel as one JSON object in "attributes".
-_TIMELINE_FIELDS = ["message", "datetime", "timestamp_desc", "timestamp", "source_file", "kind", "table", "row"]
+# The members every event has, in the order quarrow writes them (EseDatabase.timeline's
+# Arrow columns); the row's values, which differ from view to view, travel as one JSON
+# object in "attributes".
 _TIMELINE_SCHEMA = pa.schema([
     ("message", pa.string()), ("datetime", pa.timestamp("us", tz="UTC")), ("timestamp_desc", pa.string()),
     ("timestamp", pa.int64()), ("source_file", pa.string()), ("kind", pa.string()), ("table", pa.string()),
     ("row", pa.uint64()), ("attributes", pa.string()), ("error", pa.string()),
 ])
-
-
-def _json_default(value):
-    if hasattr(value, "isoformat"):
-        return value.isoformat()
-    if isinstance(value, (bytes, bytearray)):
-        return value.hex()
-    return str(value)
 
 
 class _TimelineLoader:
@@ -509,21 +501,15 @@ class _TimelineLoader:
         self.logs = logs
 
     def table(self, path: str) -> pa.Table:
-        columns = {name: [] for name in _TIMELINE_SCHEMA.names}
         try:
             with EseDatabase(path) as db:
-                for event in db.timeline(logs=self.logs.get(path), **self.options):
-                    for name in _TIMELINE_FIELDS:
-                        columns[name].append(event.pop(name))
-                    columns["attributes"].append(json.dumps(event, default=_json_default, ensure_ascii=False))
-                    columns["error"].append(None)
+                events = pa.table(db.timeline(logs=self.logs.get(path), arrow=True, **self.options))
+            return events.append_column("error", pa.nulls(len(events), pa.string()))
         except (OSError, ValueError, MemoryError) as exc:
-            columns = {name: [] for name in _TIMELINE_SCHEMA.names}
-            for name in _TIMELINE_SCHEMA.names:
-                columns[name].append(None)
-            columns["source_file"][0] = path
-            columns["error"][0] = _error_text(exc)
-        return pa.table(columns, schema=_TIMELINE_SCHEMA)
+            failed = {name: [None] for name in _TIMELINE_SCHEMA.names}
+            failed["source_file"] = [path]
+            failed["error"] = [_error_text(exc)]
+            return pa.table(failed, schema=_TIMELINE_SCHEMA)
 
     def __call__(self, path: str) -> pd.DataFrame:
         return _to_pandas(self.table(path))

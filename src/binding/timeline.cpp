@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/timeline_arrow.h"
 #include "app/timeline_fields.h"
+#include "binding/arrow_object.h"
 #include "binding/args.h"
 #include "binding/convert.h"
 #include "log/log_folder.h"
@@ -18,8 +20,8 @@
 namespace quarrow::python {
 
 const char kTimelineDoc[] =
-    "timeline($self, *, logs=None, start=None, end=None, views=None, kinds=None, sort_memory_mb=256,\n"
-    "         temp_dir=None)\n--\n\n"
+    "timeline($self, *, logs=None, start=None, end=None, views=None, kinds=None, arrow=False,\n"
+    "         batch_rows=65536, sort_memory_mb=256, temp_dir=None)\n--\n\n"
     "Every dated fact of the database in time order, one dict per event: message,\n"
     "datetime (UTC), timestamp_desc (what happened then), timestamp (microseconds since\n"
     "1970), source_file, kind ('row', 'header', 'recovered', 'transaction'), table (the\n"
@@ -27,7 +29,10 @@ const char kTimelineDoc[] =
     "logs: a folder of the database's transaction logs (one event per transaction).\n"
     "start / end: inclusive bounds, datetime (naive = UTC) or text ('2021-11-16': an end\n"
     "date includes the whole day). views: names of views (tables for a database no\n"
-    "profile knows). Sorting beyond sort_memory_mb spills to temp_dir.";
+    "profile knows). Sorting beyond sort_memory_mb spills to temp_dir.\n"
+    "arrow=True: an object of the Arrow PyCapsule protocol instead (pyarrow.table(...),\n"
+    "polars.from_arrow, DuckDB), read once, in batches of batch_rows; its columns are the\n"
+    "same members, with the row's values as one JSON text column, 'attributes'.";
 
 namespace {
 
@@ -145,8 +150,62 @@ PyType_Spec kIteratorSpec = {
     kIteratorSlots,
 };
 
-constexpr const char* kTimelineNames[] = {"logs", "start", "end", "views", "kinds", "sort_memory_mb", "temp_dir"};
-constexpr Signature kTimeline{"timeline", kTimelineNames, 7, 0};
+constexpr const char* kTimelineNames[] = {"logs",  "start",      "end",           "views",   "kinds",
+                                          "arrow", "batch_rows", "sort_memory_mb", "temp_dir"};
+constexpr Signature kTimeline{"timeline", kTimelineNames, 9, 0};
+
+// ---- ArrowTimeline: the events through the Arrow PyCapsule protocol, once ----------
+
+struct ArrowTimelineObject {
+  PyObject_HEAD
+  app::TimelineEvents* events;  // nullptr once a stream took them
+  std::int64_t batch_rows;
+};
+
+ArrowTimelineObject* as_arrow(PyObject* self) { return reinterpret_cast<ArrowTimelineObject*>(self); }
+
+PyObject* arrow_c_schema(PyObject*, PyObject*) {
+  return run_guarded([&]() -> PyObject* {
+    auto schema = std::make_unique<ArrowSchema>();
+    app::timeline_arrow_schema(schema.get());
+    return schema_capsule(schema.release());
+  });
+}
+
+constexpr const char* kStreamNames[] = {"requested_schema"};
+constexpr Signature kStream{"__arrow_c_stream__", kStreamNames, 1, 0};
+
+PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  if (!parse_arguments(kStream, args, nargs, kwnames, values)) return nullptr;
+  return run_guarded([&]() -> PyObject* {
+    if (values[0] != nullptr && values[0] != Py_None) {
+      PyErr_SetString(PyExc_NotImplementedError, "requested_schema: converting to other types is not supported");
+      return nullptr;
+    }
+    ArrowTimelineObject* o = as_arrow(self);
+    if (o->events == nullptr) {
+      return raise_message(PyExc_ValueError, "the timeline's events were read already: call timeline() again");
+    }
+    auto stream = std::make_unique<ArrowArrayStream>();
+    app::timeline_arrow_stream(std::unique_ptr<app::TimelineEvents>(std::exchange(o->events, nullptr)),
+                               o->batch_rows, stream.get());
+    return stream_capsule(stream.release());
+  });
+}
+
+PyObject* arrow_repr(PyObject* self) {
+  return PyUnicode_FromString(as_arrow(self)->events != nullptr ? "ArrowTimeline()" : "ArrowTimeline(read)");
+}
+
+void arrow_dealloc(PyObject* self) {
+  delete as_arrow(self)->events;
+  free_arrow_object(self);
+}
+
+ArrowObjectType g_arrow_timeline_type({"quarrow.ArrowTimeline", static_cast<int>(sizeof(ArrowTimelineObject)),
+                                       "Timeline events through the Arrow PyCapsule protocol (read once).", "timeline",
+                                       arrow_c_schema, arrow_c_stream, arrow_repr, arrow_dealloc});
 
 // A bound: a datetime (naive = UTC; exact) or text (as the tool reads --from / --to).
 bool bound_argument(const char* parameter, PyObject* value, bool end, std::optional<std::int64_t>& out) {
@@ -220,7 +279,7 @@ bool prepare(Events& ev) {
 }  // namespace
 
 PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* values[7] = {};
+  PyObject* values[9] = {};
   if (nargs != 0) {
     PyErr_Format(PyExc_TypeError, "timeline() takes no positional arguments but %zd were given", nargs);
     return nullptr;
@@ -231,11 +290,15 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
   std::string_view logs_dir, temp_dir;
   std::vector<std::string> kinds;
   std::uint64_t memory_mb = 256;
+  std::uint64_t batch_rows = 65536;
+  int arrow = 0;
   if ((values[0] != nullptr && values[0] != Py_None && !path_argument(kTimeline, "logs", values[0], logs_holder, logs_dir)) ||
       !bound_argument("start", values[1], false, filter.from) || !bound_argument("end", values[2], true, filter.to) ||
       !names_argument("views", values[3], filter.views) || !names_argument("kinds", values[4], kinds) ||
-      !u64_argument(kTimeline, "sort_memory_mb", values[5], 256, memory_mb) ||
-      (values[6] != nullptr && values[6] != Py_None && !path_argument(kTimeline, "temp_dir", values[6], temp_holder, temp_dir))) {
+      (values[5] != nullptr && (arrow = PyObject_IsTrue(values[5])) < 0) ||
+      !u64_argument(kTimeline, "batch_rows", values[6], 65536, batch_rows) ||
+      !u64_argument(kTimeline, "sort_memory_mb", values[7], 256, memory_mb) ||
+      (values[8] != nullptr && values[8] != Py_None && !path_argument(kTimeline, "temp_dir", values[8], temp_holder, temp_dir))) {
     return nullptr;
   }
   if (!kinds.empty()) {
@@ -246,6 +309,7 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
       filter.kinds[static_cast<std::size_t>(*kind)] = true;
     }
   }
+  if (batch_rows < 1) return raise_message(PyExc_ValueError, "batch_rows must be at least 1");
   if (memory_mb == 0 || memory_mb > (std::uint64_t{1} << 20)) {
     return raise_message(PyExc_ValueError, "timeline(): sort_memory_mb must be from 1 to 1048576");
   }
@@ -285,6 +349,17 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
     if (!found) return raise_message(PyExc_ValueError, "timeline(): no view or table named '" + v + "'");
   }
   ev->merger = std::make_unique<timeline::EventMerger>(std::move(sorters));
+  if (arrow) {
+    auto events = std::make_unique<app::TimelineEvents>();
+    events->names = std::move(ev->names);
+    events->merger = std::move(ev->merger);
+    PyObject* object = g_arrow_timeline_type.alloc();
+    if (object == nullptr) return nullptr;
+    as_arrow(object)->events = events.release();
+    as_arrow(object)->batch_rows =
+        batch_rows > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(batch_rows);
+    return object;
+  }
   if (g_timeline_iterator_type == nullptr) {
     g_timeline_iterator_type = PyType_FromSpec(&kIteratorSpec);  // kept for the life of the process
     if (g_timeline_iterator_type == nullptr) return nullptr;
