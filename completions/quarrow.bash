@@ -34,7 +34,7 @@ _quarrow() {
     carve) opts="--scope --needle --min-chars --max-hits --jobs --quiet" ;;
     verify) opts="--json --quiet" ;;
     recover) opts="--exclude-live --quiet" ;;
-    logs) opts="--db --records --changes --decoded --timeline" ;;
+    logs) opts="--db --json --records --changes --decoded --timeline" ;;
     timeline) opts="--logs --from --to --views --kinds --format --profile --jobs --sort-memory --temp-dir --quiet" ;;
     help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
   esac

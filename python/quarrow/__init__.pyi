@@ -107,6 +107,39 @@ class CatalogProblem(TypedDict):
 
 @type_check_only
 @final
+class ReplayTableChanges(TypedDict):
+    objid: int
+    name: str | None
+    inserted: int
+    replaced: int
+    deleted: int
+
+class ReplayReport(TypedDict):
+    generations: list[int]
+    start: str
+    end: str
+    needed: bool
+    records_applied: int
+    records_in_file: int
+    records_other_database: int
+    writes_at_before: int
+    writes_creating: int
+    writes_same_operation: int
+    writes_already_applied: int
+    transactions_committed: int
+    transactions_rolled_back: int
+    transactions_undone_at_end: int
+    operations_undone_at_end: int
+    macros_applied: int
+    macros_dropped: int
+    pages_changed: int
+    pages_created: int
+    total_pages: int
+    dbtime_before: int
+    dbtime_after: int
+    record_types: dict[str, int]
+    tables: list[ReplayTableChanges]
+
 class TableIterator(Iterator[Record]):
     def __iter__(self) -> TableIterator: ...
     def __next__(self) -> Record: ...
@@ -121,7 +154,9 @@ class ArrowTable:
 @final
 class EseDatabase:
     """An ESE database file opened read-only."""
-    def __new__(cls, path: StrPath, profiles: Iterable[StrPath] | None = None) -> EseDatabase: ...
+    def __new__(
+        cls, path: StrPath, profiles: Iterable[StrPath] | None = None, logs: StrPath | bool | None = None
+    ) -> EseDatabase: ...
     @property
     def path(self) -> str: ...
     @property
@@ -148,6 +183,7 @@ class EseDatabase:
     def get_table_indexes(self, table_name: str) -> list[IndexInfo]: ...
     def recover_records(self, table_name: str) -> list[RecoveredRecord]: ...
     def catalog_problems(self) -> list[CatalogProblem]: ...
+    def replay_report(self) -> ReplayReport | None: ...
     def views(self) -> list[str]: ...
     def read_view(self, name: str, *, columns: list[str] | None = None) -> list[dict[str, Any]]: ...
     def arrow_view(
