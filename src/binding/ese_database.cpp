@@ -528,6 +528,7 @@ PyMethodDef kMethods[] = {
      "    IOError: If there's an error creating the directory or writing files"},
     {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
     {"views", views_method, METH_NOARGS, kViewsDoc},
+    {"view_columns", as_cfunction(view_columns_method), kFastKeywords, kViewColumnsDoc},
     {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
     {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
     {"timeline", as_cfunction(fast_method<timeline_method>), kFastKeywords, kTimelineDoc},
