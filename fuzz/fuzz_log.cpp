@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/timeline_fields.h"
 #include "page/checksum.h"
 #include "format/log.h"
 #include "log/log_folder.h"
@@ -20,6 +21,7 @@
 #include "replay/page_edit.h"
 #include "replay/replay.h"
 #include "replay/write.h"
+#include "timeline/collect.h"
 
 namespace {
 
@@ -107,6 +109,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink += parts.key_prefix.size() + parts.key_suffix.size() + parts.data.size();
   }
   tracker.finish();
+  // The timeline's events of the same logs, rendered as both formats write them.
+  std::vector<quarrow::timeline::InputNames> names(1);
+  std::string line;
+  (void)quarrow::timeline::log_events(folder, {}, 0, names[0], [&](const quarrow::timeline::EventView& e) {
+    line.clear();
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::JsonLines, e, names);
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::Csv, e, names);
+    sink += line.size();
+    return quarrow::Status::success();
+  });
   for (const std::string& p : stream.problems()) sink += p.size();
   if (auto db = Database::open_bytes(matching_database(file))) {
     auto out = replay::replay_logs(**db, folder, replay::ReplayOptions{});

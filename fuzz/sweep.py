@@ -422,6 +422,7 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
                 call(pull_arrow_stream, arrow)
         call(db.verify)
         call(db.header_info)
+        call(lambda: sum(1 for _ in db.timeline(sort_memory_mb=1)))
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
@@ -466,9 +467,12 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["recover", path, "MSysObjects"],
             ["recover", "--exclude-live", "-q", path, "MSysObjects"],
             ["views", "--json", path],
-            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"])
+            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"],
+            ["timeline", path, "-q", "-j", "2"],
+            ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"])
     if path.endswith(".log"):
-        runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"])
+        runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"],
+                ["timeline", "--logs", path, "-q"])
         if REPLAY:
             runs += (["replay", REPLAY[0], "--logs", REPLAY[1], "-o", REPLAY[2], "--force"],)
     for args in runs:
