@@ -33,7 +33,7 @@ NOP, INIT2, TERM2, BEGIN, COMMIT, ROLLBACK, BEGIN0, COMMIT0 = 0, 49, 50, 5, 6, 7
 MACRO_BEGIN, MACRO_COMMIT, ATTACH_DB, SHUTDOWN_MARK, TRACE = 11, 12, 15, 23, 22
 INSERT, FLAG_DELETE, REPLACE, DELETE, UNDO_INFO, UNDO = 29, 32, 33, 35, 36, 39
 NOP2, FRAGMENT_BEGIN, FRAGMENT, NEW_PAGE = 71, 76, 77, 95
-DELTA, SPLIT2, EXTEND_DB = 37, 62, 68
+DELTA, SPLIT2, EXTEND_DB, CREATE_SINGLE_EXTENT_FDP = 37, 62, 68, 25
 DBTIME_NONE = 0xFFFFFFFFFFFFFFFF
 
 DEFAULT_TIME = bytes([10, 20, 12, 14, 2, 121, 0, 0x80])   # 2021-02-14 12:20:10 UTC
@@ -144,6 +144,13 @@ def leaf_insert(node: Node, key: bytes, data: bytes) -> bytes:
     head = (page_part(INSERT, node.procid, node.dbid, node.page, node.dbtime, DBTIME_NONE, node.trx,
                       node.level, node.iline, node.flags) + node_part(node.rceid, node.root, node.objid))
     return head + struct.pack("<HHH", len(key), 0, len(data)) + key + data
+
+
+def create_single_extent_root(procid: int, dbid: int, page: int, objid: int, dbtime: int, parent: int = 1,
+                              primary: int = 1, flags: int = 0, trx: int = 100, level: int = 1) -> bytes:
+    """CreateSingleExtentFDP: the root page of a new tree (unique keys)."""
+    return (page_part(CREATE_SINGLE_EXTENT_FDP, procid, dbid, page, dbtime, DBTIME_NONE, trx, level, 0, 0x04)
+            + struct.pack("<IIiI", objid, parent, primary, flags))
 
 
 def new_page(procid: int, dbid: int, page: int, objid: int, dbtime: int) -> bytes:

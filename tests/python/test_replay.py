@@ -15,7 +15,8 @@ from pathlib import Path
 
 import pytest
 
-from esefile import LONG, TEXT, Column, EseFile, RecordEncoder, Table
+from esefile import LONG, TEXT, Column, EseFile, RecordEncoder, Table, catalog_column_record, catalog_key
+from esefile import catalog_table_record
 from esefile import log as L
 
 QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent)) or shutil.which("quarrow")
@@ -33,13 +34,19 @@ def row(i: int, name: str | None = None, ident: int | None = None) -> dict:
     return {"Id": i if ident is None else ident, "Name": name or f"n{i}"}
 
 
-def database(rows: dict[int, dict]) -> bytes:
+PET_COLUMNS = [Column("PetId", LONG, 1), Column("Kind", TEXT, 128, codepage=1252)]
+PET_ROOT, PET_OBJID = 45, 50
+
+
+def database(rows: dict[int, dict], pets: list[dict] | None = None) -> bytes:
     """The writer's database of table People (root leaf page ROOT), tied to generation 2
     of the writer's log stream: clean, consistent before its first record, dbid 1."""
     db = EseFile()
     ids = sorted(rows)
     db.add_table(Table("People", COLUMNS, [rows[i] for i in ids], object_id=OBJID, root_page=ROOT,
                        record_keys=[key(i) for i in ids]))
+    if pets is not None:
+        db.add_table(Table("Pets", PET_COLUMNS, pets, object_id=PET_OBJID, root_page=PET_ROOT))
     data = bytearray(db.build())
     struct.pack_into("<I", data, 104, 1)
     data[108:136] = L.signature()
@@ -141,6 +148,35 @@ def test_replayed_database_reads_as_the_later_state(tmp_path):
     run("verify", out)
     assert "clean shutdown" in run("info", out).stdout.decode()
     assert db.read_bytes() == data0
+
+
+def test_a_table_the_logs_create_is_read_with_its_rows(tmp_path):
+    data0 = database({i: row(i) for i in range(1, 6)})
+    b = base_dbtime()
+    catalog_nodes = (struct.unpack_from("<H", data0, 5 * 4096 + 34)[0] & 0xFFF) - 1
+    catalog = [(catalog_key(PET_OBJID, 1, PET_OBJID), catalog_table_record("Pets", PET_OBJID, PET_ROOT))]
+    catalog += [(catalog_key(PET_OBJID, 2, c.id), catalog_column_record(PET_OBJID, c)) for c in PET_COLUMNS]
+    pets = [{"PetId": i, "Kind": kind} for i, kind in enumerate(["cat", "dog", "newt"], 1)]
+    encode = RecordEncoder(PET_COLUMNS, False, False, None, 1024).encode
+    records = [L.extend_db(1, PET_ROOT), L.begin0(9, 100, 2),
+               L.new_page(9, 1, PET_ROOT, PET_OBJID, b + 1),
+               L.create_single_extent_root(9, 1, PET_ROOT, PET_OBJID, b + 2, level=2)]
+    for k, (ckey, cdata) in enumerate(catalog):
+        records.append(L.insert(L.Node(procid=9, page=4, dbtime=b + 1 + k, level=2, iline=catalog_nodes + k, root=4,
+                                       objid=2), ckey, cdata))
+    for i, pet in enumerate(pets):
+        records.append(L.insert(L.Node(procid=9, page=PET_ROOT, dbtime=b + 3 + i, level=2, iline=i, root=PET_ROOT,
+                                       objid=PET_OBJID), key(i + 1), encode(pet)))
+    records += [L.commit(9, 1), L.commit0(9, 1)]
+    db, logs = write_case(tmp_path, records)
+    out = tmp_path / "replayed.edb"
+    p = run("replay", db, "--logs", logs, "-o", out)
+    assert "table 50 Pets: inserted 3" in p.stderr.decode()
+    later = tmp_path / "later.edb"
+    later.write_bytes(database({i: row(i) for i in range(1, 6)}, pets))
+    assert run("tables", out).stdout == run("tables", later).stdout
+    assert run("dump", out, "Pets").stdout == run("dump", later, "Pets").stdout
+    assert run("dump", out, "People").stdout == run("dump", later, "People").stdout
 
 
 def test_logs_that_change_nothing_leave_every_page(tmp_path):
