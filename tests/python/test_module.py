@@ -142,7 +142,7 @@ MISSING_TABLE_CALLS = {
 
 @pytest.mark.parametrize("name", MISSING_TABLE_CALLS)
 def test_a_missing_table_raises_what_the_doc_promises(empty_db, tmp_path, name):
-    assert "    ValueError: If the table doesn't exist\n" in getattr(EseDatabase, name).__doc__
+    assert "    ValueError: If the table doesn't exist" in getattr(EseDatabase, name).__doc__
     with pytest.raises(ValueError):
         MISSING_TABLE_CALLS[name](EseDatabase(empty_db), tmp_path)
     assert not (tmp_path / "absent.jsonl").exists()
