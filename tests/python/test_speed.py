@@ -320,11 +320,14 @@ def test_real_files_threads_and_projection(path):
             rows = db.read_table(table, columns=names)
             assert rows == projected(db.read_table(table), names), table
     # Views likewise, where a profile recognises the file.
+    # (Each batch has dictionaries of its own: the values are compared.)
     for name in db.views():
-        one = pa.table(db.arrow_view(name, threads=1))
+        one = pa.table(db.arrow_view(name, threads=1)).to_pylist()
         for threads, batch_rows in ((2, 7), (3, 1000), (2, 65536)):
-            assert pa.table(db.arrow_view(name, threads=threads, batch_rows=batch_rows)).equals(one), (name, threads)
-        assert pa.concat_tables([pa.table(db.arrow_view(name, part=(k, 3))) for k in range(3)]).equals(one), name
+            got = pa.table(db.arrow_view(name, threads=threads, batch_rows=batch_rows))
+            assert got.to_pylist() == one, (name, threads, batch_rows)
+        parts = [pa.table(db.arrow_view(name, part=(k, 3))) for k in range(3)]
+        assert pa.concat_tables(parts).to_pylist() == one, name
 
 
 def test_fleet_split_rows_and_columns(big, tmp_path):
