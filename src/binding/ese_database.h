@@ -13,6 +13,7 @@
 #include "database/database.h"
 #include "export/arrow_buffer.h"
 #include "export/export_file.h"
+#include "replay/replay.h"
 #include "profiles/profile.h"
 
 namespace quarrow::python {
@@ -76,6 +77,9 @@ struct DatabaseState {
   // The buffers of released Arrow batches, kept for the next batches and readings of
   // tables and views (EseDatabase.batch_memory).
   std::shared_ptr<arrow::BufferPool> batch_memory = std::make_shared<arrow::BufferPool>();
+  // Opened with logs=: what the replay did (the database is the replayed one); null
+  // without logs.
+  std::shared_ptr<const replay::ReplayReport> replay;
   BorrowState borrow;
 };
 
