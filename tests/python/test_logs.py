@@ -400,6 +400,8 @@ def test_logs_of_another_database_give_no_estimate(tmp_path):
         assert "replay:" not in summary.stdout
         streamed = tool("logs", tmp_path, "--changes", "--db", db_path)
         assert streamed.returncode == 1 and streamed.stdout == "" and "another database" in streamed.stderr
+        info = tool("info", db_path, "--logs", tmp_path)
+        assert info.returncode == 1 and "(missing in " in info.stdout
 
 
 def test_a_generation_that_does_not_chain_is_missing(tmp_path):
