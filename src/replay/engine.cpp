@@ -100,7 +100,7 @@ EseError Engine::error_at(std::uint32_t page, const std::string& what) const {
   return EseError::parse("log position " + logs::position_text(position_) + ", page " + std::to_string(page) + ": " + what);
 }
 
-Status Engine::fail_at(std::uint32_t page, const EseError& e) const { return error_at(page, e.to_string()); }
+Status Engine::fail_at(std::uint32_t page, const EseError& e) const { return error_at(page, error_detail(e)); }
 
 void Engine::extend(std::uint32_t last_page) {
   if (last_page <= page_limit_) return;
@@ -387,7 +387,7 @@ Status Engine::apply_node(const HeldRecord& r) {
   auto ed_r = edit(page);
   if (!ed_r) return ed_r.error();
   PageEditor& ed = *ed_r;
-  auto fail = [&](const EseError& e) { return fail_at(page, EseError::parse(std::string(logs::record_type_name(r.type)) + ": " + e.to_string())); };
+  auto fail = [&](const EseError& e) { return fail_at(page, EseError::parse(std::string(logs::record_type_name(r.type)) + ": " + error_detail(e))); };
   NodeImage old;
   const bool has_node = r.type != kInsert && r.type != kSetExternalHeader;
   if (has_node) {
