@@ -388,6 +388,15 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
+TEST(ReplayEngine, PagesPastTheMemoryLimitAreAnError) {
+  EngineRun run;
+  run.options.max_overlay_bytes = 4096;  // one page
+  const Status st = run.feed({insert(5, 101, 100, 0, "0", "d0"), insert(4, 101, 0, 0, "0", "d0")});
+  ASSERT_FALSE(st);
+  EXPECT_NE(st.error().to_string().find("more pages than the replay may hold"), std::string::npos);
+  EXPECT_EQ(run.overlay->written_pages(), 1u);
+}
+
 TEST(ReplayEngine, AMacroThatNeverCommitsChangesNothing) {
   EngineRun run;
   ASSERT_TRUE(run.feed({macro(logfmt::kMacroBegin, 101), insert(5, 101, 100, 0, "0", "d0")}));
