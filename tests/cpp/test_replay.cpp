@@ -304,7 +304,8 @@ Rec macro(std::uint8_t type, std::uint64_t dbtime) {
   return {type, b};
 }
 
-Rec split(std::uint32_t page, std::uint32_t new_page, std::uint16_t lines, std::uint16_t iline_split) {
+Rec split(std::uint32_t page, std::uint32_t new_page, std::uint16_t lines, std::uint16_t iline_split,
+          const ByteVec& image = {}) {
   ByteVec b = page_part(logfmt::kSplit2, page, 101, 100);
   b.resize(110);
   std::fill(b.begin() + 32, b.begin() + 44, 0);  // no node part: right sibling and its dbtime
@@ -317,6 +318,8 @@ Rec split(std::uint32_t page, std::uint32_t new_page, std::uint16_t lines, std::
   test::put32(b, 76, 0x802);
   test::put32(b, 88, 0xFFFFFFFFu);
   test::put32(b, 92, 0);
+  test::put32(b, 106, static_cast<std::uint32_t>(image.size()));  // uncompressed image: flags 0
+  b.insert(b.end(), image.begin(), image.end());
   return {logfmt::kSplit2, b};
 }
 
@@ -420,6 +423,29 @@ TEST(ReplayEngine, AppendSplitDealsTheLinesOutAndLinksTheLeaves) {
   EXPECT_EQ(left.dbtime(), 101u);
   EXPECT_EQ(right.dbtime(), 101u);
   EXPECT_EQ(run.report.records_applied, 2u);
+}
+
+TEST(ReplayEngine, ANewerSplitPageLeavesTheNewPageToTheLoggedImage) {
+  // The file has the split page after the split (a database flushed mid-way) but not
+  // the new page: the new page is built from the image, the split page left alone.
+  EngineRun run;
+  const ByteVec image = leaf_page({"a", "b", "c"});
+  PageEditor(run.overlay->write(5)).set_dbtime(150);
+  const ByteVec newer(run.overlay->page(5).begin(), run.overlay->page(5).end());
+  const Status st = run.feed({macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3, image),
+                              insert(5, 101, logfmt::kDbtimeNil, 3, "ddd", "dd", 0, 0x05), macro(logfmt::kMacroCommit, 101)});
+  ASSERT_TRUE(st) << st.error().to_string();
+  EXPECT_TRUE(std::equal(newer.begin(), newer.end(), run.overlay->page(5).begin()));
+  ASSERT_EQ(run.page(6).nodes(), 1);
+  EXPECT_EQ(run.page(6).node(0)->key, "ddd");
+  EXPECT_EQ(run.page(6).previous(), 5u);
+  // Without an image the same log is an error, not a new page left empty.
+  EngineRun bare;
+  PageEditor(bare.overlay->write(5)).set_dbtime(150);
+  const Status none = bare.feed({macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3),
+                                 insert(5, 101, logfmt::kDbtimeNil, 3, "ddd", "dd", 0, 0x05), macro(logfmt::kMacroCommit, 101)});
+  ASSERT_FALSE(none);
+  EXPECT_NE(none.error().to_string().find("logged no page image"), std::string::npos) << none.error().to_string();
 }
 
 TEST(ReplayEngine, TransactionsLeftOpenAreUndoneAndRolledBackOnesStayUndone) {
