@@ -301,3 +301,34 @@ def test_fleet_partitions_and_parquet_by_day(data_dir, tmp_path):
     assert days == sorted({f"day={d:%Y-%m-%d}" for d in events["datetime"]})
     table = pq.read_table(tmp_path / "out")
     assert table.num_rows == len(events)
+
+
+def test_a_failing_input_leaves_the_others(exe, data_dir, tmp_path):
+    good = data_dir / "ual-current.mdb"
+    bad = tmp_path / "truncated.edb"
+    bad.write_bytes((data_dir / "srum-small.dat").read_bytes()[:5000])
+    alone = run(exe, "timeline", good, "-q")[0]
+    out, err = run(exe, "timeline", bad, good, tmp_path / "missing.edb", "-q", "-j", "2", check=1)
+    # None of a failed file's events, all of the others', and each failure named.
+    assert out == alone
+    assert "truncated.edb" in err and "missing.edb" in err
+
+
+def test_spilling_into_a_missing_folder_is_an_error(exe, tmp_path):
+    # A database large enough that its events pass a 1 MiB sort memory.
+    rows = [{"Id": i, "At": dt.datetime(2020, 1, 1) + dt.timedelta(seconds=i), "Text": "x" * 200}
+            for i in range(8000)]
+    table = ef.Table("Big", [ef.Column("Id", ef.LONG, 1), ef.Column("At", ef.DATETIME, 2),
+                             ef.Column("Text", ef.LONG_TEXT, 256)], rows)
+    db = ef.EseFile(page_size=8192)
+    db.add_table(table)
+    path = tmp_path / "big.edb"
+    path.write_bytes(db.build())
+    with EseDatabase(str(path)) as opened:
+        with pytest.raises(OSError):
+            opened.timeline(sort_memory_mb=1, temp_dir=str(tmp_path / "nowhere"))
+        events = list(opened.timeline(sort_memory_mb=1, temp_dir=str(tmp_path), kinds=["row"]))
+    assert [e["Id"] for e in events] == list(range(8000))
+    assert list(tmp_path.iterdir()) == [path]
+    out, err = run(exe, "timeline", path, "--sort-memory", "1", "--temp-dir", tmp_path / "nowhere", check=1)
+    assert out == b"" and "big.edb" in err and "No such file or directory" in err
