@@ -261,6 +261,9 @@ def test_views_and_kinds_select(exe, data_dir):
     assert datetimes and all(d >= dt.datetime(2021, 8, 1, tzinfo=UTC) for d in datetimes)
     _, err = run(exe, "timeline", path, "--views", "clients,nonesuch")
     assert "no database has a view or table named 'nonesuch'" in err
+    # The header's times come with the views only when named.
+    assert {e["table"] for e in lines(run(exe, "timeline", path, "--views", "dns")[0])} == {"dns"}
+    assert {e["table"] for e in lines(run(exe, "timeline", path, "--views", "dns,header")[0])} == {"dns", "header"}
 
 
 def test_profile_names_events_and_message(exe, write_db, tmp_path):
