@@ -301,7 +301,7 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
       (values[8] != nullptr && values[8] != Py_None && !path_argument(kTimeline, "temp_dir", values[8], temp_holder, temp_dir))) {
     return nullptr;
   }
-  if (!kinds.empty()) {
+  if (values[4] != nullptr && values[4] != Py_None) {
     filter.kinds.fill(false);
     for (const std::string& k : kinds) {
       const auto kind = timeline::event_kind_from_name(k);
