@@ -13,8 +13,8 @@
 #include "database/database.h"
 #include "export/arrow_buffer.h"
 #include "export/export_file.h"
-#include "replay/replay.h"
 #include "profiles/profile.h"
+#include "replay/replay.h"
 
 namespace quarrow::python {
 
