@@ -12,6 +12,7 @@
 #include "binding/args.h"
 #include "binding/arrow_table.h"
 #include "binding/convert.h"
+#include "binding/notes.h"
 #include "binding/forensic.h"
 #include "binding/reading.h"
 #include "binding/views.h"
@@ -74,7 +75,11 @@ using PlainBody = PyObject* (*)(DatabaseState&);
 
 template <FastBody Body>
 PyObject* fast_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_shared_use(self, [&](DatabaseState& s) { return Body(s, args, nargs, kwnames); });
+  return with_shared_use(self, [&](DatabaseState& s) {
+    PyObject* result = Body(s, args, nargs, kwnames);
+    if (result == nullptr) note_table_error(*s.database, args, nargs, kwnames);
+    return result;
+  });
 }
 
 template <PlainBody Body>

@@ -41,6 +41,12 @@ extern const std::string_view kLogsHelp;
 // line or JSON members; with `logs_dir`, whether they are there (`missing` tells).
 std::string info_log_needs(const Database& db, const std::string* logs_dir, bool json, bool& missing);
 
+// What export writes and says, shared by its table and view forms (export.cpp):
+// whether an output file is there already (a regular file, through links), and a size
+// as the summary line gives it ("1.5 MiB", "830 KiB", "12 bytes").
+bool existing_output(const std::string& path);
+std::string size_text(std::uint64_t bytes);
+
 // Every command, in the order --help lists them.
 const std::vector<Command>& commands();
 

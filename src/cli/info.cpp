@@ -11,6 +11,7 @@
 #include "cli/views.h"
 #include "cli/json_object.h"
 #include "export/json_lines.h"
+#include "database/space.h"
 #include "forensic/header.h"
 
 namespace quarrow::cli {
@@ -62,6 +63,8 @@ struct InfoFacts {
   std::optional<std::string> profile;  // the built-in profile that knows the database
   std::optional<HeaderFacts> header;
   bool dirty = false;
+  std::optional<OwnedSpace> truncation;  // pages the database owns past the file's end
+  std::uint32_t catalog_root_owner = 0;  // not 0: no catalog (see Database)
   bool counted = false;
   std::vector<TableFacts> tables;
   std::vector<CatalogProblem> catalog_problems;  // rows passed over at open
@@ -104,7 +107,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
       case TableRecordReader::Step::End:
         return n;
       case TableRecordReader::Step::Error:
-        error = in_context(ErrorContext::ReadingRecord, reader->error());
+        error = with_read_note(db, in_context(ErrorContext::ReadingRecord, reader->error()));
         return std::nullopt;
     }
   }
@@ -134,6 +137,12 @@ InfoFacts gather_info(const Database& db, const std::string& path, bool count, c
     facts.log_needs_text = info_log_needs(db, logs_dir, false, missing);
   }
   if (facts.dirty) facts.errors.insert(facts.errors.begin(), file_error_line(path, kDirtyWarning));
+  if (const auto space = owned_space(db); space && space->truncated()) {
+    facts.truncation = space;
+    facts.errors.push_back(file_error_line(path, truncation_text(*space)));
+    facts.failed = true;
+  }
+  facts.catalog_root_owner = db.catalog_root_owner();
   facts.catalog_problems = db.catalog_problems();
   for (const auto& [stored_name, table] : db.catalog()) {
     TableFacts t;
@@ -182,6 +191,15 @@ std::string render_info_json(const InfoFacts& f) {
   out += std::to_string(f.format_revision);
   append_field(out, "total_pages");
   out += std::to_string(f.total_pages);
+  if (f.truncation) {  // only when it applies: sound files keep their objects' shape
+    append_field(out, "truncated");
+    out += "{\"owned_pages\":" + std::to_string(f.truncation->last_owned_page) +
+           ",\"file_pages\":" + std::to_string(f.truncation->pages_held) + "}";
+  }
+  if (f.catalog_root_owner != 0) {
+    append_field(out, "catalog_root_owner");
+    out += std::to_string(f.catalog_root_owner);
+  }
   append_field(out, "profile");
   if (f.profile) {
     append_json_string(out, *f.profile);
@@ -265,6 +283,8 @@ std::string render_info_text(const InfoFacts& f) {
   std::snprintf(buf, sizeof buf, "  page size:      %u\n  format:         0x%x, revision %u\n  pages:          %u\n",
                 f.page_size, f.format_version, f.format_revision, f.total_pages);
   std::string out = f.path + "\n" + buf;
+  if (f.truncation) out += "  truncated:      the database owns " + std::to_string(f.truncation->last_owned_page) +
+                           " pages, the file holds " + std::to_string(f.truncation->pages_held) + "\n";
   out += "  profile:        " + f.profile.value_or("-") + "\n";
   if (f.header) {
     const HeaderFacts& h = *f.header;
@@ -283,6 +303,11 @@ std::string render_info_text(const InfoFacts& f) {
     out += f.log_needs_text;
     out += "  written on OS:  " + os_text(h) + "\n";
     out += "  header copies:  " + header_copies_text(h) + "\n";
+  }
+  if (f.catalog_root_owner != 0) {
+    out += "  catalog:        none (its root page " + std::to_string(kCatalogRootPage) + " belongs to object " +
+           std::to_string(f.catalog_root_owner) +
+           "; an engine temporary database?)\n";
   }
   out += "  tables:         " + std::to_string(f.tables.size()) + "\n";
   out += "  catalog problems: " + std::to_string(f.catalog_problems.size()) + "\n";

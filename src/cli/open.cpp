@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/notes.h"
 #include "app/open.h"
 #include "cli/names.h"
 #include "platform/platform.h"
@@ -35,9 +36,13 @@ std::string lookup_error_text(const EseError& error) {
 
 std::vector<std::string> table_lookup_lines(const Database& db, std::string_view file, std::string_view table,
                                             const EseError& error) {
-  std::vector<std::string> lines = {table_error_line(file, table, lookup_error_text(error))};
+  std::string text = lookup_error_text(error);
+  if (error.kind() == ErrorKind::InvalidPageNumber) {
+    if (const std::string note = app::truncation_note(db); !note.empty()) text += " (" + note + ")";
+  }
+  std::vector<std::string> lines = {table_error_line(file, table, text)};
   if (error.kind() == ErrorKind::TableNotFound) {
-    const std::string hint = did_you_mean(closest_names(name_text(table), table_names(db)));
+    const std::string hint = app::table_suggestion(db, name_text(table));
     if (!hint.empty()) lines.push_back("quarrow: " + hint);
   }
   return lines;
@@ -70,6 +75,14 @@ std::string table_error_line(std::string_view file, std::string_view table, std:
   std::string line = "quarrow: ";
   line.append(file).append(": ").append(table).append(": ").append(message);
   return line;
+}
+
+std::string with_read_note(const Database& db, std::string failure) {
+  // Only reads meet missing pages: a write error has other causes.
+  if (!failure.starts_with(in_context(ErrorContext::ReadingRecord, std::string_view()))) return failure;
+  const std::string note = app::truncation_note(db);
+  if (!note.empty()) failure += " (" + note + ")";
+  return failure;
 }
 
 void print_lines(const std::vector<std::string>& lines) {

@@ -40,6 +40,10 @@ std::vector<std::string> table_names(const Database& db);
 std::string file_error_line(std::string_view file, std::string_view message);
 std::string table_error_line(std::string_view file, std::string_view table, std::string_view message);
 
+// A failure met reading `db`, with what explains it when the file is cut short:
+// "{failure} (the file is truncated: the database owns N pages, the file holds M)".
+std::string with_read_note(const Database& db, std::string failure);
+
 // Prints lines on the standard error, each ending in "\n".
 void print_lines(const std::vector<std::string>& lines);
 

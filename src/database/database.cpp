@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "database/traversal.h"
+#include "format/space.h"
 
 namespace quarrow {
 
@@ -42,6 +43,13 @@ Result<std::unique_ptr<Database>> Database::from_mapping(std::unique_ptr<Mapping
 }
 
 Status Database::load_catalog() {
+  // The engine's temporary databases have no catalog: their page 4 is a page of some
+  // other object. Read as a catalog it would yield tables that are not there.
+  if (auto root = load_page(kCatalogRootPage);
+      root && root->header.father_object_id != kCatalogObjectId && root->header.father_object_id != kNoObjectId) {
+    catalog_root_owner_ = root->header.father_object_id;
+    return Status::success();
+  }
   CatalogBuilder builder;
   // A row the reader has no use for, or cannot read, is listed and passed over on every
   // page size: one such row must not keep the rest of the database from opening. Pages

@@ -73,6 +73,9 @@ class Database {
   const PageLayout& layout() const { return layout_; }
   const std::array<std::uint8_t, kHeaderCopySize>& header() const { return header_; }
   const Catalog& catalog() const { return catalog_; }
+  // Not 0 when the database has no catalog: the object that the catalog's root page
+  // belongs to instead (an engine temporary database). The catalog is empty then.
+  std::uint32_t catalog_root_owner() const { return catalog_root_owner_; }
   // Catalog rows passed over at open, in catalog order.
   const std::vector<CatalogProblem>& catalog_problems() const { return catalog_problems_; }
   // The file's own bytes, as stored (never the overlay's pages): for what reads the
@@ -119,6 +122,7 @@ class Database {
   PageLayout layout_;
   std::uint32_t total_pages_ = 0;
   Catalog catalog_;
+  std::uint32_t catalog_root_owner_ = 0;
   std::vector<CatalogProblem> catalog_problems_;
   mutable std::mutex derived_mutex_;
   mutable std::map<std::pair<Derived, std::uint32_t>, std::shared_ptr<void>> derived_;

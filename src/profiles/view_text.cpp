@@ -96,4 +96,8 @@ void append_view_csv_row(std::string& out, const std::vector<ViewColumn>& column
   out += kCsvRowEnd;
 }
 
+bool append_view_text(std::string& out, const ViewColumn& column, const Cell& cell) {
+  return append_plain(out, cell, column.type);
+}
+
 }  // namespace quarrow::profiles
