@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "database/space.h"
+#include "format/database_header.h"
 #include "record/text.h"
 
 namespace quarrow::app {
@@ -77,6 +78,14 @@ std::string truncation_note(const Database& db) {
   const auto space = owned_space(db);
   if (!space || !space->truncated()) return "";
   return "the file is " + truncation_text(*space);
+}
+
+std::string dirty_note(const Database& db) {
+  const Bytes header(db.header().data(), db.header().size());
+  const std::uint32_t state = read_u32le(header, kHeaderStateOffset);
+  if (state != kStateDirtyShutdown && state != kStateDirtyAndPatchedShutdown) return "";
+  return "warning: the database was not shut down cleanly; recent changes (or all of its rows) may still be "
+         "in its transaction logs: see 'quarrow logs FOLDER --db FILE'";
 }
 
 std::string table_suggestion(const Database& db, std::string_view table_text) {

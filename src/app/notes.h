@@ -17,6 +17,12 @@ namespace quarrow::app {
 // missing page then fails for that reason); "" otherwise.
 std::string truncation_note(const Database& db);
 
+// "warning: the database was not shut down cleanly; ..." with the hint to look at its
+// transaction logs, when the header's state says recovery would still run on it (a
+// dirty shutdown: its latest changes, and sometimes all its rows, may be in the logs
+// only); "" for a database in a clean state.
+std::string dirty_note(const Database& db);
+
 // The known names closest to `query`, best first, at most three: every name equal to
 // it but for ASCII letter case; failing that, the names within a small edit distance
 // (letter case ignored; at most a third of the query's length, and at least 2).

@@ -342,7 +342,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
   int status = kExitOk;
   bool first = true;
   for (const std::string& path : request->paths) {
-    const auto db = open_or_report(path);
+    const auto db = open_or_report(path, false);  // its own warning, in its place
     if (!db) {
       status = kExitFailed;
       continue;

@@ -11,15 +11,24 @@
 
 namespace quarrow::cli {
 
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error, bool warn_dirty) {
   app::Opened opened = app::open_for_user(path);
-  if (!opened) error = std::move(opened.failure.message);
+  if (!opened) {
+    error = std::move(opened.failure.message);
+    return nullptr;
+  }
+  if (warn_dirty) {
+    if (const std::string note = app::dirty_note(*opened.database); !note.empty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s\n", file_error_line(path, note).c_str());
+    }
+  }
   return std::move(opened.database);
 }
 
-std::unique_ptr<Database> open_or_report(const std::string& path) {
+std::unique_ptr<Database> open_or_report(const std::string& path, bool warn_dirty) {
   std::string error;
-  auto db = open_database(path, error);
+  auto db = open_database(path, error, warn_dirty);
   if (!db) {
     // After what the command printed for earlier files, when both streams are one.
     std::fflush(stdout);

@@ -14,11 +14,14 @@ namespace quarrow::cli {
 
 // Opens a database as the module's constructor does. On failure returns nullptr and
 // sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error);
+// A database left dirty is named on the standard error once, when it opens, with the
+// hint to look at its logs (app::dirty_note); `warn_dirty` false for the commands that
+// say so themselves (info, logs).
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error, bool warn_dirty = true);
 
 // open_database with the failure reported: the error line naming the file is on
 // stderr (after the standard output is flushed) when nullptr comes back.
-std::unique_ptr<Database> open_or_report(const std::string& path);
+std::unique_ptr<Database> open_or_report(const std::string& path, bool warn_dirty = true);
 
 // The message the module raises for an error of looking up or opening a table:
 // "Table not found: {name}", the operating-system error alone, or the rendered text.
