@@ -535,7 +535,10 @@ PyMethodDef kMethods[] = {
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
      "    shadow copy), in page order, with 'page', 'problem', 'stored', 'computed' and, for a\n"
      "    single flipped bit, 'bit' (its offset in the page in bits); a last page the file holds\n"
-     "    only in part is 'truncated', with 'bytes_present'\n\n"
+     "    only in part is 'truncated', with 'bytes_present'; a file cut short (the database owns\n"
+     "    pages past its end) ends the list with one problem 'truncated: the database owns N pages,\n"
+     "    the file holds M' at the first missing page; a file whose pages carry no checksums\n"
+     "    (every stored one 0) gives one problem 'no checksums: ...' instead of one per page\n\n"
      "Raises:\n    IOError: If the file cannot be read"},
     {"header_info", as_cfunction(noargs_method<forensic_header_info>), METH_NOARGS,
      "header_info($self)\n--\n\nFacts from the database header: format, state, times, log\n"
@@ -545,7 +548,9 @@ PyMethodDef kMethods[] = {
      "    'last_attach_time', 'last_detach_time', 'last_repair_time' (datetime, aware in UTC\n"
      "    when the header says UTC, or None); 'log_generations_required' (tuple of two ints),\n"
      "    'os_version' (str), 'os_build', 'os_service_pack', 'repair_count' (int), 'file_type'\n"
-     "    (str), 'header_copies_agree', 'header_checksum_ok', 'shadow_header_checksum_ok' (bool)\n\n"
+     "    (str), 'header_copies_agree', 'header_checksum_ok', 'shadow_header_checksum_ok' (bool);\n"
+     "    'truncated': None, or {'owned_pages', 'file_pages'} when the database's space tree owns\n"
+     "    pages past the end of the file (a copy cut short)\n\n"
      "Raises:\n    IOError: If the header cannot be read"},
     {"get_table_indexes", as_cfunction(fast_method<forensic_get_table_indexes>), kFastKeywords,
      "get_table_indexes($self, table_name)\n--\n\nGet the index definitions of a table.\n\nReturns:\n"

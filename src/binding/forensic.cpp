@@ -302,28 +302,6 @@ PyObject* forensic_recover_records(DatabaseState& s, PyObject* const* args, Py_s
                            [&](app::RecoveredField field) { return recovered_value(r, missing.get(), field); }));
     if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
   }
-  // Pages that carry no checksums at all (the engine's temporary databases): one
-  // problem saying so, rather than none, which would mean every page verified.
-  if (report->no_checksums) {
-    PageProblem p;
-    p.page = 1;
-    p.problem = "no checksums: every stored page has 0";
-    PyRef dict(fields_dict(app::kProblemFields, app::problem_field_name,
-                           [&](app::ProblemField field) { return problem_value(p, field); }));
-    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
-  }
-  // Pages the database owns past the end of the file: one problem after the pages',
-  // at the first missing page, with no bytes of it present.
-  if (report->truncation) {
-    const std::string text = truncation_text(*report->truncation);
-    PageProblem p;
-    p.page = static_cast<std::int64_t>(report->truncation->pages_held) + 1;
-    p.problem = text.c_str();
-    p.bytes_present = 0;
-    PyRef dict(fields_dict(app::kProblemFields, app::problem_field_name,
-                           [&](app::ProblemField field) { return problem_value(p, field); }));
-    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
-  }
   return list.release();
 }
 

@@ -166,7 +166,8 @@ std::string view_failure_text(const Database& db, const profiles::ViewSpec& view
 }
 
 std::string converted_note(std::uint64_t n) {
-  return std::to_string(n) + (n == 1 ? " value" : " values") + " could not be converted and are null";
+  return std::to_string(n) + (n == 1 ? " value could not be converted and is null"
+                                     : " values could not be converted and are null");
 }
 
 }  // namespace

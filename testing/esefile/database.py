@@ -50,6 +50,9 @@ class EseFile:
         self.dbtime: int = 0x1000
         self.space_tree: bool = False        # the database root's owned-extent tree (page 2)
         #                                      lists pages 1 to the last as one extent
+        self.space_owned_extra: int = 0      # ... and this many pages past the file's end
+        self.space_shelved: list[tuple[int, int]] = []  # (last page, count): shelved runs in the
+        #                                      available-extent tree (page 3)
         self.first_free_page: int | None = None  # number every page but the fixed ones
         #                                      (1-4, 24) from here on; with write_sparse()
         #                                      a file of any page count costs little disk
@@ -357,7 +360,11 @@ class EseFile:
         last = max(pages) + self.extra_pages
         if self.space_tree:
             pages[1].tags[0] = (space_header(20, 0, 1, 2), 0)    # multiple extents, tree at 2
-            pages[2].add_tag(*leaf_entry(struct.pack(">I", last), struct.pack("<I", last)))
+            owned = last + self.space_owned_extra
+            pages[2].add_tag(*leaf_entry(struct.pack(">I", owned), struct.pack("<I", owned)))
+            for shelved_last, count in self.space_shelved:
+                pages[3].add_tag(*leaf_entry(bytes([0x80 | 2]) + struct.pack(">I", shelved_last),
+                                             struct.pack("<I", count)))
         images: dict[int, bytes] = {}
         self._page_flags = {}
         for n, page in pages.items():
