@@ -19,7 +19,7 @@ DIRS=(src/page src/database src/record src/forensic src/export src/log src/repla
 ALLOW_FILES=(
   src/record/text.cpp          # UTF-8 / UTF-16 / windows-1252 code points
   src/record/compression.cpp   # XPRESS and LZ4 stream internals
-  src/forensic/checksum.cpp    # ECC bit arithmetic
+  src/page/checksum.cpp        # ECC bit arithmetic
   src/forensic/carve_scan.cpp  # printable UTF-16 ranges for the SIMD scan
   src/export/json_lines.cpp    # JSON escapes
 )

@@ -8,7 +8,7 @@ import datetime
 import os
 from collections.abc import Iterable, Iterator
 from types import TracebackType
-from typing import Any, Literal, TypedDict, final, type_check_only
+from typing import Any, Literal, TypedDict, final, overload, type_check_only
 
 __version__: str
 __all__ = ["EseDatabase", "__version__"]
@@ -115,6 +115,39 @@ class CatalogProblem(TypedDict):
 
 @type_check_only
 @final
+class ReplayTableChanges(TypedDict):
+    objid: int
+    name: str | None
+    inserted: int
+    replaced: int
+    deleted: int
+
+class ReplayReport(TypedDict):
+    generations: list[int]
+    start: str
+    end: str
+    needed: bool
+    records_applied: int
+    records_in_file: int
+    records_other_database: int
+    writes_at_before: int
+    writes_creating: int
+    writes_same_operation: int
+    writes_already_applied: int
+    transactions_committed: int
+    transactions_rolled_back: int
+    transactions_undone_at_end: int
+    operations_undone_at_end: int
+    macros_applied: int
+    macros_dropped: int
+    pages_changed: int
+    pages_created: int
+    total_pages: int
+    dbtime_before: int
+    dbtime_after: int
+    record_types: dict[str, int]
+    tables: list[ReplayTableChanges]
+
 class TableIterator(Iterator[Record]):
     def __iter__(self) -> TableIterator: ...
     def __next__(self) -> Record: ...
@@ -129,7 +162,9 @@ class ArrowTable:
 @final
 class EseDatabase:
     """An ESE database file opened read-only."""
-    def __new__(cls, path: StrPath, profiles: Iterable[StrPath] | None = None) -> EseDatabase: ...
+    def __new__(
+        cls, path: StrPath, profiles: Iterable[StrPath] | None = None, logs: StrPath | bool | None = None
+    ) -> EseDatabase: ...
     @property
     def path(self) -> str: ...
     @property
@@ -166,10 +201,26 @@ class EseDatabase:
     def get_table_indexes(self, table_name: str) -> list[IndexInfo]: ...
     def recover_records(self, table_name: str) -> list[RecoveredRecord]: ...
     def catalog_problems(self) -> list[CatalogProblem]: ...
+    def replay_report(self) -> ReplayReport | None: ...
     def views(self) -> list[str]: ...
+    def view_columns(self, name: str) -> list[dict[str, str | None]]: ...
     def read_view(self, name: str, *, columns: Columns | None = None) -> list[dict[str, Any]]: ...
     def arrow_view(
         self, name: str, *, columns: Columns | None = None, batch_rows: int = 65536
+    ) -> ArrowTable: ...
+    @overload
+    def timeline(
+        self, *, logs: str | os.PathLike[str] | None = None, start: datetime.datetime | str | None = None,
+        end: datetime.datetime | str | None = None, views: list[str] | None = None, kinds: list[str] | None = None,
+        arrow: Literal[False] = False, batch_rows: int = 65536, sort_memory_mb: int = 256,
+        temp_dir: str | os.PathLike[str] | None = None,
+    ) -> Iterator[dict[str, Any]]: ...
+    @overload
+    def timeline(
+        self, *, logs: str | os.PathLike[str] | None = None, start: datetime.datetime | str | None = None,
+        end: datetime.datetime | str | None = None, views: list[str] | None = None, kinds: list[str] | None = None,
+        arrow: Literal[True], batch_rows: int = 65536, sort_memory_mb: int = 256,
+        temp_dir: str | os.PathLike[str] | None = None,
     ) -> ArrowTable: ...
     def __enter__(self) -> EseDatabase: ...
     def __exit__(
@@ -180,6 +231,12 @@ class EseDatabase:
     ) -> Literal[False]: ...
 
 @final
+class LogIterator(Iterator[dict[str, Any]]):
+    """The records of EseLogs.records() or the row changes of EseLogs.changes(db)."""
+    def __next__(self) -> dict[str, Any]: ...
+    def __iter__(self) -> LogIterator: ...
+    def problems(self) -> list[str]: ...
+
 class EseLogs:
     """The transaction logs of a database (a folder of *.log, *.jrs and *.chk, or one
     log file), read-only. Its dicts are described in the methods' doc strings."""
@@ -195,8 +252,8 @@ class EseLogs:
     def generations(self) -> list[int]: ...
     def gaps(self) -> list[tuple[int, int]]: ...
     def chain(self) -> list[dict[str, Any]]: ...
-    def problems(self) -> list[dict[str, Any]]: ...
+    def problems(self) -> list[str]: ...
     def needs(self, db: EseDatabase | StrPath) -> dict[str, Any]: ...
-    def records(self) -> Iterator[dict[str, Any]]: ...
-    def changes(self, db: EseDatabase | StrPath) -> Iterator[dict[str, Any]]: ...
+    def records(self) -> LogIterator: ...
+    def changes(self, db: EseDatabase | StrPath) -> LogIterator: ...
     def timeline(self) -> list[dict[str, Any]]: ...

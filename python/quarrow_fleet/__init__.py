@@ -14,6 +14,15 @@ Windows builds add columns to the same table, and some files lack a table
 altogether; the results use the union of the columns, with nulls where a file has
 no such column.
 
+Each function reads the files as they are by default.  With ``logs=``, each file is
+read as replaying its transaction logs leaves it (``EseDatabase(path, logs=...)``;
+the files and logs are only read): ``logs=True`` takes the log folder beside each
+file (the file's own folder, as the engine keeps them), a dict maps a path to its
+log folder (paths not in it are read as they are), a list gives one folder (or
+None, or True) per path.  A file whose logs cannot be replayed fails as a file that
+cannot be opened does.  The replay runs wherever the file is opened, once per pass
+over the file.
+
 Requires the optional dependencies: ``pip install quarrow[fleet]``.
 """
 
@@ -32,7 +41,7 @@ import pyarrow.parquet as pq
 
 from quarrow import EseDatabase
 
-__all__ = ["read_tables", "read_views", "failures", "export_parquet"]
+__all__ = ["read_tables", "read_views", "failures", "export_parquet", "timeline", "timeline_parquet"]
 
 # The loader's hidden column: the error text of a file that failed, null on data
 # rows.  A failed file gives exactly one marker row (all data columns null) so
@@ -74,15 +83,25 @@ class _Source:
     """Where the rows come from: the tables of each file, or the views of its
     profile (``EseDatabase.arrow_view``), opened with the given profile files."""
 
-    def __init__(self, views: bool = False, profiles=None):
+    def __init__(self, views: bool = False, profiles=None, logs=None):
         self.views = views
         self.profiles = None if profiles is None else [os.fspath(p) for p in profiles]
+        self.logs = logs    # None, True, or {path: folder or True}: see _logs_by_path
 
     def token(self):
-        return (self.views, tuple(self.profiles or ()))
+        logs = self.logs if not isinstance(self.logs, dict) else tuple(sorted(self.logs.items(), key=str))
+        return (self.views, tuple(self.profiles or ()), logs)
+
+    def logs_of(self, path: str):
+        if isinstance(self.logs, dict):
+            return self.logs.get(path)
+        return self.logs
 
     def open(self, path: str) -> EseDatabase:
-        return EseDatabase(path, profiles=self.profiles) if self.views else EseDatabase(path)
+        logs = self.logs_of(path)
+        if self.views:
+            return EseDatabase(path, profiles=self.profiles, logs=logs)
+        return EseDatabase(path) if logs is None else EseDatabase(path, logs=logs)
 
     def names(self, db: EseDatabase):
         return db.views() if self.views else db.get_tables()
@@ -95,6 +114,23 @@ class _Source:
 
 
 _TABLES = _Source()
+
+
+def _logs_by_path(paths, logs):
+    """The logs= argument as _Source keeps it: None, True, or {path: folder or True}."""
+    if logs is None or logs is True:
+        return logs
+    if isinstance(logs, dict):
+        return {os.fspath(p): _log_folder(v) for p, v in logs.items()}
+    if isinstance(logs, (list, tuple)):
+        if len(logs) != len(paths):
+            raise ValueError(f"logs gives {len(logs)} entries for {len(paths)} paths; give one per path")
+        return {p: _log_folder(v) for p, v in zip(paths, logs)}
+    raise TypeError("logs must be None, True, a dict {path: log folder} or a list of log folders (one per path)")
+
+
+def _log_folder(value):
+    return value if value is None or value is True else os.fspath(value)
 
 
 def _union(schemas) -> pa.Schema:
@@ -262,13 +298,13 @@ def _failure_rows(frame: pd.DataFrame, source: str) -> pd.DataFrame:
                          "error": failed[_ERROR].astype(_FAILURE_META["error"].dtype)})
 
 
-def _count_rows(paths, table):
+def _count_rows(paths, table, origin=_TABLES):
     """Worker side of the split pass: the table's row count in each file (0 where
     the file or table cannot be read; the reading pass records why)."""
     counts = []
     for path in paths:
         try:
-            db = EseDatabase(path)
+            db = origin.open(path)
             first = db.get_table_schema(table)[0]["name"]
             counts.append(pa.table(db.arrow_table(table, columns=[first])).num_rows)
         except Exception:
@@ -276,10 +312,10 @@ def _count_rows(paths, table):
     return counts
 
 
-def _split_tasks(paths, table, split_rows, client=None):
+def _split_tasks(paths, table, split_rows, client=None, origin=_TABLES):
     """One task per file, or (path, (index, count)) parts for files whose table has
     more than split_rows rows."""
-    batches = [dask.delayed(_count_rows, pure=True)(paths[i:i + _DESCRIBE_BATCH], table)
+    batches = [dask.delayed(_count_rows, pure=True)(paths[i:i + _DESCRIBE_BATCH], table, origin)
                for i in range(0, len(paths), _DESCRIBE_BATCH)]
     if client is not None:
         counts = client.gather(client.compute(batches))
@@ -293,7 +329,7 @@ def _split_tasks(paths, table, split_rows, client=None):
 
 
 def read_tables(paths, table: str, *, columns=None, source: str | None = "source",
-                errors: str = "collect", split_rows: int | None = None) -> dd.DataFrame:
+                errors: str = "collect", split_rows: int | None = None, logs=None) -> dd.DataFrame:
     """One table of many ESE files as a Dask DataFrame, one partition per file.
 
     Columns are typed from quarrow's Arrow view (pandas ArrowDtype), with the union
@@ -313,21 +349,28 @@ def read_tables(paths, table: str, *, columns=None, source: str | None = "source
     partitions of about split_rows rows each, cut along the table's leaf pages, so
     that one large database spreads over the workers; the rows and their order are
     those of the unsplit reading.  Counting the rows reads one column of each file.
+
+    With `logs`, each file is read as replaying its transaction logs leaves it:
+    True for the log folder beside each file, a dict {path: folder}, or a list of
+    folders (None: the file as it is) in the order of `paths`.
     """
     if split_rows is not None and (not isinstance(split_rows, int) or split_rows < 1):
         raise ValueError("split_rows must be a positive int")
-    return _read(paths, table, _TABLES, columns, source, errors, split_rows)
+    origin = _TABLES if logs is None else _Source(logs=_logs_by_path([os.fspath(p) for p in paths], logs))
+    return _read(paths, table, origin, columns, source, errors, split_rows)
 
 
 def read_views(paths, view: str, *, profiles=None, columns=None, source: str | None = "source",
-               errors: str = "collect") -> dd.DataFrame:
+               errors: str = "collect", logs=None) -> dd.DataFrame:
     """One view of a profile (``EseDatabase.arrow_view``) of many files as a Dask
     DataFrame, one partition per file, as :func:`read_tables` reads a table: the
     union of the view's columns across files, the file's path in `source`, failed
     files listed by :func:`failures`.  A file whose profile lacks the view (another
     kind of database, or no table for it) gives no rows.  `profiles` are profile
-    files tried before the built-in ones, as ``EseDatabase(path, profiles=...)``."""
-    return _read(paths, view, _Source(True, profiles), columns, source, errors)
+    files tried before the built-in ones, as ``EseDatabase(path, profiles=...)``;
+    `logs` as for :func:`read_tables`."""
+    return _read(paths, view, _Source(True, profiles, _logs_by_path([os.fspath(p) for p in paths], logs)),
+                 columns, source, errors)
 
 
 def _read(paths, table, origin, columns, source, errors, split_rows=None) -> dd.DataFrame:
@@ -347,7 +390,7 @@ def _read(paths, table, origin, columns, source, errors, split_rows=None) -> dd.
     # Without a source column the path still travels (for failures) and is dropped.
     loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors, origin,
                           None if origin.views else columns)
-    tasks = paths if split_rows is None else _split_tasks(paths, table, split_rows)
+    tasks = paths if split_rows is None else _split_tasks(paths, table, split_rows, origin=origin)
     # The string columns are Arrow strings already: no conversion step per partition.
     with dask.config.set({"dataframe.convert-string": False}):
         raw = dd.from_map(loader, tasks, meta=loader.meta(), divisions=None,
@@ -394,12 +437,12 @@ def table_directory(name: str) -> str:
     return encoded or "%"
 
 
-def _export_file(index: int, path: str, out_dir: str, schemas: dict, source_names: dict):
+def _export_file(index: int, path: str, out_dir: str, schemas: dict, source_names: dict, origin=_TABLES):
     """Worker side of the export: every table of `schemas` that the file has, into
     out_dir/{table}/part-{index}.parquet.  Returns (rows per table, failures)."""
     rows, failed = {}, []
     try:
-        db = EseDatabase(path)
+        db = origin.open(path)
         present = set(db.get_tables())
     except Exception as exc:
         return rows, [{"path": path, "table": None, "error": _error_text(exc)}]
@@ -428,7 +471,7 @@ def _source_name(schema: pa.Schema) -> str:
     return name
 
 
-def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
+def export_parquet(paths, out_dir, *, tables=None, client=None, logs=None) -> dict:
     """Every table (or the given ones) of every file into one Parquet dataset per
     table, and a JSON report.
 
@@ -443,15 +486,17 @@ def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
 
     out_dir must not exist or be empty.  Files are read and Parquet is written on the workers, so on a cluster out_dir
     must be storage that every worker and the caller share.  `client` picks the
-    distributed Client; by default Dask's current scheduler runs the tasks."""
+    distributed Client; by default Dask's current scheduler runs the tasks.  `logs`
+    as for :func:`read_tables`: the tables as replaying each file's logs leaves them."""
     paths = [os.fspath(p) for p in paths]
+    origin = _TABLES if logs is None else _Source(logs=_logs_by_path(paths, logs))
     out_dir = os.fspath(out_dir)
     wanted = None if tables is None else set(tables)
     # Parts left by an earlier export would mix into the new dataset unseen.
     if os.path.isdir(out_dir) and os.listdir(out_dir):
         raise FileExistsError(f"Output directory is not empty: {out_dir}")
     os.makedirs(out_dir, exist_ok=True)
-    described = _describe_all(paths, wanted, client)
+    described = _describe_all(paths, wanted, client, origin)
     names = []
     for d in described:
         for name in d[0] if d else ():
@@ -459,7 +504,7 @@ def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
                 names.append(name)
     schemas = {n: _union(d[0][n] for d in described if d and n in d[0]) for n in names}
     source_names = {n: _source_name(s) for n, s in schemas.items()}
-    tasks = [dask.delayed(_export_file, pure=False)(i, p, out_dir, schemas, source_names)
+    tasks = [dask.delayed(_export_file, pure=False)(i, p, out_dir, schemas, source_names, origin)
              for i, p in enumerate(paths)]
     results = client.gather(client.compute(tasks)) if client is not None else dask.compute(*tasks)
 
@@ -479,3 +524,130 @@ def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
     with open(os.path.join(out_dir, REPORT_NAME), "w", encoding="utf-8") as f:
         json.dump(report, f, indent=1, ensure_ascii=False)
     return report
+
+
+# ---- Timelines ----------------------------------------------------------------------
+
+# The members every event has, in the order quarrow writes them (EseDatabase.timeline's
+# Arrow columns); the row's values, which differ from view to view, travel as one JSON
+# object in "attributes".
+_TIMELINE_SCHEMA = pa.schema([
+    ("message", pa.string()), ("datetime", pa.timestamp("us", tz="UTC")), ("timestamp_desc", pa.string()),
+    ("timestamp", pa.int64()), ("source_file", pa.string()), ("kind", pa.string()), ("table", pa.string()),
+    ("row", pa.uint64()), ("attributes", pa.string()), ("error", pa.string()),
+])
+
+
+class _TimelineLoader:
+    """One file's events, sorted, as an Arrow table (a failed file: one row naming its error)."""
+
+    def __init__(self, options: dict, logs: dict):
+        self.options = options
+        self.logs = logs
+
+    def table(self, path: str) -> pa.Table:
+        try:
+            with EseDatabase(path) as db:
+                events = pa.table(db.timeline(logs=self.logs.get(path), arrow=True, **self.options))
+            return events.append_column("error", pa.nulls(len(events), pa.string()))
+        except (OSError, ValueError, MemoryError) as exc:
+            failed = {name: [None] for name in _TIMELINE_SCHEMA.names}
+            failed["source_file"] = [path]
+            failed["error"] = [_error_text(exc)]
+            return pa.table(failed, schema=_TIMELINE_SCHEMA)
+
+    def __call__(self, path: str) -> pd.DataFrame:
+        return _to_pandas(self.table(path))
+
+    def meta(self) -> pd.DataFrame:
+        return _to_pandas(_TIMELINE_SCHEMA.empty_table())
+
+
+def _timeline_options(start, end, views, kinds) -> dict:
+    return {"start": start, "end": end, "views": None if views is None else list(views),
+            "kinds": None if kinds is None else list(kinds)}
+
+
+def _timeline_logs(paths, logs) -> dict:
+    if logs is None:
+        return {}
+    if not isinstance(logs, dict):
+        raise TypeError("logs must map database paths to their log folders")
+    return {os.fspath(k): os.fspath(v) for k, v in logs.items()}
+
+
+def timeline(paths, *, logs=None, start=None, end=None, views=None, kinds=None,
+             errors: str = "collect") -> dd.DataFrame:
+    """The timeline of every file as a Dask DataFrame: one partition per file, its
+    events in time order (as ``EseDatabase.timeline`` gives them).
+
+    Columns: message, datetime (UTC), timestamp_desc, timestamp (microseconds),
+    source_file, kind, table, row, and attributes: the row's values as one JSON
+    object, since they differ from view to view.  `logs` maps a database's path to
+    the folder of its transaction logs; start, end, views and kinds are those of
+    ``EseDatabase.timeline``.  A file that cannot be read gives no events; its error
+    is kept for :func:`failures` (errors="raise" raises it instead)."""
+    if errors not in ("collect", "raise"):
+        raise ValueError('errors must be "collect" or "raise"')
+    paths = [os.fspath(p) for p in paths]
+    if not paths:
+        raise ValueError("no paths given")
+    loader = _TimelineLoader(_timeline_options(start, end, views, kinds), _timeline_logs(paths, logs))
+    with dask.config.set({"dataframe.convert-string": False}):
+        raw = dd.from_map(loader, paths, meta=loader.meta(), divisions=None, enforce_metadata=False,
+                          label="quarrow-timeline")
+        frame = raw.map_partitions(_timeline_events, errors, meta=_timeline_events(loader.meta(), errors),
+                                   enforce_metadata=False)
+        frame._quarrow_failures = raw.map_partitions(_timeline_failures, meta=_FAILURE_META, enforce_metadata=False)
+    return frame
+
+
+def _timeline_events(frame: pd.DataFrame, errors: str) -> pd.DataFrame:
+    failed = frame["error"].notna()
+    if errors == "raise" and failed.any():
+        first = frame[failed].iloc[0]
+        raise OSError(f"{first['source_file']}: {first['error']}")
+    return frame[~failed].drop(columns="error")
+
+
+def _timeline_failures(frame: pd.DataFrame) -> pd.DataFrame:
+    failed = frame[frame["error"].notna()]
+    return pd.DataFrame({"source": failed["source_file"].astype(object).to_numpy(),
+                         "error": failed["error"].astype(object).to_numpy()},
+                        columns=list(_FAILURE_META.columns)).astype(_FAILURE_META.dtypes.to_dict())
+
+
+def _timeline_part(index: int, path: str, out_dir: str, loader: _TimelineLoader):
+    table = loader.table(path)
+    errors = table.column("error")
+    if errors.null_count < len(table):
+        return 0, [str(e) for e in errors.to_pylist() if e is not None]
+    table = table.drop(["error"])
+    if len(table) == 0:
+        return 0, []
+    day = pa.compute.strftime(table.column("datetime"), format="%Y-%m-%d")
+    table = table.append_column("day", day)
+    pq.write_to_dataset(table, out_dir, partition_cols=["day"],
+                        basename_template=f"part-{index:06d}-{{i}}.parquet")
+    return len(table), []
+
+
+def timeline_parquet(paths, out_dir, *, logs=None, start=None, end=None, views=None, kinds=None,
+                     client=None) -> dict:
+    """The timeline of every file written as Parquet partitioned by day:
+    out_dir/day=YYYY-MM-DD/part-NNNNNN-0.parquet (NNNNNN: the file's position in
+    `paths`), with the columns of :func:`timeline` (the day is the partition key).
+    Returns {"events": count, "failures": [{"source", "error"}]}.  out_dir must not
+    exist or be empty; on a cluster it must be storage every worker shares."""
+    import pyarrow.compute  # noqa: F401  (strftime)
+
+    paths = [os.fspath(p) for p in paths]
+    out_dir = os.fspath(out_dir)
+    if os.path.isdir(out_dir) and os.listdir(out_dir):
+        raise FileExistsError(f"Output directory is not empty: {out_dir}")
+    os.makedirs(out_dir, exist_ok=True)
+    loader = _TimelineLoader(_timeline_options(start, end, views, kinds), _timeline_logs(paths, logs))
+    tasks = [dask.delayed(_timeline_part, pure=False)(i, p, out_dir, loader) for i, p in enumerate(paths)]
+    results = client.gather(client.compute(tasks)) if client is not None else dask.compute(*tasks)
+    failures_list = [{"source": p, "error": e} for p, (_, errs) in zip(paths, results) for e in errs]
+    return {"events": sum(n for n, _ in results), "failures": failures_list}

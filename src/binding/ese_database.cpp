@@ -15,6 +15,8 @@
 #include "binding/notes.h"
 #include "binding/forensic.h"
 #include "binding/reading.h"
+#include "binding/replay.h"
+#include "binding/timeline.h"
 #include "binding/views.h"
 #include "record/reader.h"
 #include "record/text.h"
@@ -389,16 +391,18 @@ PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
 
 // ---- Construction and destruction ---------------------------------------------------------
 
-constexpr const char* kPathNames[] = {"path", "profiles"};
+constexpr const char* kPathNames[] = {"path", "profiles", "logs"};
 constexpr Signature kConstructor = signature("EseDatabase", kPathNames, 1);
 
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* values[2];
+  PyObject* values[3];
   std::string_view path;
   PyRef path_text;
+  std::optional<std::string> logs;
   if (!parse_arguments(kConstructor, args, kwargs, values) ||
-      !path_argument(kConstructor, "path", values[0], path_text, path)) {
+      !path_argument(kConstructor, "path", values[0], path_text, path) ||
+      !logs_argument(kConstructor, values[2], std::string(path), logs)) {
     return nullptr;
   }
   auto state = std::make_unique<DatabaseState>();
@@ -420,6 +424,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return raise_message(PyExc_IOError, failure.message);
   }
   state->database = std::move(opened.database);
+  if (logs && !replay_into(*state, *logs)) return nullptr;
   state->file = file_identity(state->path);
   if (!choose_profile(*state, values[1])) return nullptr;
 
@@ -528,8 +533,10 @@ PyMethodDef kMethods[] = {
      "    IOError: If there's an error creating the directory or writing files"},
     {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
     {"views", views_method, METH_NOARGS, kViewsDoc},
+    {"view_columns", as_cfunction(view_columns_method), kFastKeywords, kViewColumnsDoc},
     {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
     {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
+    {"timeline", as_cfunction(fast_method<timeline_method>), kFastKeywords, kTimelineDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
@@ -574,6 +581,7 @@ PyMethodDef kMethods[] = {
      "    list[dict]: 'page', 'tag', 'object_id' (the table the row belongs to), 'type',\n"
      "    'error', in catalog order; None for a field the row is too short to hold\n\n"
      "Raises:\n    (none: the rows were read when the database was opened)"},
+    {"replay_report", as_cfunction(noargs_method<replay_report>), METH_NOARGS, kReplayReportDoc},
     {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
     {"__exit__", as_cfunction(exit_method), kFastKeywords,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},
@@ -581,7 +589,7 @@ PyMethodDef kMethods[] = {
 };
 
 constexpr char kClassDoc[] =
-    "EseDatabase(path, profiles=None)\n--\n\n"
+    "EseDatabase(path, profiles=None, logs=None)\n--\n\n"
     "Python wrapper for ESE database.\n\n"
     "This class provides access to Microsoft ESE databases from Python.\n\n"
     "Example:\n"
@@ -592,11 +600,19 @@ constexpr char kClassDoc[] =
     "Args:\n"
     "    path: The database file (str or os.PathLike); it is only read, never written\n"
     "    profiles: Profile files (a list of str or os.PathLike) tried before the built-in\n"
-    "        ones; None for the built-in profiles only\n\n"
+    "        ones; None for the built-in profiles only\n"
+    "    logs: A folder of transaction logs (str or os.PathLike; True for the database\n"
+    "        file's own folder) to replay onto the database: every reading, view, export,\n"
+    "        recovery and carving then sees the database as the engine's recovery would\n"
+    "        leave it, computed in memory (the file and the logs are only read). None (the\n"
+    "        default): the file as it is. replay_report() says what the replay did\n\n"
     "Raises:\n"
-    "    FileNotFoundError: If there is no file at the path\n"
+    "    FileNotFoundError: If there is no file at the path, or no log folder at logs\n"
     "    IOError: If the file is not an ESE database or cannot be read (an OSError\n"
     "        subclass for operating-system errors)\n"
+    "    IOError: If the logs cannot be replayed onto the database (a missing generation,\n"
+    "        logs of another database, a page the file lost a write of); the message\n"
+    "        names the log position and the page\n"
     "    TypeError: If the path is not a str or os.PathLike (bytes paths included)\n"
     "    ValueError: If a profile file cannot be read";
 

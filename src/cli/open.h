@@ -3,25 +3,38 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "platform/platform.h"
 
 namespace quarrow::cli {
 
 // Opens a database as the module's constructor does. On failure returns nullptr and
 // sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
-// A database left dirty is named on the standard error once, when it opens, with the
-// hint to look at its logs (app::dirty_note); `warn_dirty` false for the commands that
-// say so themselves (info, logs).
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error, bool warn_dirty = true);
+// With `logs` (--logs DIR) the database is read as the replay of those logs leaves it;
+// a replay that cannot complete fails ("Failed to replay logs: {error}", or "Log folder
+// not found: {DIR}"). A database left dirty (as read: a replay leaves its own header)
+// is named on the standard error once, when it opens, with the hint to look at its
+// logs (app::dirty_note); `warn_dirty` false for the commands that say so themselves
+// (info, logs).
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error,
+                                        const std::optional<std::string>& logs = std::nullopt,
+                                        bool warn_dirty = true);
 
 // open_database with the failure reported: the error line naming the file is on
 // stderr (after the standard output is flushed) when nullptr comes back.
-std::unique_ptr<Database> open_or_report(const std::string& path, bool warn_dirty = true);
+std::unique_ptr<Database> open_or_report(const std::string& path,
+                                         const std::optional<std::string>& logs = std::nullopt,
+                                         bool warn_dirty = true);
+
+// Adds the identities of the files of a log folder (or of the one log file given):
+// evidence that no output may land on, by whatever name it is reached.
+void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out);
 
 // The message the module raises for an error of looking up or opening a table:
 // "Table not found: {name}", the operating-system error alone, or the rendered text.

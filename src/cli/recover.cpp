@@ -19,7 +19,7 @@
 namespace quarrow::cli {
 
 const std::string_view kRecoverHelp =
-    "usage: quarrow recover [--quiet] [--exclude-live] [--decoded] FILE TABLE\n"
+    "usage: quarrow recover [--quiet] [--exclude-live] [--decoded] [--logs DIR] FILE TABLE\n"
     "\n"
     "Writes the records of TABLE that are no longer live but can still be read, as JSON\n"
     "Lines: {\"live\", \"missing_long_values\", \"offset\", \"page\", \"record\", \"source\"},\n"
@@ -34,12 +34,14 @@ const std::string_view kRecoverHelp =
     "\n"
     "      --exclude-live   leave out records identical to a live row\n"
     "  -d, --decoded        records as 'dump --decoded' writes them (typed values)\n"
-    "  -q, --quiet          no summary\n";
+    "  -q, --quiet          no summary\n"
+    "      --logs DIR       read the database as replaying the transaction logs in DIR\n"
+    "                       leaves it (records the replay removed can be found again)\n";
 
 namespace {
 
 const std::vector<OptionSpec> kRecoverOptions = {
-    {"quiet", 'q', false}, {"exclude-live", 0, false}, {"decoded", 'd', false}};
+    {"quiet", 'q', false}, {"exclude-live", 0, false}, {"decoded", 'd', false}, kLogsOption};
 
 struct RecoverRequest {
   std::string path;
@@ -47,6 +49,7 @@ struct RecoverRequest {
   bool exclude_live = false;
   bool quiet = false;
   bool decoded = false;
+  std::optional<std::string> logs;  // --logs DIR
 };
 
 // What the scan of the table found and counted.
@@ -63,7 +66,7 @@ std::optional<RecoverRequest> parse_recover(const std::vector<std::string_view>&
   if (args && !named) usage_error("recover", "expected a database file and a table name");
   if (!named) return std::nullopt;
   return RecoverRequest{args->positionals[0], args->positionals[1], args->flag("exclude-live"), args->flag("quiet"),
-                        args->flag("decoded")};
+                        args->flag("decoded"), logs_option(*args)};
 }
 
 Result<RecoverFacts> gather_recover(const Database& db, const std::string& table) {
@@ -156,7 +159,7 @@ int run_recover(const std::vector<std::string_view>& raw, const Context&) {
   if (!request) return kExitUsage;
   const std::string& path = request->path;
   const std::string& name = request->table;
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, request->logs);
   if (!db) return kExitFailed;
   Result<RecoverFacts> facts = gather_recover(*db, name);
   if (!facts) {

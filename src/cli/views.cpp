@@ -15,6 +15,7 @@
 #include "cli/pool.h"
 #include "cli/terminal.h"
 #include "export/export_file.h"
+#include "app/view_fields.h"
 #include "export/json_lines.h"
 #include "profiles/view_reader.h"
 #include "profiles/view_text.h"
@@ -22,7 +23,7 @@
 namespace quarrow::cli {
 
 const std::string_view kViewsHelp =
-    "usage: quarrow views [--profile FILE] [--json] FILE...\n"
+    "usage: quarrow views [--profile FILE] [--json] [--logs DIR] FILE...\n"
     "\n"
     "The kind of database each file is (by its tables) and the views its profile\n"
     "defines: each view's name, table and description, then its columns with their\n"
@@ -31,11 +32,14 @@ const std::string_view kViewsHelp =
     "\n"
     "      --profile FILE  a profile file (JSON) tried before the built-in ones; one of\n"
     "                      the same name replaces the built-in profile\n"
-    "      --json          one JSON object per file\n";
+    "      --json          one JSON object per file\n"
+    "      --logs DIR      read the databases as replaying the transaction logs in DIR\n"
+    "                      leaves them\n";
 
 namespace {
 
-const std::vector<OptionSpec> kViewsOptions = {{"profile", 0, true}, {"json", 0, false}, {"quiet", 'q', false}};
+const std::vector<OptionSpec> kViewsOptions = {
+    {"profile", 0, true}, {"json", 0, false}, {"quiet", 'q', false}, kLogsOption};
 
 // The built-in profiles and the one --profile names first.
 Result<std::vector<profiles::Profile>> cli_profiles(const Arguments& args) {
@@ -51,15 +55,21 @@ Result<std::vector<profiles::Profile>> cli_profiles(const Arguments& args) {
 void report_profile_error(const EseError& error) { std::fprintf(stderr, "quarrow: %s\n", error.to_string().c_str()); }
 
 void append_column_json(std::string& out, const profiles::ViewColumn& c) {
-  out += "{\"name\":";
-  append_json_string(out, c.name);
-  out += ",\"type\":";
-  append_json_string(out, profiles::view_type_name(c));
-  out += ",\"source\":";
-  append_json_string(out, name_text(c.source));
-  out += ",\"note\":";
-  if (c.note.empty()) out += "null";
-  else append_json_string(out, c.note);
+  using F = app::ViewColumnField;
+  for (const F field : app::kViewColumnFields) {
+    out += field == F::Name ? "{\"" : ",\"";
+    out += app::view_column_field_name(field);
+    out += "\":";
+    switch (field) {
+      case F::Name: append_json_string(out, c.name); break;
+      case F::Type: append_json_string(out, profiles::view_type_name(c)); break;
+      case F::Source: append_json_string(out, name_text(c.source)); break;
+      case F::Note:
+        if (c.note.empty()) out += "null";
+        else append_json_string(out, c.note);
+        break;
+    }
+  }
   out += "}";
 }
 
@@ -286,7 +296,7 @@ int run_views(const std::vector<std::string_view>& raw, const Context&) {
   const std::vector<profiles::Profile>& all = *profiles_loaded;
   int status = kExitOk;
   for (const std::string& path : request->paths) {
-    const auto db = open_or_report(path);
+    const auto db = open_or_report(path, logs_option(*args));
     if (!db) {
       status = kExitFailed;
       continue;
@@ -320,7 +330,7 @@ int run_dump_view(const Arguments& args, const StreamOptions& options_in, const 
   const std::vector<profiles::Profile>& all = *profiles_loaded;
   const std::string& path = args.positionals[0];
   const std::string& name = *args.value("view");
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, logs_option(args));
   if (!db) return kExitFailed;
   const profiles::Profile* profile = profiles::recognize(*db, all);
   const profiles::ViewSpec* view = profile == nullptr ? nullptr : profiles::find_view(*db, *profile, name);
@@ -404,12 +414,13 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
     }
     if (const auto id = file_identity(path)) identities.push_back(*id);
   }
+  if (const auto logs = logs_option(args)) add_log_identities(*logs, identities);
   std::vector<Job> jobs_list;
   std::set<std::string> columns_seen;  // --columns names some view to be written has
   bool any_views = false;
   for (Input& in : inputs) {
     std::string error;
-    in.db = open_database(in.path, error);
+    in.db = open_database(in.path, error, logs_option(args));
     if (!in.db) {
       progress.message(file_error_line(in.path, error));
       failed = true;

@@ -8,7 +8,7 @@
 #include "database/mapping.h"
 #include "database/space.h"
 #include "forensic/header.h"
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/database_header.h"
 
 namespace quarrow {
