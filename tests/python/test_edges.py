@@ -365,7 +365,11 @@ def test_every_readme_example_passes_mypy_strict(tmp_path, index):
     else:
         mypy = pytest.importorskip("mypy.api")
     example = tmp_path / f"example{index}.py"
-    example.write_text(readme_blocks()[index])
+    block = readme_blocks()[index]
+    # Some examples run over "paths", the files the reader has at hand.
+    if "paths" in block and not re.search(r"^paths\b.*=", block, re.M):
+        block = "paths: list[str] = []\n" + block
+    example.write_text(block)
     config = tmp_path / "mypy.ini"
     config.write_text(MYPY_CONFIG)
     stdout, stderr, status = mypy.run(["--config-file", str(config), "--no-incremental", "--cache-dir", os.devnull,
