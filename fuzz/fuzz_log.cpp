@@ -121,7 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   for (const std::string& p : stream.problems()) sink += p.size();
   if (auto db = Database::open_bytes(matching_database(file))) {
-    auto out = replay::replay_logs(**db, folder, replay::ReplayOptions{});
+    replay::ReplayOptions options;
+    options.max_overlay_bytes = std::uint64_t{64} << 20;
+    auto out = replay::replay_logs(**db, folder, options);
     if (out) {
       sink += out->report.records_applied + out->overlay->written_pages();
       (void)replay::write_replayed(**db, *out, [&](Bytes b) -> Status {

@@ -442,7 +442,10 @@ def exercise_logs(quarrow, path: str) -> list[str]:
     for method in (logs.files, logs.checkpoint, logs.generations, logs.gaps, logs.chain, logs.problems,
                    logs.timeline):
         call(method)
-    call(lambda: sum(1 for _ in logs.records()))
+    records = call(logs.records)
+    if records is not None:
+        call(lambda: sum(1 for _ in records))
+        call(records.problems)
     if REPLAY:
         db = call(lambda: quarrow.EseDatabase(REPLAY[0], logs=REPLAY[1]))
         if db is not None:
@@ -471,7 +474,7 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["timeline", path, "-q", "-j", "2"],
             ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"])
     if path.endswith(".log"):
-        runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"],
+        runs = (["logs", path], ["logs", path, "--json"], ["logs", path, "--records"], ["logs", path, "--timeline"],
                 ["timeline", "--logs", path, "-q"])
         if REPLAY:
             runs += (["replay", REPLAY[0], "--logs", REPLAY[1], "-o", REPLAY[2], "--force"],)

@@ -123,11 +123,18 @@ std::uint64_t Engine::page_dbtime(std::uint32_t page) const {
 
 Result<PageEditor> Engine::edit(std::uint32_t page) {
   if (Status st = limit_page(page); !st) return st.error();
-  if (!overlay_->written(page) && page > overlay_->base_pages()) created_.insert(page);
+  if (!overlay_->written(page)) {
+    if ((overlay_->written_pages() + 1) * std::uint64_t{page_size_} > options_.max_overlay_bytes) {
+      return error_at(page, "the logs write more pages than the replay may hold in memory (" +
+                                std::to_string(options_.max_overlay_bytes >> 20) + " MiB)");
+    }
+    if (page > overlay_->base_pages()) created_.insert(page);
+  }
   return PageEditor(overlay_->write(page));
 }
 
 void Engine::touch(std::uint32_t page, std::uint64_t dbtime) {
+  // Every caller edited the page first: it is in the overlay already.
   PageEditor(overlay_->write(page)).set_dbtime(dbtime);
   written_at_[page] = dbtime;
   highest_dbtime_ = std::max(highest_dbtime_, dbtime);
@@ -473,6 +480,12 @@ Status Engine::apply_node(const HeldRecord& r) {
     }
     case kUndo: {
       if (Status st = apply_undo(r, ed); !st) return fail(st.error());
+      // The row as the undo leaves it: gone when it undid an insert (the node is marked
+      // deleted), else the node's data restored.
+      auto undone = ed.node(iline);
+      if (!undone) return fail(undone.error());
+      const bool gone = (undone->flags & quarrow::kNodeDeleted) != 0;
+      notify(r, objid, page, old.key, old.data, gone ? std::string() : undone->data);
       break;
     }
     default: break;

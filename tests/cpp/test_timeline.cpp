@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/timeline_fields.h"
+#include "profiles/profile.h"
 #include "timeline/collect.h"
 #include "timeline/event.h"
 #include "timeline/event_sort.h"
@@ -225,3 +226,51 @@ TEST(Timeline, WrittenMembers) {
 
 }  // namespace
 }  // namespace quarrow::timeline
+
+namespace quarrow::profiles {
+namespace {
+
+constexpr const char* kView =
+    "{\"profile\": \"x\", \"recognize\": [[\"T\"]], \"views\": [\n{\"name\": \"v\", \"table\": \"T\",\n"
+    " \"columns\": [\"A\", \"B\"],\n";
+
+TEST(TimelineProfile, EventsAndMessage) {
+  auto parsed = parse_profile(std::string(kView) + " \"events\": {\"B\": \"seen\", \"A\": \"made\"}, \"message\": \"{A} at {B}\"}]}",
+                              "f.json");
+  ASSERT_TRUE(parsed) << parsed.error().to_string();
+  const ViewSpec& v = parsed->views[0];
+  EXPECT_TRUE(v.has_events);
+  // File order is kept: it orders a row's events of the same time.
+  const std::vector<std::pair<std::string, std::string>> expected = {{"B", "seen"}, {"A", "made"}};
+  EXPECT_EQ(v.events, expected);
+  EXPECT_EQ(v.message, "{A} at {B}");
+  auto plain = parse_profile(std::string(kView) + " \"events\": {}}]}", "f.json");
+  ASSERT_TRUE(plain);
+  EXPECT_TRUE(plain->views[0].has_events);
+  EXPECT_TRUE(plain->views[0].events.empty());
+}
+
+TEST(TimelineProfile, MistakesNameTheirLine) {
+  const struct {
+    const char* tail;
+    const char* expected;
+  } cases[] = {
+      {" \"events\": [\"B\"]}]}", "line 4: \"events\" must be an object, not a list"},
+      {" \"events\": {\"B\": 1}}]}", "line 4: an event's description must be a string"},
+      {" \"events\": {\"B\": \"\"}}]}", "line 4: the event of \"B\" has no description"},
+      {" \"message\": \"{A\"}]}", "\"message\": \"{\" without \"}\""},
+      {" \"message\": \"A}\"}]}", "\"message\": \"}\" without a column name before it"},
+      {" \"message\": \"{}\"}]}", "\"message\": \"}\" without a column name before it"},
+      {" \"message\": \"{A{B}}\"}]}", "\"message\": \"{\" inside a column name"},
+      {" \"message\": 5}]}", "\"message\" must be a string"},
+      {" \"event\": {}}]}", "unknown key \"event\" in a view"},
+  };
+  for (const auto& c : cases) {
+    auto parsed = parse_profile(std::string(kView) + c.tail, "f.json");
+    ASSERT_FALSE(parsed) << c.tail;
+    EXPECT_NE(parsed.error().to_string().find(c.expected), std::string::npos) << parsed.error().to_string();
+  }
+}
+
+}  // namespace
+}  // namespace quarrow::profiles
