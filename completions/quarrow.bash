@@ -24,14 +24,14 @@ _quarrow() {
   esac
   local opts=""
   case $cmd in
-    info) opts="--count --json --logs --quiet" ;;
-    tables) opts="--quiet" ;;
-    schema) opts="--json --quiet" ;;
-    dump) opts="--format --decoded --limit --quiet" ;;
-    export) opts="--output --tables --format --decoded --limit --jobs --force --quiet" ;;
-    carve) opts="--scope --needle --min-chars --max-hits --jobs --quiet" ;;
+    info) opts="--count --json --logs --replay --quiet" ;;
+    tables) opts="--logs --quiet" ;;
+    schema) opts="--json --logs --quiet" ;;
+    dump) opts="--format --decoded --limit --logs --quiet" ;;
+    export) opts="--output --tables --format --decoded --limit --jobs --force --logs --quiet" ;;
+    carve) opts="--scope --needle --min-chars --max-hits --jobs --logs --quiet" ;;
     verify) opts="--json --quiet" ;;
-    recover) opts="--exclude-live --quiet" ;;
+    recover) opts="--exclude-live --logs --quiet" ;;
     logs) opts="--db --records --changes --decoded --timeline" ;;
     help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
   esac
