@@ -268,7 +268,7 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
   {
     // Reading, rendering and writing touch no Python object.
     GilRelease released;
-    failure = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr);
+    failure = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr, &s.log_files);
   }
   if (failure) return raise_export_failure(*failure);
   Py_RETURN_NONE;
@@ -305,7 +305,7 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
     {
       GilRelease released;
       failure = export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file,
-                                  columns ? &*columns : nullptr);
+                                  columns ? &*columns : nullptr, &s.log_files);
     }
     if (failure) return raise_export_failure(*failure);
   }

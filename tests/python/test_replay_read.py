@@ -246,6 +246,21 @@ def test_export_refuses_to_write_over_a_log_file(tmp_path):
     assert (logs / "SRU00001.log").read_bytes() == before
 
 
+def test_module_export_refuses_to_write_over_a_log_file(tmp_path):
+    folder = log_set("srum-belka")
+    replayed(folder / "SRUDB.dat", folder)
+    logs = tmp_path / "logs"
+    shutil.copytree(folder, logs)
+    db = quarrow.EseDatabase(logs / "SRUDB.dat", logs=logs)
+    before = (logs / "SRU00051.log").read_bytes()
+    for target in (logs / "SRU00051.log", tmp_path / "link.jsonl"):
+        if target.name == "link.jsonl":
+            os.link(logs / "SRU00051.log", target)
+        with pytest.raises(OSError, match="a file of the log folder"):
+            db.export_table("MSysLocales", target)
+    assert (logs / "SRU00051.log").read_bytes() == before
+
+
 # ---- quarrow_fleet ------------------------------------------------------------------
 
 def test_fleet_reads_with_logs(untouched):
