@@ -2,8 +2,8 @@
 // repaired before reading, so that mutations reach past the checksums: bit 0 rewrites
 // the header checksum, bit 1 every segment's checksum and position (as a valid segment
 // of the header's generation), bit 2 adds a checkpoint made of the input's first 8 KiB.
-// Every record is summarised and decoded, the transactions are tracked and the folder's
-// facts (chain, gaps) are built: nothing may crash, hang or allocate without bound.
+// Every record is summarised and decoded, the transactions are tracked, the folder's
+// facts (chain, gaps) are built and the stream's problems rendered: nothing may crash, hang or allocate without bound.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -56,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const LogFolder folder = LogFolder::from_memory(std::move(files));
   (void)folder.checksum_failed();
+  (void)folder.read_failed();
+  for (const LogFileInfo& f : folder.files()) (void)f.header.looks_like_log();
   std::uint64_t sink = 0;
   TransactionTracker tracker([&](const TransactionEntry& e) { sink += e.counts.records; });
   LogStream stream(folder);
@@ -70,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink += parts.key_prefix.size() + parts.key_suffix.size() + parts.data.size();
   }
   tracker.finish();
+  for (const std::string& p : stream.problems()) sink += p.size();
   static volatile std::uint64_t kept;
   kept = sink;
   return 0;
