@@ -203,9 +203,9 @@ void read_all_views(const std::shared_ptr<const quarrow::Database>& db) {
 
 }  // namespace
 
-// Pages 1..16 hold the bytes of the last pages in reverse order, and a page past the
-// file's end a copy of page 1: pages whose contents and numbers disagree, as a replay
-// of hostile logs could leave them.
+// Pages 1..16 hold the bytes of the last pages in reverse order, a page past the file's
+// end a copy of page 1, and the database grows by a few pages never written: pages
+// whose contents and numbers disagree, as a replay of hostile logs could leave them.
 void read_through_overlay(const quarrow::Database& db) {
   const std::uint32_t total = db.total_pages();
   if (total == 0) return;
@@ -219,6 +219,7 @@ void read_through_overlay(const quarrow::Database& db) {
   const quarrow::Bytes first = db.page_bytes(1);
   const std::span<std::uint8_t> created = overlay->write(total + 1);
   std::copy(first.begin(), first.end(), created.begin());
+  overlay->extend_to(total + 4);
   auto replayed = quarrow::Database::over_pages(db, overlay, db.header());
   if (!replayed) {
     (void)replayed.error().to_string();
