@@ -29,10 +29,13 @@
 #include "forensic/indexes.h"
 #include "forensic/recover.h"
 #include "forensic/verify.h"
+#include "app/timeline_fields.h"
 #include "profiles/view_arrow.h"
 #include "profiles/view_reader.h"
 #include "profiles/view_text.h"
 #include "record/reader.h"
+#include "timeline/collect.h"
+#include "timeline/event_sort.h"
 
 namespace {
 
@@ -230,6 +233,24 @@ void read_through_overlay(const quarrow::Database& db) {
   forensic_passes(**replayed);
 }
 
+// The timeline: every view's (or table's) dated values, the header's times and the
+// recovered rows' dates, sorted and merged, then rendered as both formats write them.
+void timeline_events(const quarrow::Database& db) {
+  namespace tl = quarrow::timeline;
+  std::vector<tl::InputNames> names(1);
+  std::vector<tl::EventSorter> sorters(1);
+  (void)tl::database_events(db, quarrow::profiles::builtin_profiles(), {}, 0, names[0],
+                            [&](const tl::EventView& e) { return sorters[0].add(e); });
+  tl::EventMerger merger(std::move(sorters));
+  tl::EventView e;
+  std::string line;
+  while (merger.next(e)) {
+    line.clear();
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::JsonLines, e, names);
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::Csv, e, names);
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> bytes(data, data + size);
   quarrow::Result<std::unique_ptr<quarrow::Database>> db = quarrow::Database::open_bytes(std::move(bytes));
@@ -245,5 +266,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   carve_all_scopes(*shared);
   forensic_passes(*shared);
   read_through_overlay(*shared);
+  timeline_events(*shared);
   return 0;
 }

@@ -736,9 +736,10 @@ std::string info_log_needs(const Database& db, const std::string* logs_dir, bool
     auto opened = LogFolder::open(*logs_dir);
     if (opened) {
       folder = std::move(opened).value();
-      for (std::uint32_t g : needed) {
-        if (folder->generation(g) == nullptr) absent.push_back(g);
-      }
+      // Present means chained to the database: a log of another database's sequence
+      // with the right number is still missing.
+      const DatabaseNeeds n = needed_generations(db, *folder);
+      absent = n.missing;
     } else {
       folder_error = opened.error().to_string();
       absent = needed;

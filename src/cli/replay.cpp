@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "log/log_folder.h"
 #include "platform/platform.h"
+#include "replay/page_edit.h"
 #include "replay/replay.h"
 #include "replay/write.h"
 
@@ -21,7 +22,7 @@ const std::string_view kReplayHelp =
     "logs changed with its checksum recomputed. DATABASE and the logs are only read.\n"
     "The replay report goes to the standard error.\n"
     "\n"
-    "      --logs DIR   the folder of the logs (*.log, *.jrs, *.chk)\n"
+    "  -l, --logs DIR   the folder of the logs (*.log, *.jrs, *.chk)\n"
     "  -o, --output NEW the file to write; never DATABASE or a file of DIR\n"
     "      --force      replace NEW when it exists\n"
     "\n"
@@ -31,7 +32,7 @@ const std::string_view kReplayHelp =
 
 namespace {
 
-const std::vector<OptionSpec> kReplayOptions = {{"logs", 0, true}, {"output", 'o', true}, {"force", 0, false}};
+const std::vector<OptionSpec> kReplayOptions = {{"logs", 'l', true}, {"output", 'o', true}, {"force", 0, false}};
 
 int fail(const std::string& file, const std::string& message) {
   std::fflush(stdout);
@@ -71,7 +72,7 @@ int run_replay(const std::vector<std::string_view>& raw, const Context&) {
   }
 
   auto outcome = replay::replay_logs(*db, *folder, replay::ReplayOptions{});
-  if (!outcome) return fail(path, "cannot replay the logs: " + outcome.error().to_string());
+  if (!outcome) return fail(path, "cannot replay the logs: " + replay::error_detail(outcome.error()));
   for (const std::string& line : replay::report_lines(outcome->report)) std::fprintf(stderr, "%s\n", line.c_str());
 
   platform::OutputFile file;

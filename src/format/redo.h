@@ -96,6 +96,9 @@ inline constexpr std::uint8_t kSplitOperInsert = 1;
 inline constexpr std::uint8_t kSplitOperReplace = 2;
 inline constexpr std::uint8_t kSplitOperFlagInsertAndReplace = 3;
 inline constexpr std::int32_t kNoPrefixLine = -1;
+// Page image flags (@102): the image is dehydrated (free space cut out) / compressed.
+inline constexpr std::uint32_t kImageDehydrated = 0x1;
+inline constexpr std::uint32_t kImageCompressed = 0x2;
 
 // Delta / Delta64: the signed amount and the byte offset in the node data.
 inline constexpr std::size_t kDeltaAmount = 48;

@@ -72,6 +72,9 @@ struct DatabaseNeeds {
   bool failed() const { return !missing.empty() || another_database; }
 };
 
+// The generations the database needs and which of them chain, without the pass over
+// the records (replay_records and the attach facts stay unset).
+DatabaseNeeds needed_generations(const Database& db, const LogFolder& folder);
 // One pass over the logs. The database is read, never written.
 DatabaseNeeds assess_database(const Database& db, const LogFolder& folder);
 // The verdict in a few words: another database's logs, "generations missing", "N records

@@ -100,7 +100,7 @@ EseError Engine::error_at(std::uint32_t page, const std::string& what) const {
   return EseError::parse("log position " + logs::position_text(position_) + ", page " + std::to_string(page) + ": " + what);
 }
 
-Status Engine::fail_at(std::uint32_t page, const EseError& e) const { return error_at(page, e.to_string()); }
+Status Engine::fail_at(std::uint32_t page, const EseError& e) const { return error_at(page, error_detail(e)); }
 
 void Engine::extend(std::uint32_t last_page) {
   if (last_page <= page_limit_) return;
@@ -123,11 +123,18 @@ std::uint64_t Engine::page_dbtime(std::uint32_t page) const {
 
 Result<PageEditor> Engine::edit(std::uint32_t page) {
   if (Status st = limit_page(page); !st) return st.error();
-  if (!overlay_->written(page) && page > overlay_->base_pages()) created_.insert(page);
+  if (!overlay_->written(page)) {
+    if ((overlay_->written_pages() + 1) * std::uint64_t{page_size_} > options_.max_overlay_bytes) {
+      return error_at(page, "the logs write more pages than the replay may hold in memory (" +
+                                std::to_string(options_.max_overlay_bytes >> 20) + " MiB)");
+    }
+    if (page > overlay_->base_pages()) created_.insert(page);
+  }
   return PageEditor(overlay_->write(page));
 }
 
 void Engine::touch(std::uint32_t page, std::uint64_t dbtime) {
+  // Every caller edited the page first: it is in the overlay already.
   PageEditor(overlay_->write(page)).set_dbtime(dbtime);
   written_at_[page] = dbtime;
   highest_dbtime_ = std::max(highest_dbtime_, dbtime);
@@ -387,7 +394,7 @@ Status Engine::apply_node(const HeldRecord& r) {
   auto ed_r = edit(page);
   if (!ed_r) return ed_r.error();
   PageEditor& ed = *ed_r;
-  auto fail = [&](const EseError& e) { return fail_at(page, EseError::parse(std::string(logs::record_type_name(r.type)) + ": " + e.to_string())); };
+  auto fail = [&](const EseError& e) { return fail_at(page, EseError::parse(std::string(logs::record_type_name(r.type)) + ": " + error_detail(e))); };
   NodeImage old;
   const bool has_node = r.type != kInsert && r.type != kSetExternalHeader;
   if (has_node) {

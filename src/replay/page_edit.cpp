@@ -17,6 +17,8 @@ EseError page_error(std::uint32_t page, const std::string& what) {
   return EseError::parse("page " + std::to_string(page) + ": " + what);
 }
 
+std::string error_detail(const EseError& e) { return e.kind() == ErrorKind::Parse ? e.text() : e.to_string(); }
+
 namespace {
 
 void store_u16(std::span<std::uint8_t> p, std::size_t at, std::uint16_t v) {

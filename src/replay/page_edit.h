@@ -101,5 +101,8 @@ std::size_t common_length(const std::string& a, const std::string& b);
 std::uint16_t prefix_length_for(const std::string& key, const std::string& prefix);
 
 EseError page_error(std::uint32_t page, const std::string& what);
+// An error's text without the kind's prefix when it is a parse error (so that errors
+// wrapped with their page and position read as one sentence).
+std::string error_detail(const EseError& e);
 
 }  // namespace quarrow::replay

@@ -6,6 +6,7 @@
 
 #include "format/log.h"
 #include "format/redo.h"
+#include "record/compression.h"
 #include "replay/engine.h"
 
 namespace quarrow::replay {
@@ -44,6 +45,8 @@ struct SplitRecord {
   std::string parent_key;
   std::string old_prefix;
   std::string new_prefix;
+  std::uint32_t image_flags = 0;
+  Bytes image;  // the split page before the split, as logged (compressed or not)
 };
 
 Result<SplitRecord> parse_split(Bytes b) {
@@ -79,6 +82,11 @@ Result<SplitRecord> parse_split(Bytes b) {
   s.parent_key.assign(v, key);
   s.old_prefix.assign(v + key, old_prefix);
   s.new_prefix.assign(v + key + old_prefix, new_prefix);
+  const std::size_t image_at = redo::kSplitVariable + key + old_prefix + new_prefix;
+  const std::uint64_t image_length = load_u32le(b, kSplitImageLength);
+  s.image_flags = load_u32le(b, kSplitImageFlags);
+  if (image_at + image_length > b.size()) return EseError::parse("a Split2 record whose page image runs past its end");
+  s.image = b.subspan(image_at, static_cast<std::size_t>(image_length));
   if (s.new_page != 0 && (s.new_page == s.page || s.new_page == s.right || s.new_page == s.parent)) {
     return EseError::parse("a Split2 record whose new page is one of its other pages");
   }
@@ -89,6 +97,22 @@ Result<SplitRecord> parse_split(Bytes b) {
     return EseError::parse("a Split2 record of unknown split type " + std::to_string(s.type));
   }
   return s;
+}
+
+// The split page as it was before the split, from the record's page image.
+Result<std::vector<std::uint8_t>> split_image(const SplitRecord& s, std::uint32_t page_size) {
+  if (s.image.empty()) return EseError::parse("the split logged no page image");
+  if (s.image_flags & redo::kImageDehydrated) return EseError::parse("a dehydrated page image is not supported");
+  std::vector<std::uint8_t> page;
+  if (s.image_flags & redo::kImageCompressed) {
+    auto raw = decompress(s.image, false);
+    if (!raw) return EseError::parse("the split's page image does not decompress");
+    page.assign(raw->begin(), raw->end());
+  } else {
+    page.assign(s.image.begin(), s.image.end());
+  }
+  if (page.size() != page_size) return EseError::parse("the split's page image is not one page");
+  return page;
 }
 
 bool is_leaf_operation(std::uint8_t type) {
@@ -222,11 +246,8 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
     if (auto p = check(s.parent, s.after, s.parent_before); !p) return p.error();
   }
 
-  if (*rule == Rule::Skip) {
-    if (new_apply) {
-      return error_at(s.page, "the split page is newer than the split but its new page " + std::to_string(s.new_page) +
-                                  " is not: rebuilding it from the logged page image is not supported");
-    }
+  const bool split_apply = *rule == Rule::Apply;
+  if (!split_apply && !new_apply) {
     if (right_rule == Rule::Apply) {
       auto er = edit(s.right);
       if (!er) return er.error();
@@ -238,9 +259,23 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
     return {};
   }
 
-  auto ed_r = edit(s.page);
-  if (!ed_r) return ed_r.error();
-  PageEditor ed = *ed_r;
+  // The split page as the split found it: the page itself, or (when the file already
+  // has a newer split page but not the new one: a database flushed mid-way) the image
+  // the record logged, which only serves to build the new page.
+  std::vector<std::uint8_t> image;
+  std::optional<PageEditor> source;
+  if (split_apply) {
+    auto e = edit(s.page);
+    if (!e) return e.error();
+    source = *e;
+  } else {
+    auto img = split_image(s, page_size_);
+    if (!img) return error_at(s.page, "the split page is newer than the split but its new page " +
+                                          std::to_string(s.new_page) + " is not, and " + error_detail(img.error()));
+    image = std::move(*img);
+    source = PageEditor(image);
+  }
+  PageEditor ed = *source;
   const std::uint32_t old_flags = ed.flags();
   const bool leaf_level = (old_flags & redo::kPageLeaf) != 0;
   const std::uint16_t n = ed.nodes();
@@ -325,7 +360,9 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
   }
 
   // The split page.
-  if (vertical) {
+  if (!split_apply) {
+    // Already split in the file.
+  } else if (vertical) {
     for (int t = static_cast<int>(n) - 1; t >= 0; --t) {
       if (Status st = ed.delete_node(static_cast<std::uint16_t>(t)); !st) return fail_at(s.page, st.error());
     }
@@ -384,7 +421,7 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
   if (lower) {
     const std::uint32_t target = s.iline_oper + 1u;
     const bool on_new = vertical || target >= s.iline_split;
-    PageEditor* pe = on_new ? (en ? &*en : nullptr) : &ed;
+    PageEditor* pe = on_new ? (en ? &*en : nullptr) : (split_apply ? &ed : nullptr);
     if (pe != nullptr) {
       const std::uint16_t idx = static_cast<std::uint16_t>(on_new && !vertical ? target - s.iline_split : target);
       auto node = pe->node(idx);
@@ -393,7 +430,7 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
       if (Status st = pe->replace_node(idx, *node); !st) return fail_at(on_new ? s.new_page : s.page, st.error());
     }
   }
-  touch(s.page, s.after);
+  if (split_apply) touch(s.page, s.after);
   if (right_rule == Rule::Apply && leaf_level && !vertical) {
     auto er = edit(s.right);
     if (!er) return er.error();

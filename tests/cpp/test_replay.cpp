@@ -3,6 +3,7 @@
 // could carry, fed to the redo engine on a small database built here.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -304,7 +305,8 @@ Rec macro(std::uint8_t type, std::uint64_t dbtime) {
   return {type, b};
 }
 
-Rec split(std::uint32_t page, std::uint32_t new_page, std::uint16_t lines, std::uint16_t iline_split) {
+Rec split(std::uint32_t page, std::uint32_t new_page, std::uint16_t lines, std::uint16_t iline_split,
+          const ByteVec& image = {}) {
   ByteVec b = page_part(logfmt::kSplit2, page, 101, 100);
   b.resize(110);
   std::fill(b.begin() + 32, b.begin() + 44, 0);  // no node part: right sibling and its dbtime
@@ -317,6 +319,8 @@ Rec split(std::uint32_t page, std::uint32_t new_page, std::uint16_t lines, std::
   test::put32(b, 76, 0x802);
   test::put32(b, 88, 0xFFFFFFFFu);
   test::put32(b, 92, 0);
+  test::put32(b, 106, static_cast<std::uint32_t>(image.size()));  // uncompressed image: flags 0
+  b.insert(b.end(), image.begin(), image.end());
   return {logfmt::kSplit2, b};
 }
 
@@ -388,6 +392,36 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
+TEST(ReplayEngine, PagesPastTheMemoryLimitAreAnError) {
+  EngineRun run;
+  run.options.max_overlay_bytes = 4096;  // one page
+  const Status st = run.feed({insert(5, 101, 100, 0, "0", "d0"), insert(4, 101, 0, 0, "0", "d0")});
+  ASSERT_FALSE(st);
+  EXPECT_NE(st.error().to_string().find("more pages than the replay may hold"), std::string::npos);
+  EXPECT_EQ(run.overlay->written_pages(), 1u);
+}
+
+TEST(ReplayEngine, NodeChangesNameTheRowBeforeAndAfter) {
+  EngineRun run;
+  std::vector<NodeChange> seen;
+  run.options.on_node_change = [&](const NodeChange& c) { seen.push_back(c); };
+  ByteVec fd = page_part(logfmt::kFlagDelete, 5, 103, 102, 2);
+  ByteVec del = page_part(logfmt::kDelete, 5, 104, 103, 0);
+  ASSERT_TRUE(run.feed({replace(5, 101, 100, 1, "new"), insert(5, 102, 101, 3, "d", "dd"), {logfmt::kFlagDelete, fd},
+                        {logfmt::kDelete, del}}));
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].key, "b");  // the replace names the row the record does not
+  EXPECT_EQ(seen[0].before, "db");
+  EXPECT_EQ(seen[0].after, "new");
+  EXPECT_EQ(seen[1].key, "d");
+  EXPECT_EQ(seen[1].after, "dd");
+  EXPECT_EQ(seen[2].key, "c");  // flag-delete and delete: the row as it was
+  EXPECT_EQ(seen[2].before, "dc");
+  EXPECT_EQ(seen[3].key, "a");
+  EXPECT_EQ(seen[3].before, "da");
+  for (const NodeChange& c : seen) EXPECT_EQ(c.objid, 9u);
+}
+
 TEST(ReplayEngine, AMacroThatNeverCommitsChangesNothing) {
   EngineRun run;
   ASSERT_TRUE(run.feed({macro(logfmt::kMacroBegin, 101), insert(5, 101, 100, 0, "0", "d0")}));
@@ -411,6 +445,29 @@ TEST(ReplayEngine, AppendSplitDealsTheLinesOutAndLinksTheLeaves) {
   EXPECT_EQ(left.dbtime(), 101u);
   EXPECT_EQ(right.dbtime(), 101u);
   EXPECT_EQ(run.report.records_applied, 2u);
+}
+
+TEST(ReplayEngine, ANewerSplitPageLeavesTheNewPageToTheLoggedImage) {
+  // The file has the split page after the split (a database flushed mid-way) but not
+  // the new page: the new page is built from the image, the split page left alone.
+  EngineRun run;
+  const ByteVec image = leaf_page({"a", "b", "c"});
+  PageEditor(run.overlay->write(5)).set_dbtime(150);
+  const ByteVec newer(run.overlay->page(5).begin(), run.overlay->page(5).end());
+  const Status st = run.feed({macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3, image),
+                              insert(5, 101, logfmt::kDbtimeNil, 3, "ddd", "dd", 0, 0x05), macro(logfmt::kMacroCommit, 101)});
+  ASSERT_TRUE(st) << st.error().to_string();
+  EXPECT_TRUE(std::equal(newer.begin(), newer.end(), run.overlay->page(5).begin()));
+  ASSERT_EQ(run.page(6).nodes(), 1);
+  EXPECT_EQ(run.page(6).node(0)->key, "ddd");
+  EXPECT_EQ(run.page(6).previous(), 5u);
+  // Without an image the same log is an error, not a new page left empty.
+  EngineRun bare;
+  PageEditor(bare.overlay->write(5)).set_dbtime(150);
+  const Status none = bare.feed({macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3),
+                                 insert(5, 101, logfmt::kDbtimeNil, 3, "ddd", "dd", 0, 0x05), macro(logfmt::kMacroCommit, 101)});
+  ASSERT_FALSE(none);
+  EXPECT_NE(none.error().to_string().find("logged no page image"), std::string::npos) << none.error().to_string();
 }
 
 TEST(ReplayEngine, TransactionsLeftOpenAreUndoneAndRolledBackOnesStayUndone) {
