@@ -14,6 +14,7 @@
 #include "binding/convert.h"
 #include "binding/forensic.h"
 #include "binding/reading.h"
+#include "binding/report.h"
 #include "binding/views.h"
 #include "record/reader.h"
 #include "record/text.h"
@@ -525,6 +526,7 @@ PyMethodDef kMethods[] = {
     {"views", views_method, METH_NOARGS, kViewsDoc},
     {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
     {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
+    {"report", as_cfunction(report_method), kFastKeywords, kReportDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"

@@ -99,6 +99,7 @@ const std::vector<Command>& commands() {
       {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
       {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
       {"logs", "transaction logs: files, generations, what a database needs, records", kLogsHelp, run_logs},
+      {"report", "an HTML page per database: facts, tables, a map of its pages, logs", kReportHelp, run_report},
   };
   return list;
 }
