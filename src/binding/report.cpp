@@ -31,7 +31,7 @@ const char kReportDoc[] =
 namespace {
 
 constexpr const char* kReportNames[] = {"path", "logs"};
-constexpr Signature kReport = signature("report", kReportNames, 1);
+constexpr Signature kReport{"report", kReportNames, 2, 1};
 
 PyObject* write_report(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* values[2];
