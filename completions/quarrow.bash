@@ -32,7 +32,7 @@ _quarrow() {
     carve) opts="--scope --needle --min-chars --max-hits --jobs --quiet" ;;
     verify) opts="--json --quiet" ;;
     recover) opts="--exclude-live --quiet" ;;
-    logs) opts="--db --records --changes --timeline" ;;
+    logs) opts="--db --records --changes --decoded --timeline" ;;
     help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
   esac
   if [[ $cur == -* ]]; then

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/log.h"
 #include "log/log_folder.h"
 #include "log/record_fields.h"

@@ -19,7 +19,7 @@ DIRS=(src/page src/database src/record src/forensic src/export src/log src/repla
 ALLOW_FILES=(
   src/record/text.cpp          # UTF-8 / UTF-16 / windows-1252 code points
   src/record/compression.cpp   # XPRESS and LZ4 stream internals
-  src/forensic/checksum.cpp    # ECC bit arithmetic
+  src/page/checksum.cpp        # ECC bit arithmetic
   src/forensic/carve_scan.cpp  # printable UTF-16 ranges for the SIMD scan
   src/export/json_lines.cpp    # JSON escapes
 )
@@ -27,7 +27,7 @@ ALLOW_LINES=(
   "src/database/traversal.cpp:limit_ < 0xFFFFFFF0u"         # keeps limit_ + 2 from wrapping
   "src/export/arrow_batch.cpp:kReserveBytes = 16u << 20"    # first buffer reservation
   "src/export/arrow_buffer.h:capacity <= 2 * need + 4096"   # buffer reuse slack
-  "src/profiles/view_reader.cpp:lookup_cache->size() < 4096" # cache bound
+  "src/profiles/view_values.cpp:lookup_cache->size() < 4096" # cache bound
 )
 
 PATTERN='0x[0-9A-Fa-f]+|\b(8192|16384|32768|2048|4096|1252|1200|20127|1900|25569|232|236|667|660)\b|\b16u?l?l? *<< *20\b'

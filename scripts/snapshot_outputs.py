@@ -111,10 +111,33 @@ def snapshot_module(path, folder):
                 write(folder, "module_export__" + name, f.read())
 
 
+def snapshot_logs(tool, path, folder):
+    """The transaction logs beside a database (a SRUDB.dat of a log set): the summary,
+    the JSON Lines modes and the module's EseLogs calls."""
+    logs_dir = os.path.dirname(path)
+    run_tool(tool, folder, "logs", ["logs", logs_dir])
+    run_tool(tool, folder, "logs_db", ["logs", logs_dir, "--db", path])
+    run_tool(tool, folder, "logs_records", ["logs", "--records", logs_dir])
+    run_tool(tool, folder, "logs_changes", ["logs", "--changes", "--db", path, logs_dir])
+    run_tool(tool, folder, "logs_timeline", ["logs", "--timeline", logs_dir])
+    try:
+        logs = quarrow.EseLogs(logs_dir)
+    except Exception as e:
+        write(folder, "module_logs", "raised %s: %s\n" % (type(e).__name__, e))
+        return
+    for name in ("files", "checkpoint", "generations", "gaps", "chain", "problems", "timeline"):
+        write(folder, "module_logs_" + name, guarded(getattr(logs, name)) + "\n")
+    write(folder, "module_logs_needs", guarded(lambda: logs.needs(path)) + "\n")
+    write(folder, "module_logs_records", guarded(lambda: list(logs.records())) + "\n")
+    write(folder, "module_logs_changes", guarded(lambda: list(logs.changes(path))) + "\n")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("out")
     ap.add_argument("--tool", default=os.path.join(sysconfig.get_path("scripts"), "quarrow"))
+    ap.add_argument("--logs", action="store_true",
+                    help="also the transaction logs in the folder of each database")
     ap.add_argument("files", nargs="*")
     args = ap.parse_args()
     files = args.files or default_files()
@@ -126,6 +149,8 @@ def main():
         os.makedirs(folder, exist_ok=True)
         snapshot_tool(args.tool, path, folder)
         snapshot_module(path, folder)
+        if args.logs and glob.glob(os.path.join(os.path.dirname(path), "*.log")):
+            snapshot_logs(args.tool, path, folder)
         print(label(path), file=sys.stderr)
 
 

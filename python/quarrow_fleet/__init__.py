@@ -14,6 +14,15 @@ Windows builds add columns to the same table, and some files lack a table
 altogether; the results use the union of the columns, with nulls where a file has
 no such column.
 
+Each function reads the files as they are by default.  With ``logs=``, each file is
+read as replaying its transaction logs leaves it (``EseDatabase(path, logs=...)``;
+the files and logs are only read): ``logs=True`` takes the log folder beside each
+file (the file's own folder, as the engine keeps them), a dict maps a path to its
+log folder (paths not in it are read as they are), a list gives one folder (or
+None, or True) per path.  A file whose logs cannot be replayed fails as a file that
+cannot be opened does.  The replay runs wherever the file is opened, once per pass
+over the file.
+
 Requires the optional dependencies: ``pip install quarrow[fleet]``.
 """
 
@@ -74,15 +83,25 @@ class _Source:
     """Where the rows come from: the tables of each file, or the views of its
     profile (``EseDatabase.arrow_view``), opened with the given profile files."""
 
-    def __init__(self, views: bool = False, profiles=None):
+    def __init__(self, views: bool = False, profiles=None, logs=None):
         self.views = views
         self.profiles = None if profiles is None else [os.fspath(p) for p in profiles]
+        self.logs = logs    # None, True, or {path: folder or True}: see _logs_by_path
 
     def token(self):
-        return (self.views, tuple(self.profiles or ()))
+        logs = self.logs if not isinstance(self.logs, dict) else tuple(sorted(self.logs.items(), key=str))
+        return (self.views, tuple(self.profiles or ()), logs)
+
+    def logs_of(self, path: str):
+        if isinstance(self.logs, dict):
+            return self.logs.get(path)
+        return self.logs
 
     def open(self, path: str) -> EseDatabase:
-        return EseDatabase(path, profiles=self.profiles) if self.views else EseDatabase(path)
+        logs = self.logs_of(path)
+        if self.views:
+            return EseDatabase(path, profiles=self.profiles, logs=logs)
+        return EseDatabase(path) if logs is None else EseDatabase(path, logs=logs)
 
     def names(self, db: EseDatabase):
         return db.views() if self.views else db.get_tables()
@@ -95,6 +114,23 @@ class _Source:
 
 
 _TABLES = _Source()
+
+
+def _logs_by_path(paths, logs):
+    """The logs= argument as _Source keeps it: None, True, or {path: folder or True}."""
+    if logs is None or logs is True:
+        return logs
+    if isinstance(logs, dict):
+        return {os.fspath(p): _log_folder(v) for p, v in logs.items()}
+    if isinstance(logs, (list, tuple)):
+        if len(logs) != len(paths):
+            raise ValueError(f"logs gives {len(logs)} entries for {len(paths)} paths; give one per path")
+        return {p: _log_folder(v) for p, v in zip(paths, logs)}
+    raise TypeError("logs must be None, True, a dict {path: log folder} or a list of log folders (one per path)")
+
+
+def _log_folder(value):
+    return value if value is None or value is True else os.fspath(value)
 
 
 def _union(schemas) -> pa.Schema:
@@ -262,13 +298,13 @@ def _failure_rows(frame: pd.DataFrame, source: str) -> pd.DataFrame:
                          "error": failed[_ERROR].astype(_FAILURE_META["error"].dtype)})
 
 
-def _count_rows(paths, table):
+def _count_rows(paths, table, origin=_TABLES):
     """Worker side of the split pass: the table's row count in each file (0 where
     the file or table cannot be read; the reading pass records why)."""
     counts = []
     for path in paths:
         try:
-            db = EseDatabase(path)
+            db = origin.open(path)
             first = db.get_table_schema(table)[0]["name"]
             counts.append(pa.table(db.arrow_table(table, columns=[first])).num_rows)
         except Exception:
@@ -276,10 +312,10 @@ def _count_rows(paths, table):
     return counts
 
 
-def _split_tasks(paths, table, split_rows, client=None):
+def _split_tasks(paths, table, split_rows, client=None, origin=_TABLES):
     """One task per file, or (path, (index, count)) parts for files whose table has
     more than split_rows rows."""
-    batches = [dask.delayed(_count_rows, pure=True)(paths[i:i + _DESCRIBE_BATCH], table)
+    batches = [dask.delayed(_count_rows, pure=True)(paths[i:i + _DESCRIBE_BATCH], table, origin)
                for i in range(0, len(paths), _DESCRIBE_BATCH)]
     if client is not None:
         counts = client.gather(client.compute(batches))
@@ -293,7 +329,7 @@ def _split_tasks(paths, table, split_rows, client=None):
 
 
 def read_tables(paths, table: str, *, columns=None, source: str | None = "source",
-                errors: str = "collect", split_rows: int | None = None) -> dd.DataFrame:
+                errors: str = "collect", split_rows: int | None = None, logs=None) -> dd.DataFrame:
     """One table of many ESE files as a Dask DataFrame, one partition per file.
 
     Columns are typed from quarrow's Arrow view (pandas ArrowDtype), with the union
@@ -313,21 +349,28 @@ def read_tables(paths, table: str, *, columns=None, source: str | None = "source
     partitions of about split_rows rows each, cut along the table's leaf pages, so
     that one large database spreads over the workers; the rows and their order are
     those of the unsplit reading.  Counting the rows reads one column of each file.
+
+    With `logs`, each file is read as replaying its transaction logs leaves it:
+    True for the log folder beside each file, a dict {path: folder}, or a list of
+    folders (None: the file as it is) in the order of `paths`.
     """
     if split_rows is not None and (not isinstance(split_rows, int) or split_rows < 1):
         raise ValueError("split_rows must be a positive int")
-    return _read(paths, table, _TABLES, columns, source, errors, split_rows)
+    origin = _TABLES if logs is None else _Source(logs=_logs_by_path([os.fspath(p) for p in paths], logs))
+    return _read(paths, table, origin, columns, source, errors, split_rows)
 
 
 def read_views(paths, view: str, *, profiles=None, columns=None, source: str | None = "source",
-               errors: str = "collect") -> dd.DataFrame:
+               errors: str = "collect", logs=None) -> dd.DataFrame:
     """One view of a profile (``EseDatabase.arrow_view``) of many files as a Dask
     DataFrame, one partition per file, as :func:`read_tables` reads a table: the
     union of the view's columns across files, the file's path in `source`, failed
     files listed by :func:`failures`.  A file whose profile lacks the view (another
     kind of database, or no table for it) gives no rows.  `profiles` are profile
-    files tried before the built-in ones, as ``EseDatabase(path, profiles=...)``."""
-    return _read(paths, view, _Source(True, profiles), columns, source, errors)
+    files tried before the built-in ones, as ``EseDatabase(path, profiles=...)``;
+    `logs` as for :func:`read_tables`."""
+    return _read(paths, view, _Source(True, profiles, _logs_by_path([os.fspath(p) for p in paths], logs)),
+                 columns, source, errors)
 
 
 def _read(paths, table, origin, columns, source, errors, split_rows=None) -> dd.DataFrame:
@@ -347,7 +390,7 @@ def _read(paths, table, origin, columns, source, errors, split_rows=None) -> dd.
     # Without a source column the path still travels (for failures) and is dropped.
     loader = _TableLoader(table, schema, source if source is not None else "__quarrow_source__", errors, origin,
                           None if origin.views else columns)
-    tasks = paths if split_rows is None else _split_tasks(paths, table, split_rows)
+    tasks = paths if split_rows is None else _split_tasks(paths, table, split_rows, origin=origin)
     # The string columns are Arrow strings already: no conversion step per partition.
     with dask.config.set({"dataframe.convert-string": False}):
         raw = dd.from_map(loader, tasks, meta=loader.meta(), divisions=None,
@@ -394,12 +437,12 @@ def table_directory(name: str) -> str:
     return encoded or "%"
 
 
-def _export_file(index: int, path: str, out_dir: str, schemas: dict, source_names: dict):
+def _export_file(index: int, path: str, out_dir: str, schemas: dict, source_names: dict, origin=_TABLES):
     """Worker side of the export: every table of `schemas` that the file has, into
     out_dir/{table}/part-{index}.parquet.  Returns (rows per table, failures)."""
     rows, failed = {}, []
     try:
-        db = EseDatabase(path)
+        db = origin.open(path)
         present = set(db.get_tables())
     except Exception as exc:
         return rows, [{"path": path, "table": None, "error": _error_text(exc)}]
@@ -428,7 +471,7 @@ def _source_name(schema: pa.Schema) -> str:
     return name
 
 
-def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
+def export_parquet(paths, out_dir, *, tables=None, client=None, logs=None) -> dict:
     """Every table (or the given ones) of every file into one Parquet dataset per
     table, and a JSON report.
 
@@ -443,15 +486,17 @@ def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
 
     out_dir must not exist or be empty.  Files are read and Parquet is written on the workers, so on a cluster out_dir
     must be storage that every worker and the caller share.  `client` picks the
-    distributed Client; by default Dask's current scheduler runs the tasks."""
+    distributed Client; by default Dask's current scheduler runs the tasks.  `logs`
+    as for :func:`read_tables`: the tables as replaying each file's logs leaves them."""
     paths = [os.fspath(p) for p in paths]
+    origin = _TABLES if logs is None else _Source(logs=_logs_by_path(paths, logs))
     out_dir = os.fspath(out_dir)
     wanted = None if tables is None else set(tables)
     # Parts left by an earlier export would mix into the new dataset unseen.
     if os.path.isdir(out_dir) and os.listdir(out_dir):
         raise FileExistsError(f"Output directory is not empty: {out_dir}")
     os.makedirs(out_dir, exist_ok=True)
-    described = _describe_all(paths, wanted, client)
+    described = _describe_all(paths, wanted, client, origin)
     names = []
     for d in described:
         for name in d[0] if d else ():
@@ -459,7 +504,7 @@ def export_parquet(paths, out_dir, *, tables=None, client=None) -> dict:
                 names.append(name)
     schemas = {n: _union(d[0][n] for d in described if d and n in d[0]) for n in names}
     source_names = {n: _source_name(s) for n, s in schemas.items()}
-    tasks = [dask.delayed(_export_file, pure=False)(i, p, out_dir, schemas, source_names)
+    tasks = [dask.delayed(_export_file, pure=False)(i, p, out_dir, schemas, source_names, origin)
              for i, p in enumerate(paths)]
     results = client.gather(client.compute(tasks)) if client is not None else dask.compute(*tasks)
 

@@ -1,6 +1,7 @@
 #include "app/open.h"
 
 #include "error/ese_error.h"
+#include "log/log_folder.h"
 #include "platform/platform.h"
 
 namespace quarrow::app {
@@ -21,6 +22,42 @@ Opened open_for_user(const std::string& path, std::string_view shown_path) {
     return out;
   }
   out.database = std::move(opened).value();
+  return out;
+}
+
+Opened open_for_user(const std::string& path, std::string_view shown_path, const ReadWith& with) {
+  Opened file = open_for_user(path, shown_path);
+  if (!file || !with.logs) return file;
+  return open_replayed(*file.database, *with.logs, with.options);
+}
+
+Opened open_replayed(const Database& base, const std::string& logs, const replay::ReplayOptions& options) {
+  Opened out;
+  if (logs.find('\0') != std::string::npos || !platform::path_exists(logs)) {
+    out.failure = {OpenFailure::Kind::NotFound, "Log folder not found: " + logs, 0};
+    return out;
+  }
+  Result<logs::LogFolder> folder = logs::LogFolder::open(logs);
+  if (!folder) {
+    const EseError& error = folder.error();
+    const bool system = error.kind() == ErrorKind::Io;
+    out.failure = {system ? OpenFailure::Kind::System : OpenFailure::Kind::Replay,
+                   "Failed to read logs: " + error.to_string(), system ? error.os_code() : 0};
+    return out;
+  }
+  Result<replay::ReplayOutcome> outcome = replay::replay_logs(base, *folder, options);
+  if (!outcome) {
+    out.failure = {OpenFailure::Kind::Replay, "Failed to replay logs: " + outcome.error().to_string(), 0};
+    return out;
+  }
+  Result<std::unique_ptr<Database>> replayed = Database::over_pages(base, outcome->overlay, outcome->header);
+  if (!replayed) {
+    out.failure = {OpenFailure::Kind::Replay, "Failed to open the replayed database: " + replayed.error().to_string(),
+                   0};
+    return out;
+  }
+  out.database = std::move(replayed).value();
+  out.replay = std::make_shared<const replay::ReplayReport>(std::move(outcome->report));
   return out;
 }
 

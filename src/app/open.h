@@ -3,7 +3,12 @@
 // message both front ends show, "Database file not found: {path}" or "Failed to open
 // database: {error}", and whether the operating system refused it (the module raises
 // the matching OSError subclass then).
-#pragma once
+//
+// With a folder of transaction logs, the database is read as the replay of those logs
+// leaves it (the file is still opened read-only and never written): every reader then
+// reads the replayed pages and header, and the replay's report comes with it. A replay
+// that cannot complete fails the open, "Failed to replay logs: {error}" naming the log
+// position and page; a partial state is never handed out.
 
 #include <memory>
 #include <optional>
@@ -11,11 +16,13 @@
 #include <string_view>
 
 #include "database/database.h"
+#include "replay/replay.h"
 
 namespace quarrow::app {
 
 struct OpenFailure {
-  enum class Kind { NotFound, System, Format } kind = Kind::Format;
+  // Replay: the logs could not be replayed onto the database (the message says where).
+  enum class Kind { NotFound, System, Format, Replay } kind = Kind::Format;
   std::string message;
   int os_code = 0;  // Kind::System: the operating system's error number
 };
@@ -23,11 +30,28 @@ struct OpenFailure {
 struct Opened {
   std::unique_ptr<Database> database;  // null on failure
   OpenFailure failure;
+  // Opened with logs: what the replay did (null without logs).
+  std::shared_ptr<const replay::ReplayReport> replay;
   explicit operator bool() const { return database != nullptr; }
 };
 
 // `shown_path` names the file in the not-found message (the path as the user gave it).
 Opened open_for_user(const std::string& path, std::string_view shown_path);
 inline Opened open_for_user(const std::string& path) { return open_for_user(path, path); }
+
+// What to read the database with: nothing (the file as it is), or a folder (or one file)
+// of transaction logs to replay onto it.
+struct ReadWith {
+  std::optional<std::string> logs;
+  replay::ReplayOptions options;
+};
+
+// open_for_user, then the replay when `with.logs` is set. A missing log folder is
+// "Log folder not found: {path}" (Kind::NotFound).
+Opened open_for_user(const std::string& path, std::string_view shown_path, const ReadWith& with);
+
+// Replays the logs in `logs` onto an opened database and returns the database as the
+// replay leaves it (sharing `base`'s file mapping), with the report.
+Opened open_replayed(const Database& base, const std::string& logs, const replay::ReplayOptions& options);
 
 }  // namespace quarrow::app

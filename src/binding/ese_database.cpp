@@ -14,6 +14,7 @@
 #include "binding/convert.h"
 #include "binding/forensic.h"
 #include "binding/reading.h"
+#include "binding/replay.h"
 #include "binding/report.h"
 #include "binding/views.h"
 #include "record/reader.h"
@@ -385,16 +386,18 @@ PyObject* carve_scoped(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
 
 // ---- Construction and destruction ---------------------------------------------------------
 
-constexpr const char* kPathNames[] = {"path", "profiles"};
+constexpr const char* kPathNames[] = {"path", "profiles", "logs"};
 constexpr Signature kConstructor = signature("EseDatabase", kPathNames, 1);
 
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* values[2];
+  PyObject* values[3];
   std::string_view path;
   PyRef path_text;
+  std::optional<std::string> logs;
   if (!parse_arguments(kConstructor, args, kwargs, values) ||
-      !path_argument(kConstructor, "path", values[0], path_text, path)) {
+      !path_argument(kConstructor, "path", values[0], path_text, path) ||
+      !logs_argument(kConstructor, values[2], std::string(path), logs)) {
     return nullptr;
   }
   auto state = std::make_unique<DatabaseState>();
@@ -416,6 +419,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return raise_message(PyExc_IOError, failure.message);
   }
   state->database = std::move(opened.database);
+  if (logs && !replay_into(*state, *logs)) return nullptr;
   state->file = file_identity(state->path);
   if (!choose_profile(*state, values[1])) return nullptr;
 
@@ -566,6 +570,7 @@ PyMethodDef kMethods[] = {
      "    list[dict]: 'page', 'tag', 'object_id' (the table the row belongs to), 'type',\n"
      "    'error', in catalog order; None for a field the row is too short to hold\n\n"
      "Raises:\n    (none: the rows were read when the database was opened)"},
+    {"replay_report", as_cfunction(noargs_method<replay_report>), METH_NOARGS, kReplayReportDoc},
     {"__enter__", as_cfunction(enter), METH_NOARGS, "__enter__($self)\n--\n\nContext manager support: enter"},
     {"__exit__", as_cfunction(exit_method), kFastKeywords,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nContext manager support: exit"},
@@ -573,7 +578,7 @@ PyMethodDef kMethods[] = {
 };
 
 constexpr char kClassDoc[] =
-    "EseDatabase(path, profiles=None)\n--\n\n"
+    "EseDatabase(path, profiles=None, logs=None)\n--\n\n"
     "Python wrapper for ESE database.\n\n"
     "This class provides access to Microsoft ESE databases from Python.\n\n"
     "Example:\n"
@@ -584,11 +589,19 @@ constexpr char kClassDoc[] =
     "Args:\n"
     "    path: The database file (str or os.PathLike); it is only read, never written\n"
     "    profiles: Profile files (a list of str or os.PathLike) tried before the built-in\n"
-    "        ones; None for the built-in profiles only\n\n"
+    "        ones; None for the built-in profiles only\n"
+    "    logs: A folder of transaction logs (str or os.PathLike; True for the database\n"
+    "        file's own folder) to replay onto the database: every reading, view, export,\n"
+    "        recovery and carving then sees the database as the engine's recovery would\n"
+    "        leave it, computed in memory (the file and the logs are only read). None (the\n"
+    "        default): the file as it is. replay_report() says what the replay did\n\n"
     "Raises:\n"
-    "    FileNotFoundError: If there is no file at the path\n"
+    "    FileNotFoundError: If there is no file at the path, or no log folder at logs\n"
     "    IOError: If the file is not an ESE database or cannot be read (an OSError\n"
     "        subclass for operating-system errors)\n"
+    "    IOError: If the logs cannot be replayed onto the database (a missing generation,\n"
+    "        logs of another database, a page the file lost a write of); the message\n"
+    "        names the log position and the page\n"
     "    TypeError: If the path is not a str or os.PathLike (bytes paths included)\n"
     "    ValueError: If a profile file cannot be read";
 

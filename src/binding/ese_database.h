@@ -11,6 +11,7 @@
 #include <string>
 
 #include "database/database.h"
+#include "replay/replay.h"
 #include "export/export_file.h"
 #include "profiles/profile.h"
 
@@ -72,6 +73,9 @@ struct DatabaseState {
   std::optional<FileIdentity> file;
   // The profile that recognised the database (views.cpp); null when none did.
   std::shared_ptr<const profiles::Profile> profile;
+  // Opened with logs=: what the replay did (the database is the replayed one); null
+  // without logs.
+  std::shared_ptr<const replay::ReplayReport> replay;
   BorrowState borrow;
 };
 

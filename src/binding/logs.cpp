@@ -9,6 +9,7 @@
 
 #include "binding/args.h"
 #include "binding/convert.h"
+#include "app/log_fields.h"
 #include "binding/ese_database.h"
 #include "log/database_link.h"
 #include "log/transactions.h"
@@ -25,9 +26,48 @@ bool put(PyObject* dict, const char* key, PyObject* value) {
 
 PyObject* position_object(const LogPosition& p) { return PyUnicode_FromString(position_text(p).c_str()); }
 
+// A log time as datetime.datetime, as header_info gives the database header's times:
+// aware UTC when its UTC bit is set (every log seen), naive otherwise, None when unset
+// or when the bytes name no real date (damage). The class and the zone are looked up
+// once per interpreter run.
 PyObject* time_object(const LogTime& t) {
   if (!t.set) Py_RETURN_NONE;
-  return PyUnicode_FromString(log_time_text(t).c_str());
+  static PyObject* datetime_class = nullptr;  // kept for the process's life, as the type objects
+  static PyObject* utc = nullptr;
+  if (datetime_class == nullptr) {
+    PyRef module(PyImport_ImportModule("datetime"));
+    if (!module) return nullptr;
+    PyRef cls(PyObject_GetAttrString(module.get(), "datetime"));
+    PyRef timezone(cls ? PyObject_GetAttrString(module.get(), "timezone") : nullptr);
+    PyRef zone(timezone ? PyObject_GetAttrString(timezone.get(), "utc") : nullptr);
+    if (!zone) return nullptr;
+    datetime_class = cls.release();
+    utc = zone.release();
+  }
+  PyObject* value = PyObject_CallFunction(datetime_class, "iiiiiiiO", t.year, t.month, t.day, t.hours, t.minutes,
+                                          t.seconds, t.milliseconds * 1000, t.utc ? utc : Py_None);
+  if (value == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) {
+    PyErr_Clear();
+    Py_RETURN_NONE;
+  }
+  return value;
+}
+
+PyObject* problem_lines(const std::vector<std::string>& lines) {
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const std::string& line : lines) {
+    PyRef item(lossy_text(line));
+    if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+bool warn_problems(const std::vector<std::string>& lines) {
+  if (lines.empty()) return true;
+  PyRef text(lossy_text(std::to_string(lines.size()) + (lines.size() == 1 ? " problem" : " problems") +
+                        " reading the logs (see problems()): " + lines.front()));
+  return text && PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "%U", text.get()) == 0;
 }
 
 namespace {
@@ -251,7 +291,9 @@ PyObject* needs(LogsState& s, PyObject* const* args, Py_ssize_t nargs, PyObject*
   if (!db) return nullptr;
   const DatabaseNeeds n = assess_database(*db, s.folder);
   std::string verdict;
-  if (!n.missing.empty()) {
+  if (n.another_database) {
+    verdict = another_database_text(s.folder, n.facts);
+  } else if (!n.missing.empty()) {
     verdict = "generations missing";
   } else if (n.needs_replay()) {
     verdict = std::to_string(n.replay_records - n.already_applied) + " records would be replayed";
@@ -266,6 +308,8 @@ PyObject* needs(LogsState& s, PyObject* const* args, Py_ssize_t nargs, PyObject*
       !put(d.get(), "consistent", position_object(n.facts.consistent)) ||
       !put(d.get(), "needed", generations_list(n.needed)) || !put(d.get(), "present", generations_list(n.present)) ||
       !put(d.get(), "missing", generations_list(n.missing)) ||
+      !put(d.get(), "unchained", generations_list(n.unchained)) ||
+      !put(d.get(), "another_database", PyBool_FromLong(n.another_database)) ||
       !put(d.get(), "log_signature_ok", optional_bool(n.log_signature_ok)) ||
       !put(d.get(), "last_generation_time_ok", optional_bool(n.gen_max_time_ok)) ||
       !put(d.get(), "attach_found", PyBool_FromLong(n.attach_found)) ||
@@ -277,6 +321,21 @@ PyObject* needs(LogsState& s, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return nullptr;
   }
   return d.release();
+}
+
+PyObject* timeline_value(app::TimelineField field, const TransactionEntry& e) {
+  using F = app::TimelineField;
+  switch (field) {
+    case F::Time: return time_object(e.begin_time);
+    case F::Begin: return position_object(e.begin);
+    case F::End: return position_object(e.end);
+    case F::EndTime: return time_object(e.end_time);
+    case F::Session: return PyLong_FromLong(e.procid);
+    case F::Trx: return PyLong_FromUnsignedLong(e.trx);
+    case F::BeginSeen: return PyBool_FromLong(e.begin_seen);
+    case F::Outcome: return PyUnicode_FromString(outcome_name(e.outcome));
+    default: return PyLong_FromUnsignedLong(app::timeline_count(field, e.counts));
+  }
 }
 
 PyObject* timeline(LogsState& s) {
@@ -292,21 +351,13 @@ PyObject* timeline(LogsState& s) {
   if (!list) return nullptr;
   for (const TransactionEntry& e : entries) {
     PyRef d(PyDict_New());
-    const OperationCounts& c = e.counts;
-    if (!d || !put(d.get(), "time", time_object(e.begin_time)) || !put(d.get(), "begin", position_object(e.begin)) ||
-        !put(d.get(), "end", position_object(e.end)) || !put(d.get(), "end_time", time_object(e.end_time)) ||
-        !put(d.get(), "session", PyLong_FromLong(e.procid)) || !put(d.get(), "trx", PyLong_FromUnsignedLong(e.trx)) ||
-        !put(d.get(), "begin_seen", PyBool_FromLong(e.begin_seen)) ||
-        !put(d.get(), "outcome", PyUnicode_FromString(outcome_name(e.outcome))) ||
-        !put(d.get(), "records", PyLong_FromUnsignedLong(c.records)) ||
-        !put(d.get(), "inserts", PyLong_FromUnsignedLong(c.inserts)) ||
-        !put(d.get(), "replaces", PyLong_FromUnsignedLong(c.replaces)) ||
-        !put(d.get(), "flag_deletes", PyLong_FromUnsignedLong(c.flag_deletes)) ||
-        !put(d.get(), "deletes", PyLong_FromUnsignedLong(c.deletes)) ||
-        !put(d.get(), "other", PyLong_FromUnsignedLong(c.other)) || PyList_Append(list.get(), d.get()) < 0) {
-      return nullptr;
+    if (!d) return nullptr;
+    for (const app::TimelineField field : app::kTimelineFields) {
+      if (!put(d.get(), app::timeline_field_name(field).data(), timeline_value(field, e))) return nullptr;
     }
+    if (PyList_Append(list.get(), d.get()) < 0) return nullptr;
   }
+  if (!warn_problems(stream.problems())) return nullptr;
   return list.release();
 }
 
@@ -384,7 +435,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto state = std::make_unique<LogsState>();
   state->path = path;
   auto opened = LogFolder::open(path);
-  if (!opened) return raise_message(PyExc_OSError, opened.error().to_string());
+  if (!opened) return raise_message(PyExc_OSError, opened.error().os_error_text());
   state->folder = std::move(opened).value();
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc(type, 0);
@@ -443,17 +494,24 @@ PyMethodDef kMethods[] = {
      "needs($self, db)\n--\n\nWhat a database (an EseDatabase or a path) needs of these logs: the\n"
      "generations its header requires, present and missing, whether the signatures and the\n"
      "last generation's creation time match, and how many records after its attach\n"
-     "position would change it ('verdict')."},
+     "position would change it ('verdict'). A generation is present when its log chains to\n"
+     "the database (log signature and creation time); logs of another database are said to\n"
+     "be so ('another_database', 'verdict') with no replay estimate."},
     {"records", as_cfunction(records_method), METH_NOARGS,
      "records($self)\n--\n\nIterator over every record in log order: position (GGGGGG,SSSS,BBBB), type,\n"
-     "session, dbid, page, objid, dbtimes, transaction level and the type's own 'fields'."},
+     "file, size, fragmented, time (datetime, UTC), session, dbid, objid, page, dbtimes,\n"
+     "transaction level and the type's own 'fields'. What it could not read is in the\n"
+     "iterator's problems(), and a RuntimeWarning says so at the end."},
     {"changes", as_cfunction(changes_method), kFastKeywords,
      "changes($self, db)\n--\n\nIterator over the row changes of a database's tables: kind, table, key,\n"
      "the record decoded with the table's columns (as read_table gives it), time and the\n"
-     "transaction's outcome ('committed', 'rolled back', 'open')."},
+     "transaction's outcome ('committed', 'rolled back', 'open'). Logs of another database\n"
+     "give none; what it could not read is in the iterator's problems(), and a\n"
+     "RuntimeWarning says so at the end."},
     {"timeline", as_cfunction(noargs_method<timeline>), METH_NOARGS,
-     "timeline($self)\n--\n\nOne dict per level-0 transaction, in log order: time, begin, end, session,\n"
-     "outcome and operation counts."},
+     "timeline($self)\n--\n\nOne dict per level-0 transaction, in log order: time, begin, end, end_time,\n"
+     "session, trx, begin_seen, outcome and operation counts. A RuntimeWarning names what\n"
+     "could not be read."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "database/database.h"
 #include "log/log_folder.h"
@@ -30,5 +31,10 @@ PyObject* logs_changes_iterator(PyObject* owner, const LogsState& state, std::sh
 bool put(PyObject* dict, const char* key, PyObject* value);
 PyObject* position_object(const logs::LogPosition& p);
 PyObject* time_object(const LogTime& t);
+// The problem lines of a reading as a list of str.
+PyObject* problem_lines(const std::vector<std::string>& lines);
+// One RuntimeWarning naming how many problems there were and the first; true when
+// there were none or the warning did not become an error.
+bool warn_problems(const std::vector<std::string>& lines);
 
 }  // namespace quarrow::python

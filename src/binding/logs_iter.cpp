@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/log_fields.h"
 #include "binding/convert.h"
 #include "binding/logs.h"
 #include "log/database_link.h"
@@ -22,6 +23,8 @@ class Producer {
   virtual ~Producer() = default;
   // A new reference; nullptr without an exception at the end, with one on failure.
   virtual PyObject* next() = 0;
+  // What the reading could not read so far (complete at the end).
+  virtual const std::vector<std::string>& problems() const = 0;
 };
 
 PyObject* bytes_object(Bytes b) {
@@ -40,6 +43,8 @@ PyObject* field_object(const LogField& f) {
   Py_RETURN_NONE;
 }
 
+PyObject* optional_number(const auto& v) { return v ? PyLong_FromUnsignedLong(*v) : Py_NewRef(Py_None); }
+
 class RecordProducer final : public Producer {
  public:
   explicit RecordProducer(const LogFolder& folder) : stream_(folder) {}
@@ -49,39 +54,55 @@ class RecordProducer final : public Producer {
     const RecordSummary s = summarize(r);
     PyRef d(PyDict_New());
     if (!d) return nullptr;
-    const char* name = record_type_name(r.type);
-    bool ok = put(d.get(), "position", position_object(r.position)) &&
-              put(d.get(), "type", PyUnicode_FromString(name != nullptr ? name : "unknown")) &&
-              put(d.get(), "file", lossy_text(stream_.file().name)) &&
-              put(d.get(), "size", PyLong_FromSize_t(r.bytes.size())) &&
-              put(d.get(), "fragmented", PyBool_FromLong(r.fragmented ? 1 : 0)) &&
-              put(d.get(), "time", time_object(r.segment_time)) &&
-              put(d.get(), "session", s.procid ? PyLong_FromLong(*s.procid) : Py_NewRef(Py_None)) &&
-              put(d.get(), "dbid", s.dbid ? PyLong_FromLong(*s.dbid) : Py_NewRef(Py_None)) &&
-              put(d.get(), "objid", s.objid ? PyLong_FromUnsignedLong(*s.objid) : Py_NewRef(Py_None));
-    if (ok && s.page_record) {
-      ok = put(d.get(), "page", PyLong_FromUnsignedLong(s.page)) &&
-           put(d.get(), "dbtime_before", PyLong_FromUnsignedLongLong(s.dbtime_before)) &&
-           put(d.get(), "dbtime_after", PyLong_FromUnsignedLongLong(s.dbtime_after)) &&
-           put(d.get(), "trx", PyLong_FromUnsignedLong(s.trx)) && put(d.get(), "level", PyLong_FromLong(s.level)) &&
-           put(d.get(), "iline", PyLong_FromLong(s.iline)) && put(d.get(), "flags", PyLong_FromLong(s.flags));
+    for (const app::LogRecordField field : app::kLogRecordFields) {
+      if (app::log_record_has(field, s) && !put(d.get(), app::log_record_field_name(field).data(), value(field, r, s))) {
+        return nullptr;
+      }
     }
-    if (ok && s.node_record) {
-      ok = put(d.get(), "rceid", PyLong_FromUnsignedLong(s.rceid)) &&
-           put(d.get(), "root_page", PyLong_FromUnsignedLong(s.root_page));
+    return d.release();
+  }
+  const std::vector<std::string>& problems() const override { return stream_.problems(); }
+
+ private:
+  PyObject* value(app::LogRecordField field, const LogRecord& r, const RecordSummary& s) {
+    using F = app::LogRecordField;
+    switch (field) {
+      case F::Position: return position_object(r.position);
+      case F::Type: {
+        const char* name = record_type_name(r.type);
+        return PyUnicode_FromString(name != nullptr ? name : "unknown");
+      }
+      case F::File: return lossy_text(stream_.file().name);
+      case F::Size: return PyLong_FromSize_t(r.bytes.size());
+      case F::Fragmented: return PyBool_FromLong(r.fragmented ? 1 : 0);
+      case F::Time: return time_object(r.segment_time);
+      case F::Session: return optional_number(s.procid);
+      case F::Dbid: return optional_number(s.dbid);
+      case F::Objid: return optional_number(s.objid);
+      case F::Page: return PyLong_FromUnsignedLong(s.page);
+      case F::DbtimeBefore: return PyLong_FromUnsignedLongLong(s.dbtime_before);
+      case F::DbtimeAfter: return PyLong_FromUnsignedLongLong(s.dbtime_after);
+      case F::Trx: return PyLong_FromUnsignedLong(s.trx);
+      case F::Level: return PyLong_FromLong(s.level);
+      case F::Iline: return PyLong_FromLong(s.iline);
+      case F::Flags: return PyLong_FromLong(s.flags);
+      case F::Rceid: return PyLong_FromUnsignedLong(s.rceid);
+      case F::RootPage: return PyLong_FromUnsignedLong(s.root_page);
+      case F::Fields: return fields_dict(r);
     }
-    if (!ok) return nullptr;
+    Py_RETURN_NONE;
+  }
+
+  PyObject* fields_dict(const LogRecord& r) {
     decode_fields(r, fields_);
     PyRef f(PyDict_New());
     if (!f) return nullptr;
     for (const LogField& field : fields_) {
       if (!put(f.get(), field.name, field_object(field))) return nullptr;
     }
-    if (!put(d.get(), "fields", f.release())) return nullptr;
-    return d.release();
+    return f.release();
   }
 
- private:
   LogStream stream_;
   std::vector<LogField> fields_;
 };
@@ -95,39 +116,52 @@ class ChangeProducer final : public Producer {
     if (!reader_.next(c)) return nullptr;
     PyRef d(PyDict_New());
     if (!d) return nullptr;
-    bool ok = put(d.get(), "position", position_object(c.position)) &&
-              put(d.get(), "kind", PyUnicode_FromString(change_kind_name(c.kind))) &&
-              put(d.get(), "table", lossy_text(c.table->name)) &&
-              put(d.get(), "key", c.has_key ? bytes_object(as_bytes(c.key)) : Py_NewRef(Py_None)) &&
-              put(d.get(), "time", time_object(c.time)) &&
-              put(d.get(), "outcome", PyUnicode_FromString(outcome_name(c.outcome))) &&
-              put(d.get(), "session", PyLong_FromLong(c.procid)) && put(d.get(), "trx", PyLong_FromUnsignedLong(c.trx)) &&
-              put(d.get(), "level", PyLong_FromLong(c.level)) && put(d.get(), "page", PyLong_FromUnsignedLong(c.page)) &&
-              put(d.get(), "iline", PyLong_FromLong(c.iline)) && put(d.get(), "objid", PyLong_FromUnsignedLong(c.objid)) &&
-              put(d.get(), "dbtime_before", PyLong_FromUnsignedLongLong(c.dbtime_before)) &&
-              put(d.get(), "dbtime_after", PyLong_FromUnsignedLongLong(c.dbtime_after));
-    if (ok && c.kind == ChangeKind::ReplaceDiff) ok = put(d.get(), "diff", bytes_object(c.diff));
-    if (ok && c.kind == ChangeKind::Undo) ok = put(d.get(), "undo_operation", PyLong_FromLong(c.undo_operation));
-    if (!ok) return nullptr;
-    PyObject* record = Py_NewRef(Py_None);
-    if (c.has_record) {
-      Py_DECREF(record);
-      const Record& decoded = reader_.decode(c);
-      std::vector<PyRef>& keys = keys_[c.table];
-      if (keys.empty()) {
-        for (const Field& field : decoded.fields) {
-          keys.emplace_back(lossy_text(field.name));
-          if (!keys.back()) return nullptr;
-        }
+    for (const app::ChangeField field : app::kChangeFields) {
+      if (app::change_has(field, c) && !put(d.get(), app::change_field_name(field).data(), value(field, c))) {
+        return nullptr;
       }
-      record = record_to_dict(decoded, keys);
-      if (record == nullptr) return nullptr;
     }
-    if (!put(d.get(), "record", record)) return nullptr;
     return d.release();
   }
+  const std::vector<std::string>& problems() const override { return reader_.problems(); }
 
  private:
+  PyObject* value(app::ChangeField field, const RowChange& c) {
+    using F = app::ChangeField;
+    switch (field) {
+      case F::Position: return position_object(c.position);
+      case F::Kind: return PyUnicode_FromString(change_kind_name(c.kind));
+      case F::Table: return lossy_text(c.table->name);
+      case F::Key: return c.has_key ? bytes_object(as_bytes(c.key)) : Py_NewRef(Py_None);
+      case F::Time: return time_object(c.time);
+      case F::Outcome: return PyUnicode_FromString(outcome_name(c.outcome));
+      case F::Session: return PyLong_FromLong(c.procid);
+      case F::Trx: return PyLong_FromUnsignedLong(c.trx);
+      case F::Level: return PyLong_FromLong(c.level);
+      case F::Page: return PyLong_FromUnsignedLong(c.page);
+      case F::Iline: return PyLong_FromLong(c.iline);
+      case F::Objid: return PyLong_FromUnsignedLong(c.objid);
+      case F::DbtimeBefore: return PyLong_FromUnsignedLongLong(c.dbtime_before);
+      case F::DbtimeAfter: return PyLong_FromUnsignedLongLong(c.dbtime_after);
+      case F::Diff: return bytes_object(c.diff);
+      case F::UndoOperation: return PyLong_FromLong(c.undo_operation);
+      case F::Record: return c.has_record ? record(c) : Py_NewRef(Py_None);
+    }
+    Py_RETURN_NONE;
+  }
+
+  PyObject* record(const RowChange& c) {
+    const Record& decoded = reader_.decode(c);
+    std::vector<PyRef>& keys = keys_[c.table];
+    if (keys.empty()) {
+      for (const Field& field : decoded.fields) {
+        keys.emplace_back(lossy_text(field.name));
+        if (!keys.back()) return nullptr;
+      }
+    }
+    return record_to_dict(decoded, keys);
+  }
+
   std::shared_ptr<Database> db_;
   RowChangeReader reader_;
   std::map<const TableInfo*, std::vector<PyRef>> keys_;
@@ -137,6 +171,7 @@ struct LogsIteratorObject {
   PyObject_HEAD
   PyObject* owner;
   Producer* producer;
+  PyObject* problems;  // the list of problem lines, once the producer is done
 };
 
 PyObject* g_iterator_type = nullptr;
@@ -147,18 +182,37 @@ PyObject* next_item(PyObject* self) {
   return run_guarded([&]() -> PyObject* {
     PyObject* item = it->producer->next();
     if (item == nullptr && !PyErr_Occurred()) {
+      // The end: what could not be read stays for problems(), and is said once.
+      const std::vector<std::string> lines = it->producer->problems();
       delete it->producer;
       it->producer = nullptr;
+      it->problems = problem_lines(lines);
+      if (it->problems == nullptr || !warn_problems(lines)) return nullptr;
     }
     return item;
   });
 }
+
+PyObject* problems_method(PyObject* self, PyObject*) {
+  auto* it = reinterpret_cast<LogsIteratorObject*>(self);
+  if (it->producer != nullptr) return run_guarded([&] { return problem_lines(it->producer->problems()); });
+  if (it->problems != nullptr) return PyList_GetSlice(it->problems, 0, PyList_Size(it->problems));
+  return PyList_New(0);
+}
+
+PyMethodDef kIteratorMethods[] = {
+    {"problems", problems_method, METH_NOARGS,
+     "problems($self)\n--\n\nWhat the reading could not read or found damaged so far, one str each,\n"
+     "file name first (complete once the iterator is exhausted)."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 void dealloc_iterator(PyObject* self) {
   auto* it = reinterpret_cast<LogsIteratorObject*>(self);
   delete it->producer;
   it->producer = nullptr;
   Py_CLEAR(it->owner);
+  Py_CLEAR(it->problems);
   PyTypeObject* type = Py_TYPE(self);
   auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_object(self);
@@ -170,6 +224,7 @@ PyObject* self_iter(PyObject* self) { return Py_NewRef(self); }
 PyType_Slot kIteratorSlots[] = {
     {Py_tp_iter, reinterpret_cast<void*>(self_iter)},
     {Py_tp_iternext, reinterpret_cast<void*>(next_item)},
+    {Py_tp_methods, kIteratorMethods},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_iterator)},
     {Py_tp_doc, const_cast<char*>("Iterator over the records or row changes of transaction logs.")},
     {0, nullptr},
@@ -191,6 +246,7 @@ PyObject* make_iterator(PyObject* owner, std::unique_ptr<Producer> producer) {
   auto* it = reinterpret_cast<LogsIteratorObject*>(object);
   it->owner = Py_NewRef(owner);
   it->producer = producer.release();
+  it->problems = nullptr;
   return object;
 }
 

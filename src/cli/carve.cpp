@@ -30,13 +30,15 @@ const std::string_view kCarveHelp =
     "  -k, --max-hits N    stop after N hits (default 1000; 0: no limit); a note on the\n"
     "                      standard error tells when the limit cut the carving\n"
     "  -j, --jobs N        threads (default: the number of processors)\n"
-    "  -q, --quiet         no progress display\n";
+    "  -q, --quiet         no progress display\n"
+    "      --logs DIR      carve the pages as replaying the transaction logs in DIR\n"
+    "                      leaves them (file_offset: where the page sits in that database)\n";
 
 namespace {
 
 const std::vector<OptionSpec> kCarveOptions = {
     {"scope", 's', true}, {"needle", 0, true}, {"min-chars", 'm', true}, {"max-hits", 'k', true},
-    {"jobs", 'j', true},  {"quiet", 'q', false}};
+    {"jobs", 'j', true},  {"quiet", 'q', false}, kLogsOption};
 
 constexpr std::uint64_t kDefaultMinChars = app::kCarveDefaultMinChars;
 constexpr std::uint64_t kDefaultMaxHits = app::kCarveDefaultMaxHits;
@@ -109,6 +111,7 @@ struct CarveRequest {
   std::uint64_t max_hits = kDefaultMaxHits;  // 0: no limit
   unsigned jobs = 1;
   bool quiet = false;
+  std::optional<std::string> logs;  // --logs DIR
 };
 
 std::optional<CarveRequest> parse_carve(const std::vector<std::string_view>& raw) {
@@ -130,6 +133,7 @@ std::optional<CarveRequest> parse_carve(const std::vector<std::string_view>& raw
   request.scope = *scope;
   request.needle = args->value("needle") ? *args->value("needle") : "";
   request.quiet = args->flag("quiet");
+  request.logs = logs_option(*args);
   if (!count_option(*args, "min-chars", kDefaultMinChars, request.min_chars) ||
       !count_option(*args, "max-hits", kDefaultMaxHits, request.max_hits) ||
       !jobs_option("carve", *args, request.jobs)) {
@@ -207,7 +211,7 @@ int run_carve(const std::vector<std::string_view>& raw, const Context& context) 
   const auto request = parse_carve(raw);
   if (!request) return kExitUsage;
   const std::string& path = request->path;
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, request->logs);
   if (!db) return kExitFailed;
   const CarveFacts facts = carve(*db, *request, context.stderr_is_terminal && !request->quiet);
 

@@ -12,23 +12,26 @@
 namespace quarrow::cli {
 
 const std::string_view kTablesHelp =
-    "usage: quarrow tables FILE\n"
+    "usage: quarrow tables [--logs DIR] FILE\n"
     "\n"
-    "The table names of the catalog, one per line, in catalog order.\n";
+    "The table names of the catalog, one per line, in catalog order.\n"
+    "\n"
+    "      --logs DIR  read the database as replaying the transaction logs in DIR leaves it\n";
 
 const std::string_view kSchemaHelp =
-    "usage: quarrow schema [--json] FILE [TABLE]\n"
+    "usage: quarrow schema [--json] [--logs DIR] FILE [TABLE]\n"
     "\n"
     "The columns of one table, or of every table: id, name, type, nullable, codepage and\n"
     "whether the column is multi-valued; then its indexes (key columns in order, '-' for\n"
     "descending) and whether each is unique or primary.\n"
     "\n"
-    "      --json    one JSON object per table\n";
+    "      --json    one JSON object per table\n"
+    "      --logs DIR  read the database as replaying the transaction logs in DIR leaves it\n";
 
 namespace {
 
-const std::vector<OptionSpec> kTablesOptions = {{"quiet", 'q', false}};
-const std::vector<OptionSpec> kSchemaOptions = {{"json", 0, false}, {"quiet", 'q', false}};
+const std::vector<OptionSpec> kTablesOptions = {{"quiet", 'q', false}, kLogsOption};
+const std::vector<OptionSpec> kSchemaOptions = {{"json", 0, false}, {"quiet", 'q', false}, kLogsOption};
 
 void write_text(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
@@ -41,6 +44,7 @@ struct SchemaRequest {
   std::string path;
   std::optional<std::string> table;
   bool json = false;
+  std::optional<std::string> logs;  // --logs DIR
 };
 
 struct ColumnFacts {
@@ -69,6 +73,7 @@ std::optional<SchemaRequest> parse_schema(const std::vector<std::string_view>& r
   request.path = args->positionals[0];
   if (args->positionals.size() == 2) request.table = args->positionals[1];
   request.json = args->flag("json");
+  request.logs = logs_option(*args);
   return request;
 }
 
@@ -195,7 +200,7 @@ int run_tables(const std::vector<std::string_view>& raw, const Context&) {
   if (!args) return kExitUsage;
   if (args->positionals.size() != 1) return usage_error("tables", "expected one database file");
   const std::string& path = args->positionals[0];
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, logs_option(*args));
   if (!db) return kExitFailed;
   std::string out;
   for (const std::string& name : table_names(*db)) out += name + "\n";
@@ -207,7 +212,7 @@ int run_schema(const std::vector<std::string_view>& raw, const Context&) {
   const auto request = parse_schema(raw);
   if (!request) return kExitUsage;
   const std::string& path = request->path;
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, request->logs);
   if (!db) return kExitFailed;
   std::vector<const TableInfo*> tables;
   if (request->table) {

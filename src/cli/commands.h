@@ -25,6 +25,7 @@ int run_carve(const std::vector<std::string_view>& args, const Context& context)
 int run_verify(const std::vector<std::string_view>& args, const Context& context);
 int run_recover(const std::vector<std::string_view>& args, const Context& context);
 int run_logs(const std::vector<std::string_view>& args, const Context& context);
+int run_timeline(const std::vector<std::string_view>& args, const Context& context);
 int run_report(const std::vector<std::string_view>& args, const Context& context);
 
 // Help texts, each defined beside its command.
@@ -38,6 +39,7 @@ extern const std::string_view kVerifyHelp;
 extern const std::string_view kRecoverHelp;
 extern const std::string_view kLogsHelp;
 extern const std::string_view kReportHelp;
+extern const std::string_view kTimelineHelp;
 
 // What `quarrow info` says about the logs a dirty database needs (logs.cpp): a text
 // line or JSON members; with `logs_dir`, whether they are there (`missing` tells).

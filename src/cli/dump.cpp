@@ -11,8 +11,8 @@ namespace quarrow::cli {
 
 const std::string_view kDumpHelp =
     "usage: quarrow dump [--format jsonl|csv|table] [--decoded] [--limit N] [--columns A,B] [--jobs N]\n"
-    "                    FILE TABLE\n"
-    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] FILE\n"
+    "                    [--logs DIR] FILE TABLE\n"
+    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] [--logs DIR] FILE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
     "the module's export_table writes. With --view, one view of the database's profile\n"
@@ -32,14 +32,16 @@ const std::string_view kDumpHelp =
     "                   the output is the same for any number\n"
     "  -q, --quiet      no progress display\n"
     "      --view NAME  a view instead of a table\n"
-    "      --profile F  a profile file tried before the built-in ones\n";
+    "      --profile F  a profile file tried before the built-in ones\n"
+    "      --logs DIR   read the database as replaying the transaction logs in DIR\n"
+    "                   leaves it\n";
 
 namespace {
 
 const std::vector<OptionSpec> kDumpOptions = {
     {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false},
     {"columns", 0, true},  {"jobs", 'j', true},
-    {"view", 0, true},     {"profile", 0, true}};
+    {"view", 0, true},     {"profile", 0, true},  kLogsOption};
 
 // Lines a grid on a terminal leaves for the rules, the header and the prompt.
 constexpr unsigned kGridFrameLines = 6;
@@ -52,6 +54,7 @@ struct DumpRequest {
   bool screenful = false;  // the limit was chosen to fit the terminal
   bool quiet = false;
   unsigned jobs = 1;       // threads for a large table
+  std::optional<std::string> logs;  // --logs DIR
 };
 
 // The arguments, or std::nullopt without a word: parse_dump reports the error.
@@ -75,6 +78,7 @@ std::optional<DumpRequest> parse_dump(const std::vector<std::string_view>& raw, 
   request.path = args->positionals[0];
   request.table = args->positionals[1];
   request.quiet = args->flag("quiet");
+  request.logs = logs_option(*args);
   if (request.options.format == Format::Table && !request.options.limit && context.stdout_is_terminal) {
     const unsigned rows = terminal_rows(stdout);
     request.options.limit = rows > kGridFrameLines + kGridMinRows ? rows - kGridFrameLines : kGridMinRows;
@@ -98,7 +102,7 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   const std::string& table = request->table;
   const StreamOptions& options = request->options;
 
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, request->logs);
   if (!db) return kExitFailed;
   auto reader = open_table_reader(*db, table, options.columns ? &*options.columns : nullptr);
   if (!reader) {

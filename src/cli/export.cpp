@@ -52,7 +52,9 @@ const std::string_view kExportHelp =
     "  -q, --quiet        no progress display and no summary\n"
     "      --views        every view of the database's profile instead of the tables,\n"
     "                     as DIR/{view}.jsonl (or .csv)\n"
-    "      --profile F    a profile file tried before the built-in ones\n";
+    "      --profile F    a profile file tried before the built-in ones\n"
+    "      --logs DIR     read the databases as replaying the transaction logs in DIR\n"
+    "                     leaves them; no output may land on a file of DIR\n";
 
 namespace {
 
@@ -60,7 +62,7 @@ const std::vector<OptionSpec> kExportOptions = {
     {"output", 'o', true}, {"tables", 't', true}, {"format", 'f', true}, {"limit", 'n', true},
     {"decoded", 'd', false}, {"jobs", 'j', true},  {"quiet", 'q', false}, {"force", 0, false},
     {"columns", 0, true},
-    {"views", 0, false},     {"profile", 0, true}};
+    {"views", 0, false},     {"profile", 0, true},  kLogsOption};
 
 using Clock = std::chrono::steady_clock;
 
@@ -73,6 +75,7 @@ struct ExportRequest {
   bool quiet = false;
   bool force = false;
   std::optional<Arguments> views;  // --views: the arguments for cli/views.cpp
+  std::optional<std::string> logs;  // --logs DIR
 };
 
 // What was written for one input file, summed over its tasks.
@@ -136,6 +139,7 @@ std::optional<ExportRequest> parse_export(const std::vector<std::string_view>& r
   if (const std::string* list = args->value("tables")) request.tables = split_list(*list);
   request.quiet = args->flag("quiet");
   request.force = args->flag("force");
+  request.logs = logs_option(*args);
   return request;
 }
 
@@ -233,13 +237,14 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     file.identity = file_identity(file.path);
     if (file.identity) inputs.push_back(*file.identity);
   }
+  if (request->logs) add_log_identities(*request->logs, inputs);
 
   Progress progress(context.stderr_is_terminal && !request->quiet);
   bool failed = false;
   std::vector<Task> tasks;
   for (InputFile& file : files) {
     std::string error;
-    file.db = open_database(file.path, error);
+    file.db = open_database(file.path, error, request->logs);
     if (!file.db) {
       file.open_error = file_error_line(file.path, error);
       failed = true;

@@ -10,13 +10,15 @@
 #include "cli/grid.h"
 #include "cli/views.h"
 #include "cli/json_object.h"
+#include "app/open.h"
+#include "app/replay_fields.h"
 #include "export/json_lines.h"
 #include "forensic/header.h"
 
 namespace quarrow::cli {
 
 const std::string_view kInfoHelp =
-    "usage: quarrow info [--count] [--json] [--logs DIR] FILE...\n"
+    "usage: quarrow info [--count] [--json] [--logs DIR [--replay]] FILE...\n"
     "\n"
     "For each file: page size, format version and revision, number of pages, the kind\n"
     "of database when a profile knows it (srum, ual, windows_search; see views), the\n"
@@ -28,7 +30,10 @@ const std::string_view kInfoHelp =
     "  -c, --count   also count the records of every table (reads every table)\n"
     "      --json    one JSON object per file\n"
     "  -l, --logs DIR  for a dirty database, whether the log generations it needs are\n"
-    "                in DIR (exit status 1 when one is missing)\n";
+    "                in DIR (exit status 1 when one is missing)\n"
+    "      --replay  with --logs: the facts of the database as replaying the logs in DIR\n"
+    "                leaves it (header, pages, tables; what the file needed of DIR is\n"
+    "                still said), and what the replay did\n";
 
 namespace {
 
@@ -38,13 +43,14 @@ const char* const kDirtyWarning =
     "warning: the database was not shut down cleanly; recent changes may still be in its transaction logs";
 
 const std::vector<OptionSpec> kInfoOptions = {
-    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}, {"logs", 'l', true}};
+    {"count", 'c', false}, {"json", 0, false}, {"quiet", 'q', false}, {"logs", 'l', true}, {"replay", 0, false}};
 
 struct InfoRequest {
   std::vector<std::string> paths;
   bool json = false;
   bool count = false;
   std::optional<std::string> logs;  // --logs DIR
+  bool replay = false;              // --replay: read the database as the logs leave it
 };
 
 struct TableFacts {
@@ -70,6 +76,7 @@ struct InfoFacts {
   std::string log_needs_json;
   std::string log_needs_text;
   bool logs_missing = false;
+  std::shared_ptr<const replay::ReplayReport> replay;  // --replay
   std::vector<std::string> errors;  // lines for the standard error, the dirty warning first
   bool failed = false;              // an error beyond the warning
 };
@@ -81,8 +88,12 @@ std::optional<InfoRequest> parse_info(const std::vector<std::string_view>& raw) 
     usage_error("info", "no database file given");
     return std::nullopt;
   }
-  InfoRequest request{args->positionals, args->flag("json"), args->flag("count"), std::nullopt};
+  InfoRequest request{args->positionals, args->flag("json"), args->flag("count"), std::nullopt, args->flag("replay")};
   if (const std::string* logs = args->value("logs")) request.logs = *logs;
+  if (request.replay && !request.logs) {
+    usage_error("info", "--replay needs --logs DIR");
+    return std::nullopt;
+  }
   return request;
 }
 
@@ -110,7 +121,10 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
   }
 }
 
-InfoFacts gather_info(const Database& db, const std::string& path, bool count, const std::optional<std::string>& logs) {
+// `file_db` is the database as its file holds it, for what it needs of the logs; `db`
+// is the one described (the same, or the replayed database).
+InfoFacts gather_info(const Database& db, const Database& file_db, const std::string& path, bool count,
+                      const std::optional<std::string>& logs) {
   InfoFacts facts;
   facts.path = path;
   facts.page_size = db.page_size();
@@ -129,9 +143,9 @@ InfoFacts gather_info(const Database& db, const std::string& path, bool count, c
   }
   if (facts.header) {
     const std::string* logs_dir = logs ? &*logs : nullptr;
-    facts.log_needs_json = info_log_needs(db, logs_dir, true, facts.logs_missing);
+    facts.log_needs_json = info_log_needs(file_db, logs_dir, true, facts.logs_missing);
     bool missing = false;
-    facts.log_needs_text = info_log_needs(db, logs_dir, false, missing);
+    facts.log_needs_text = info_log_needs(file_db, logs_dir, false, missing);
   }
   if (facts.dirty) facts.errors.insert(facts.errors.begin(), file_error_line(path, kDirtyWarning));
   facts.catalog_problems = db.catalog_problems();
@@ -216,6 +230,31 @@ std::string render_info_json(const InfoFacts& f) {
     append_field(out, "header_checksums_ok");
     out += h.checksum_ok && h.shadow_checksum_ok ? "true" : "false";
   }
+  if (f.replay) {
+    const replay::ReplayReport& r = *f.replay;
+    append_field(out, "replay");
+    out += "{\"generations\":[";
+    for (std::size_t k = 0; k < r.generations.size(); ++k) out += (k ? "," : "") + std::to_string(r.generations[k]);
+    out += "],\"start\":";
+    append_json_string(out, logs::position_text(r.start));
+    out += ",\"end\":";
+    append_json_string(out, logs::position_text(r.end));
+    out += std::string(",\"needed\":") + (r.needed ? "true" : "false");
+    for (const auto& [name, value] : app::replay_counts(r)) out += ",\"" + std::string(name) + "\":" + std::to_string(value);
+    out += ",\"tables\":[";
+    for (std::size_t k = 0; k < r.tables.size(); ++k) {
+      const replay::TableChanges& t = r.tables[k];
+      out += (k ? ",{" : "{") + std::string("\"objid\":") + std::to_string(t.objid) + ",\"name\":";
+      if (t.name.empty()) {
+        out += "null";
+      } else {
+        append_json_string(out, name_text(t.name));
+      }
+      out += ",\"inserted\":" + std::to_string(t.inserted) + ",\"replaced\":" + std::to_string(t.replaced) +
+             ",\"deleted\":" + std::to_string(t.deleted) + "}";
+    }
+    out += "]}";
+  }
   // Catalog rows passed over at open (types the reader has no use for, unknown
   // column types, rows too short): listed, so that nothing is dropped unseen.
   append_field(out, "catalog_problems");
@@ -277,12 +316,19 @@ std::string render_info_text(const InfoFacts& f) {
     time_line("  last detached:  ", h.last_detach_time);
     time_line("  consistent:     ", h.last_consistent_time);
     if (h.log_generation_high != 0) {
-      out += "  logs required:  " + std::to_string(h.log_generation_low) + " to " +
-             std::to_string(h.log_generation_high) + "\n";
+      // In hexadecimal, as the log file names and `quarrow logs` give generations.
+      char range[48];
+      std::snprintf(range, sizeof range, "0x%X to 0x%X", static_cast<unsigned>(h.log_generation_low),
+                    static_cast<unsigned>(h.log_generation_high));
+      out += std::string("  logs required:  ") + range + "\n";
     }
     out += f.log_needs_text;
     out += "  written on OS:  " + os_text(h) + "\n";
     out += "  header copies:  " + header_copies_text(h) + "\n";
+  }
+  if (f.replay) {
+    out += "  replay:\n";
+    for (const std::string& line : replay::report_lines(*f.replay)) out += "    " + line + "\n";
   }
   out += "  tables:         " + std::to_string(f.tables.size()) + "\n";
   out += "  catalog problems: " + std::to_string(f.catalog_problems.size()) + "\n";
@@ -322,7 +368,18 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
       status = kExitFailed;
       continue;
     }
-    const InfoFacts facts = gather_info(*db, path, request->count, request->logs);
+    app::Opened replayed;
+    if (request->replay) {
+      replayed = app::open_replayed(*db, *request->logs, replay::ReplayOptions{});
+      if (!replayed) {
+        std::fflush(stdout);
+        print_lines({file_error_line(path, replayed.failure.message)});
+        status = kExitFailed;
+        continue;
+      }
+    }
+    InfoFacts facts = gather_info(replayed ? *replayed.database : *db, *db, path, request->count, request->logs);
+    facts.replay = replayed.replay;
     std::string out;
     if (request->json) {
       out = render_info_json(facts);

@@ -7,40 +7,50 @@
 #include <cstdio>
 #include <string>
 
+#include <map>
+#include <memory>
+
+#include "app/log_fields.h"
 #include "cli/commands.h"
+#include "export/decoded_text.h"
 #include "export/json_lines.h"
 #include "log/database_link.h"
 #include "log/log_folder.h"
 #include "log/record_fields.h"
 #include "log/record_types.h"
 #include "log/transactions.h"
+#include "record/decoded.h"
 
 namespace quarrow::cli {
 
 const std::string_view kLogsHelp =
-    "usage: quarrow logs DIR [--db FILE] [--records | --changes | --timeline]\n"
+    "usage: quarrow logs DIR [--db FILE] [--records | --changes [--decoded] | --timeline]\n"
     "\n"
     "Reads the transaction logs in DIR (*.log, *.jrs and the *.chk checkpoint; DIR may\n"
     "also be one log file), read-only. Without an output option prints a summary: each\n"
     "file with its generation, format version, creation time, segment statuses, records\n"
     "and problems; the checkpoint; the generations present and the gaps between them;\n"
     "whether each generation follows the one before it. With --db, what the database\n"
-    "needs: the generations its header requires and whether they are present, whether\n"
-    "the signatures and the last generation's creation time match, and how many records\n"
-    "after its attach position would change it.\n"
+    "needs: the generations its header requires and whether they are present (a log\n"
+    "counts when it chains: the database's log signature and the creation time the next\n"
+    "generation names), whether the signatures and the last generation's creation time\n"
+    "match, and how many records after its attach position would change it; logs of\n"
+    "another database are said to be so, with no estimate.\n"
     "\n"
     "  -d, --db FILE    the database the logs belong to\n"
-    "  -r, --records    every record as JSON Lines: position, type, session, dbid,\n"
-    "                   page, objid, dbtimes, transaction level and the type's own\n"
-    "                   \"fields\" (bytes as hexadecimal)\n"
+    "  -r, --records    every record as JSON Lines: position, type, file, session,\n"
+    "                   dbid, objid, page, dbtimes, transaction level and the type's\n"
+    "                   own \"fields\" (bytes as hexadecimal)\n"
     "  -c, --changes    the row changes of the database (--db) as JSON Lines: table,\n"
     "                   key, the record decoded with the table's columns, segment time\n"
     "                   and the transaction's outcome\n"
+    "      --decoded    with --changes: the record's typed values, as dump --decoded\n"
     "  -t, --timeline   one JSON line per level-0 transaction: begin and end, session,\n"
     "                   outcome, operation counts\n"
     "\n"
-    "Exit status 1 when a generation the database needs is missing, a checksum fails,\n"
-    "or a file cannot be read.\n";
+    "Exit status 1 when a generation the database needs is missing, the logs belong to\n"
+    "another database, a checksum fails, or a file cannot be read; the JSON Lines modes\n"
+    "say on the standard error what they could not read.\n";
 
 namespace {
 
@@ -50,6 +60,7 @@ const std::vector<OptionSpec> kLogsOptions = {{"db", 'd', true},
                                               {"records", 'r', false},
                                               {"changes", 'c', false},
                                               {"timeline", 't', false},
+                                              {"decoded", '\0', false},
                                               {"quiet", 'q', false}};
 
 std::string hex(std::uint64_t v) {
@@ -60,7 +71,7 @@ std::string hex(std::uint64_t v) {
 
 std::string time_text(const LogTime& t) { return t.set ? log_time_text(t) : std::string("-"); }
 
-void append_key(std::string& out, const char* key, bool first = false) {
+void append_key(std::string& out, std::string_view key, bool first = false) {
   if (!first) out += ',';
   out += '"';
   out += key;
@@ -123,26 +134,28 @@ SummaryFacts gather_summary(const LogFolder& folder, const Database* db, const s
   for (const ChainLink& l : folder.chain()) {
     f.links_ok += l.time_ok && l.signature_ok && l.segments_ok.value_or(true) ? 1 : 0;
   }
-  f.ok = !folder.checksum_failed();
-  for (const LogFileInfo& file : folder.files()) f.ok = f.ok && file.open_error.empty();
+  f.ok = !folder.read_failed();
   if (db != nullptr) {
     f.needs = assess_database(*db, folder);
     f.db_path = db_path;
-    f.ok = f.ok && f.needs->missing.empty();
+    f.ok = f.ok && !f.needs->failed();
   }
   return f;
 }
 
-std::string render_needs_text(const DatabaseNeeds& n, const std::string& db_path) {
+std::string render_needs_text(const LogFolder& folder, const DatabaseNeeds& n, const std::string& db_path) {
   std::string out = "  database:       " + db_path + " (" + (n.facts.dirty ? "dirty" : "not dirty") + ", dbid " +
                     std::to_string(n.facts.dbid) + ", attached at " + position_text(n.facts.attached) + ")\n";
   if (n.needed.empty()) {
     out += "    needs:        no generation\n";
   } else {
     out += "    needs:        " + generations_text(n.needed) + ": " +
-           (n.missing.empty() ? std::string("present") : "missing " + generations_text(n.missing)) + "\n";
+           (n.missing.empty() ? std::string("present") : "missing " + generations_text(n.missing)) +
+           (n.unchained.empty() ? std::string() : " (" + generations_text(n.unchained) + " there, but not chained to the database)") +
+           "\n";
   }
   out += "    log signature: " + verdict(n.log_signature_ok, "matches", "DIFFERS") + "\n";
+  if (n.another_database) return out + "  " + another_database_text(folder, n.facts) + "\n";
   if (!n.needed.empty()) {
     out += "    last generation's creation time: " + verdict(n.gen_max_time_ok, "matches", "DIFFERS") + "\n";
   }
@@ -207,7 +220,7 @@ std::string render_summary_text(const LogFolder& folder, const SummaryFacts& fac
   out += "  chain:          " + std::to_string(facts.links_ok) + " of " + std::to_string(folder.chain().size()) +
          " links hold\n";
   for (const LogProblem& p : folder.problems()) out += "  problem: " + p.text + "\n";
-  if (facts.needs) out += render_needs_text(*facts.needs, facts.db_path);
+  if (facts.needs) out += render_needs_text(folder, *facts.needs, facts.db_path);
   return out;
 }
 
@@ -226,75 +239,72 @@ void append_field_value(std::string& out, const LogField& f) {
   }
 }
 
-void append_record_json(std::string& out, const LogRecord& r, const RecordSummary& s, std::vector<LogField>& fields) {
-  out += '{';
-  append_key(out, "position", true);
-  append_position(out, r.position);
-  append_key(out, "type");
-  const char* name = record_type_name(r.type);
-  append_json_string(out, name != nullptr ? name : "unknown");
-  append_key(out, "size");
-  out += std::to_string(r.bytes.size());
-  if (r.fragmented) {
-    append_key(out, "fragmented");
-    out += "true";
+void append_record_field(std::string& out, app::LogRecordField field, const LogRecord& r, const RecordSummary& s,
+                         const std::string& file, std::vector<LogField>& fields) {
+  using F = app::LogRecordField;
+  const auto optional_number = [&](const auto& v) { out += v ? std::to_string(*v) : std::string("null"); };
+  switch (field) {
+    case F::Position: append_position(out, r.position); break;
+    case F::Type: {
+      const char* name = record_type_name(r.type);
+      append_json_string(out, name != nullptr ? name : "unknown");
+      break;
+    }
+    case F::File: append_json_string(out, file); break;
+    case F::Size: out += std::to_string(r.bytes.size()); break;
+    case F::Fragmented: out += r.fragmented ? "true" : "false"; break;
+    case F::Time: append_time(out, r.segment_time); break;
+    case F::Session: optional_number(s.procid); break;
+    case F::Dbid: optional_number(s.dbid); break;
+    case F::Objid: optional_number(s.objid); break;
+    case F::Page: out += std::to_string(s.page); break;
+    case F::DbtimeBefore: out += std::to_string(s.dbtime_before); break;
+    case F::DbtimeAfter: out += std::to_string(s.dbtime_after); break;
+    case F::Trx: out += std::to_string(s.trx); break;
+    case F::Level: out += std::to_string(s.level); break;
+    case F::Iline: out += std::to_string(s.iline); break;
+    case F::Flags: out += std::to_string(s.flags); break;
+    case F::Rceid: out += std::to_string(s.rceid); break;
+    case F::RootPage: out += std::to_string(s.root_page); break;
+    case F::Fields: {
+      // The type's own fields apart: some repeat a shared name.
+      decode_fields(r, fields);
+      out += '{';
+      bool first = true;
+      for (const LogField& f : fields) {
+        append_key(out, f.name, first);
+        append_field_value(out, f);
+        first = false;
+      }
+      out += '}';
+      break;
+    }
   }
-  append_key(out, "time");
-  append_time(out, r.segment_time);
-  if (s.procid) {
-    append_key(out, "session");
-    out += std::to_string(*s.procid);
-  }
-  if (s.dbid) {
-    append_key(out, "dbid");
-    out += std::to_string(*s.dbid);
-  }
-  if (s.page_record) {
-    append_key(out, "page");
-    out += std::to_string(s.page);
-    append_key(out, "dbtime_before");
-    out += std::to_string(s.dbtime_before);
-    append_key(out, "dbtime_after");
-    out += std::to_string(s.dbtime_after);
-    append_key(out, "trx");
-    out += std::to_string(s.trx);
-    append_key(out, "level");
-    out += std::to_string(s.level);
-    append_key(out, "iline");
-    out += std::to_string(s.iline);
-    append_key(out, "flags");
-    out += std::to_string(s.flags);
-  }
-  if (s.node_record) {
-    append_key(out, "rceid");
-    out += std::to_string(s.rceid);
-    append_key(out, "root_page");
-    out += std::to_string(s.root_page);
-  }
-  if (s.objid) {
-    append_key(out, "objid");
-    out += std::to_string(*s.objid);
-  }
-  // The type's own fields apart, as the module gives them: some repeat a shared name.
-  decode_fields(r, fields);
-  append_key(out, "fields");
-  out += '{';
-  bool first = true;
-  for (const LogField& f : fields) {
-    append_key(out, f.name, first);
-    append_field_value(out, f);
-    first = false;
-  }
-  out += "}}\n";
 }
 
-// Finishes the JSON Lines output; a write error is the command's failure.
-int finish_lines(Output& output) {
+void append_record_json(std::string& out, const LogRecord& r, const std::string& file, std::vector<LogField>& fields) {
+  const RecordSummary s = summarize(r);
+  out += '{';
+  bool first = true;
+  for (const app::LogRecordField field : app::kLogRecordFields) {
+    if (!app::log_record_has(field, s)) continue;
+    append_key(out, app::log_record_field_name(field), first);
+    append_record_field(out, field, r, s, file, fields);
+    first = false;
+  }
+  out += "}\n";
+}
+
+// Finishes the JSON Lines output and says on the standard error what the reading
+// could not read. A write error, or a reading that failed as the summary would (a
+// checksum, an unreadable file), is the command's failure.
+int finish_lines(Output& output, const std::vector<std::string>& problems, bool failed) {
+  for (const std::string& p : problems) std::fprintf(stderr, "quarrow logs: %s\n", p.c_str());
   if (!output.finish()) {
     std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
     return kExitFailed;
   }
-  return kExitOk;
+  return failed ? kExitFailed : kExitOk;
 }
 
 // Records and row changes go out as the stream reads them: a folder's logs hold far
@@ -304,32 +314,16 @@ int write_records(const LogFolder& folder, Output& output) {
   LogRecord r;
   std::vector<LogField> fields;
   while (stream.next(r)) {
-    append_record_json(output.buffer(), r, summarize(r), fields);
+    append_record_json(output.buffer(), r, stream.file().name, fields);
     if (!output.commit()) break;
   }
-  return finish_lines(output);
-}
-
-void append_counts(std::string& out, const OperationCounts& c) {
-  append_key(out, "records");
-  out += std::to_string(c.records);
-  append_key(out, "inserts");
-  out += std::to_string(c.inserts);
-  append_key(out, "replaces");
-  out += std::to_string(c.replaces);
-  append_key(out, "flag_deletes");
-  out += std::to_string(c.flag_deletes);
-  append_key(out, "deletes");
-  out += std::to_string(c.deletes);
-  append_key(out, "other");
-  out += std::to_string(c.other);
+  return finish_lines(output, stream.problems(), folder.read_failed() || stream.failed());
 }
 
 // The level-0 transactions, in the order they began.
-std::vector<TransactionEntry> gather_timeline(const LogFolder& folder) {
+std::vector<TransactionEntry> gather_timeline(LogStream& stream) {
   std::vector<TransactionEntry> entries;
   TransactionTracker tracker([&](const TransactionEntry& e) { entries.push_back(e); });
-  LogStream stream(folder);
   LogRecord r;
   while (stream.next(r)) tracker.feed(r, summarize(r));
   tracker.finish();
@@ -339,97 +333,116 @@ std::vector<TransactionEntry> gather_timeline(const LogFolder& folder) {
 }
 
 void append_timeline_json(std::string& out, const TransactionEntry& e) {
+  using F = app::TimelineField;
   out += '{';
-  append_key(out, "begin", true);
-  append_position(out, e.begin);
-  append_key(out, "end");
-  append_position(out, e.end);
-  append_key(out, "time");
-  append_time(out, e.begin_time);
-  append_key(out, "end_time");
-  append_time(out, e.end_time);
-  append_key(out, "session");
-  out += std::to_string(e.procid);
-  append_key(out, "trx");
-  out += std::to_string(e.trx);
-  append_key(out, "begin_seen");
-  out += e.begin_seen ? "true" : "false";
-  append_key(out, "outcome");
-  append_json_string(out, outcome_name(e.outcome));
-  append_counts(out, e.counts);
+  bool first = true;
+  for (const F field : app::kTimelineFields) {
+    append_key(out, app::timeline_field_name(field), first);
+    first = false;
+    switch (field) {
+      case F::Time: append_time(out, e.begin_time); break;
+      case F::Begin: append_position(out, e.begin); break;
+      case F::End: append_position(out, e.end); break;
+      case F::EndTime: append_time(out, e.end_time); break;
+      case F::Session: out += std::to_string(e.procid); break;
+      case F::Trx: out += std::to_string(e.trx); break;
+      case F::BeginSeen: out += e.begin_seen ? "true" : "false"; break;
+      case F::Outcome: append_json_string(out, outcome_name(e.outcome)); break;
+      default: out += std::to_string(app::timeline_count(field, e.counts)); break;
+    }
+  }
   out += "}\n";
 }
 
 int write_timeline(const LogFolder& folder, Output& output) {
-  for (const TransactionEntry& e : gather_timeline(folder)) {
+  LogStream stream(folder);
+  for (const TransactionEntry& e : gather_timeline(stream)) {
     append_timeline_json(output.buffer(), e);
     if (!output.commit()) break;
   }
-  return finish_lines(output);
+  return finish_lines(output, stream.problems(), folder.read_failed() || stream.failed());
 }
 
-// `row` is scratch space for the decoded record.
-void append_change_json(std::string& out, const RowChange& c, RowChangeReader& reader, std::string& row) {
+// A change's record image as dump writes a record: the raw values, or with --decoded
+// the typed ones (one decoder per table, made on first use).
+class ChangeRecordWriter {
+ public:
+  ChangeRecordWriter(const Database& db, RowChangeReader& reader, bool decoded)
+      : db_(db), reader_(reader), decoded_(decoded) {}
+
+  void append(std::string& out, const RowChange& c) {
+    if (!decoded_) {
+      record_to_json_line(reader_.decode(c), row_);
+      out += row_;
+      return;
+    }
+    auto& slot = decoders_[c.table];
+    if (!slot) slot = std::make_unique<Decoding>(db_, *c.table, reader_.plan(*c.table));
+    slot->decoder.decode(c.record, cells_);
+    row_.clear();
+    slot->writer.append(row_, cells_);
+    if (!row_.empty() && row_.back() == '\n') row_.pop_back();
+    out += row_;
+  }
+
+ private:
+  struct Decoding {
+    Decoding(const Database& db, const TableInfo& table, const ColumnPlan& plan)
+        : decoder(db, table, plan), writer(decoder.columns()) {}
+    RecordDecoder decoder;
+    DecodedJsonWriter writer;
+  };
+  const Database& db_;
+  RowChangeReader& reader_;
+  bool decoded_;
+  std::map<const TableInfo*, std::unique_ptr<Decoding>> decoders_;
+  std::vector<DecodedCell> cells_;
+  std::string row_;
+};
+
+void append_change_json(std::string& out, const RowChange& c, ChangeRecordWriter& record) {
+  using F = app::ChangeField;
   out += '{';
-  append_key(out, "position", true);
-  append_position(out, c.position);
-  append_key(out, "kind");
-  append_json_string(out, change_kind_name(c.kind));
-  append_key(out, "table");
-  append_json_string(out, name_text(c.table->name));
-  append_key(out, "key");
-  if (c.has_key) {
-    out += '"' + hex_text(as_bytes(c.key)) + '"';
-  } else {
-    out += "null";
+  bool first = true;
+  for (const F field : app::kChangeFields) {
+    if (!app::change_has(field, c)) continue;
+    append_key(out, app::change_field_name(field), first);
+    first = false;
+    switch (field) {
+      case F::Position: append_position(out, c.position); break;
+      case F::Kind: append_json_string(out, change_kind_name(c.kind)); break;
+      case F::Table: append_json_string(out, name_text(c.table->name)); break;
+      case F::Key: out += c.has_key ? '"' + hex_text(as_bytes(c.key)) + '"' : std::string("null"); break;
+      case F::Time: append_time(out, c.time); break;
+      case F::Outcome: append_json_string(out, outcome_name(c.outcome)); break;
+      case F::Session: out += std::to_string(c.procid); break;
+      case F::Trx: out += std::to_string(c.trx); break;
+      case F::Level: out += std::to_string(c.level); break;
+      case F::Page: out += std::to_string(c.page); break;
+      case F::Iline: out += std::to_string(c.iline); break;
+      case F::Objid: out += std::to_string(c.objid); break;
+      case F::DbtimeBefore: out += std::to_string(c.dbtime_before); break;
+      case F::DbtimeAfter: out += std::to_string(c.dbtime_after); break;
+      case F::Diff: out += '"' + hex_text(c.diff) + '"'; break;
+      case F::UndoOperation: out += std::to_string(c.undo_operation); break;
+      case F::Record:
+        if (c.has_record) record.append(out, c);
+        else out += "null";
+        break;
+    }
   }
-  append_key(out, "record");
-  if (c.has_record) {
-    record_to_json_line(reader.decode(c), row);
-    out += row;
-  } else {
-    out += "null";
-  }
-  if (c.kind == ChangeKind::ReplaceDiff) {
-    append_key(out, "diff");
-    out += '"' + hex_text(c.diff) + '"';
-  }
-  if (c.kind == ChangeKind::Undo) {
-    append_key(out, "undo_operation");
-    out += std::to_string(c.undo_operation);
-  }
-  append_key(out, "time");
-  append_time(out, c.time);
-  append_key(out, "outcome");
-  append_json_string(out, outcome_name(c.outcome));
-  append_key(out, "session");
-  out += std::to_string(c.procid);
-  append_key(out, "trx");
-  out += std::to_string(c.trx);
-  append_key(out, "level");
-  out += std::to_string(c.level);
-  append_key(out, "page");
-  out += std::to_string(c.page);
-  append_key(out, "iline");
-  out += std::to_string(c.iline);
-  append_key(out, "objid");
-  out += std::to_string(c.objid);
-  append_key(out, "dbtime_before");
-  out += std::to_string(c.dbtime_before);
-  append_key(out, "dbtime_after");
-  out += std::to_string(c.dbtime_after);
   out += "}\n";
 }
 
-int write_changes(const LogFolder& folder, const Database& db, Output& output) {
+int write_changes(const LogFolder& folder, const Database& db, bool decoded, Output& output) {
   RowChangeReader reader(folder, db);
+  ChangeRecordWriter record(db, reader, decoded);
   RowChange c;
-  std::string row;
   while (reader.next(c)) {
-    append_change_json(output.buffer(), c, reader, row);
+    append_change_json(output.buffer(), c, record);
     if (!output.commit()) break;
   }
-  return finish_lines(output);
+  return finish_lines(output, reader.problems(), folder.read_failed() || reader.failed());
 }
 
 struct LogsRequest {
@@ -437,6 +450,7 @@ struct LogsRequest {
   std::string dir;
   std::optional<std::string> db_path;  // --db
   Mode mode = Mode::Summary;
+  bool decoded = false;  // --changes --decoded
 };
 
 std::optional<LogsRequest> parse_logs(const std::vector<std::string_view>& raw) {
@@ -452,6 +466,8 @@ std::optional<LogsRequest> parse_logs(const std::vector<std::string_view>& raw) 
   LogsRequest request;
   if (const std::string* db_path = args->value("db")) request.db_path = *db_path;
   if (args->flag("changes") && !request.db_path) return refuse("--changes needs --db FILE");
+  if (args->flag("decoded") && !args->flag("changes")) return refuse("--decoded goes with --changes");
+  request.decoded = args->flag("decoded");
   request.dir = args->positionals[0];
   using Mode = LogsRequest::Mode;
   request.mode = args->flag("records")    ? Mode::Records
@@ -486,11 +502,11 @@ int run_logs(const std::vector<std::string_view>& raw, const Context&) {
   Output output = Output::standard_output();
   if (request->mode == Mode::Records) return write_records(folder.value(), output);
   if (request->mode == Mode::Timeline) return write_timeline(folder.value(), output);
-  return write_changes(folder.value(), *db, output);
+  return write_changes(folder.value(), *db, request->decoded, output);
 }
 
 std::string info_log_needs(const Database& db, const std::string* logs_dir, bool json, bool& missing) {
-  const DatabaseLogFacts f = read_database_log_facts(db.bytes());
+  const DatabaseLogFacts f = read_database_log_facts(db.header_pages());
   missing = false;
   if (!f.dirty || f.gen_max == 0) return "";
   std::vector<std::uint32_t> needed, absent;

@@ -10,21 +10,37 @@
 
 namespace quarrow::cli {
 
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error) {
-  app::Opened opened = app::open_for_user(path);
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error,
+                                        const std::optional<std::string>& logs) {
+  app::Opened opened = app::open_for_user(path, path, app::ReadWith{logs, {}});
   if (!opened) error = std::move(opened.failure.message);
   return std::move(opened.database);
 }
 
-std::unique_ptr<Database> open_or_report(const std::string& path) {
+std::unique_ptr<Database> open_or_report(const std::string& path, const std::optional<std::string>& logs) {
   std::string error;
-  auto db = open_database(path, error);
+  auto db = open_database(path, error, logs);
   if (!db) {
     // After what the command printed for earlier files, when both streams are one.
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
   }
   return db;
+}
+
+// The identities of the files of a log folder (or of the one log file given): evidence
+// that an output must not land on either.
+void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out) {
+  const std::filesystem::path root(std::u8string(logs.begin(), logs.end()));
+  std::error_code ec;
+  if (!std::filesystem::is_directory(root, ec)) {
+    if (const auto id = platform::file_identity(logs)) out.push_back(*id);
+    return;
+  }
+  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::u8string name = it->path().u8string();
+    if (const auto id = platform::file_identity(std::string(name.begin(), name.end()))) out.push_back(*id);
+  }
 }
 
 std::string lookup_error_text(const EseError& error) {

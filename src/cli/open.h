@@ -3,22 +3,33 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "platform/platform.h"
 
 namespace quarrow::cli {
 
 // Opens a database as the module's constructor does. On failure returns nullptr and
 // sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error);
+// With `logs` (--logs DIR) the database is read as the replay of those logs leaves it;
+// a replay that cannot complete fails ("Failed to replay logs: {error}", or "Log folder
+// not found: {DIR}").
+std::unique_ptr<Database> open_database(const std::string& path, std::string& error,
+                                        const std::optional<std::string>& logs = std::nullopt);
 
 // open_database with the failure reported: the error line naming the file is on
 // stderr (after the standard output is flushed) when nullptr comes back.
-std::unique_ptr<Database> open_or_report(const std::string& path);
+std::unique_ptr<Database> open_or_report(const std::string& path,
+                                         const std::optional<std::string>& logs = std::nullopt);
+
+// Adds the identities of the files of a log folder (or of the one log file given):
+// evidence that no output may land on, by whatever name it is reached.
+void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out);
 
 // The message the module raises for an error of looking up or opening a table:
 // "Table not found: {name}", the operating-system error alone, or the rendered text.

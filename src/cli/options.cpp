@@ -27,6 +27,11 @@ std::optional<Arguments> parse_or_complain(std::string_view command, const std::
   return parsed;
 }
 
+std::optional<std::string> logs_option(const Arguments& args) {
+  if (const std::string* logs = args.value("logs")) return *logs;
+  return std::nullopt;
+}
+
 bool stream_options(std::string_view command, const Arguments& args, StreamOptions& out, bool table_allowed) {
   if (const std::string* format = args.value("format")) {
     if (*format == "jsonl" || *format == "json") {

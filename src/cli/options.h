@@ -1,6 +1,8 @@
 // Usage errors and the options several commands share.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +22,9 @@ int usage_error(std::string_view command, std::string_view message);
 // whether the command accepts --format table (dump does, export does not).
 bool stream_options(std::string_view command, const Arguments& args, StreamOptions& out,
                     bool table_allowed = false);
+// --logs DIR: read the database as the replay of the transaction logs in DIR leaves it.
+inline const OptionSpec kLogsOption = {"logs", 0, true};
+std::optional<std::string> logs_option(const Arguments& args);
 // --jobs (default: the machine's thread count); false after printing a usage error.
 bool jobs_option(std::string_view command, const Arguments& args, unsigned& out);
 

@@ -16,7 +16,7 @@
 namespace quarrow::cli {
 
 const std::string_view kRecoverHelp =
-    "usage: quarrow recover [--quiet] [--exclude-live] FILE TABLE\n"
+    "usage: quarrow recover [--quiet] [--exclude-live] [--logs DIR] FILE TABLE\n"
     "\n"
     "Writes the records of TABLE that are no longer live but can still be read, as JSON\n"
     "Lines: {\"live\", \"missing_long_values\", \"offset\", \"page\", \"record\", \"source\"},\n"
@@ -30,17 +30,20 @@ const std::string_view kRecoverHelp =
     "to the standard error.\n"
     "\n"
     "      --exclude-live   leave out records identical to a live row\n"
-    "  -q, --quiet          no summary\n";
+    "  -q, --quiet          no summary\n"
+    "      --logs DIR       read the database as replaying the transaction logs in DIR\n"
+    "                       leaves it (records the replay removed can be found again)\n";
 
 namespace {
 
-const std::vector<OptionSpec> kRecoverOptions = {{"quiet", 'q', false}, {"exclude-live", 0, false}};
+const std::vector<OptionSpec> kRecoverOptions = {{"quiet", 'q', false}, {"exclude-live", 0, false}, kLogsOption};
 
 struct RecoverRequest {
   std::string path;
   std::string table;
   bool exclude_live = false;
   bool quiet = false;
+  std::optional<std::string> logs;  // --logs DIR
 };
 
 // What the scan of the table found and counted.
@@ -56,7 +59,8 @@ std::optional<RecoverRequest> parse_recover(const std::vector<std::string_view>&
   const bool named = args && args->positionals.size() == 2;
   if (args && !named) usage_error("recover", "expected a database file and a table name");
   if (!named) return std::nullopt;
-  return RecoverRequest{args->positionals[0], args->positionals[1], args->flag("exclude-live"), args->flag("quiet")};
+  return RecoverRequest{args->positionals[0], args->positionals[1], args->flag("exclude-live"), args->flag("quiet"),
+                        logs_option(*args)};
 }
 
 Result<RecoverFacts> gather_recover(const Database& db, const std::string& table) {
@@ -127,7 +131,7 @@ int run_recover(const std::vector<std::string_view>& raw, const Context&) {
   if (!request) return kExitUsage;
   const std::string& path = request->path;
   const std::string& name = request->table;
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, request->logs);
   if (!db) return kExitFailed;
   Result<RecoverFacts> facts = gather_recover(*db, name);
   if (!facts) {

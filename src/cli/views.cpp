@@ -18,7 +18,7 @@
 namespace quarrow::cli {
 
 const std::string_view kViewsHelp =
-    "usage: quarrow views [--profile FILE] [--json] FILE...\n"
+    "usage: quarrow views [--profile FILE] [--json] [--logs DIR] FILE...\n"
     "\n"
     "The kind of database each file is (by its tables) and the views its profile\n"
     "defines: each view's name, table and description, then its columns with their\n"
@@ -27,11 +27,14 @@ const std::string_view kViewsHelp =
     "\n"
     "      --profile FILE  a profile file (JSON) tried before the built-in ones; one of\n"
     "                      the same name replaces the built-in profile\n"
-    "      --json          one JSON object per file\n";
+    "      --json          one JSON object per file\n"
+    "      --logs DIR      read the databases as replaying the transaction logs in DIR\n"
+    "                      leaves them\n";
 
 namespace {
 
-const std::vector<OptionSpec> kViewsOptions = {{"profile", 0, true}, {"json", 0, false}, {"quiet", 'q', false}};
+const std::vector<OptionSpec> kViewsOptions = {
+    {"profile", 0, true}, {"json", 0, false}, {"quiet", 'q', false}, kLogsOption};
 
 // The built-in profiles and the one --profile names; false after printing the error.
 bool cli_profiles(const Arguments& args, std::vector<profiles::Profile>& out) {
@@ -203,7 +206,7 @@ int run_views(const std::vector<std::string_view>& raw, const Context&) {
   if (!cli_profiles(*args, all)) return kExitFailed;
   int status = kExitOk;
   for (const std::string& path : request->paths) {
-    const auto db = open_or_report(path);
+    const auto db = open_or_report(path, logs_option(*args));
     if (!db) {
       status = kExitFailed;
       continue;
@@ -227,7 +230,7 @@ int run_dump_view(const Arguments& args, const StreamOptions& options, const Con
   if (!cli_profiles(args, all)) return kExitFailed;
   const std::string& path = args.positionals[0];
   const std::string& name = *args.value("view");
-  const auto db = open_or_report(path);
+  const auto db = open_or_report(path, logs_option(args));
   if (!db) return kExitFailed;
   const profiles::Profile* profile = profiles::recognize(*db, all);
   const profiles::ViewSpec* view = profile == nullptr ? nullptr : profiles::find_view(*db, *profile, name);
@@ -298,10 +301,11 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
     if (const auto id = file_identity(path)) identities.push_back(*id);
     inputs.push_back(std::move(in));
   }
+  if (const auto logs = logs_option(args)) add_log_identities(*logs, identities);
   std::vector<Job> jobs_list;
   for (Input& in : inputs) {
     std::string error;
-    in.db = open_database(in.path, error);
+    in.db = open_database(in.path, error, logs_option(args));
     if (!in.db) {
       progress.message(file_error_line(in.path, error));
       failed = true;

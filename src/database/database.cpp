@@ -66,12 +66,56 @@ std::shared_ptr<void> Database::derived(Derived kind, std::uint32_t id,
   return slot;
 }
 
-Result<PageView> Database::load_page(std::uint32_t page_number) const {
+Result<std::unique_ptr<Database>> Database::over_pages(const Database& base,
+                                                       std::shared_ptr<const PageOverlay> overlay,
+                                                       const std::array<std::uint8_t, kHeaderCopySize>& header) {
+  // An overlay of another page size or another file would read every page wrongly.
+  if (overlay == nullptr || overlay->page_size() != base.page_size() || overlay->base_pages() != base.total_pages()) {
+    return EseError::invalid_header();
+  }
+  std::unique_ptr<Database> db(new Database());
+  db->mapping_ = base.mapping_;
+  db->bytes_ = base.bytes_;
+  db->header_ = header;
+  db->layout_ = base.layout_;
+  db->total_pages_ = overlay->total_pages();
+  // Both header copies carry the replayed header; the rest of each header page is the
+  // file's (the engine keeps nothing there).
+  const std::size_t header_bytes = std::min<std::size_t>(
+      db->bytes_.size(), static_cast<std::size_t>(kHeaderPagesBeforeData) * base.page_size());
+  db->replayed_header_pages_.assign(db->bytes_.begin(), db->bytes_.begin() + static_cast<std::ptrdiff_t>(header_bytes));
+  for (std::size_t copy = 0; copy + kHeaderCopySize <= header_bytes; copy += base.page_size()) {
+    std::copy(header.begin(), header.end(), db->replayed_header_pages_.begin() + static_cast<std::ptrdiff_t>(copy));
+  }
+  db->overlay_ = std::move(overlay);
+  Status st = db->load_catalog();
+  if (!st) return std::move(st).error();
+  return db;
+}
+
+Result<PageView> Database::load_overlay_page(std::uint32_t page_number) const {
+  const Bytes page = overlay_->page(page_number);
+  if (page.empty()) return EseError::invalid_page_number(page_number);
+  return parse_page_header(page, layout_);
+}
+
+Bytes Database::page_bytes(std::uint32_t page_number) const {
+  if (overlay_ != nullptr) return overlay_->page(page_number);
   const std::uint64_t size = layout_.page_size;
   const std::uint64_t start = page_file_offset(page_number, size);
-  const std::uint64_t end = start + size;
-  if (end > bytes_.size()) return EseError::invalid_page_number(page_number);
-  return parse_page_header(bytes_.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size)), layout_);
+  if (start + size > bytes_.size()) return {};
+  return bytes_.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size));
+}
+
+Bytes Database::header_pages() const {
+  if (overlay_ != nullptr) return Bytes(replayed_header_pages_.data(), replayed_header_pages_.size());
+  const std::uint64_t size = std::min<std::uint64_t>(bytes_.size(), std::uint64_t{kHeaderPagesBeforeData} * page_size());
+  return bytes_.first(static_cast<std::size_t>(size));
+}
+
+std::uint64_t Database::size_bytes() const {
+  if (overlay_ == nullptr) return bytes_.size();
+  return (std::uint64_t{total_pages_} + kHeaderPagesBeforeData) * page_size();
 }
 
 }  // namespace quarrow

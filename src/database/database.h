@@ -4,6 +4,11 @@
 // File layout: a sequence of pages of page_size bytes; the first holds the header;
 // page number N starts at file offset (N + 1) * page_size, so page 0 is the file's
 // second page and is never used by the engine.
+//
+// Pages come from one of two sources: the file's own bytes, or a PageOverlay over
+// them (the pages as a replay of the transaction logs left them, with the header the
+// replay left). Every reader goes through load_page and header_pages, so it reads
+// whichever source the database was opened with; the file is never written.
 #pragma once
 
 #include <array>
@@ -18,6 +23,7 @@
 
 #include "database/catalog.h"
 #include "database/mapping.h"
+#include "database/page_overlay.h"
 #include "error/ese_error.h"
 #include "format/catalog.h"
 #include "format/database_header.h"
@@ -32,7 +38,33 @@ class Database {
   // Opens a database held in memory (same checks and catalog load).
   static Result<std::unique_ptr<Database>> open_bytes(std::vector<std::uint8_t> bytes);
 
-  Result<PageView> load_page(std::uint32_t page_number) const;
+  // The database as `overlay` holds its pages over `base`'s file, with `header` (the
+  // 660 bytes the replay left) as its header. The file's mapping is shared with `base`,
+  // which may be closed first; the catalog is loaded again from the overlay's pages, so
+  // tables the logs created are in it. The overlay must be made over `base`'s bytes
+  // with its page size, and is not written any more.
+  static Result<std::unique_ptr<Database>> over_pages(const Database& base,
+                                                      std::shared_ptr<const PageOverlay> overlay,
+                                                      const std::array<std::uint8_t, kHeaderCopySize>& header);
+
+  Result<PageView> load_page(std::uint32_t page_number) const {
+    if (overlay_ != nullptr) [[unlikely]] return load_overlay_page(page_number);
+    return load_file_page(page_number);
+  }
+  // The page's bytes as this database reads them (empty past the last page). Unlike
+  // load_page it does not parse the page header: for checksums and raw scans.
+  Bytes page_bytes(std::uint32_t page_number) const;
+
+  // Whether pages come through an overlay (the database was opened with its logs).
+  bool replayed() const { return overlay_ != nullptr; }
+  const PageOverlay* overlay() const { return overlay_.get(); }
+  // The file's two header pages as this database reads them: the file's own, or for a
+  // replayed database the file's with the replayed header in both copies. Header facts
+  // and the header's log fields are read from here.
+  Bytes header_pages() const;
+  // The database's size in bytes as read: the file's, or for a replayed database the
+  // header pages and every page the overlay reads (the logs may add pages).
+  std::uint64_t size_bytes() const;
 
   std::uint32_t page_size() const { return layout_.page_size; }
   std::uint32_t total_pages() const { return total_pages_; }
@@ -43,6 +75,8 @@ class Database {
   const Catalog& catalog() const { return catalog_; }
   // Catalog rows passed over at open, in catalog order.
   const std::vector<CatalogProblem>& catalog_problems() const { return catalog_problems_; }
+  // The file's own bytes, as stored (never the overlay's pages): for what reads the
+  // evidence file itself, such as its checksums.
   Bytes bytes() const { return bytes_; }
   // See Mapping::release_resident_pages. A file of up to kKeepResidentBytes stays
   // resident: dropping its pages only makes the next reading of the same process
@@ -67,9 +101,20 @@ class Database {
  private:
   static Result<std::unique_ptr<Database>> from_mapping(std::unique_ptr<Mapping> mapping);
   Status load_catalog();
+  Result<PageView> load_file_page(std::uint32_t page_number) const {
+    const std::uint64_t size = layout_.page_size;
+    const std::uint64_t start = page_file_offset(page_number, size);
+    if (start + size > bytes_.size()) return EseError::invalid_page_number(page_number);
+    return parse_page_header(bytes_.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(size)),
+                             layout_);
+  }
+  Result<PageView> load_overlay_page(std::uint32_t page_number) const;
 
-  std::unique_ptr<Mapping> mapping_;
+  std::shared_ptr<Mapping> mapping_;
   Bytes bytes_;
+  // Set for a replayed database: its pages, and its header pages (2 * page_size).
+  std::shared_ptr<const PageOverlay> overlay_;
+  std::vector<std::uint8_t> replayed_header_pages_;
   std::array<std::uint8_t, kHeaderCopySize> header_{};
   PageLayout layout_;
   std::uint32_t total_pages_ = 0;

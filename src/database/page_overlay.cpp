@@ -12,7 +12,8 @@ PageOverlay::PageOverlay(Bytes file, std::uint32_t page_size, std::uint32_t base
 
 Bytes PageOverlay::page(std::uint32_t page_number) const {
   if (auto it = pages_.find(page_number); it != pages_.end()) return Bytes(it->second.get(), page_size_);
-  if (page_number >= base_pages_) return {};
+  // The file's data pages are 1..base_pages (page 0 is the header's shadow copy).
+  if (page_number > base_pages_) return {};
   const std::uint64_t start = page_file_offset(page_number, page_size_);
   if (start + page_size_ > file_.size()) return {};
   return file_.subspan(static_cast<std::size_t>(start), page_size_);
@@ -29,8 +30,8 @@ std::span<std::uint8_t> PageOverlay::write(std::uint32_t page_number) {
       std::memcpy(image.get(), current.data(), page_size_);
     }
     it = pages_.emplace(page_number, std::move(image)).first;
-    // Page numbers are 32-bit in the format; a page past the file's end extends it.
-    if (page_number >= total_pages_) total_pages_ = page_number + 1;
+    // A page past the file's end extends the database up to it.
+    if (page_number > total_pages_) total_pages_ = page_number;
   }
   return {it->second.get(), page_size_};
 }

@@ -22,7 +22,8 @@ namespace quarrow {
 class PageOverlay {
  public:
   // `file` is the whole database file (header pages included), kept by the caller for
-  // the overlay's lifetime; `base_pages` is how many data pages it holds.
+  // the overlay's lifetime; `base_pages` is how many data pages it holds, pages 1 to
+  // base_pages (Database::total_pages()).
   PageOverlay(Bytes file, std::uint32_t page_size, std::uint32_t base_pages);
 
   // The page as the overlay holds it: its own image when written, else the file's
@@ -33,8 +34,8 @@ class PageOverlay {
   std::span<std::uint8_t> write(std::uint32_t page_number);
 
   bool written(std::uint32_t page_number) const { return pages_.count(page_number) != 0; }
-  // Data pages readable through the overlay: the file's, or more when the logs created
-  // pages past its end.
+  // The last data page readable through the overlay: the file's, or a later one when
+  // the logs created pages past its end.
   std::uint32_t total_pages() const { return total_pages_; }
   std::uint32_t base_pages() const { return base_pages_; }
   std::uint32_t page_size() const { return page_size_; }

@@ -7,7 +7,7 @@
 #include "database/database.h"
 #include "database/mapping.h"
 #include "forensic/header.h"
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/database_header.h"
 
 namespace quarrow {
@@ -85,14 +85,23 @@ std::optional<PageProblem> verify_header_copy(Bytes page, std::int64_t page_numb
   return PageProblem{page_number, kChecksumMismatch, stored, computed, std::nullopt, std::nullopt};
 }
 
-Result<VerifyReport> verify_pages(Bytes file, std::uint32_t page_size, const std::function<void()>& release) {
+// The pages of a database as one reader sees them: `whole_pages` slots (the two header
+// copies, then page 1 on), `partial` bytes of a last page cut short, and each slot's bytes.
+struct PageSlots {
+  std::uint64_t whole_pages = 0;
+  std::uint64_t partial = 0;
+  std::function<Bytes(std::uint64_t slot)> at;
+};
+
+Result<VerifyReport> verify_slots(const PageSlots& slots, std::uint32_t page_size,
+                                  const std::function<void()>& release) {
   if (!checksummable_page_size(page_size)) return EseError::invalid_header();
   VerifyReport report;
-  const std::uint64_t whole_pages = file.size() / page_size;
+  const std::uint64_t whole_pages = slots.whole_pages;
   const std::uint64_t last = whole_pages < 2 ? 0 : whole_pages - 2;
   const auto last_page = static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFFu));
   for (std::uint64_t slot = 0; slot < whole_pages; ++slot) {
-    const Bytes page = file.subspan(static_cast<std::size_t>(slot * page_size), page_size);
+    const Bytes page = slots.at(slot);
     const std::int64_t number = static_cast<std::int64_t>(slot) - 1;
     std::optional<PageProblem> problem;
     ++report.pages_checked;
@@ -108,15 +117,37 @@ Result<VerifyReport> verify_pages(Bytes file, std::uint32_t page_size, const std
     if (release && (slot + 1) * page_size % kReleaseEvery < page_size) release();
   }
   // A copy cut short: its last page is there only in part and cannot be checked.
-  const std::uint64_t partial = file.size() % page_size;
-  if (partial != 0) {
+  if (slots.partial != 0) {
     PageProblem problem;
     problem.page = static_cast<std::int64_t>(whole_pages) - 1;
     problem.problem = kTruncated;
-    problem.bytes_present = partial;
+    problem.bytes_present = slots.partial;
     report.problems.push_back(problem);
   }
   return report;
+}
+
+Result<VerifyReport> verify_pages(Bytes file, std::uint32_t page_size, const std::function<void()>& release) {
+  if (!checksummable_page_size(page_size)) return EseError::invalid_header();
+  PageSlots slots{file.size() / page_size, file.size() % page_size, [file, page_size](std::uint64_t slot) {
+                    return file.subspan(static_cast<std::size_t>(slot * page_size), page_size);
+                  }};
+  return verify_slots(slots, page_size, release);
+}
+
+// A replayed database: the header copies as the replay left them, and every page as the
+// overlay reads it (pages the logs added past the file's end included), each checked as
+// it stands there.
+Result<VerifyReport> verify_replayed(const Database& db) {
+  const std::uint32_t page_size = db.page_size();
+  const Bytes header = db.header_pages();
+  PageSlots slots{kHeaderPagesBeforeData + db.total_pages(), 0, [&db, header, page_size](std::uint64_t slot) {
+                    if (slot < kHeaderPagesBeforeData) {
+                      return header.subspan(static_cast<std::size_t>(slot * page_size), page_size);
+                    }
+                    return db.page_bytes(static_cast<std::uint32_t>(slot - 1));
+                  }};
+  return verify_slots(slots, page_size, [&db] { db.release_resident_pages(); });
 }
 
 }  // namespace
@@ -154,6 +185,7 @@ Result<VerifyReport> verify_path(const std::string& path) {
 }
 
 Result<VerifyReport> verify_database(const Database& db) {
+  if (db.replayed()) return verify_replayed(db);
   Result<VerifyReport> report =
       verify_pages(db.bytes(), db.page_size(), [&db] { db.release_resident_pages(); });
   db.release_resident_pages();

@@ -64,8 +64,9 @@ Result<VerifyReport> verify_file(Bytes file, std::uint32_t page_size);
 // A file that is no database fails as opening it does: InvalidHeader when it is too
 // short for a header, InvalidSignature without the signature.
 Result<VerifyReport> verify_path(const std::string& path);
-// The same on an opened database; drops pages from the resident set as it goes, so
-// memory stays flat on files of any size.
+// The same on an opened database, as it reads its pages (for a replayed database, the
+// replayed header and pages); drops pages from the resident set as it goes, so memory
+// stays flat on files of any size.
 Result<VerifyReport> verify_database(const Database& db);
 
 }  // namespace quarrow

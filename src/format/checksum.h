@@ -1,4 +1,4 @@
-// Page checksums: the old XOR form and the new ECC form (see forensic/checksum.h for
+// Page checksums: the old XOR form and the new ECC form (see page/checksum.h for
 // how they are computed).
 #pragma once
 

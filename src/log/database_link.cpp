@@ -57,43 +57,85 @@ void DbidTracker::feed(const LogRecord& r) {
   }
 }
 
-DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
-  DatabaseNeeds n;
-  const Bytes file = db.bytes();
-  n.facts = read_database_log_facts(file);
-  const DatabaseLogFacts& f = n.facts;
-  if (f.dirty && f.gen_max >= f.gen_min && f.gen_max != 0) {
-    // A damaged header could claim billions of generations: list at most a few thousand.
-    const std::uint32_t last = std::min<std::uint32_t>(f.gen_max, f.gen_min + 4095);
-    for (std::uint32_t g = f.gen_min; g <= last; ++g) {
-      n.needed.push_back(g);
-      (folder.generation(g) != nullptr ? n.present : n.missing).push_back(g);
-    }
-  }
-  bool any = false, all_match = true;
-  for (std::size_t i : folder.stream_order()) {
-    any = true;
-    all_match = all_match && folder.files()[i].header.signature == f.log_signature;
-  }
-  if (any) n.log_signature_ok = all_match;
-  if (f.dirty && f.gen_max != 0) {
-    if (const LogFileInfo* last = folder.generation(f.gen_max)) {
-      n.gen_max_time_ok = last->header.create_time_raw == f.gen_max_time_raw;
-    }
-  }
+bool same_log_sequence(const LogHeader& log, const DatabaseLogFacts& facts) {
+  // A header that never named its logs (all zero) cannot tell: every log may be its.
+  const bool unnamed = std::all_of(facts.log_signature.begin(), facts.log_signature.end(),
+                                   [](std::uint8_t b) { return b == 0; });
+  return unnamed || log.signature == facts.log_signature;
+}
 
-  // One pass: the AttachDB at the attach position, and the page changes after it.
+bool logs_of_another_database(const LogFolder& folder, const DatabaseLogFacts& facts) {
+  const auto& order = folder.stream_order();
+  return !order.empty() && std::none_of(order.begin(), order.end(), [&](std::size_t i) {
+    return same_log_sequence(folder.files()[i].header, facts);
+  });
+}
+
+std::string another_database_text(const LogFolder& folder, const DatabaseLogFacts& facts) {
+  const auto& order = folder.stream_order();
+  const std::string logs = order.empty() ? std::string("none") : signature_text(folder.files()[order.front()].header.signature);
+  return "these logs belong to another database: log signature " + logs + " in the logs, " +
+         signature_text(facts.log_signature) + " in the database's header";
+}
+
+namespace {
+
+// The usable log of generation `g` with the database's log signature and, when
+// `create_time_raw` is known (not 0), that creation time.
+const LogFileInfo* chained_log(const LogFolder& folder, std::uint32_t g, const DatabaseLogFacts& facts,
+                               std::uint64_t create_time_raw) {
+  for (std::size_t i : folder.stream_order()) {
+    const LogHeader& h = folder.files()[i].header;
+    if (h.generation == g && same_log_sequence(h, facts) &&
+        (create_time_raw == 0 || h.create_time_raw == create_time_raw)) {
+      return &folder.files()[i];
+    }
+  }
+  return nullptr;
+}
+
+// The generations a dirty database needs, and which of them chain. The walk goes down
+// from gen_max, whose creation time the database header keeps; each log found names
+// its predecessor's creation time.
+void find_needed(DatabaseNeeds& n, const LogFolder& folder) {
+  const DatabaseLogFacts& f = n.facts;
+  if (!f.dirty || f.gen_max < f.gen_min || f.gen_max == 0) return;
+  // A damaged header could claim billions of generations: list at most a few thousand.
+  const std::uint32_t last = std::min<std::uint32_t>(f.gen_max, f.gen_min + 4095);
+  std::uint64_t time_raw = last == f.gen_max ? f.gen_max_time_raw : 0;
+  std::vector<bool> chains(last - f.gen_min + 1, false);
+  for (std::uint32_t g = last;; --g) {
+    const LogFileInfo* log = chained_log(folder, g, f, time_raw);
+    chains[g - f.gen_min] = log != nullptr;
+    time_raw = log != nullptr ? log->header.previous_time_raw : 0;
+    if (g == f.gen_min) break;
+  }
+  for (std::uint32_t g = f.gen_min; g <= last; ++g) {
+    n.needed.push_back(g);
+    (chains[g - f.gen_min] ? n.present : n.missing).push_back(g);
+    if (!chains[g - f.gen_min] && folder.generation(g) != nullptr) n.unchained.push_back(g);
+  }
+}
+
+// The page changes of the database after its attach position (and the AttachDB at
+// that position), in the logs that carry its log signature.
+void count_replay(DatabaseNeeds& n, const Database& db, const LogFolder& folder) {
+  const DatabaseLogFacts& f = n.facts;
+  const Bytes file = db.bytes();
   const std::uint64_t page_size = db.page_size();
   const LogPosition attach = f.attached.normalised();
   DbidTracker dbids(f.dbid, f.signature);
   LogStream stream(folder);
   LogRecord r;
   const LogFileInfo* file_seen = nullptr;
+  bool ours = true;
   while (stream.next(r)) {
     if (&stream.file() != file_seen) {
       file_seen = &stream.file();
+      ours = same_log_sequence(file_seen->header, f);
       dbids.enter_file(file_seen->header);
     }
+    if (!ours) continue;
     dbids.feed(r);
     if ((r.type == kAttachDB || r.type == kCreateDB) && r.position == attach) {
       n.attach_found = true;
@@ -111,6 +153,27 @@ DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
       ++n.already_applied;
     }
   }
+}
+
+}  // namespace
+
+DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
+  DatabaseNeeds n;
+  n.facts = read_database_log_facts(db.bytes());
+  const DatabaseLogFacts& f = n.facts;
+  // The signatures first: another database's logs say nothing about this one.
+  if (!folder.stream_order().empty()) {
+    n.another_database = logs_of_another_database(folder, f);
+    n.log_signature_ok = std::all_of(folder.stream_order().begin(), folder.stream_order().end(),
+                                     [&](std::size_t i) { return folder.files()[i].header.signature == f.log_signature; });
+  }
+  find_needed(n, folder);
+  if (f.dirty && f.gen_max != 0) {
+    if (const LogFileInfo* last = chained_log(folder, f.gen_max, f, 0)) {
+      n.gen_max_time_ok = last->header.create_time_raw == f.gen_max_time_raw;
+    }
+  }
+  if (!n.another_database) count_replay(n, db, folder);
   return n;
 }
 
@@ -129,27 +192,40 @@ const char* change_kind_name(ChangeKind k) {
 
 RowChangeReader::RowChangeReader(const LogFolder& folder, const Database& db)
     : db_(&db),
-      facts_(read_database_log_facts(db.bytes())),
+      facts_(read_database_log_facts(db.header_pages())),
       stream_(folder),
       dbids_(facts_.dbid, facts_.signature),
       budget_(long_value_budget(db)) {
   for (const auto& entry : db.catalog()) tables_by_root_[entry.second.root_page] = &entry.second;
+  another_database_ = logs_of_another_database(folder, facts_);
+  if (another_database_) {
+    stream_.add_failure(another_database_text(folder, facts_) + "; no change is read");
+    return;
+  }
   // First pass: how every transaction ended.
   TransactionTracker tracker([this](const TransactionEntry& e) { outcomes_.add(e); });
   LogStream pass(folder);
   LogRecord r;
-  while (pass.next(r)) tracker.feed(r, summarize(r));
+  while (pass.next(r)) {
+    if (same_log_sequence(pass.file().header, facts_)) tracker.feed(r, summarize(r));
+  }
   tracker.finish();
   outcomes_.set_inner(tracker.inner_rollbacks());
 }
 
 bool RowChangeReader::next(RowChange& out) {
+  if (another_database_) return false;
   LogRecord r;
   while (stream_.next(r)) {
     if (&stream_.file() != file_) {
       file_ = &stream_.file();
+      skip_file_ = !same_log_sequence(file_->header, facts_);
+      if (skip_file_) {
+        stream_.add_failure(file_->name + ": its log signature is not the database's; its changes are left out");
+      }
       dbids_.enter_file(file_->header);
     }
+    if (skip_file_) continue;
     dbids_.feed(r);
     ChangeKind kind;
     switch (r.type) {
@@ -198,10 +274,14 @@ bool RowChangeReader::next(RowChange& out) {
   return false;
 }
 
+const ColumnPlan& RowChangeReader::plan(const TableInfo& table) {
+  auto plan = plans_.find(&table);
+  if (plan == plans_.end()) plan = plans_.emplace(&table, make_column_plan(*db_, table)).first;
+  return plan->second;
+}
+
 const Record& RowChangeReader::decode(const RowChange& change) {
-  auto plan = plans_.find(change.table);
-  if (plan == plans_.end()) plan = plans_.emplace(change.table, make_column_plan(*db_, *change.table)).first;
-  decode_record_into(plan->second, change.record, record_, cells_);
+  decode_record_into(plan(*change.table), change.record, record_, cells_);
   resolve_long_values(*db_, *change.table, record_, budget_);
   return record_;
 }

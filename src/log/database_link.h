@@ -39,11 +39,27 @@ struct DatabaseLogFacts {
 // Reads the header's log fields from the database file's bytes.
 DatabaseLogFacts read_database_log_facts(Bytes file);
 
+// Whether a log carries the database's log signature (any log does when the header
+// names none).
+bool same_log_sequence(const LogHeader& log, const DatabaseLogFacts& facts);
+// Whether the logs are another database's: logs are present and none carries the
+// database's log signature. Then nothing in them can be replayed onto it.
+bool logs_of_another_database(const LogFolder& folder, const DatabaseLogFacts& facts);
+// "these logs belong to another database: log signature ... in the logs, ... in the
+// database's header", naming the first log's signature.
+std::string another_database_text(const LogFolder& folder, const DatabaseLogFacts& facts);
+
 struct DatabaseNeeds {
   DatabaseLogFacts facts;
   std::vector<std::uint32_t> needed;   // gen_min .. gen_max when dirty
-  std::vector<std::uint32_t> present;  // of those
+  // Of those, the generations whose log chains to the database: it carries the
+  // database's log signature and the creation time that the next generation (or, for
+  // gen_max, the database header) names. A log of the right number that does not chain
+  // is missing, and listed in `unchained` as well.
+  std::vector<std::uint32_t> present;
   std::vector<std::uint32_t> missing;
+  std::vector<std::uint32_t> unchained;
+  bool another_database = false;  // see logs_of_another_database: no replay is estimated
   std::optional<bool> log_signature_ok;   // every log present carries the header's log signature
   std::optional<bool> gen_max_time_ok;    // the gen_max log's creation time matches the header's
   std::optional<bool> attach_signature_ok;  // the AttachDB at the attach position names this database
@@ -52,6 +68,8 @@ struct DatabaseNeeds {
   std::uint64_t already_applied = 0;  // of those, on pages whose dbtime is already as new
   bool needs_replay() const { return replay_records > already_applied; }
   bool complete() const { return missing.empty(); }
+  // What a reader must report as a failure: missing generations, another database's logs.
+  bool failed() const { return !missing.empty() || another_database; }
 };
 
 // One pass over the logs. The database is read, never written.
@@ -102,8 +120,14 @@ struct RowChange {
 // index, long-value and space-tree operations are not row changes.
 class RowChangeReader {
  public:
+  // Logs of another database give no change (and say so in problems()); a log whose
+  // signature differs from the database's is left out, and said so too.
   RowChangeReader(const LogFolder& folder, const Database& db);
   bool next(RowChange& out);
+  const std::vector<std::string>& problems() const { return stream_.problems(); }
+  bool failed() const { return stream_.failed(); }
+  // The column plan of a table, made once per table.
+  const ColumnPlan& plan(const TableInfo& table);
   // Decodes a change's record image with its table's columns, as read_table decodes
   // the table's records (long values resolved through the database).
   const Record& decode(const RowChange& change);
@@ -116,6 +140,8 @@ class RowChangeReader {
   LogStream stream_;
   DbidTracker dbids_;
   const LogFileInfo* file_ = nullptr;
+  bool skip_file_ = false;  // a log of another log sequence
+  bool another_database_ = false;
   std::map<const TableInfo*, ColumnPlan> plans_;
   LongValueBudget budget_;
   Record record_;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "log/record_types.h"
 
 namespace quarrow::logs {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "forensic/header.h"
+#include "record/log_time.h"
 #include "log/log_header.h"
 #include "log/log_types.h"
 

@@ -115,6 +115,7 @@ const char* header_kind_name(HeaderKind k) {
     case HeaderKind::Unused: return "unused";
     case HeaderKind::BadChecksum: return "bad header checksum";
     case HeaderKind::TooShort: return "too short";
+    case HeaderKind::NotLog: return "not a log";
   }
   return "too short";
 }
@@ -123,10 +124,34 @@ Result<LogFolder> LogFolder::open(const std::string& path) {
   // The file-system library reports some failures (a name the system cannot convert,
   // an entry that vanishes while listed) by exception: they become errors here.
   try {
-    return open_listed(path);
+    auto folder = open_listed(path);
+    if (!folder) return folder;
+    if (auto refused = folder.value().refuse_unless_logs()) return std::move(*refused);
+    return folder;
   } catch (const std::exception& e) {
     return EseError::io_fixed("Cannot read the log folder " + path + ": " + e.what());
   }
+}
+
+// A summary of input that holds no log would read as "nothing happened": a database
+// file or a text file given by mistake, or the wrong folder, is said to be so instead.
+std::optional<EseError> LogFolder::refuse_unless_logs() const {
+  const bool checkpoint = checkpoint_ && checkpoint_->readable;
+  const auto is_log = [](const LogFileInfo& f) { return !f.open_error.empty() || f.header.looks_like_log(); };
+  if (single_file_) {
+    if (checkpoint || (!files_.empty() && is_log(files_.front()))) return std::nullopt;
+    const HeaderKind kind = files_.empty() ? HeaderKind::TooShort : files_.front().header.kind;
+    const std::string why = files_.empty()                ? "an unreadable checkpoint"
+                            : kind == HeaderKind::TooShort ? "shorter than a log file header"
+                                                           : "its first sector is no log file header";
+    return EseError::io_fixed("Not a transaction log: " + path_ + " (" + why + ")");
+  }
+  if (checkpoint || std::any_of(files_.begin(), files_.end(), is_log)) return std::nullopt;
+  if (files_.empty()) {
+    return EseError::io_fixed("No transaction logs in " + path_ + " (no *.log, *.jrs or *.chk file)");
+  }
+  return EseError::io_fixed("No transaction logs in " + path_ + ": none of its " + std::to_string(files_.size()) +
+                            " *.log and *.jrs files is a log");
 }
 
 Result<LogFolder> LogFolder::open_listed(const std::string& path) {
@@ -151,6 +176,7 @@ Result<LogFolder> LogFolder::open_listed(const std::string& path) {
     }
   } else {
     entries.emplace_back(from_path(root.filename()), path);
+    folder.single_file_ = true;
   }
   std::sort(entries.begin(), entries.end());
   std::vector<std::string> names;
@@ -250,6 +276,11 @@ void LogFolder::scan_file(LogFileInfo& info, Bytes bytes) {
         ++info.stats.problems;
       }
       break;
+    case HeaderKind::NotLog:
+      info.problems.insert(info.problems.begin(),
+                           {{}, "not a transaction log: its header has a valid checksum but format " + h.version_text()});
+      ++info.stats.problems;
+      break;
     case HeaderKind::Unused:
       break;
   }
@@ -308,6 +339,11 @@ void LogFolder::finish() {
   }
 }
 
+bool LogFolder::read_failed() const {
+  return checksum_failed() ||
+         std::any_of(files_.begin(), files_.end(), [](const LogFileInfo& f) { return !f.open_error.empty(); });
+}
+
 bool LogFolder::checksum_failed() const {
   for (const LogFileInfo& f : files_) {
     if (f.header.kind == HeaderKind::BadChecksum && f.role != FileRole::Reserve) return true;
@@ -353,18 +389,47 @@ Result<std::unique_ptr<Mapping>> LogFolder::load(std::size_t file_index) const {
   return map_file_read_only(files_[file_index].path);
 }
 
-LogStream::LogStream(const LogFolder& folder) : folder_(&folder) {}
+namespace {
+std::string problem_line(const std::string& file, const LogProblem& p) {
+  return file + ": " + (p.where.is_zero() ? std::string() : position_text(p.where) + " ") + p.text;
+}
+}  // namespace
+
+LogStream::LogStream(const LogFolder& folder) : folder_(&folder) {
+  for (const LogFileInfo& f : folder.files()) {
+    if (f.usable() || f.header.kind == HeaderKind::Unused || (f.header.kind == HeaderKind::TooShort && f.size == 0)) {
+      continue;
+    }
+    const std::string why = !f.open_error.empty() ? f.open_error
+                            : !f.problems.empty() ? f.problems.front().text
+                                                  : std::string(header_kind_name(f.header.kind));
+    problems_.push_back(f.name + ": not read: " + why);
+  }
+  if (const auto& c = folder.checkpoint()) {
+    for (const LogProblem& p : c->problems) problems_.push_back(problem_line(folder.checkpoint_name(), p));
+  }
+}
+
+void LogStream::file_ended() {
+  for (const LogProblem& p : reader_->problems()) problems_.push_back(problem_line(current_file_->name, p));
+  const std::uint64_t more = reader_->stats().problems - reader_->problems().size();
+  if (more != 0) problems_.push_back(current_file_->name + ": " + std::to_string(more) + " more problems");
+}
 
 bool LogStream::next(LogRecord& out) {
   for (;;) {
     if (reader_ && reader_->next(out)) return true;
+    if (reader_) file_ended();
     reader_.reset();
     mapping_.reset();
     const auto& order = folder_->stream_order();
     if (next_file_ >= order.size()) return false;
     const std::size_t index = order[next_file_++];
     auto loaded = folder_->load(index);
-    if (!loaded) continue;
+    if (!loaded) {
+      add_failure(folder_->files()[index].name + ": could not be read again: " + loaded.error().to_string());
+      continue;
+    }
     mapping_ = std::move(loaded).value();
     current_file_ = &folder_->files()[index];
     reader_ = std::make_unique<LogFileReader>(mapping_->bytes());

@@ -50,7 +50,8 @@ struct GenerationGap {
 class LogFolder {
  public:
   // `path` is a folder (every *.log and *.jrs in it, and the *.chk) or a single file.
-  // Fails only when the path itself cannot be listed or read.
+  // Fails when the path itself cannot be listed or read, and when it holds no log:
+  // a single file that is no log (a database, a text file), a folder with no log file.
   static Result<LogFolder> open(const std::string& path);
   // A folder made of bytes already in memory (tests, fuzzing): name -> bytes.
   static LogFolder from_memory(std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files);
@@ -66,6 +67,9 @@ class LogFolder {
   const std::vector<LogProblem>& problems() const { return problems_; }  // folder-level
   // Whether any header, segment or checkpoint checksum failed (corrected bits included).
   bool checksum_failed() const;
+  // Whether a checksum failed or a file could not be read: what a reading of these
+  // logs must report as its failure.
+  bool read_failed() const;
   std::uint64_t records() const;
   std::optional<std::uint32_t> lowest_generation() const;
   std::optional<std::uint32_t> highest_generation() const;
@@ -77,10 +81,12 @@ class LogFolder {
 
  private:
   static Result<LogFolder> open_listed(const std::string& path);
+  std::optional<EseError> refuse_unless_logs() const;
   void scan_file(LogFileInfo& info, Bytes bytes);
   void finish();
 
   std::string path_;
+  bool single_file_ = false;
   std::vector<LogFileInfo> files_;
   std::vector<std::vector<std::uint8_t>> memory_;  // from_memory: per file
   std::vector<std::size_t> order_;
@@ -95,13 +101,29 @@ class LogFolder {
 class LogStream {
  public:
   explicit LogStream(const LogFolder& folder);
-  // False at the end. A file that cannot be read again is skipped (its open error was
-  // reported when the folder was opened).
+  // False at the end. A file that cannot be read again is skipped, and said so in
+  // problems().
   bool next(LogRecord& out);
   // The file the last record came from.
   const LogFileInfo& file() const { return *current_file_; }
+  // What the stream could not read or found damaged, one line each, file name first:
+  // the files it leaves out (unreadable, no log, a damaged header), the checkpoint's
+  // problems, and each file's problems (damaged segments, dropped records) once its
+  // reading ends. Complete when next() has returned false.
+  const std::vector<std::string>& problems() const { return problems_; }
+  // Whether the stream failed beyond what the folder's scan found (LogFolder::read_failed):
+  // a file that could not be read again, or a failure a caller added.
+  bool failed() const { return failed_; }
+  void add_failure(std::string line) {
+    problems_.push_back(std::move(line));
+    failed_ = true;
+  }
 
  private:
+  void file_ended();
+
+  std::vector<std::string> problems_;
+  bool failed_ = false;
   const LogFolder* folder_;
   std::size_t next_file_ = 0;
   const LogFileInfo* current_file_ = nullptr;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 
 namespace quarrow::logs {
 
@@ -37,6 +37,15 @@ std::vector<AttachedDatabase> read_attachments(Bytes b, std::size_t offset, std:
 std::string LogHeader::version_text() const {
   return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(update_major) + "." +
          std::to_string(update_minor);
+}
+
+bool LogHeader::looks_like_log() const {
+  switch (kind) {
+    case HeaderKind::Log: case HeaderKind::Legacy: case HeaderKind::Unused: return true;
+    case HeaderKind::BadChecksum: return major == kSegmentFormatMajor || major == kLegacyFormatMajor;
+    case HeaderKind::TooShort: case HeaderKind::NotLog: return false;
+  }
+  return false;
 }
 
 LogHeader read_log_header(Bytes file) {
@@ -75,7 +84,11 @@ LogHeader read_log_header(Bytes file) {
     return h;
   }
   h.attachments = read_attachments(b, kHeaderAttachments, kAttachmentsSize);
-  h.kind = h.major == kSegmentFormatMajor ? HeaderKind::Log : HeaderKind::Legacy;
+  // The database header uses the same checksum over its first page: the format
+  // version tells the two apart.
+  h.kind = h.major == kSegmentFormatMajor  ? HeaderKind::Log
+           : h.major == kLegacyFormatMajor ? HeaderKind::Legacy
+                                           : HeaderKind::NotLog;
   return h;
 }
 

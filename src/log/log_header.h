@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "forensic/header.h"
+#include "record/log_time.h"
 #include "log/log_types.h"
 
 namespace quarrow::logs {
@@ -34,6 +34,7 @@ enum class HeaderKind : std::uint8_t {
   Unused,       // the first 4096 bytes are zero: a reserve or next log never written
   BadChecksum,  // not usable: the engine refuses a log whose header checksum is wrong
   TooShort,     // shorter than one header sector
+  NotLog,       // a valid XOR checksum over a header of another kind (a database's own)
 };
 
 struct LogHeader {
@@ -61,6 +62,9 @@ struct LogHeader {
   std::vector<AttachedDatabase> attachments;
 
   std::string version_text() const;  // "8.4000.5.16"
+  // Whether the header is a log's, usable or not: a known format version, or all zero.
+  // A damaged log keeps its version; a database or a text file has none of these.
+  bool looks_like_log() const;
 };
 
 // Reads the header of a log file (any prefix of the file; 4096 bytes are needed).

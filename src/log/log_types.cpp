@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "format/catalog.h"
-#include "forensic/header.h"
+#include "record/log_time.h"
 #include "record/text.h"
 
 namespace quarrow::logs {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "forensic/header.h"
+#include "record/log_time.h"
 #include "log/log_file.h"
 #include "log/log_types.h"
 

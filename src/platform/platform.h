@@ -115,6 +115,29 @@ class OutputFile {
   std::intptr_t handle_ = -1;
 };
 
+// A scratch file for data too large to keep in memory (the timeline's sorted runs). It
+// has no name anyone else can reach: on POSIX systems it is unlinked as soon as it is
+// made, on Windows it is deleted when its handle closes, so nothing is left behind
+// however the process ends.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Creates the file in `dir`, or in the system's temporary folder when `dir` is empty
+  // (TMPDIR, else /tmp; GetTempPath on Windows).
+  ErrorCode create(const std::string& dir);
+  // Appends all of `data`.
+  ErrorCode write_all(const char* data, std::size_t size);
+  // Reads up to `size` bytes at `offset` into `data`; `got` is 0 at the end.
+  ErrorCode read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const;
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
 // The program's arguments (without the program name) as UTF-8. On Windows they come
 // from the UTF-16 command line, since the narrow argv holds them in the ANSI code page,
 // which cannot represent every file name; elsewhere argv is taken as it is.

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -218,6 +219,52 @@ ErrorCode OutputFile::write_all(const char* data, std::size_t size) {
 ErrorCode OutputFile::close() {
   const int fd = static_cast<int>(std::exchange(handle_, -1));
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return errno;
+  return 0;
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+ErrorCode TemporaryFile::create(const std::string& dir) {
+  std::string base = dir;
+  if (base.empty()) {
+    const char* env = std::getenv("TMPDIR");
+    base = env != nullptr && *env != '\0' ? env : "/tmp";
+  }
+  std::string name = base + "/quarrow-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return errno;
+  // Unlinked at once: the data lives as long as the descriptor, and a crash leaves nothing.
+  ::unlink(name.c_str());
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  handle_ = fd;
+  return 0;
+}
+
+ErrorCode TemporaryFile::write_all(const char* data, std::size_t size) {
+  const int fd = static_cast<int>(handle_);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+ErrorCode TemporaryFile::read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {
+  got = 0;
+  ssize_t n;
+  do {
+    n = ::pread(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno;
+  got = static_cast<std::size_t>(n);
   return 0;
 }
 

@@ -298,6 +298,68 @@ ErrorCode OutputFile::close() {
   return 0;
 }
 
+TemporaryFile::~TemporaryFile() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+ErrorCode TemporaryFile::create(const std::string& dir) {
+  std::wstring folder;
+  if (dir.empty()) {
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    if (n == 0 || n > MAX_PATH) return last_error();
+    folder.assign(buffer, n);
+  } else if (const ErrorCode err = wide_path(dir, folder); err != 0) {
+    return err;
+  }
+  wchar_t name[MAX_PATH + 1];
+  // GetTempFileNameW makes the name unique (and an empty file of that name); the
+  // handle opened over it deletes it when it closes.
+  if (GetTempFileNameW(folder.c_str(), L"qrw", 0, name) == 0) return last_error();
+  HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const ErrorCode err = last_error();
+    DeleteFileW(name);
+    return err;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return 0;
+}
+
+ErrorCode TemporaryFile::write_all(const char* data, std::size_t size) {
+  const HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  // Appends: reads go through explicit offsets and leave the file pointer alone.
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) return last_error();
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(h, data, chunk, &written, nullptr)) return last_error();
+    if (written == 0) return ERROR_WRITE_FAULT;
+    data += written;
+    size -= written;
+  }
+  return 0;
+}
+
+ErrorCode TemporaryFile::read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {
+  got = 0;
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD chunk = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+  DWORD read = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), data, chunk, &read, &at)) {
+    const ErrorCode err = last_error();
+    if (err == ERROR_HANDLE_EOF) return 0;
+    return err;
+  }
+  got = read;
+  return 0;
+}
+
 std::vector<std::string> utf8_arguments(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -115,6 +115,13 @@ struct ViewSpec {
   // "4447-System_ItemPathDisplay" -> "System.ItemPathDisplay"; "" keeps names).
   bool other_columns = false;
   std::string other_rename;
+  // The timeline: the event each time column dates (column -> what happened then, in
+  // file order). Without `has_events`, every timestamp column dates an event named after
+  // the view and column; an empty list gives the view no events.
+  std::vector<std::pair<std::string, std::string>> events;
+  bool has_events = false;
+  // A timeline event's message: the text with each "{Column}" replaced by the row's value.
+  std::string message;
   int line = 0;
 };
 

@@ -524,9 +524,39 @@ class ProfileBuilder {
     return s;
   }
 
+  // "events": {"Column": "what happened then"} and "message": "{Column} ...".
+  static void timeline_keys(const Node& n, ViewSpec& v) {
+    if (const Node* e = n.find("events")) {
+      expect(*e, Node::Type::Object, "\"events\"");
+      v.has_events = true;
+      for (const auto& [column, what] : e->members) {
+        expect(what, Node::Type::String, "an event's description");
+        if (what.s.empty()) fail(what, "the event of \"" + column + "\" has no description");
+        v.events.emplace_back(column, what.s);
+      }
+    }
+    v.message = get_string(n, "message", false, "a view");
+    // Braces pair up: "{" opens a column name that "}" closes, and names are not empty.
+    bool open = false;
+    std::size_t name_start = 0;
+    for (std::size_t k = 0; k < v.message.size(); ++k) {
+      const char c = v.message[k];
+      if (c == '{') {
+        if (open) fail(*n.find("message"), "\"message\": \"{\" inside a column name");
+        open = true;
+        name_start = k + 1;
+      } else if (c == '}') {
+        if (!open || k == name_start) fail(*n.find("message"), "\"message\": \"}\" without a column name before it");
+        open = false;
+      }
+    }
+    if (open) fail(*n.find("message"), "\"message\": \"{\" without \"}\"");
+  }
+
   void view(const Node& n) {
     expect(n, Node::Type::Object, "a view");
-    only_keys(n, {"name", "table", "description", "columns", "unpivot", "other_columns"}, "a view");
+    only_keys(n, {"name", "table", "description", "columns", "unpivot", "other_columns", "events", "message"},
+              "a view");
     ViewSpec v;
     v.line = n.line;
     v.name = get_string(n, "name", true, "a view");
@@ -567,6 +597,7 @@ class ProfileBuilder {
       if (!dc.empty()) v.unpivot.date_column = dc;
       if (!cc.empty()) v.unpivot.count_column = cc;
     }
+    timeline_keys(n, v);
     if (v.columns.empty() && !v.other_columns && !v.unpivot.active) fail(n, "view \"" + v.name + "\" has no columns");
     profile_.views.push_back(std::move(v));
   }

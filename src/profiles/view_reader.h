@@ -171,10 +171,31 @@ class ViewReader {
     std::shared_ptr<TreeTable> tree;
   };
 
+  // The view's slots and columns while they are being planned, and the stored columns
+  // they use.
+  struct Plan {
+    std::vector<Slot> slots;
+    std::vector<ViewColumn> columns;
+    std::vector<char> used;
+  };
+
   ViewReader() = default;
   // `values`: also read the joined and tree tables (false when only the columns are wanted).
   Status prepare(const Database& db, const Profile& profile, const ViewSpec& view,
                  const std::vector<std::string>* columns, bool values = true);
+  void use_lookups(const Profile& profile);
+  Status open_table(const Database& db);
+  void start_decoding();
+  int resolve(std::string_view name) const;
+  std::uint32_t type_at(int k) const;
+  const ColumnInfo& stored_info(int k) const;
+  OutType converted_type(const Database& db, const ColumnSpec& def, int source) const;
+  void plan_columns(const Database& db, Plan& plan);
+  void plan_days(Plan& plan);
+  void plan_other_columns(Plan& plan);
+  void plan_unpivot_columns(Plan& plan);
+  Status keep_wanted(const std::vector<std::string>& wanted, Plan& plan);
+  Status load_values(const Database& db, std::vector<Slot>& slots);
   // The stored rows of a joined table, read once while the file is open (see
   // SharedJoins); read_join_table reads them.
   static std::shared_ptr<const StoredJoin> joined_rows(const Database& db, const std::string& table,
@@ -191,8 +212,14 @@ class ViewReader {
   void source_of(int k, Source& out) { out = source(k); }
   void fill(std::size_t s, Cell& out);
   bool fill_fast(Slot& slot, std::size_t index, Cell& out);
+  Converted fill_join(Slot& slot, const Source& src, Cell& out);
+  Converted fill_tree(Slot& slot, const Source& src, Cell& out);
+  void apply_lookup(Slot& slot, Cell& out);
+  bool put_fast(const Slot& slot, std::size_t s, ColumnBuilder& out);
+  bool put_join(const Slot& slot, std::size_t s, ColumnBuilder& out, Cell& c);
   const std::string* tree_path(TreeTable& tree, const std::string& id, int depth);
 
+  const Database* db_ = nullptr;
   ViewSpec view_;
   std::map<std::string, std::map<std::string, std::string>> lookups_;
   std::unique_ptr<TableRecordReader> reader_;

@@ -282,7 +282,7 @@ Lookup assemble(const Database& db, const TableInfo& table, const LongValueId& l
 }  // namespace
 
 LongValueBudget long_value_budget(const Database& db) {
-  return LongValueBudget{8 * static_cast<std::uint64_t>(db.bytes().size()) + (64ull << 20)};
+  return LongValueBudget{8 * db.size_bytes() + (64ull << 20)};
 }
 
 std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,

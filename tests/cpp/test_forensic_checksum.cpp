@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "db_builder.h"
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "forensic/header.h"
 
 namespace quarrow {

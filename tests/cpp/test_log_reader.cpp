@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 #include "format/log.h"
 #include "log/log_file.h"
 #include "log/log_folder.h"
+#include "log/log_header.h"
 #include "log/record_fields.h"
 #include "log/record_types.h"
 #include "log/transactions.h"
@@ -365,6 +366,47 @@ TEST(LogFolder, ChainGapsAndCheckpointFromMemory) {
   EXPECT_TRUE(folder.checksum_failed());
   EXPECT_EQ(folder.files()[1].role, FileRole::Older);
   EXPECT_EQ(folder.files()[0].role, FileRole::Current);
+}
+
+// A header with a valid XOR checksum is a log's only when its format version is one:
+// the database header carries the same checksum over its first page.
+TEST(LogHeader, OnlyKnownFormatVersionsAreLogs) {
+  const auto kind_with_major = [](std::uint32_t major) {
+    Buffer file = build_log({});
+    put32(file, logfmt::kHeaderMajor, major);
+    put32(file, 0, xor_checksum(Bytes(file.data(), logfmt::kSectorSize)));
+    return read_log_header(Bytes(file)).kind;
+  };
+  EXPECT_EQ(kind_with_major(logfmt::kSegmentFormatMajor), HeaderKind::Log);
+  EXPECT_EQ(kind_with_major(logfmt::kLegacyFormatMajor), HeaderKind::Legacy);
+  EXPECT_EQ(kind_with_major(0x0A2B3C03), HeaderKind::NotLog);
+  LogHeader damaged;
+  damaged.kind = HeaderKind::BadChecksum;
+  damaged.major = logfmt::kSegmentFormatMajor;
+  EXPECT_TRUE(damaged.looks_like_log());
+  damaged.major = 0x0A2B3C03;
+  EXPECT_FALSE(damaged.looks_like_log());
+}
+
+// The stream names what it leaves out and what it found damaged, file first, once the
+// file's reading ends: the records after a damaged segment are lost, and said so.
+TEST(LogStream, ProblemsNameTheFileAndTheSegment) {
+  std::vector<Buffer> records;
+  for (std::uint8_t k = 0; k < 20; ++k) records.push_back(insert(100, 300, k));
+  Buffer damaged = build_log(records);
+  damaged[1 * logfmt::kSectorSize + 100] ^= 0x03;  // two bits: no correction
+  Buffer text(100, 'x');
+  auto folder = LogFolder::from_memory({{"edb.log", damaged}, {"notes.log", text}});
+  EXPECT_TRUE(folder.read_failed());
+  LogStream stream(folder);
+  LogRecord r;
+  std::size_t n = 0;
+  while (stream.next(r)) ++n;
+  EXPECT_LT(n, records.size());
+  ASSERT_GE(stream.problems().size(), 2u);
+  EXPECT_EQ(stream.problems()[0].rfind("notes.log: not read: ", 0), 0u) << stream.problems()[0];
+  EXPECT_EQ(stream.problems()[1].rfind("edb.log: 000051,0001,0000 segment 1 damaged", 0), 0u) << stream.problems()[1];
+  EXPECT_FALSE(stream.failed());
 }
 
 }  // namespace

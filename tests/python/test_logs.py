@@ -4,6 +4,7 @@ checkout (skipped when absent)."""
 
 from __future__ import annotations
 
+import datetime
 import json
 import shutil
 import struct
@@ -14,7 +15,7 @@ from pathlib import Path
 import pytest
 
 import quarrow
-from esefile import LONG, TEXT, Column, EseFile, RecordEncoder, Table
+from esefile import DATETIME, LONG, TEXT, Column, EseFile, RecordEncoder, Table
 from esefile import log as L
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
@@ -187,16 +188,17 @@ def test_row_changes_decoded_with_outcomes(tmp_path):
 
 
 @pytest.mark.parametrize("call, error", [
-    (lambda: quarrow.EseLogs(42), TypeError),
-    (lambda: quarrow.EseLogs("/nonexistent/logs"), FileNotFoundError),
-    (lambda: quarrow.EseLogs("a\0b"), ValueError),
-    (lambda: quarrow.EseLogs(".").needs(42), TypeError),
-    (lambda: quarrow.EseLogs(".").changes("/nonexistent.edb"), FileNotFoundError),
-    (lambda: quarrow.EseLogs(".").needs(), TypeError),
+    (lambda d: quarrow.EseLogs(42), TypeError),
+    (lambda d: quarrow.EseLogs("/nonexistent/logs"), FileNotFoundError),
+    (lambda d: quarrow.EseLogs("a\0b"), ValueError),
+    (lambda d: quarrow.EseLogs(d).needs(42), TypeError),
+    (lambda d: quarrow.EseLogs(d).changes("/nonexistent.edb"), FileNotFoundError),
+    (lambda d: quarrow.EseLogs(d).needs(), TypeError),
 ])
-def test_wrong_arguments(call, error):
+def test_wrong_arguments(tmp_path, call, error):
+    logs_dir = write(tmp_path, {"edb.log": L.LogFile(0x51).build()})
     with pytest.raises(error):
-        call()
+        call(logs_dir)
 
 
 # ---------------------------------------------------------------------------
@@ -343,3 +345,143 @@ def test_record_fields_and_header_attachments(tmp_path):
     header = logs.files()[0]
     assert [(a["dbid"], a["path"], a["signature"]) for a in header["attached_databases"]] == [
         (1, r"C:\Windows\system32\SRU\SRUDB.dat", b"D" * 28)]
+
+
+# ---------------------------------------------------------------------------
+# Both front ends alike; what a reading could not read; logs of another database
+# ---------------------------------------------------------------------------
+
+def tool(*args):
+    return subprocess.run([QUARROW, *map(str, args)], capture_output=True, text=True)
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+@pytest.mark.parametrize("mode", ["--records", "--changes", "--timeline"])
+def test_tool_lines_carry_the_module_fields_in_its_order(tmp_path, mode):
+    db_path = database_with_logs(tmp_path, ["commit", "rollback"])
+    logs = quarrow.EseLogs(str(tmp_path))
+    module = {"--records": lambda: list(logs.records()), "--changes": lambda: list(logs.changes(db_path)),
+              "--timeline": logs.timeline}[mode]()
+    done = tool("logs", tmp_path, mode, *(["--db", db_path] if mode == "--changes" else []))
+    lines = [json.loads(x) for x in done.stdout.splitlines()]
+    assert done.returncode == 0 and len(lines) == len(module) > 0
+    for line, item in zip(lines, module):
+        assert list(line) == list(item)
+        # Times: datetimes (UTC) in the module, ISO 8601 in JSON; positions stay text.
+        zone = "Z" if item["time"].tzinfo is not None else ""
+        assert line["time"] == item["time"].replace(tzinfo=None).isoformat(timespec="milliseconds") + zone
+
+
+def other_log_signature(db_path, unchained=False):
+    """The dirty database's header made to name other logs: another log signature, or
+    (unchained) the right one with another creation time of its last generation."""
+    data = bytearray(Path(db_path).read_bytes())
+    if unchained:
+        data[672:680] = L.log_time(sec=33)
+    else:
+        data[108:112] = b"\x99\x88\x77\x66"
+    Path(db_path).write_bytes(EseFile().fix_checksum(bytes(data), -1))
+
+
+def test_logs_of_another_database_give_no_estimate(tmp_path):
+    db_path = dirty_database(tmp_path)
+    other_log_signature(db_path)
+    logs = quarrow.EseLogs(str(tmp_path))
+    needs = logs.needs(db_path)
+    assert needs["another_database"] and needs["missing"] == [0x51] and needs["replay_records"] == 0
+    assert needs["verdict"].startswith("these logs belong to another database: log signature ")
+    changes = logs.changes(db_path)
+    with pytest.warns(RuntimeWarning, match="another database"):
+        assert list(changes) == []
+    assert "another database" in changes.problems()[0]
+    if QUARROW is not None:
+        summary = tool("logs", tmp_path, "--db", db_path)
+        assert summary.returncode == 1 and "these logs belong to another database" in summary.stdout
+        assert "replay:" not in summary.stdout
+        streamed = tool("logs", tmp_path, "--changes", "--db", db_path)
+        assert streamed.returncode == 1 and streamed.stdout == "" and "another database" in streamed.stderr
+
+
+def test_a_generation_that_does_not_chain_is_missing(tmp_path):
+    db_path = dirty_database(tmp_path)
+    other_log_signature(db_path, unchained=True)
+    needs = quarrow.EseLogs(str(tmp_path)).needs(db_path)
+    assert needs["present"] == [] and needs["missing"] == needs["unchained"] == [0x51]
+    assert not needs["another_database"] and needs["verdict"] == "generations missing"
+    if QUARROW is not None:
+        summary = tool("logs", tmp_path, "--db", db_path)
+        assert summary.returncode == 1 and "missing 0x51 (0x51 there, but not chained" in summary.stdout
+
+
+@pytest.mark.parametrize("make, message", [
+    (lambda d: database_with_logs(d, []), "Not a transaction log"),
+    (lambda d: write(d, {"notes.txt": b"hello\n"}) + "/notes.txt", "Not a transaction log"),
+    (lambda d: write(d, {"notes.txt": b"x" * 9000}) + "/notes.txt", "Not a transaction log"),
+    (lambda d: write(d, {}), "No transaction logs in"),
+    (lambda d: write(d, {"readme.log": b"not a log " * 900}), "No transaction logs in"),
+])
+def test_input_that_holds_no_log_is_an_error(tmp_path, make, message):
+    (tmp_path / "in").mkdir()
+    path = make(tmp_path / "in")
+    with pytest.raises(OSError, match=message):
+        quarrow.EseLogs(path)
+    if QUARROW is not None:
+        done = tool("logs", path)
+        assert done.returncode == 1 and message in done.stderr and done.stdout == ""
+
+
+def test_readings_say_what_they_could_not_read(tmp_path):
+    db_path = database_with_logs(tmp_path, ["commit"] * 60)
+    data = bytearray((tmp_path / "SRU.log").read_bytes())
+    data[4096 + 200] ^= 0x03  # two bits of the first segment: the data ends before it
+    (tmp_path / "SRU.log").write_bytes(bytes(data))
+    logs = quarrow.EseLogs(str(tmp_path))
+    records = logs.records()
+    with pytest.warns(RuntimeWarning, match=r"SRU\.log: 000051,0001,0000 segment 1 damaged"):
+        list(records)
+    assert records.problems()[0].startswith("SRU.log: 000051,0001,0000 segment 1 damaged")
+    with pytest.warns(RuntimeWarning, match="segment 1 damaged"):
+        logs.timeline()
+    if QUARROW is None:
+        return
+    for mode in (["--records"], ["--timeline"], ["--changes", "--db", db_path]):
+        done = tool("logs", tmp_path, *mode)
+        assert done.returncode == 1, mode
+        assert "quarrow logs: SRU.log: 000051,0001,0000 segment 1 damaged" in done.stderr, mode
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+def test_changes_decoded_as_dump_decodes(tmp_path):
+    columns = COLUMNS + [Column("When", DATETIME, 3)]
+    when = datetime.datetime(2022, 7, 3, 2, 5, 56)
+    db = EseFile()
+    db.add_table(Table("People", columns, [{"Id": 1, "Name": "Ann", "When": when}]))
+    db_path = tmp_path / "db.edb"
+    data = db.write(db_path)
+    root = next(r["ColtypOrPgnoFDP"] for r in quarrow.EseDatabase(str(db_path)).read_table("MSysObjects")
+                if r["Name"] == "People" and r["Type"] == 1)
+    f = L.LogFile(0x51)
+    f.add(L.init2(), L.attach_db(1, data[24:52], str(db_path)))
+    node = L.Node(trx=200, level=2, root=root, page=root, dbtime=100000)
+    row = RecordEncoder(columns).encode({"Id": 1, "Name": "Ann", "When": when})
+    f.transaction(9, 200, [L.insert(node, b"\x7f\x80\x00\x00\x01", row)], outcome="commit")
+    write(tmp_path, {"SRU.log": f.build()})
+    decoded = [json.loads(x) for x in tool("logs", tmp_path, "--changes", "--decoded", "--db", db_path).stdout.splitlines()]
+    raw = [json.loads(x) for x in tool("logs", tmp_path, "--changes", "--db", db_path).stdout.splitlines()]
+    dumped = json.loads(tool("dump", "-q", "--decoded", db_path, "People").stdout.splitlines()[0])
+    assert decoded[0]["record"] == dumped and raw[0]["record"] != dumped
+    assert tool("logs", tmp_path, "--records", "--decoded").returncode == 2
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+def test_info_gives_generations_in_hex(tmp_path):
+    db_path = dirty_database(tmp_path)
+    assert "logs required:  0x51 to 0x51\n" in tool("info", db_path).stdout
+
+
+def test_real_log_times_are_utc_datetimes(real_set):
+    folder, _ = real_set
+    logs = quarrow.EseLogs(str(folder))
+    first = next(iter(logs.records()))
+    assert first["time"].tzinfo is datetime.timezone.utc
+    assert all(f.get("created") is None or f["created"].tzinfo is datetime.timezone.utc for f in logs.files())

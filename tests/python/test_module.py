@@ -77,10 +77,18 @@ CLASS_DOC = (
     "    >>> tables = db.get_tables()\n    >>> records = db.read_table(\"MSysObjects\")\n\nArgs:\n"
     "    path: The database file (str or os.PathLike); it is only read, never written\n"
     "    profiles: Profile files (a list of str or os.PathLike) tried before the built-in\n"
-    "        ones; None for the built-in profiles only\n\nRaises:\n"
-    "    FileNotFoundError: If there is no file at the path\n"
+    "        ones; None for the built-in profiles only\n"
+    "    logs: A folder of transaction logs (str or os.PathLike; True for the database\n"
+    "        file's own folder) to replay onto the database: every reading, view, export,\n"
+    "        recovery and carving then sees the database as the engine's recovery would\n"
+    "        leave it, computed in memory (the file and the logs are only read). None (the\n"
+    "        default): the file as it is. replay_report() says what the replay did\n\nRaises:\n"
+    "    FileNotFoundError: If there is no file at the path, or no log folder at logs\n"
     "    IOError: If the file is not an ESE database or cannot be read (an OSError\n"
     "        subclass for operating-system errors)\n"
+    "    IOError: If the logs cannot be replayed onto the database (a missing generation,\n"
+    "        logs of another database, a page the file lost a write of); the message\n"
+    "        names the log position and the page\n"
     "    TypeError: If the path is not a str or os.PathLike (bytes paths included)\n"
     "    ValueError: If a profile file cannot be read")
 
@@ -125,7 +133,7 @@ PROPERTY_DOCS = [
 
 
 def test_class_documentation():
-    assert EseDatabase.__text_signature__ == "(path, profiles=None)"
+    assert EseDatabase.__text_signature__ == "(path, profiles=None, logs=None)"
     assert EseDatabase.__doc__ == CLASS_DOC
 
 
@@ -147,7 +155,7 @@ def test_every_method_documents_arguments_result_and_errors():
             if parameter not in ("$self", ""):
                 assert f"    {parameter}:" in doc, (name, parameter)
         assert "Returns:" in doc or name in ("export_table", "export_all"), name
-        assert "Raises:" in doc or name == "get_tables", name
+        assert "Raises:" in doc or name in ("get_tables", "replay_report"), name
 
 
 @pytest.mark.parametrize("name, doc", PROPERTY_DOCS, ids=[p[0] for p in PROPERTY_DOCS])

@@ -1,4 +1,4 @@
-#include "forensic/checksum.h"
+#include "page/checksum.h"
 
 #include <cstring>
 

@@ -1,0 +1,45 @@
+#include "record/log_time.h"
+
+#include <cstdio>
+
+#include "format/database_header.h"
+
+namespace quarrow {
+
+LogTime parse_log_time(Bytes b) {
+  LogTime t;
+  if (b.size() < kLogTimeSize) return t;
+  bool any = false;
+  for (std::size_t i = 0; i < kLogTimeSize; ++i) any = any || b[i] != 0;
+  if (!any) return t;
+  t.set = true;
+  t.seconds = b[0];
+  t.minutes = b[1];
+  t.hours = b[2];
+  t.day = b[3];
+  t.month = b[4];
+  t.year = static_cast<std::uint16_t>(kLogTimeYearBase + b[5]);
+  t.utc = (b[6] & kLogTimeUtcBit) != 0;
+  t.milliseconds = static_cast<std::uint16_t>((b[6] >> 1) | (((b[7] >> 1) & 7) << 7));
+  return t;
+}
+
+std::string log_time_text(const LogTime& t) {
+  if (!t.set) return std::string();
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u%s", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, unsigned{t.hours}, unsigned{t.minutes}, unsigned{t.seconds},
+                unsigned{t.milliseconds}, t.utc ? " UTC" : "");
+  return buf;
+}
+
+std::string log_time_iso8601(const LogTime& t) {
+  if (!t.set) return std::string();
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%s", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, unsigned{t.hours}, unsigned{t.minutes}, unsigned{t.seconds},
+                unsigned{t.milliseconds}, t.utc ? "Z" : "");
+  return buf;
+}
+
+}  // namespace quarrow

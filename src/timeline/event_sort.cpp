@@ -1,0 +1,231 @@
+#include "timeline/event_sort.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarrow::timeline {
+
+namespace {
+
+// A serialized event: time (8), input (4), table (4), row (8), item (4), kind (1), then
+// the lengths of the description, message and attributes (4 each) and their bytes.
+constexpr std::size_t kBlockHead = 8 + 4 + 4 + 8 + 4 + 1 + 3 * 4;
+// Bytes read from a spilled run at a time.
+constexpr std::size_t kRunReadSize = std::size_t{1} << 18;
+
+template <class T>
+void put(std::string& out, T v) {
+  char b[sizeof(T)];
+  std::memcpy(b, &v, sizeof(T));
+  out.append(b, sizeof(T));
+}
+
+template <class T>
+T get(const char*& p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  p += sizeof(T);
+  return v;
+}
+
+std::uint32_t text_size(std::string_view s) {
+  // Texts are a row's values: far below 4 GiB; a longer one is cut rather than wrapped.
+  return s.size() > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(s.size());
+}
+
+void put_block(std::string& out, const EventView& e) {
+  put(out, e.time);
+  put(out, e.input);
+  put(out, e.table);
+  put(out, e.row);
+  put(out, e.item);
+  put(out, static_cast<std::uint8_t>(e.kind));
+  const std::uint32_t d = text_size(e.description), m = text_size(e.message), a = text_size(e.attributes);
+  put(out, d);
+  put(out, m);
+  put(out, a);
+  out.append(e.description.data(), d);
+  out.append(e.message.data(), m);
+  out.append(e.attributes.data(), a);
+}
+
+// The block's size from its head, and its event (texts pointing after the head).
+std::size_t read_block(const char* p, EventView& e) {
+  e.time = get<std::int64_t>(p);
+  e.input = get<std::uint32_t>(p);
+  e.table = get<std::uint32_t>(p);
+  e.row = get<std::uint64_t>(p);
+  e.item = get<std::uint32_t>(p);
+  e.kind = static_cast<EventKind>(get<std::uint8_t>(p));
+  const std::uint32_t d = get<std::uint32_t>(p), m = get<std::uint32_t>(p), a = get<std::uint32_t>(p);
+  e.description = std::string_view(p, d);
+  e.message = std::string_view(p + d, m);
+  e.attributes = std::string_view(p + d + m, a);
+  return kBlockHead + d + m + a;
+}
+
+std::size_t block_size_from_head(const char* p) {
+  std::uint32_t d, m, a;
+  std::memcpy(&d, p + kBlockHead - 12, 4);
+  std::memcpy(&m, p + kBlockHead - 8, 4);
+  std::memcpy(&a, p + kBlockHead - 4, 4);
+  return kBlockHead + std::size_t{d} + m + a;
+}
+
+}  // namespace
+
+Status EventSorter::add(const EventView& e) {
+  keys_.push_back(Key{e.time, e.input, e.table, e.row, e.item, e.kind, buffer_.size()});
+  put_block(buffer_, e);
+  ++events_;
+  if (buffer_.size() + keys_.size() * sizeof(Key) >= options_.memory_bound) return spill();
+  return Status::success();
+}
+
+void EventSorter::sort_keys() {
+  // A stable sort on the full order: events of one table usually arrive nearly sorted.
+  std::stable_sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) {
+    if (a.time != b.time) return a.time < b.time;
+    if (a.input != b.input) return a.input < b.input;
+    if (a.table != b.table) return a.table < b.table;
+    if (a.kind != b.kind) return a.kind < b.kind;
+    if (a.row != b.row) return a.row < b.row;
+    return a.item < b.item;
+  });
+}
+
+Status EventSorter::spill() {
+  sort_keys();
+  FileRun run;
+  run.file = std::make_unique<platform::TemporaryFile>();
+  if (const auto err = run.file->create(options_.temp_dir); err != 0) return EseError::io(err);
+  std::string out;
+  out.reserve(kRunReadSize);
+  for (const Key& k : keys_) {
+    const char* p = buffer_.data() + k.offset;
+    out.append(p, block_size_from_head(p));
+    if (out.size() >= kRunReadSize) {
+      if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
+      run.size += out.size();
+      out.clear();
+    }
+  }
+  if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
+  run.size += out.size();
+  files_.push_back(std::move(run));
+  buffer_.clear();
+  keys_.clear();
+  // Give the memory back: the next run may be much smaller (the last one usually is).
+  buffer_.shrink_to_fit();
+  keys_.shrink_to_fit();
+  return Status::success();
+}
+
+// Reads one run: the sorted keys of a sorter's last buffer, or a spilled file.
+struct EventMerger::Cursor {
+  // In memory.
+  const EventSorter* sorter = nullptr;
+  std::size_t key = 0;
+  // On disk.
+  const EventSorter::FileRun* run = nullptr;
+  std::uint64_t file_at = 0;  // next byte of the file to read
+  std::string window;         // bytes read and not yet handed out
+  std::size_t window_at = 0;
+  EventView current;
+
+  // Advances to the next event; false at the end. `status` is set on a read error.
+  bool advance(Status& status) {
+    if (sorter != nullptr) {
+      if (key >= sorter->keys_.size()) return false;
+      read_block(sorter->buffer_.data() + sorter->keys_[key++].offset, current);
+      return true;
+    }
+    if (!fill(kBlockHead, status)) return false;
+    const std::size_t size = block_size_from_head(window.data() + window_at);
+    if (!fill(size, status)) {
+      if (status.ok()) status = EseError::io_fixed("temporary run file ends inside an event");
+      return false;
+    }
+    read_block(window.data() + window_at, current);
+    window_at += size;
+    return true;
+  }
+
+  // Makes `need` bytes available at window_at; false at the end of the run.
+  bool fill(std::size_t need, Status& status) {
+    if (window.size() - window_at >= need) return true;
+    // Earlier events of the window have been handed out and replaced: drop them.
+    window.erase(0, window_at);
+    window_at = 0;
+    while (window.size() < need && file_at < run->size) {
+      const std::size_t want = std::max(kRunReadSize, need - window.size());
+      const std::size_t old = window.size();
+      window.resize(old + want);
+      std::size_t got = 0;
+      if (const auto err = run->file->read_at(file_at, window.data() + old, want, got); err != 0) {
+        status = EseError::io(err);
+        window.resize(old);
+        return false;
+      }
+      window.resize(old + got);
+      file_at += got;
+      if (got == 0) break;
+    }
+    return window.size() >= need;
+  }
+};
+
+EventMerger::EventMerger(std::vector<EventSorter> sorters) : sorters_(std::move(sorters)) {
+  for (EventSorter& s : sorters_) {
+    s.sort_keys();
+    for (const auto& run : s.files_) {
+      auto c = std::make_unique<Cursor>();
+      c->run = &run;
+      cursors_.push_back(std::move(c));
+    }
+    if (!s.keys_.empty()) {
+      auto c = std::make_unique<Cursor>();
+      c->sorter = &s;
+      cursors_.push_back(std::move(c));
+    }
+  }
+  for (std::size_t k = 0; k < cursors_.size(); ++k) {
+    if (cursors_[k]->advance(status_)) push(k);
+    if (!status_.ok()) return;
+  }
+}
+
+EventMerger::EventMerger(EventMerger&&) noexcept = default;
+EventMerger& EventMerger::operator=(EventMerger&&) noexcept = default;
+EventMerger::~EventMerger() = default;
+
+void EventMerger::push(std::size_t cursor) {
+  heap_.push_back(cursor);
+  std::push_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) {
+    // The heap keeps its greatest on top: "greater" means later, so the earliest is on top.
+    return event_before(cursors_[b]->current, cursors_[a]->current) ||
+           (!event_before(cursors_[a]->current, cursors_[b]->current) && b < a);
+  });
+}
+
+bool EventMerger::next(EventView& out) {
+  if (!status_.ok()) return false;
+  // The cursor handed out last moves on only now, so that its texts stayed valid.
+  if (last_ != SIZE_MAX) {
+    const std::size_t c = last_;
+    last_ = SIZE_MAX;
+    if (cursors_[c]->advance(status_)) push(c);
+    if (!status_.ok()) return false;
+  }
+  if (heap_.empty()) return false;
+  std::pop_heap(heap_.begin(), heap_.end(), [this](std::size_t a, std::size_t b) {
+    return event_before(cursors_[b]->current, cursors_[a]->current) ||
+           (!event_before(cursors_[a]->current, cursors_[b]->current) && b < a);
+  });
+  last_ = heap_.back();
+  heap_.pop_back();
+  out = cursors_[last_]->current;
+  return true;
+}
+
+}  // namespace quarrow::timeline
