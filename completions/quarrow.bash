@@ -3,7 +3,7 @@ _quarrow() {
   local cur prev cmd i
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD-1]}
-  local commands="info tables schema dump export carve verify recover logs help"
+  local commands="info tables schema dump export carve verify recover logs report help"
   cmd=""
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in -*) ;; *) cmd=${COMP_WORDS[i]}; break ;; esac
@@ -33,6 +33,7 @@ _quarrow() {
     verify) opts="--json --quiet" ;;
     recover) opts="--exclude-live --quiet" ;;
     logs) opts="--db --records --changes --decoded --timeline" ;;
+    report) opts="--output --logs --quiet" ;;
     help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
   esac
   if [[ $cur == -* ]]; then

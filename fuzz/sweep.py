@@ -6,9 +6,9 @@ For every seed database, many mutated copies are written (bit flips; bytes set t
 rewritten to point at other pages, the page itself or past the end of the file;
 pages swapped or duplicated; truncation at page and non-page boundaries). Each copy
 is opened, every table is read and described, everything is exported to JSON Lines
-and every carving scope is run, in a forked child with a time limit and an address
+every carving scope is run and the report is written, in a forked child with a time limit and an address
 space limit; the views of a recognised profile are read too. The `quarrow` program
-(when installed) then runs export, dump, info, carve and the view commands on the
+(when installed) then runs export, dump, info, carve, report and the view commands on the
 same file, on two threads. Seed transaction logs (*.log) are mutated the same way,
 usually with their checksums recomputed afterwards, and go through EseLogs and
 `quarrow logs`. The outcome of each file is one of:
@@ -419,6 +419,7 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
                 call(pull_arrow_stream, arrow)
         call(db.verify)
         call(db.header_info)
+        call(db.report, export_dir + "-report.html")
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
@@ -458,6 +459,7 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["recover", path, "MSysObjects"],
             ["recover", "--exclude-live", "-q", path, "MSysObjects"],
             ["views", "--json", path],
+            ["report", path, "-o", export_dir + "-report", "-q"],
             ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"])
     if path.endswith(".log"):
         runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"])

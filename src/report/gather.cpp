@@ -16,6 +16,7 @@
 #include "record/reader.h"
 #include "record/text.h"
 #include "record/value.h"
+#include "timeline/collect.h"
 #include "report/report.h"
 
 namespace quarrow::report {
@@ -331,10 +332,10 @@ std::vector<GenerationCell> generation_strip(const logs::LogFolder& folder, cons
   return strip;
 }
 
-LogChainFacts gather_logs(const Database& db, const std::string& path) {
+LogChainFacts gather_logs(const Database& db, const std::string& path,
+                          const Result<logs::LogFolder>& opened) {
   LogChainFacts facts;
   facts.path = path;
-  auto opened = logs::LogFolder::open(path);
   if (!opened) {
     facts.error = opened.error().to_string();
     return facts;
@@ -360,6 +361,40 @@ LogChainFacts gather_logs(const Database& db, const std::string& path) {
   facts.verdict = replay_verdict(*facts.needs);
   facts.strip = generation_strip(folder, *facts.needs);
   return facts;
+}
+
+// Counts the timeline's events per day as the collectors find them (series 0: the
+// database's, 1: the logs').
+void gather_events(const Database& db, const profiles::Profile* profile, const logs::LogFolder* folder,
+                   EventFacts& facts) {
+  const auto counter = [&facts](std::size_t series, std::uint64_t& total) {
+    return [&facts, series, &total](const timeline::EventView& e) {
+      const std::int64_t day = timeline::event_day(e.time);
+      auto found = facts.days.find(day);
+      if (found == facts.days.end()) {
+        if (facts.days.size() >= kMaxEventDays) {
+          ++facts.left_out;
+          return Status::success();
+        }
+        found = facts.days.emplace(day, std::array<std::uint64_t, 2>{}).first;
+      }
+      ++found->second[series];
+      ++total;
+      return Status::success();
+    };
+  };
+  const timeline::TimelineFilter all;
+  timeline::InputNames names;
+  std::vector<profiles::Profile> chosen;
+  if (profile != nullptr) chosen.push_back(*profile);
+  const Status database = timeline::database_events(db, profile != nullptr ? chosen : profiles::builtin_profiles(),
+                                                    all, 0, names, counter(0, facts.database_events));
+  if (!database.ok()) facts.database_error = database.error().to_string();
+  if (folder != nullptr) {
+    timeline::InputNames log_names;
+    const Status logged = timeline::log_events(*folder, all, 1, log_names, counter(1, facts.log_events));
+    if (!logged.ok()) facts.logs_error = logged.error().to_string();
+  }
 }
 
 std::string base_name(const std::string& path) {
@@ -408,7 +443,12 @@ ReportFacts gather_report(const Database& db, const ReportOptions& options) {
   gather_views(db, options.profile, facts);
   gather_recovered(db, facts);
   gather_carved(db, facts);
-  if (!options.logs_path.empty()) facts.logs = gather_logs(db, options.logs_path);
+  std::optional<Result<logs::LogFolder>> folder;
+  if (!options.logs_path.empty()) {
+    folder.emplace(logs::LogFolder::open(options.logs_path));
+    facts.logs = gather_logs(db, options.logs_path, *folder);
+  }
+  gather_events(db, options.profile, folder && *folder ? &folder->value() : nullptr, facts.events);
   return facts;
 }
 

@@ -9,6 +9,7 @@
 
 #include "record/text.h"
 #include "report/report.h"
+#include "timeline/event.h"
 #include "version.h"
 
 namespace quarrow::report {
@@ -300,6 +301,7 @@ std::string cell_title(const ReportFacts& f, const MapCell& cell) {
 }
 
 constexpr int kCellPitch = 12;
+constexpr std::int64_t kMicrosecondsPerDay = 86400LL * 1000000LL;
 constexpr int kCellSize = 11;
 
 void render_map(std::string& out, const ReportFacts& f) {
@@ -376,6 +378,87 @@ void render_carved(std::string& out, const ReportFacts& f) {
     out += "</tbody></table>\n" + more_line(f.carved.size(), f.carved_count, "carving hits");
   }
   out += "</section>\n";
+}
+
+std::string day_text(std::int64_t day) {
+  std::string out;
+  timeline::append_event_time(out, day * kMicrosecondsPerDay);
+  return out.substr(0, out.find('T'));
+}
+
+// Events per day as bars over the span from the first to the last day with events
+// (at most kMaxHistogramBars bars: a longer span puts several days in each), the
+// database's events and the logs' stacked.
+void render_events(std::string& out, const EventFacts& e) {
+  out += "<section id=\"events\"><h2>Events per day</h2>\n<p><span id=\"event-count\">" +
+         num(e.database_events + e.log_events) + "</span> dated events (the timeline's): " + num(e.database_events) +
+         " of the database";
+  if (e.log_events != 0 || !e.logs_error.empty()) out += ", " + num(e.log_events) + " of the logs' transactions";
+  out += ".</p>\n";
+  if (!e.database_error.empty()) {
+    out += "<p class=\"warn\">The database's events stop early: " + escape_html(e.database_error) + "</p>\n";
+  }
+  if (!e.logs_error.empty()) out += "<p class=\"warn\">The logs' events stop early: " + escape_html(e.logs_error) + "</p>\n";
+  if (e.left_out != 0) out += "<p class=\"more\">and " + num(e.left_out) + " more events on other days</p>\n";
+  if (e.days.empty()) {
+    out += "</section>\n";
+    return;
+  }
+  const std::int64_t first = e.days.begin()->first;
+  const std::int64_t last = e.days.rbegin()->first;
+  const std::uint64_t span = static_cast<std::uint64_t>(last - first) + 1;
+  const std::uint64_t per_bar = (span + kMaxHistogramBars - 1) / kMaxHistogramBars;
+  const std::size_t bars = static_cast<std::size_t>((span + per_bar - 1) / per_bar);
+  std::vector<std::array<std::uint64_t, 2>> counts(bars);
+  for (const auto& [day, c] : e.days) {
+    auto& bar = counts[static_cast<std::size_t>(static_cast<std::uint64_t>(day - first) / per_bar)];
+    bar[0] += c[0];
+    bar[1] += c[1];
+  }
+  std::uint64_t highest = 1;
+  for (const auto& c : counts) highest = std::max(highest, c[0] + c[1]);
+  constexpr int kPlotHeight = 160;
+  constexpr int kLeft = 60;
+  const int bar_width = std::max(2, std::min(24, 900 / static_cast<int>(bars)));
+  const int width = kLeft + static_cast<int>(bars) * bar_width + 10;
+  const int height = kPlotHeight + 40;
+  out += "<p class=\"legend\"><span><i style=\"background:#1f78b4\"></i>database</span>"
+         "<span><i style=\"background:#ff7f00\"></i>logs</span>" +
+         (per_bar > 1 ? "<span>" + num(per_bar) + " days per bar</span>" : std::string()) + "</p>\n";
+  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"event-histogram\" width=\"" + std::to_string(width) +
+         "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(width) + " " +
+         std::to_string(height) + "\" data-days-per-bar=\"" + num(per_bar) + "\" font-size=\"11\" " +
+         "font-family=\"sans-serif\">\n";
+  out += "<line x1=\"" + std::to_string(kLeft) + "\" y1=\"" + std::to_string(kPlotHeight + 5) + "\" x2=\"" +
+         std::to_string(width - 5) + "\" y2=\"" + std::to_string(kPlotHeight + 5) + "\" stroke=\"#888\"/>";
+  out += "<text x=\"" + std::to_string(kLeft - 6) + "\" y=\"14\" text-anchor=\"end\">" + num(highest) + "</text>";
+  out += "<text x=\"" + std::to_string(kLeft - 6) + "\" y=\"" + std::to_string(kPlotHeight + 5) +
+         "\" text-anchor=\"end\">0</text>\n";
+  for (std::size_t b = 0; b < bars; ++b) {
+    const std::uint64_t total = counts[b][0] + counts[b][1];
+    if (total == 0) continue;
+    const std::int64_t from = first + static_cast<std::int64_t>(b * per_bar);
+    const std::int64_t to = std::min<std::int64_t>(from + static_cast<std::int64_t>(per_bar) - 1, last);
+    std::string title = (from == to ? day_text(from) : day_text(from) + " to " + day_text(to)) + ": " + num(total) +
+                        " events";
+    if (counts[b][1] != 0) title += " (" + num(counts[b][0]) + " database, " + num(counts[b][1]) + " logs)";
+    const int x = kLeft + static_cast<int>(b) * bar_width;
+    int y = kPlotHeight + 5;
+    out += "<g><title>" + escape_html(title) + "</title>";
+    for (int series = 0; series < 2; ++series) {
+      if (counts[b][series] == 0) continue;
+      const int h = std::max(1, static_cast<int>(static_cast<double>(counts[b][series]) * kPlotHeight /
+                                                 static_cast<double>(highest)));
+      y -= h;
+      out += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\" width=\"" +
+             std::to_string(std::max(1, bar_width - 1)) + "\" height=\"" + std::to_string(h) + "\" fill=\"" +
+             (series == 0 ? "#1f78b4" : "#ff7f00") + "\" data-count=\"" + num(counts[b][series]) + "\"/>";
+    }
+    out += "</g>\n";
+  }
+  out += "<text x=\"" + std::to_string(kLeft) + "\" y=\"" + std::to_string(kPlotHeight + 22) + "\">" + day_text(first) +
+         "</text><text x=\"" + std::to_string(width - 10) + "\" y=\"" + std::to_string(kPlotHeight + 22) +
+         "\" text-anchor=\"end\">" + day_text(last) + "</text>\n</svg>\n</section>\n";
 }
 
 std::string generations_text(const std::vector<std::uint32_t>& gens) {
@@ -491,7 +574,8 @@ std::string render_report_html(const ReportFacts& f) {
   out += "<h1>" + escape_html(f.file_name) + "</h1>\n<p class=\"sub\"><code>" + escape_html(f.path) + "</code> &middot; " +
          bytes_text(f.file_size) + " &middot; report by quarrow " QUARROW_VERSION "</p>\n";
   out += "<nav><a href=\"#header\">Header</a><a href=\"#verify\">Verification</a><a href=\"#page-map\">Page map</a>"
-         "<a href=\"#catalog-problems\">Catalog problems</a><a href=\"#tables\">Tables</a><a href=\"#recovered\">Recovered</a><a href=\"#carved\">Carved</a>";
+         "<a href=\"#catalog-problems\">Catalog problems</a><a href=\"#tables\">Tables</a><a href=\"#recovered\">Recovered</a><a href=\"#carved\">Carved</a>"
+         "<a href=\"#events\">Events</a>";
   if (f.logs) out += "<a href=\"#logs\">Logs</a>";
   out += "</nav>\n";
   render_header(out, f);
@@ -501,6 +585,7 @@ std::string render_report_html(const ReportFacts& f) {
   render_tables(out, f);
   render_recovered(out, f);
   render_carved(out, f);
+  render_events(out, f.events);
   if (f.logs) render_logs(out, *f.logs);
   close_document(out);
   return out;

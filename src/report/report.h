@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -162,6 +163,22 @@ struct LogChainFacts {
   std::vector<GenerationCell> strip;  // the generations of the logs and of the needs
 };
 
+// Events per day (the timeline's events of the database and, with logs, of the logs),
+// counted as they are found: no sorting, one entry per distinct day, at most
+// kMaxEventDays of them (events of further days are counted as left out).
+inline constexpr std::size_t kMaxEventDays = 100000;
+// The histogram shows at most this many bars; a longer span puts several days in a bar.
+inline constexpr std::size_t kMaxHistogramBars = 366;
+
+struct EventFacts {
+  std::map<std::int64_t, std::array<std::uint64_t, 2>> days;  // day since 1970 -> database, logs
+  std::uint64_t database_events = 0;
+  std::uint64_t log_events = 0;
+  std::uint64_t left_out = 0;
+  std::string database_error;  // why the database's events are incomplete
+  std::string logs_error;
+};
+
 struct ReportFacts {
   std::string path;  // as given
   std::string file_name;
@@ -191,6 +208,7 @@ struct ReportFacts {
   std::uint64_t carved_count = 0;
   bool carve_capped = false;  // kMaxCarveHits reached
   std::optional<LogChainFacts> logs;
+  EventFacts events;
 };
 
 struct ReportOptions {
