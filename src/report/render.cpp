@@ -353,13 +353,15 @@ void render_recovered(std::string& out, const ReportFacts& f) {
          num(f.recovered_count) +
          "</span> records no longer live were found on the tables' pages (flagged deleted, or in free space).</p>\n";
   if (!f.recovered.empty()) {
+    out += "<details><summary>the first " + num(f.recovered.size()) + "</summary>\n";
     out += "<table class=\"sortable\"><thead><tr><th>Table</th><th class=\"n\">Page</th><th class=\"n\">Offset</th>"
            "<th>Source</th><th>Live row with its key</th></tr></thead><tbody>\n";
     for (const RecoveredFacts& r : f.recovered) {
       out += "<tr><td>" + escape_html(r.table) + "</td>" + num_cell(r.page) + num_cell(r.offset) + "<td>" +
              escape_html(r.source) + "</td><td>" + escape_html(r.live.empty() ? "none" : r.live) + "</td></tr>\n";
     }
-    out += "</tbody></table>\n" + more_line(f.recovered.size(), f.recovered_count, "recovered records");
+    out += "</tbody></table>\n" + more_line(f.recovered.size(), f.recovered_count, "recovered records") +
+           "</details>\n";
   }
   out += "</section>\n";
 }
@@ -369,13 +371,14 @@ void render_carved(std::string& out, const ReportFacts& f) {
          "</span> UTF-16LE strings of " + num(kCarveMinChars) + " characters or more in page slack" +
          (f.carve_capped ? " (carving stopped there)" : "") + ".</p>\n";
   if (!f.carved.empty()) {
+    out += "<details><summary>the first " + num(f.carved.size()) + "</summary>\n";
     out += "<table class=\"sortable\"><thead><tr><th class=\"n\">Page</th><th class=\"n\">Offset</th><th>Table</th>"
            "<th>Text</th></tr></thead><tbody>\n";
     for (const CarveFacts& h : f.carved) {
       out += "<tr>" + num_cell(h.page) + num_cell(h.offset) + "<td>" + escape_html(h.table) +
              "</td><td class=\"mono\">" + escape_html(h.text) + "</td></tr>\n";
     }
-    out += "</tbody></table>\n" + more_line(f.carved.size(), f.carved_count, "carving hits");
+    out += "</tbody></table>\n" + more_line(f.carved.size(), f.carved_count, "carving hits") + "</details>\n";
   }
   out += "</section>\n";
 }
