@@ -3,7 +3,7 @@ _quarrow() {
   local cur prev cmd i
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD-1]}
-  local commands="info tables schema dump export carve verify recover logs report help"
+  local commands="info tables schema dump export carve verify recover logs replay timeline report help"
   cmd=""
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in -*) ;; *) cmd=${COMP_WORDS[i]}; break ;; esac
@@ -18,7 +18,9 @@ _quarrow() {
       else COMPREPLY=($(compgen -W "jsonl csv" -- "$cur")); fi
       return ;;
     -s|--scope) COMPREPLY=($(compgen -W "slack all tag_data lv_all lv_slack" -- "$cur")); return ;;
-    -o|--output|-l|--logs) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    -o|--output|-l|--logs|--temp-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    --kinds) COMPREPLY=($(compgen -W "row header recovered transaction" -- "$cur")); return ;;
+    --from|--to|--views|--sort-memory) return ;;
     --db) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     -n|--limit|-j|--jobs|-m|--min-chars|-k|--max-hits|-t|--tables|--needle) return ;;
   esac
@@ -32,6 +34,9 @@ _quarrow() {
     carve) opts="--scope --needle --min-chars --max-hits --jobs --quiet" ;;
     verify) opts="--json --quiet" ;;
     recover) opts="--exclude-live --quiet" ;;
+    logs) opts="--db --json --records --changes --decoded --timeline" ;;
+    replay) opts="--logs --output --force" ;;
+    timeline) opts="--logs --from --to --views --kinds --format --profile --jobs --sort-memory --temp-dir --quiet" ;;
     logs) opts="--db --records --changes --decoded --timeline" ;;
     report) opts="--output --logs --quiet" ;;
     help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;

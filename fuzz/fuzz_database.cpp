@@ -23,10 +23,13 @@
 #include "forensic/indexes.h"
 #include "forensic/recover.h"
 #include "forensic/verify.h"
+#include "app/timeline_fields.h"
 #include "profiles/view_arrow.h"
 #include "profiles/view_reader.h"
 #include "profiles/view_text.h"
 #include "record/reader.h"
+#include "timeline/collect.h"
+#include "timeline/event_sort.h"
 #include "report/report.h"
 
 namespace {
@@ -210,6 +213,24 @@ void read_all_views(const std::shared_ptr<const quarrow::Database>& db) {
 
 }  // namespace
 
+// The timeline: every view's (or table's) dated values, the header's times and the
+// recovered rows' dates, sorted and merged, then rendered as both formats write them.
+void timeline_events(const quarrow::Database& db) {
+  namespace tl = quarrow::timeline;
+  std::vector<tl::InputNames> names(1);
+  std::vector<tl::EventSorter> sorters(1);
+  (void)tl::database_events(db, quarrow::profiles::builtin_profiles(), {}, 0, names[0],
+                            [&](const tl::EventView& e) { return sorters[0].add(e); });
+  tl::EventMerger merger(std::move(sorters));
+  tl::EventView e;
+  std::string line;
+  while (merger.next(e)) {
+    line.clear();
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::JsonLines, e, names);
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::Csv, e, names);
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> bytes(data, data + size);
   quarrow::Result<std::unique_ptr<quarrow::Database>> db = quarrow::Database::open_bytes(std::move(bytes));
@@ -224,6 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   read_all_views(shared);
   carve_all_scopes(*shared);
   forensic_passes(*shared);
+  timeline_events(*shared);
   render_report(*shared);
   return 0;
 }

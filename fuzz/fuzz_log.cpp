@@ -2,18 +2,26 @@
 // repaired before reading, so that mutations reach past the checksums: bit 0 rewrites
 // the header checksum, bit 1 every segment's checksum and position (as a valid segment
 // of the header's generation), bit 2 adds a checkpoint made of the input's first 8 KiB.
-// Every record is summarised and decoded, the transactions are tracked and the folder's
-// facts (chain, gaps) are built: nothing may crash, hang or allocate without bound.
+// Every record is summarised and decoded, the transactions are tracked, the folder's
+// facts (chain, gaps) are built and the stream's problems rendered, and the log is
+// replayed onto a small database made to match it (its log signature, consistent
+// before the log's first record, pages 1..16 holding a few nodes each at small
+// dbtimes): nothing may crash, hang or allocate without bound.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "app/timeline_fields.h"
 #include "page/checksum.h"
 #include "format/log.h"
 #include "log/log_folder.h"
 #include "log/record_fields.h"
 #include "log/transactions.h"
+#include "replay/page_edit.h"
+#include "replay/replay.h"
+#include "replay/write.h"
+#include "timeline/collect.h"
 
 namespace {
 
@@ -42,6 +50,35 @@ void repair(std::vector<std::uint8_t>& file, std::uint8_t mode) {
   if ((mode & 1) != 0) put32(file, 0, xor_checksum(Bytes(file.data(), kSector)));
 }
 
+// A clean database on the log's stream: header, shadow header, pages 1..16 (page 4 the
+// catalog's empty root), consistent at the start of the log's generation, dbid 1.
+std::vector<std::uint8_t> matching_database(const std::vector<std::uint8_t>& log) {
+  constexpr std::uint32_t kPage = 4096;
+  constexpr std::uint32_t kPages = 16;
+  std::vector<std::uint8_t> db((kPages + 2) * kPage, 0);
+  put32(db, kHeaderSignatureOffset, kDatabaseSignature);
+  put32(db, kHeaderFormatVersionOffset, kFormatVersion);
+  put32(db, kHeaderFormatRevisionOffset, kRevisionTwoChecksums);
+  put32(db, kHeaderPageSizeOffset, kPage);
+  put32(db, kHeaderStateOffset, kStateCleanShutdown);
+  put32(db, logfmt::kDbDbid, 1);
+  if (log.size() >= logfmt::kHeaderSignature + logfmt::kSignatureSize) {
+    std::memcpy(db.data() + logfmt::kDbLogSignature, log.data() + logfmt::kHeaderSignature, logfmt::kSignatureSize);
+    // Consistent at (generation, 0, 0): every record of the log comes after it.
+    std::memcpy(db.data() + logfmt::kDbConsistentPosition + 4, log.data() + logfmt::kHeaderGeneration, 4);
+  }
+  for (std::uint32_t n = 1; n <= kPages; ++n) {
+    std::span<std::uint8_t> page(db.data() + (n + 1) * kPage, kPage);
+    replay::PageEditor ed(page);
+    const bool catalog = n == kCatalogRootPage;
+    ed.initialise(n, catalog ? 2 : n, catalog ? 3 : 2);
+    for (std::uint16_t i = 0; !catalog && i < 3; ++i) {
+      (void)ed.insert_node(i, replay::NodeImage{0, std::string(1, static_cast<char>('a' + i)), "data", 0});
+    }
+  }
+  return db;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -56,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const LogFolder folder = LogFolder::from_memory(std::move(files));
   (void)folder.checksum_failed();
+  (void)folder.read_failed();
+  for (const LogFileInfo& f : folder.files()) (void)f.header.looks_like_log();
   std::uint64_t sink = 0;
   TransactionTracker tracker([&](const TransactionEntry& e) { sink += e.counts.records; });
   LogStream stream(folder);
@@ -70,6 +109,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink += parts.key_prefix.size() + parts.key_suffix.size() + parts.data.size();
   }
   tracker.finish();
+  // The timeline's events of the same logs, rendered as both formats write them.
+  std::vector<quarrow::timeline::InputNames> names(1);
+  std::string line;
+  (void)quarrow::timeline::log_events(folder, {}, 0, names[0], [&](const quarrow::timeline::EventView& e) {
+    line.clear();
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::JsonLines, e, names);
+    quarrow::app::append_timeline_event(line, quarrow::app::TimelineFormat::Csv, e, names);
+    sink += line.size();
+    return quarrow::Status::success();
+  });
+  for (const std::string& p : stream.problems()) sink += p.size();
+  if (auto db = Database::open_bytes(matching_database(file))) {
+    replay::ReplayOptions options;
+    options.max_overlay_bytes = std::uint64_t{64} << 20;
+    auto out = replay::replay_logs(**db, folder, options);
+    if (out) {
+      sink += out->report.records_applied + out->overlay->written_pages();
+      (void)replay::write_replayed(**db, *out, [&](Bytes b) -> Status {
+        sink += b.size();
+        return {};
+      });
+    } else {
+      sink += out.error().to_string().size();
+    }
+  }
   static volatile std::uint64_t kept;
   kept = sink;
   return 0;

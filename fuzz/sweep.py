@@ -11,7 +11,10 @@ space limit; the views of a recognised profile are read too. The `quarrow` progr
 (when installed) then runs export, dump, info, carve, report and the view commands on the
 same file, on two threads. Seed transaction logs (*.log) are mutated the same way,
 usually with their checksums recomputed afterwards, and go through EseLogs and
-`quarrow logs`. The outcome of each file is one of:
+`quarrow logs`. The logs of the real Server 2022 vector (../shared/logs/srum-ws2022,
+when present) are seeds too: a mutated generation is put in a folder with the other,
+intact generations and replayed onto the vector's database (EseDatabase(logs=...) and
+`quarrow replay`). The outcome of each file is one of:
 
   clean      every call returned a result
   exception  at least one call raised a Python exception (counted by message kind)
@@ -419,6 +422,7 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
                 call(pull_arrow_stream, arrow)
         call(db.verify)
         call(db.header_info)
+        call(lambda: sum(1 for _ in db.timeline(sort_memory_mb=1)))
         call(db.report, export_dir + "-report.html")
         call(db.export_all, export_dir)
         for scope in SCOPES:
@@ -440,6 +444,11 @@ def exercise_logs(quarrow, path: str) -> list[str]:
                    logs.timeline):
         call(method)
     call(lambda: sum(1 for _ in logs.records()))
+    if REPLAY:
+        db = call(lambda: quarrow.EseDatabase(REPLAY[0], logs=REPLAY[1]))
+        if db is not None:
+            for name in call(db.get_tables) or ():
+                call(lambda n=name: sum(1 for _ in db.iter_table(n)))
     return kinds
 
 
@@ -459,10 +468,16 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["recover", path, "MSysObjects"],
             ["recover", "--exclude-live", "-q", path, "MSysObjects"],
             ["views", "--json", path],
+            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"],
+            ["timeline", path, "-q", "-j", "2"],
+            ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"])
             ["report", path, "-o", export_dir + "-report", "-q"],
             ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"])
     if path.endswith(".log"):
-        runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"])
+        runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"],
+                ["timeline", "--logs", path, "-q"])
+        if REPLAY:
+            runs += (["replay", REPLAY[0], "--logs", REPLAY[1], "-o", REPLAY[2], "--force"],)
     for args in runs:
         try:
             p = subprocess.run([program, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -534,6 +549,16 @@ def run_one(quarrow, path: str, export_dir: str, timeout: float, memory_mb: int)
 
 
 PROGRAM: str | None = None
+# While a real-vector log is mutated: (database, log folder, output) of its replay.
+REPLAY: tuple[str, str, str] | None = None
+REPLAY_SET = "srum-ws2022"
+
+
+def replay_vector() -> Path | None:
+    """The real log set whose generations are mutated and replayed, if present."""
+    base = Path(os.environ.get("QUARROW_LOGS") or ROOT.parent / "shared" / "logs")
+    folder = base / REPLAY_SET
+    return folder if (folder / "SRUDB.dat").is_file() else None
 
 
 def find_program() -> str | None:
@@ -550,6 +575,10 @@ def load_seeds(seed_dir: Path | None, max_size: int) -> list[tuple[str, bytes]]:
             (seed_dir / f"{name}.edb").write_bytes(data)
         for name, data in make_seeds.log_seeds():
             (seed_dir / f"{name}.log").write_bytes(data)
+        vector = replay_vector()
+        if vector is not None:
+            for log in sorted(vector.glob("*.log")):
+                (seed_dir / f"replay-{log.name}").write_bytes(log.read_bytes())
     seeds = []
     for path in sorted(seed_dir.iterdir()):
         if path.is_file() and 0 < path.stat().st_size <= max_size:
@@ -593,6 +622,23 @@ def main() -> int:
             is_log = seed_name.endswith(".log")
             data, how = mutate_log(seed, rng) if is_log else mutate(seed, rng)
             path = work / ("mutated.log" if is_log else "mutated.edb")
+            global REPLAY
+            REPLAY = None
+            vector = replay_vector() if seed_name.startswith("replay-") else None
+            if vector is not None:
+                # The mutated generation under its own name among the intact others.
+                folder = work / "replay-logs"
+                shutil.rmtree(folder, ignore_errors=True)
+                folder.mkdir()
+                for other in vector.iterdir():
+                    if other.suffix in (".log", ".chk", ".jrs") and other.name != seed_name[len("replay-"):]:
+                        shutil.copyfile(other, folder / other.name)
+                path = folder / seed_name[len("replay-"):]
+                db_copy = work / "replay-db.dat"
+                if not db_copy.exists():
+                    shutil.copyfile(vector / "SRUDB.dat", db_copy)
+                    os.chmod(db_copy, 0o444)
+                REPLAY = (str(db_copy), str(folder), str(work / "replayed.dat"))
             path.write_bytes(data)
             os.chmod(path, 0o444)
             export_dir = work / "export"

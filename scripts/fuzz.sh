@@ -44,6 +44,10 @@ src, dst = map(pathlib.Path, sys.argv[1:])
 for path in sorted(src.glob("*.log")):
     for mode in (0, 1, 3, 7):
         (dst / f"{path.stem}-m{mode}").write_bytes(bytes([mode]) + path.read_bytes())
+# The real Server 2022 vector's logs, when present: records a replay applies.
+for path in sorted(pathlib.Path("../shared/logs/srum-ws2022").glob("*.log")):
+    for mode in (0, 3):
+        (dst / f"ws2022-{path.stem}-m{mode}").write_bytes(bytes([mode]) + path.read_bytes())
 PY
 cp profiles/*.json "$WORK/corpus/fuzz_profiles/"
 # The decoder target takes a selector byte and then raw bytes: seed it with page-sized

@@ -8,7 +8,7 @@ import datetime
 import os
 from collections.abc import Iterable, Iterator
 from types import TracebackType
-from typing import Any, Literal, TypedDict, final, type_check_only
+from typing import Any, Literal, TypedDict, final, overload, type_check_only
 
 __version__: str
 __all__ = ["EseDatabase", "__version__"]
@@ -185,9 +185,24 @@ class EseDatabase:
     def catalog_problems(self) -> list[CatalogProblem]: ...
     def replay_report(self) -> ReplayReport | None: ...
     def views(self) -> list[str]: ...
+    def view_columns(self, name: str) -> list[dict[str, str | None]]: ...
     def read_view(self, name: str, *, columns: list[str] | None = None) -> list[dict[str, Any]]: ...
     def arrow_view(
         self, name: str, *, columns: list[str] | None = None, batch_rows: int = 65536
+    ) -> ArrowTable: ...
+    @overload
+    def timeline(
+        self, *, logs: str | os.PathLike[str] | None = None, start: datetime.datetime | str | None = None,
+        end: datetime.datetime | str | None = None, views: list[str] | None = None, kinds: list[str] | None = None,
+        arrow: Literal[False] = False, batch_rows: int = 65536, sort_memory_mb: int = 256,
+        temp_dir: str | os.PathLike[str] | None = None,
+    ) -> Iterator[dict[str, Any]]: ...
+    @overload
+    def timeline(
+        self, *, logs: str | os.PathLike[str] | None = None, start: datetime.datetime | str | None = None,
+        end: datetime.datetime | str | None = None, views: list[str] | None = None, kinds: list[str] | None = None,
+        arrow: Literal[True], batch_rows: int = 65536, sort_memory_mb: int = 256,
+        temp_dir: str | os.PathLike[str] | None = None,
     ) -> ArrowTable: ...
     def report(self, path: StrPath, *, logs: StrPath | None = None) -> None: ...
     def __enter__(self) -> EseDatabase: ...

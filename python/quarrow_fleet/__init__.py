@@ -41,7 +41,7 @@ import pyarrow.parquet as pq
 
 from quarrow import EseDatabase
 
-__all__ = ["read_tables", "read_views", "failures", "export_parquet"]
+__all__ = ["read_tables", "read_views", "failures", "export_parquet", "timeline", "timeline_parquet"]
 
 # The loader's hidden column: the error text of a file that failed, null on data
 # rows.  A failed file gives exactly one marker row (all data columns null) so
@@ -524,3 +524,130 @@ def export_parquet(paths, out_dir, *, tables=None, client=None, logs=None) -> di
     with open(os.path.join(out_dir, REPORT_NAME), "w", encoding="utf-8") as f:
         json.dump(report, f, indent=1, ensure_ascii=False)
     return report
+
+
+# ---- Timelines ----------------------------------------------------------------------
+
+# The members every event has, in the order quarrow writes them (EseDatabase.timeline's
+# Arrow columns); the row's values, which differ from view to view, travel as one JSON
+# object in "attributes".
+_TIMELINE_SCHEMA = pa.schema([
+    ("message", pa.string()), ("datetime", pa.timestamp("us", tz="UTC")), ("timestamp_desc", pa.string()),
+    ("timestamp", pa.int64()), ("source_file", pa.string()), ("kind", pa.string()), ("table", pa.string()),
+    ("row", pa.uint64()), ("attributes", pa.string()), ("error", pa.string()),
+])
+
+
+class _TimelineLoader:
+    """One file's events, sorted, as an Arrow table (a failed file: one row naming its error)."""
+
+    def __init__(self, options: dict, logs: dict):
+        self.options = options
+        self.logs = logs
+
+    def table(self, path: str) -> pa.Table:
+        try:
+            with EseDatabase(path) as db:
+                events = pa.table(db.timeline(logs=self.logs.get(path), arrow=True, **self.options))
+            return events.append_column("error", pa.nulls(len(events), pa.string()))
+        except (OSError, ValueError, MemoryError) as exc:
+            failed = {name: [None] for name in _TIMELINE_SCHEMA.names}
+            failed["source_file"] = [path]
+            failed["error"] = [_error_text(exc)]
+            return pa.table(failed, schema=_TIMELINE_SCHEMA)
+
+    def __call__(self, path: str) -> pd.DataFrame:
+        return _to_pandas(self.table(path))
+
+    def meta(self) -> pd.DataFrame:
+        return _to_pandas(_TIMELINE_SCHEMA.empty_table())
+
+
+def _timeline_options(start, end, views, kinds) -> dict:
+    return {"start": start, "end": end, "views": None if views is None else list(views),
+            "kinds": None if kinds is None else list(kinds)}
+
+
+def _timeline_logs(paths, logs) -> dict:
+    if logs is None:
+        return {}
+    if not isinstance(logs, dict):
+        raise TypeError("logs must map database paths to their log folders")
+    return {os.fspath(k): os.fspath(v) for k, v in logs.items()}
+
+
+def timeline(paths, *, logs=None, start=None, end=None, views=None, kinds=None,
+             errors: str = "collect") -> dd.DataFrame:
+    """The timeline of every file as a Dask DataFrame: one partition per file, its
+    events in time order (as ``EseDatabase.timeline`` gives them).
+
+    Columns: message, datetime (UTC), timestamp_desc, timestamp (microseconds),
+    source_file, kind, table, row, and attributes: the row's values as one JSON
+    object, since they differ from view to view.  `logs` maps a database's path to
+    the folder of its transaction logs; start, end, views and kinds are those of
+    ``EseDatabase.timeline``.  A file that cannot be read gives no events; its error
+    is kept for :func:`failures` (errors="raise" raises it instead)."""
+    if errors not in ("collect", "raise"):
+        raise ValueError('errors must be "collect" or "raise"')
+    paths = [os.fspath(p) for p in paths]
+    if not paths:
+        raise ValueError("no paths given")
+    loader = _TimelineLoader(_timeline_options(start, end, views, kinds), _timeline_logs(paths, logs))
+    with dask.config.set({"dataframe.convert-string": False}):
+        raw = dd.from_map(loader, paths, meta=loader.meta(), divisions=None, enforce_metadata=False,
+                          label="quarrow-timeline")
+        frame = raw.map_partitions(_timeline_events, errors, meta=_timeline_events(loader.meta(), errors),
+                                   enforce_metadata=False)
+        frame._quarrow_failures = raw.map_partitions(_timeline_failures, meta=_FAILURE_META, enforce_metadata=False)
+    return frame
+
+
+def _timeline_events(frame: pd.DataFrame, errors: str) -> pd.DataFrame:
+    failed = frame["error"].notna()
+    if errors == "raise" and failed.any():
+        first = frame[failed].iloc[0]
+        raise OSError(f"{first['source_file']}: {first['error']}")
+    return frame[~failed].drop(columns="error")
+
+
+def _timeline_failures(frame: pd.DataFrame) -> pd.DataFrame:
+    failed = frame[frame["error"].notna()]
+    return pd.DataFrame({"source": failed["source_file"].astype(object).to_numpy(),
+                         "error": failed["error"].astype(object).to_numpy()},
+                        columns=list(_FAILURE_META.columns)).astype(_FAILURE_META.dtypes.to_dict())
+
+
+def _timeline_part(index: int, path: str, out_dir: str, loader: _TimelineLoader):
+    table = loader.table(path)
+    errors = table.column("error")
+    if errors.null_count < len(table):
+        return 0, [str(e) for e in errors.to_pylist() if e is not None]
+    table = table.drop(["error"])
+    if len(table) == 0:
+        return 0, []
+    day = pa.compute.strftime(table.column("datetime"), format="%Y-%m-%d")
+    table = table.append_column("day", day)
+    pq.write_to_dataset(table, out_dir, partition_cols=["day"],
+                        basename_template=f"part-{index:06d}-{{i}}.parquet")
+    return len(table), []
+
+
+def timeline_parquet(paths, out_dir, *, logs=None, start=None, end=None, views=None, kinds=None,
+                     client=None) -> dict:
+    """The timeline of every file written as Parquet partitioned by day:
+    out_dir/day=YYYY-MM-DD/part-NNNNNN-0.parquet (NNNNNN: the file's position in
+    `paths`), with the columns of :func:`timeline` (the day is the partition key).
+    Returns {"events": count, "failures": [{"source", "error"}]}.  out_dir must not
+    exist or be empty; on a cluster it must be storage every worker shares."""
+    import pyarrow.compute  # noqa: F401  (strftime)
+
+    paths = [os.fspath(p) for p in paths]
+    out_dir = os.fspath(out_dir)
+    if os.path.isdir(out_dir) and os.listdir(out_dir):
+        raise FileExistsError(f"Output directory is not empty: {out_dir}")
+    os.makedirs(out_dir, exist_ok=True)
+    loader = _TimelineLoader(_timeline_options(start, end, views, kinds), _timeline_logs(paths, logs))
+    tasks = [dask.delayed(_timeline_part, pure=False)(i, p, out_dir, loader) for i, p in enumerate(paths)]
+    results = client.gather(client.compute(tasks)) if client is not None else dask.compute(*tasks)
+    failures_list = [{"source": p, "error": e} for p, (_, errs) in zip(paths, results) for e in errs]
+    return {"events": sum(n for n, _ in results), "failures": failures_list}

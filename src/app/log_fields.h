@@ -87,4 +87,57 @@ constexpr std::uint32_t timeline_count(TimelineField field, const logs::Operatio
   }
 }
 
+// A file of a log folder. "error" is there for a file that could not be read; the
+// header fields for a log header of either format; the reading's fields for a log of
+// the segment format.
+enum class LogFileField : std::uint8_t {
+  Name, Path, Role, Size, Kind, Generation, Problems, Error,
+  Version, Created, PreviousCreated, Signature, Sectors, SectorSize, EngineVersion, Checkpoint, CircularLogging,
+  SystemPath, LogPath, AttachedDatabases,                                                  // a header
+  Segments, Records, Fragmented, FirstRecord, End, FirstTime, LastTime, CorrectedBits,      // a reading
+};
+inline constexpr std::array<std::string_view, 28> kLogFileFieldNames = {
+    "name",        "path",        "role",          "size",        "kind",       "generation",
+    "problems",    "error",       "version",       "created",     "previous_created", "signature",
+    "sectors",     "sector_size", "engine_version", "checkpoint", "circular_logging", "system_path",
+    "log_path",    "attached_databases", "segments", "records",   "fragmented", "first_record",
+    "end",         "first_time",  "last_time",     "corrected_bits"};
+inline constexpr auto kLogFileFields = declared_order<LogFileField, kLogFileFieldNames.size()>();
+
+constexpr std::string_view log_file_field_name(LogFileField field) {
+  return kLogFileFieldNames[static_cast<std::size_t>(field)];
+}
+
+constexpr bool log_file_has(LogFileField field, const logs::LogFileInfo& f) {
+  if (field == LogFileField::Error) return !f.open_error.empty();
+  const logs::HeaderKind kind = f.header.kind;
+  if (field >= LogFileField::Version && field <= LogFileField::AttachedDatabases) {
+    return kind == logs::HeaderKind::Log || kind == logs::HeaderKind::Legacy;
+  }
+  if (field >= LogFileField::Segments) return kind == logs::HeaderKind::Log;
+  return true;
+}
+
+// An attached database as a log header or the checkpoint lists it.
+enum class AttachmentField : std::uint8_t { Dbid, Path, Dbtime, Attached, Consistent, Signature };
+inline constexpr std::array<std::string_view, 6> kAttachmentFieldNames = {"dbid",     "path",       "dbtime",
+                                                                          "attached", "consistent", "signature"};
+inline constexpr auto kAttachmentFields = declared_order<AttachmentField, kAttachmentFieldNames.size()>();
+
+// What a database needs of the logs (see logs::DatabaseNeeds).
+enum class NeedsField : std::uint8_t {
+  Dirty, State, Dbid, Attached, Consistent, Needed, Present, Missing, Unchained, AnotherDatabase, LogSignatureOk,
+  LastGenerationTimeOk, AttachFound, AttachSignatureOk, RecordsAfterAttach, AlreadyApplied, ReplayRecords, Verdict,
+};
+inline constexpr std::array<std::string_view, 18> kNeedsFieldNames = {
+    "dirty",       "state",          "dbid",           "attached",         "consistent",
+    "needed",      "present",        "missing",        "unchained",        "another_database",
+    "log_signature_ok", "last_generation_time_ok", "attach_found", "attach_signature_ok", "records_after_attach",
+    "already_applied", "replay_records", "verdict"};
+inline constexpr auto kNeedsFields = declared_order<NeedsField, kNeedsFieldNames.size()>();
+
+constexpr std::string_view needs_field_name(NeedsField field) {
+  return kNeedsFieldNames[static_cast<std::size_t>(field)];
+}
+
 }  // namespace quarrow::app

@@ -16,6 +16,7 @@
 #include "binding/reading.h"
 #include "binding/replay.h"
 #include "binding/report.h"
+#include "binding/timeline.h"
 #include "binding/views.h"
 #include "record/reader.h"
 #include "record/text.h"
@@ -528,8 +529,10 @@ PyMethodDef kMethods[] = {
      "    IOError: If there's an error creating the directory or writing files"},
     {"arrow_table", as_cfunction(arrow_table_method), kFastKeywords, kArrowTableDoc},
     {"views", views_method, METH_NOARGS, kViewsDoc},
+    {"view_columns", as_cfunction(view_columns_method), kFastKeywords, kViewColumnsDoc},
     {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
     {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
+    {"timeline", as_cfunction(fast_method<timeline_method>), kFastKeywords, kTimelineDoc},
     {"report", as_cfunction(report_method), kFastKeywords, kReportDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"

@@ -103,64 +103,93 @@ PyObject* problems_list(const std::vector<LogProblem>& problems) {
   return list.release();
 }
 
+PyObject* attachment_value(app::AttachmentField field, const AttachedDatabase& a) {
+  using F = app::AttachmentField;
+  switch (field) {
+    case F::Dbid: return PyLong_FromLong(a.dbid);
+    case F::Path: return lossy_text(a.path);
+    case F::Dbtime: return PyLong_FromUnsignedLongLong(a.dbtime);
+    case F::Attached: return position_object(a.attached);
+    case F::Consistent: return position_object(a.consistent);
+    case F::Signature: return signature_object(a.signature);
+  }
+  Py_RETURN_NONE;
+}
+
 PyObject* attachments_list(const std::vector<AttachedDatabase>& list_in) {
   PyRef list(PyList_New(0));
   if (!list) return nullptr;
   for (const AttachedDatabase& a : list_in) {
     PyRef d(PyDict_New());
-    if (!d || !put(d.get(), "dbid", PyLong_FromLong(a.dbid)) || !put(d.get(), "path", lossy_text(a.path)) ||
-        !put(d.get(), "dbtime", PyLong_FromUnsignedLongLong(a.dbtime)) ||
-        !put(d.get(), "attached", position_object(a.attached)) ||
-        !put(d.get(), "consistent", position_object(a.consistent)) ||
-        !put(d.get(), "signature", signature_object(a.signature)) || PyList_Append(list.get(), d.get()) < 0) {
+    if (!d) return nullptr;
+    for (const app::AttachmentField field : app::kAttachmentFields) {
+      if (!put(d.get(), app::kAttachmentFieldNames[static_cast<std::size_t>(field)].data(), attachment_value(field, a))) {
+        return nullptr;
+      }
+    }
+    if (PyList_Append(list.get(), d.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+PyObject* segments_dict(const LogFileStats& s) {
+  PyRef segments(PyDict_New());
+  if (!segments) return nullptr;
+  for (std::size_t k = 0; k < kSegmentStatusCount; ++k) {
+    if (!put(segments.get(), segment_status_name(static_cast<SegmentStatus>(k)), PyLong_FromUnsignedLong(s.segments[k]))) {
       return nullptr;
     }
   }
-  return list.release();
+  return segments.release();
+}
+
+PyObject* file_value(app::LogFileField field, const LogFileInfo& f) {
+  using F = app::LogFileField;
+  const LogHeader& h = f.header;
+  const LogFileStats& s = f.stats;
+  switch (field) {
+    case F::Name: return lossy_text(f.name);
+    case F::Path: return lossy_text(f.path);
+    case F::Role: return PyUnicode_FromString(file_role_name(f.role));
+    case F::Size: return PyLong_FromUnsignedLongLong(f.size);
+    case F::Kind: return PyUnicode_FromString(f.open_error.empty() ? header_kind_name(h.kind) : "unreadable");
+    case F::Generation:
+      return app::log_file_has(F::Version, f) ? PyLong_FromUnsignedLong(h.generation) : Py_NewRef(Py_None);
+    case F::Problems: return problems_list(f.problems);
+    case F::Error: return lossy_text(f.open_error);
+    case F::Version: return PyUnicode_FromString(h.version_text().c_str());
+    case F::Created: return time_object(h.create_time);
+    case F::PreviousCreated: return time_object(h.previous_time);
+    case F::Signature: return signature_object(h.signature);
+    case F::Sectors: return PyLong_FromLong(h.file_sectors);
+    case F::SectorSize: return PyLong_FromLong(h.sector_size);
+    case F::EngineVersion: return PyLong_FromUnsignedLong(h.engine_version);
+    case F::Checkpoint: return position_object(h.checkpoint);
+    case F::CircularLogging: return PyBool_FromLong((h.flags & logfmt::kFlagCircularLogging) != 0);
+    case F::SystemPath: return lossy_text(h.system_path);
+    case F::LogPath: return lossy_text(h.log_path);
+    case F::AttachedDatabases: return attachments_list(h.attachments);
+    case F::Segments: return segments_dict(s);
+    case F::Records: return PyLong_FromUnsignedLongLong(s.records);
+    case F::Fragmented: return PyLong_FromUnsignedLongLong(s.fragmented);
+    case F::FirstRecord: return position_object(s.first_record);
+    case F::End: return position_object(s.end);
+    case F::FirstTime: return time_object(s.first_time);
+    case F::LastTime: return time_object(s.last_time);
+    case F::CorrectedBits: return PyLong_FromUnsignedLong(s.corrected_bits);
+  }
+  Py_RETURN_NONE;
 }
 
 PyObject* file_dict(const LogFileInfo& f) {
   PyRef d(PyDict_New());
   if (!d) return nullptr;
-  const LogHeader& h = f.header;
-  const bool has_header = h.kind == HeaderKind::Log || h.kind == HeaderKind::Legacy;
-  bool ok = put(d.get(), "name", lossy_text(f.name)) && put(d.get(), "path", lossy_text(f.path)) &&
-            put(d.get(), "role", PyUnicode_FromString(file_role_name(f.role))) &&
-            put(d.get(), "size", PyLong_FromUnsignedLongLong(f.size)) &&
-            put(d.get(), "kind", PyUnicode_FromString(f.open_error.empty() ? header_kind_name(h.kind) : "unreadable")) &&
-            put(d.get(), "generation", has_header ? PyLong_FromUnsignedLong(h.generation) : Py_NewRef(Py_None)) &&
-            put(d.get(), "problems", problems_list(f.problems));
-  if (ok && !f.open_error.empty()) ok = put(d.get(), "error", lossy_text(f.open_error));
-  if (ok && has_header) {
-    ok = put(d.get(), "version", PyUnicode_FromString(h.version_text().c_str())) &&
-         put(d.get(), "created", time_object(h.create_time)) &&
-         put(d.get(), "previous_created", time_object(h.previous_time)) &&
-         put(d.get(), "signature", signature_object(h.signature)) &&
-         put(d.get(), "sectors", PyLong_FromLong(h.file_sectors)) &&
-         put(d.get(), "sector_size", PyLong_FromLong(h.sector_size)) &&
-         put(d.get(), "engine_version", PyLong_FromUnsignedLong(h.engine_version)) &&
-         put(d.get(), "checkpoint", position_object(h.checkpoint)) &&
-         put(d.get(), "circular_logging", PyBool_FromLong((h.flags & logfmt::kFlagCircularLogging) != 0)) &&
-         put(d.get(), "system_path", lossy_text(h.system_path)) && put(d.get(), "log_path", lossy_text(h.log_path)) &&
-         put(d.get(), "attached_databases", attachments_list(h.attachments));
-  }
-  if (ok && h.kind == HeaderKind::Log) {
-    const LogFileStats& s = f.stats;
-    PyRef segments(PyDict_New());
-    if (!segments) return nullptr;
-    for (std::size_t k = 0; k < kSegmentStatusCount; ++k) {
-      if (!put(segments.get(), segment_status_name(static_cast<SegmentStatus>(k)), PyLong_FromUnsignedLong(s.segments[k]))) {
-        return nullptr;
-      }
+  for (const app::LogFileField field : app::kLogFileFields) {
+    if (app::log_file_has(field, f) && !put(d.get(), app::log_file_field_name(field).data(), file_value(field, f))) {
+      return nullptr;
     }
-    ok = put(d.get(), "segments", segments.release()) && put(d.get(), "records", PyLong_FromUnsignedLongLong(s.records)) &&
-         put(d.get(), "fragmented", PyLong_FromUnsignedLongLong(s.fragmented)) &&
-         put(d.get(), "first_record", position_object(s.first_record)) &&
-         put(d.get(), "end", position_object(s.end)) && put(d.get(), "first_time", time_object(s.first_time)) &&
-         put(d.get(), "last_time", time_object(s.last_time)) &&
-         put(d.get(), "corrected_bits", PyLong_FromUnsignedLong(s.corrected_bits));
   }
-  return ok ? d.release() : nullptr;
+  return d.release();
 }
 
 PyObject* get_files(LogsState& s) {
@@ -284,41 +313,41 @@ PyObject* generations_list(const std::vector<std::uint32_t>& g) {
 
 PyObject* optional_bool(const std::optional<bool>& v) { return v ? PyBool_FromLong(*v) : Py_NewRef(Py_None); }
 
+PyObject* needs_value(app::NeedsField field, const DatabaseNeeds& n, const LogFolder& folder) {
+  using F = app::NeedsField;
+  switch (field) {
+    case F::Dirty: return PyBool_FromLong(n.facts.dirty);
+    case F::State: return PyLong_FromUnsignedLong(n.facts.state);
+    case F::Dbid: return PyLong_FromLong(n.facts.dbid);
+    case F::Attached: return position_object(n.facts.attached);
+    case F::Consistent: return position_object(n.facts.consistent);
+    case F::Needed: return generations_list(n.needed);
+    case F::Present: return generations_list(n.present);
+    case F::Missing: return generations_list(n.missing);
+    case F::Unchained: return generations_list(n.unchained);
+    case F::AnotherDatabase: return PyBool_FromLong(n.another_database);
+    case F::LogSignatureOk: return optional_bool(n.log_signature_ok);
+    case F::LastGenerationTimeOk: return optional_bool(n.gen_max_time_ok);
+    case F::AttachFound: return PyBool_FromLong(n.attach_found);
+    case F::AttachSignatureOk: return optional_bool(n.attach_signature_ok);
+    case F::RecordsAfterAttach: return PyLong_FromUnsignedLongLong(n.replay_records);
+    case F::AlreadyApplied: return PyLong_FromUnsignedLongLong(n.already_applied);
+    case F::ReplayRecords: return PyLong_FromUnsignedLongLong(n.replay_records - n.already_applied);
+    case F::Verdict: return PyUnicode_FromString(needs_verdict(folder, n).c_str());
+  }
+  Py_RETURN_NONE;
+}
+
 PyObject* needs(LogsState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* values[1];
   if (!parse_arguments(kNeeds, args, nargs, kwnames, values)) return nullptr;
   const std::shared_ptr<Database> db = database_argument(values[0], "needs");
   if (!db) return nullptr;
   const DatabaseNeeds n = assess_database(*db, s.folder);
-  std::string verdict;
-  if (n.another_database) {
-    verdict = another_database_text(s.folder, n.facts);
-  } else if (!n.missing.empty()) {
-    verdict = "generations missing";
-  } else if (n.needs_replay()) {
-    verdict = std::to_string(n.replay_records - n.already_applied) + " records would be replayed";
-  } else {
-    verdict = "needs no replay";
-  }
   PyRef d(PyDict_New());
-  if (!d || !put(d.get(), "dirty", PyBool_FromLong(n.facts.dirty)) ||
-      !put(d.get(), "state", PyLong_FromUnsignedLong(n.facts.state)) ||
-      !put(d.get(), "dbid", PyLong_FromLong(n.facts.dbid)) ||
-      !put(d.get(), "attached", position_object(n.facts.attached)) ||
-      !put(d.get(), "consistent", position_object(n.facts.consistent)) ||
-      !put(d.get(), "needed", generations_list(n.needed)) || !put(d.get(), "present", generations_list(n.present)) ||
-      !put(d.get(), "missing", generations_list(n.missing)) ||
-      !put(d.get(), "unchained", generations_list(n.unchained)) ||
-      !put(d.get(), "another_database", PyBool_FromLong(n.another_database)) ||
-      !put(d.get(), "log_signature_ok", optional_bool(n.log_signature_ok)) ||
-      !put(d.get(), "last_generation_time_ok", optional_bool(n.gen_max_time_ok)) ||
-      !put(d.get(), "attach_found", PyBool_FromLong(n.attach_found)) ||
-      !put(d.get(), "attach_signature_ok", optional_bool(n.attach_signature_ok)) ||
-      !put(d.get(), "records_after_attach", PyLong_FromUnsignedLongLong(n.replay_records)) ||
-      !put(d.get(), "already_applied", PyLong_FromUnsignedLongLong(n.already_applied)) ||
-      !put(d.get(), "replay_records", PyLong_FromUnsignedLongLong(n.replay_records - n.already_applied)) ||
-      !put(d.get(), "verdict", PyUnicode_FromString(verdict.c_str()))) {
-    return nullptr;
+  if (!d) return nullptr;
+  for (const app::NeedsField field : app::kNeedsFields) {
+    if (!put(d.get(), app::needs_field_name(field).data(), needs_value(field, n, s.folder))) return nullptr;
   }
   return d.release();
 }

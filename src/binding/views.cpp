@@ -9,6 +9,7 @@
 
 #include "binding/args.h"
 #include "binding/arrow_object.h"
+#include "app/view_fields.h"
 #include "binding/convert.h"
 #include "profiles/view_arrow.h"
 #include "profiles/view_reader.h"
@@ -28,6 +29,13 @@ const char kViewsDoc[] =
     "views($self)\n--\n\nThe views the database's profile defines over the tables this file has.\n\n"
     "Returns:\n    list[str]: View names, in profile order (empty without a profile)\n\n"
     "Raises:\n    (none)";
+
+const char kViewColumnsDoc[] =
+    "view_columns($self, name)\n--\n\nThe columns of a view, described as `quarrow views --json` describes them.\n\n"
+    "Args:\n    name: View name (see views())\n\n"
+    "Returns:\n    list[dict]: One dict per column: 'name', 'type' (as `quarrow views` names it:\n"
+    "    'timestamp', 'int32', ...), 'source' (the stored column) and 'note' (None without one)\n\n"
+    "Raises:\n    ValueError: If the view doesn't exist\n    IOError: If the table cannot be read";
 
 const char kArrowViewDoc[] =
     "arrow_view($self, name, *, columns=None, batch_rows=65536)\n--\n\n"
@@ -380,6 +388,52 @@ PyObject* views_method(PyObject* self, PyObject*) {
     }
     return list.release();
   });
+}
+
+namespace {
+
+const char* const kViewNameNames[] = {"name"};
+constexpr Signature kViewColumns{"view_columns", kViewNameNames, 1, 1};
+
+PyObject* view_column_value(app::ViewColumnField field, const profiles::ViewColumn& c) {
+  using F = app::ViewColumnField;
+  switch (field) {
+    case F::Name: return lossy_text(c.name);
+    case F::Type: return PyUnicode_FromString(profiles::view_type_name(c));
+    case F::Source: return lossy_text(c.source);
+    case F::Note: return c.note.empty() ? Py_NewRef(Py_None) : lossy_text(c.note);
+  }
+  Py_RETURN_NONE;
+}
+
+PyObject* view_columns(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  if (!parse_arguments(kViewColumns, args, nargs, kwnames, values)) return nullptr;
+  profiles::ViewRequest request;
+  if (!view_arguments(s, kViewColumns, values[0], nullptr, request)) return nullptr;
+  const profiles::ViewSpec* view = profiles::find_view(*s.database, *s.profile, request.view);
+  auto columns = profiles::ViewReader::describe(*s.database, *s.profile, *view);
+  if (!columns) return raise_view_error(columns.error());
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  for (const profiles::ViewColumn& c : columns.value()) {
+    PyRef d(PyDict_New());
+    if (!d) return nullptr;
+    for (const app::ViewColumnField field : app::kViewColumnFields) {
+      PyRef value(view_column_value(field, c));
+      if (!value || PyDict_SetItemString(d.get(), app::view_column_field_name(field).data(), value.get()) < 0) {
+        return nullptr;
+      }
+    }
+    if (PyList_Append(list.get(), d.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+}  // namespace
+
+PyObject* view_columns_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return with_state(self, [&](DatabaseState& s) { return view_columns(s, args, nargs, kwnames); });
 }
 
 PyObject* arrow_view_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -11,6 +11,7 @@ namespace quarrow::python {
 extern const char kViewsDoc[];
 extern const char kArrowViewDoc[];
 extern const char kReadViewDoc[];
+extern const char kViewColumnsDoc[];
 extern const char kProfileDoc[];
 
 // Recognises the database's kind with the built-in profiles and the profile files
@@ -21,6 +22,7 @@ bool choose_profile(DatabaseState& state, PyObject* files);
 PyObject* profile_getter(PyObject* self, void*);
 PyObject* views_method(PyObject* self, PyObject*);
 PyObject* arrow_view_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* view_columns_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* read_view_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace quarrow::python

@@ -25,6 +25,7 @@ int run_carve(const std::vector<std::string_view>& args, const Context& context)
 int run_verify(const std::vector<std::string_view>& args, const Context& context);
 int run_recover(const std::vector<std::string_view>& args, const Context& context);
 int run_logs(const std::vector<std::string_view>& args, const Context& context);
+int run_replay(const std::vector<std::string_view>& args, const Context& context);
 int run_timeline(const std::vector<std::string_view>& args, const Context& context);
 int run_report(const std::vector<std::string_view>& args, const Context& context);
 
@@ -38,6 +39,7 @@ extern const std::string_view kCarveHelp;
 extern const std::string_view kVerifyHelp;
 extern const std::string_view kRecoverHelp;
 extern const std::string_view kLogsHelp;
+extern const std::string_view kReplayHelp;
 extern const std::string_view kReportHelp;
 extern const std::string_view kTimelineHelp;
 

@@ -24,7 +24,7 @@
 namespace quarrow::cli {
 
 const std::string_view kLogsHelp =
-    "usage: quarrow logs DIR [--db FILE] [--records | --changes [--decoded] | --timeline]\n"
+    "usage: quarrow logs DIR [--db FILE] [--json | --records | --changes [--decoded] | --timeline]\n"
     "\n"
     "Reads the transaction logs in DIR (*.log, *.jrs and the *.chk checkpoint; DIR may\n"
     "also be one log file), read-only. Without an output option prints a summary: each\n"
@@ -38,6 +38,8 @@ const std::string_view kLogsHelp =
     "another database are said to be so, with no estimate.\n"
     "\n"
     "  -d, --db FILE    the database the logs belong to\n"
+    "      --json       the summary as one JSON object, with the keys of the module's\n"
+    "                   EseLogs calls (files, checkpoint, chain, needs, ...)\n"
     "  -r, --records    every record as JSON Lines: position, type, file, session,\n"
     "                   dbid, objid, page, dbtimes, transaction level and the type's\n"
     "                   own \"fields\" (bytes as hexadecimal)\n"
@@ -61,6 +63,7 @@ const std::vector<OptionSpec> kLogsOptions = {{"db", 'd', true},
                                               {"changes", 'c', false},
                                               {"timeline", 't', false},
                                               {"decoded", '\0', false},
+                                              {"json", '\0', false},
                                               {"quiet", 'q', false}};
 
 std::string hex(std::uint64_t v) {
@@ -221,6 +224,218 @@ std::string render_summary_text(const LogFolder& folder, const SummaryFacts& fac
          " links hold\n";
   for (const LogProblem& p : folder.problems()) out += "  problem: " + p.text + "\n";
   if (facts.needs) out += render_needs_text(folder, *facts.needs, facts.db_path);
+  return out;
+}
+
+// ---- The summary as one JSON object (--json): the module's dicts, key for key --------
+
+void append_bool(std::string& out, bool v) { out += v ? "true" : "false"; }
+void append_optional_bool(std::string& out, const std::optional<bool>& v) {
+  if (v) append_bool(out, *v);
+  else out += "null";
+}
+void append_signature(std::string& out, const Signature& s) {
+  out += '"';
+  out += hex_text(Bytes(s.data(), s.size()));
+  out += '"';
+}
+void append_generations(std::string& out, const std::vector<std::uint32_t>& g) {
+  out += '[';
+  for (std::size_t i = 0; i < g.size(); ++i) out += (i ? "," : "") + std::to_string(g[i]);
+  out += ']';
+}
+void append_problems(std::string& out, const std::vector<LogProblem>& problems) {
+  out += '[';
+  for (std::size_t i = 0; i < problems.size(); ++i) {
+    if (i != 0) out += ',';
+    const LogProblem& p = problems[i];
+    append_json_string(out, p.where.is_zero() ? p.text : position_text(p.where) + " " + p.text);
+  }
+  out += ']';
+}
+
+void append_attachments(std::string& out, const std::vector<AttachedDatabase>& list) {
+  using F = app::AttachmentField;
+  out += '[';
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const AttachedDatabase& a = list[i];
+    out += i == 0 ? "{" : ",{";
+    for (const F field : app::kAttachmentFields) {
+      append_key(out, app::kAttachmentFieldNames[static_cast<std::size_t>(field)], field == F::Dbid);
+      switch (field) {
+        case F::Dbid: out += std::to_string(a.dbid); break;
+        case F::Path: append_json_string(out, a.path); break;
+        case F::Dbtime: out += std::to_string(a.dbtime); break;
+        case F::Attached: append_position(out, a.attached); break;
+        case F::Consistent: append_position(out, a.consistent); break;
+        case F::Signature: append_signature(out, a.signature); break;
+      }
+    }
+    out += '}';
+  }
+  out += ']';
+}
+
+void append_file_field(std::string& out, app::LogFileField field, const LogFileInfo& f) {
+  using F = app::LogFileField;
+  const LogHeader& h = f.header;
+  const LogFileStats& s = f.stats;
+  switch (field) {
+    case F::Name: append_json_string(out, f.name); break;
+    case F::Path: append_json_string(out, f.path); break;
+    case F::Role: append_json_string(out, file_role_name(f.role)); break;
+    case F::Size: out += std::to_string(f.size); break;
+    case F::Kind: append_json_string(out, f.open_error.empty() ? header_kind_name(h.kind) : "unreadable"); break;
+    case F::Generation: out += app::log_file_has(F::Version, f) ? std::to_string(h.generation) : "null"; break;
+    case F::Problems: append_problems(out, f.problems); break;
+    case F::Error: append_json_string(out, f.open_error); break;
+    case F::Version: append_json_string(out, h.version_text()); break;
+    case F::Created: append_time(out, h.create_time); break;
+    case F::PreviousCreated: append_time(out, h.previous_time); break;
+    case F::Signature: append_signature(out, h.signature); break;
+    case F::Sectors: out += std::to_string(h.file_sectors); break;
+    case F::SectorSize: out += std::to_string(h.sector_size); break;
+    case F::EngineVersion: out += std::to_string(h.engine_version); break;
+    case F::Checkpoint: append_position(out, h.checkpoint); break;
+    case F::CircularLogging: append_bool(out, (h.flags & logfmt::kFlagCircularLogging) != 0); break;
+    case F::SystemPath: append_json_string(out, h.system_path); break;
+    case F::LogPath: append_json_string(out, h.log_path); break;
+    case F::AttachedDatabases: append_attachments(out, h.attachments); break;
+    case F::Segments:
+      out += '{';
+      for (std::size_t k = 0; k < kSegmentStatusCount; ++k) {
+        append_key(out, segment_status_name(static_cast<SegmentStatus>(k)), k == 0);
+        out += std::to_string(s.segments[k]);
+      }
+      out += '}';
+      break;
+    case F::Records: out += std::to_string(s.records); break;
+    case F::Fragmented: out += std::to_string(s.fragmented); break;
+    case F::FirstRecord: append_position(out, s.first_record); break;
+    case F::End: append_position(out, s.end); break;
+    case F::FirstTime: append_time(out, s.first_time); break;
+    case F::LastTime: append_time(out, s.last_time); break;
+    case F::CorrectedBits: out += std::to_string(s.corrected_bits); break;
+  }
+}
+
+void append_needs(std::string& out, const LogFolder& folder, const DatabaseNeeds& n) {
+  using F = app::NeedsField;
+  out += '{';
+  for (const F field : app::kNeedsFields) {
+    append_key(out, app::needs_field_name(field), field == F::Dirty);
+    switch (field) {
+      case F::Dirty: append_bool(out, n.facts.dirty); break;
+      case F::State: out += std::to_string(n.facts.state); break;
+      case F::Dbid: out += std::to_string(n.facts.dbid); break;
+      case F::Attached: append_position(out, n.facts.attached); break;
+      case F::Consistent: append_position(out, n.facts.consistent); break;
+      case F::Needed: append_generations(out, n.needed); break;
+      case F::Present: append_generations(out, n.present); break;
+      case F::Missing: append_generations(out, n.missing); break;
+      case F::Unchained: append_generations(out, n.unchained); break;
+      case F::AnotherDatabase: append_bool(out, n.another_database); break;
+      case F::LogSignatureOk: append_optional_bool(out, n.log_signature_ok); break;
+      case F::LastGenerationTimeOk: append_optional_bool(out, n.gen_max_time_ok); break;
+      case F::AttachFound: append_bool(out, n.attach_found); break;
+      case F::AttachSignatureOk: append_optional_bool(out, n.attach_signature_ok); break;
+      case F::RecordsAfterAttach: out += std::to_string(n.replay_records); break;
+      case F::AlreadyApplied: out += std::to_string(n.already_applied); break;
+      case F::ReplayRecords: out += std::to_string(n.replay_records - n.already_applied); break;
+      case F::Verdict: append_json_string(out, needs_verdict(folder, n)); break;
+    }
+  }
+  out += '}';
+}
+
+void append_checkpoint(std::string& out, const LogFolder& folder) {
+  const auto& c = folder.checkpoint();
+  if (!c) {
+    out += "null";
+    return;
+  }
+  out += '{';
+  append_key(out, "name", true);
+  append_json_string(out, folder.checkpoint_name());
+  append_key(out, "readable");
+  append_bool(out, c->readable);
+  append_key(out, "copies_agree");
+  append_bool(out, c->copies_agree);
+  append_key(out, "checkpoint");
+  append_position(out, c->checkpoint);
+  append_key(out, "full_backup");
+  append_position(out, c->full_backup);
+  append_key(out, "consistent");
+  append_position(out, c->consistent);
+  append_key(out, "signature");
+  append_signature(out, c->signature);
+  append_key(out, "attached_databases");
+  append_attachments(out, c->attachments);
+  append_key(out, "problems");
+  append_problems(out, c->problems);
+  out += '}';
+}
+
+void append_chain(std::string& out, const LogFolder& folder) {
+  out += '[';
+  for (std::size_t i = 0; i < folder.chain().size(); ++i) {
+    const ChainLink& l = folder.chain()[i];
+    out += i == 0 ? "{" : ",{";
+    out += "\"from\":" + std::to_string(l.from) + ",\"to\":" + std::to_string(l.to);
+    append_key(out, "time_ok");
+    append_bool(out, l.time_ok);
+    append_key(out, "signature_ok");
+    append_bool(out, l.signature_ok);
+    append_key(out, "segments_ok");
+    append_optional_bool(out, l.segments_ok);
+    out += '}';
+  }
+  out += ']';
+}
+
+// The folder as EseLogs gives it: path, files, checkpoint, generations, gaps, chain,
+// problems, record_count, checksum_failed, and with --db what the database needs.
+std::string render_summary_json(const LogFolder& folder, const SummaryFacts& facts) {
+  std::string out = "{\"path\":";
+  append_json_string(out, folder.path());
+  append_key(out, "files");
+  out += '[';
+  for (std::size_t i = 0; i < folder.files().size(); ++i) {
+    const LogFileInfo& f = folder.files()[i];
+    out += i == 0 ? "{" : ",{";
+    bool first = true;
+    for (const app::LogFileField field : app::kLogFileFields) {
+      if (!app::log_file_has(field, f)) continue;
+      append_key(out, app::log_file_field_name(field), first);
+      append_file_field(out, field, f);
+      first = false;
+    }
+    out += '}';
+  }
+  out += ']';
+  append_key(out, "checkpoint");
+  append_checkpoint(out, folder);
+  append_key(out, "generations");
+  append_generations(out, facts.generations);
+  append_key(out, "gaps");
+  out += '[';
+  for (std::size_t i = 0; i < folder.gaps().size(); ++i) {
+    out += (i ? ",[" : "[") + std::to_string(folder.gaps()[i].first) + "," + std::to_string(folder.gaps()[i].last) + "]";
+  }
+  out += ']';
+  append_key(out, "chain");
+  append_chain(out, folder);
+  append_key(out, "problems");
+  append_problems(out, folder.problems());
+  append_key(out, "record_count");
+  out += std::to_string(folder.records());
+  append_key(out, "checksum_failed");
+  append_bool(out, folder.checksum_failed());
+  if (facts.needs) {
+    append_key(out, "needs");
+    append_needs(out, folder, *facts.needs);
+  }
+  out += "}\n";
   return out;
 }
 
@@ -451,6 +666,7 @@ struct LogsRequest {
   std::optional<std::string> db_path;  // --db
   Mode mode = Mode::Summary;
   bool decoded = false;  // --changes --decoded
+  bool json = false;     // the summary as JSON
 };
 
 std::optional<LogsRequest> parse_logs(const std::vector<std::string_view>& raw) {
@@ -468,6 +684,8 @@ std::optional<LogsRequest> parse_logs(const std::vector<std::string_view>& raw) 
   if (args->flag("changes") && !request.db_path) return refuse("--changes needs --db FILE");
   if (args->flag("decoded") && !args->flag("changes")) return refuse("--decoded goes with --changes");
   request.decoded = args->flag("decoded");
+  if (args->flag("json") && outputs != 0) return refuse("--json goes with the summary, not with JSON Lines");
+  request.json = args->flag("json");
   request.dir = args->positionals[0];
   using Mode = LogsRequest::Mode;
   request.mode = args->flag("records")    ? Mode::Records
@@ -495,7 +713,8 @@ int run_logs(const std::vector<std::string_view>& raw, const Context&) {
   using Mode = LogsRequest::Mode;
   if (request->mode == Mode::Summary) {
     const SummaryFacts facts = gather_summary(folder.value(), db.get(), request->db_path.value_or(""));
-    const std::string out = render_summary_text(folder.value(), facts);
+    const std::string out =
+        request->json ? render_summary_json(folder.value(), facts) : render_summary_text(folder.value(), facts);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return facts.ok ? kExitOk : kExitFailed;
   }

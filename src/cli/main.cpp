@@ -99,6 +99,7 @@ const std::vector<Command>& commands() {
       {"verify", "page checksums and both header copies", kVerifyHelp, run_verify},
       {"recover", "deleted records still on a table's pages, as JSON Lines", kRecoverHelp, run_recover},
       {"logs", "transaction logs: files, generations, what a database needs, records", kLogsHelp, run_logs},
+      {"replay", "the database as recovery would leave it after its logs, as a new file", kReplayHelp, run_replay},
       {"timeline", "every dated fact of databases and logs in time order (JSON Lines, CSV)", kTimelineHelp,
        run_timeline},
       {"report", "an HTML page per database: facts, tables, a map of its pages, logs", kReportHelp, run_report},

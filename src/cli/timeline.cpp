@@ -165,21 +165,27 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
   const std::size_t inputs = r.files.size() + (r.logs.empty() ? 0 : 1);
   std::vector<timeline::InputNames> names(inputs);
   std::vector<timeline::EventSorter> sorters;
-  // Each worker's share of the memory bound, so that all of them together stay within it.
+  // A quarter of the memory bound holds finished inputs' events (small inputs need no
+  // file of their own); the rest is shared by the workers, so that all of it together
+  // stays within the bound.
+  const std::size_t kept_bound = r.sort.memory_bound / 4;
   timeline::SortOptions each = r.sort;
   const unsigned workers = std::max(1u, std::min<unsigned>(r.jobs, static_cast<unsigned>(std::max<std::size_t>(1, r.files.size()))));
-  each.memory_bound = std::max<std::size_t>(r.sort.memory_bound / workers, std::size_t{1} << 20);
+  each.memory_bound = std::max<std::size_t>((r.sort.memory_bound - kept_bound) / workers, std::size_t{1} << 20);
   for (std::size_t k = 0; k < inputs; ++k) sorters.emplace_back(each);
   std::vector<char> failed(inputs, 0);
   std::mutex lock;
   std::size_t buffered = 0;  // bytes the finished sorters still hold in memory
 
-  // A finished input's events stay in memory only while all of them fit the bound.
+  // A finished input's events stay in memory only while all such fit their share.
   auto settle = [&](std::size_t k) -> Status {
     std::lock_guard<std::mutex> hold(lock);
-    buffered += sorters[k].buffered_bytes();
-    if (buffered <= r.sort.memory_bound) return Status::success();
-    buffered -= sorters[k].buffered_bytes();
+    const std::size_t bytes = sorters[k].buffered_bytes();
+    if (buffered + bytes <= kept_bound) {
+      buffered += bytes;
+      sorters[k].shrink();
+      return Status::success();
+    }
     return sorters[k].spill_buffer();
   };
 

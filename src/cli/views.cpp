@@ -11,6 +11,7 @@
 #include "cli/pool.h"
 #include "cli/terminal.h"
 #include "export/export_file.h"
+#include "app/view_fields.h"
 #include "export/json_lines.h"
 #include "profiles/view_reader.h"
 #include "profiles/view_text.h"
@@ -52,15 +53,21 @@ bool cli_profiles(const Arguments& args, std::vector<profiles::Profile>& out) {
 }
 
 void append_column_json(std::string& out, const profiles::ViewColumn& c) {
-  out += "{\"name\":";
-  append_json_string(out, c.name);
-  out += ",\"type\":";
-  append_json_string(out, profiles::view_type_name(c));
-  out += ",\"source\":";
-  append_json_string(out, name_text(c.source));
-  out += ",\"note\":";
-  if (c.note.empty()) out += "null";
-  else append_json_string(out, c.note);
+  using F = app::ViewColumnField;
+  for (const F field : app::kViewColumnFields) {
+    out += field == F::Name ? "{\"" : ",\"";
+    out += app::view_column_field_name(field);
+    out += "\":";
+    switch (field) {
+      case F::Name: append_json_string(out, c.name); break;
+      case F::Type: append_json_string(out, profiles::view_type_name(c)); break;
+      case F::Source: append_json_string(out, name_text(c.source)); break;
+      case F::Note:
+        if (c.note.empty()) out += "null";
+        else append_json_string(out, c.note);
+        break;
+    }
+  }
   out += "}";
 }
 

@@ -33,6 +33,10 @@ class PageOverlay {
   // the file's end). The view stays valid until the overlay is destroyed.
   std::span<std::uint8_t> write(std::uint32_t page_number);
 
+  // Pages the logs added past the file's end (the database grew): they read as zeros
+  // until written. Never shrinks.
+  void extend_to(std::uint32_t total_pages) { total_pages_ = total_pages > total_pages_ ? total_pages : total_pages_; }
+
   bool written(std::uint32_t page_number) const { return pages_.count(page_number) != 0; }
   // The last data page readable through the overlay: the file's, or a later one when
   // the logs created pages past its end.

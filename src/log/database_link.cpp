@@ -177,6 +177,13 @@ DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
   return n;
 }
 
+std::string needs_verdict(const LogFolder& folder, const DatabaseNeeds& n) {
+  if (n.another_database) return another_database_text(folder, n.facts);
+  if (!n.missing.empty()) return "generations missing";
+  if (n.needs_replay()) return std::to_string(n.replay_records - n.already_applied) + " records would be replayed";
+  return "needs no replay";
+}
+
 const char* change_kind_name(ChangeKind k) {
   switch (k) {
     case ChangeKind::Insert: return "insert";

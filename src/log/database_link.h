@@ -74,6 +74,9 @@ struct DatabaseNeeds {
 
 // One pass over the logs. The database is read, never written.
 DatabaseNeeds assess_database(const Database& db, const LogFolder& folder);
+// The verdict in a few words: another database's logs, "generations missing", "N records
+// would be replayed" or "needs no replay".
+std::string needs_verdict(const LogFolder& folder, const DatabaseNeeds& n);
 
 // Which dbid the database has at each point of the stream: the header's, then as the
 // log headers' attachment lists and AttachDB / CreateDB / DetachDB records say.

@@ -73,6 +73,13 @@ class TransactionTracker {
     bool active = false;
   };
   void close(Session& s, Outcome outcome, const LogRecord& r);
+  static void start(Session& s, std::uint16_t procid, bool begin_seen, std::uint32_t trx, const LogRecord& r);
+  static void open_levels(Session& s, int levels, const LogRecord& r);
+  static void extend(Session& s, const LogRecord& r);
+  bool follow_transaction_record(Session& s, std::uint16_t procid, const LogRecord& r);
+  bool roll_back(Session& s, std::uint16_t procid, int levels, const LogRecord& r);
+  bool end(Session& s, Outcome outcome, const LogRecord& r);
+  void follow_page_change(Session& s, std::uint16_t procid, const LogRecord& r, const RecordSummary& sum);
 
   Sink sink_;
   std::map<std::uint16_t, Session> sessions_;

@@ -98,6 +98,10 @@ struct ReplayOptions {
   // Undo the transactions still open at the end of the logs, as recovery does. Off:
   // their changes stay (the state at the last record).
   bool undo_open_transactions = true;
+  // The most memory the replayed page images may take: a log that would write more
+  // distinct pages (a damaged ExtendDB and many NewPage records cost 4 KiB each for
+  // 20 bytes of log) ends in an error instead.
+  std::uint64_t max_overlay_bytes = std::uint64_t{8} << 30;
   // Called for every node operation applied to a page (see NodeChange); may be empty.
   std::function<void(const NodeChange&)> on_node_change;
 };

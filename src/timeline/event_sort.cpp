@@ -75,6 +75,9 @@ std::size_t block_size_from_head(const char* p) {
 }  // namespace
 
 Status EventSorter::add(const EventView& e) {
+  // The whole bound at once: growing by doubling copies the buffer over and over and
+  // holds two copies at the moment of each copy. Pages not yet written take no memory.
+  if (buffer_.capacity() < options_.memory_bound && buffer_.empty()) buffer_.reserve(options_.memory_bound);
   keys_.push_back(Key{e.time, e.input, e.table, e.row, e.item, e.kind, buffer_.size()});
   put_block(buffer_, e);
   ++events_;
@@ -92,6 +95,14 @@ void EventSorter::sort_keys() {
     if (a.row != b.row) return a.row < b.row;
     return a.item < b.item;
   });
+}
+
+Status EventSorter::spill_buffer() {
+  if (keys_.empty()) return Status::success();
+  Status s = spill();
+  std::string().swap(buffer_);
+  std::vector<Key>().swap(keys_);
+  return s;
 }
 
 Status EventSorter::spill() {
@@ -113,11 +124,10 @@ Status EventSorter::spill() {
   if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
   run.size += out.size();
   files_.push_back(std::move(run));
+  // The buffer keeps its room for the next run (within the bound); a finished sorter
+  // spilled by its caller gives it back.
   buffer_.clear();
   keys_.clear();
-  // Give the memory back: the next run may be much smaller (the last one usually is).
-  buffer_.shrink_to_fit();
-  keys_.shrink_to_fit();
   return Status::success();
 }
 

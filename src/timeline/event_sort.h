@@ -41,7 +41,13 @@ class EventSorter {
   std::size_t buffered_bytes() const { return buffer_.size() + keys_.size() * sizeof(Key); }
   // Writes the events held in memory as a run of their own (several sorters finished one
   // after another keep memory flat so).
-  Status spill_buffer() { return keys_.empty() ? Status::success() : spill(); }
+  // Its memory is given back.
+  Status spill_buffer();
+  // Gives back the room reserved beyond the events held (a finished sorter kept in memory).
+  void shrink() {
+    buffer_.shrink_to_fit();
+    keys_.shrink_to_fit();
+  }
 
  private:
   friend class EventMerger;

@@ -33,6 +33,8 @@ NOP, INIT2, TERM2, BEGIN, COMMIT, ROLLBACK, BEGIN0, COMMIT0 = 0, 49, 50, 5, 6, 7
 MACRO_BEGIN, MACRO_COMMIT, ATTACH_DB, SHUTDOWN_MARK, TRACE = 11, 12, 15, 23, 22
 INSERT, FLAG_DELETE, REPLACE, DELETE, UNDO_INFO, UNDO = 29, 32, 33, 35, 36, 39
 NOP2, FRAGMENT_BEGIN, FRAGMENT, NEW_PAGE = 71, 76, 77, 95
+DELTA, SPLIT2, EXTEND_DB, CREATE_SINGLE_EXTENT_FDP = 37, 62, 68, 25
+DBTIME_NONE = 0xFFFFFFFFFFFFFFFF
 
 DEFAULT_TIME = bytes([10, 20, 12, 14, 2, 121, 0, 0x80])   # 2021-02-14 12:20:10 UTC
 
@@ -123,6 +125,52 @@ def delete(node: Node) -> bytes:
 
 def undo(node: Node, key: bytes, operation: int = 1, level: int = 1) -> bytes:
     return node.head(UNDO) + struct.pack("<HHHB", len(key), 0, operation, level) + key
+
+
+def delta(node: Node, key: bytes, offset: int, amount: int) -> bytes:
+    """Adds `amount` to the 32-bit integer at `offset` of the node's data."""
+    return node.head(DELTA) + struct.pack("<HHiH", len(key), 0, amount, offset) + key
+
+
+def undo_info(node: Node, key: bytes, before: bytes = b"", operation: int = 2) -> bytes:
+    """The before-image of an uncommitted change (no page changes: dbtimes none)."""
+    head = (page_part(UNDO_INFO, node.procid, node.dbid, node.page, DBTIME_NONE, DBTIME_NONE, node.trx,
+                      node.level, node.iline, node.flags) + node_part(node.rceid, node.root, node.objid))
+    return head + struct.pack("<HHHhhH", len(key), 0, operation, len(before), 0, len(before)) + key + before
+
+
+def leaf_insert(node: Node, key: bytes, data: bytes) -> bytes:
+    """The Insert of a split macro: named on the split page, no dbtime before."""
+    head = (page_part(INSERT, node.procid, node.dbid, node.page, node.dbtime, DBTIME_NONE, node.trx,
+                      node.level, node.iline, node.flags) + node_part(node.rceid, node.root, node.objid))
+    return head + struct.pack("<HHH", len(key), 0, len(data)) + key + data
+
+
+def create_single_extent_root(procid: int, dbid: int, page: int, objid: int, dbtime: int, parent: int = 1,
+                              primary: int = 1, flags: int = 0, trx: int = 100, level: int = 1) -> bytes:
+    """CreateSingleExtentFDP: the root page of a new tree (unique keys)."""
+    return (page_part(CREATE_SINGLE_EXTENT_FDP, procid, dbid, page, dbtime, DBTIME_NONE, trx, level, 0, 0x04)
+            + struct.pack("<IIiI", objid, parent, primary, flags))
+
+
+def new_page(procid: int, dbid: int, page: int, objid: int, dbtime: int) -> bytes:
+    return struct.pack("<BHBIIQ", NEW_PAGE, procid, dbid, page, objid, dbtime)
+
+
+def extend_db(dbid: int, last_page: int) -> bytes:
+    return struct.pack("<BIBI", EXTEND_DB, 5, dbid, last_page)
+
+
+def split2(procid: int, dbid: int, page: int, dbtime: int, dbtime_before: int, new_page: int, objid: int,
+           kind: int, iline_oper: int, iline_split: int, lines: int, new_flags: int, page_flags: int,
+           trx: int = 100, level: int = 1, right: int = 0, parent: int = 0, prefix_split: int = -1,
+           prefix_new: int = -1) -> bytes:
+    """A Split2 of one level (kind 0 vertical, 1 right, 2 append) whose operation is an
+    insert at `iline_oper`; no keys, prefixes or page image."""
+    head = page_part(SPLIT2, procid, dbid, page, dbtime, dbtime_before, trx, level, 0, 0x04)
+    return (head + struct.pack("<IIQIQII", new_page, right, DBTIME_NONE, parent, DBTIME_NONE, page, objid)
+            + struct.pack("<BBHHHIIhhiiHHHII", kind, 1, iline_oper, iline_split, lines, new_flags, page_flags,
+                          0, 0, prefix_split, prefix_new, 0, 0, 0, 0, 0))
 
 
 def attach_db(dbid: int, db_signature: bytes, path: str, log_signature: bytes = b"",

@@ -119,5 +119,30 @@ TEST_F(Platform, ErrorsCarryTheSystemsCodeAndText) {
   EXPECT_EQ(create_directories(""), 0);
 }
 
+TEST_F(Platform, TemporaryFileReadsBackWhatWasWrittenAndLeavesNothing) {
+  {
+    TemporaryFile file;
+    ASSERT_EQ(file.create(dir_), 0);
+    const std::string first(300000, 'a'), second = "tail";
+    ASSERT_EQ(file.write_all(first.data(), first.size()), 0);
+    ASSERT_EQ(file.write_all(second.data(), second.size()), 0);
+    std::string got(8, '\0');
+    std::size_t n = 0;
+    ASSERT_EQ(file.read_at(first.size() - 2, got.data(), got.size(), n), 0);
+    EXPECT_EQ(got.substr(0, n), "aatail");
+    // Reads go by offset: a later write appends, and reading past the end gives nothing.
+    ASSERT_EQ(file.write_all("!", 1), 0);
+    ASSERT_EQ(file.read_at(first.size() + 4, got.data(), got.size(), n), 0);
+    EXPECT_EQ(got.substr(0, n), "!");
+    ASSERT_EQ(file.read_at(first.size() + 5, got.data(), got.size(), n), 0);
+    EXPECT_EQ(n, 0u);
+    // Nothing in the folder has a name while the file is open (POSIX), and nothing is
+    // left once it is closed (both).
+  }
+  EXPECT_TRUE(fs::is_empty(native(dir_)));
+  TemporaryFile missing;
+  EXPECT_NE(missing.create(dir_ + "/no such folder"), 0);
+}
+
 }  // namespace
 }  // namespace quarrow::platform

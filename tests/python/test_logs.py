@@ -485,3 +485,26 @@ def test_real_log_times_are_utc_datetimes(real_set):
     first = next(iter(logs.records()))
     assert first["time"].tzinfo is datetime.timezone.utc
     assert all(f.get("created") is None or f["created"].tzinfo is datetime.timezone.utc for f in logs.files())
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+def test_tool_summary_json_has_the_module_keys(tmp_path):
+    db_path = dirty_database(tmp_path)
+    (tmp_path / "SRU.chk").write_bytes(L.checkpoint(L.position(0x51, 1, 0), L.signature()))
+    (tmp_path / "SRUres00001.jrs").write_bytes(bytes(65536))
+    (tmp_path / "SRU00050.log").write_bytes(L.LogFile(0x50).add(L.init2()).build())
+    logs = quarrow.EseLogs(str(tmp_path))
+    done = tool("logs", "--json", tmp_path, "--db", db_path)
+    summary = json.loads(done.stdout)
+    module = {"path": logs.path, "files": logs.files(), "checkpoint": logs.checkpoint(),
+              "generations": logs.generations(), "gaps": logs.gaps(), "chain": logs.chain(),
+              "problems": logs.problems(), "record_count": logs.record_count,
+              "checksum_failed": logs.checksum_failed, "needs": logs.needs(db_path)}
+    assert list(summary) == list(module)
+    assert [list(f) for f in summary["files"]] == [list(f) for f in module["files"]]
+    assert {f["kind"] for f in summary["files"]} >= {"log", "unused"}
+    for key in ("checkpoint", "needs"):
+        assert list(summary[key]) == list(module[key])
+    assert [list(c) for c in summary["chain"]] == [list(c) for c in module["chain"]] != []
+    assert summary["needs"]["verdict"] == module["needs"]["verdict"]
+    assert summary["generations"] == module["generations"] and summary["record_count"] == module["record_count"]

@@ -1,0 +1,480 @@
+// Log replay: the page primitives redo is built from, the real Server 2022 vector (a
+// clean copy rolled forward by its later logs), and records a damaged or hostile log
+// could carry, fed to the redo engine on a small database built here.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "db_builder.h"
+#include "log/log_folder.h"
+#include "log/record_types.h"
+#include "record/reader.h"
+#include "replay/engine.h"
+#include "replay/page_edit.h"
+#include "replay/replay.h"
+#include "replay/write.h"
+
+namespace quarrow::replay {
+namespace {
+
+using test::ByteVec;
+
+std::string logs_folder(const std::string& set) {
+  const char* env = std::getenv("QUARROW_LOGS");
+  const std::string source = __FILE__;
+  const std::size_t tests = source.rfind("tests/cpp/");
+  const std::string base = env != nullptr && *env != '\0' ? std::string(env)
+                           : tests == std::string::npos ? std::string()
+                                                        : source.substr(0, tests) + "../shared/logs";
+  const std::string path = base + "/" + set;
+  std::FILE* f = std::fopen((path + "/SRUDB.dat").c_str(), "rb");
+  if (f == nullptr) return "";
+  std::fclose(f);
+  return path;
+}
+
+// A 4 KiB leaf page holding `keys` (data "d" + key), with its free-space words exact.
+ByteVec leaf_page(const std::vector<std::string>& keys, std::uint64_t dbtime = 100) {
+  ByteVec p(4096, 0);
+  PageEditor ed(p);
+  ed.initialise(dbtime, 9, 0x802);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    NodeImage n{0, keys[i], "d" + keys[i], 0};
+    EXPECT_TRUE(ed.insert_node(static_cast<std::uint16_t>(i), n));
+  }
+  return p;
+}
+
+std::uint16_t word(const ByteVec& p, std::size_t at) { return load_u16le(p, at); }
+
+// ---- Page primitives -------------------------------------------------------------------
+
+TEST(ReplayPage, InsertPlacesNodesAtTheFirstFreeByteAndKeepsTheFreeWordsExact) {
+  ByteVec p = leaf_page({"a", "c"});
+  PageEditor ed(p);
+  // Two nodes of 2 + 1 + 2 bytes at offsets 0 and 5; tag 0 empty.
+  ASSERT_TRUE(ed.insert_node(1, NodeImage{0, "b", "db", 0}));
+  EXPECT_EQ(ed.nodes(), 3);
+  EXPECT_EQ(ed.tag(2)->offset, 10);  // the new node went to the end of the data area
+  EXPECT_EQ(ed.tag(3)->offset, 5);   // "c" moved up one tag
+  EXPECT_EQ(word(p, 32), 15);        // ibMicFree
+  EXPECT_EQ(word(p, 28), 4096 - 40 - 15 - 4 * 4);
+  EXPECT_EQ(ed.node(1)->key, "b");
+}
+
+TEST(ReplayPage, ReplaceStaysInPlaceWhenItCanAndMovesToTheEndWhenItGrows) {
+  ByteVec p = leaf_page({"a", "b", "c"});
+  PageEditor ed(p);
+  const std::uint16_t free_before = word(p, 28);
+  // Shrinking: in place, the freed bytes counted free but not contiguous.
+  ASSERT_TRUE(ed.replace_node(0, NodeImage{0, "a", "", 0}));
+  EXPECT_EQ(ed.tag(1)->offset, 0);
+  EXPECT_EQ(word(p, 32), 15);
+  EXPECT_EQ(word(p, 28), free_before + 2);
+  // Growing a node that is not last: it moves to the end of the data area.
+  ASSERT_TRUE(ed.replace_node(1, NodeImage{0, "b", "0123456789", 0}));
+  EXPECT_EQ(ed.tag(2)->offset, 15);
+  EXPECT_EQ(word(p, 32), 15 + 13);
+  // Growing the last node: it stays where it is.
+  ASSERT_TRUE(ed.replace_node(1, NodeImage{0, "b", "0123456789AB", 0}));
+  EXPECT_EQ(ed.tag(2)->offset, 15);
+  EXPECT_EQ(ed.node(1)->data, "0123456789AB");
+}
+
+TEST(ReplayPage, ReorganisesWhenTheFreeBytesAreNotContiguous) {
+  ByteVec p = leaf_page({});
+  PageEditor ed(p);
+  const std::string big(1300, 'x');
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(ed.insert_node(static_cast<std::uint16_t>(i), NodeImage{0, std::to_string(i), big, 0}));
+  ASSERT_TRUE(ed.delete_node(0));  // 1303 bytes free at the start, not at the end
+  ASSERT_LT(ed.contiguous_free(), 1303u);
+  ASSERT_TRUE(ed.insert_node(2, NodeImage{0, "3", big, 0}));
+  EXPECT_EQ(ed.tag(1)->offset, 0);  // compacted down in offset order
+  EXPECT_EQ(ed.tag(2)->offset, 1303);
+  EXPECT_EQ(ed.tag(3)->offset, 2 * 1303);
+  EXPECT_EQ(ed.node(2)->key, "3");
+  // No room at all: an error, the page unchanged.
+  const ByteVec before = p;
+  EXPECT_FALSE(ed.insert_node(0, NodeImage{0, "4", big, 0}));
+  EXPECT_EQ(p, before);
+}
+
+TEST(ReplayPage, DeletingTheLastNodeStartsTheDataAreaOver) {
+  ByteVec p = leaf_page({"a"});
+  PageEditor ed(p);
+  ASSERT_TRUE(ed.delete_node(0));
+  EXPECT_EQ(word(p, 32), 0);
+  EXPECT_EQ(word(p, 28), 4096 - 40 - 4);
+}
+
+TEST(ReplayPage, NodesAreStoredAgainstThePagePrefix) {
+  ByteVec p = leaf_page({});
+  PageEditor ed(p);
+  ASSERT_TRUE(ed.replace_tag(0, as_bytes(std::string("prefix-")), 0));
+  const std::string key = "prefix-42";
+  NodeImage n{prefix_length_for(key, "prefix-"), key, "data", 1};
+  ASSERT_TRUE(ed.insert_node(0, n));
+  EXPECT_EQ(ed.tag(1)->flags, 0x4 | 0x1);
+  EXPECT_EQ(ed.tag(1)->size, 2 + 2 + 2 + 4);  // prefix length, suffix length, "42", data
+  EXPECT_EQ(ed.node(0)->key, key);
+  // A common part of two bytes or less is stored whole.
+  EXPECT_EQ(prefix_length_for("pr", "prefix-"), 0);
+}
+
+// ---- The real vector -----------------------------------------------------------------
+
+std::map<std::string, std::uint64_t> row_counts(const Database& db) {
+  std::map<std::string, std::uint64_t> out;
+  for (const auto& entry : db.catalog()) {
+    auto reader = open_table_reader(db, entry.second.name);
+    EXPECT_TRUE(reader) << entry.second.name;
+    if (!reader) continue;
+    Record rec;
+    std::uint64_t n = 0;
+    TableRecordReader::Step step;
+    while ((step = reader->next_record(rec)) == TableRecordReader::Step::Record) ++n;
+    EXPECT_EQ(step, TableRecordReader::Step::End) << entry.second.name;
+    out[entry.second.name] = n;
+  }
+  return out;
+}
+
+TEST(ReplayRealLogs, Server2022CopyRollsForwardToTheLaterState) {
+  const std::string dir = logs_folder("srum-ws2022");
+  if (dir.empty()) GTEST_SKIP() << "real log sets not available";
+  auto db = Database::open(dir + "/SRUDB.dat");
+  ASSERT_TRUE(db);
+  auto folder = logs::LogFolder::open(dir);
+  ASSERT_TRUE(folder);
+  auto out = replay_logs(**db, *folder, ReplayOptions{});
+  ASSERT_TRUE(out) << out.error().to_string();
+  const ReplayReport& r = out->report;
+  EXPECT_EQ(r.generations, (std::vector<std::uint32_t>{2, 3, 4, 5}));
+  EXPECT_EQ(r.dbtime_before, 457u);
+  EXPECT_EQ(r.dbtime_after, 1566u);
+  EXPECT_EQ(r.writes_at_before, 1032u);
+  EXPECT_EQ(r.writes_creating, 86u);
+  EXPECT_EQ(r.writes_same_operation, 34u);
+  EXPECT_EQ(r.writes_already_applied, 0u);
+  EXPECT_EQ(r.pages_changed + r.pages_created, 61u);
+  EXPECT_EQ(out->overlay->written_pages(), 61u);
+  EXPECT_EQ(r.macros_applied, 19u);
+  EXPECT_EQ(r.transactions_committed, 18u);
+  EXPECT_EQ(r.transactions_undone_at_end, 0u);
+  // The record types the vector exercises.
+  using namespace logfmt;
+  const std::map<std::uint8_t, std::uint64_t> seen = {
+      {kInsert, 964}, {kReplace, 21}, {kFlagDelete, 4}, {kDelete, 5}, {kSetExternalHeader, 20},
+      {kNewPage, 43}, {kCreateSingleExtentFDP, 18}, {kConvertFDP2, 3}, {kSplit2, 34}, {kMacroCommit, 19}};
+  for (const auto& [type, n] : seen) EXPECT_EQ(r.records_by_type[type], n) << int(type);
+  for (std::uint8_t t : {kReplaceD, kFlagInsert, kFlagInsertAndReplaceData, kDelta, kDelta64, kUndoInfo, kUndo,
+                         kMerge2, kEmptyTree, kPageMove, kCreateMultipleExtentFDP}) {
+    EXPECT_EQ(r.records_by_type[t], 0u) << int(t);
+  }
+  // The replayed database, read as every reader reads it.
+  auto replayed = Database::over_pages(**db, out->overlay, out->header);
+  ASSERT_TRUE(replayed) << replayed.error().to_string();
+  const auto counts = row_counts(**replayed);
+  EXPECT_EQ(counts.size(), 12u);
+  const std::map<std::string, std::uint64_t> expected = {
+      {"MSysObjects", 161}, {"MSysObjectsShadow", 161}, {"MSysObjids", 28}, {"SruDbIdMapTable", 96},
+      {"{17F4D97B-F26A-5E79-3A82-90040A47D13D}", 4}, {"{841A7317-3805-518B-C2EA-AD224CB4AF84}", 2},
+      {"{D10CA2FE-6FCF-4F6D-848E-B2E99266FA89}", 153}, {"{DC3D3B50-BB90-5066-FA4E-A5F90DD8B677}", 2},
+      {"{DD6636C4-8929-4683-974E-22C046A43763}", 4}, {"{EEE2F477-0659-5C47-EF03-6D6BEFD441B3}", 2}};
+  for (const auto& [name, n] : expected) {
+    auto it = counts.find(name);
+    ASSERT_NE(it, counts.end()) << name;
+    EXPECT_EQ(it->second, n) << name;
+  }
+  // Rows are only added: the copy's tables keep every row they had.
+  for (const auto& [name, n] : row_counts(**db)) EXPECT_GE(counts.at(name), n) << name;
+  // The header as recovery leaves it.
+  EXPECT_EQ(load_u32le(out->header, kHeaderStateOffset), kStateCleanShutdown);
+  EXPECT_EQ(load_u64le(out->header, kHeaderDatabaseTimeOffset), 1566u);
+}
+
+TEST(ReplayRealLogs, DatabasesTheirLogsDoNotChangeStayAsTheyAre) {
+  for (const char* set : {"srum-belka", "srum-w11"}) {
+    const std::string dir = logs_folder(set);
+    if (dir.empty()) GTEST_SKIP() << "real log sets not available";
+    auto db = Database::open(dir + "/SRUDB.dat");
+    ASSERT_TRUE(db);
+    auto folder = logs::LogFolder::open(dir);
+    ASSERT_TRUE(folder);
+    auto out = replay_logs(**db, *folder, ReplayOptions{});
+    ASSERT_TRUE(out) << set << ": " << out.error().to_string();
+    EXPECT_FALSE(out->report.needed) << set;
+    EXPECT_EQ(out->overlay->written_pages(), 0u) << set;
+    // The written copy: pages byte for byte the file's.
+    ByteVec bytes;
+    ASSERT_TRUE(write_replayed(**db, *out, [&](Bytes b) -> Status {
+      bytes.insert(bytes.end(), b.begin(), b.end());
+      return {};
+    }));
+    const Bytes file = (*db)->bytes();
+    ASSERT_EQ(bytes.size(), file.size()) << set;
+    EXPECT_TRUE(std::equal(bytes.begin() + 2 * (*db)->page_size(), bytes.end(), file.begin() + 2 * (*db)->page_size())) << set;
+  }
+}
+
+// ---- Records a damaged or hostile log may hold ----------------------------------------
+
+// A database of pages 1..6 whose page 5 is a leaf with nodes "a", "b", "c" at dbtime 100.
+struct SmallDatabase {
+  std::unique_ptr<Database> db;
+  SmallDatabase() {
+    test::DbImage img = test::minimal_image(4096, 0x620, 12, 6);
+    const ByteVec leaf = leaf_page({"a", "b", "c"});
+    std::copy(leaf.begin(), leaf.end(), img.bytes().begin() + 6 * 4096);
+    db = std::move(img.open()).value();
+  }
+};
+
+struct Rec {
+  std::uint8_t type;
+  ByteVec bytes;
+};
+
+ByteVec page_part(std::uint8_t type, std::uint32_t page, std::uint64_t after, std::uint64_t before,
+                  std::uint16_t iline = 0, std::uint8_t level = 0, std::uint8_t flags = 0x04, std::uint16_t procid = 7) {
+  ByteVec b(44, 0);
+  b[0] = type;
+  test::put16(b, 1, procid);
+  b[3] = 1;  // dbid
+  test::put32(b, 4, page);
+  test::put32(b, 8, static_cast<std::uint32_t>(after));
+  test::put32(b, 12, static_cast<std::uint32_t>(after >> 32));
+  test::put32(b, 16, static_cast<std::uint32_t>(before));
+  test::put32(b, 20, static_cast<std::uint32_t>(before >> 32));
+  b[28] = level;
+  test::put16(b, 29, iline);
+  b[31] = flags;
+  test::put32(b, 32, 77);  // rceid
+  test::put32(b, 36, 5);   // root
+  test::put32(b, 40, 9);   // objid
+  return b;
+}
+
+void append(ByteVec& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+
+Rec insert(std::uint32_t page, std::uint64_t after, std::uint64_t before, std::uint16_t iline, const std::string& key,
+           const std::string& data, std::uint8_t level = 0, std::uint8_t flags = 0x04) {
+  ByteVec b = page_part(logfmt::kInsert, page, after, before, iline, level, flags);
+  b.resize(50);
+  test::put16(b, 44, static_cast<std::uint16_t>(key.size()));
+  test::put16(b, 46, 0);
+  test::put16(b, 48, static_cast<std::uint16_t>(data.size()));
+  append(b, key);
+  append(b, data);
+  return {logfmt::kInsert, b};
+}
+
+Rec replace(std::uint32_t page, std::uint64_t after, std::uint64_t before, std::uint16_t iline, const std::string& data,
+            std::uint8_t level = 0, std::uint8_t flags = 0x04) {
+  ByteVec b = page_part(logfmt::kReplace, page, after, before, iline, level, flags);
+  b.resize(50);
+  test::put16(b, 44, static_cast<std::uint16_t>(data.size()));
+  test::put16(b, 48, static_cast<std::uint16_t>(data.size()));
+  append(b, data);
+  return {logfmt::kReplace, b};
+}
+
+Rec undo(std::uint32_t page, std::uint64_t after, std::uint64_t before, std::uint16_t iline, std::uint16_t oper) {
+  ByteVec b = page_part(logfmt::kUndo, page, after, before, iline, 1, 0x05);
+  b.resize(51);
+  test::put16(b, 48, oper);
+  return {logfmt::kUndo, b};
+}
+
+Rec trx(std::uint8_t type, std::uint8_t arg, std::uint16_t procid = 7) {
+  ByteVec b(type == logfmt::kBegin0 || type == logfmt::kCommit0 ? 8 : 4, 0);
+  b[0] = type;
+  test::put16(b, 1, procid);
+  b[3] = arg;
+  return {type, b};
+}
+
+Rec macro(std::uint8_t type, std::uint64_t dbtime) {
+  ByteVec b(11, 0);
+  b[0] = type;
+  test::put16(b, 1, 7);
+  test::put32(b, 3, static_cast<std::uint32_t>(dbtime));
+  return {type, b};
+}
+
+Rec split(std::uint32_t page, std::uint32_t new_page, std::uint16_t lines, std::uint16_t iline_split,
+          const ByteVec& image = {}) {
+  ByteVec b = page_part(logfmt::kSplit2, page, 101, 100);
+  b.resize(110);
+  std::fill(b.begin() + 32, b.begin() + 44, 0);  // no node part: right sibling and its dbtime
+  test::put32(b, 32, new_page);
+  b[68] = 2;  // append
+  b[69] = 1;  // insert
+  test::put16(b, 70, 3);
+  test::put16(b, 72, iline_split);
+  test::put16(b, 74, lines);
+  test::put32(b, 76, 0x802);
+  test::put32(b, 88, 0xFFFFFFFFu);
+  test::put32(b, 92, 0);
+  test::put32(b, 106, static_cast<std::uint32_t>(image.size()));  // uncompressed image: flags 0
+  b.insert(b.end(), image.begin(), image.end());
+  return {logfmt::kSplit2, b};
+}
+
+struct EngineRun {
+  SmallDatabase small;
+  ReplayReport report;
+  ReplayOptions options;
+  std::shared_ptr<PageOverlay> overlay;
+  std::unique_ptr<Engine> engine;
+  EngineRun() {
+    overlay = std::make_shared<PageOverlay>(small.db->bytes(), 4096, small.db->total_pages());
+    engine = std::make_unique<Engine>(*small.db, options, report, overlay);
+  }
+  Status feed(const std::vector<Rec>& recs) {
+    std::uint16_t at = 0x100;
+    for (const Rec& r : recs) {
+      logs::LogRecord lr{logs::LogPosition{3, 1, at++}, r.type, Bytes(r.bytes.data(), r.bytes.size()), {}, false};
+      if (Status st = engine->feed(lr, logs::summarize(lr)); !st) return st;
+    }
+    return engine->finish();
+  }
+  PageEditor page(std::uint32_t n) { return PageEditor(overlay->write(n)); }
+};
+
+struct HostileCase {
+  const char* name;
+  std::vector<Rec> records;
+  const char* error;
+};
+
+class ReplayHostile : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(ReplayHostile, EndsInAnErrorNamingThePositionAndPage) {
+  EngineRun run;
+  Status st = run.feed(GetParam().records);
+  ASSERT_FALSE(st) << GetParam().name;
+  const std::string text = st.error().to_string();
+  EXPECT_NE(text.find(GetParam().error), std::string::npos) << text;
+  EXPECT_NE(text.find("log position 000003,0001,"), std::string::npos) << text;
+}
+
+const std::string kHuge(4090, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, ReplayHostile,
+    ::testing::Values(
+        HostileCase{"iline past the nodes", {insert(5, 101, 100, 60000, "z", "")}, "past the page's"},
+        HostileCase{"page past the database", {insert(500, 101, 100, 0, "z", "")}, "not one of the database's pages"},
+        HostileCase{"page zero", {insert(0, 101, 100, 0, "z", "")}, "not one of the database's pages"},
+        HostileCase{"page older than the record", {insert(5, 101, 90, 0, "z", "")}, "dbtime mismatch"},
+        HostileCase{"page between before and after", {insert(5, 120, 99, 0, "z", "")}, "dbtime mismatch"},
+        HostileCase{"node larger than the page", {insert(5, 101, 100, 0, "z", kHuge)}, "does not fit"},
+        HostileCase{"replace past the nodes", {replace(5, 101, 100, 0xFFFF, "q")}, "past the page's"},
+        HostileCase{"undo of a replace without its before-image", {undo(5, 101, 100, 0, 2)}, "before-image"},
+        HostileCase{"split into a page past the database",
+                    {macro(logfmt::kMacroBegin, 101), split(5, 9999, 4, 3), insert(5, 101, logfmt::kDbtimeNil, 3, "d", "dd"),
+                     macro(logfmt::kMacroCommit, 101)},
+                    "not one of the database's pages"},
+        HostileCase{"split of more lines than the page has",
+                    {macro(logfmt::kMacroBegin, 101), split(5, 6, 50, 3), insert(5, 101, logfmt::kDbtimeNil, 3, "d", "dd"),
+                     macro(logfmt::kMacroCommit, 101)},
+                    "the split names 50 lines"},
+        HostileCase{"split without its operation",
+                    {macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3), macro(logfmt::kMacroCommit, 101)},
+                    "without the operation"}),
+    [](const auto& info) {
+      std::string n = info.param.name;
+      for (char& c : n) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return n;
+    });
+
+TEST(ReplayEngine, PagesPastTheMemoryLimitAreAnError) {
+  EngineRun run;
+  run.options.max_overlay_bytes = 4096;  // one page
+  const Status st = run.feed({insert(5, 101, 100, 0, "0", "d0"), insert(4, 101, 0, 0, "0", "d0")});
+  ASSERT_FALSE(st);
+  EXPECT_NE(st.error().to_string().find("more pages than the replay may hold"), std::string::npos);
+  EXPECT_EQ(run.overlay->written_pages(), 1u);
+}
+
+TEST(ReplayEngine, AMacroThatNeverCommitsChangesNothing) {
+  EngineRun run;
+  ASSERT_TRUE(run.feed({macro(logfmt::kMacroBegin, 101), insert(5, 101, 100, 0, "0", "d0")}));
+  EXPECT_EQ(run.report.macros_dropped, 1u);
+  EXPECT_EQ(run.overlay->written_pages(), 0u);
+}
+
+TEST(ReplayEngine, AppendSplitDealsTheLinesOutAndLinksTheLeaves) {
+  EngineRun run;
+  const Status st = run.feed({macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3),
+                              insert(5, 101, logfmt::kDbtimeNil, 3, "ddd", "dd", 0, 0x05), macro(logfmt::kMacroCommit, 101)});
+  ASSERT_TRUE(st) << st.error().to_string();
+  PageEditor left = run.page(5), right = run.page(6);
+  EXPECT_EQ(left.nodes(), 3);
+  ASSERT_EQ(right.nodes(), 1);
+  EXPECT_EQ(right.node(0)->key, "ddd");
+  EXPECT_EQ(right.node(0)->prefix_length, 3);  // the new page's prefix is the inserted key
+  EXPECT_EQ(right.node(0)->flags & 0x1, 0x1);  // versioned, as the record says
+  EXPECT_EQ(left.next(), 6u);
+  EXPECT_EQ(right.previous(), 5u);
+  EXPECT_EQ(left.dbtime(), 101u);
+  EXPECT_EQ(right.dbtime(), 101u);
+  EXPECT_EQ(run.report.records_applied, 2u);
+}
+
+TEST(ReplayEngine, ANewerSplitPageLeavesTheNewPageToTheLoggedImage) {
+  // The file has the split page after the split (a database flushed mid-way) but not
+  // the new page: the new page is built from the image, the split page left alone.
+  EngineRun run;
+  const ByteVec image = leaf_page({"a", "b", "c"});
+  PageEditor(run.overlay->write(5)).set_dbtime(150);
+  const ByteVec newer(run.overlay->page(5).begin(), run.overlay->page(5).end());
+  const Status st = run.feed({macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3, image),
+                              insert(5, 101, logfmt::kDbtimeNil, 3, "ddd", "dd", 0, 0x05), macro(logfmt::kMacroCommit, 101)});
+  ASSERT_TRUE(st) << st.error().to_string();
+  EXPECT_TRUE(std::equal(newer.begin(), newer.end(), run.overlay->page(5).begin()));
+  ASSERT_EQ(run.page(6).nodes(), 1);
+  EXPECT_EQ(run.page(6).node(0)->key, "ddd");
+  EXPECT_EQ(run.page(6).previous(), 5u);
+  // Without an image the same log is an error, not a new page left empty.
+  EngineRun bare;
+  PageEditor(bare.overlay->write(5)).set_dbtime(150);
+  const Status none = bare.feed({macro(logfmt::kMacroBegin, 101), split(5, 6, 4, 3),
+                                 insert(5, 101, logfmt::kDbtimeNil, 3, "ddd", "dd", 0, 0x05), macro(logfmt::kMacroCommit, 101)});
+  ASSERT_FALSE(none);
+  EXPECT_NE(none.error().to_string().find("logged no page image"), std::string::npos) << none.error().to_string();
+}
+
+TEST(ReplayEngine, TransactionsLeftOpenAreUndoneAndRolledBackOnesStayUndone) {
+  {  // An insert and a replace of a transaction that never commits.
+    EngineRun run;
+    ASSERT_TRUE(run.feed({trx(logfmt::kBegin0, 0x10), insert(5, 101, 100, 3, "d", "dd", 1, 0x05),
+                          replace(5, 102, 101, 0, "new", 1, 0x05)}));
+    PageEditor p = run.page(5);
+    EXPECT_EQ(run.report.transactions_undone_at_end, 1u);
+    EXPECT_EQ(run.report.operations_undone_at_end, 2u);
+    EXPECT_EQ(p.node(3)->flags & 0x2, 0x2);  // the insert: flag-deleted
+    EXPECT_EQ(p.node(0)->data, "da");        // the replace: the before-image back
+    EXPECT_GT(p.dbtime(), 102u);             // a dbtime above every logged one
+  }
+  {  // Rolled back in the log: the Undo record reverses it, nothing is left to undo.
+    EngineRun run;
+    ASSERT_TRUE(run.feed({trx(logfmt::kBegin0, 0x10), insert(5, 101, 100, 3, "d", "dd", 1, 0x05), undo(5, 102, 101, 3, 1),
+                          trx(logfmt::kRollback, 1)}));
+    EXPECT_EQ(run.report.transactions_rolled_back, 1u);
+    EXPECT_EQ(run.report.transactions_undone_at_end, 0u);
+    EXPECT_EQ(run.page(5).node(3)->flags & 0x2, 0x2);
+  }
+  {  // Committed: nothing undone.
+    EngineRun run;
+    ASSERT_TRUE(run.feed({trx(logfmt::kBegin0, 0x10), insert(5, 101, 100, 3, "d", "dd", 1, 0x05), trx(logfmt::kCommit0, 0)}));
+    EXPECT_EQ(run.report.transactions_committed, 1u);
+    EXPECT_EQ(run.page(5).node(3)->flags & 0x2, 0);
+  }
+}
+
+}  // namespace
+}  // namespace quarrow::replay
