@@ -41,10 +41,10 @@ def best(runs, fn):
     return common.best_of(runs, fn)
 
 
-def wide_database(directory: Path, records: int) -> Path:
+def wide_database(directory: Path, records: int, table: str = "Wide") -> Path:
     """A 44-column table (SRUM-like width): fixed integers and dates, variable text,
     tagged text; a pure function of the record number."""
-    path = directory / f"wide-{records}.edb"
+    path = directory / (f"wide-{records}.edb" if table == "Wide" else f"wide-{table}-{records}.edb")
     if path.exists():
         return path
     columns, kinds = [], []
@@ -70,7 +70,7 @@ def wide_database(directory: Path, records: int) -> Path:
         return r
 
     db = ef.EseFile(page_size=4096)
-    db.add_table(ef.Table("Wide", columns, [rec(i) for i in range(records)]))
+    db.add_table(ef.Table(table, columns, [rec(i) for i in range(records)]))
     path.write_bytes(db.build())
     return path
 

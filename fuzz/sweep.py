@@ -443,7 +443,10 @@ def exercise_logs(quarrow, path: str) -> list[str]:
     for method in (logs.files, logs.checkpoint, logs.generations, logs.gaps, logs.chain, logs.problems,
                    logs.timeline):
         call(method)
-    call(lambda: sum(1 for _ in logs.records()))
+    records = call(logs.records)
+    if records is not None:
+        call(lambda: sum(1 for _ in records))
+        call(records.problems)
     if REPLAY:
         db = call(lambda: quarrow.EseDatabase(REPLAY[0], logs=REPLAY[1]))
         if db is not None:
@@ -474,7 +477,7 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["report", path, "-o", export_dir + "-report", "-q"],
             ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"])
     if path.endswith(".log"):
-        runs = (["logs", path], ["logs", path, "--records"], ["logs", path, "--timeline"],
+        runs = (["logs", path], ["logs", path, "--json"], ["logs", path, "--records"], ["logs", path, "--timeline"],
                 ["timeline", "--logs", path, "-q"])
         if REPLAY:
             runs += (["replay", REPLAY[0], "--logs", REPLAY[1], "-o", REPLAY[2], "--force"],)

@@ -39,15 +39,17 @@ constexpr bool log_record_has(LogRecordField field, const logs::RecordSummary& s
 }
 
 // A row change of a database's table. "diff" is there for a replace by difference,
-// "undo_operation" for an undo; "record" (null when the change carries no image) is
-// last, as it is the largest.
+// "undo_operation" for an undo; "record" (null when the change carries no image) comes
+// after the small fields, then "before" and "after": the row as the replayed pages held
+// it before and after the change (null where the replay gave none, see row_images.h).
 enum class ChangeField : std::uint8_t {
   Position, Kind, Table, Key, Time, Outcome, Session, Trx, Level, Page, Iline, Objid, DbtimeBefore, DbtimeAfter,
-  Diff, UndoOperation, Record,
+  Diff, UndoOperation, Record, Before, After,
 };
-inline constexpr std::array<std::string_view, 17> kChangeFieldNames = {
+inline constexpr std::array<std::string_view, 19> kChangeFieldNames = {
     "position", "kind", "table", "key",   "time",  "outcome",       "session",      "trx",  "level",
-    "page",     "iline", "objid", "dbtime_before", "dbtime_after", "diff", "undo_operation", "record"};
+    "page",     "iline", "objid", "dbtime_before", "dbtime_after", "diff", "undo_operation", "record",
+    "before",   "after"};
 inline constexpr auto kChangeFields = declared_order<ChangeField, kChangeFieldNames.size()>();
 
 constexpr std::string_view change_field_name(ChangeField field) {

@@ -29,7 +29,10 @@ const char kArrowTableDoc[] =
     "GUID arrow.uuid, multi-valued columns lists; column defaults are applied.\n\n"
     "Batches are decoded on `threads` worker threads (default: the processors available,\n"
     "at most 8), each on its own stretch of the table's leaf pages; they come in table order\n"
-    "with the same values as on one thread.\n\n"
+    "with the same values as on one thread. A table is cut into several stretches per\n"
+    "thread, and a batch ends with its stretch, so batches may hold fewer than batch_rows\n"
+    "records; a table of fewer than a few thousand records is read on one thread. The\n"
+    "buffers of released batches are kept for later readings (see batch_memory).\n\n"
     "Args:\n    table_name: Name of the table\n    batch_rows: Records per batch (at least 1)\n"
     "    columns: Names of the columns to read (default: all), in the table's column order\n"
     "    threads: Decoding threads (1: on the consumer's thread)\n"
@@ -46,6 +49,7 @@ struct ArrowTableObject {
   std::shared_ptr<const Database>* database;
   std::string* table_name;
   std::optional<ColumnSelection>* columns;
+  std::shared_ptr<arrow::BufferPool>* pool;  // the database's kept batch memory
   std::int64_t batch_rows;
   unsigned threads;
   std::size_t part_index;
@@ -119,6 +123,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     options.columns = *t->columns ? &**t->columns : nullptr;
     options.part_index = t->part_index;
     options.part_count = t->part_count;
+    options.pool = *t->pool;
     const Status status = export_arrow_stream(*t->database, *t->table_name, options, stream);
     if (!status) {
       delete stream;
@@ -142,6 +147,7 @@ void arrow_table_dealloc(PyObject* self) {
   delete t->database;
   delete t->table_name;
   delete t->columns;
+  delete t->pool;
   free_arrow_object(self);
 }
 
@@ -151,13 +157,15 @@ ArrowObjectType g_arrow_table_type({"quarrow.ArrowTable", static_cast<int>(sizeo
 constexpr const char* kArrowTableNames[] = {"table_name", "batch_rows", "columns", "threads", "part"};
 constexpr Signature kArrowTable{"arrow_table", kArrowTableNames, 5, 1};
 
+}  // namespace
+
 // part=(index, count) with 0 <= index < count.
-bool part_argument(PyObject* value, std::size_t& index, std::size_t& count) {
+bool part_argument(const char* function, PyObject* value, std::size_t& index, std::size_t& count) {
   index = 0;
   count = 1;
   if (value == nullptr || value == Py_None) return true;
   if (!PyTuple_Check(value) || PyTuple_Size(value) != 2) {
-    PyErr_SetString(PyExc_TypeError, "arrow_table() argument 'part' must be a tuple (index, count)");
+    PyErr_Format(PyExc_TypeError, "%s() argument 'part' must be a tuple (index, count)", function);
     return false;
   }
   const long long k = PyLong_AsLongLong(PyTuple_GetItem(value, 0));
@@ -173,11 +181,27 @@ bool part_argument(PyObject* value, std::size_t& index, std::size_t& count) {
   return true;
 }
 
-// The processors available, at most kMaxArrowThreads.
-unsigned default_threads() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return std::clamp(n, 1u, kMaxArrowThreads);
+// threads=None: the processors available, at most kMaxArrowThreads; an int: at least
+// 1, at most kMaxArrowThreads.
+bool threads_argument(const char* function, PyObject* value, unsigned& threads) {
+  threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxArrowThreads);
+  if (value == nullptr || value == Py_None) return true;
+  if (!PyLong_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "%s() argument 'threads' must be int or None", function);
+    return false;
+  }
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+  if (n == -1 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && n < 1)) {
+    PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+    return false;
+  }
+  threads = overflow > 0 || n > kMaxArrowThreads ? kMaxArrowThreads : static_cast<unsigned>(n);
+  return true;
 }
+
+namespace {
 
 PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   if (nargs > 1) {
@@ -191,24 +215,11 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
   std::size_t part_count = 1;
   if (!parse_arguments(kArrowTable, args, nargs, kwnames, values) ||
       !text_argument(kArrowTable, "table_name", values[0], name) ||
-      !columns_argument(kArrowTable, values[2], columns) || !part_argument(values[4], part_index, part_count)) {
+      !columns_argument(kArrowTable, values[2], columns) || !part_argument("arrow_table", values[4], part_index, part_count)) {
     return nullptr;
   }
-  unsigned threads = default_threads();
-  if (values[3] != nullptr && values[3] != Py_None) {
-    if (!PyLong_Check(values[3])) {
-      PyErr_SetString(PyExc_TypeError, "arrow_table() argument 'threads' must be int or None");
-      return nullptr;
-    }
-    int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(values[3], &overflow);
-    if (n == -1 && PyErr_Occurred()) return nullptr;
-    if (overflow < 0 || (overflow == 0 && n < 1)) {
-      PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
-      return nullptr;
-    }
-    threads = overflow > 0 || n > kMaxArrowThreads ? kMaxArrowThreads : static_cast<unsigned>(n);
-  }
+  unsigned threads = 1;
+  if (!threads_argument("arrow_table", values[3], threads)) return nullptr;
   long long batch_rows = kDefaultBatchRows;
   if (values[1] != nullptr) {
     if (!PyLong_Check(values[1])) {
@@ -233,12 +244,14 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
   auto database = std::make_unique<std::shared_ptr<const Database>>(state.database);
   auto table_name = std::make_unique<std::string>(name);
   auto selection = std::make_unique<std::optional<ColumnSelection>>(std::move(columns));
+  auto pool = std::make_unique<std::shared_ptr<arrow::BufferPool>>(state.batch_memory);
   PyObject* object = g_arrow_table_type.alloc();
   if (object == nullptr) return nullptr;
   ArrowTableObject* t = as_table(object);
   t->database = database.release();
   t->table_name = table_name.release();
   t->columns = selection.release();
+  t->pool = pool.release();
   t->batch_rows = batch_rows;
   t->threads = threads;
   t->part_index = part_index;

@@ -11,9 +11,10 @@
 #include <string>
 
 #include "database/database.h"
-#include "replay/replay.h"
+#include "export/arrow_buffer.h"
 #include "export/export_file.h"
 #include "profiles/profile.h"
+#include "replay/replay.h"
 
 namespace quarrow::python {
 
@@ -73,6 +74,9 @@ struct DatabaseState {
   std::optional<FileIdentity> file;
   // The profile that recognised the database (views.cpp); null when none did.
   std::shared_ptr<const profiles::Profile> profile;
+  // The buffers of released Arrow batches, kept for the next batches and readings of
+  // tables and views (EseDatabase.batch_memory).
+  std::shared_ptr<arrow::BufferPool> batch_memory = std::make_shared<arrow::BufferPool>();
   // Opened with logs=: what the replay did (the database is the replayed one); null
   // without logs.
   std::shared_ptr<const replay::ReplayReport> replay;

@@ -430,6 +430,42 @@ PyObject* changes_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   });
 }
 
+const char* const kRowNames[] = {"db", "table", "key"};
+constexpr python::Signature kRowHistory{"row_history", kRowNames, 3, 3};
+
+PyObject* row_history_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  LogsState* s = state_of(self);
+  if (s == nullptr) return nullptr;
+  return run_guarded([&]() -> PyObject* {
+    PyObject* values[3];
+    if (!parse_arguments(kRowHistory, args, nargs, kwnames, values)) return nullptr;
+    if (!PyUnicode_Check(values[1])) {
+      PyErr_SetString(PyExc_TypeError, "row_history() argument 'table' must be str");
+      return nullptr;
+    }
+    Py_ssize_t n = 0;
+    const char* table = PyUnicode_AsUTF8AndSize(values[1], &n);
+    if (table == nullptr) return nullptr;
+    std::string table_name(table, static_cast<std::size_t>(n));
+    // The key as changes() gives it: the row's key bytes.
+    std::string key;
+    if (PyBytes_Check(values[2])) {
+      char* data = nullptr;
+      Py_ssize_t size = 0;
+      if (PyBytes_AsStringAndSize(values[2], &data, &size) != 0) return nullptr;
+      key.assign(data, static_cast<std::size_t>(size));
+    } else if (PyByteArray_Check(values[2])) {
+      key.assign(PyByteArray_AsString(values[2]), static_cast<std::size_t>(PyByteArray_Size(values[2])));
+    } else {
+      PyErr_SetString(PyExc_TypeError, "row_history() argument 'key' must be bytes (the key changes() gives)");
+      return nullptr;
+    }
+    std::shared_ptr<Database> db = database_argument(values[0], "row_history");
+    if (!db) return nullptr;
+    return logs_row_history(*s, std::move(db), std::move(table_name), std::move(key));
+  });
+}
+
 template <class F>
 PyCFunction as_cfunction(F* function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -534,9 +570,18 @@ PyMethodDef kMethods[] = {
     {"changes", as_cfunction(changes_method), kFastKeywords,
      "changes($self, db)\n--\n\nIterator over the row changes of a database's tables: kind, table, key,\n"
      "the record decoded with the table's columns (as read_table gives it), time and the\n"
-     "transaction's outcome ('committed', 'rolled back', 'open'). Logs of another database\n"
-     "give none; what it could not read is in the iterator's problems(), and a\n"
+     "transaction's outcome ('committed', 'rolled back', 'open'), then 'before' and\n"
+     "'after': the row as it was before the change and after it (replace, flag-insert,\n"
+     "undo), decoded the same way. The logs are replayed onto the database's file in\n"
+     "memory for these (never written), which also names the row (key) of a replace,\n"
+     "flag-delete or delete. Changes the file already holds (a database that needs no\n"
+     "replay) keep their record's key and have before and after None. Logs of another\n"
+     "database give none; what it could not read is in the iterator's problems(), and a\n"
      "RuntimeWarning says so at the end."},
+    {"row_history", as_cfunction(row_history_method), kFastKeywords,
+     "row_history($self, db, table, key)\n--\n\nThe changes of one row, in log order: those of changes(db)\n"
+     "whose table is `table` and whose key is `key` (bytes, as changes() gives it). A\n"
+     "RuntimeWarning names what could not be read."},
     {"timeline", as_cfunction(noargs_method<timeline>), METH_NOARGS,
      "timeline($self)\n--\n\nOne dict per level-0 transaction, in log order: time, begin, end, end_time,\n"
      "session, trx, begin_seen, outcome and operation counts. A RuntimeWarning names what\n"

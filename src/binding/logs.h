@@ -26,6 +26,9 @@ PyObject* ese_logs_type();
 PyObject* logs_records_iterator(PyObject* owner, const LogsState& state);
 // A new iterator over the row changes of `db` found in the folder.
 PyObject* logs_changes_iterator(PyObject* owner, const LogsState& state, std::shared_ptr<Database> db);
+// The changes of one row (table name and key), in log order, as a list; a
+// RuntimeWarning names what could not be read.
+PyObject* logs_row_history(const LogsState& state, std::shared_ptr<Database> db, std::string table, std::string key);
 
 // Dict helpers shared by both files: set d[key] = value, taking the value's reference.
 bool put(PyObject* dict, const char* key, PyObject* value);

@@ -3,9 +3,12 @@
 // whatever the logs' size.
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/log_fields.h"
+#include "app/row_images.h"
 #include "binding/convert.h"
 #include "binding/logs.h"
 #include "log/database_link.h"
@@ -107,13 +110,22 @@ class RecordProducer final : public Producer {
   std::vector<LogField> fields_;
 };
 
+// A row filter of row_history: the table's name and the row's key.
+struct RowFilter {
+  std::string table;
+  std::string key;
+};
+
 class ChangeProducer final : public Producer {
  public:
-  ChangeProducer(const LogFolder& folder, std::shared_ptr<Database> db)
-      : db_(std::move(db)), reader_(folder, *db_) {}
+  ChangeProducer(const LogFolder& folder, std::shared_ptr<Database> db, std::optional<RowFilter> filter = {})
+      : db_(std::move(db)), reader_(folder, *db_), images_(*db_, folder), filter_(std::move(filter)) {}
   PyObject* next() override {
     RowChange c;
-    if (!reader_.next(c)) return nullptr;
+    do {
+      if (!reader_.next(c)) return nullptr;
+      images_.attach(c);
+    } while (filter_ && !app::change_of_row(c, filter_->table, filter_->key));
     PyRef d(PyDict_New());
     if (!d) return nullptr;
     for (const app::ChangeField field : app::kChangeFields) {
@@ -123,7 +135,11 @@ class ChangeProducer final : public Producer {
     }
     return d.release();
   }
-  const std::vector<std::string>& problems() const override { return reader_.problems(); }
+  const std::vector<std::string>& problems() const override {
+    problems_ = reader_.problems();
+    if (!images_.problem().empty()) problems_.push_back(images_.problem());
+    return problems_;
+  }
 
  private:
   PyObject* value(app::ChangeField field, const RowChange& c) {
@@ -146,6 +162,8 @@ class ChangeProducer final : public Producer {
       case F::Diff: return bytes_object(c.diff);
       case F::UndoOperation: return PyLong_FromLong(c.undo_operation);
       case F::Record: return c.has_record ? record(c) : Py_NewRef(Py_None);
+      case F::Before: return c.has_before ? image(c, c.before) : Py_NewRef(Py_None);
+      case F::After: return c.has_after ? image(c, c.after) : Py_NewRef(Py_None);
     }
     Py_RETURN_NONE;
   }
@@ -162,8 +180,18 @@ class ChangeProducer final : public Producer {
     return record_to_dict(decoded, keys);
   }
 
+  // A node image decoded with the change's table, as the record is.
+  PyObject* image(const RowChange& c, Bytes data) {
+    RowChange as_record = c;
+    as_record.record = data;
+    return record(as_record);
+  }
+
   std::shared_ptr<Database> db_;
   RowChangeReader reader_;
+  app::ChangeImages images_;
+  std::optional<RowFilter> filter_;
+  mutable std::vector<std::string> problems_;
   std::map<const TableInfo*, std::vector<PyRef>> keys_;
 };
 
@@ -258,6 +286,18 @@ PyObject* logs_records_iterator(PyObject* owner, const LogsState& state) {
 
 PyObject* logs_changes_iterator(PyObject* owner, const LogsState& state, std::shared_ptr<Database> db) {
   return make_iterator(owner, std::make_unique<ChangeProducer>(state.folder, std::move(db)));
+}
+
+PyObject* logs_row_history(const LogsState& state, std::shared_ptr<Database> db, std::string table, std::string key) {
+  ChangeProducer producer(state.folder, std::move(db), RowFilter{std::move(table), std::move(key)});
+  PyRef list(PyList_New(0));
+  if (!list) return nullptr;
+  while (PyObject* item = producer.next()) {
+    PyRef owned(item);
+    if (PyList_Append(list.get(), item) < 0) return nullptr;
+  }
+  if (PyErr_Occurred() || !warn_problems(producer.problems())) return nullptr;
+  return list.release();
 }
 
 }  // namespace quarrow::python

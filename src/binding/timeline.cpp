@@ -29,7 +29,7 @@ const char kTimelineDoc[] =
     "logs: a folder of the database's transaction logs (one event per transaction).\n"
     "start / end: inclusive bounds, datetime (naive = UTC) or text ('2021-11-16': an end\n"
     "date includes the whole day). views: names of views (tables for a database no\n"
-    "profile knows). Sorting beyond sort_memory_mb spills to temp_dir.\n"
+    "profile knows; 'header' for the header's times). Sorting beyond sort_memory_mb spills to temp_dir.\n"
     "arrow=True: an object of the Arrow PyCapsule protocol instead (pyarrow.table(...),\n"
     "polars.from_arrow, DuckDB), read once, in batches of batch_rows; its columns are the\n"
     "same members, with the row's values as one JSON text column, 'attributes'.";
@@ -301,7 +301,7 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
       (values[8] != nullptr && values[8] != Py_None && !path_argument(kTimeline, "temp_dir", values[8], temp_holder, temp_dir))) {
     return nullptr;
   }
-  if (!kinds.empty()) {
+  if (values[4] != nullptr && values[4] != Py_None) {
     filter.kinds.fill(false);
     for (const std::string& k : kinds) {
       const auto kind = timeline::event_kind_from_name(k);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "binding/args.h"
+#include "binding/arrow_table.h"
 #include "binding/arrow_object.h"
 #include "app/view_fields.h"
 #include "binding/convert.h"
@@ -38,15 +39,23 @@ const char kViewColumnsDoc[] =
     "Raises:\n    ValueError: If the view doesn't exist\n    IOError: If the table cannot be read";
 
 const char kArrowViewDoc[] =
-    "arrow_view($self, name, *, columns=None, batch_rows=65536)\n--\n\n"
+    "arrow_view($self, name, *, columns=None, batch_rows=65536, threads=None, part=None)\n--\n\n"
     "A view's converted values for Arrow consumers, like arrow_table.\n\n"
     "Timestamps are timestamp[us, tz=UTC], durations duration[us], text utf8; text\n"
     "resolved through another table (a join) is dictionary<int32, utf8>, each batch with\n"
     "its own dictionary; a stored 8- to 32-bit integer keeps its width.\n\n"
+    "Batches are built on `threads` worker threads (default: the processors available, at\n"
+    "most 8), each on stretches of the view's table, as arrow_table's; the joined tables\n"
+    "are read once and shared by the threads. The batches come in table order with the\n"
+    "same values as on one thread; a batch ends with its stretch, so it may hold fewer\n"
+    "than batch_rows rows.\n\n"
     "Args:\n    name: View name (see views())\n    columns: View columns to keep, in this order\n"
-    "    batch_rows: Rows per batch (at least 1)\n\n"
+    "    batch_rows: Rows per batch (at least 1)\n"
+    "    threads: Threads building batches (1: on the consumer's thread)\n"
+    "    part: (index, count): only stretch `index` of `count` near-equal stretches of the\n"
+    "      view's table; parts 0 .. count - 1 together are the whole view, in order\n\n"
     "Returns:\n    ArrowTable: An object with __arrow_c_schema__() and __arrow_c_stream__()\n\n"
-    "Raises:\n    ValueError: If the view or a column doesn't exist";
+    "Raises:\n    ValueError: If the view or a column doesn't exist, batch_rows or threads is below 1";
 
 const char kReadViewDoc[] =
     "read_view($self, name, *, columns=None)\n--\n\n"
@@ -240,18 +249,23 @@ void view_dealloc(PyObject* self) {
 ArrowObjectType g_arrow_view_type({"quarrow.ArrowView", static_cast<int>(sizeof(ArrowViewObject)), "A profile view's values through the Arrow PyCapsule protocol.", "view",
                          view_c_schema, view_c_stream, view_repr, view_dealloc});
 
-constexpr const char* kArrowViewNames[] = {"name", "columns", "batch_rows"};
-constexpr Signature kArrowView{"arrow_view", kArrowViewNames, 3, 1};
+constexpr const char* kArrowViewNames[] = {"name", "columns", "batch_rows", "threads", "part"};
+constexpr Signature kArrowView{"arrow_view", kArrowViewNames, 5, 1};
 
 PyObject* make_arrow_view(DatabaseState& state, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   if (nargs > 1) {
     PyErr_Format(PyExc_TypeError, "arrow_view() takes 1 positional argument but %zd were given", nargs);
     return nullptr;
   }
-  PyObject* values[3];
+  PyObject* values[5];
   if (!parse_arguments(kArrowView, args, nargs, kwnames, values)) return nullptr;
   auto request = std::make_unique<profiles::ViewRequest>();
-  if (!view_arguments(state, kArrowView, values[0], values[1], *request)) return nullptr;
+  if (!view_arguments(state, kArrowView, values[0], values[1], *request) ||
+      !threads_argument("arrow_view", values[3], request->threads) ||
+      !part_argument("arrow_view", values[4], request->part_index, request->part_count)) {
+    return nullptr;
+  }
+  request->pool = state.batch_memory;
   if (values[2] != nullptr) {
     std::uint64_t rows = 0;
     if (!u64_argument(kArrowView, "batch_rows", values[2], 0, rows)) return nullptr;

@@ -9,8 +9,10 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "app/log_fields.h"
+#include "app/row_images.h"
 #include "cli/commands.h"
 #include "export/decoded_text.h"
 #include "export/json_lines.h"
@@ -24,7 +26,8 @@
 namespace quarrow::cli {
 
 const std::string_view kLogsHelp =
-    "usage: quarrow logs DIR [--db FILE] [--json | --records | --changes [--decoded] | --timeline]\n"
+    "usage: quarrow logs DIR [--db FILE] [--json | --records | --timeline |\n"
+    "                         --changes [--decoded] [--table NAME --key HEX]]\n"
     "\n"
     "Reads the transaction logs in DIR (*.log, *.jrs and the *.chk checkpoint; DIR may\n"
     "also be one log file), read-only. Without an output option prints a summary: each\n"
@@ -44,9 +47,15 @@ const std::string_view kLogsHelp =
     "                   dbid, objid, page, dbtimes, transaction level and the type's\n"
     "                   own \"fields\" (bytes as hexadecimal)\n"
     "  -c, --changes    the row changes of the database (--db) as JSON Lines: table,\n"
-    "                   key, the record decoded with the table's columns, segment time\n"
-    "                   and the transaction's outcome\n"
+    "                   key, the record decoded with the table's columns, segment time,\n"
+    "                   the transaction's outcome, and \"before\" / \"after\": the row as\n"
+    "                   it was before and after the change, from the logs replayed onto\n"
+    "                   the database's file in memory (which also names the row of a\n"
+    "                   replace or delete); null for what the file already holds\n"
     "      --decoded    with --changes: the record's typed values, as dump --decoded\n"
+    "      --table NAME, --key HEX\n"
+    "                   with --changes: only the changes of that row (its history), the\n"
+    "                   key as --changes writes it\n"
     "  -t, --timeline   one JSON line per level-0 transaction: begin and end, session,\n"
     "                   outcome, operation counts\n"
     "\n"
@@ -63,6 +72,8 @@ const std::vector<OptionSpec> kLogsOptions = {{"db", 'd', true},
                                               {"changes", 'c', false},
                                               {"timeline", 't', false},
                                               {"decoded", '\0', false},
+                                              {"table", '\0', true},
+                                              {"key", '\0', true},
                                               {"json", '\0', false},
                                               {"quiet", 'q', false}};
 
@@ -615,6 +626,13 @@ class ChangeRecordWriter {
   std::string row_;
 };
 
+// A node image written as the change's record is.
+void append_image(std::string& out, const RowChange& c, Bytes image, ChangeRecordWriter& record) {
+  RowChange as_record = c;
+  as_record.record = image;
+  record.append(out, as_record);
+}
+
 void append_change_json(std::string& out, const RowChange& c, ChangeRecordWriter& record) {
   using F = app::ChangeField;
   out += '{';
@@ -644,20 +662,59 @@ void append_change_json(std::string& out, const RowChange& c, ChangeRecordWriter
         if (c.has_record) record.append(out, c);
         else out += "null";
         break;
+      case F::Before:
+        if (c.has_before) append_image(out, c, c.before, record);
+        else out += "null";
+        break;
+      case F::After:
+        if (c.has_after) append_image(out, c, c.after, record);
+        else out += "null";
+        break;
     }
   }
   out += "}\n";
 }
 
-int write_changes(const LogFolder& folder, const Database& db, bool decoded, Output& output) {
+// The row of --table and --key (the key decoded from hexadecimal).
+struct RowFilter {
+  std::string table;
+  std::string key;
+};
+
+int write_changes(const LogFolder& folder, const Database& db, bool decoded, const std::optional<RowFilter>& row,
+                  Output& output) {
   RowChangeReader reader(folder, db);
+  const app::ChangeImages images(db, folder);
   ChangeRecordWriter record(db, reader, decoded);
   RowChange c;
   while (reader.next(c)) {
+    images.attach(c);
+    if (row && !app::change_of_row(c, row->table, row->key)) continue;
     append_change_json(output.buffer(), c, record);
     if (!output.commit()) break;
   }
-  return finish_lines(output, reader.problems(), folder.read_failed() || reader.failed());
+  std::vector<std::string> problems = reader.problems();
+  if (!images.problem().empty()) problems.push_back(images.problem());
+  return finish_lines(output, problems, folder.read_failed() || reader.failed());
+}
+
+std::optional<std::string> from_hex(std::string_view text) {
+  if (text.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    int value = 0;
+    for (std::size_t k = i; k < i + 2; ++k) {
+      const char ch = text[k];
+      const int digit = ch >= '0' && ch <= '9'   ? ch - '0'
+                        : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+                        : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+                                                 : -1;
+      if (digit < 0) return std::nullopt;
+      value = value * 16 + digit;
+    }
+    out += static_cast<char>(value);
+  }
+  return out;
 }
 
 struct LogsRequest {
@@ -666,6 +723,7 @@ struct LogsRequest {
   std::optional<std::string> db_path;  // --db
   Mode mode = Mode::Summary;
   bool decoded = false;  // --changes --decoded
+  std::optional<RowFilter> row;  // --changes --table --key
   bool json = false;     // the summary as JSON
 };
 
@@ -684,6 +742,15 @@ std::optional<LogsRequest> parse_logs(const std::vector<std::string_view>& raw) 
   if (args->flag("changes") && !request.db_path) return refuse("--changes needs --db FILE");
   if (args->flag("decoded") && !args->flag("changes")) return refuse("--decoded goes with --changes");
   request.decoded = args->flag("decoded");
+  const std::string* table = args->value("table");
+  const std::string* key = args->value("key");
+  if ((table != nullptr || key != nullptr) && !args->flag("changes")) return refuse("--table and --key go with --changes");
+  if ((table == nullptr) != (key == nullptr)) return refuse("--table and --key go together");
+  if (key != nullptr) {
+    std::optional<std::string> bytes = from_hex(*key);
+    if (!bytes) return refuse("--key takes the key in hexadecimal, as --changes writes it");
+    request.row = RowFilter{*table, std::move(*bytes)};
+  }
   if (args->flag("json") && outputs != 0) return refuse("--json goes with the summary, not with JSON Lines");
   request.json = args->flag("json");
   request.dir = args->positionals[0];
@@ -721,7 +788,7 @@ int run_logs(const std::vector<std::string_view>& raw, const Context&) {
   Output output = Output::standard_output();
   if (request->mode == Mode::Records) return write_records(folder.value(), output);
   if (request->mode == Mode::Timeline) return write_timeline(folder.value(), output);
-  return write_changes(folder.value(), *db, request->decoded, output);
+  return write_changes(folder.value(), *db, request->decoded, request->row, output);
 }
 
 std::string info_log_needs(const Database& db, const std::string* logs_dir, bool json, bool& missing) {
@@ -736,9 +803,10 @@ std::string info_log_needs(const Database& db, const std::string* logs_dir, bool
     auto opened = LogFolder::open(*logs_dir);
     if (opened) {
       folder = std::move(opened).value();
-      for (std::uint32_t g : needed) {
-        if (folder->generation(g) == nullptr) absent.push_back(g);
-      }
+      // Present means chained to the database: a log of another database's sequence
+      // with the right number is still missing.
+      const DatabaseNeeds n = needed_generations(db, *folder);
+      absent = n.missing;
     } else {
       folder_error = opened.error().to_string();
       absent = needed;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -103,41 +104,55 @@ class Buffer {
   std::size_t capacity_ = 0;
 };
 
-// Buffers of released batches, kept for the next batches of the same stream: a
-// consumer that releases each batch before asking for the next (DuckDB, a batch
-// reader loop) then reads the whole table within the memory of a few batches, without
-// fresh pages for every batch. Batches may be released on any thread.
+// Buffers of released batches, kept for the next batches: a consumer that releases
+// each batch before asking for the next (DuckDB, a batch reader loop) reads a whole
+// table within the memory of a few batches, and a reading that follows another (an
+// EseDatabase keeps one pool for all its readings) takes the pages of the batches the
+// consumer has freed instead of fresh ones, which the system must clear first (on a
+// table in memory that clearing is a good part of a reading). At most limit() bytes
+// are kept; they go back to the system once no buffer was taken or given for
+// kIdleMilliseconds, on set_limit(0), and with the pool. Batches may be released on
+// any thread.
 class BufferPool {
  public:
+  // About four batches of 65,536 rows of a dozen columns.
+  static constexpr std::size_t kDefaultLimit = std::size_t{64} << 20;
+  static constexpr int kIdleMilliseconds = 1000;
+
+  explicit BufferPool(std::size_t limit = kDefaultLimit) : state_(std::make_shared<State>()) {
+    state_->limit = limit;
+  }
+  ~BufferPool();
+  BufferPool(const BufferPool&) = delete;
+  BufferPool& operator=(const BufferPool&) = delete;
+
   // A kept buffer with room for `need` bytes and not much more (a batch may live on
   // with it), or an empty one.
-  Buffer take(std::size_t need) {
-    if (need == 0) return Buffer();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t k = kept_.size(); k-- > 0;) {
-      const std::size_t capacity = kept_[k].capacity();
-      if (capacity >= need && capacity <= 2 * need + 4096) {
-        Buffer v = std::move(kept_[k]);
-        kept_[k] = std::move(kept_.back());
-        kept_.pop_back();
-        return v;
-      }
-    }
-    return Buffer();
-  }
-  void give(Buffer& v) {
-    if (v.capacity() == 0) return;
-    v.clear();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (kept_.capacity() == 0) kept_.reserve(kMaxKept);  // once, not a growth per batch
-    if (kept_.size() < kMaxKept) kept_.push_back(std::move(v));
-  }
+  Buffer take(std::size_t need);
+  void give(Buffer& v);
+
+  std::size_t limit() const;
+  // Keeps at most `bytes` from now on (0: none), giving back what is over.
+  void set_limit(std::size_t bytes);
+  std::size_t kept_bytes() const;
 
  private:
-  static constexpr std::size_t kMaxKept = 256;
+  // What the pool and its idle watcher share: the watcher runs detached (a process
+  // forked while it waits must not wait for it), holding the state while it runs.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Buffer> kept;
+    std::size_t kept_bytes = 0;
+    std::size_t limit = 0;
+    std::uint64_t uses = 0;  // takes and gives, so the watcher sees activity
+    bool closing = false;
+    bool watching = false;  // a watcher runs only while buffers are kept
+    void trim(std::size_t bytes);  // keeps at most `bytes`; the caller holds the lock
+  };
+  static void watch(const std::shared_ptr<State>& state);
 
-  std::mutex mutex_;
-  std::vector<Buffer> kept_;
+  std::shared_ptr<State> state_;
 };
 
 // Each array node owns its buffers and children.

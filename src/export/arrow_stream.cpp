@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "export/arrow_batch.h"
+#include "export/arrow_pipeline.h"
 #include "export/arrow_schema.h"
 #include "record/leaf_ranges.h"
 
@@ -20,187 +18,71 @@ namespace {
 
 using arrow::BatchBuilder;
 
-// Stretches per worker at the least: more than one, so that a stretch of slow records
-// (long values, compression) does not hold the others back for long.
-constexpr std::size_t kRangesPerThread = 4;
-// A stretch shorter than this many pages (of average fill) is not worth a reader of
-// its own.
-constexpr std::size_t kMinRangePages = 8;
-
-// The stretches of a threaded reading hold about one batch each (fewer records for a
-// small table, so that every worker gets some; a table of fewer than two short
-// stretches is read on one thread). Batches go out in table order and
-// only threads + 1 may be in flight, so a worker can run ahead of the one the
-// consumer waits for by one batch only: with stretches of many batches the workers
-// would take turns instead of running side by side.
-std::vector<LeafRange> stretches(const LeafPages& leaves, unsigned threads, std::int64_t batch_rows) {
-  std::uint64_t lines = 0;
-  for (const std::uint16_t n : leaves.lines) lines += n;
-  const std::uint64_t share = (lines + threads * kRangesPerThread - 1) / (threads * kRangesPerThread);
-  const std::uint64_t per_page = leaves.pages.empty() ? 1 : (lines + leaves.pages.size() - 1) / leaves.pages.size();
-  const std::uint64_t cap = std::min<std::uint64_t>(share, static_cast<std::uint64_t>(batch_rows));
-  return split_leaf_pages_by_lines(leaves, std::max<std::uint64_t>(cap, kMinRangePages * per_page));
-}
-
-// Several workers: each claims the next stretch of leaf pages in order and builds its
-// batches; the consumer takes the batches of stretch 0, then of stretch 1, and so on.
-// Memory: a worker takes a token before it builds a batch and the consumer gives it
-// back when it hands the batch out. There are threads + 1 tokens, the last one kept
-// for the stretch the consumer waits for, so that it can always go on.
-class Pipeline {
+// The room the batches of a table needed so far, shared by the stretches of a
+// threaded reading: a stretch's builder starts with it, so that the buffers of its
+// first batch do not grow by copying (a stretch's last batch may be short, so only
+// growth is kept).
+class SharedSizes {
  public:
-  Pipeline(std::shared_ptr<const Database> db, const TableInfo& table, ColumnPlan plan, LeafPages leaves,
-           std::vector<LeafRange> ranges, unsigned threads, std::int64_t batch_rows)
-      : db_(std::move(db)),
-        table_(table),
-        plan_(std::move(plan)),
-        leaves_(std::move(leaves)),
-        ranges_(std::move(ranges)),
-        slots_(ranges_.size()),
-        threads_(threads),
-        batch_rows_(batch_rows) {}
-
-  ~Pipeline() {
-    {
-      std::lock_guard lock(mutex_);
-      cancel_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& t : workers_) t.join();
-    for (Slot& slot : slots_) {
-      for (ArrowArray& a : slot.batches) a.release(&a);
-    }
+  BatchBuilder::Sizes get() {
+    std::lock_guard lock(mutex_);
+    return sizes_;
   }
-
-  void start() {
-    for (unsigned k = 0; k < threads_; ++k) workers_.emplace_back([this] { work(); });
-  }
-
-  // 0 with a batch, or with out->release null at the end; EIO with `error` set.
-  int next(ArrowArray* out, std::string& error) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      if (current_ >= slots_.size()) {
-        out->release = nullptr;
-        return 0;
-      }
-      Slot& slot = slots_[current_];
-      if (!slot.batches.empty()) {
-        *out = slot.batches.front();
-        slot.batches.pop_front();
-        --tokens_;
-        changed_.notify_all();
-        return 0;
-      }
-      if (slot.done) {
-        if (!slot.error.empty()) {
-          error = slot.error;
-          return EIO;
-        }
-        ++current_;
-        changed_.notify_all();
-        continue;
-      }
-      changed_.wait(lock);
-    }
+  void learn(const BatchBuilder::Sizes& built) {
+    std::lock_guard lock(mutex_);
+    if (sizes_.size() < built.size()) sizes_.resize(built.size());
+    for (std::size_t k = 0; k < built.size(); ++k) sizes_[k] = std::max(sizes_[k], built[k]);
   }
 
  private:
-  struct Slot {
-    std::deque<ArrowArray> batches;
-    bool done = false;
-    std::string error;
-  };
-
-  void work() {
-    for (;;) {
-      std::size_t r = 0;
-      {
-        std::lock_guard lock(mutex_);
-        if (cancel_ || claimed_ >= ranges_.size()) return;
-        r = claimed_++;
-      }
-      if (!build_range(r)) return;
-    }
-  }
-
-  // False when the stream is being released.
-  bool build_range(std::size_t r) {
-    const LeafRange& range = ranges_[r];
-    std::vector<std::uint32_t> pages(leaves_.pages.begin() + static_cast<std::ptrdiff_t>(range.begin),
-                                     leaves_.pages.begin() + static_cast<std::ptrdiff_t>(range.end));
-    // The failure that ended the listing belongs after the last stretch.
-    std::optional<EseError> end_error = r + 1 == ranges_.size() ? leaves_.error : std::nullopt;
-    std::optional<BatchBuilder> builder;
-    std::string error;
-    try {
-      BatchBuilder::Sizes sizes;
-      {
-        std::lock_guard lock(mutex_);
-        sizes = sizes_;
-      }
-      builder.emplace(*db_, open_range_reader(*db_, table_, plan_, std::move(pages), std::move(end_error)),
-                      batch_rows_, pool_, &sizes);
-    } catch (const std::bad_alloc&) {
-      error = in_context(ErrorContext::ReadingRecord, "out of memory");
-    }
-    for (;;) {
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return cancel_ || tokens_ < threads_ + (r == current_ ? 1u : 0u); });
-        if (cancel_) return false;
-        ++tokens_;
-      }
-      ArrowArray batch{};
-      BatchBuilder::Outcome outcome = BatchBuilder::Outcome::Error;
-      if (builder) {
-        try {
-          outcome = builder->next(&batch);
-          if (outcome == BatchBuilder::Outcome::Error) error = builder->error();
-        } catch (const std::bad_alloc&) {
-          error = in_context(ErrorContext::ReadingRecord, "out of memory");
-        }
-      }
-      {
-        std::lock_guard lock(mutex_);
-        Slot& slot = slots_[r];
-        if (outcome == BatchBuilder::Outcome::Batch) {
-          slot.batches.push_back(batch);
-          // The next stretch starts with the room this batch needed, when it is
-          // more than what is known so far (a stretch's last batch may be short).
-          const BatchBuilder::Sizes built = builder->sizes();
-          if (sizes_.size() < built.size()) sizes_.resize(built.size());
-          for (std::size_t k = 0; k < built.size(); ++k) sizes_[k] = std::max(sizes_[k], built[k]);
-        } else {
-          --tokens_;
-          slot.done = true;
-          slot.error = error;
-        }
-      }
-      changed_.notify_all();
-      if (outcome != BatchBuilder::Outcome::Batch) return true;
-    }
-  }
-
-  std::shared_ptr<const Database> db_;
-  const TableInfo& table_;
-  const ColumnPlan plan_;
-  const LeafPages leaves_;
-  const std::vector<LeafRange> ranges_;
-  std::shared_ptr<arrow::BufferPool> pool_ = std::make_shared<arrow::BufferPool>();
-
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Slot> slots_;
-  BatchBuilder::Sizes sizes_;  // the room batches of this table needed so far
-  std::size_t claimed_ = 0;  // stretches taken by workers
-  std::size_t current_ = 0;  // the stretch the consumer takes batches from
-  unsigned tokens_ = 0;      // batches being built or waiting
-  bool cancel_ = false;
-  unsigned threads_;
-  std::int64_t batch_rows_;
-  std::vector<std::thread> workers_;  // last: joined before the rest goes
+  BatchBuilder::Sizes sizes_;
 };
+
+// One stretch of a table's leaf pages, built into batches.
+class TableSource final : public arrow::BatchSource {
+ public:
+  TableSource(const Database& db, TableRecordReader reader, std::int64_t batch_rows,
+              std::shared_ptr<arrow::BufferPool> pool, SharedSizes& sizes, const BatchBuilder::Sizes& known)
+      : sizes_(sizes), builder_(db, std::move(reader), batch_rows, std::move(pool), &known) {}
+  Outcome next(ArrowArray* out) override {
+    switch (builder_.next(out)) {
+      case BatchBuilder::Outcome::Batch: sizes_.learn(builder_.sizes()); return Outcome::Batch;
+      case BatchBuilder::Outcome::End: return Outcome::End;
+      case BatchBuilder::Outcome::Error: break;
+    }
+    return Outcome::Error;
+  }
+  const std::string& error() const override { return builder_.error(); }
+
+ private:
+  SharedSizes& sizes_;
+  BatchBuilder builder_;
+};
+
+// What the workers of a threaded reading share: the table's pages and plan.
+struct Shared {
+  std::shared_ptr<const Database> db;
+  const TableInfo* table = nullptr;
+  ColumnPlan plan;
+  LeafPages leaves;
+  std::vector<LeafRange> ranges;
+  std::int64_t batch_rows = 0;
+  std::shared_ptr<arrow::BufferPool> pool;
+  SharedSizes sizes;
+};
+
+std::unique_ptr<arrow::BatchSource> make_table_source(Shared& w, std::size_t k) {
+  const LeafRange& range = w.ranges[k];
+  std::vector<std::uint32_t> pages(w.leaves.pages.begin() + static_cast<std::ptrdiff_t>(range.begin),
+                                   w.leaves.pages.begin() + static_cast<std::ptrdiff_t>(range.end));
+  // The failure that ended the listing belongs after the last stretch.
+  std::optional<EseError> end_error = k + 1 == w.ranges.size() ? w.leaves.error : std::nullopt;
+  const BatchBuilder::Sizes known = w.sizes.get();
+  return std::make_unique<TableSource>(
+      *w.db, open_range_reader(*w.db, *w.table, w.plan, std::move(pages), std::move(end_error)), w.batch_rows,
+      w.pool, w.sizes, known);
+}
 
 struct StreamState {
   std::shared_ptr<const Database> db;  // keeps the mapping and the catalog alive
@@ -208,9 +90,11 @@ struct StreamState {
   std::vector<DecodedColumn> columns;
   ArrowStreamOptions options;
   ColumnPlan plan;
+  std::shared_ptr<arrow::BufferPool> pool;
   std::optional<TableRecordReader> reader;  // until the first batch decides the way
   std::optional<BatchBuilder> single;       // one thread
-  std::unique_ptr<Pipeline> pipeline;       // several
+  std::unique_ptr<Shared> shared;           // several: what the workers share
+  std::unique_ptr<arrow::Pipeline> pipeline;  // (destroyed first: it joins the workers)
   std::string last_error;
 };
 
@@ -228,26 +112,27 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
 }
 
 // The first batch settles how the table is read: on several threads when asked for
-// and the table has enough leaf pages to share out, otherwise along its leaf chain.
+// and the table has enough records to share out, otherwise along its leaf chain.
 void choose_way(StreamState& s) {
   const unsigned threads = s.options.threads;
   const bool whole = s.options.part_count <= 1;
   if (threads > 1 || !whole) {
     LeafPages leaves = list_leaf_pages(*s.db, *s.table);
-    if (!whole) {
-      const std::size_t n = leaves.pages.size();
-      const std::size_t k = s.options.part_index;
-      const std::size_t parts = s.options.part_count;
-      const auto first = static_cast<std::ptrdiff_t>(n * k / parts);
-      const auto last = static_cast<std::ptrdiff_t>(n * (k + 1) / parts);
-      leaves.pages = std::vector<std::uint32_t>(leaves.pages.begin() + first, leaves.pages.begin() + last);
-      leaves.lines = std::vector<std::uint16_t>(leaves.lines.begin() + first, leaves.lines.begin() + last);
-      if (k + 1 < parts) leaves.error.reset();
-    }
-    std::vector<LeafRange> ranges = stretches(leaves, threads, s.options.batch_rows);
-    if (threads > 1 && ranges.size() > 1) {
-      s.pipeline = std::make_unique<Pipeline>(s.db, *s.table, s.plan, std::move(leaves), std::move(ranges),
-                                              threads, s.options.batch_rows);
+    if (!whole) keep_part(leaves, s.options.part_index, s.options.part_count);
+    std::vector<LeafRange> ranges = arrow::threaded_stretches(leaves, threads, s.options.batch_rows, s.options.min_threaded_rows);
+    if (ranges.size() > 1) {
+      s.shared = std::make_unique<Shared>();
+      Shared& w = *s.shared;
+      w.db = s.db;
+      w.table = s.table;
+      w.plan = s.plan;
+      w.leaves = std::move(leaves);
+      w.ranges = std::move(ranges);
+      w.batch_rows = s.options.batch_rows;
+      w.pool = s.pool;
+      const std::size_t stretches = w.ranges.size();
+      s.pipeline = std::make_unique<arrow::Pipeline>(stretches, threads,
+                                                     [&w](std::size_t k) { return make_table_source(w, k); });
       s.pipeline->start();
       s.reader.reset();
       return;
@@ -256,7 +141,7 @@ void choose_way(StreamState& s) {
       s.reader.emplace(open_range_reader(*s.db, *s.table, s.plan, std::move(leaves.pages), std::move(leaves.error)));
     }
   }
-  s.single.emplace(*s.db, std::move(*s.reader), s.options.batch_rows, std::make_shared<arrow::BufferPool>());
+  s.single.emplace(*s.db, std::move(*s.reader), s.options.batch_rows, s.pool);
   s.reader.reset();
 }
 
@@ -313,6 +198,7 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   state->columns = decoded_columns(state->plan);
   state->options = options;
   state->options.columns = nullptr;  // the plan holds the selection
+  state->pool = options.pool ? options.pool : std::make_shared<arrow::BufferPool>();
   state->options.batch_rows = std::max<std::int64_t>(options.batch_rows, 1);
   state->options.threads = std::clamp(options.threads, 1u, kMaxArrowThreads);
   state->options.part_count = std::max<std::size_t>(options.part_count, 1);

@@ -14,7 +14,9 @@
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "export/arrow_buffer.h"
 #include "export/arrow_c.h"
+#include "export/arrow_pipeline.h"
 #include "record/parser.h"
 
 namespace quarrow {
@@ -26,16 +28,23 @@ inline constexpr unsigned kMaxArrowThreads = 8;
 struct ArrowStreamOptions {
   std::int64_t batch_rows = kDefaultBatchRows;  // records per batch at most (at least 1)
   // Threads decoding batches. With more than one, the table's leaf pages (found
-  // through its tree) are cut into stretches decoded side by side; the batches still
-  // come in table order with the same values, and at most threads + 1 batches are
-  // built or waiting at any time besides those the consumer holds.
+  // through its tree) are cut into stretches decoded side by side, several per thread
+  // (a table of fewer than a few thousand records is read on one thread); batches end
+  // with their stretch, so they may hold fewer than batch_rows records, and still come
+  // in table order with the same values. At most threads + 1 batches are built or
+  // waiting at any time besides those the consumer holds.
   unsigned threads = 1;
+  // A table of fewer records is read on one thread whatever `threads` says.
+  std::uint64_t min_threaded_rows = arrow::kMinThreadedRows;
   const ColumnSelection* columns = nullptr;  // only these columns (nullptr: all)
   // Only stretch part_index of part_count near-equal stretches of the table's leaf
   // pages: the streams of parts 0 .. part_count - 1 together give the whole table
   // (a failure of the reading belongs to the last part).
   std::size_t part_index = 0;
   std::size_t part_count = 1;
+  // Where the buffers of released batches are kept for later batches and readings
+  // (see arrow::BufferPool); null: a pool of the stream's own.
+  std::shared_ptr<arrow::BufferPool> pool;
 };
 
 // Fills `out` with the table's schema; `out->release` frees it. Fails with

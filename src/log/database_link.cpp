@@ -121,8 +121,6 @@ void find_needed(DatabaseNeeds& n, const LogFolder& folder) {
 // that position), in the logs that carry its log signature.
 void count_replay(DatabaseNeeds& n, const Database& db, const LogFolder& folder) {
   const DatabaseLogFacts& f = n.facts;
-  const Bytes file = db.bytes();
-  const std::uint64_t page_size = db.page_size();
   const LogPosition attach = f.attached.normalised();
   DbidTracker dbids(f.dbid, f.signature);
   LogStream stream(folder);
@@ -148,8 +146,8 @@ void count_replay(DatabaseNeeds& n, const Database& db, const LogFolder& folder)
     if (!changes_page || !dbids.ours(s)) continue;
     if (s.dbtime_after == kDbtimeNil || s.dbtime_after == kDbtimeInvalid) continue;  // UndoInfo: no page change
     ++n.replay_records;
-    const std::uint64_t at = (static_cast<std::uint64_t>(s.page) + 1) * page_size + kDbPageDbtime;
-    if (s.page != 0 && in_bounds(file, at, 8) && load_u64le(file, static_cast<std::size_t>(at)) >= s.dbtime_after) {
+    const Bytes page = s.page != 0 ? db.page_bytes(s.page) : Bytes{};
+    if (in_bounds(page, kDbPageDbtime, 8) && load_u64le(page, kDbPageDbtime) >= s.dbtime_after) {
       ++n.already_applied;
     }
   }
@@ -157,9 +155,17 @@ void count_replay(DatabaseNeeds& n, const Database& db, const LogFolder& folder)
 
 }  // namespace
 
+DatabaseNeeds needed_generations(const Database& db, const LogFolder& folder) {
+  DatabaseNeeds n;
+  n.facts = read_database_log_facts(db.header_pages());
+  if (!folder.stream_order().empty()) n.another_database = logs_of_another_database(folder, n.facts);
+  find_needed(n, folder);
+  return n;
+}
+
 DatabaseNeeds assess_database(const Database& db, const LogFolder& folder) {
   DatabaseNeeds n;
-  n.facts = read_database_log_facts(db.bytes());
+  n.facts = read_database_log_facts(db.header_pages());
   const DatabaseLogFacts& f = n.facts;
   // The signatures first: another database's logs say nothing about this one.
   if (!folder.stream_order().empty()) {

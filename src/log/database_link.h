@@ -72,6 +72,9 @@ struct DatabaseNeeds {
   bool failed() const { return !missing.empty() || another_database; }
 };
 
+// The generations the database needs and which of them chain, without the pass over
+// the records (replay_records and the attach facts stay unset).
+DatabaseNeeds needed_generations(const Database& db, const LogFolder& folder);
 // One pass over the logs. The database is read, never written.
 DatabaseNeeds assess_database(const Database& db, const LogFolder& folder);
 // The verdict in a few words: another database's logs, "generations missing", "N records
@@ -107,12 +110,20 @@ struct RowChange {
   std::uint32_t objid = 0;
   std::uint64_t dbtime_before = 0;
   std::uint64_t dbtime_after = 0;
-  bool has_key = false;  // Insert, FlagInsert(AndReplaceData), Undo: the row's primary key
+  // Insert, FlagInsert(AndReplaceData), Undo: the row's primary key from the record;
+  // the others when a replay named the node they act on (app/row_images.h).
+  bool has_key = false;
   std::string key;
   bool has_record = false;  // the record image: Insert, FlagInsert(AndReplaceData), Replace
   Bytes record;             // valid until the next step
   Bytes diff;               // ReplaceD: the diff against the node's current data
   std::uint16_t undo_operation = 0;
+  // The node's data before and after the change as the replayed pages held it at that
+  // point of the logs, when a replay gave them (app/row_images.h); views into the images.
+  bool has_before = false;
+  Bytes before;
+  bool has_after = false;
+  Bytes after;
   LogTime time;             // the start time of the record's segment
   Outcome outcome = Outcome::Open;
 };

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
+#include <optional>
+#include <system_error>
 
 #include "export/arrow_buffer.h"
+#include "export/arrow_pipeline.h"
+#include "export/arrow_stream.h"
 #include "export/arrow_schema.h"
 #include "profiles/column_builder.h"
 #include "profiles/view_reader.h"
@@ -61,20 +65,117 @@ void make_schema(const std::vector<ViewColumn>& columns, ArrowSchema* out) {
   arrow::fill_struct_schema(fields, out);
 }
 
+// ---- Batches -----------------------------------------------------------------------
+
+// Builds one reader's rows into batches: one builder per column, kept from batch to
+// batch; the buffers of released batches come back through the pool.
+class ViewBatches final : public arrow::BatchSource {
+ public:
+  ViewBatches(ViewReader& reader, std::int64_t batch_rows, std::shared_ptr<arrow::BufferPool> pool)
+      : reader_(reader), batch_rows_(batch_rows), pool_(std::move(pool)) {}
+  Outcome next(ArrowArray* out) override;
+  const std::string& error() const override { return error_; }
+
+ private:
+  void start_columns();
+  void emit(std::int64_t rows, ArrowArray* out);
+
+  ViewReader& reader_;
+  std::int64_t batch_rows_;
+  std::shared_ptr<arrow::BufferPool> pool_;
+  std::vector<ColumnBuilder> columns_;
+  std::vector<std::size_t> variable_;  // the text and binary columns
+  std::int64_t batch_reserve_ = 0;     // rows of a whole batch
+  std::int64_t room_ = 0;              // rows the first batch has room for (0 after it)
+  std::vector<Cell> row_;
+  bool done_ = false;
+  std::string error_;
+};
+
+void ViewBatches::start_columns() {
+  const auto& columns = reader_.columns();
+  std::uint64_t row_bytes = 1;
+  for (const ViewColumn& c : columns) {
+    const DecodedType t = layout(c);
+    row_bytes += arrow::value_width(t) + (arrow::variable_width(t) ? 4 : 0) + 1;
+  }
+  batch_reserve_ = std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
+                                            std::min(batch_rows_, kReserveRows));
+  room_ = std::min(batch_reserve_, kFirstRows);
+  const auto rows = static_cast<std::size_t>(room_);
+  columns_.reserve(columns.size());
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    columns_.emplace_back(columns[k].type, layout(columns[k]), columns[k].dictionary, pool_, rows);
+    if (columns_.back().variable()) variable_.push_back(k);
+  }
+}
+
+// The batch's columns into `out`, a struct array of one child per column.
+// After the last batch (`done_`) the builders start no other.
+void ViewBatches::emit(std::int64_t rows, ArrowArray* out) {
+  auto node = std::make_unique<arrow::ArrayNode>(nullptr, 0, 0, 0);
+  node->children.reserve(columns_.size());
+  for (ColumnBuilder& column : columns_) {
+    auto child = std::make_unique<ArrowArray>();
+    column.finish(child.get(), done_);
+    node->children.push_back(child.release());
+  }
+  arrow::fill_struct_array(std::move(node), rows, out);
+}
+
+ViewBatches::Outcome ViewBatches::next(ArrowArray* out) {
+  if (done_) return Outcome::End;
+  if (columns_.empty() && !reader_.columns().empty()) start_columns();
+  std::int64_t rows = 0;
+  while (rows < batch_rows_) {
+    const ViewReader::Step step = reader_.next_into(columns_, row_);
+    if (step == ViewReader::Step::Error) {
+      error_ = "Error reading record: " + reader_.error().to_string();
+      return Outcome::Error;
+    }
+    if (step == ViewReader::Step::End) {
+      done_ = true;
+      break;
+    }
+    ++rows;
+    if (rows == room_ && room_ < batch_reserve_) {
+      room_ = std::min(batch_reserve_, room_ * kFirstGrowth);
+      for (ColumnBuilder& c : columns_) c.reserve(static_cast<std::size_t>(room_));
+    }
+    bool full = false;
+    for (const std::size_t k : variable_) full = full || columns_[k].data_size() > kMaxBatchData;
+    if (full) break;
+  }
+  if (rows == 0 && done_) return Outcome::End;
+  room_ = 0;
+  emit(rows, out);
+  return Outcome::Batch;
+}
+
+// A stretch of the view's table, read by a reader of its own.
+class RangeSource final : public arrow::BatchSource {
+ public:
+  RangeSource(std::unique_ptr<ViewReader> reader, std::int64_t batch_rows, std::shared_ptr<arrow::BufferPool> pool)
+      : reader_(std::move(reader)), batches_(*reader_, batch_rows, std::move(pool)) {}
+  Outcome next(ArrowArray* out) override { return batches_.next(out); }
+  const std::string& error() const override { return batches_.error(); }
+
+ private:
+  std::unique_ptr<ViewReader> reader_;
+  ViewBatches batches_;
+};
+
 // ---- The stream ---------------------------------------------------------------------
 
 struct StreamState {
   ViewRequest request;
-  std::unique_ptr<ViewReader> reader;
-  // One builder per column, kept from batch to batch; the buffers of released batches
-  // come back through the pool.
-  std::shared_ptr<arrow::BufferPool> pool = std::make_shared<arrow::BufferPool>();
-  std::vector<ColumnBuilder> columns;
-  std::vector<std::size_t> variable;  // the text and binary columns
-  std::int64_t batch_reserve = 0;     // rows of a whole batch
-  std::int64_t room = 0;              // rows the first batch has room for (0 after it)
-  std::vector<Cell> row;
-  bool done = false;
+  std::unique_ptr<ViewReader> reader;  // the whole view, or the plan the stretches copy
+  std::unique_ptr<ViewReader> part;    // one thread over a part of the table
+  std::shared_ptr<arrow::BufferPool> pool;
+  std::optional<ViewBatches> single;
+  LeafPages leaves;                           // several threads: the table's pages
+  std::vector<LeafRange> ranges;              // and their stretches
+  std::unique_ptr<arrow::Pipeline> pipeline;  // (destroyed first: it joins the workers)
   std::string last_error;
 };
 
@@ -84,35 +185,38 @@ Result<std::unique_ptr<ViewReader>> open_reader(const ViewRequest& r) {
   return ViewReader::open(*r.db, *r.profile, *view, r.columns ? &*r.columns : nullptr);
 }
 
-void start_columns(StreamState& s) {
-  const auto& columns = s.reader->columns();
-  std::uint64_t row_bytes = 1;
-  for (const ViewColumn& c : columns) {
-    const DecodedType t = layout(c);
-    row_bytes += arrow::value_width(t) + (arrow::variable_width(t) ? 4 : 0) + 1;
-  }
-  s.batch_reserve = std::clamp<std::int64_t>(static_cast<std::int64_t>(kReserveBytes / row_bytes), 1,
-                                             std::min(s.request.batch_rows, kReserveRows));
-  s.room = std::min(s.batch_reserve, kFirstRows);
-  const auto rows = static_cast<std::size_t>(s.room);
-  s.columns.reserve(columns.size());
-  for (std::size_t k = 0; k < columns.size(); ++k) {
-    s.columns.emplace_back(columns[k].type, layout(columns[k]), columns[k].dictionary, s.pool, rows);
-    if (s.columns.back().variable()) s.variable.push_back(k);
-  }
+std::unique_ptr<arrow::BatchSource> make_range_source(StreamState& s, std::size_t k) {
+  const LeafRange& range = s.ranges[k];
+  std::vector<std::uint32_t> pages(s.leaves.pages.begin() + static_cast<std::ptrdiff_t>(range.begin),
+                                   s.leaves.pages.begin() + static_cast<std::ptrdiff_t>(range.end));
+  // The failure that ended the listing belongs after the last stretch.
+  std::optional<EseError> end_error = k + 1 == s.ranges.size() ? s.leaves.error : std::nullopt;
+  return std::make_unique<RangeSource>(s.reader->open_range(std::move(pages), std::move(end_error)),
+                                       s.request.batch_rows, s.pool);
 }
 
-// The batch's columns into `out`, a struct array of one child per column.
-// After the last batch (`s.done`) the builders start no other.
-void emit(StreamState& s, std::int64_t rows, ArrowArray* out) {
-  auto node = std::make_unique<arrow::ArrayNode>(nullptr, 0, 0, 0);
-  node->children.reserve(s.columns.size());
-  for (ColumnBuilder& column : s.columns) {
-    auto child = std::make_unique<ArrowArray>();
-    column.finish(child.get(), s.done);
-    node->children.push_back(child.release());
+// The first batch settles how the view is read: on several threads when asked for and
+// its table has enough records to share out, otherwise by the reader of the whole
+// table (or of the part asked for).
+void choose_way(StreamState& s) {
+  const ViewRequest& r = s.request;
+  ViewReader* reader = s.reader.get();
+  if (r.threads > 1 || r.part_count > 1) {
+    s.leaves = list_leaf_pages(*r.db, s.reader->table());
+    if (r.part_count > 1) keep_part(s.leaves, r.part_index, r.part_count);
+    s.ranges = arrow::threaded_stretches(s.leaves, r.threads, r.batch_rows, r.min_threaded_rows);
+    if (s.ranges.size() > 1) {
+      s.pipeline = std::make_unique<arrow::Pipeline>(s.ranges.size(), r.threads,
+                                                     [&s](std::size_t k) { return make_range_source(s, k); });
+      s.pipeline->start();
+      return;
+    }
+    if (r.part_count > 1) {
+      s.part = s.reader->open_range(std::move(s.leaves.pages), std::move(s.leaves.error));
+      reader = s.part.get();
+    }
   }
-  arrow::fill_struct_array(std::move(node), rows, out);
+  s.single.emplace(*reader, r.batch_rows, s.pool);
 }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
@@ -129,41 +233,21 @@ int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
 int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
   auto* s = static_cast<StreamState*>(stream->private_data);
   try {
-    if (s->done) {
-      out->release = nullptr;  // the end of the stream
-      return 0;
+    if (!s->last_error.empty()) return EIO;
+    if (!s->single && !s->pipeline) choose_way(*s);
+    if (s->pipeline) return s->pipeline->next(out, s->last_error);
+    switch (s->single->next(out)) {
+      case arrow::BatchSource::Outcome::Batch: return 0;
+      case arrow::BatchSource::Outcome::End: out->release = nullptr; return 0;
+      case arrow::BatchSource::Outcome::Error: s->last_error = s->single->error(); return EIO;
     }
-    if (s->columns.empty() && !s->reader->columns().empty()) start_columns(*s);
-    std::int64_t rows = 0;
-    while (rows < s->request.batch_rows) {
-      const ViewReader::Step step = s->reader->next_into(s->columns, s->row);
-      if (step == ViewReader::Step::Error) {
-        s->last_error = "Error reading record: " + s->reader->error().to_string();
-        return EIO;
-      }
-      if (step == ViewReader::Step::End) {
-        s->done = true;
-        break;
-      }
-      ++rows;
-      if (rows == s->room && s->room < s->batch_reserve) {
-        s->room = std::min(s->batch_reserve, s->room * kFirstGrowth);
-        for (ColumnBuilder& c : s->columns) c.reserve(static_cast<std::size_t>(s->room));
-      }
-      bool full = false;
-      for (const std::size_t k : s->variable) full = full || s->columns[k].data_size() > kMaxBatchData;
-      if (full) break;
-    }
-    if (rows == 0 && s->done) {
-      out->release = nullptr;
-      return 0;
-    }
-    s->room = 0;
-    emit(*s, rows, out);
-    return 0;
+    return EIO;
   } catch (const std::bad_alloc&) {
     s->last_error = "out of memory";
     return ENOMEM;
+  } catch (const std::system_error&) {
+    s->last_error = "Error reading record: cannot start a worker thread";
+    return EIO;
   }
 }
 
@@ -194,7 +278,12 @@ Status export_view_stream(const ViewRequest& request, ArrowArrayStream* out) {
   if (!reader) return std::move(reader).error();
   auto state = std::make_unique<StreamState>();
   state->request = request;
-  if (state->request.batch_rows < 1) state->request.batch_rows = 1;
+  ViewRequest& r = state->request;
+  r.batch_rows = std::max<std::int64_t>(r.batch_rows, 1);
+  r.threads = std::clamp(r.threads, 1u, kMaxArrowThreads);
+  r.part_count = std::max<std::size_t>(r.part_count, 1);
+  r.part_index = std::min(r.part_index, r.part_count - 1);
+  state->pool = r.pool ? r.pool : std::make_shared<arrow::BufferPool>();
   state->reader = std::move(reader).value();
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;

@@ -16,7 +16,9 @@
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "export/arrow_buffer.h"
 #include "export/arrow_c.h"
+#include "export/arrow_pipeline.h"
 #include "profiles/profile.h"
 
 namespace quarrow::profiles {
@@ -27,6 +29,16 @@ struct ViewRequest {
   std::string view;
   std::optional<std::vector<std::string>> columns;
   std::int64_t batch_rows = 65536;
+  // As for a table (ArrowStreamOptions): threads decoding batches, each on stretches
+  // of the view's table (the joined tables' rows are read once and shared), the
+  // batches in table order with the values of one thread; only part `part_index` of
+  // `part_count` near-equal stretches of the table; where released batches' buffers
+  // are kept (null: a pool of the stream's own).
+  unsigned threads = 1;
+  std::uint64_t min_threaded_rows = arrow::kMinThreadedRows;
+  std::size_t part_index = 0;
+  std::size_t part_count = 1;
+  std::shared_ptr<arrow::BufferPool> pool;
 };
 
 // The view's schema. Fails with TableNotFound (no such view on this database) or

@@ -115,6 +115,45 @@ Status ViewReader::prepare(const Database& db, const Profile& profile, const Vie
   return Status::success();
 }
 
+std::unique_ptr<ViewReader> ViewReader::open_range(std::vector<std::uint32_t> pages,
+                                                   std::optional<EseError> end_error) const {
+  std::unique_ptr<ViewReader> r(new ViewReader());
+  r->db_ = db_;
+  r->view_ = view_;
+  r->lookups_ = lookups_;
+  r->reader_ = std::make_unique<TableRecordReader>(
+      open_range_reader(*db_, reader_->table(), reader_->plan(), std::move(pages), std::move(end_error)));
+  r->start_decoding();
+  r->columns_ = columns_;
+  r->days_ = days_;
+  r->year_source_ = year_source_;
+  r->adopt_slots(*this);
+  return r;
+}
+
+// `from`'s slots, pointing into this reader's copies of the view and its lookups, with
+// caches of their own: the joined rows and the tree tables' rows are shared, what a
+// reading converts from them (and where its batches' dictionaries hold the values) is
+// the reading's.
+void ViewReader::adopt_slots(const ViewReader& from) {
+  slots_ = from.slots_;
+  for (Slot& slot : slots_) {
+    if (slot.def != nullptr) slot.def = &view_.columns[static_cast<std::size_t>(slot.def - from.view_.columns.data())];
+    if (slot.lookup != nullptr) slot.lookup = &lookups_.at(slot.def->lookup);
+    if (slot.lookup_cache) slot.lookup_cache = std::make_shared<std::unordered_map<std::int64_t, std::string>>();
+    if (slot.join) {
+      auto join = std::make_shared<JoinTable>(*slot.join);
+      join->def = slot.def;
+      join->lookup = slot.lookup;
+      join->entries.assign(join->entries.size(), JoinEntry{});
+      join->made.assign(join->made.size(), 0);
+      slot.join = std::move(join);
+    }
+    if (slot.tree) slot.tree = std::make_shared<TreeTable>(*slot.tree);
+  }
+  failures_.assign(slots_.size(), 0);
+}
+
 // The lookup tables the view's columns name (not the profile's whole set: a reading
 // of a small table should not copy them all).
 void ViewReader::use_lookups(const Profile& profile) {

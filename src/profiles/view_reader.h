@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,6 +72,14 @@ class ViewReader {
   // and tree tables, which only give values, are not read.
   static Result<std::vector<ViewColumn>> describe(const Database& db, const Profile& profile, const ViewSpec& view,
                                                   const std::vector<std::string>* columns = nullptr);
+
+  // Another reading of the same view over `pages`, leaf pages of its table (a stretch of
+  // list_leaf_pages), ending with `end_error` when given. It shares the joined tables'
+  // rows and the lookups with this reader, which must outlive it, and may run on
+  // another thread at the same time.
+  std::unique_ptr<ViewReader> open_range(std::vector<std::uint32_t> pages, std::optional<EseError> end_error) const;
+  // The view's table.
+  const TableInfo& table() const { return reader_->table(); }
 
   const std::vector<ViewColumn>& columns() const { return columns_; }
   // One row into `row` (one cell per column; storage reused).
@@ -196,6 +205,7 @@ class ViewReader {
   void plan_unpivot_columns(Plan& plan);
   Status keep_wanted(const std::vector<std::string>& wanted, Plan& plan);
   Status load_values(const Database& db, std::vector<Slot>& slots);
+  void adopt_slots(const ViewReader& from);
   // The stored rows of a joined table, read once while the file is open (see
   // SharedJoins); read_join_table reads them.
   static std::shared_ptr<const StoredJoin> joined_rows(const Database& db, const std::string& table,

@@ -27,6 +27,15 @@ LeafPages list_leaf_pages(const Database& db, const TableInfo& table) {
   }
 }
 
+void keep_part(LeafPages& leaves, std::size_t k, std::size_t parts) {
+  const std::size_t n = leaves.pages.size();
+  const auto first = static_cast<std::ptrdiff_t>(n * k / parts);
+  const auto last = static_cast<std::ptrdiff_t>(n * (k + 1) / parts);
+  leaves.pages = std::vector<std::uint32_t>(leaves.pages.begin() + first, leaves.pages.begin() + last);
+  leaves.lines = std::vector<std::uint16_t>(leaves.lines.begin() + first, leaves.lines.begin() + last);
+  if (k + 1 < parts) leaves.error.reset();
+}
+
 std::vector<LeafRange> split_leaf_pages(std::size_t count, std::size_t parts, std::size_t min_pages) {
   min_pages = std::max<std::size_t>(min_pages, 1);
   parts = std::clamp<std::size_t>(std::min(parts, count / min_pages), 1, std::max<std::size_t>(count, 1));

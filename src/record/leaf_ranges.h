@@ -28,6 +28,11 @@ struct LeafPages {
 // Walks the table's tree as open_table_reader's reader does, loading each leaf once.
 LeafPages list_leaf_pages(const Database& db, const TableInfo& table);
 
+// Keeps only part `k` of `parts` near-equal stretches of the pages: the parts 0 ..
+// parts - 1 together hold every page, in order (the failure that ended the listing
+// belongs to the last part).
+void keep_part(LeafPages& leaves, std::size_t k, std::size_t parts);
+
 struct LeafRange {
   std::size_t begin = 0;  // indexes into LeafPages::pages
   std::size_t end = 0;

@@ -480,6 +480,12 @@ Status Engine::apply_node(const HeldRecord& r) {
     }
     case kUndo: {
       if (Status st = apply_undo(r, ed); !st) return fail(st.error());
+      // The row as the undo leaves it: gone when it undid an insert (the node is marked
+      // deleted), else the node's data restored.
+      auto undone = ed.node(iline);
+      if (!undone) return fail(undone.error());
+      const bool gone = (undone->flags & quarrow::kNodeDeleted) != 0;
+      notify(r, objid, page, old.key, old.data, gone ? std::string() : undone->data);
       break;
     }
     default: break;

@@ -443,7 +443,8 @@ Status database_events(const Database& db, const std::vector<profiles::Profile>&
   names.profile = known != nullptr ? known->name : "";
   names.tables.clear();
   names.tables.push_back("header");
-  if (filter.wants(EventKind::Header)) {
+  // With a list of views, the header's times come when it names "header".
+  if (filter.wants(EventKind::Header) && wanted(filter, "header", names)) {
     if (Status s = header_events(db, filter, input, 0, names.source, sink); !s.ok()) return s;
   }
   // The views read, by stored table, for recovery.

@@ -21,7 +21,8 @@ namespace quarrow::timeline {
 
 struct TimelineFilter {
   std::optional<std::int64_t> from, to;  // inclusive bounds, microseconds since 1970 UTC
-  // Views (or, for a database no profile knows, tables) to read; empty: all of them.
+  // Views (or, for a database no profile knows, tables) to read, and "header" for the
+  // header's times; empty: all of them.
   std::vector<std::string> views;
   std::array<bool, static_cast<std::size_t>(EventKind::kCount)> kinds{true, true, true, true, true};
 

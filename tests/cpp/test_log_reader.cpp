@@ -10,6 +10,8 @@
 
 #include "page/checksum.h"
 #include "format/log.h"
+#include "db_builder.h"
+#include "log/database_link.h"
 #include "log/log_file.h"
 #include "log/log_folder.h"
 #include "log/log_header.h"
@@ -407,6 +409,81 @@ TEST(LogStream, ProblemsNameTheFileAndTheSegment) {
   EXPECT_EQ(stream.problems()[0].rfind("notes.log: not read: ", 0), 0u) << stream.problems()[0];
   EXPECT_EQ(stream.problems()[1].rfind("edb.log: 000051,0001,0000 segment 1 damaged", 0), 0u) << stream.problems()[1];
   EXPECT_FALSE(stream.failed());
+}
+
+// A log of `generation` with its creation time, its predecessor's, and a log
+// signature made of `signature` bytes (the segments name the generation too).
+Buffer log_of(std::uint32_t generation, std::uint64_t created, std::uint64_t previous, std::uint8_t signature) {
+  Buffer file = build_log({begin0(9, generation)});
+  put32(file, logfmt::kHeaderGeneration, generation);
+  put64(file, logfmt::kHeaderCreateTime, created);
+  put64(file, logfmt::kHeaderPreviousTime, previous);
+  std::fill_n(file.begin() + logfmt::kHeaderSignature, logfmt::kSignatureSize, signature);
+  for (std::size_t s = 1; s < 3; ++s) {
+    put32(file, s * logfmt::kSectorSize + logfmt::kSegmentPosition + 4, generation);
+    put64(file, s * logfmt::kSectorSize,
+          ecc_checksum(Bytes(file.data() + s * logfmt::kSectorSize, logfmt::kSectorSize),
+                       static_cast<std::uint32_t>(s), true));
+  }
+  put32(file, 0, xor_checksum(Bytes(file.data(), logfmt::kSectorSize)));
+  return file;
+}
+
+// A dirty database that needs generations 0x50 and 0x51 of the logs signed `signature`,
+// the last one created at `gen_max_time`.
+std::unique_ptr<Database> dirty_database(std::uint8_t signature, std::uint64_t gen_max_time) {
+  test::DbImage image = test::minimal_image();
+  Buffer& b = image.bytes();
+  put32(b, logfmt::kDbState, logfmt::kDbStateDirty);
+  std::fill_n(b.begin() + logfmt::kDbLogSignature, logfmt::kSignatureSize, signature);
+  put32(b, logfmt::kDbGenMin, 0x50);
+  put32(b, logfmt::kDbGenMax, 0x51);
+  put64(b, logfmt::kDbGenMaxTime, gen_max_time);
+  auto db = image.open();
+  return db ? std::move(db).value() : nullptr;
+}
+
+// A generation is present when its log chains to the database: the database's log
+// signature, and the creation time the next generation (for the last: the header)
+// names. Logs that carry none of its signature are another database's.
+TEST(DatabaseNeeds, PresentMeansChained) {
+  struct Case {
+    const char* what;
+    std::uint8_t db_signature;
+    std::uint64_t gen_max_time;
+    std::uint64_t previous_of_last;
+    std::vector<std::uint32_t> present, unchained;
+    bool another;
+  };
+  const Case cases[] = {
+      {"chained", 0xA1, 0x11, 0x10, {0x50, 0x51}, {}, false},
+      {"the last names another predecessor", 0xA1, 0x11, 0x99, {0x51}, {0x50}, false},
+      {"the header names another last log", 0xA1, 0x77, 0x10, {0x50}, {0x51}, false},
+      {"another database's logs", 0xB2, 0x11, 0x10, {}, {0x50, 0x51}, true},
+      {"a header that names no logs", 0x00, 0x11, 0x10, {0x50, 0x51}, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto folder = LogFolder::from_memory({{"edb00050.log", log_of(0x50, 0x10, 0x0F, 0xA1)},
+                                                {"edb.log", log_of(0x51, 0x11, c.previous_of_last, 0xA1)}});
+    const auto db = dirty_database(c.db_signature, c.gen_max_time);
+    ASSERT_NE(db, nullptr);
+    const DatabaseNeeds n = assess_database(*db, folder);
+    EXPECT_EQ(n.needed, (std::vector<std::uint32_t>{0x50, 0x51}));
+    EXPECT_EQ(n.present, c.present);
+    EXPECT_EQ(n.unchained, c.unchained);
+    EXPECT_EQ(n.another_database, c.another);
+    EXPECT_EQ(n.failed(), !c.unchained.empty());
+    EXPECT_EQ(needed_generations(*db, folder).missing, n.missing);
+    if (c.another) {
+      EXPECT_EQ(n.replay_records, 0u);
+      EXPECT_EQ(needs_verdict(folder, n).rfind("these logs belong to another database: log signature ", 0), 0u);
+      RowChangeReader changes(folder, *db);
+      RowChange change;
+      EXPECT_FALSE(changes.next(change));
+      EXPECT_TRUE(changes.failed());
+    }
+  }
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 #include "cli/pool.h"
 #include "db_builder.h"
+#include "export/arrow_buffer.h"
+#include "export/arrow_pipeline.h"
 #include "export/arrow_stream.h"
 #include "profiles/profile.h"
 #include "profiles/view_arrow.h"
@@ -66,6 +68,7 @@ Drained drain(std::shared_ptr<const Database> db, unsigned threads, std::int64_t
   ArrowStreamOptions options;
   options.threads = threads;
   options.batch_rows = batch_rows;
+  options.min_threaded_rows = 0;  // the small test table is still cut into stretches
   ArrowArrayStream s{};
   EXPECT_TRUE(export_arrow_stream(std::move(db), "T", options, &s));
   Drained out;
@@ -116,6 +119,7 @@ TEST(Parallel, ArrowStreamReleasedMidway) {
     ArrowStreamOptions options;
     options.threads = 4;
     options.batch_rows = 1;
+    options.min_threaded_rows = 0;
     ArrowArrayStream s{};
     ASSERT_TRUE(export_arrow_stream(many_leaves(), "T", options, &s));
     ArrowArray batch{};
@@ -330,6 +334,146 @@ TEST(Parallel, ViewReadingsShareJoinedRows) {
     EXPECT_EQ(seen[t], expected);
     EXPECT_EQ(arrow_rows[t], 120);
   }
+}
+
+// Stretches for threads: several per thread, none over a batch, every page once in
+// order; a small table, or one thread, stays whole.
+TEST(Parallel, ThreadedStretchesShareTheWork) {
+  LeafPages leaves;
+  for (std::uint32_t k = 0; k < 400; ++k) {
+    leaves.pages.push_back(100 + k);
+    leaves.lines.push_back(k % 7 == 0 ? 300 : 40);  // some pages much fuller than others
+  }
+  struct Case {
+    unsigned threads;
+    std::int64_t batch_rows;
+    std::uint64_t min_rows;
+    std::size_t at_least;
+  };
+  for (const Case c : {Case{2, 65536, 4000, 8}, Case{4, 65536, 4000, 16}, Case{2, 500, 4000, 8},
+                       Case{1, 65536, 4000, 1}, Case{2, 65536, 1000000, 1}}) {
+    const std::vector<LeafRange> ranges = arrow::threaded_stretches(leaves, c.threads, c.batch_rows, c.min_rows);
+    EXPECT_GE(ranges.size(), c.at_least) << c.threads << " " << c.batch_rows;
+    if (c.at_least == 1) EXPECT_EQ(ranges.size(), 1u);
+    std::size_t next = 0;
+    for (const LeafRange& r : ranges) {
+      EXPECT_EQ(r.begin, next);
+      next = r.end;
+      std::uint64_t lines = 0;
+      for (std::size_t k = r.begin; k < r.end; ++k) lines += leaves.lines[k];
+      if (ranges.size() > 1 && r.end - r.begin > 1) EXPECT_LE(lines, static_cast<std::uint64_t>(c.batch_rows));
+    }
+    EXPECT_EQ(next, leaves.pages.size());
+  }
+}
+
+// Table T of many_leaves and table Names (Id, Num: ids 0-29) on one page; view v shows
+// T's Id and Names' Num of Id % 40 as hex through a join (ids 30-39 resolve nothing).
+std::shared_ptr<const Database> many_leaves_and_names() {
+  DbImage img(4096, kRoot + kLeaves + 1);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(8, "T", kRoot), column_record(8, 1, "Id", 4),
+                                          table_record(9, "Names", kRoot + kLeaves + 1),
+                                          column_record(9, 1, "Id", 4), column_record(9, 2, "Num", 4)}));
+  std::vector<std::uint32_t> children;
+  for (std::uint32_t k = 0; k < kLeaves; ++k) children.push_back(kRoot + 1 + k);
+  img.set_page(kRoot, branch_of(children));
+  for (std::uint32_t k = 0; k < kLeaves; ++k) {
+    std::vector<std::string> records{""};
+    for (int r = 0; r < kPerLeaf; ++r) {
+      std::string d("\x01\x7f", 2);
+      add16(d, 8);
+      add32(d, static_cast<std::uint32_t>(k * kPerLeaf + r) % 40);
+      records.push_back(d);
+    }
+    const std::uint32_t page = kRoot + 1 + k;
+    img.set_page(page, leaf_of(records));
+    put32(img.bytes(), (page + 1) * 4096 + 20, k + 1 < kLeaves ? page + 1 : 0);
+    if (k > 0) put32(img.bytes(), (page + 1) * 4096 + 16, page - 1);
+  }
+  std::vector<std::string> names{""};
+  for (std::uint32_t id = 0; id < 30; ++id) {
+    std::string d("\x02\x7f", 2);
+    add16(d, 12);
+    add32(d, id);
+    add32(d, 1000 + id);
+    names.push_back(d);
+  }
+  img.set_page(kRoot + kLeaves + 1, leaf_of(names));
+  auto db = img.open();
+  EXPECT_TRUE(db);
+  return std::shared_ptr<const Database>(std::move(db).value());
+}
+
+// A view's Arrow stream on several threads: the rows of one thread, in order, each
+// batch with a dictionary of its own, none over batch_rows; released midway, it stops.
+TEST(Parallel, ViewThreadsGiveWhatOneThreadGives) {
+  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [["T"]], "views": [
+      {"name": "v", "table": "T", "columns": ["Id", {"name": "Hex", "from": "Id", "convert": "join",
+       "join": {"table": "Names", "key": "Id", "value": "Num", "convert": "hex"}}]}]})",
+                                        "t.json");
+  ASSERT_TRUE(parsed) << parsed.error().to_string();
+  const auto profile = std::make_shared<const profiles::Profile>(std::move(parsed).value());
+  const auto db = many_leaves_and_names();
+  const auto pool = std::make_shared<arrow::BufferPool>();
+  auto read = [&](unsigned threads, std::int64_t batch_rows, int stop_after = -1) {
+    profiles::ViewRequest request{db, profile, "v", std::nullopt, batch_rows};
+    request.threads = threads;
+    request.min_threaded_rows = 0;
+    request.pool = pool;
+    ArrowArrayStream stream{};
+    EXPECT_TRUE(profiles::export_view_stream(request, &stream));
+    std::vector<std::string> rows;
+    for (int n = 0; n != stop_after; ++n) {
+      ArrowArray batch{};
+      EXPECT_EQ(stream.get_next(&stream, &batch), 0);
+      if (batch.release == nullptr) break;
+      EXPECT_LE(batch.length, batch_rows);
+      const ArrowArray& hex = *batch.children[1];
+      const auto* ids = static_cast<const std::int32_t*>(batch.children[0]->buffers[1]);
+      const auto* index = static_cast<const std::int32_t*>(hex.buffers[1]);
+      const auto* offsets = static_cast<const std::int32_t*>(hex.dictionary->buffers[1]);
+      const char* text = static_cast<const char*>(hex.dictionary->buffers[2]);
+      const auto* valid = static_cast<const std::uint8_t*>(hex.buffers[0]);
+      for (std::int64_t r = 0; r < batch.length; ++r) {
+        const bool present = valid == nullptr || (valid[r / 8] >> (r % 8) & 1) != 0;
+        rows.push_back(std::to_string(ids[r]) + "=" +
+                       (present ? std::string(text + offsets[index[r]], text + offsets[index[r] + 1]) : "-"));
+      }
+      batch.release(&batch);
+    }
+    stream.release(&stream);
+    return rows;
+  };
+  const std::vector<std::string> one = read(1, 65536);
+  ASSERT_EQ(one.size(), kLeaves * kPerLeaf);
+  EXPECT_EQ(one[1], "1=0x00000000000003e9");
+  EXPECT_EQ(one[30], "30=-");
+  for (unsigned threads : {2u, 3u, 8u}) {
+    for (std::int64_t batch_rows : {1, 7, 65536}) EXPECT_EQ(read(threads, batch_rows), one) << threads;
+  }
+  for (int k = 0; k < 10; ++k) read(4, 1, 2);
+}
+
+// Released batches' buffers are kept up to the pool's limit, reused, and given back
+// on a lower limit or after an idle spell.
+TEST(Parallel, BufferPoolKeepsWithinItsLimit) {
+  constexpr std::size_t kSize = 1 << 16;
+  arrow::BufferPool pool(3 * kSize);
+  std::vector<arrow::Buffer> buffers(4);
+  for (arrow::Buffer& b : buffers) b.reserve(kSize);
+  for (arrow::Buffer& b : buffers) pool.give(b);
+  EXPECT_EQ(pool.kept_bytes(), 3 * kSize);  // the fourth went back to the system
+  arrow::Buffer again = pool.take(kSize - 100);
+  EXPECT_EQ(again.capacity(), kSize);
+  EXPECT_EQ(pool.take(100).capacity(), 0u);  // too large to hand out for 100 bytes
+  pool.give(again);
+  pool.set_limit(kSize);
+  EXPECT_EQ(pool.kept_bytes(), kSize);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (pool.kept_bytes() != 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(pool.kept_bytes(), 0u);  // the idle watcher gave it back
 }
 
 }  // namespace

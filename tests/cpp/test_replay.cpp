@@ -3,6 +3,7 @@
 // could carry, fed to the redo engine on a small database built here.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -398,6 +399,27 @@ TEST(ReplayEngine, PagesPastTheMemoryLimitAreAnError) {
   ASSERT_FALSE(st);
   EXPECT_NE(st.error().to_string().find("more pages than the replay may hold"), std::string::npos);
   EXPECT_EQ(run.overlay->written_pages(), 1u);
+}
+
+TEST(ReplayEngine, NodeChangesNameTheRowBeforeAndAfter) {
+  EngineRun run;
+  std::vector<NodeChange> seen;
+  run.options.on_node_change = [&](const NodeChange& c) { seen.push_back(c); };
+  ByteVec fd = page_part(logfmt::kFlagDelete, 5, 103, 102, 2);
+  ByteVec del = page_part(logfmt::kDelete, 5, 104, 103, 0);
+  ASSERT_TRUE(run.feed({replace(5, 101, 100, 1, "new"), insert(5, 102, 101, 3, "d", "dd"), {logfmt::kFlagDelete, fd},
+                        {logfmt::kDelete, del}}));
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].key, "b");  // the replace names the row the record does not
+  EXPECT_EQ(seen[0].before, "db");
+  EXPECT_EQ(seen[0].after, "new");
+  EXPECT_EQ(seen[1].key, "d");
+  EXPECT_EQ(seen[1].after, "dd");
+  EXPECT_EQ(seen[2].key, "c");  // flag-delete and delete: the row as it was
+  EXPECT_EQ(seen[2].before, "dc");
+  EXPECT_EQ(seen[3].key, "a");
+  EXPECT_EQ(seen[3].before, "da");
+  for (const NodeChange& c : seen) EXPECT_EQ(c.objid, 9u);
 }
 
 TEST(ReplayEngine, AMacroThatNeverCommitsChangesNothing) {

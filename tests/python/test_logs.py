@@ -9,6 +9,7 @@ import json
 import shutil
 import struct
 import subprocess
+import warnings
 import sys
 from pathlib import Path
 
@@ -400,6 +401,8 @@ def test_logs_of_another_database_give_no_estimate(tmp_path):
         assert "replay:" not in summary.stdout
         streamed = tool("logs", tmp_path, "--changes", "--db", db_path)
         assert streamed.returncode == 1 and streamed.stdout == "" and "another database" in streamed.stderr
+        info = tool("info", db_path, "--logs", tmp_path)
+        assert info.returncode == 1 and "(missing in " in info.stdout
 
 
 def test_a_generation_that_does_not_chain_is_missing(tmp_path):
@@ -508,3 +511,54 @@ def test_tool_summary_json_has_the_module_keys(tmp_path):
     assert [list(c) for c in summary["chain"]] == [list(c) for c in module["chain"]] != []
     assert summary["needs"]["verdict"] == module["needs"]["verdict"]
     assert summary["generations"] == module["generations"] and summary["record_count"] == module["record_count"]
+
+
+@pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")
+def test_summary_json_of_real_sets_equals_the_module(real_set):
+    folder, want = real_set
+    db_path = folder / "SRUDB.dat"
+    summary = json.loads(tool("logs", "--json", folder, "--db", db_path).stdout)
+    logs = quarrow.EseLogs(str(folder))
+    assert summary["needs"] == logs.needs(str(db_path))
+    assert summary["generations"] == logs.generations() == want["generations"]
+    assert [tuple(g) for g in summary["gaps"]] == logs.gaps() == want["gaps"]
+    assert summary["chain"] == logs.chain() and summary["record_count"] == logs.record_count
+    module_files = logs.files()
+    for got, expected in zip(summary["files"], module_files, strict=True):
+        assert list(got) == list(expected)
+        for key in ("name", "role", "kind", "generation", "problems", "records", "segments", "first_record", "end"):
+            assert got.get(key) == expected.get(key), (got["name"], key)
+        if expected.get("created") is not None:
+            assert got["created"] == expected["created"].isoformat(timespec="milliseconds").replace("+00:00", "Z")
+            assert bytes.fromhex(got["signature"]) == expected["signature"]
+
+
+def test_a_file_named_as_a_log_that_is_none_is_said_so(tmp_path):
+    db_path = database_with_logs(tmp_path, ["commit"])
+    (tmp_path / "copy.log").write_bytes(Path(db_path).read_bytes())
+    logs = quarrow.EseLogs(str(tmp_path))
+    copy = next(f for f in logs.files() if f["name"] == "copy.log")
+    assert copy["kind"] == "not a log" and copy["generation"] is None
+    assert copy["problems"][0].startswith("not a transaction log")
+    records = logs.records()
+    with pytest.warns(RuntimeWarning, match="copy.log: not read: not a transaction log"):
+        assert len(list(records)) == logs.record_count
+    if QUARROW is not None:
+        done = tool("logs", tmp_path, "--records")
+        assert done.returncode == 0 and "quarrow logs: copy.log: not read: not a transaction log" in done.stderr
+
+
+def test_warnings_as_errors_stop_the_iteration_with_the_problems_kept(tmp_path):
+    f = L.LogFile(0x51)
+    f.transaction(9, 100, many_records(20))
+    data = bytearray(f.build())
+    data[4096 + 300] ^= 0x03
+    logs = quarrow.EseLogs(write(tmp_path, {"SRU.log": bytes(data)}))
+    records = logs.records()
+    assert records.problems() == []  # nothing read yet
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", RuntimeWarning)
+        with pytest.raises(RuntimeWarning, match="segment 1 damaged"):
+            list(records)
+        assert list(records) == []  # exhausted: said once
+    assert any("segment 1 damaged" in p for p in records.problems())

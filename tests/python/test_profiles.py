@@ -624,6 +624,25 @@ def test_joins_sharing_a_table_resolve_each_by_its_own_conversion(tmp_path, batc
         assert view_rows(db, columns) == [{c: r[c] for c in columns} for r in rows]
 
 
+# On several threads (a view of 5,000 rows is cut into stretches): the rows of one
+# thread in order, batches within batch_rows, each with its own dictionaries; parts
+# together are the view.
+@pytest.mark.parametrize("threads,batch_rows", [(2, 7), (3, 1000), (2, 65536), (8, 1)])
+def test_view_threads_and_parts_give_the_rows_of_one_thread(tmp_path, threads, batch_rows):
+    db = shared_join_db(tmp_path, repeat=625)
+    one = pa.table(db.arrow_view("v", threads=1))
+    reader = pa.RecordBatchReader.from_stream(db.arrow_view("v", threads=threads, batch_rows=batch_rows))
+    batches = list(reader)
+    assert all(b.num_rows <= batch_rows for b in batches) and len(batches) >= 2 * threads
+    assert pa.Table.from_batches(batches, schema=reader.schema).to_pylist() == one.to_pylist()
+    assert [tuple(r[c] for c in SHARED_JOIN_COLUMNS) for r in one.to_pylist()] == SHARED_JOIN_ROWS * 625
+    parts = [pa.table(db.arrow_view("v", threads=threads, part=(k, 4), batch_rows=batch_rows)) for k in range(4)]
+    assert pa.concat_tables(parts).to_pylist() == one.to_pylist()
+    for bad, error in (({"threads": 0}, ValueError), ({"part": (4, 4)}, ValueError), ({"part": 1}, TypeError)):
+        with pytest.raises(error):
+            db.arrow_view("v", **bad)
+
+
 @pytest.mark.parametrize("damaged_leaf,expected", [
     # A zeroed leaf is passed over: the duplicate id 2 becomes the first of its key.
     (0, [(None, None), (99, "second two"), (50, None), (60, "six"), (None, None), (None, None), (None, None),

@@ -45,6 +45,18 @@ def big(write_db):
     return write_db(db)
 
 
+# Tables of fewer than a few thousand records are read on one thread whatever
+# threads= says: this one is cut into stretches.
+THREADED_ROWS = 4400
+
+
+@pytest.fixture
+def threaded(write_db):
+    db = EseFile(page_size=4096)
+    db.add_table(rows_table(THREADED_ROWS))
+    return write_db(db)
+
+
 def arrow(db, table, **kwargs):
     return pa.table(db.arrow_table(table, **kwargs))
 
@@ -53,16 +65,36 @@ def projected(rows, names):
     return [{k: r[k] for k in r if k in names} for r in rows]
 
 
-@pytest.mark.parametrize("threads, batch_rows", [(2, 7), (3, 65536), (8, 1)])
-def test_threads_give_the_values_and_order_of_one_thread(big, threads, batch_rows):
-    db = EseDatabase(big)
+@pytest.mark.parametrize("threads, batch_rows", [(2, 7), (2, 65536), (3, 1000), (8, 1)])
+def test_threads_give_the_values_and_order_of_one_thread(threaded, threads, batch_rows):
+    db = EseDatabase(threaded)
     one = arrow(db, "T", threads=1, batch_rows=batch_rows)
     many = db.arrow_table("T", threads=threads, batch_rows=batch_rows)
     reader = pa.RecordBatchReader.from_stream(many)
     batches = list(reader)
     assert all(b.num_rows <= batch_rows for b in batches)
+    # Every thread has several stretches to take, however large the batches may be.
+    assert len(batches) >= 2 * threads
     assert pa.Table.from_batches(batches, schema=reader.schema).equals(one)
-    assert one.column("Id").to_pylist() == list(range(400))
+    assert one.column("Id").to_pylist() == list(range(THREADED_ROWS))
+
+
+def test_small_tables_and_batch_memory(big):
+    """A small table is read on one thread (one batch however many threads); the
+    kept batch memory can be set, and readings with none kept give the same values."""
+    db = EseDatabase(big)
+    assert len(list(pa.RecordBatchReader.from_stream(db.arrow_table("T", threads=4)))) == 1
+    assert db.batch_memory == 64 << 20
+    one = arrow(db, "T", threads=1)
+    for value in (0, 1 << 40, 1 << 70):
+        db.batch_memory = value
+        assert db.batch_memory == min(value, sys.maxsize * 2 + 1)
+        assert arrow(db, "T", threads=2).equals(one)
+    for value, error in ((-1, ValueError), ("1", TypeError), (None, TypeError), (1.5, TypeError)):
+        with pytest.raises(error):
+            db.batch_memory = value
+    with pytest.raises(AttributeError):
+        del db.batch_memory
 
 
 @pytest.mark.parametrize("order", [["A", "B", "A"], ["B", "A", "B"]])
@@ -87,10 +119,10 @@ def test_each_long_value_tree_is_worked_out_for_its_own_table(write_db, order):
 
 
 @pytest.mark.parametrize("threads, batch_rows", [(1, 65536), (2, 65536), (3, 5)])
-def test_parts_together_are_the_table(big, threads, batch_rows):
+def test_parts_together_are_the_table(threaded, threads, batch_rows):
     """Parts of a table, each read on one or several threads (a part's stretches
     are cut from its own pages), put together give the table."""
-    db = EseDatabase(big)
+    db = EseDatabase(threaded)
     whole = arrow(db, "T", threads=1)
     for count in (1, 2, 5, 1000):
         parts = [arrow(db, "T", part=(k, count), threads=threads, batch_rows=batch_rows) for k in range(count)]
@@ -150,16 +182,16 @@ def test_argument_values(big, kwargs):
         db.arrow_table("T", **kwargs) if "columns" not in kwargs else db.read_table("T", **kwargs)
 
 
-def broken_link(write_db):
+def broken_link(write_db, rows=200, leaf=30):
     db = EseFile(page_size=4096)
-    db.add_table(rows_table(200))
+    db.add_table(rows_table(rows))
     data = db.build()
-    leaf = db.table_leaf_pages("T")[30]
+    leaf = db.table_leaf_pages("T")[leaf]
     return write_db(patch(data, db.page_offset(leaf) + 20, struct.pack("<I", 99999)))
 
 
 def test_an_error_comes_after_every_earlier_batch(write_db):
-    db = EseDatabase(broken_link(write_db))
+    db = EseDatabase(broken_link(write_db, THREADED_ROWS, 900))
     outcomes = []
     for threads in (1, 2, 4):
         reader = pa.RecordBatchReader.from_stream(db.arrow_table("T", threads=threads, batch_rows=5))
@@ -279,13 +311,23 @@ def test_real_files_threads_and_projection(path):
             with pytest.raises(OSError, match=str(exc).split(":")[0]):
                 arrow(db, table, threads=3)
             continue
-        assert arrow(db, table, threads=3, batch_rows=1000).equals(one), table
+        for threads, batch_rows in ((3, 1000), (2, 65536)):
+            assert arrow(db, table, threads=threads, batch_rows=batch_rows).equals(one), (table, threads)
         assert pa.concat_tables([arrow(db, table, part=(k, 3)) for k in range(3)]).equals(one), table
         names = one.column_names[::3][:4]
         if names:
             assert arrow(db, table, columns=names, threads=2).equals(one.select(names)), table
             rows = db.read_table(table, columns=names)
             assert rows == projected(db.read_table(table), names), table
+    # Views likewise, where a profile recognises the file.
+    # (Each batch has dictionaries of its own: the values are compared.)
+    for name in db.views():
+        one = pa.table(db.arrow_view(name, threads=1)).to_pylist()
+        for threads, batch_rows in ((2, 7), (3, 1000), (2, 65536)):
+            got = pa.table(db.arrow_view(name, threads=threads, batch_rows=batch_rows))
+            assert got.to_pylist() == one, (name, threads, batch_rows)
+        parts = [pa.table(db.arrow_view(name, part=(k, 3))) for k in range(3)]
+        assert pa.concat_tables(parts).to_pylist() == one, name
 
 
 def test_fleet_split_rows_and_columns(big, tmp_path):

@@ -261,6 +261,9 @@ def test_views_and_kinds_select(exe, data_dir):
     assert datetimes and all(d >= dt.datetime(2021, 8, 1, tzinfo=UTC) for d in datetimes)
     _, err = run(exe, "timeline", path, "--views", "clients,nonesuch")
     assert "no database has a view or table named 'nonesuch'" in err
+    # The header's times come with the views only when named.
+    assert {e["table"] for e in lines(run(exe, "timeline", path, "--views", "dns")[0])} == {"dns"}
+    assert {e["table"] for e in lines(run(exe, "timeline", path, "--views", "dns,header")[0])} == {"dns", "header"}
 
 
 def test_profile_names_events_and_message(exe, write_db, tmp_path):
@@ -332,3 +335,47 @@ def test_spilling_into_a_missing_folder_is_an_error(exe, tmp_path):
     assert list(tmp_path.iterdir()) == [path]
     out, err = run(exe, "timeline", path, "--sort-memory", "1", "--temp-dir", tmp_path / "nowhere", check=1)
     assert out == b"" and "big.edb" in err and "No such file or directory" in err
+
+
+def test_removed_rows_are_dated_deleted_rows(exe, tmp_path):
+    when = dt.datetime(2023, 5, 6, 7, 8, 9)
+    rows = [{"Id": i, "Written": when + dt.timedelta(hours=i), "Body": f"note {i}"} for i in range(1, 9)]
+    db = ef.EseFile(page_size=4096)
+    db.add_table(ef.Table("Notes", [ef.Column("Id", ef.LONG, 1), ef.Column("Written", ef.DATETIME, 2),
+                                    ef.Column("Body", ef.LONG_TEXT, 256)], rows))
+    data = db.build()
+    leaf = db.table_leaf_pages("Notes")[0]
+    # Tag i holds record i: records 3 and 6 leave their bytes in the page's free space.
+    data = db.remove_tags(data, leaf, [3, 6])
+    path = tmp_path / "notes.edb"
+    path.write_bytes(data)
+    events = lines(run(exe, "timeline", path, "--kinds", "row,recovered")[0])
+    live = [e["Id"] for e in events if e["kind"] == "row"]
+    deleted = [e for e in events if e["kind"] == "recovered"]
+    assert live == [1, 2, 4, 5, 7, 8]
+    assert [(e["Id"], e["timestamp_desc"], e["recovered_from"], e["page"], e["table"]) for e in deleted] == \
+        [(i, "Notes.Written (deleted row)", "free_space", leaf, "Notes") for i in (3, 6)]
+    assert [e["datetime"] for e in deleted] == [(when + dt.timedelta(hours=i)).isoformat() + "+00:00" for i in (3, 6)]
+    # In time order among the live rows, and not there with --kinds row.
+    assert [e["Id"] for e in events] == list(range(1, 9))
+    assert all(e["kind"] == "row" for e in lines(run(exe, "timeline", path, "--kinds", "row")[0]))
+
+
+@pytest.mark.parametrize("kwargs", [{"start": "2030-01-01"}, {"end": "1990-01-01"}, {"kinds": []}])
+def test_nothing_in_range_is_an_empty_timeline(data_dir, kwargs):
+    with EseDatabase(str(data_dir / "srum-small.dat")) as db:
+        assert list(db.timeline(**kwargs)) == []
+
+
+def test_fleet_raises_on_request_and_reports_failures(data_dir, tmp_path):
+    qf = pytest.importorskip("quarrow_fleet")
+    bad = tmp_path / "bad.edb"
+    bad.write_bytes(b"\0" * 100)
+    with pytest.raises(OSError, match="bad.edb"):
+        qf.timeline([str(bad)], errors="raise").compute()
+    with pytest.raises(ValueError):
+        qf.timeline([], errors="collect")
+    report = qf.timeline_parquet([str(data_dir / "srum-small.dat"), str(bad)], tmp_path / "out", kinds=["header"])
+    assert report["events"] == 4 and [f["source"] for f in report["failures"]] == [str(bad)]
+    with pytest.raises(FileExistsError):
+        qf.timeline_parquet([str(bad)], tmp_path / "out")
