@@ -15,6 +15,7 @@
 #include "binding/forensic.h"
 #include "binding/reading.h"
 #include "binding/replay.h"
+#include "binding/report.h"
 #include "binding/timeline.h"
 #include "binding/views.h"
 #include "record/reader.h"
@@ -564,6 +565,7 @@ PyMethodDef kMethods[] = {
     {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
     {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
     {"timeline", as_cfunction(fast_method<timeline_method>), kFastKeywords, kTimelineDoc},
+    {"report", as_cfunction(report_method), kFastKeywords, kReportDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
