@@ -16,6 +16,7 @@
 #include "binding/forensic.h"
 #include "binding/reading.h"
 #include "binding/replay.h"
+#include "binding/report.h"
 #include "binding/timeline.h"
 #include "binding/views.h"
 #include "record/reader.h"
@@ -299,7 +300,7 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
   {
     // Reading, rendering and writing touch no Python object.
     GilRelease released;
-    failure = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr);
+    failure = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr, &s.log_files);
   }
   if (failure) return raise_export_failure(*failure);
   Py_RETURN_NONE;
@@ -336,7 +337,7 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
     {
       GilRelease released;
       failure = export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file,
-                                  columns ? &*columns : nullptr);
+                                  columns ? &*columns : nullptr, &s.log_files);
     }
     if (failure) return raise_export_failure(*failure);
   }
@@ -569,6 +570,7 @@ PyMethodDef kMethods[] = {
     {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
     {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
     {"timeline", as_cfunction(fast_method<timeline_method>), kFastKeywords, kTimelineDoc},
+    {"report", as_cfunction(report_method), kFastKeywords, kReportDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"

@@ -27,6 +27,7 @@ int run_recover(const std::vector<std::string_view>& args, const Context& contex
 int run_logs(const std::vector<std::string_view>& args, const Context& context);
 int run_replay(const std::vector<std::string_view>& args, const Context& context);
 int run_timeline(const std::vector<std::string_view>& args, const Context& context);
+int run_report(const std::vector<std::string_view>& args, const Context& context);
 
 // Help texts, each defined beside its command.
 extern const std::string_view kInfoHelp;
@@ -39,6 +40,7 @@ extern const std::string_view kVerifyHelp;
 extern const std::string_view kRecoverHelp;
 extern const std::string_view kLogsHelp;
 extern const std::string_view kReplayHelp;
+extern const std::string_view kReportHelp;
 extern const std::string_view kTimelineHelp;
 
 // What `quarrow info` says about the logs a dirty database needs (logs.cpp): a text

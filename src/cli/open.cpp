@@ -39,21 +39,6 @@ std::unique_ptr<Database> open_or_report(const std::string& path, const std::opt
   return db;
 }
 
-// The identities of the files of a log folder (or of the one log file given): evidence
-// that an output must not land on either.
-void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out) {
-  const std::filesystem::path root(std::u8string(logs.begin(), logs.end()));
-  std::error_code ec;
-  if (!std::filesystem::is_directory(root, ec)) {
-    if (const auto id = platform::file_identity(logs)) out.push_back(*id);
-    return;
-  }
-  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::u8string name = it->path().u8string();
-    if (const auto id = platform::file_identity(std::string(name.begin(), name.end()))) out.push_back(*id);
-  }
-}
-
 std::string lookup_error_text(const EseError& error) {
   // A table name is stored bytes: shown as text the way the tool shows every name.
   const std::string text = user_message(error);

@@ -10,6 +10,7 @@
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "app/open.h"
 #include "platform/platform.h"
 
 namespace quarrow::cli {
@@ -32,9 +33,7 @@ std::unique_ptr<Database> open_or_report(const std::string& path,
                                          const std::optional<std::string>& logs = std::nullopt,
                                          bool warn_dirty = true);
 
-// Adds the identities of the files of a log folder (or of the one log file given):
-// evidence that no output may land on, by whatever name it is reached.
-void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out);
+using app::add_log_identities;
 
 // The message the module raises for an error of looking up or opening a table:
 // "Table not found: {name}", the operating-system error alone, or the rendered text.

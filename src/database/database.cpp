@@ -95,6 +95,7 @@ Result<std::unique_ptr<Database>> Database::over_pages(const Database& base,
   for (std::size_t copy = 0; copy + kHeaderCopySize <= header_bytes; copy += base.page_size()) {
     std::copy(header.begin(), header.end(), db->replayed_header_pages_.begin() + static_cast<std::ptrdiff_t>(copy));
   }
+  if (overlay->total_pages() > overlay->base_pages()) db->zero_page_.assign(base.page_size(), 0);
   db->overlay_ = std::move(overlay);
   Status st = db->load_catalog();
   if (!st) return std::move(st).error();
@@ -102,13 +103,17 @@ Result<std::unique_ptr<Database>> Database::over_pages(const Database& base,
 }
 
 Result<PageView> Database::load_overlay_page(std::uint32_t page_number) const {
-  const Bytes page = overlay_->page(page_number);
+  const Bytes page = page_bytes(page_number);
   if (page.empty()) return EseError::invalid_page_number(page_number);
   return parse_page_header(page, layout_);
 }
 
 Bytes Database::page_bytes(std::uint32_t page_number) const {
-  if (overlay_ != nullptr) return overlay_->page(page_number);
+  if (overlay_ != nullptr) {
+    const Bytes page = overlay_->page(page_number);
+    if (!page.empty() || page_number == 0 || page_number > total_pages_) return page;
+    return Bytes(zero_page_.data(), zero_page_.size());
+  }
   const std::uint64_t size = layout_.page_size;
   const std::uint64_t start = page_file_offset(page_number, size);
   if (start + size > bytes_.size()) return {};

@@ -49,7 +49,8 @@ using platform::file_identity;
 std::optional<ExportFailure> export_table_file(const Database& db, std::string_view table_name_utf8,
                                                const std::string& output_path,
                                                std::optional<FileIdentity> database_file,
-                                               const ColumnSelection* columns = nullptr);
+                                               const ColumnSelection* columns = nullptr,
+                                               const std::vector<FileIdentity>* log_files = nullptr);
 
 // Creates `dir` with every missing parent (an existing directory is fine; "" stands for
 // the current directory and creates nothing). Returns the message
