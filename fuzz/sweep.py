@@ -473,9 +473,8 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["views", "--json", path],
             ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"],
             ["timeline", path, "-q", "-j", "2"],
-            ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"])
-            ["report", path, "-o", export_dir + "-report", "-q"],
-            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"])
+            ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"],
+            ["report", path, "-o", export_dir + "-report", "-q"])
     if path.endswith(".log"):
         runs = (["logs", path], ["logs", path, "--json"], ["logs", path, "--records"], ["logs", path, "--timeline"],
                 ["timeline", "--logs", path, "-q"])
