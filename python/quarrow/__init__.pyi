@@ -210,7 +210,13 @@ class EseDatabase:
     def view_columns(self, name: str) -> list[dict[str, str | None]]: ...
     def read_view(self, name: str, *, columns: Columns | None = None) -> list[dict[str, Any]]: ...
     def arrow_view(
-        self, name: str, *, columns: Columns | None = None, batch_rows: int = 65536
+        self,
+        name: str,
+        *,
+        columns: Columns | None = None,
+        batch_rows: int = 65536,
+        threads: int | None = None,
+        part: tuple[int, int] | None = None,
     ) -> ArrowTable: ...
     @overload
     def timeline(

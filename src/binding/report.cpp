@@ -25,6 +25,8 @@ const char kReportDoc[] =
     "Args:\n"
     "    path: The HTML file to write (str or os.PathLike); never the database itself\n"
     "    logs: A folder of the database's transaction logs (str or os.PathLike), or None\n\n"
+    "Returns:\n"
+    "    None\n\n"
     "Raises:\n"
     "    IOError: If the file cannot be written, or the path is the database file";
 
