@@ -32,10 +32,12 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_tuple("bad \xFF byte", "bad \xEF\xBF\xBD byte"),
                       std::make_tuple("caf\xC3\xA9", "caf\xC3\xA9")));
 
-// A file of `last_page` pages, all zero but the catalog root (which carries no
-// checksum, so verification calls it damaged).
+// A file of `last_page` pages, all zero but the catalog root, whose stored checksum
+// is wrong, so verification calls it damaged. (A file whose every stored checksum is
+// zero is one the engine wrote without checksums: verification says so once instead.)
 report::ReportFacts facts_of(std::uint32_t last_page) {
   DbImage img = minimal_image(4096, 0x620, 12, last_page);
+  img.bytes()[std::size_t{kCatalogRootPage + 1} * 4096] = 1;
   auto db = img.open();
   EXPECT_TRUE(db.ok());
   return report::gather_report(**db, {"t.edb", "", nullptr});
