@@ -471,7 +471,7 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["recover", path, "MSysObjects"],
             ["recover", "--exclude-live", "-q", path, "MSysObjects"],
             ["views", "--json", path],
-            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"],
+            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q", "--force"],
             ["timeline", path, "-q", "-j", "2"],
             ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"],
             ["report", path, "-o", export_dir + "-report", "-q"])
