@@ -45,7 +45,7 @@ import quarrow_fleet
 def build_fleet(directory: str, files: int, sizes: list[int]) -> list[str]:
     templates = {}
     for n in sizes:
-        templates[n] = common.database(n, 4096)           # cached in bench/data
+        templates[n] = common.database(n, 4096)           # cached in common.DATA
     paths = []
     for i in range(files):
         path = os.path.join(directory, f"host{i:04d}.edb")

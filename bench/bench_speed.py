@@ -71,6 +71,7 @@ def wide_database(directory: Path, records: int, table: str = "Wide") -> Path:
 
     db = ef.EseFile(page_size=4096)
     db.add_table(ef.Table(table, columns, [rec(i) for i in range(records)]))
+    path.parent.mkdir(parents=True, exist_ok=True)
     path.write_bytes(db.build())
     return path
 

@@ -11,8 +11,8 @@ an ESE record:
             every 100th record, absent elsewhere.
 
 The contents depend only on the record number, so a file regenerated on another
-machine is byte for byte the same.  Files are cached by name in bench/data/ (which
-git ignores); delete them to force a rebuild.
+machine is byte for byte the same.  Files are cached by name in a temporary folder (DATA below,
+outside the repository); delete them to force a rebuild.
 """
 
 from __future__ import annotations
@@ -21,12 +21,15 @@ import datetime as dt
 import os
 import struct
 import sys
+import tempfile
 import time
 import uuid
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-DATA = Path(__file__).resolve().parent / "data"
+# Generated databases are large and rebuilt on demand: they go to a temporary folder
+# (QUARROW_BENCH_DATA to choose another), never into the repository.
+DATA = Path(os.environ.get("QUARROW_BENCH_DATA") or Path(tempfile.gettempdir()) / "quarrow-bench")
 
 import esefile as ef  # noqa: E402  (the writer lives with the tests)
 

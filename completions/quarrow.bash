@@ -3,7 +3,7 @@ _quarrow() {
   local cur prev cmd i
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD-1]}
-  local commands="info tables schema dump export carve verify recover logs replay timeline help"
+  local commands="info tables schema dump export carve verify recover logs replay timeline report help"
   cmd=""
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in -*) ;; *) cmd=${COMP_WORDS[i]}; break ;; esac
@@ -26,17 +26,19 @@ _quarrow() {
   esac
   local opts=""
   case $cmd in
-    info) opts="--count --json --logs --quiet" ;;
-    tables) opts="--quiet" ;;
-    schema) opts="--json --quiet" ;;
-    dump) opts="--format --decoded --limit --quiet" ;;
-    export) opts="--output --tables --format --decoded --limit --jobs --force --quiet" ;;
-    carve) opts="--scope --needle --min-chars --max-hits --jobs --quiet" ;;
+    info) opts="--count --json --logs --replay --quiet" ;;
+    tables) opts="--logs --quiet" ;;
+    schema) opts="--json --logs --quiet" ;;
+    dump) opts="--format --decoded --limit --logs --quiet" ;;
+    export) opts="--output --tables --format --decoded --limit --jobs --force --logs --quiet" ;;
+    carve) opts="--scope --needle --min-chars --max-hits --jobs --logs --quiet" ;;
     verify) opts="--json --quiet" ;;
-    recover) opts="--exclude-live --quiet" ;;
+    recover) opts="--exclude-live --logs --quiet" ;;
     logs) opts="--db --json --records --changes --decoded --timeline" ;;
     replay) opts="--logs --output --force" ;;
     timeline) opts="--logs --from --to --views --kinds --format --profile --jobs --sort-memory --temp-dir --quiet" ;;
+    logs) opts="--db --records --changes --decoded --timeline" ;;
+    report) opts="--output --logs --quiet" ;;
     help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
   esac
   if [[ $cur == -* ]]; then

@@ -5,11 +5,17 @@
 // limit, and the forensic passes run (header facts, checksums, index definitions,
 // recovered records compared with the live rows, catalog rows passed over), and every
 // view of every shipped profile whose table the file has is read as Arrow batches and
-// as text. Whatever the bytes, each step must end with a result or an
-// error value: no crash, no read outside the buffer, no hang.
+// as text. The same file is then read again through a page overlay, as a log replay
+// leaves it: some pages replaced by the bytes of others, one page past the file's end,
+// and the tables, carving and forensic passes run on that. Whatever the bytes, each
+// step must end with a result or an error value: no crash, no read outside the buffer,
+// no hang.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +36,7 @@
 #include "record/reader.h"
 #include "timeline/collect.h"
 #include "timeline/event_sort.h"
+#include "report/report.h"
 
 namespace {
 
@@ -150,6 +157,18 @@ void forensic_passes(const quarrow::Database& db) {
   (void)text;
 }
 
+// The evidence report: every fact gathered and the page rendered. Whatever the file
+// holds, the page must stay one document: no table or column name may open an element.
+void render_report(const quarrow::Database& db) {
+  const quarrow::report::ReportFacts facts = quarrow::report::gather_report(db, {"fuzzed.edb", "", nullptr});
+  const std::string html = quarrow::report::render_report_html(facts);
+  std::size_t scripts = 0;
+  for (std::size_t at = html.find("<script"); at != std::string::npos; at = html.find("<script", at + 1)) ++scripts;
+  if (scripts != 1 || html.find("<img") != std::string::npos) std::abort();
+  (void)quarrow::report::render_index_html({{"fuzzed.edb", "fuzzed.edb.html", "", facts.total_pages, facts.table_count,
+                                             facts.verify_problem_count, facts.header ? facts.header->state_name : ""}});
+}
+
 // A dictionary-encoded column's valid indices must name values of its dictionary.
 void check_dictionaries(const ArrowArray& batch) {
   for (std::int64_t c = 0; c < batch.n_children; ++c) {
@@ -200,6 +219,33 @@ void read_all_views(const std::shared_ptr<const quarrow::Database>& db) {
 
 }  // namespace
 
+// Pages 1..16 hold the bytes of the last pages in reverse order, a page past the file's
+// end a copy of page 1, and the database grows by a few pages never written: pages
+// whose contents and numbers disagree, as a replay of hostile logs could leave them.
+void read_through_overlay(const quarrow::Database& db) {
+  const std::uint32_t total = db.total_pages();
+  if (total == 0) return;
+  auto overlay = std::make_shared<quarrow::PageOverlay>(db.bytes(), db.page_size(), total);
+  constexpr std::uint32_t kPagesReplaced = 16;
+  for (std::uint32_t page = 1; page <= total && page <= kPagesReplaced; ++page) {
+    const quarrow::Bytes from = db.page_bytes(total - page + 1);
+    const std::span<std::uint8_t> to = overlay->write(page);
+    std::copy(from.begin(), from.end(), to.begin());
+  }
+  const quarrow::Bytes first = db.page_bytes(1);
+  const std::span<std::uint8_t> created = overlay->write(total + 1);
+  std::copy(first.begin(), first.end(), created.begin());
+  overlay->extend_to(total + 4);
+  auto replayed = quarrow::Database::over_pages(db, overlay, db.header());
+  if (!replayed) {
+    (void)replayed.error().to_string();
+    return;
+  }
+  read_all_tables(**replayed);
+  carve_all_scopes(**replayed);
+  forensic_passes(**replayed);
+}
+
 // The timeline: every view's (or table's) dated values, the header's times and the
 // recovered rows' dates, sorted and merged, then rendered as both formats write them.
 void timeline_events(const quarrow::Database& db) {
@@ -232,6 +278,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   read_all_views(shared);
   carve_all_scopes(*shared);
   forensic_passes(*shared);
+  read_through_overlay(*shared);
   timeline_events(*shared);
+  render_report(*shared);
   return 0;
 }

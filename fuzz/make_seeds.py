@@ -140,6 +140,11 @@ def seeds():
     yield "small_32768_r12", database(32768, 12, rows=3, lv_size=9000, deep=False)
     yield "lid64_8192_r70", database(8192, 0x46, rows=6, lv_size=9000, deep=True, lid64=True)
     yield "lid64_32768_r70", database(32768, 0x46, rows=4, lv_size=40000, deep=False, lid64=True)
+    # The database root's owned-extent tree, which says how long the file must be.
+    spaced = EseFile(page_size=4096)
+    spaced.space_tree = True
+    spaced.add_table(Table("T", [Column("Id", ef.LONG, 1)], [{"Id": i} for i in range(40)], records_per_page=8))
+    yield "space_tree_4096", spaced.build()
 
 
 def log_seeds():

@@ -6,9 +6,9 @@ For every seed database, many mutated copies are written (bit flips; bytes set t
 rewritten to point at other pages, the page itself or past the end of the file;
 pages swapped or duplicated; truncation at page and non-page boundaries). Each copy
 is opened, every table is read and described, everything is exported to JSON Lines
-and every carving scope is run, in a forked child with a time limit and an address
+every carving scope is run and the report is written, in a forked child with a time limit and an address
 space limit; the views of a recognised profile are read too. The `quarrow` program
-(when installed) then runs export, dump, info, carve and the view commands on the
+(when installed) then runs export, dump, info, carve, report and the view commands on the
 same file, on two threads. Seed transaction logs (*.log) are mutated the same way,
 usually with their checksums recomputed afterwards, and go through EseLogs and
 `quarrow logs`. The logs of the real Server 2022 vector (../shared/logs/srum-ws2022,
@@ -423,6 +423,7 @@ def exercise(quarrow, path: str, export_dir: str) -> list[str]:
         call(db.verify)
         call(db.header_info)
         call(lambda: sum(1 for _ in db.timeline(sort_memory_mb=1)))
+        call(db.report, export_dir + "-report.html")
         call(db.export_all, export_dir)
         for scope in SCOPES:
             call(db.carve_utf16le_strings_scoped, scope, None, 4, 64)
@@ -470,9 +471,10 @@ def exercise_program(program: str, path: str, export_dir: str, timeout: float) -
             ["recover", path, "MSysObjects"],
             ["recover", "--exclude-live", "-q", path, "MSysObjects"],
             ["views", "--json", path],
-            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q"],
+            ["export", "--views", path, "-o", export_dir + "-views", "-j", "2", "-q", "--force"],
             ["timeline", path, "-q", "-j", "2"],
-            ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"])
+            ["timeline", path, "-q", "-f", "csv", "--sort-memory", "1"],
+            ["report", path, "-o", export_dir + "-report", "-q"])
     if path.endswith(".log"):
         runs = (["logs", path], ["logs", path, "--json"], ["logs", path, "--records"], ["logs", path, "--timeline"],
                 ["timeline", "--logs", path, "-q"])

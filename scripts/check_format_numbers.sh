@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-DIRS=(src/page src/database src/record src/forensic src/export src/log src/replay src/profiles)
+DIRS=(src/page src/database src/record src/forensic src/export src/log src/replay src/profiles src/report)
 ALLOW_FILES=(
   src/record/text.cpp          # UTF-8 / UTF-16 / windows-1252 code points
   src/record/compression.cpp   # XPRESS and LZ4 stream internals

@@ -32,6 +32,8 @@ need=()
 command -v clang++ >/dev/null 2>&1 || need+=(clang)
 [ -e /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || need+=(libclang-rt-14-dev)
 command -v nm >/dev/null 2>&1 || need+=(binutils)
+# The report's pages are rendered by a real browser in the tests.
+command -v chromium >/dev/null 2>&1 || need+=(chromium)
 stage "installing what the tests need"
 if [ ${#need[@]} -gt 0 ]; then
   echo "   installing ${need[*]}"
@@ -39,7 +41,7 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq "${need[@]}" >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq "${need[@]}"; }
 fi
 PIP=(python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore)
-"${PIP[@]}" pytest hypothesis cmake ninja pyarrow polars duckdb pandas mypy
+"${PIP[@]}" pytest hypothesis cmake ninja pyarrow polars duckdb pandas mypy html5lib
 # Test-only: quarrow_fleet runs on Dask.
 "${PIP[@]}" "dask[dataframe,distributed]"
 # The test-file writers, for the benchmarks, fuzz seeds and the demo as well.

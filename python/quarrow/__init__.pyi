@@ -19,6 +19,8 @@ __all__ = ["EseDatabase", "__version__"]
 Value = None | bool | int | float | str | bytes
 Record = dict[str, Value]
 StrPath = str | os.PathLike[str]
+# columns=: the names of the columns to read, as a list or a tuple.
+Columns = list[str] | tuple[str, ...]
 Scope = Literal["slack", "all", "tag_data", "lv_all", "lv_slack"]
 
 @type_check_only
@@ -54,6 +56,11 @@ class PageProblem(_PageProblemBase, total=False):
     bytes_present: int  # problem "truncated": how much of the last page the file holds
 
 @type_check_only
+class Truncation(TypedDict):
+    owned_pages: int  # the last page the database's space tree owns
+    file_pages: int   # the data pages the file holds
+
+@type_check_only
 class HeaderInfo(TypedDict):
     format_version: int
     format_revision: int
@@ -75,6 +82,7 @@ class HeaderInfo(TypedDict):
     header_copies_agree: bool
     header_checksum_ok: bool
     shadow_header_checksum_ok: bool
+    truncated: Truncation | None  # the database owns pages past the end of the file
 
 @type_check_only
 class IndexColumn(TypedDict):
@@ -166,11 +174,13 @@ class EseDatabase:
     @property
     def total_pages(self) -> int: ...
     def get_tables(self) -> list[str]: ...
-    def read_table(self, table_name: str) -> list[Record]: ...
-    def iter_table(self, table_name: str) -> TableIterator: ...
+    def read_table(self, table_name: str, *, columns: Columns | None = None) -> list[Record]: ...
+    def iter_table(self, table_name: str, *, columns: Columns | None = None) -> TableIterator: ...
     def get_table_schema(self, table_name: str) -> list[ColumnInfo]: ...
-    def export_table(self, table_name: str, output_path: StrPath) -> None: ...
-    def export_all(self, output_dir: StrPath) -> None: ...
+    def export_table(
+        self, table_name: str, output_path: StrPath, *, columns: Columns | None = None
+    ) -> None: ...
+    def export_all(self, output_dir: StrPath, *, columns: Columns | None = None) -> None: ...
     @property
     def batch_memory(self) -> int: ...
     @batch_memory.setter
@@ -180,7 +190,7 @@ class EseDatabase:
         table_name: str,
         *,
         batch_rows: int = 65536,
-        columns: list[str] | None = None,
+        columns: Columns | None = None,
         threads: int | None = None,
         part: tuple[int, int] | None = None,
     ) -> ArrowTable: ...
@@ -198,12 +208,12 @@ class EseDatabase:
     def replay_report(self) -> ReplayReport | None: ...
     def views(self) -> list[str]: ...
     def view_columns(self, name: str) -> list[dict[str, str | None]]: ...
-    def read_view(self, name: str, *, columns: list[str] | None = None) -> list[dict[str, Any]]: ...
+    def read_view(self, name: str, *, columns: Columns | None = None) -> list[dict[str, Any]]: ...
     def arrow_view(
         self,
         name: str,
         *,
-        columns: list[str] | None = None,
+        columns: Columns | None = None,
         batch_rows: int = 65536,
         threads: int | None = None,
         part: tuple[int, int] | None = None,
@@ -222,6 +232,7 @@ class EseDatabase:
         arrow: Literal[True], batch_rows: int = 65536, sort_memory_mb: int = 256,
         temp_dir: str | os.PathLike[str] | None = None,
     ) -> ArrowTable: ...
+    def report(self, path: StrPath, *, logs: StrPath | None = None) -> None: ...
     def __enter__(self) -> EseDatabase: ...
     def __exit__(
         self,

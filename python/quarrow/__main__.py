@@ -15,7 +15,8 @@ from pathlib import Path
 
 def find_program() -> str | None:
     """The installed quarrow program: the scripts folder of the installation that
-    holds this module first, then beside the interpreter, then the PATH."""
+    holds this module first (a `pip install --target DIR` puts it in DIR/bin, or
+    DIR/Scripts on Windows), then beside the interpreter, then the PATH."""
     name = "quarrow.exe" if os.name == "nt" else "quarrow"
     package_dir = Path(__file__).resolve().parent
     folders = []
@@ -26,6 +27,8 @@ def find_program() -> str | None:
             continue
         if any(Path(paths.get(key, "")).resolve() == package_dir.parent for key in ("platlib", "purelib")):
             folders.append(paths["scripts"])
+    # `pip install --target DIR`: no scheme names DIR; its scripts folder is beside the package.
+    folders += [str(package_dir.parent / "bin"), str(package_dir.parent / "Scripts")]
     folders += [sysconfig.get_path("scripts"), os.path.dirname(sys.executable)]
     for folder in folders:
         candidate = os.path.join(folder, name)

@@ -1,5 +1,7 @@
 #include "app/open.h"
 
+#include <filesystem>
+
 #include "error/ese_error.h"
 #include "log/log_folder.h"
 #include "platform/platform.h"
@@ -23,6 +25,21 @@ Opened open_for_user(const std::string& path, std::string_view shown_path) {
   }
   out.database = std::move(opened).value();
   return out;
+}
+
+// The identities of the files of a log folder (or of the one log file given): evidence
+// that an output must not land on either.
+void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out) {
+  const std::filesystem::path root(std::u8string(logs.begin(), logs.end()));
+  std::error_code ec;
+  if (!std::filesystem::is_directory(root, ec)) {
+    if (const auto id = platform::file_identity(logs)) out.push_back(*id);
+    return;
+  }
+  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::u8string name = it->path().u8string();
+    if (const auto id = platform::file_identity(std::string(name.begin(), name.end()))) out.push_back(*id);
+  }
 }
 
 Opened open_for_user(const std::string& path, std::string_view shown_path, const ReadWith& with) {

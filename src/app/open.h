@@ -15,8 +15,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database/database.h"
+#include "platform/platform.h"
 #include "replay/replay.h"
 
 namespace quarrow::app {
@@ -50,6 +52,10 @@ struct ReadWith {
 // open_for_user, then the replay when `with.logs` is set. A missing log folder is
 // "Log folder not found: {path}" (Kind::NotFound).
 Opened open_for_user(const std::string& path, std::string_view shown_path, const ReadWith& with);
+
+// Adds the identities of the files of a log folder (or of the one log file given):
+// evidence that no output may land on, by whatever name it is reached.
+void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out);
 
 // Replays the logs in `logs` onto an opened database and returns the database as the
 // replay leaves it (sharing `base`'s file mapping), with the report.

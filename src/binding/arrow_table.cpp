@@ -14,6 +14,7 @@
 #include "binding/args.h"
 #include "binding/arrow_object.h"
 #include "binding/convert.h"
+#include "binding/notes.h"
 #include "binding/ese_database.h"
 #include "binding/reading.h"
 
@@ -266,7 +267,9 @@ PyObject* arrow_table_method(PyObject* self, PyObject* const* args, Py_ssize_t n
   if (state == nullptr) return nullptr;
   SharedUse use(state->borrow);
   if (!use.ok()) return nullptr;
-  return run_guarded([&] { return make_arrow_table(*state, args, nargs, kwnames); });
+  PyObject* result = run_guarded([&] { return make_arrow_table(*state, args, nargs, kwnames); });
+  if (result == nullptr) note_table_error(*state->database, args, nargs, kwnames);
+  return result;
 }
 
 }  // namespace quarrow::python

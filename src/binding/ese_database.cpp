@@ -12,9 +12,11 @@
 #include "binding/args.h"
 #include "binding/arrow_table.h"
 #include "binding/convert.h"
+#include "binding/notes.h"
 #include "binding/forensic.h"
 #include "binding/reading.h"
 #include "binding/replay.h"
+#include "binding/report.h"
 #include "binding/timeline.h"
 #include "binding/views.h"
 #include "record/reader.h"
@@ -76,7 +78,11 @@ using PlainBody = PyObject* (*)(DatabaseState&);
 
 template <FastBody Body>
 PyObject* fast_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_shared_use(self, [&](DatabaseState& s) { return Body(s, args, nargs, kwnames); });
+  return with_shared_use(self, [&](DatabaseState& s) {
+    PyObject* result = Body(s, args, nargs, kwnames);
+    if (result == nullptr) note_table_error(*s.database, args, nargs, kwnames);
+    return result;
+  });
 }
 
 template <PlainBody Body>
@@ -296,7 +302,7 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
   {
     // Reading, rendering and writing touch no Python object.
     GilRelease released;
-    exported = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr);
+    exported = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr, &s.log_files);
   }
   if (!exported) return raise_export_failure(exported.error());
   Py_RETURN_NONE;
@@ -335,7 +341,7 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
     {
       GilRelease released;
       exported = export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file,
-                                   columns ? &*columns : nullptr);
+                                   columns ? &*columns : nullptr, &s.log_files);
     }
     if (!exported) return raise_export_failure(exported.error());
   }
@@ -569,12 +575,16 @@ PyMethodDef kMethods[] = {
     {"arrow_view", as_cfunction(arrow_view_method), kFastKeywords, kArrowViewDoc},
     {"read_view", as_cfunction(read_view_method), kFastKeywords, kReadViewDoc},
     {"timeline", as_cfunction(fast_method<timeline_method>), kFastKeywords, kTimelineDoc},
+    {"report", as_cfunction(report_method), kFastKeywords, kReportDoc},
     {"verify", as_cfunction(noargs_method<forensic_verify>), METH_NOARGS,
      "verify($self)\n--\n\nCheck the checksums of both header copies and of every page.\n\nReturns:\n"
      "    list[dict]: One dict per damaged page or header copy (page -1: the header, 0: its\n"
      "    shadow copy), in page order, with 'page', 'problem', 'stored', 'computed' and, for a\n"
      "    single flipped bit, 'bit' (its offset in the page in bits); a last page the file holds\n"
-     "    only in part is 'truncated', with 'bytes_present'\n\n"
+     "    only in part is 'truncated', with 'bytes_present'; a file cut short (the database owns\n"
+     "    pages past its end) ends the list with one problem 'truncated: the database owns N pages,\n"
+     "    the file holds M' at the first missing page; a file whose pages carry no checksums\n"
+     "    (every stored one 0) gives one problem 'no checksums: ...' instead of one per page\n\n"
      "Raises:\n    IOError: If the file cannot be read"},
     {"header_info", as_cfunction(noargs_method<forensic_header_info>), METH_NOARGS,
      "header_info($self)\n--\n\nFacts from the database header: format, state, times, log\n"
@@ -584,7 +594,9 @@ PyMethodDef kMethods[] = {
      "    'last_attach_time', 'last_detach_time', 'last_repair_time' (datetime, aware in UTC\n"
      "    when the header says UTC, or None); 'log_generations_required' (tuple of two ints),\n"
      "    'os_version' (str), 'os_build', 'os_service_pack', 'repair_count' (int), 'file_type'\n"
-     "    (str), 'header_copies_agree', 'header_checksum_ok', 'shadow_header_checksum_ok' (bool)\n\n"
+     "    (str), 'header_copies_agree', 'header_checksum_ok', 'shadow_header_checksum_ok' (bool);\n"
+     "    'truncated': None, or {'owned_pages', 'file_pages'} when the database's space tree owns\n"
+     "    pages past the end of the file (a copy cut short)\n\n"
      "Raises:\n    IOError: If the header cannot be read"},
     {"get_table_indexes", as_cfunction(fast_method<forensic_get_table_indexes>), kFastKeywords,
      "get_table_indexes($self, table_name)\n--\n\nGet the index definitions of a table.\n\nReturns:\n"

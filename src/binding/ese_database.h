@@ -80,6 +80,8 @@ struct DatabaseState {
   // Opened with logs=: what the replay did (the database is the replayed one); null
   // without logs.
   std::shared_ptr<const replay::ReplayReport> replay;
+  // The files of the log folder, which no export may write over.
+  std::vector<FileIdentity> log_files;
   BorrowState borrow;
 };
 

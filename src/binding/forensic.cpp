@@ -143,6 +143,19 @@ PyObject* raise_table_not_found(PyObject* name) {
 
 }  // namespace
 
+namespace {
+
+// None, or {"owned_pages": N, "file_pages": M} when the database owns pages past the
+// end of its file.
+PyObject* truncation_value(const Database& db) {
+  const auto space = owned_space(db);
+  if (!space || !space->truncated()) Py_RETURN_NONE;
+  return Py_BuildValue("{s:k,s:k}", "owned_pages", static_cast<unsigned long>(space->last_owned_page), "file_pages",
+                       static_cast<unsigned long>(space->pages_held));
+}
+
+}  // namespace
+
 PyObject* forensic_verify(DatabaseState& s) {
   std::optional<Result<VerifyReport>> verified;
   {
@@ -154,6 +167,28 @@ PyObject* forensic_verify(DatabaseState& s) {
   PyRef list(PyList_New(0));
   if (!list) return nullptr;
   for (const PageProblem& p : report->problems) {
+    PyRef dict(fields_dict(app::kProblemFields, app::problem_field_name,
+                           [&](app::ProblemField field) { return problem_value(p, field); }));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
+  }
+  // Pages that carry no checksums at all (the engine's temporary databases): one
+  // problem saying so, rather than none, which would mean every page verified.
+  if (report->no_checksums) {
+    PageProblem p;
+    p.page = 1;
+    p.problem = "no checksums: every stored page has 0";
+    PyRef dict(fields_dict(app::kProblemFields, app::problem_field_name,
+                           [&](app::ProblemField field) { return problem_value(p, field); }));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
+  }
+  // Pages the database owns past the end of the file: one problem after the pages',
+  // at the first missing page, with no bytes of it present.
+  if (report->truncation) {
+    const std::string text = truncation_text(*report->truncation);
+    PageProblem p;
+    p.page = static_cast<std::int64_t>(report->truncation->pages_held) + 1;
+    p.problem = text.c_str();
+    p.bytes_present = 0;
     PyRef dict(fields_dict(app::kProblemFields, app::problem_field_name,
                            [&](app::ProblemField field) { return problem_value(p, field); }));
     if (!dict || PyList_Append(list.get(), dict.get()) < 0) return nullptr;
@@ -193,7 +228,8 @@ PyObject* forensic_header_info(DatabaseState& s) {
       put(d, "last_repair_time", times.make(f.last_repair_time)) &&
       put(d, "header_copies_agree", new_bool(f.copies_agree)) &&
       put(d, "header_checksum_ok", new_bool(f.checksum_ok)) &&
-      put(d, "shadow_header_checksum_ok", new_bool(f.shadow_checksum_ok));
+      put(d, "shadow_header_checksum_ok", new_bool(f.shadow_checksum_ok)) &&
+      put(d, "truncated", truncation_value(*s.database));
   if (!ok) return nullptr;
   return dict.release();
 }

@@ -16,8 +16,10 @@
 #include "binding/args.h"
 #include "binding/convert.h"
 #include "binding/ese_database.h"
+#include "binding/notes.h"
 #include "binding/reading.h"
 #include "record/reader.h"
+#include "record/text.h"
 
 namespace quarrow::python {
 namespace {
@@ -68,7 +70,9 @@ PyObject* next_row(PyObject* self) {
       return nullptr;
     }
     // The reader stays where it failed: a further step raises the same error.
-    return raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, r.reader.reader().error()));
+    raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, r.reader.reader().error()));
+    note_read_error(*state->database, lossy_utf8(as_bytes(r.reader.reader().table().name)));
+    return nullptr;
   });
 }
 
@@ -107,13 +111,8 @@ PyType_Spec kIteratorSpec = {
 constexpr const char* kIterTableNames[] = {"table_name", "columns"};
 constexpr Signature kIterTable{"iter_table", kIterTableNames, 2, 1};
 
-}  // namespace
-
-PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  DatabaseState* state = database_state(self);
-  if (state == nullptr) return nullptr;
-  SharedUse use(state->borrow);
-  if (!use.ok()) return nullptr;
+PyObject* open_iterator(PyObject* self, DatabaseState* state, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
   return run_guarded([&]() -> PyObject* {
     PyObject* values[2];
     std::string_view name;
@@ -150,6 +149,18 @@ PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     it->reading = reading.release();
     return object;
   });
+}
+
+}  // namespace
+
+PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  DatabaseState* state = database_state(self);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  PyObject* result = open_iterator(self, state, args, nargs, kwnames);
+  if (result == nullptr) note_table_error(*state->database, args, nargs, kwnames);
+  return result;
 }
 
 }  // namespace quarrow::python

@@ -20,19 +20,30 @@
 namespace quarrow::python {
 
 const char kTimelineDoc[] =
-    "timeline($self, *, logs=None, start=None, end=None, views=None, kinds=None, arrow=False,\n"
-    "         batch_rows=65536, sort_memory_mb=256, temp_dir=None)\n--\n\n"
+    "timeline($self, *, logs=None, start=None, end=None, views=None, kinds=None, arrow=False, "
+    "batch_rows=65536, sort_memory_mb=256, temp_dir=None)\n--\n\n"
     "Every dated fact of the database in time order, one dict per event: message,\n"
     "datetime (UTC), timestamp_desc (what happened then), timestamp (microseconds since\n"
     "1970), source_file, kind ('row', 'header', 'recovered', 'transaction'), table (the\n"
-    "view or table), row, then the row's values (JSON types; times as ISO 8601 text).\n"
-    "logs: a folder of the database's transaction logs (one event per transaction).\n"
-    "start / end: inclusive bounds, datetime (naive = UTC) or text ('2021-11-16': an end\n"
-    "date includes the whole day). views: names of views (tables for a database no\n"
-    "profile knows; 'header' for the header's times). Sorting beyond sort_memory_mb spills to temp_dir.\n"
-    "arrow=True: an object of the Arrow PyCapsule protocol instead (pyarrow.table(...),\n"
-    "polars.from_arrow, DuckDB), read once, in batches of batch_rows; its columns are the\n"
-    "same members, with the row's values as one JSON text column, 'attributes'.";
+    "view or table), row, then the row's values (JSON types; times as ISO 8601 text).\n\n"
+    "Args:\n"
+    "    logs: A folder of the database's transaction logs (one event per transaction), or None\n"
+    "    start: Inclusive lower bound: datetime (naive = UTC) or text ('2021-11-16'), or None\n"
+    "    end: Inclusive upper bound, as start; an end date includes the whole day\n"
+    "    views: Names of views (tables for a database no profile knows; 'header' for the\n"
+    "        header's times), or None for all\n"
+    "    kinds: Event kinds to give ('row', 'header', 'recovered', 'transaction'), or None for all\n"
+    "    arrow: True for an object of the Arrow PyCapsule protocol instead (pyarrow.table(...),\n"
+    "        polars.from_arrow, DuckDB), read once; the row's values are one JSON text column,\n"
+    "        'attributes'\n"
+    "    batch_rows: Events per Arrow batch\n"
+    "    sort_memory_mb: Memory the sort keeps before it spills runs to temp_dir\n"
+    "    temp_dir: Folder for the spilled runs, or None for the system's\n\n"
+    "Returns:\n"
+    "    An iterator of dicts, or with arrow=True an Arrow stream object\n\n"
+    "Raises:\n"
+    "    ValueError: If a bound, view or kind cannot be read\n"
+    "    IOError: If the logs or a spill file cannot be read or written";
 
 namespace {
 

@@ -104,7 +104,8 @@ class TimeObjects {
     PyRef utc(PyObject_GetAttrString(timezone.get(), "utc"));
     if (!utc) return false;
     epoch_ = PyRef(PyObject_CallFunction(datetime.get(), "iiiiiiiO", 1970, 1, 1, 0, 0, 0, 0, utc.get()));
-    return static_cast<bool>(epoch_);
+    local_epoch_ = PyRef(PyObject_CallFunction(datetime.get(), "iiiiiii", 1970, 1, 1, 0, 0, 0, 0));
+    return epoch_ && local_epoch_;
   }
   PyObject* delta(std::int64_t us) {
     std::int64_t days = us / 86400000000LL;
@@ -116,10 +117,11 @@ class TimeObjects {
     return PyObject_CallFunction(timedelta_.get(), "LLL", static_cast<long long>(days),
                                  static_cast<long long>(rest / 1000000), static_cast<long long>(rest % 1000000));
   }
-  PyObject* time(std::int64_t us) {
+  // A datetime in UTC, or for a local time a naive one (no zone is known).
+  PyObject* time(std::int64_t us, bool local = false) {
     PyRef d(delta(us));
     if (!d) return nullptr;
-    PyObject* t = PyNumber_Add(epoch_.get(), d.get());
+    PyObject* t = PyNumber_Add(local ? local_epoch_.get() : epoch_.get(), d.get());
     if (t == nullptr && PyErr_ExceptionMatches(PyExc_OverflowError)) {
       // Outside datetime's years 1-9999: no value rather than no rows.
       PyErr_Clear();
@@ -131,9 +133,10 @@ class TimeObjects {
  private:
   PyRef timedelta_;
   PyRef epoch_;
+  PyRef local_epoch_;
 };
 
-PyObject* cell_to_python(const Cell& c, OutType type, TimeObjects& times) {
+PyObject* cell_to_python(const Cell& c, OutType type, TimeObjects& times, bool local) {
   if (!c.valid) Py_RETURN_NONE;
   switch (type) {
     case OutType::Bool: return PyBool_FromLong(c.i != 0);
@@ -145,7 +148,7 @@ PyObject* cell_to_python(const Cell& c, OutType type, TimeObjects& times) {
       const std::string_view b = c.bytes();
       return PyBytes_FromStringAndSize(b.data(), static_cast<Py_ssize_t>(b.size()));
     }
-    case OutType::Timestamp: return times.time(c.i);
+    case OutType::Timestamp: return times.time(c.i, local);
     case OutType::Duration: return times.delta(c.i);
   }
   Py_RETURN_NONE;
@@ -328,7 +331,7 @@ PyObject* read_view(DatabaseState& state, PyObject* const* args, Py_ssize_t narg
     PyRef dict(PyDict_New());
     if (!dict) return nullptr;
     for (std::size_t k = 0; k < columns.size(); ++k) {
-      PyRef value(cell_to_python(row[k], columns[k].type, times));
+      PyRef value(cell_to_python(row[k], columns[k].type, times, columns[k].local));
       if (!value || PyDict_SetItem(dict.get(), keys[k].get(), value.get()) < 0) return nullptr;
     }
     if (PyList_Append(list.get(), dict.get()) < 0) return nullptr;

@@ -27,6 +27,7 @@ int run_recover(const std::vector<std::string_view>& args, const Context& contex
 int run_logs(const std::vector<std::string_view>& args, const Context& context);
 int run_replay(const std::vector<std::string_view>& args, const Context& context);
 int run_timeline(const std::vector<std::string_view>& args, const Context& context);
+int run_report(const std::vector<std::string_view>& args, const Context& context);
 
 // Help texts, each defined beside its command.
 extern const std::string_view kInfoHelp;
@@ -39,11 +40,18 @@ extern const std::string_view kVerifyHelp;
 extern const std::string_view kRecoverHelp;
 extern const std::string_view kLogsHelp;
 extern const std::string_view kReplayHelp;
+extern const std::string_view kReportHelp;
 extern const std::string_view kTimelineHelp;
 
 // What `quarrow info` says about the logs a dirty database needs (logs.cpp): a text
 // line or JSON members; with `logs_dir`, whether they are there (`missing` tells).
 std::string info_log_needs(const Database& db, const std::string* logs_dir, bool json, bool& missing);
+
+// What export writes and says, shared by its table and view forms (export.cpp):
+// whether an output file is there already (a regular file, through links), and a size
+// as the summary line gives it ("1.5 MiB", "830 KiB", "12 bytes").
+bool existing_output(const std::string& path);
+std::string size_text(std::uint64_t bytes);
 
 // Every command, in the order --help lists them.
 const std::vector<Command>& commands();

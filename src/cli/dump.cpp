@@ -12,11 +12,13 @@ namespace quarrow::cli {
 const std::string_view kDumpHelp =
     "usage: quarrow dump [--format jsonl|csv|table] [--decoded] [--limit N] [--columns A,B] [--jobs N]\n"
     "                    [--logs DIR] FILE TABLE\n"
-    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv] [--limit N] [--logs DIR] FILE\n"
+    "       quarrow dump --view NAME [--profile FILE] [--format jsonl|csv|table] [--limit N] [--columns A,B]\n"
+    "                    [--logs DIR] FILE\n"
     "\n"
     "Writes one table to the standard output. JSON Lines by default, byte for byte what\n"
     "the module's export_table writes. With --view, one view of the database's profile\n"
-    "(see 'quarrow views'): converted values, timestamps in UTC, durations in seconds.\n"
+    "(see 'quarrow views'): converted values, timestamps in UTC (local times without a zone),\n"
+    "durations in seconds.\n"
     "\n"
     "  -f, --format F   jsonl (default) or csv: RFC 4180, a header row, binary data as\n"
     "                   hexadecimal, null as an empty field; or table: an aligned grid\n"
@@ -31,7 +33,8 @@ const std::string_view kDumpHelp =
     "  -j, --jobs N     threads for a large table (default: the number of processors);\n"
     "                   the output is the same for any number\n"
     "  -q, --quiet      no progress display\n"
-    "      --view NAME  a view instead of a table\n"
+    "      --view NAME  a view instead of a table (--columns then keeps the view's\n"
+    "                   columns named, in the order given)\n"
     "      --profile F  a profile file tried before the built-in ones\n"
     "      --logs DIR   read the database as replaying the transaction logs in DIR\n"
     "                   leaves it\n";
@@ -42,10 +45,6 @@ const std::vector<OptionSpec> kDumpOptions = {
     {"format", 'f', true}, {"limit", 'n', true}, {"decoded", 'd', false}, {"quiet", 'q', false},
     {"columns", 0, true},  {"jobs", 'j', true},
     {"view", 0, true},     {"profile", 0, true},  kLogsOption};
-
-// Lines a grid on a terminal leaves for the rules, the header and the prompt.
-constexpr unsigned kGridFrameLines = 6;
-constexpr unsigned kGridMinRows = 5;
 
 struct DumpRequest {
   std::string path;
@@ -80,8 +79,7 @@ std::optional<DumpRequest> parse_dump(const std::vector<std::string_view>& raw, 
   request.quiet = args->flag("quiet");
   request.logs = logs_option(*args);
   if (request.options.format == Format::Table && !request.options.limit && context.stdout_is_terminal) {
-    const unsigned rows = terminal_rows(stdout);
-    request.options.limit = rows > kGridFrameLines + kGridMinRows ? rows - kGridFrameLines : kGridMinRows;
+    request.options.limit = screenful_rows();
     request.screenful = true;
   }
   return request;
@@ -93,7 +91,7 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   // A view of the database's profile instead of a table (cli/views.cpp).
   if (const auto args = parse_arguments_quietly(raw, kDumpOptions); args && args->value("view") != nullptr) {
     StreamOptions options;
-    if (!stream_options("dump", *args, options)) return kExitUsage;
+    if (!stream_options("dump", *args, options, true)) return kExitUsage;
     return run_dump_view(*args, options, context);
   }
   const auto request = parse_dump(raw, context);
@@ -125,7 +123,7 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
                              : stream_table(*db, *reader, options, out, progress, &counts);
   progress.stop();
   if (!streamed) {
-    std::fprintf(stderr, "%s\n", table_error_line(path, table, streamed.error().message()).c_str());
+    std::fprintf(stderr, "%s\n", table_error_line(path, table, with_read_note(*db, streamed.error())).c_str());
     return kExitFailed;
   }
   if (request->screenful && counts.more) {

@@ -51,7 +51,8 @@ const std::string_view kExportHelp =
     "      --force        replace existing output files\n"
     "  -q, --quiet        no progress display and no summary\n"
     "      --views        every view of the database's profile instead of the tables,\n"
-    "                     as DIR/{view}.jsonl (or .csv)\n"
+    "                     as DIR/{view}.jsonl (or .csv); --columns, --force and the\n"
+    "                     summary line as for tables\n"
     "      --profile F    a profile file tried before the built-in ones\n"
     "      --logs DIR     read the databases as replaying the transaction logs in DIR\n"
     "                     leaves them; no output may land on a file of DIR\n";
@@ -143,28 +144,6 @@ std::optional<ExportRequest> parse_export(const std::vector<std::string_view>& r
   return request;
 }
 
-// An output file that is there already: a regular file (through links) is replaced by
-// an export, so it is left alone without --force. Devices and pipes are written to.
-bool existing_output(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
-}
-
-// "1.5 MiB", "830 KiB", "12 bytes".
-std::string size_text(std::uint64_t bytes) {
-  if (bytes < 1024) return std::to_string(bytes) + " bytes";
-  const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
-  double value = static_cast<double>(bytes) / 1024;
-  std::size_t unit = 0;
-  while (value >= 1024 && unit + 1 < std::size(units)) {
-    value /= 1024;
-    ++unit;
-  }
-  char buf[32];
-  std::snprintf(buf, sizeof buf, value < 10 ? "%.1f %s" : "%.0f %s", value, units[unit]);
-  return buf;
-}
-
 // "quarrow: {file}: 12 tables, 3456 records, 1.5 MiB in 0.42 s -> {dir}"
 std::string summary_line(const InputFile& file) {
   const FileTally& t = *file.tally;
@@ -206,6 +185,28 @@ class OrderedReport {
 };
 
 }  // namespace
+
+// An output file that is there already: a regular file (through links) is replaced by
+// an export, so it is left alone without --force. Devices and pipes are written to.
+bool existing_output(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+}
+
+// "1.5 MiB", "830 KiB", "12 bytes".
+std::string size_text(std::uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " bytes";
+  const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(units)) {
+    value /= 1024;
+    ++unit;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, value < 10 ? "%.1f %s" : "%.0f %s", value, units[unit]);
+  return buf;
+}
 
 int run_export(const std::vector<std::string_view>& raw, const Context& context) {
   const auto request = parse_export(raw);
@@ -378,7 +379,7 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
           deferred[i] ? stream_table_split(*file.db, *reader, *deferred[i], options, *out, progress, jobs, &counts)
                       : stream_table(*file.db, *reader, options, *out, progress, &counts);
       if (!streamed) {
-        messages.push_back(table_error_line(file.path, job.name, streamed.error().message()));
+        messages.push_back(table_error_line(file.path, job.name, with_read_note(*file.db, streamed.error())));
       } else {
         ++tally_here.tables;
       }

@@ -13,6 +13,7 @@
 #include "app/open.h"
 #include "app/replay_fields.h"
 #include "export/json_lines.h"
+#include "database/space.h"
 #include "forensic/header.h"
 
 namespace quarrow::cli {
@@ -68,6 +69,8 @@ struct InfoFacts {
   std::optional<std::string> profile;  // the built-in profile that knows the database
   std::optional<HeaderFacts> header;
   bool dirty = false;
+  std::optional<OwnedSpace> truncation;  // pages the database owns past the file's end
+  std::uint32_t catalog_root_owner = 0;  // not 0: no catalog (see Database)
   bool counted = false;
   std::vector<TableFacts> tables;
   std::vector<CatalogProblem> catalog_problems;  // rows passed over at open
@@ -115,7 +118,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
       case TableRecordReader::Step::End:
         return n;
       case TableRecordReader::Step::Error:
-        error = in_context(ErrorContext::ReadingRecord, reader->error());
+        error = with_read_note(db, reader->error().in(ErrorContext::ReadingRecord));
         return std::nullopt;
     }
   }
@@ -148,6 +151,12 @@ InfoFacts gather_info(const Database& db, const Database& file_db, const std::st
     facts.log_needs_text = info_log_needs(file_db, logs_dir, false, missing);
   }
   if (facts.dirty) facts.errors.insert(facts.errors.begin(), file_error_line(path, kDirtyWarning));
+  if (const auto space = owned_space(db); space && space->truncated()) {
+    facts.truncation = space;
+    facts.errors.push_back(file_error_line(path, truncation_text(*space)));
+    facts.failed = true;
+  }
+  facts.catalog_root_owner = db.catalog_root_owner();
   facts.catalog_problems = db.catalog_problems();
   for (const auto& [stored_name, table] : db.catalog()) {
     TableFacts t;
@@ -196,6 +205,15 @@ std::string render_info_json(const InfoFacts& f) {
   out += std::to_string(f.format_revision);
   append_field(out, "total_pages");
   out += std::to_string(f.total_pages);
+  if (f.truncation) {  // only when it applies: sound files keep their objects' shape
+    append_field(out, "truncated");
+    out += "{\"owned_pages\":" + std::to_string(f.truncation->last_owned_page) +
+           ",\"file_pages\":" + std::to_string(f.truncation->pages_held) + "}";
+  }
+  if (f.catalog_root_owner != 0) {
+    append_field(out, "catalog_root_owner");
+    out += std::to_string(f.catalog_root_owner);
+  }
   append_field(out, "profile");
   if (f.profile) {
     append_json_string(out, *f.profile);
@@ -304,6 +322,8 @@ std::string render_info_text(const InfoFacts& f) {
   std::snprintf(buf, sizeof buf, "  page size:      %u\n  format:         0x%x, revision %u\n  pages:          %u\n",
                 f.page_size, f.format_version, f.format_revision, f.total_pages);
   std::string out = f.path + "\n" + buf;
+  if (f.truncation) out += "  truncated:      the database owns " + std::to_string(f.truncation->last_owned_page) +
+                           " pages, the file holds " + std::to_string(f.truncation->pages_held) + "\n";
   out += "  profile:        " + f.profile.value_or("-") + "\n";
   if (f.header) {
     const HeaderFacts& h = *f.header;
@@ -325,6 +345,11 @@ std::string render_info_text(const InfoFacts& f) {
     out += f.log_needs_text;
     out += "  written on OS:  " + os_text(h) + "\n";
     out += "  header copies:  " + header_copies_text(h) + "\n";
+  }
+  if (f.catalog_root_owner != 0) {
+    out += "  catalog:        none (its root page " + std::to_string(kCatalogRootPage) + " belongs to object " +
+           std::to_string(f.catalog_root_owner) +
+           "; an engine temporary database?)\n";
   }
   if (f.replay) {
     out += "  replay:\n";
@@ -363,7 +388,7 @@ int run_info(const std::vector<std::string_view>& raw, const Context&) {
   int status = kExitOk;
   bool first = true;
   for (const std::string& path : request->paths) {
-    const auto db = open_or_report(path);
+    const auto db = open_or_report(path, std::nullopt, false);  // its own warning, in its place
     if (!db) {
       status = kExitFailed;
       continue;

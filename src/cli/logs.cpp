@@ -769,7 +769,7 @@ int run_logs(const std::vector<std::string_view>& raw, const Context&) {
   if (!request) return kExitUsage;
   std::unique_ptr<Database> db;
   if (request->db_path) {
-    db = open_or_report(*request->db_path);
+    db = open_or_report(*request->db_path, std::nullopt, false);
     if (!db) return kExitFailed;
   }
   auto folder = LogFolder::open(request->dir);

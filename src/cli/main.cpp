@@ -102,6 +102,7 @@ const std::vector<Command>& commands() {
       {"replay", "the database as recovery would leave it after its logs, as a new file", kReplayHelp, run_replay},
       {"timeline", "every dated fact of databases and logs in time order (JSON Lines, CSV)", kTimelineHelp,
        run_timeline},
+      {"report", "an HTML page per database: facts, tables, a map of its pages, logs", kReportHelp, run_report},
   };
   return list;
 }

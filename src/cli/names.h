@@ -6,16 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/notes.h"
+
 namespace quarrow::cli {
 
-// The known names closest to `query`, best first, at most three: every name equal to
-// it but for ASCII letter case; failing that, the names within a small edit distance
-// (letter case ignored; at most a third of the query's length, and at least 2).
-std::vector<std::string> closest_names(std::string_view query, const std::vector<std::string>& known);
-
-// "did you mean 'A'?", "did you mean 'A' or 'B'?", "did you mean 'A', 'B' or 'C'?";
-// "" for no names.
-std::string did_you_mean(const std::vector<std::string>& names);
+// The suggestions for a name that is not known (app/notes.h): the tool and the
+// module make them alike.
+using app::closest_names;
+using app::did_you_mean;
 
 // The items of a comma-separated list, each without the spaces and tabs around it:
 // "A, B" and "A,B" are the same list. Empty items stay (an empty name is reported,

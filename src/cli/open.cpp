@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/notes.h"
 #include "app/open.h"
 #include "cli/names.h"
 #include "platform/platform.h"
@@ -10,33 +11,26 @@
 
 namespace quarrow::cli {
 
-app::Opened open_database(const std::string& path, const std::optional<std::string>& logs) {
-  return app::open_for_user(path, path, app::ReadWith{logs, {}});
+app::Opened open_database(const std::string& path, const std::optional<std::string>& logs, bool warn_dirty) {
+  app::Opened opened = app::open_for_user(path, path, app::ReadWith{logs, {}});
+  if (opened && warn_dirty) {
+    if (const std::string note = app::dirty_note(*opened.database); !note.empty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s\n", file_error_line(path, note).c_str());
+    }
+  }
+  return opened;
 }
 
-std::unique_ptr<Database> open_or_report(const std::string& path, const std::optional<std::string>& logs) {
-  app::Opened opened = open_database(path, logs);
+std::unique_ptr<Database> open_or_report(const std::string& path, const std::optional<std::string>& logs,
+                                         bool warn_dirty) {
+  app::Opened opened = open_database(path, logs, warn_dirty);
   if (!opened) {
     // After what the command printed for earlier files, when both streams are one.
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", file_error_line(path, opened.failure.message).c_str());
   }
   return std::move(opened.database);
-}
-
-// The identities of the files of a log folder (or of the one log file given): evidence
-// that an output must not land on either.
-void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out) {
-  const std::filesystem::path root(std::u8string(logs.begin(), logs.end()));
-  std::error_code ec;
-  if (!std::filesystem::is_directory(root, ec)) {
-    if (const auto id = platform::file_identity(logs)) out.push_back(*id);
-    return;
-  }
-  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::u8string name = it->path().u8string();
-    if (const auto id = platform::file_identity(std::string(name.begin(), name.end()))) out.push_back(*id);
-  }
 }
 
 std::string lookup_error_text(const EseError& error) {
@@ -47,9 +41,13 @@ std::string lookup_error_text(const EseError& error) {
 
 std::vector<std::string> table_lookup_lines(const Database& db, std::string_view file, std::string_view table,
                                             const EseError& error) {
-  std::vector<std::string> lines = {table_error_line(file, table, lookup_error_text(error))};
+  std::string text = lookup_error_text(error);
+  if (error.kind() == ErrorKind::InvalidPageNumber) {
+    if (const std::string note = app::truncation_note(db); !note.empty()) text += " (" + note + ")";
+  }
+  std::vector<std::string> lines = {table_error_line(file, table, text)};
   if (error.kind() == ErrorKind::TableNotFound) {
-    const std::string hint = did_you_mean(closest_names(name_text(table), table_names(db)));
+    const std::string hint = app::table_suggestion(db, name_text(table));
     if (!hint.empty()) lines.push_back("quarrow: " + hint);
   }
   return lines;
@@ -82,6 +80,15 @@ std::string table_error_line(std::string_view file, std::string_view table, std:
   std::string line = "quarrow: ";
   line.append(file).append(": ").append(table).append(": ").append(message);
   return line;
+}
+
+std::string with_read_note(const Database& db, const EseError& error) {
+  std::string failure = error.message();
+  // Only reads meet missing pages: a write error has other causes.
+  if (error.context() != ErrorContext::ReadingRecord) return failure;
+  const std::string note = app::truncation_note(db);
+  if (!note.empty()) failure += " (" + note + ")";
+  return failure;
 }
 
 void print_lines(const std::vector<std::string>& lines) {

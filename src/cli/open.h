@@ -19,17 +19,20 @@ namespace quarrow::cli {
 // message is "Database file not found: {path}" or "Failed to open database: {error}".
 // With `logs` (--logs DIR) the database is read as the replay of those logs leaves it;
 // a replay that cannot complete fails ("Failed to replay logs: {error}", or "Log folder
-// not found: {DIR}").
-app::Opened open_database(const std::string& path, const std::optional<std::string>& logs = std::nullopt);
+// not found: {DIR}"). A database left dirty (as read: a replay leaves its own header)
+// is named on the standard error once, when it opens, with the hint to look at its
+// logs (app::dirty_note); `warn_dirty` false for the commands that say so themselves
+// (info, logs).
+app::Opened open_database(const std::string& path, const std::optional<std::string>& logs = std::nullopt,
+                          bool warn_dirty = true);
 
 // open_database with the failure reported: the error line naming the file is on
 // stderr (after the standard output is flushed) when nullptr comes back.
 std::unique_ptr<Database> open_or_report(const std::string& path,
-                                         const std::optional<std::string>& logs = std::nullopt);
+                                         const std::optional<std::string>& logs = std::nullopt,
+                                         bool warn_dirty = true);
 
-// Adds the identities of the files of a log folder (or of the one log file given):
-// evidence that no output may land on, by whatever name it is reached.
-void add_log_identities(const std::string& logs, std::vector<platform::FileIdentity>& out);
+using app::add_log_identities;
 
 // The message the module raises for an error of looking up or opening a table:
 // "Table not found: {name}", the operating-system error alone, or the rendered text.
@@ -50,6 +53,11 @@ std::vector<std::string> table_names(const Database& db);
 // "quarrow: {file}: {message}" and "quarrow: {file}: {table}: {message}".
 std::string file_error_line(std::string_view file, std::string_view message);
 std::string table_error_line(std::string_view file, std::string_view table, std::string_view message);
+
+// The message of a failure met reading `db` (error.message()), with what explains it
+// when the file is cut short and the error is a read's (context ReadingRecord):
+// "{message} (the file is truncated: the database owns N pages, the file holds M)".
+std::string with_read_note(const Database& db, const EseError& error);
 
 // Prints lines on the standard error, each ending in "\n".
 void print_lines(const std::vector<std::string>& lines);

@@ -10,13 +10,16 @@
 #include "app/forensic_fields.h"
 #include "cli/commands.h"
 #include "cli/json_object.h"
+#include "export/decoded_text.h"
 #include "export/json_lines.h"
 #include "forensic/recover.h"
+#include "record/decoded.h"
+#include "record/reader.h"
 
 namespace quarrow::cli {
 
 const std::string_view kRecoverHelp =
-    "usage: quarrow recover [--quiet] [--exclude-live] [--logs DIR] FILE TABLE\n"
+    "usage: quarrow recover [--quiet] [--exclude-live] [--decoded] [--logs DIR] FILE TABLE\n"
     "\n"
     "Writes the records of TABLE that are no longer live but can still be read, as JSON\n"
     "Lines: {\"live\", \"missing_long_values\", \"offset\", \"page\", \"record\", \"source\"},\n"
@@ -30,19 +33,22 @@ const std::string_view kRecoverHelp =
     "to the standard error.\n"
     "\n"
     "      --exclude-live   leave out records identical to a live row\n"
+    "  -d, --decoded        records as 'dump --decoded' writes them (typed values)\n"
     "  -q, --quiet          no summary\n"
     "      --logs DIR       read the database as replaying the transaction logs in DIR\n"
     "                       leaves it (records the replay removed can be found again)\n";
 
 namespace {
 
-const std::vector<OptionSpec> kRecoverOptions = {{"quiet", 'q', false}, {"exclude-live", 0, false}, kLogsOption};
+const std::vector<OptionSpec> kRecoverOptions = {
+    {"quiet", 'q', false}, {"exclude-live", 0, false}, {"decoded", 'd', false}, kLogsOption};
 
 struct RecoverRequest {
   std::string path;
   std::string table;
   bool exclude_live = false;
   bool quiet = false;
+  bool decoded = false;
   std::optional<std::string> logs;  // --logs DIR
 };
 
@@ -60,7 +66,7 @@ std::optional<RecoverRequest> parse_recover(const std::vector<std::string_view>&
   if (args && !named) usage_error("recover", "expected a database file and a table name");
   if (!named) return std::nullopt;
   return RecoverRequest{args->positionals[0], args->positionals[1], args->flag("exclude-live"), args->flag("quiet"),
-                        logs_option(*args)};
+                        args->flag("decoded"), logs_option(*args)};
 }
 
 Result<RecoverFacts> gather_recover(const Database& db, const std::string& table) {
@@ -75,8 +81,29 @@ Result<RecoverFacts> gather_recover(const Database& db, const std::string& table
   return facts;
 }
 
+// --decoded: the records as typed values, decoded from their stored bytes the way
+// dump --decoded decodes a table's records.
+class RecoveredDecoder {
+ public:
+  RecoveredDecoder(const Database& db, TableRecordReader reader)
+      : reader_(std::move(reader)), decoder_(db, reader_.table(), reader_.plan()), writer_(decoder_.columns()) {}
+  // The record's JSON object, without the line feed.
+  void render(const RecoveredRecord& r, std::string& out) {
+    out.clear();
+    decoder_.decode(r.image, cells_);
+    writer_.append(out, cells_);
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+  }
+
+ private:
+  TableRecordReader reader_;
+  RecordDecoder decoder_;
+  DecodedJsonWriter writer_;
+  std::vector<DecodedCell> cells_;
+};
+
 // One record's line; `row` is scratch space for the rendered record.
-void append_recovered_json(std::string& out, const RecoveredRecord& r, std::string& row) {
+void append_recovered_json(std::string& out, const RecoveredRecord& r, std::string& row, RecoveredDecoder* decoded) {
   using app::RecoveredField;
   out += '{';
   for (const RecoveredField field : app::kRecoveredFieldsByName) {
@@ -86,7 +113,8 @@ void append_recovered_json(std::string& out, const RecoveredRecord& r, std::stri
       case RecoveredField::Offset: out += std::to_string(r.offset); break;
       case RecoveredField::Source: append_json_string(out, r.source); break;
       case RecoveredField::Record:
-        record_to_json_line(r.record, row);
+        if (decoded != nullptr) decoded->render(r, row);
+        else record_to_json_line(r.record, row);
         out += row;
         break;
       case RecoveredField::Live:
@@ -135,8 +163,17 @@ int run_recover(const std::vector<std::string_view>& raw, const Context&) {
   if (!db) return kExitFailed;
   Result<RecoverFacts> facts = gather_recover(*db, name);
   if (!facts) {
-    std::fprintf(stderr, "%s\n", table_error_line(path, name, lookup_error_text(facts.error())).c_str());
+    print_lines(table_lookup_lines(*db, path, name, facts.error()));
     return kExitFailed;
+  }
+  std::optional<RecoveredDecoder> decoder;
+  if (request->decoded) {
+    auto reader = open_table_reader(*db, name);
+    if (!reader) {
+      print_lines(table_lookup_lines(*db, path, name, reader.error()));
+      return kExitFailed;
+    }
+    decoder.emplace(*db, std::move(reader).value());
   }
   Output out = Output::standard_output();
   std::string row;
@@ -146,7 +183,7 @@ int run_recover(const std::vector<std::string_view>& raw, const Context&) {
       ++excluded;
       continue;
     }
-    append_recovered_json(out.buffer(), r, row);
+    append_recovered_json(out.buffer(), r, row, decoder ? &*decoder : nullptr);
     if (!out.commit().ok()) break;
   }
   if (Status finished = out.finish(); !finished) {

@@ -52,7 +52,7 @@ int run_replay(const std::vector<std::string_view>& raw, const Context&) {
   if (output == nullptr) return usage_error("replay", "-o NEW is required");
   const std::string& path = args->positionals[0];
 
-  auto db = open_or_report(path);
+  auto db = open_or_report(path, std::nullopt, false);  // replaying its logs is the point
   if (!db) return kExitFailed;
   auto folder = logs::LogFolder::open(*logs_dir);
   if (!folder) return fail(*logs_dir, folder.error().to_string());

@@ -58,4 +58,13 @@ void set_binary_stdout() {
 #endif
 }
 
+// Lines a grid on a terminal leaves for the rules, the header and the prompt.
+constexpr unsigned kGridFrameLines = 6;
+constexpr unsigned kGridMinRows = 5;
+
+unsigned screenful_rows() {
+  const unsigned rows = terminal_rows(stdout);
+  return rows > kGridFrameLines + kGridMinRows ? rows - kGridFrameLines : kGridMinRows;
+}
+
 }  // namespace quarrow::cli

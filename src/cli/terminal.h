@@ -13,6 +13,9 @@ bool is_terminal(std::FILE* stream);
 // Lines of the terminal the stream is attached to: $LINES when set, else what the
 // terminal reports, else 24.
 unsigned terminal_rows(std::FILE* stream);
+// How many rows of `dump --format table` fill the standard output's terminal, leaving
+// lines for the grid's rules, its header and the prompt.
+unsigned screenful_rows();
 
 // Number of threads the machine runs at once; at least 1.
 unsigned hardware_threads();

@@ -99,14 +99,26 @@ std::string render_verify_json(const std::string& path, const VerifyReport& r) {
     if (i > 0) out += ",";
     append_problem_json(out, r.problems[i]);
   }
-  out += "]}\n";
+  out += "]";
+  // Present only when they apply, so the objects of sound files keep their shape.
+  if (r.truncation) {
+    out += ",\"truncated\":{\"owned_pages\":" + std::to_string(r.truncation->last_owned_page) +
+           ",\"file_pages\":" + std::to_string(r.truncation->pages_held) + "}";
+  }
+  if (r.no_checksums) out += ",\"no_checksums\":true";
+  out += "}\n";
   return out;
 }
 
 std::string render_verify_text(const std::string& path, const VerifyReport& r) {
-  std::string out = path + ": " + (r.problems.empty() ? "ok" : std::to_string(r.problems.size()) + " damaged") +
-                    ", " + std::to_string(r.pages_checked) + " pages checked (header copies included), " +
-                    std::to_string(r.uninitialised) + " uninitialised\n";
+  const std::string verdict = !r.problems.empty() ? std::to_string(r.problems.size()) + " damaged"
+                              : r.truncation     ? std::string("truncated")
+                              : r.no_checksums   ? std::string("no checksums")
+                                                 : std::string("ok");
+  std::string out = path + ": " + verdict + ", " + std::to_string(r.pages_checked) +
+                    " pages checked (header copies included), " + std::to_string(r.uninitialised) + " uninitialised\n";
+  if (r.truncation) out += "  " + truncation_text(*r.truncation) + "\n";
+  if (r.no_checksums) out += "  the pages carry no checksums (every stored page has 0): nothing to check them by\n";
   for (const PageProblem& p : r.problems) {
     if (p.bytes_present) {
       out += "  page " + std::to_string(p.page) + ": " + p.problem + ", " + std::to_string(*p.bytes_present) +
@@ -135,7 +147,7 @@ int run_verify(const std::vector<std::string_view>& raw, const Context&) {
       status = kExitFailed;
       continue;
     }
-    if (!facts.report->problems.empty()) status = kExitFailed;
+    if (!facts.report->problems.empty() || facts.report->truncation) status = kExitFailed;
     const std::string out =
         request->json ? render_verify_json(path, *facts.report) : render_verify_text(path, *facts.report);
     std::fwrite(out.data(), 1, out.size(), stdout);

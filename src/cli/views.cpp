@@ -3,11 +3,15 @@
 #include "cli/views.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <set>
 
 #include "cli/commands.h"
+#include "cli/grid.h"
 #include "cli/pool.h"
 #include "cli/terminal.h"
 #include "export/export_file.h"
@@ -37,20 +41,18 @@ namespace {
 const std::vector<OptionSpec> kViewsOptions = {
     {"profile", 0, true}, {"json", 0, false}, {"quiet", 'q', false}, kLogsOption};
 
-// The built-in profiles and the one --profile names; false after printing the error.
-bool cli_profiles(const Arguments& args, std::vector<profiles::Profile>& out) {
+// The built-in profiles and the one --profile names first.
+Result<std::vector<profiles::Profile>> cli_profiles(const Arguments& args) {
   std::vector<profiles::Profile> extra;
   if (const std::string* file = args.value("profile")) {
     auto loaded = profiles::load_profile_file(*file);
-    if (!loaded) {
-      std::fprintf(stderr, "quarrow: %s\n", loaded.error().to_string().c_str());
-      return false;
-    }
+    if (!loaded) return std::move(loaded).error();
     extra.push_back(std::move(loaded).value());
   }
-  out = profiles::merge_profiles(extra);
-  return true;
+  return profiles::merge_profiles(extra);
 }
+
+void report_profile_error(const EseError& error) { std::fprintf(stderr, "quarrow: %s\n", error.to_string().c_str()); }
 
 void append_column_json(std::string& out, const profiles::ViewColumn& c) {
   using F = app::ViewColumnField;
@@ -71,34 +73,104 @@ void append_column_json(std::string& out, const profiles::ViewColumn& c) {
   out += "}";
 }
 
-// Writes one view into `out`; the failure message, or nullopt. Conversion failures are
-// no failure of the view: their count goes to `converted_nulls`.
-std::optional<std::string> stream_view(profiles::ViewReader& reader, const StreamOptions& options, Output& out,
-                                       std::uint64_t& converted_nulls) {
-  const auto& columns = reader.columns();
-  if (options.format == Format::Csv) profiles::append_view_csv_header(out.buffer(), columns);
-  std::vector<profiles::Cell> row;
+// What one view wrote.
+struct ViewCounts {
   std::uint64_t rows = 0;
-  std::optional<std::string> failure;
-  while (!options.limit || rows < *options.limit) {
+  std::uint64_t bytes = 0;
+  std::uint64_t converted_nulls = 0;  // values a conversion could not read (no failure)
+  bool more = false;                  // rows left unread because of the limit
+};
+
+// The grid of `dump --format table`: the rows read into memory, laid out once.
+Status stream_view_grid(profiles::ViewReader& reader, const StreamOptions& options, Output& out, ViewCounts& counts) {
+  const auto& columns = reader.columns();
+  std::vector<std::string> header;
+  std::vector<bool> right;
+  for (const auto& c : columns) {
+    header.push_back(grid_cell_text(c.name, kGridCellWidth));
+    right.push_back(c.type == profiles::OutType::Int64 || c.type == profiles::OutType::UInt64 ||
+                    c.type == profiles::OutType::Float64 || c.type == profiles::OutType::Duration);
+  }
+  std::vector<std::vector<std::string>> rows;
+  std::vector<profiles::Cell> row;
+  std::string text;
+  Status status = Status::success();
+  for (;;) {
     const auto step = reader.next(row);
     if (step == profiles::ViewReader::Step::End) break;
     if (step == profiles::ViewReader::Step::Error) {
-      failure = "Error reading record: " + reader.error().to_string();
+      status = reader.error().in(ErrorContext::ReadingRecord);
       break;
     }
-    if (options.format == Format::Csv) profiles::append_view_csv_row(out.buffer(), columns, row);
-    else profiles::append_view_json(out.buffer(), columns, row);
-    ++rows;
-    if (Status st = out.commit(); !st) return st.error().message();
+    if (options.limit && rows.size() >= *options.limit) {
+      counts.more = true;
+      break;
+    }
+    auto& cells = rows.emplace_back();
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      const profiles::Cell& c = row[k];
+      if (c.valid && columns[k].type == profiles::OutType::Binary) {
+        cells.push_back(grid_binary_text(c.bytes()));
+        continue;
+      }
+      text.clear();
+      cells.push_back(profiles::append_view_text(text, columns[k], c) ? grid_cell_text(text, kGridCellWidth)
+                                                                      : std::string(kGridNull));
+    }
   }
-  converted_nulls = reader.total_failures();
-  if (Status st = out.finish(); !st) return st.error().message();
-  return failure;
+  const std::string grid = render_grid(header, rows, right);
+  counts.rows = rows.size();
+  counts.bytes = grid.size();
+  counts.converted_nulls = reader.total_failures();
+  out.buffer() += grid;
+  if (Status st = out.commit(); !st) return st;
+  if (Status st = out.finish(); !st) return st;
+  return status;
+}
+
+// Writes one view into `out` and finishes it; `counts` says what was written, also on
+// failure (the rows before a read error are written first).
+Status stream_view(profiles::ViewReader& reader, const StreamOptions& options, Output& out, ViewCounts& counts) {
+  if (options.format == Format::Table) return stream_view_grid(reader, options, out, counts);
+  const auto& columns = reader.columns();
+  std::string& buffer = out.buffer();
+  std::size_t before = buffer.size();
+  if (options.format == Format::Csv) profiles::append_view_csv_header(buffer, columns);
+  std::vector<profiles::Cell> row;
+  Status status = Status::success();
+  while (!options.limit || counts.rows < *options.limit) {
+    const auto step = reader.next(row);
+    if (step == profiles::ViewReader::Step::End) break;
+    if (step == profiles::ViewReader::Step::Error) {
+      status = reader.error().in(ErrorContext::ReadingRecord);
+      break;
+    }
+    if (options.format == Format::Csv) profiles::append_view_csv_row(buffer, columns, row);
+    else profiles::append_view_json(buffer, columns, row);
+    ++counts.rows;
+    counts.bytes += buffer.size() - before;
+    if (Status st = out.commit(); !st) return st;
+    before = buffer.size();
+  }
+  counts.bytes += buffer.size() - before;
+  counts.converted_nulls = reader.total_failures();
+  if (Status st = out.finish(); !st) return st;
+  return status;
+}
+
+// A view's failure as its line says it; for a read that met a missing page of a file
+// cut short, with the truncation, and with the view's stored table named.
+std::string view_failure_text(const Database& db, const profiles::ViewSpec& view, const EseError& error) {
+  std::string text = with_read_note(db, error);
+  if (error.kind() != ErrorKind::Io) {
+    if (const TableInfo* table = profiles::find_table(db, view.table)) text += " (table " + name_text(table->name) + ")";
+  }
+  return text;
 }
 
 std::string converted_note(std::uint64_t n) {
-  return std::to_string(n) + (n == 1 ? " value" : " values") + " could not be converted and are null";
+  return std::to_string(n) + (n == 1 ? " value could not be converted and is null"
+                                     : " values could not be converted and are null");
 }
 
 }  // namespace
@@ -209,8 +281,12 @@ int run_views(const std::vector<std::string_view>& raw, const Context&) {
   std::optional<Arguments> args;
   const auto request = parse_views(raw, args);
   if (!request) return kExitUsage;
-  std::vector<profiles::Profile> all;
-  if (!cli_profiles(*args, all)) return kExitFailed;
+  auto profiles_loaded = cli_profiles(*args);
+  if (!profiles_loaded) {
+    report_profile_error(profiles_loaded.error());
+    return kExitFailed;
+  }
+  const std::vector<profiles::Profile>& all = *profiles_loaded;
   int status = kExitOk;
   for (const std::string& path : request->paths) {
     const auto db = open_or_report(path, logs_option(*args));
@@ -230,11 +306,21 @@ int run_views(const std::vector<std::string_view>& raw, const Context&) {
   return status;
 }
 
-int run_dump_view(const Arguments& args, const StreamOptions& options, const Context& context) {
+int run_dump_view(const Arguments& args, const StreamOptions& options_in, const Context& context) {
   if (args.positionals.size() != 1) return usage_error("dump", "--view takes a database file alone");
-  if (options.decoded) return usage_error("dump", "--view and --decoded do not go together (views are typed)");
-  std::vector<profiles::Profile> all;
-  if (!cli_profiles(args, all)) return kExitFailed;
+  if (args.flag("decoded")) return usage_error("dump", "--view and --decoded do not go together (views are typed)");
+  StreamOptions options = options_in;
+  bool screenful = false;
+  if (options.format == Format::Table && !options.limit && context.stdout_is_terminal) {
+    options.limit = screenful_rows();
+    screenful = true;
+  }
+  auto profiles_loaded = cli_profiles(args);
+  if (!profiles_loaded) {
+    report_profile_error(profiles_loaded.error());
+    return kExitFailed;
+  }
+  const std::vector<profiles::Profile>& all = *profiles_loaded;
   const std::string& path = args.positionals[0];
   const std::string& name = *args.value("view");
   const auto db = open_or_report(path, logs_option(args));
@@ -248,22 +334,26 @@ int run_dump_view(const Arguments& args, const StreamOptions& options, const Con
                      .c_str());
     return kExitFailed;
   }
-  auto reader = profiles::ViewReader::open(*db, *profile, *view);
+  const std::vector<std::string>* columns = options.columns ? &options.columns->names : nullptr;
+  auto reader = profiles::ViewReader::open(*db, *profile, *view, columns);
   if (!reader) {
     std::fprintf(stderr, "%s\n", table_error_line(path, name, reader.error().to_string()).c_str());
     return kExitFailed;
   }
-  (void)context;
   set_binary_stdout();
   Output out = Output::standard_output();
-  std::uint64_t nulls = 0;
-  const auto failure = stream_view(**reader, options, out, nulls);
-  if (failure) {
-    std::fprintf(stderr, "%s\n", table_error_line(path, name, *failure).c_str());
+  ViewCounts counts;
+  const Status done = stream_view(**reader, options, out, counts);
+  if (!done) {
+    std::fprintf(stderr, "%s\n", table_error_line(path, name, view_failure_text(*db, *view, done.error())).c_str());
     return kExitFailed;
   }
-  if (nulls != 0 && !args.flag("quiet")) {
-    std::fprintf(stderr, "%s\n", table_error_line(path, name, converted_note(nulls)).c_str());
+  if (counts.converted_nulls != 0 && !args.flag("quiet")) {
+    std::fprintf(stderr, "%s\n", table_error_line(path, name, converted_note(counts.converted_nulls)).c_str());
+  }
+  if (screenful && counts.more) {
+    std::fprintf(stderr, "quarrow: the first %llu rows; --limit N shows more\n",
+                 static_cast<unsigned long long>(*options.limit));
   }
   return kExitOk;
 }
@@ -271,32 +361,42 @@ int run_dump_view(const Arguments& args, const StreamOptions& options, const Con
 int run_export_views(const Arguments& args, const StreamOptions& options, unsigned jobs, const Context& context) {
   if (args.value("tables") != nullptr) return usage_error("export", "--views and --tables do not go together");
   if (options.decoded) return usage_error("export", "--views and --decoded do not go together (views are typed)");
-  std::vector<profiles::Profile> all;
-  if (!cli_profiles(args, all)) return kExitFailed;
+  auto profiles_loaded = cli_profiles(args);
+  if (!profiles_loaded) {
+    report_profile_error(profiles_loaded.error());
+    return kExitFailed;
+  }
+  const std::vector<profiles::Profile>& all = *profiles_loaded;
   const std::string& output = *args.value("output");
   const char* extension = options.format == Format::Csv ? ".csv" : ".jsonl";
-  const bool several = args.positionals.size() > 1;
+  const bool quiet = args.flag("quiet");
   struct Input {
     std::string path;
     std::unique_ptr<Database> db;
     const profiles::Profile* profile = nullptr;
     std::string dir;
+    ViewCounts written;  // summed over its views
+    std::uint64_t views = 0;
+    std::optional<std::chrono::steady_clock::time_point> started;
+    std::chrono::steady_clock::time_point finished;
+    std::mutex mutex;
   };
   struct Job {
-    const Input* input;
+    Input* input;
     const profiles::ViewSpec* view;
     std::string path;
+    std::vector<std::string> columns;  // --columns: the names this view has, in the order given
   };
-  std::vector<Input> inputs;
+  std::deque<Input> inputs;
   std::vector<FileIdentity> identities;
   std::set<std::string> folders;
-  Progress progress(context.stderr_is_terminal && !args.flag("quiet"));
+  Progress progress(context.stderr_is_terminal && !quiet);
   bool failed = false;
   for (const std::string& path : args.positionals) {
-    Input in;
+    Input& in = inputs.emplace_back();
     in.path = path;
     in.dir = output;
-    if (several) {
+    if (args.positionals.size() > 1) {
       const std::u8string folder8 =
           std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
       const std::string folder(folder8.begin(), folder8.end());
@@ -306,10 +406,11 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
       in.dir = output_file_path(output, folder);
     }
     if (const auto id = file_identity(path)) identities.push_back(*id);
-    inputs.push_back(std::move(in));
   }
   if (const auto logs = logs_option(args)) add_log_identities(*logs, identities);
   std::vector<Job> jobs_list;
+  std::set<std::string> columns_seen;  // --columns names some view to be written has
+  bool any_views = false;
   for (Input& in : inputs) {
     app::Opened opened = open_database(in.path, logs_option(args));
     if (!opened) {
@@ -322,26 +423,75 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
     if (in.profile == nullptr) {
       progress.message(file_error_line(in.path, "no profile knows this database; nothing exported"));
       failed = true;
+      in.db.reset();
       continue;
     }
+    for (const profiles::ViewSpec* v : profiles::available_views(*in.db, *in.profile)) {
+      any_views = true;
+      // View names are the profile's own: plain names, safe as file names.
+      Job job{&in, v, output_file_path(in.dir, v->name + extension), {}};
+      if (options.columns) {
+        // As with tables: a view with none of the columns is not written.
+        auto described = profiles::ViewReader::describe(*in.db, *in.profile, *v);
+        if (described) {
+          for (const std::string& wanted : options.columns->names) {
+            for (const auto& c : *described) {
+              if (c.name == wanted) {
+                job.columns.push_back(wanted);
+                columns_seen.insert(wanted);
+                break;
+              }
+            }
+          }
+          if (job.columns.empty()) continue;
+        }
+      }
+      jobs_list.push_back(std::move(job));
+    }
+  }
+  // --columns: a name that no view to be written has is an error before anything is written.
+  if (options.columns) {
+    for (const std::string& wanted : options.columns->names) {
+      if (columns_seen.count(wanted) == 0 && any_views) {
+        progress.stop();
+        std::fprintf(stderr, "quarrow: Column not found: %s\n", wanted.c_str());
+        return kExitFailed;
+      }
+    }
+  }
+  // Nothing is replaced unasked: the first existing output file stops the export before
+  // anything is written, as for tables. An output that is an input is refused per view.
+  if (!args.flag("force")) {
+    for (const Job& job : jobs_list) {
+      if (!existing_output(job.path)) continue;
+      if (const auto target = file_identity(job.path);
+          target && std::find(identities.begin(), identities.end(), *target) != identities.end()) {
+        continue;
+      }
+      progress.stop();
+      return usage_error("export", "output file '" + job.path + "' exists; --force replaces it");
+    }
+  }
+  for (Input& in : inputs) {
+    if (!in.db) continue;
     if (Status made = create_output_directory(in.dir); !made) {
       progress.message(file_error_line(in.path, made.error().message()));
       failed = true;
+      in.db.reset();
       continue;
     }
     progress.add_total(in.db->total_pages());
-    for (const profiles::ViewSpec* v : profiles::available_views(*in.db, *in.profile)) {
-      // View names are the profile's own: plain names, safe as file names.
-      jobs_list.push_back(Job{&in, v, output_file_path(in.dir, v->name + extension)});
-    }
   }
   std::vector<std::vector<std::string>> messages(jobs_list.size());
   run_parallel(jobs, jobs_list.size(), [&](std::size_t i) {
     const Job& job = jobs_list[i];
-    progress.set_current(progress_label(job.input->path, job.view->name));
-    auto reader = profiles::ViewReader::open(*job.input->db, *job.input->profile, *job.view);
+    Input& in = *job.input;
+    if (!in.db) return;  // its output directory could not be made
+    const auto started = std::chrono::steady_clock::now();
+    progress.set_current(progress_label(in.path, job.view->name));
+    auto reader = profiles::ViewReader::open(*in.db, *in.profile, *job.view, options.columns ? &job.columns : nullptr);
     if (!reader) {
-      messages[i].push_back(table_error_line(job.input->path, job.view->name, reader.error().to_string()));
+      messages[i].push_back(table_error_line(in.path, job.view->name, reader.error().to_string()));
       return;
     }
     const auto refusal = [&](const FileIdentity& target) -> Status {
@@ -351,19 +501,41 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
     };
     auto out = Output::create(job.path, refusal);
     if (!out) {
-      messages[i].push_back(table_error_line(job.input->path, job.view->name, out.error().message()));
+      messages[i].push_back(table_error_line(in.path, job.view->name, out.error().message()));
       return;
     }
-    std::uint64_t nulls = 0;
-    if (const auto failure = stream_view(**reader, options, *out, nulls)) {
-      messages[i].push_back(table_error_line(job.input->path, job.view->name, *failure));
+    ViewCounts counts;
+    const Status done = stream_view(**reader, options, *out, counts);
+    if (!done) {
+      messages[i].push_back(table_error_line(in.path, job.view->name, view_failure_text(*in.db, *job.view, done.error())));
     }
+    const auto finished = std::chrono::steady_clock::now();
+    std::lock_guard lock(in.mutex);
+    if (done) ++in.views;
+    in.written.rows += counts.rows;
+    in.written.bytes += counts.bytes;
+    if (!in.started || started < *in.started) in.started = started;
+    in.finished = std::max(in.finished, finished);
   });
   for (const auto& list : messages) {
     for (const std::string& m : list) progress.message(m);
     failed = failed || !list.empty();
   }
   progress.stop();
+  if (!quiet) {
+    for (const Input& in : inputs) {
+      if (!in.db) continue;
+      char time[32];
+      const double seconds = in.started ? std::chrono::duration<double>(in.finished - *in.started).count() : 0.0;
+      std::snprintf(time, sizeof time, "%.2f s", seconds);
+      std::fprintf(stderr, "%s\n",
+                   file_error_line(in.path, std::to_string(in.views) + (in.views == 1 ? " view, " : " views, ") +
+                                                std::to_string(in.written.rows) +
+                                                (in.written.rows == 1 ? " row, " : " rows, ") +
+                                                size_text(in.written.bytes) + " in " + time + " -> " + in.dir)
+                       .c_str());
+    }
+  }
   return failed ? kExitFailed : kExitOk;
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "database/traversal.h"
+#include "format/space.h"
 
 namespace quarrow {
 
@@ -42,6 +43,13 @@ Result<std::unique_ptr<Database>> Database::from_mapping(std::unique_ptr<Mapping
 }
 
 Status Database::load_catalog() {
+  // The engine's temporary databases have no catalog: their page 4 is a page of some
+  // other object. Read as a catalog it would yield tables that are not there.
+  if (auto root = load_page(kCatalogRootPage);
+      root && root->header.father_object_id != kCatalogObjectId && root->header.father_object_id != kNoObjectId) {
+    catalog_root_owner_ = root->header.father_object_id;
+    return Status::success();
+  }
   CatalogBuilder builder;
   // A row the reader has no use for, or cannot read, is listed and passed over on every
   // page size: one such row must not keep the rest of the database from opening. Pages
@@ -79,6 +87,7 @@ Result<std::unique_ptr<Database>> Database::over_pages(const Database& base,
   for (std::size_t copy = 0; copy + kHeaderCopySize <= header_bytes; copy += base.page_size()) {
     std::copy(header.begin(), header.end(), db->replayed_header_pages_.begin() + static_cast<std::ptrdiff_t>(copy));
   }
+  if (overlay->total_pages() > overlay->base_pages()) db->zero_page_.assign(base.page_size(), 0);
   db->overlay_ = std::move(overlay);
   Status st = db->load_catalog();
   if (!st) return std::move(st).error();
@@ -86,13 +95,17 @@ Result<std::unique_ptr<Database>> Database::over_pages(const Database& base,
 }
 
 Result<PageView> Database::load_overlay_page(std::uint32_t page_number) const {
-  const Bytes page = overlay_->page(page_number);
+  const Bytes page = page_bytes(page_number);
   if (page.empty()) return EseError::invalid_page_number(page_number);
   return parse_page_header(page, layout_);
 }
 
 Bytes Database::page_bytes(std::uint32_t page_number) const {
-  if (overlay_ != nullptr) return overlay_->page(page_number);
+  if (overlay_ != nullptr) {
+    const Bytes page = overlay_->page(page_number);
+    if (!page.empty() || page_number == 0 || page_number > total_pages_) return page;
+    return Bytes(zero_page_.data(), zero_page_.size());
+  }
   const std::uint64_t size = layout_.page_size;
   const std::uint64_t start = page_file_offset(page_number, size);
   if (start + size > bytes_.size()) return {};

@@ -49,7 +49,8 @@ class Database {
     if (overlay_ != nullptr) [[unlikely]] return load_overlay_page(page_number);
     return load_file_page(page_number);
   }
-  // The page's bytes as this database reads them (empty past the last page). Unlike
+  // The page's bytes as this database reads them (empty past the last page; zeros for a
+  // page the logs added to a replayed database without writing it). Unlike
   // load_page it does not parse the page header: for checksums and raw scans.
   Bytes page_bytes(std::uint32_t page_number) const;
 
@@ -71,6 +72,9 @@ class Database {
   const PageLayout& layout() const { return layout_; }
   const std::array<std::uint8_t, kHeaderCopySize>& header() const { return header_; }
   const Catalog& catalog() const { return catalog_; }
+  // Not 0 when the database has no catalog: the object that the catalog's root page
+  // belongs to instead (an engine temporary database). The catalog is empty then.
+  std::uint32_t catalog_root_owner() const { return catalog_root_owner_; }
   // Catalog rows passed over at open, in catalog order.
   const std::vector<CatalogProblem>& catalog_problems() const { return catalog_problems_; }
   // The file's own bytes, as stored (never the overlay's pages): for what reads the
@@ -106,10 +110,14 @@ class Database {
   // Set for a replayed database: its pages, and its header pages (2 * page_size).
   std::shared_ptr<const PageOverlay> overlay_;
   std::vector<std::uint8_t> replayed_header_pages_;
+  // What a page the logs added past the file's end but never wrote reads as: zeros, as
+  // the engine's extension of the file leaves it (empty when the logs added none).
+  std::vector<std::uint8_t> zero_page_;
   std::array<std::uint8_t, kHeaderCopySize> header_{};
   PageLayout layout_;
   std::uint32_t total_pages_ = 0;
   Catalog catalog_;
+  std::uint32_t catalog_root_owner_ = 0;
   std::vector<CatalogProblem> catalog_problems_;
   mutable FileCache cache_;
 };

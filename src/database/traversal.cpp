@@ -237,12 +237,19 @@ void TreeLeafWalk::count_bytes(std::size_t n) {
 }
 
 // Loads a page the tree names, unless it was entered before, does not load, or belongs
-// to another object. The page counts as entered either way, so it is tried once.
+// to another object. A page that does not load counts as entered, so it is tried once;
+// a page of another object does not: with a guard shared by several walks (carving's
+// owner map) the object it belongs to must still be able to claim it, whoever named
+// it first. Such a page is never descended into, so not marking it makes no loop.
 bool TreeLeafWalk::enter(std::uint32_t number, PageView& out) {
   if (guard_->contains(number)) return false;
-  guard_->enter(number);
   Result<PageView> loaded = db_->load_page(number);
-  if (!loaded || !page_owned_by(*loaded, owner_)) return false;
+  if (!loaded) {
+    guard_->enter(number);
+    return false;
+  }
+  if (!page_owned_by(*loaded, owner_)) return false;
+  guard_->enter(number);
   out = *loaded;
   count_bytes(out.data.size());
   return true;

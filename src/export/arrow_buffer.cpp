@@ -59,7 +59,11 @@ void BufferPool::watch(const std::shared_ptr<State>& state) {
   std::unique_lock lock(s.mutex);
   for (;;) {
     const std::uint64_t seen = s.uses;
-    s.wake.wait_for(lock, std::chrono::milliseconds(kIdleMilliseconds), [&] { return s.closing; });
+    // A wait until a time of the system clock: a wait for a span (steady clock) binds the
+    // module to pthread_cond_clockwait, which glibc has only since 2.30. A clock set back
+    // while the watcher waits only keeps the buffers a little longer.
+    const auto until = std::chrono::system_clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
+    s.wake.wait_until(lock, until, [&] { return s.closing; });
     if (s.closing || s.uses == seen) break;
   }
   s.trim(0);

@@ -1,6 +1,8 @@
 #include "export/export_file.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "export/json_lines.h"
 #include "export/sink.h"
@@ -29,15 +31,21 @@ bool is_separator(char c) {
 }  // namespace
 
 Status export_table_file(const Database& db, std::string_view table_name_utf8, const std::string& output_path,
-                         std::optional<FileIdentity> database_file, const ColumnSelection* columns) {
+                         std::optional<FileIdentity> database_file, const ColumnSelection* columns,
+                         const std::vector<FileIdentity>* log_files) {
   auto reader = open_table_reader(db, table_name_utf8, columns);
   if (!reader) return std::move(reader).error();
 
   OutputSink::Refusal refusal;
-  if (database_file) {
+  if (database_file || (log_files != nullptr && !log_files->empty())) {
     refusal = [&](const FileIdentity& target) -> Status {
-      if (target != *database_file) return Status::success();
-      return same_file_error(output_path);
+      if (database_file && target == *database_file) return same_file_error(output_path);
+      // A database read with its logs: they are evidence as much as the file.
+      if (log_files != nullptr && std::find(log_files->begin(), log_files->end(), target) != log_files->end()) {
+        return EseError::refused("the output path is a file of the log folder: " + output_path)
+            .in(ErrorContext::CreatingOutputFile);
+      }
+      return Status::success();
     };
   }
   auto sink = OutputSink::create(output_path, kModuleFlush, refusal, NameCheck::First);

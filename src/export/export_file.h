@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database/database.h"
 #include "error/ese_error.h"
@@ -40,8 +41,13 @@ using platform::file_identity;
 // a damaged descent: each front end words it itself); a refusal or the system's error
 // in the context CreatingOutputFile; the error that ended the table in ReadingRecord
 // (unless writing the lines before it failed); a write error in WritingOutput.
+//
+// With `log_files` (the files of the log folder a database was read with), an output
+// path that reaches one of them is refused the same way: they are evidence as much as
+// the database file.
 Status export_table_file(const Database& db, std::string_view table_name_utf8, const std::string& output_path,
-                         std::optional<FileIdentity> database_file, const ColumnSelection* columns = nullptr);
+                         std::optional<FileIdentity> database_file, const ColumnSelection* columns = nullptr,
+                         const std::vector<FileIdentity>* log_files = nullptr);
 
 // Creates `dir` with every missing parent (an existing directory is fine; "" stands for
 // the current directory and creates nothing). Fails with the system's error in the

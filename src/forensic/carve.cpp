@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "database/traversal.h"
+#include "forensic/page_owners.h"
 #include "page/slack.h"
 #include "page/tag.h"
 #include "record/text.h"
@@ -16,53 +17,6 @@ namespace {
 const char* const kKindSlack = "slack";
 const char* const kKindAll = "all";
 const char* const kKindTagData = "tag_data";
-
-// Which table holds each leaf page. A leaf page belongs to the first table in catalog
-// order whose own tree (see TreeLeafWalk: the tree's leaves, then leaves only links
-// reach, never a page another object's header names) reaches it. The answer depends
-// only on the page and the catalog, so the trees are walked once per carving run, and
-// only when a leaf page needs an owner.
-class PageOwners {
- public:
-  explicit PageOwners(const Database& db) : db_(db), claimed_(db.total_pages()) {}
-
-  const std::optional<std::string>* owner_of(std::uint32_t page) {
-    if (!built_) build();
-    const std::uint32_t owner = page < owner_.size() ? owner_[page] : 0;
-    return owner == 0 ? &none_ : &names_[owner - 1];
-  }
-
- private:
-  void build() {
-    built_ = true;
-    const Catalog& catalog = db_.catalog();
-    const std::uint32_t total = db_.total_pages();
-    owner_.assign(static_cast<std::size_t>(total) + 1, 0);
-    names_.resize(catalog.size());
-    for (std::size_t t = 0; t < catalog.size(); ++t) {
-      walk_tree(catalog.at(t).second, static_cast<std::uint32_t>(t + 1));
-    }
-    for (std::size_t t = 0; t < catalog.size(); ++t) names_[t] = lossy_utf8(as_bytes(catalog.at(t).first));
-  }
-
-  // Claims the unclaimed leaf pages of one table's tree for `owner`. The guard is shared
-  // by every table's walk: a page is entered once in the whole run (two tables naming
-  // one root, or a tree sharing pages with another, cannot claim a page twice), which
-  // bounds the work by the page count. Damaged pages and links are passed over.
-  void walk_tree(const TableInfo& table, std::uint32_t owner) {
-    TreeLeafWalk walk(db_, table.root_page, table.object_id, OnFailure::PassOver, &claimed_);
-    while (walk.advance() == TreeLeafWalk::Step::Page) {
-      if (walk.page_number() < owner_.size()) owner_[walk.page_number()] = owner;
-    }
-  }
-
-  const Database& db_;
-  bool built_ = false;
-  std::vector<std::uint32_t> owner_;  // page -> 1 + catalog index, 0 for none
-  PageChainGuard claimed_;             // pages of every chain walked so far
-  std::vector<std::optional<std::string>> names_;
-  std::optional<std::string> none_;
-};
 
 class CarveRun {
  public:

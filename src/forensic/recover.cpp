@@ -371,6 +371,7 @@ class FreeSpaceScanner {
     rec.page = number_;
     rec.offset = static_cast<std::uint32_t>(c.start);
     rec.source = kSourceFreeSpace;
+    rec.image = bytes;
     decode_record_into(shape_.plan, bytes, rec.record, cells_);
     resolve_recovered(db_, table_, rec, budget_);
     out_.push_back(std::move(rec));
@@ -411,6 +412,8 @@ void recover_flagged(const Database& db, const TableInfo& table, const TableShap
     rec.page = number;
     rec.offset = static_cast<std::uint32_t>(record_offset);
     rec.source = kSourceFlaggedDeleted;
+    // The entry's data may be a copy (see above); the same bytes sit in the page.
+    rec.image = page.data.subspan(static_cast<std::size_t>(record_offset), entry->data.size());
     decode_record_into(shape.plan, entry->data, rec.record, cells);
     resolve_recovered(db, table, rec, budget);
     out.push_back(std::move(rec));

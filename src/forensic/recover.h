@@ -43,6 +43,9 @@ struct RecoveredRecord {
   // or the table has no primary index.
   const char* live = nullptr;
   Record record;  // as table reading decodes it, long values resolved
+  // The record's stored bytes, where they lie in the page (a view into the database,
+  // valid while it is open): for decoding the record as typed values.
+  Bytes image;
   // Columns whose long value can no longer be found (their value is Null), in column
   // order. The names point into the catalog.
   std::vector<std::string_view> missing_long_values;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "database/space.h"
 #include "format/bytes.h"
 #include "error/ese_error.h"
 
@@ -44,6 +45,12 @@ struct VerifyReport {
   std::vector<PageProblem> problems;  // in page order
   std::uint64_t pages_checked = 0;    // data pages and header copies
   std::uint64_t uninitialised = 0;    // all-zero data pages
+  // Set when the database's space tree owns pages past the end of the file: a copy
+  // cut short, whose missing pages no checksum can show.
+  std::optional<OwnedSpace> truncation;
+  // Every data page the file stores carries a checksum of 0 (the engine's temporary
+  // databases are written so): the pages cannot be checked, and are not listed.
+  bool no_checksums = false;
 };
 
 // True for the page sizes whose checksums can be computed: 2, 4, 8, 16 and 32 KiB.
@@ -68,5 +75,7 @@ Result<VerifyReport> verify_path(const std::string& path);
 // replayed header and pages); drops pages from the resident set as it goes, so memory
 // stays flat on files of any size.
 Result<VerifyReport> verify_database(const Database& db);
+// Sets report.truncation when the database owns pages past the end of its file.
+void note_truncation(const Database& db, VerifyReport& report);
 
 }  // namespace quarrow

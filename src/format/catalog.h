@@ -13,6 +13,14 @@ namespace quarrow {
 // The catalog's data tree (pgnoFDPMSO).
 inline constexpr std::uint32_t kCatalogRootPage = 4;
 
+// The database's own tree (objidSystemRoot): its root page and the space trees of the
+// whole file, named by no catalog row.
+inline constexpr std::uint32_t kSystemRootObjectId = 1;
+// The catalog and the engine's shadow copy of it, as their own catalog rows name them
+// (szMSO, szMSOShadow).
+inline constexpr char kCatalogTableName[] = "MSysObjects";
+inline constexpr char kShadowCatalogTableName[] = "MSysObjectsShadow";
+
 // Row types (sysobj*: the Type column).
 enum class CatalogType : std::uint16_t { Table = 1, Column = 2, Index = 3, LongValue = 4, Callback = 5 };
 inline constexpr std::uint16_t kCatalogTypeTable = 1;

@@ -11,9 +11,9 @@ __attribute__((visibility("hidden"))) char __libc_single_threaded = 0;
 }
 
 // Threads and std::filesystem, on glibc 2.33 and later, bind the module to symbols of
-// those versions: pthread_create and pthread_join moved into the C library in 2.34 (new
+// those versions: pthread_create, pthread_join and pthread_detach moved into the C library in 2.34 (new
 // version GLIBC_2.34), and stat became a real function in 2.33 (before, the headers
-// turned it into __xstat). The module is linked with --wrap for these three names
+// turned it into __xstat). The module is linked with --wrap for these four names
 // (CMakeLists.txt), so every reference, those inside the static C++ runtime included,
 // comes here and goes on to the versions glibc 2.28 has: pthread_*@GLIBC_2.2.5 (in
 // libpthread.so.0 there, which the module names as needed; in the C library itself
@@ -25,9 +25,11 @@ __attribute__((visibility("hidden"))) char __libc_single_threaded = 0;
 extern "C" {
 int quarrow_pthread_create_2_2_5(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 int quarrow_pthread_join_2_2_5(pthread_t, void**);
+int quarrow_pthread_detach_2_2_5(pthread_t);
 int quarrow_xstat_2_2_5(int, const char*, struct stat*);
 __asm__(".symver quarrow_pthread_create_2_2_5,pthread_create@GLIBC_2.2.5");
 __asm__(".symver quarrow_pthread_join_2_2_5,pthread_join@GLIBC_2.2.5");
+__asm__(".symver quarrow_pthread_detach_2_2_5,pthread_detach@GLIBC_2.2.5");
 __asm__(".symver quarrow_xstat_2_2_5,__xstat@GLIBC_2.2.5");
 
 __attribute__((visibility("hidden"))) int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr,
@@ -36,6 +38,9 @@ __attribute__((visibility("hidden"))) int __wrap_pthread_create(pthread_t* threa
 }
 __attribute__((visibility("hidden"))) int __wrap_pthread_join(pthread_t thread, void** result) {
   return quarrow_pthread_join_2_2_5(thread, result);
+}
+__attribute__((visibility("hidden"))) int __wrap_pthread_detach(pthread_t thread) {
+  return quarrow_pthread_detach_2_2_5(thread);
 }
 __attribute__((visibility("hidden"))) int __wrap_stat(const char* path, struct stat* out) {
   constexpr int kStatVersionX86_64 = 1;  // _STAT_VER_LINUX

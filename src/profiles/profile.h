@@ -88,6 +88,9 @@ struct ColumnSpec {
   JoinSpec join;
   TreeSpec tree;
   std::string note;
+  // A time the application stored in the user's local time (its offset unknown): shown
+  // without a zone rather than as UTC.
+  bool local = false;
   int line = 0;
 };
 

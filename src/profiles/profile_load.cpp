@@ -481,7 +481,8 @@ class ProfileBuilder {
   }
 
   ColumnSpec column(const Node& c) {
-    only_keys(c, {"name", "from", "convert", "shift", "bits", "lookup", "range", "raw", "join", "tree", "note"},
+    only_keys(c, {"name", "from", "convert", "shift", "bits", "lookup", "range", "raw", "join", "tree", "note",
+                  "local"},
               "a column");
     ColumnSpec s;
     s.line = c.line;
@@ -509,6 +510,7 @@ class ProfileBuilder {
       if (s.range_min > s.range_max) fail(*r, "\"range\" ends before it starts");
     }
     s.raw = get_bool(c, "raw");
+    s.local = get_bool(c, "local");
     const Node* j = c.find("join");
     if ((s.convert == Conversion::Join) != (j != nullptr)) fail(c, "\"join\" goes with \"convert\": \"join\"");
     if (j != nullptr) {

@@ -59,7 +59,11 @@ void make_schema(const std::vector<ViewColumn>& columns, ArrowSchema* out) {
     if (c.dictionary) {
       fields.push_back({"i", c.name, format_of(c.type)});
     } else {
-      fields.push_back({c.width != DecodedType::Null ? arrow::format_of(c.width) : format_of(c.type), c.name});
+      // A local time is a timestamp without a time zone.
+      const char* format = c.width != DecodedType::Null                  ? arrow::format_of(c.width)
+                           : c.local && c.type == OutType::Timestamp ? "tsu:"
+                                                                     : format_of(c.type);
+      fields.push_back({format, c.name});
     }
   }
   arrow::fill_struct_schema(fields, out);

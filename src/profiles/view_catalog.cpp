@@ -11,7 +11,7 @@ const char* view_type_name(const ViewColumn& c) {
     case DecodedType::UInt16: return "uint16";
     case DecodedType::Int32: return "int32";
     case DecodedType::UInt32: return "uint32";
-    default: return out_type_name(c.type);
+    default: return c.local ? "timestamp (local)" : out_type_name(c.type);
   }
 }
 

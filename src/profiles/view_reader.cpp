@@ -225,6 +225,7 @@ void ViewReader::plan_columns(const Database& db, Plan& plan) {
     slot.multi = (stored.flags & kColumnMultiValued) != 0;
     ViewColumn c{def.name, slot.type, stored.name, def.note, stored_width(slot.fast)};
     c.dictionary = def.convert == Conversion::Join && slot.type == OutType::Text;
+    c.local = def.local && slot.type == OutType::Timestamp;
     plan.slots.push_back(slot);
     plan.columns.push_back(c);
     if (def.raw) {

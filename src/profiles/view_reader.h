@@ -53,6 +53,8 @@ struct ViewColumn {
   // Text resolved through another table (a join): dictionary-encoded in Arrow, as
   // such a column repeats a few of the joined table's values on every row.
   bool dictionary = false;
+  // A timestamp in local time (ColumnSpec::local): no zone in any output.
+  bool local = false;
 };
 
 // A view column's type as `quarrow views` names it: the conversion's type, with an

@@ -122,7 +122,9 @@ QUARROW_INLINE bool ViewReader::put_join(const Slot& slot, std::size_t s, Column
   }
   c.valid = false;
   c.ref = nullptr;
-  if (wrong_type || e->failed) {
+  if (wrong_type) {
+    // No match by design (see fill_join): null, not counted.
+  } else if (e->failed) {
     ++failures_[s];
   } else if (e->value.valid) {
     c.valid = true;

@@ -28,7 +28,7 @@ void append_seconds(std::string& out, std::int64_t us) {
 }
 
 // The value's text without JSON quoting; false for null.
-bool append_plain(std::string& out, const Cell& c, OutType type) {
+bool append_plain(std::string& out, const Cell& c, OutType type, bool local = false) {
   if (!c.valid) return false;
   switch (type) {
     case OutType::Bool: out += c.i != 0 ? "true" : "false"; break;
@@ -39,7 +39,7 @@ bool append_plain(std::string& out, const Cell& c, OutType type) {
     case OutType::Binary: append_hex(out, c.bytes()); break;
     case OutType::Timestamp:
       append_iso8601(out, c.i);
-      out += 'Z';
+      if (!local) out += 'Z';  // a local time has no zone to name
       break;
     case OutType::Duration: append_seconds(out, c.i); break;
   }
@@ -67,7 +67,7 @@ void append_view_json(std::string& out, const std::vector<ViewColumn>& columns, 
       case OutType::Binary:
       case OutType::Timestamp:
         text.clear();
-        append_plain(text, c, columns[k].type);
+        append_plain(text, c, columns[k].type, columns[k].local);
         append_json_string(out, text);
         break;
       default:
@@ -91,9 +91,13 @@ void append_view_csv_row(std::string& out, const std::vector<ViewColumn>& column
   for (std::size_t k = 0; k < columns.size(); ++k) {
     if (k != 0) out += ',';
     text.clear();
-    if (append_plain(text, row[k], columns[k].type)) append_csv_field(out, text);
+    if (append_plain(text, row[k], columns[k].type, columns[k].local)) append_csv_field(out, text);
   }
   out += kCsvRowEnd;
+}
+
+bool append_view_text(std::string& out, const ViewColumn& column, const Cell& cell) {
+  return append_plain(out, cell, column.type, column.local);
 }
 
 }  // namespace quarrow::profiles

@@ -14,5 +14,7 @@ namespace quarrow::profiles {
 void append_view_json(std::string& out, const std::vector<ViewColumn>& columns, const std::vector<Cell>& row);
 void append_view_csv_header(std::string& out, const std::vector<ViewColumn>& columns);
 void append_view_csv_row(std::string& out, const std::vector<ViewColumn>& columns, const std::vector<Cell>& row);
+// One cell as CSV writes it (no quoting); false for null.
+bool append_view_text(std::string& out, const ViewColumn& column, const Cell& cell);
 
 }  // namespace quarrow::profiles

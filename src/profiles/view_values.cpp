@@ -284,7 +284,10 @@ Converted ViewReader::fill_join(Slot& slot, const Source& src, Cell& out) {
   const bool wrong_type = !j.expect_types.empty() &&
                           (!e.has_type || std::find(j.expect_types.begin(), j.expect_types.end(), e.type) ==
                                               j.expect_types.end());
-  if (wrong_type || e.failed) return Converted::Failed;
+  // A row of another type is no match by design (a user name for an application's
+  // id): null, and no failure of the conversion.
+  if (wrong_type) return Converted::Null;
+  if (e.failed) return Converted::Failed;
   if (e.value.valid) {
     out.valid = true;
     out.i = e.value.i;

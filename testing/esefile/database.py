@@ -11,7 +11,7 @@ from .constants import (_BE32, CATALOG_COLUMN, CATALOG_LONG_VALUE, CATALOG_ROOT_
     PAGE_LEAF, PAGE_LONG_VALUE, PAGE_ROOT, PAGE_SPACE_TREE, patch, SHADOW_CATALOG_ROOT_PAGE,
     SIGNATURE, TAG_DELETED, TAG_VERSION, _U16, _U32, uses_large_page_layout)
 from .checksum import header_checksum, set_page_checksum
-from .page import Page, space_header
+from .page import leaf_entry, Page, space_header
 from .long_value import lv_ref
 from .record import RecordEncoder
 from .catalog import (catalog_column_record, catalog_key, catalog_long_value_record,
@@ -48,6 +48,11 @@ class EseFile:
         self.tag_count_high_bits: int = 0    # written into the reserved top 4 bits of every
         #                                      page's tag count word
         self.dbtime: int = 0x1000
+        self.space_tree: bool = False        # the database root's owned-extent tree (page 2)
+        #                                      lists pages 1 to the last as one extent
+        self.space_owned_extra: int = 0      # ... and this many pages past the file's end
+        self.space_shelved: list[tuple[int, int]] = []  # (last page, count): shelved runs in the
+        #                                      available-extent tree (page 3)
         self.first_free_page: int | None = None  # number every page but the fixed ones
         #                                      (1-4, 24) from here on; with write_sparse()
         #                                      a file of any page count costs little disk
@@ -353,6 +358,13 @@ class EseFile:
             self._built[_key(table.name)] = built
 
         last = max(pages) + self.extra_pages
+        if self.space_tree:
+            pages[1].tags[0] = (space_header(20, 0, 1, 2), 0)    # multiple extents, tree at 2
+            owned = last + self.space_owned_extra
+            pages[2].add_tag(*leaf_entry(struct.pack(">I", owned), struct.pack("<I", owned)))
+            for shelved_last, count in self.space_shelved:
+                pages[3].add_tag(*leaf_entry(bytes([0x80 | 2]) + struct.pack(">I", shelved_last),
+                                             struct.pack("<I", count)))
         images: dict[int, bytes] = {}
         self._page_flags = {}
         for n, page in pages.items():

@@ -3,6 +3,7 @@
 // the transaction outcomes the tracker derives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -121,7 +122,7 @@ Buffer build_log(const std::vector<Buffer>& records, std::uint16_t sectors = 16)
       put32(s, logfmt::kSegmentPosition + 4, kGeneration);
       s[logfmt::kSegmentTime] = 1;
       put32(s, logfmt::kSegmentFlags, logfmt::kSegmentEccFlag);
-      std::memcpy(s.data() + logfmt::kSegmentHeaderSize, bodies[i].data(), bodies[i].size());
+      std::copy(bodies[i].begin(), bodies[i].end(), s.begin() + logfmt::kSegmentHeaderSize);
       put64(s, 0, ecc_checksum(Bytes(s), static_cast<std::uint32_t>(isec), true));
       std::memcpy(seg, s.data(), s.size());
     }

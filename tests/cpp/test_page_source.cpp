@@ -122,6 +122,33 @@ TEST(PageSource, ReplayedDatabaseReadsTheOverlayAndTheFileStaysAsItWas) {
   }
 }
 
+// The logs grew the database (ExtendDB) past the pages they wrote: those pages read as
+// the zeros the engine's extension leaves, for every reader, checksums included.
+TEST(PageSource, PagesAddedButNeverWrittenReadAsZeros) {
+  const DbImage img = base_image();
+  auto base = img.open();
+  ASSERT_TRUE(base.ok());
+  auto overlay = replayed_overlay(**base);  // writes page 7, one past the file's end
+  overlay->extend_to(12);
+  auto replayed = Database::over_pages(**base, overlay, (*base)->header());
+  ASSERT_TRUE(replayed.ok());
+  const Database& db = **replayed;
+  EXPECT_EQ(db.total_pages(), 12u);
+  for (std::uint32_t page : {8u, 12u}) {
+    const Bytes bytes = db.page_bytes(page);
+    ASSERT_EQ(bytes.size(), kPageSize) << page;
+    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; })) << page;
+    EXPECT_TRUE(db.load_page(page).ok()) << page;
+  }
+  EXPECT_FALSE(db.load_page(13).ok());
+  auto report = verify_database(db);
+  auto file_report = verify_database(**base);
+  ASSERT_TRUE(report.ok());
+  ASSERT_TRUE(file_report.ok());
+  EXPECT_EQ(report->pages_checked, 14u);
+  EXPECT_EQ(report->uninitialised, file_report->uninitialised + 5);  // pages 8 to 12
+}
+
 TEST(PageSource, OutlivesTheDatabaseItWasMadeFrom) {
   const DbImage img = base_image();
   std::unique_ptr<Database> replayed;

@@ -151,6 +151,12 @@ def test_ws2022_replayed_has_the_later_tables_and_rows(untouched):
     assert len(db.read_view("id_map")) == 96
     assert set(plain.views()) <= set(db.views())
 
+    # The pages the logs added but never wrote (the file grew) read as zeros: the
+    # checks of every page run to the end on the replayed state.
+    assert isinstance(db.verify(), list)
+    assert db.header_info()["state"] == "clean shutdown"
+    assert db.total_pages > plain.total_pages
+
     report = db.replay_report()
     assert report["needed"] is True
     assert report["generations"] == [2, 3, 4, 5]  # generation 1 ends before the copy's position
@@ -243,6 +249,21 @@ def test_export_refuses_to_write_over_a_log_file(tmp_path):
     before = (logs / "SRU00001.log").read_bytes()
     run("export", "-q", "--force", "--logs", logs, "-t", "MSysLocales", logs / "SRUDB.dat", "-o", out, expect=1)
     assert (logs / "SRU00001.log").read_bytes() == before
+
+
+def test_module_export_refuses_to_write_over_a_log_file(tmp_path):
+    folder = log_set("srum-belka")
+    replayed(folder / "SRUDB.dat", folder)
+    logs = tmp_path / "logs"
+    shutil.copytree(folder, logs)
+    db = quarrow.EseDatabase(logs / "SRUDB.dat", logs=logs)
+    before = (logs / "SRU00051.log").read_bytes()
+    for target in (logs / "SRU00051.log", tmp_path / "link.jsonl"):
+        if target.name == "link.jsonl":
+            os.link(logs / "SRU00051.log", target)
+        with pytest.raises(OSError, match="a file of the log folder"):
+            db.export_table("MSysLocales", target)
+    assert (logs / "SRU00051.log").read_bytes() == before
 
 
 # ---- quarrow_fleet ------------------------------------------------------------------
