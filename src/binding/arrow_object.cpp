@@ -71,14 +71,6 @@ ArrowObjectType::ArrowObjectType(const ArrowObjectKind& kind)
              {0, nullptr}},
       spec_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
 
-PyObject* ArrowObjectType::alloc() {
-  if (type_ == nullptr) {
-    type_ = PyType_FromSpec(&spec_);
-    if (type_ == nullptr) return nullptr;
-  }
-  auto* type = reinterpret_cast<PyTypeObject*>(type_);
-  auto alloc_object = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  return alloc_object(type, 0);
-}
+PyObject* ArrowObjectType::alloc() { return alloc_heap_object(type_, spec_); }
 
 }  // namespace quarrow::python

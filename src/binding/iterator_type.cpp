@@ -16,14 +16,16 @@ IteratorType::IteratorType(const IteratorKind& kind)
              {0, nullptr}},
       spec_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
 
-PyObject* IteratorType::alloc() {
-  if (type_ == nullptr) {
-    type_ = PyType_FromSpec(&spec_);
-    if (type_ == nullptr) return nullptr;
+PyObject* IteratorType::alloc() { return alloc_heap_object(type_, spec_); }
+
+PyObject* alloc_heap_object(PyObject*& type, PyType_Spec& spec) {
+  if (type == nullptr) {
+    type = PyType_FromSpec(&spec);
+    if (type == nullptr) return nullptr;
   }
-  auto* type = reinterpret_cast<PyTypeObject*>(type_);
-  auto alloc_object = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  return alloc_object(type, 0);
+  auto* heap_type = reinterpret_cast<PyTypeObject*>(type);
+  auto alloc_object = reinterpret_cast<allocfunc>(PyType_GetSlot(heap_type, Py_tp_alloc));
+  return alloc_object(heap_type, 0);
 }
 
 void free_heap_object(PyObject* self) {

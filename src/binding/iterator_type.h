@@ -31,6 +31,10 @@ class IteratorType {
   PyObject* type_ = nullptr;
 };
 
+// A new object of the type `spec` describes, its members zeroed, the type made on the
+// first call and kept in `type` for the life of the process; nullptr with an exception.
+PyObject* alloc_heap_object(PyObject*& type, PyType_Spec& spec);
+
 // The end of a dealloc of an object of one of the module's heap types: gives the
 // object's memory back and drops the reference each instance holds to its type.
 void free_heap_object(PyObject* self);
