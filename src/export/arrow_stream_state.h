@@ -1,0 +1,29 @@
+// The ends every Arrow C stream of the module shares: its producer keeps a state object
+// of its own type in private_data, with the message of its last failure in
+// `last_error`; the stream owns that state and deletes it on release.
+#pragma once
+
+#include <string>
+
+#include "export/arrow_c.h"
+
+namespace quarrow::arrow {
+
+template <class State>
+State* stream_state(ArrowArrayStream* stream) {
+  return static_cast<State*>(stream->private_data);
+}
+
+template <class State>
+const char* stream_last_error(ArrowArrayStream* stream) {
+  const std::string& error = stream_state<State>(stream)->last_error;
+  return error.empty() ? nullptr : error.c_str();
+}
+
+template <class State>
+void stream_release(ArrowArrayStream* stream) {
+  delete stream_state<State>(stream);
+  stream->release = nullptr;
+}
+
+}  // namespace quarrow::arrow
