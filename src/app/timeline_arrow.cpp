@@ -78,14 +78,7 @@ void append_event(StreamState& s, const timeline::EventView& e, Cell& cell) {
 }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-  auto* s = arrow::stream_state<StreamState>(stream);
-  try {
-    timeline_arrow_schema(out);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    s->last_error = "out of memory";
-    return ENOMEM;
-  }
+  return arrow::without_exceptions<StreamState>(stream, [&] { timeline_arrow_schema(out); });
 }
 
 int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {

@@ -3,6 +3,8 @@
 // `last_error`; the stream owns that state and deletes it on release.
 #pragma once
 
+#include <cerrno>
+#include <new>
 #include <string>
 
 #include "export/arrow_c.h"
@@ -24,6 +26,19 @@ template <class State>
 void stream_release(ArrowArrayStream* stream) {
   delete stream_state<State>(stream);
   stream->release = nullptr;
+}
+
+// A stream callback's work: 0 when `work` returns, ENOMEM with the state's last error
+// set when memory runs out (no exception may cross the C interface).
+template <class State, class Work>
+int without_exceptions(ArrowArrayStream* stream, Work&& work) {
+  try {
+    work();
+    return 0;
+  } catch (const std::bad_alloc&) {
+    stream_state<State>(stream)->last_error = "out of memory";
+    return ENOMEM;
+  }
 }
 
 }  // namespace quarrow::arrow

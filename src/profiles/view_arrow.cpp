@@ -226,13 +226,7 @@ void choose_way(StreamState& s) {
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
   auto* s = arrow::stream_state<StreamState>(stream);
-  try {
-    make_schema(s->reader->columns(), out);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    s->last_error = "out of memory";
-    return ENOMEM;
-  }
+  return arrow::without_exceptions<StreamState>(stream, [&] { make_schema(s->reader->columns(), out); });
 }
 
 int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {

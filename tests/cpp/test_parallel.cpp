@@ -308,13 +308,24 @@ std::vector<std::string> view_texts(const Database& db, const profiles::Profile&
   return out;
 }
 
-TEST(Parallel, ViewReadingsShareJoinedRows) {
-  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [["Main"]], "views": [
-      {"name": "v", "table": "Main", "columns": ["Ref", {"name": "Hex", "from": "Ref", "convert": "join",
+// A profile "t" of one view "v" of `table`: its column `from` and, as "Hex", the Num of
+// table Names whose Id equals it, in hexadecimal.
+std::shared_ptr<const profiles::Profile> joined_view_profile(const std::string& table, const std::string& from) {
+  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [[")" + table + R"("]], "views": [
+      {"name": "v", "table": ")" + table + R"(", "columns": [")" + from + R"(", {"name": "Hex", "from": ")" +
+                                            from + R"(", "convert": "join",
        "join": {"table": "Names", "key": "Id", "value": "Num", "convert": "hex"}}]}]})",
                                         "t.json");
-  ASSERT_TRUE(parsed) << parsed.error().to_string();
-  const auto profile = std::make_shared<const profiles::Profile>(std::move(parsed).value());
+  if (!parsed) {
+    ADD_FAILURE() << parsed.error().to_string();
+    return nullptr;
+  }
+  return std::make_shared<const profiles::Profile>(std::move(parsed).value());
+}
+
+TEST(Parallel, ViewReadingsShareJoinedRows) {
+  const auto profile = joined_view_profile("Main", "Ref");
+  ASSERT_TRUE(profile);
   // What one reading of a file of its own gives.
   const std::vector<std::string> expected = view_texts(*joined_tables(), *profile);
   ASSERT_EQ(expected.size(), 120u);
@@ -400,12 +411,8 @@ std::shared_ptr<const Database> many_leaves_and_names() {
 // A view's Arrow stream on several threads: the rows of one thread, in order, each
 // batch with a dictionary of its own, none over batch_rows; released midway, it stops.
 TEST(Parallel, ViewThreadsGiveWhatOneThreadGives) {
-  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [["T"]], "views": [
-      {"name": "v", "table": "T", "columns": ["Id", {"name": "Hex", "from": "Id", "convert": "join",
-       "join": {"table": "Names", "key": "Id", "value": "Num", "convert": "hex"}}]}]})",
-                                        "t.json");
-  ASSERT_TRUE(parsed) << parsed.error().to_string();
-  const auto profile = std::make_shared<const profiles::Profile>(std::move(parsed).value());
+  const auto profile = joined_view_profile("T", "Id");
+  ASSERT_TRUE(profile);
   const auto db = many_leaves_and_names();
   const auto pool = std::make_shared<arrow::BufferPool>();
   auto read = [&](unsigned threads, std::int64_t batch_rows, int stop_after = -1) {
