@@ -182,7 +182,7 @@ def log_seeds():
                              left=page - 1, left_before=page - 1, parent=16 - step, parent_before=16 - step,
                              iline_merge=iline_merge, separator=separator),
                    lg.macro(lg.MACRO_COMMIT, 9, dbtime))
-    merges.add(lg.page_move(9, 1, 3, 110, 3, 4, 2, 0, 3, left=1, right=5, header=bytes(64), trailer=bytes(8)))
+    merges.add(lg.page_move(9, 1, 3, 110, 3, 1, 2, 0, 3, dbtime_others=2, header=bytes(64), trailer=bytes(8)))
     yield "log_merge", merges.build()
 
 
