@@ -9,6 +9,7 @@
 
 #include "binding/args.h"
 #include "binding/convert.h"
+#include "binding/iterator_type.h"
 #include "app/log_fields.h"
 #include "binding/ese_database.h"
 #include "log/database_link.h"
@@ -517,10 +518,7 @@ void dealloc(PyObject* self) {
   auto* object = reinterpret_cast<EseLogsObject*>(self);
   delete object->state;
   object->state = nullptr;
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
+  free_heap_object(self);
 }
 
 PyObject* repr(PyObject* self) {

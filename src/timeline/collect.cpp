@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "export/decoded_text.h"
 #include "export/json_lines.h"
@@ -165,13 +166,37 @@ std::vector<EventColumn> event_columns(const ViewSpec& view, const std::vector<V
   return out;
 }
 
+// For a reading of times only: the names of the dated columns, each once, with `dated`
+// renumbered to their places among them. False (nothing changed) when a name is not
+// the view's only column of that name, as a reading keeps columns by name.
+bool keep_only_dated(const std::vector<ViewColumn>& columns, std::vector<EventColumn>& dated,
+                     std::vector<std::string>& names) {
+  std::unordered_map<std::string_view, std::size_t> uses;
+  for (const ViewColumn& c : columns) ++uses[c.name];
+  for (const EventColumn& d : dated) {
+    if (uses[columns[d.column].name] != 1) return false;
+  }
+  names.clear();
+  std::unordered_map<std::string_view, std::size_t> place;
+  for (EventColumn& d : dated) {
+    const std::string& name = columns[d.column].name;
+    const auto [at, added] = place.emplace(name, names.size());
+    if (added) names.push_back(name);
+    d.column = at->second;
+  }
+  return true;
+}
+
 // The dated values of a view's rows.
 Status view_events(const Database& db, const profiles::Profile& profile, const ViewSpec& view,
                    const TimelineFilter& filter, std::uint32_t input, std::uint32_t table, const EventSink& sink) {
   auto described = profiles::ViewReader::describe(db, profile, view);
   if (!described) return std::move(described).error();
-  if (event_columns(view, described.value()).empty()) return Status::success();  // no join tables read
-  auto opened = profiles::ViewReader::open(db, profile, view);
+  std::vector<EventColumn> dated = event_columns(view, described.value());
+  if (dated.empty()) return Status::success();  // no join tables read
+  std::vector<std::string> kept;
+  const bool only_dated = filter.times_only && keep_only_dated(described.value(), dated, kept);
+  auto opened = profiles::ViewReader::open(db, profile, view, only_dated ? &kept : nullptr);
   if (!opened) return std::move(opened).error();
   profiles::ViewReader& reader = *opened.value();
   const auto& columns = reader.columns();
@@ -182,7 +207,6 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
       if (c.name == reserved) c.name += "_value";
     }
   }
-  const std::vector<EventColumn> dated = event_columns(view, columns);
   const std::vector<MessagePart> message = compile_message(view.message, columns);
   std::vector<Cell> row;
   std::string attributes, text;
@@ -194,8 +218,10 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
     bool any = false;
     for (const EventColumn& d : dated) any = any || (row[d.column].valid && filter.in_range(row[d.column].i));
     if (!any) continue;
-    render_attributes(attributes, attribute_columns, row);
-    render_message(text, view.name, message, columns, row);
+    if (!filter.times_only) {
+      render_attributes(attributes, attribute_columns, row);
+      render_message(text, view.name, message, columns, row);
+    }
     for (std::size_t k = 0; k < dated.size(); ++k) {
       const Cell& c = row[dated[k].column];
       if (!c.valid || !filter.in_range(c.i)) continue;
@@ -573,6 +599,15 @@ Status log_events(const logs::LogFolder& folder, const TimelineFilter& filter, s
     if (!failed.ok()) return;
     const auto us = log_time_microseconds(t.begin_time);
     if (!us || !filter.in_range(*us)) return;
+    if (filter.times_only) {
+      EventView e;
+      e.time = *us;
+      e.kind = EventKind::Transaction;
+      e.input = input;
+      e.row = n;
+      failed = sink(e);
+      return;
+    }
     attributes.clear();
     append_member(attributes, "begin");
     append_json_string(attributes, logs::position_text(t.begin));
@@ -644,9 +679,20 @@ Status row_change_events(const Database& db, const logs::LogFolder& folder, cons
     if (tables && std::find(tables->begin(), tables->end(), c.table->name) == tables->end()) continue;
     const auto us = log_time_microseconds(c.time);
     if (!us || !filter.in_range(*us)) continue;
-    if (attach) attach(c);
     auto [id, added] = table_ids.try_emplace(c.table, static_cast<std::uint32_t>(names.tables.size()));
     if (added) names.tables.push_back(c.table->name);
+    EventView e;
+    e.time = *us;
+    e.kind = EventKind::RowChange;
+    e.input = input;
+    e.table = id->second;
+    e.row = n;
+    e.description = words->description;
+    if (filter.times_only) {  // counted: neither the row's images nor its values needed
+      if (Status s = sink(e); !s.ok()) return s;
+      continue;
+    }
+    if (attach) attach(c);
     const std::string key = c.has_key ? hex_text(as_bytes(c.key)) : std::string();
     attributes.clear();
     append_member(attributes, "key");
@@ -681,13 +727,6 @@ Status row_change_events(const Database& db, const logs::LogFolder& folder, cons
     message = c.table->name + ": row " + (c.has_key ? key : std::string("(key not known)")) + " " +
               words->verb + " (session " + std::to_string(c.procid) + ", transaction " + std::to_string(c.trx) + " " +
               logs::outcome_name(c.outcome) + ")";
-    EventView e;
-    e.time = *us;
-    e.kind = EventKind::RowChange;
-    e.input = input;
-    e.table = id->second;
-    e.row = n;
-    e.description = words->description;
     e.message = message;
     e.attributes = attributes;
     if (Status s = sink(e); !s.ok()) return s;
