@@ -20,11 +20,6 @@ namespace quarrow::python {
 
 using namespace quarrow::logs;
 
-bool put(PyObject* dict, const char* key, PyObject* value) {
-  PyRef owned(value);
-  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
-}
-
 PyObject* position_object(const LogPosition& p) { return PyUnicode_FromString(position_text(p).c_str()); }
 
 // A log time as datetime.datetime, as header_info gives the database header's times:

@@ -6,26 +6,13 @@
 
 #include "export/csv.h"
 #include "export/json_lines.h"
+#include "format/calendar.h"
 #include "record/text.h"
 
 namespace quarrow {
 namespace {
 
 constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
-constexpr std::int64_t kSecondsPerDay = 86400;
-
-// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's civil_from_days).
-void civil_from_days(std::int64_t z, std::int64_t& year, unsigned& month, unsigned& day) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = doy - (153 * mp + 2) / 5 + 1;
-  month = mp < 10 ? mp + 3 : mp - 9;
-  year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
-}
 
 std::string guid_string(const std::array<std::uint8_t, 16>& rfc) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -116,13 +103,12 @@ void append_iso8601(std::string& out, std::int64_t us) {
     second_of_day += kSecondsPerDay;
     --days;
   }
-  std::int64_t year = 0;
-  unsigned month = 0, day = 0;
-  civil_from_days(days, year, month, day);
+  const CivilDate date = civil_from_days(days);
+  const std::int64_t year = date.year;
   char buf[64];
   const char* year_format = year < 0 ? "-%04lld" : year > 9999 ? "+%lld" : "%04lld";
   int n = std::snprintf(buf, sizeof buf, year_format, static_cast<long long>(year < 0 ? -year : year));
-  n += std::snprintf(buf + n, sizeof buf - n, "-%02u-%02uT%02lld:%02lld:%02lld", month, day,
+  n += std::snprintf(buf + n, sizeof buf - n, "-%02u-%02uT%02lld:%02lld:%02lld", date.month, date.day,
                      static_cast<long long>(second_of_day / 3600), static_cast<long long>(second_of_day / 60 % 60),
                      static_cast<long long>(second_of_day % 60));
   if (micros != 0) n += std::snprintf(buf + n, sizeof buf - n, ".%06lld", static_cast<long long>(micros));

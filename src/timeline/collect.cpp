@@ -6,6 +6,7 @@
 
 #include "export/decoded_text.h"
 #include "export/json_lines.h"
+#include "format/calendar.h"
 #include "forensic/header.h"
 #include "forensic/recover.h"
 #include "log/log_types.h"
@@ -247,7 +248,7 @@ std::optional<std::int64_t> log_time_microseconds(const LogTime& t) {
   if (!t.set || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hours > 23 || t.minutes > 59 ||
       t.seconds > 60 || t.milliseconds > 999)
     return std::nullopt;
-  const std::int64_t days = profiles::days_from_civil(t.year, t.month, t.day);
+  const std::int64_t days = days_from_civil(t.year, t.month, t.day);
   const std::int64_t seconds = days * 86400 + t.hours * 3600 + t.minutes * 60 + t.seconds;
   return seconds * kMicrosecondsPerSecond + std::int64_t{t.milliseconds} * 1000;
 }

@@ -126,6 +126,39 @@ TEST(ReplayPage, NodesAreStoredAgainstThePagePrefix) {
   EXPECT_EQ(prefix_length_for("pr", "prefix-"), 0);
 }
 
+TEST(ReplayPage, LargePagesKeepNodeFlagsInTheNodeAndAddressPastEightKiB) {
+  for (std::uint32_t size : {16384u, 32768u}) {
+    ByteVec p(size, 0);
+    PageEditor ed(p);
+    ed.initialise(100, 9, 0x802);
+    EXPECT_EQ(word(p, 28), size - 80 - 4);  // the 80-byte header
+    ASSERT_TRUE(ed.replace_tag(0, as_bytes(std::string("prefix-")), 0));
+    EXPECT_EQ(ed.tag(0)->flags, 0);
+    // Enough nodes that the last lands past the 13-bit offsets of small pages.
+    const std::string big(3000, 'x');
+    for (std::uint16_t i = 0; i < 4; ++i) {
+      const std::string key = "prefix-" + std::to_string(i);
+      ASSERT_TRUE(ed.insert_node(i, NodeImage{prefix_length_for(key, "prefix-"), key, big, 0x1}));
+    }
+    const TagEntry last = *ed.tag(4);
+    EXPECT_GT(last.offset, 0x1FFF);
+    EXPECT_EQ(word(p, size - 4 * 5 + 2), last.offset);     // no flags in the tag
+    EXPECT_EQ(word(p, 80 + last.offset) >> 13, 0x4 | 0x1);  // but in the node's first word
+    EXPECT_EQ(ed.node(3)->prefix_length, 7);
+    EXPECT_EQ(ed.node(3)->key, "prefix-3");
+    ASSERT_TRUE(ed.set_node_flags(3, 0x4 | 0x2));
+    EXPECT_EQ(ed.node(3)->flags, 0x4 | 0x2);
+    EXPECT_EQ(ed.node(3)->prefix_length, 7);
+    // Moved by a reorganisation, the flags travel with the bytes.
+    ASSERT_TRUE(ed.delete_node(0));
+    ASSERT_TRUE(ed.insert_node(3, NodeImage{0, "z", std::string(size - 80 - 4 * 5 - 3 * 3011 - 7 - 4 - 3, 'y'), 0x1}));
+    EXPECT_EQ(ed.tag(1)->offset, 7);  // compacted down behind the prefix
+    EXPECT_EQ(ed.node(2)->flags, 0x4 | 0x2);
+    EXPECT_EQ(ed.node(2)->key, "prefix-3");
+    EXPECT_EQ(ed.node(3)->flags, 0x1);
+  }
+}
+
 // ---- The real vector -----------------------------------------------------------------
 
 std::map<std::string, std::uint64_t> row_counts(const Database& db) {
