@@ -164,8 +164,9 @@ struct LogChainFacts {
 };
 
 // Events per day (the timeline's events of the database and, with logs, of the logs),
-// counted as they are found: no sorting, one entry per distinct day, at most
-// kMaxEventDays of them (events of further days are counted as left out).
+// counted as they are found: no sorting and no event text (a view's reading keeps only
+// its dated columns), one entry per distinct day, at most kMaxEventDays of them (events
+// of further days are counted as left out). The work is one reading of each view.
 inline constexpr std::size_t kMaxEventDays = 100000;
 // The histogram shows at most this many bars; a longer span puts several days in a bar.
 inline constexpr std::size_t kMaxHistogramBars = 366;
