@@ -181,6 +181,13 @@ Status PageEditor::set_node_flags(std::uint16_t iline, std::uint8_t f) {
   return {};
 }
 
+Status PageEditor::check_tags() const {
+  for (std::uint16_t i = 0; i < tag_count(); ++i) {
+    if (auto b = tag_bytes(i); !b) return b.error();
+  }
+  return {};
+}
+
 void PageEditor::reorganise() {
   const std::uint16_t n = tag_count();
   std::vector<std::uint16_t> order(n);
@@ -207,10 +214,10 @@ Status PageEditor::insert_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   if (t > n) return EseError::parse("insert at tag " + std::to_string(t) + " past the page's " + std::to_string(n) + " tags");
   const std::uint32_t need = static_cast<std::uint32_t>(bytes.size()) + kTagSize;
   if (bytes.size() > field_mask_ || free_bytes() < need || need > contiguous_free() + free_bytes()) return no_room();
-  for (std::uint16_t i = 0; i < n; ++i) {
-    if (auto b = tag_bytes(i); !b) return b.error();
+  if (contiguous_free() < need) {
+    if (Status st = check_tags(); !st) return st;
+    reorganise();
   }
-  if (contiguous_free() < need) reorganise();
   if (contiguous_free() < need) return no_room();
   for (std::uint16_t i = n; i > t; --i) set_tag(i, *tag(static_cast<std::uint16_t>(i - 1)));
   set_tag_count(static_cast<std::uint16_t>(n + 1));
@@ -226,9 +233,7 @@ Status PageEditor::insert_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
 Status PageEditor::replace_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   auto old = tag(t);
   if (!old) return old.error();
-  for (std::uint16_t i = 0; i < tag_count(); ++i) {
-    if (auto b = tag_bytes(i); !b) return b.error();
-  }
+  if (auto b = tag_bytes(t); !b) return b.error();
   if (bytes.size() > field_mask_ || std::uint64_t{free_bytes()} + old->size < bytes.size()) return no_room();
   const std::int32_t d = static_cast<std::int32_t>(old->size) - static_cast<std::int32_t>(bytes.size());
   const bool last = std::uint32_t{old->offset} + old->size == first_free();
@@ -237,6 +242,10 @@ Status PageEditor::replace_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
     if (last) set_first_free(static_cast<std::uint16_t>(first_free() - d));
     set_free_bytes(static_cast<std::uint16_t>(free_bytes() + d));
   } else {
+    // Tags are checked only when a reorganisation is to move them all.
+    if (contiguous_free() < bytes.size()) {
+      if (Status st = check_tags(); !st) return st;
+    }
     set_free_bytes(static_cast<std::uint16_t>(free_bytes() + old->size));
     set_tag(t, TagEntry{});
     if (contiguous_free() < bytes.size()) reorganise();

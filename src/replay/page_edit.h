@@ -92,6 +92,8 @@ class PageEditor {
   void set_free_bytes(std::uint16_t v);
   std::uint16_t first_free() const;
   void set_first_free(std::uint16_t v);
+  // Every tag's bytes inside the data area: what a reorganisation moves must be.
+  Status check_tags() const;
   // Large pages: the node flags in the first word of tag t's bytes.
   void store_value_flags(std::uint16_t t, const TagEntry& e, std::uint8_t flags);
 
