@@ -411,7 +411,7 @@ Status Engine::apply_node(const HeldRecord& r) {
       n.key = to_string(parts.key_prefix) + to_string(parts.key_suffix);
       n.data = to_string(parts.data);
       n.flags = versioned;
-      auto pre = ed.prefix();
+      auto pre = ed.prefix_bytes();
       if (!pre) return fail(pre.error());
       if (n.prefix_length > pre->size()) return fail(EseError::parse("the key prefix is longer than the page's"));
       if (Status st = ed.insert_node(iline, n); !st) return fail(st.error());

@@ -118,16 +118,20 @@ Result<Bytes> PageEditor::tag_bytes(std::uint16_t t) const {
   return Bytes(p_.data() + header_ + e->offset, e->size);
 }
 
-Result<std::string> PageEditor::prefix() const {
+Result<Bytes> PageEditor::prefix_bytes() const {
   const std::uint32_t f = flags();
-  if (tag_count() == 0) return std::string();
+  if (tag_count() == 0) return Bytes{};
   auto b = tag_bytes(0);
   if (!b) return b.error();
-  if ((f & kPageRoot) == 0) return to_string(*b);
-  if ((f & redo::kPageSpaceTree) != 0 && b->size() > kSpaceSplitBufferSize) {
-    return to_string(b->subspan(kSpaceSplitBufferSize));
-  }
-  return std::string();
+  if ((f & kPageRoot) == 0) return *b;
+  if ((f & redo::kPageSpaceTree) != 0 && b->size() > kSpaceSplitBufferSize) return b->subspan(kSpaceSplitBufferSize);
+  return Bytes{};
+}
+
+Result<std::string> PageEditor::prefix() const {
+  auto b = prefix_bytes();
+  if (!b) return b.error();
+  return to_string(*b);
 }
 
 Result<NodeImage> PageEditor::node(std::uint16_t iline) const {
@@ -153,13 +157,14 @@ Result<NodeImage> PageEditor::node(std::uint16_t iline) const {
   const std::size_t suffix = load_u16le(*b, pos) & kKeyLengthMask;
   pos += 2;
   if (b->size() < pos + suffix) return EseError::parse("node " + std::to_string(iline) + " key runs past the node");
+  n.key.reserve(n.prefix_length + suffix);
   if (n.prefix_length > 0) {
-    auto pre = prefix();
+    auto pre = prefix_bytes();
     if (!pre) return pre.error();
     if (n.prefix_length > pre->size()) {
       return EseError::parse("node " + std::to_string(iline) + " uses a longer prefix than the page has");
     }
-    n.key.assign(*pre, 0, n.prefix_length);
+    n.key.assign(reinterpret_cast<const char*>(pre->data()), n.prefix_length);
   }
   n.key.append(reinterpret_cast<const char*>(b->data() + pos), suffix);
   n.data.assign(reinterpret_cast<const char*>(b->data() + pos + suffix), b->size() - pos - suffix);

@@ -59,6 +59,7 @@ class PageEditor {
   // The page's key prefix (tag 0 of non-root pages; none on a data tree's root; after
   // the split buffer on a space tree's root).
   Result<std::string> prefix() const;
+  Result<Bytes> prefix_bytes() const;
   // Node iline (tag iline + reserved).
   Result<NodeImage> node(std::uint16_t iline) const;
   Status set_node_flags(std::uint16_t iline, std::uint8_t flags);
