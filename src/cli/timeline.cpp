@@ -188,7 +188,9 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
     const bool last = ++finished == r.files.size() && r.logs.empty();
     if (buffered + bytes <= (last ? r.sort.memory_bound : kept_bound)) {
       buffered += bytes;
-      sorters[k].shrink();
+      // The room beyond the events is given back only while other inputs still need
+      // memory: shrinking copies the events, which for the last one is all cost.
+      if (!last) sorters[k].shrink();
       return Status::success();
     }
     return sorters[k].spill_buffer();
@@ -208,9 +210,12 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
     timeline::EventSorter& sorter = sorters[k];
     // Each event is written as its output line once, as it is found; the sort moves lines.
     app::TimelineWriter writer(r.format, names);
+    std::string line;
     Status s = timeline::database_events(*db, profile_list, r.filter, static_cast<std::uint32_t>(k), names[k],
                                          [&](const timeline::EventView& e) {
-                                           return sorter.add_written(e, [&](std::string& out) { writer.append(out, e); });
+                                           line.clear();
+                                           writer.append(line, e);
+                                           return sorter.add_line(e, line);
                                          });
     if (s.ok()) {
       s = settle(k);
@@ -235,9 +240,12 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
     } else {
       timeline::EventSorter& sorter = sorters[k];
       app::TimelineWriter writer(r.format, names);
+      std::string line;
       const Status s = timeline::log_events(folder.value(), r.filter, static_cast<std::uint32_t>(k), names[k],
                                             [&](const timeline::EventView& e) {
-                                              return sorter.add_written(e, [&](std::string& out) { writer.append(out, e); });
+                                              line.clear();
+                                              writer.append(line, e);
+                                              return sorter.add_line(e, line);
                                             });
       if (!s.ok()) {
         report(lock, file_error_line(r.logs, user_message(s.error())));

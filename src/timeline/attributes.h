@@ -16,6 +16,7 @@ namespace quarrow::timeline {
 
 class AttributeWriter {
  public:
+  // `columns` must outlive the writer.
   explicit AttributeWriter(const std::vector<profiles::ViewColumn>& columns);
   // Replaces `out` with the row's members.
   void write(std::string& out, const std::vector<profiles::Cell>& row);

@@ -118,6 +118,14 @@ Status EventSorter::end_block(std::size_t at) {
   return after_add();
 }
 
+Status EventSorter::add_line(const EventView& e, std::string_view line) {
+  const std::size_t at = begin_block(e);
+  // Lines of one input, table and kind share their shape.
+  coder_.encode(buffer_, (std::uint64_t{e.input} << 32) ^ (std::uint64_t{e.table} << 8) ^ static_cast<std::uint8_t>(e.kind),
+                line);
+  return end_block(at);
+}
+
 Status EventSorter::add(const EventView& e) {
   push_key(e);
   put_block(buffer_, e);
@@ -126,7 +134,7 @@ Status EventSorter::add(const EventView& e) {
 
 Status EventSorter::after_add() {
   ++events_;
-  if (buffer_.size() + keys_.size() * sizeof(Key) >= options_.memory_bound) return spill();
+  if (buffered_bytes() >= options_.memory_bound) return spill();
   return Status::success();
 }
 
@@ -180,6 +188,8 @@ Status EventSorter::spill() {
 
 // Reads one run: the sorted keys of a sorter's last buffer, or a spilled file.
 struct EventMerger::Cursor {
+  const EventSorter* owner = nullptr;  // whose coder reads the lines
+  std::string line;                    // the current event's line, decoded
   // In memory.
   const EventSorter* sorter = nullptr;
   std::size_t key = 0;
@@ -195,7 +205,7 @@ struct EventMerger::Cursor {
     if (sorter != nullptr) {
       if (key >= sorter->keys_.size()) return false;
       read_block(sorter->buffer_.data() + sorter->keys_[key++].offset, current);
-      return true;
+      return decode_line(status);
     }
     if (!fill(kBlockHead, status)) return false;
     const std::size_t size = block_size_from_head(window.data() + window_at);
@@ -205,6 +215,18 @@ struct EventMerger::Cursor {
     }
     read_block(window.data() + window_at, current);
     window_at += size;
+    return decode_line(status);
+  }
+
+  // A coded line of the current event made its line again.
+  bool decode_line(Status& status) {
+    if (current.line.empty()) return true;
+    line.clear();
+    if (!owner->coder_.decode(line, current.line)) {
+      status = EseError::io_fixed("temporary run file holds a damaged event line");
+      return false;
+    }
+    current.line = line;
     return true;
   }
 
@@ -237,11 +259,13 @@ EventMerger::EventMerger(std::vector<EventSorter> sorters) : sorters_(std::move(
     s.sort_keys();
     for (const auto& run : s.files_) {
       auto c = std::make_unique<Cursor>();
+      c->owner = &s;
       c->run = &run;
       cursors_.push_back(std::move(c));
     }
     if (!s.keys_.empty()) {
       auto c = std::make_unique<Cursor>();
+      c->owner = &s;
       c->sorter = &s;
       cursors_.push_back(std::move(c));
     }

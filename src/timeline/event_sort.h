@@ -18,6 +18,7 @@
 #include "error/ese_error.h"
 #include "platform/platform.h"
 #include "timeline/event.h"
+#include "timeline/line_coder.h"
 
 namespace quarrow::timeline {
 
@@ -36,20 +37,15 @@ class EventSorter {
 
   // Copies the event in; may write a run (an IoError when the temporary file fails).
   Status add(const EventView& e);
-  // Adds the event as one line of text that `write(std::string& out)` appends, in place
-  // of its texts: a caller that writes every event in one format does so once, as the
-  // event is found, and the merge hands the line back (EventView::line).
-  template <class Write>
-  Status add_written(const EventView& e, Write&& write) {
-    const std::size_t at = begin_block(e);
-    write(buffer_);
-    return end_block(at);
-  }
+  // Adds the event as one line of its output (its texts are not kept): a caller that
+  // writes every event in one format does so once, as the event is found, and the
+  // merge hands the line back (EventView::line). Lines are kept coded (LineCoder).
+  Status add_line(const EventView& e, std::string_view line);
   std::uint64_t events() const { return events_; }
   // Runs written to temporary files so far.
   std::size_t spilled_runs() const { return files_.size(); }
   // Bytes of events held in memory.
-  std::size_t buffered_bytes() const { return buffer_.size() + keys_.size() * sizeof(Key); }
+  std::size_t buffered_bytes() const { return buffer_.size() + keys_.size() * sizeof(Key) + coder_.memory(); }
   // Writes the events held in memory as a run of their own (several sorters finished one
   // after another keep memory flat so).
   // Its memory is given back.
@@ -80,7 +76,7 @@ class EventSorter {
   void push_key(const EventView& e);
   // Adds the key and head of `e` (its texts empty); returns where its block starts.
   std::size_t begin_block(const EventView& e);
-  // Sets the length of the line appended since begin_block, then spills if full.
+  // Sets the length of the line text appended since begin_block, then spills if full.
   Status end_block(std::size_t at);
   Status after_add();
   void sort_keys();
@@ -91,6 +87,7 @@ class EventSorter {
   std::vector<Key> keys_;
   // The keys came in order: they are sorted, and the buffer holds the blocks in it.
   bool in_order_ = true;
+  LineCoder coder_;
   std::vector<FileRun> files_;
   std::uint64_t events_ = 0;
 };
