@@ -108,7 +108,10 @@ db = quarrow.EseDatabase(path)
 pa.table(db.arrow_table("MSysObjects"))  # pyarrow's own first call is not the reading's
 start = time.perf_counter()
 if kind == "view":
-    pa.table(db.arrow_view("app_resource_usage", threads=1))
+    try:
+        pa.table(db.arrow_view("app_resource_usage", threads=1))
+    except TypeError:  # an earlier build, whose views had one thread and no keyword
+        pa.table(db.arrow_view("app_resource_usage"))
 else:
     pa.table(db.arrow_table("Events", threads=1))
 print(time.perf_counter() - start)

@@ -149,7 +149,8 @@ def seeds():
 
 def log_seeds():
     """Transaction-log seeds: committed, rolled back and open transactions with
-    fragmented inserts, a recycled file with stale segments, a torn last segment."""
+    fragmented inserts, a recycled file with stale segments, a torn last segment, and
+    page merges of each kind."""
     from esefile import log as lg  # noqa: PLC0415
     node = lg.Node(trx=100, level=2)
     rows = [lg.insert(node, bytes([0x7F, 0, 0, 0, i]), bytes([i]) * (60 + 40 * i)) for i in range(12)]
@@ -166,6 +167,22 @@ def log_seeds():
     stale.stale_from = 3
     yield "log_stale", stale.build()
     yield "log_torn", lg.tear_last_segment(full, full.build())
+    # Merges on the fuzz target's matching database (page n at dbtime n, nodes a b c):
+    # page 6 whole into 7, then page 9 partly into 10, then page 12 emptied.
+    merges = lg.LogFile(0x52)
+    merges.add(lg.init2())
+    for step, (page, kind, flags, iline_merge, separator) in enumerate(
+            [(6, lg.MERGE_FULL_RIGHT, lg.MERGE_EMPTIES_PAGE, 0, b""), (9, lg.MERGE_PARTIAL_RIGHT, 0, 1, b"b"),
+             (12, lg.MERGE_EMPTY_PAGE, lg.MERGE_EMPTIES_PAGE, 0, b"")]):
+        dbtime = 100 + step
+        parent_flags = lg.MERGE_KEY_CHANGE if kind == lg.MERGE_PARTIAL_RIGHT else lg.MERGE_DELETE_NODE
+        merges.add(lg.macro(lg.MACRO_BEGIN, 9, dbtime),
+                   lg.merge2(9, 1, 15 - step, dbtime, 15 - step, 15 - step, flags=parent_flags, iline=1),
+                   lg.merge2(9, 1, page, dbtime, page, page, kind, flags, right=page + 1, right_before=page + 1,
+                             left=page - 1, left_before=page - 1, parent=15 - step, parent_before=15 - step,
+                             iline_merge=iline_merge, separator=separator),
+                   lg.macro(lg.MACRO_COMMIT, 9, dbtime))
+    yield "log_merge", merges.build()
 
 
 def main() -> int:

@@ -7,6 +7,7 @@
 #include "app/timeline_fields.h"
 #include "export/arrow_buffer.h"
 #include "export/arrow_schema.h"
+#include "export/arrow_stream_state.h"
 #include "profiles/column_builder.h"
 
 namespace quarrow::app {
@@ -77,18 +78,11 @@ void append_event(StreamState& s, const timeline::EventView& e, Cell& cell) {
 }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-  auto* s = static_cast<StreamState*>(stream->private_data);
-  try {
-    timeline_arrow_schema(out);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    s->last_error = "out of memory";
-    return ENOMEM;
-  }
+  return arrow::without_exceptions<StreamState>(stream, [&] { timeline_arrow_schema(out); });
 }
 
 int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
-  auto* s = static_cast<StreamState*>(stream->private_data);
+  auto* s = arrow::stream_state<StreamState>(stream);
   try {
     if (s->done) {
       out->release = nullptr;
@@ -138,16 +132,6 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
   }
 }
 
-const char* stream_last_error(ArrowArrayStream* stream) {
-  auto* s = static_cast<StreamState*>(stream->private_data);
-  return s->last_error.empty() ? nullptr : s->last_error.c_str();
-}
-
-void stream_release(ArrowArrayStream* stream) {
-  delete static_cast<StreamState*>(stream->private_data);
-  stream->release = nullptr;
-}
-
 }  // namespace
 
 void timeline_arrow_schema(ArrowSchema* out) {
@@ -165,8 +149,8 @@ void timeline_arrow_stream(std::unique_ptr<TimelineEvents> events, std::int64_t 
   state->batch_rows = batch_rows < 1 ? 1 : batch_rows;
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;
-  out->get_last_error = stream_last_error;
-  out->release = stream_release;
+  out->get_last_error = arrow::stream_last_error<StreamState>;
+  out->release = arrow::stream_release<StreamState>;
   out->private_data = state.release();
 }
 

@@ -2,11 +2,15 @@
 
 #include <string>
 
+#include "binding/args.h"
+
 namespace quarrow::python {
 namespace {
 
 constexpr char kSchemaCapsule[] = "arrow_schema";
 constexpr char kStreamCapsule[] = "arrow_array_stream";
+constexpr const char* kStreamNames[] = {"requested_schema"};
+constexpr Signature kStream{"__arrow_c_stream__", kStreamNames, 1, 0};
 
 // A capsule's destructor: releases what it holds (when not yet released) and deletes it.
 template <class T>
@@ -38,6 +42,16 @@ PyObject* schema_capsule(ArrowSchema* schema) { return make_capsule<ArrowSchema,
 
 PyObject* stream_capsule(ArrowArrayStream* stream) { return make_capsule<ArrowArrayStream, kStreamCapsule>(stream); }
 
+bool plain_stream_request(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* values[1];
+  if (!parse_arguments(kStream, args, nargs, kwnames, values)) return false;
+  if (values[0] != nullptr && values[0] != Py_None) {
+    PyErr_SetString(PyExc_NotImplementedError, kNoConversion);
+    return false;
+  }
+  return true;
+}
+
 ArrowSchema* capsule_schema(PyObject* capsule) {
   return static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, kSchemaCapsule));
 }
@@ -57,21 +71,6 @@ ArrowObjectType::ArrowObjectType(const ArrowObjectKind& kind)
              {0, nullptr}},
       spec_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
 
-PyObject* ArrowObjectType::alloc() {
-  if (type_ == nullptr) {
-    type_ = PyType_FromSpec(&spec_);
-    if (type_ == nullptr) return nullptr;
-  }
-  auto* type = reinterpret_cast<PyTypeObject*>(type_);
-  auto alloc_object = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  return alloc_object(type, 0);
-}
-
-void free_arrow_object(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
-}
+PyObject* ArrowObjectType::alloc() { return alloc_heap_object(type_, spec_); }
 
 }  // namespace quarrow::python

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "binding/iterator_type.h"  // free_heap_object
 #include "export/arrow_c.h"
 
 namespace quarrow::python {
@@ -15,6 +16,12 @@ namespace quarrow::python {
 // schema or stream is released and deleted, and nullptr returned with the exception.
 PyObject* schema_capsule(ArrowSchema* schema);
 PyObject* stream_capsule(ArrowArrayStream* stream);
+
+// The arguments of __arrow_c_stream__ of an object whose values come in its own types
+// only: true when requested_schema is absent or None; otherwise false with the
+// exception set (NotImplementedError for a schema given).
+inline constexpr char kNoConversion[] = "requested_schema: converting to other types is not supported";
+bool plain_stream_request(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 // The schema a capsule holds, or nullptr with an exception when it holds none.
 ArrowSchema* capsule_schema(PyObject* capsule);
@@ -29,7 +36,7 @@ struct ArrowObjectKind {
   PyCFunction schema;      // __arrow_c_schema__($self)
   FastMethod stream;       // __arrow_c_stream__($self, requested_schema=None)
   reprfunc repr;
-  destructor dealloc;  // frees the object's own members, then calls free_arrow_object
+  destructor dealloc;  // frees the object's own members, then calls free_heap_object
 };
 
 class ArrowObjectType {
@@ -49,9 +56,5 @@ class ArrowObjectType {
   PyType_Spec spec_;
   PyObject* type_ = nullptr;
 };
-
-// The end of a dealloc: gives the object's memory back and drops its reference to
-// the heap type.
-void free_arrow_object(PyObject* self);
 
 }  // namespace quarrow::python

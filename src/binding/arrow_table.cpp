@@ -113,7 +113,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs
       OwnedSchema own;
       if (!make_schema(t, own)) return nullptr;
       if (!same_types(own.schema, wanted)) {
-        PyErr_SetString(PyExc_NotImplementedError, "requested_schema: converting to other types is not supported");
+        PyErr_SetString(PyExc_NotImplementedError, kNoConversion);
         return nullptr;
       }
     }
@@ -149,7 +149,7 @@ void arrow_table_dealloc(PyObject* self) {
   delete t->table_name;
   delete t->columns;
   delete t->pool;
-  free_arrow_object(self);
+  free_heap_object(self);
 }
 
 ArrowObjectType g_arrow_table_type({"quarrow.ArrowTable", static_cast<int>(sizeof(ArrowTableObject)), "A table's decoded values through the Arrow PyCapsule protocol.", "table",

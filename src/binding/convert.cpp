@@ -218,4 +218,16 @@ PyObject* raise_ese_error(const EseError& error) {
   }
 }
 
+bool put(PyObject* dict, const char* key, PyObject* value) {
+  PyRef owned(value);
+  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+bool put(PyObject* dict, std::string_view key, PyObject* value) {
+  PyRef owned(value);
+  if (!owned) return false;
+  PyRef key_object(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+  return key_object && PyDict_SetItem(dict, key_object.get(), owned.get()) == 0;
+}
+
 }  // namespace quarrow::python

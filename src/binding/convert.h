@@ -49,6 +49,11 @@ class PyRef {
 // ill-formed subsequence replaced by U+FFFD.
 PyObject* lossy_text(std::string_view bytes);
 
+// Sets dict[key] = value, taking the reference to `value`; false with an exception set
+// when `value` is null (its maker failed) or the insertion fails.
+bool put(PyObject* dict, const char* key, PyObject* value);
+bool put(PyObject* dict, std::string_view key, PyObject* value);
+
 // One column value: None, bool, int, float, str or bytes.
 PyObject* value_to_python(const Value& value);
 

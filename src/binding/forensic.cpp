@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/forensic_fields.h"
+#include "app/header_fields.h"
 #include "forensic/header.h"
 #include "binding/reading.h"
 #include "forensic/indexes.h"
@@ -17,20 +18,6 @@
 
 namespace quarrow::python {
 namespace {
-
-// Takes the reference to `value`; false with an exception set when it is null or the
-// insertion fails.
-bool put(PyObject* dict, const char* key, PyObject* value) {
-  PyRef owned(value);
-  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
-}
-
-bool put(PyObject* dict, std::string_view key, PyObject* value) {
-  PyRef owned(value);
-  if (!owned) return false;
-  PyRef key_object(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
-  return key_object && PyDict_SetItem(dict, key_object.get(), owned.get()) == 0;
-}
 
 // A dict of the fields in `order`, in that order: `value_of(field)` gives each value
 // (a new reference, or nullptr with an exception set), or std::nullopt for a field
@@ -196,6 +183,11 @@ PyObject* forensic_verify(DatabaseState& s) {
   return list.release();
 }
 
+// header_info()'s fact `field`: its name from the list both front ends share.
+bool put(PyObject* dict, app::HeaderField field, PyObject* value) {
+  return put(dict, app::header_module_name(field), value);
+}
+
 PyObject* forensic_header_info(DatabaseState& s) {
   Result<HeaderFacts> facts = read_header_facts(*s.database);
   if (!facts) return raise_ese_error(facts.error());
@@ -206,30 +198,31 @@ PyObject* forensic_header_info(DatabaseState& s) {
   if (!dict) return nullptr;
   const std::string os_version = std::to_string(f.os_major) + "." + std::to_string(f.os_minor);
   PyObject* d = dict.get();
+  using F = app::HeaderField;
   const bool ok =
-      put(d, "format_version", PyLong_FromUnsignedLong(f.format_version)) &&
-      put(d, "format_revision", PyLong_FromUnsignedLong(f.format_revision)) &&
-      put(d, "page_size", PyLong_FromUnsignedLong(f.page_size)) &&
-      put(d, "state", PyUnicode_FromString(f.state_name.c_str())) &&
-      put(d, "state_code", PyLong_FromUnsignedLong(f.state)) &&
-      put(d, "database_time", PyLong_FromUnsignedLongLong(f.database_time)) &&
-      put(d, "creation_time", times.make(f.creation_time)) &&
-      put(d, "last_consistent_time", times.make(f.last_consistent_time)) &&
-      put(d, "last_attach_time", times.make(f.last_attach_time)) &&
-      put(d, "last_detach_time", times.make(f.last_detach_time)) &&
+      put(d, F::FormatVersion, PyLong_FromUnsignedLong(f.format_version)) &&
+      put(d, F::FormatRevision, PyLong_FromUnsignedLong(f.format_revision)) &&
+      put(d, F::PageSize, PyLong_FromUnsignedLong(f.page_size)) &&
+      put(d, F::State, PyUnicode_FromString(f.state_name.c_str())) &&
+      put(d, F::StateCode, PyLong_FromUnsignedLong(f.state)) &&
+      put(d, F::DatabaseTime, PyLong_FromUnsignedLongLong(f.database_time)) &&
+      put(d, F::Created, times.make(f.creation_time)) &&
+      put(d, F::LastConsistent, times.make(f.last_consistent_time)) &&
+      put(d, F::LastAttached, times.make(f.last_attach_time)) &&
+      put(d, F::LastDetached, times.make(f.last_detach_time)) &&
       put(d, "log_generations_required",
           Py_BuildValue("(kk)", static_cast<unsigned long>(f.log_generation_low),
                         static_cast<unsigned long>(f.log_generation_high))) &&
-      put(d, "os_version", PyUnicode_FromString(os_version.c_str())) &&
-      put(d, "os_build", PyLong_FromUnsignedLong(f.os_build)) &&
-      put(d, "os_service_pack", PyLong_FromUnsignedLong(f.os_service_pack)) &&
-      put(d, "file_type", PyUnicode_FromString(f.file_type_name.c_str())) &&
-      put(d, "repair_count", PyLong_FromUnsignedLong(f.repair_count)) &&
-      put(d, "last_repair_time", times.make(f.last_repair_time)) &&
-      put(d, "header_copies_agree", new_bool(f.copies_agree)) &&
-      put(d, "header_checksum_ok", new_bool(f.checksum_ok)) &&
-      put(d, "shadow_header_checksum_ok", new_bool(f.shadow_checksum_ok)) &&
-      put(d, "truncated", truncation_value(*s.database));
+      put(d, F::OsVersion, PyUnicode_FromString(os_version.c_str())) &&
+      put(d, F::OsBuild, PyLong_FromUnsignedLong(f.os_build)) &&
+      put(d, F::OsServicePack, PyLong_FromUnsignedLong(f.os_service_pack)) &&
+      put(d, F::FileType, PyUnicode_FromString(f.file_type_name.c_str())) &&
+      put(d, F::RepairCount, PyLong_FromUnsignedLong(f.repair_count)) &&
+      put(d, F::LastRepair, times.make(f.last_repair_time)) &&
+      put(d, F::HeaderCopiesAgree, new_bool(f.copies_agree)) &&
+      put(d, F::HeaderChecksumOk, new_bool(f.checksum_ok)) &&
+      put(d, F::ShadowHeaderChecksumOk, new_bool(f.shadow_checksum_ok)) &&
+      put(d, F::Truncated, truncation_value(*s.database));
   if (!ok) return nullptr;
   return dict.release();
 }

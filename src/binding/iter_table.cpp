@@ -15,6 +15,7 @@
 
 #include "binding/args.h"
 #include "binding/convert.h"
+#include "binding/iterator_type.h"
 #include "binding/ese_database.h"
 #include "binding/notes.h"
 #include "binding/reading.h"
@@ -42,7 +43,6 @@ struct TableIteratorObject {
   Reading* reading;    // nullptr once the table has ended
 };
 
-PyObject* g_iterator_type = nullptr;
 
 PyObject* next_row(PyObject* self) {
   auto* it = reinterpret_cast<TableIteratorObject*>(self);
@@ -81,32 +81,11 @@ void dealloc_iterator(PyObject* self) {
   delete it->reading;
   it->reading = nullptr;
   Py_CLEAR(it->database);
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
+  free_heap_object(self);
 }
 
-PyObject* self_iter(PyObject* self) {
-  Py_INCREF(self);
-  return self;
-}
-
-PyType_Slot kIteratorSlots[] = {
-    {Py_tp_iter, reinterpret_cast<void*>(self_iter)},
-    {Py_tp_iternext, reinterpret_cast<void*>(next_row)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_iterator)},
-    {Py_tp_doc, const_cast<char*>("Iterator over the records of one table, as dictionaries.")},
-    {0, nullptr},
-};
-
-PyType_Spec kIteratorSpec = {
-    "quarrow.TableIterator",
-    static_cast<int>(sizeof(TableIteratorObject)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    kIteratorSlots,
-};
+IteratorType g_iterator_type({"quarrow.TableIterator", static_cast<int>(sizeof(TableIteratorObject)),
+                              "Iterator over the records of one table, as dictionaries.", next_row, dealloc_iterator});
 
 constexpr const char* kIterTableNames[] = {"table_name", "columns"};
 constexpr Signature kIterTable{"iter_table", kIterTableNames, 2, 1};
@@ -135,13 +114,7 @@ PyObject* open_iterator(PyObject* self, DatabaseState* state, PyObject* const* a
       reading->keys.emplace_back(lossy_text(column.info->name));
       if (!reading->keys.back()) return nullptr;
     }
-    if (g_iterator_type == nullptr) {
-      g_iterator_type = PyType_FromSpec(&kIteratorSpec);  // kept for the life of the process
-      if (g_iterator_type == nullptr) return nullptr;
-    }
-    auto* type = reinterpret_cast<PyTypeObject*>(g_iterator_type);
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* object = alloc(type, 0);
+    PyObject* object = g_iterator_type.alloc();
     if (object == nullptr) return nullptr;
     auto* it = reinterpret_cast<TableIteratorObject*>(object);
     Py_INCREF(self);

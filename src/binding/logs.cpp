@@ -9,6 +9,7 @@
 
 #include "binding/args.h"
 #include "binding/convert.h"
+#include "binding/iterator_type.h"
 #include "app/log_fields.h"
 #include "binding/ese_database.h"
 #include "log/database_link.h"
@@ -18,11 +19,6 @@
 namespace quarrow::python {
 
 using namespace quarrow::logs;
-
-bool put(PyObject* dict, const char* key, PyObject* value) {
-  PyRef owned(value);
-  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
-}
 
 PyObject* position_object(const LogPosition& p) { return PyUnicode_FromString(position_text(p).c_str()); }
 
@@ -517,10 +513,7 @@ void dealloc(PyObject* self) {
   auto* object = reinterpret_cast<EseLogsObject*>(self);
   delete object->state;
   object->state = nullptr;
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
+  free_heap_object(self);
 }
 
 PyObject* repr(PyObject* self) {

@@ -30,8 +30,7 @@ PyObject* logs_changes_iterator(PyObject* owner, const LogsState& state, std::sh
 // RuntimeWarning names what could not be read.
 PyObject* logs_row_history(const LogsState& state, std::shared_ptr<Database> db, std::string table, std::string key);
 
-// Dict helpers shared by both files: set d[key] = value, taking the value's reference.
-bool put(PyObject* dict, const char* key, PyObject* value);
+// Helpers shared by both files.
 PyObject* position_object(const logs::LogPosition& p);
 PyObject* time_object(const LogTime& t);
 // The problem lines of a reading as a list of str.

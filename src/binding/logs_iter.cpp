@@ -10,6 +10,7 @@
 #include "app/log_fields.h"
 #include "app/row_images.h"
 #include "binding/convert.h"
+#include "binding/iterator_type.h"
 #include "binding/logs.h"
 #include "log/database_link.h"
 #include "log/record_fields.h"
@@ -202,7 +203,6 @@ struct LogsIteratorObject {
   PyObject* problems;  // the list of problem lines, once the producer is done
 };
 
-PyObject* g_iterator_type = nullptr;
 
 PyObject* next_item(PyObject* self) {
   auto* it = reinterpret_cast<LogsIteratorObject*>(self);
@@ -241,35 +241,15 @@ void dealloc_iterator(PyObject* self) {
   it->producer = nullptr;
   Py_CLEAR(it->owner);
   Py_CLEAR(it->problems);
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
+  free_heap_object(self);
 }
 
-PyObject* self_iter(PyObject* self) { return Py_NewRef(self); }
-
-PyType_Slot kIteratorSlots[] = {
-    {Py_tp_iter, reinterpret_cast<void*>(self_iter)},
-    {Py_tp_iternext, reinterpret_cast<void*>(next_item)},
-    {Py_tp_methods, kIteratorMethods},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_iterator)},
-    {Py_tp_doc, const_cast<char*>("Iterator over the records or row changes of transaction logs.")},
-    {0, nullptr},
-};
-
-PyType_Spec kIteratorSpec = {
-    "quarrow.LogIterator", static_cast<int>(sizeof(LogsIteratorObject)), 0, Py_TPFLAGS_DEFAULT, kIteratorSlots,
-};
+IteratorType g_iterator_type({"quarrow.LogIterator", static_cast<int>(sizeof(LogsIteratorObject)),
+                              "Iterator over the records or row changes of transaction logs.", next_item,
+                              dealloc_iterator, kIteratorMethods});
 
 PyObject* make_iterator(PyObject* owner, std::unique_ptr<Producer> producer) {
-  if (g_iterator_type == nullptr) {
-    g_iterator_type = PyType_FromSpec(&kIteratorSpec);
-    if (g_iterator_type == nullptr) return nullptr;
-  }
-  auto* type = reinterpret_cast<PyTypeObject*>(g_iterator_type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* object = alloc(type, 0);
+  PyObject* object = g_iterator_type.alloc();
   if (object == nullptr) return nullptr;
   auto* it = reinterpret_cast<LogsIteratorObject*>(object);
   it->owner = Py_NewRef(owner);

@@ -12,14 +12,6 @@
 namespace quarrow::python {
 namespace {
 
-// Sets d[key] = value, taking the value's reference; false when either failed.
-bool put(PyObject* d, const char* key, PyObject* value) {
-  if (value == nullptr) return false;
-  const int failed = PyDict_SetItemString(d, key, value);
-  Py_DECREF(value);
-  return failed == 0;
-}
-
 PyObject* text(const std::string& s) { return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"); }
 
 PyObject* table_changes(const replay::TableChanges& t) {

@@ -13,6 +13,7 @@
 #include "binding/arrow_object.h"
 #include "binding/args.h"
 #include "binding/convert.h"
+#include "binding/iterator_type.h"
 #include "log/log_folder.h"
 #include "timeline/collect.h"
 #include "timeline/event_sort.h"
@@ -61,8 +62,6 @@ struct TimelineIteratorObject {
   PyObject* database;  // keeps the EseDatabase (and its mapping) alive
   Events* events;      // nullptr once exhausted
 };
-
-PyObject* g_timeline_iterator_type = nullptr;
 
 PyObject* time_object(Events& ev, std::int64_t us) {
   std::int64_t days = us / 86400000000LL;
@@ -137,29 +136,12 @@ void dealloc_iterator(PyObject* self) {
   delete it->events;
   it->events = nullptr;
   Py_CLEAR(it->database);
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_object(self);
-  Py_DECREF(type);
+  free_heap_object(self);
 }
 
-PyObject* self_iter(PyObject* self) { return Py_NewRef(self); }
-
-PyType_Slot kIteratorSlots[] = {
-    {Py_tp_iter, reinterpret_cast<void*>(self_iter)},
-    {Py_tp_iternext, reinterpret_cast<void*>(next_event)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_iterator)},
-    {Py_tp_doc, const_cast<char*>("Iterator over timeline events, as dictionaries, in time order.")},
-    {0, nullptr},
-};
-
-PyType_Spec kIteratorSpec = {
-    "quarrow.TimelineIterator",
-    static_cast<int>(sizeof(TimelineIteratorObject)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    kIteratorSlots,
-};
+IteratorType g_timeline_iterator_type({"quarrow.TimelineIterator", static_cast<int>(sizeof(TimelineIteratorObject)),
+                                       "Iterator over timeline events, as dictionaries, in time order.", next_event,
+                                       dealloc_iterator});
 
 constexpr const char* kTimelineNames[] = {"logs",  "start",      "end",           "views",   "kinds",
                                           "arrow", "batch_rows", "sort_memory_mb", "temp_dir"};
@@ -183,17 +165,9 @@ PyObject* arrow_c_schema(PyObject*, PyObject*) {
   });
 }
 
-constexpr const char* kStreamNames[] = {"requested_schema"};
-constexpr Signature kStream{"__arrow_c_stream__", kStreamNames, 1, 0};
-
 PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* values[1];
-  if (!parse_arguments(kStream, args, nargs, kwnames, values)) return nullptr;
+  if (!plain_stream_request(args, nargs, kwnames)) return nullptr;
   return run_guarded([&]() -> PyObject* {
-    if (values[0] != nullptr && values[0] != Py_None) {
-      PyErr_SetString(PyExc_NotImplementedError, "requested_schema: converting to other types is not supported");
-      return nullptr;
-    }
     ArrowTimelineObject* o = as_arrow(self);
     if (o->events == nullptr) {
       return raise_message(PyExc_ValueError, "the timeline's events were read already: call timeline() again");
@@ -211,7 +185,7 @@ PyObject* arrow_repr(PyObject* self) {
 
 void arrow_dealloc(PyObject* self) {
   delete as_arrow(self)->events;
-  free_arrow_object(self);
+  free_heap_object(self);
 }
 
 ArrowObjectType g_arrow_timeline_type({"quarrow.ArrowTimeline", static_cast<int>(sizeof(ArrowTimelineObject)),
@@ -371,13 +345,7 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
         batch_rows > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(batch_rows);
     return object;
   }
-  if (g_timeline_iterator_type == nullptr) {
-    g_timeline_iterator_type = PyType_FromSpec(&kIteratorSpec);  // kept for the life of the process
-    if (g_timeline_iterator_type == nullptr) return nullptr;
-  }
-  auto* type = reinterpret_cast<PyTypeObject*>(g_timeline_iterator_type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* object = alloc(type, 0);
+  PyObject* object = g_timeline_iterator_type.alloc();
   if (object == nullptr) return nullptr;
   auto* it = reinterpret_cast<TimelineIteratorObject*>(object);
   it->database = nullptr;

@@ -206,17 +206,9 @@ PyObject* view_c_schema(PyObject* self, PyObject*) {
   });
 }
 
-constexpr const char* kStreamNames[] = {"requested_schema"};
-constexpr Signature kStream{"__arrow_c_stream__", kStreamNames, 1, 0};
-
 PyObject* view_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* values[1];
-  if (!parse_arguments(kStream, args, nargs, kwnames, values)) return nullptr;
+  if (!plain_stream_request(args, nargs, kwnames)) return nullptr;
   return run_guarded([&]() -> PyObject* {
-    if (values[0] != nullptr && values[0] != Py_None) {
-      PyErr_SetString(PyExc_NotImplementedError, "requested_schema: converting to other types is not supported");
-      return nullptr;
-    }
     auto stream = std::make_unique<ArrowArrayStream>();
     // Each stream reads the view afresh; the joined tables are read again too.
     // The joined tables are read here, without the interpreter lock; nothing may
@@ -246,7 +238,7 @@ PyObject* view_repr(PyObject* self) {
 
 void view_dealloc(PyObject* self) {
   delete as_view(self)->request;
-  free_arrow_object(self);
+  free_heap_object(self);
 }
 
 ArrowObjectType g_arrow_view_type({"quarrow.ArrowView", static_cast<int>(sizeof(ArrowViewObject)), "A profile view's values through the Arrow PyCapsule protocol.", "view",

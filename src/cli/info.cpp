@@ -10,6 +10,7 @@
 #include "cli/grid.h"
 #include "cli/views.h"
 #include "cli/json_object.h"
+#include "app/header_fields.h"
 #include "app/open.h"
 #include "app/replay_fields.h"
 #include "export/json_lines.h"
@@ -193,91 +194,69 @@ std::string header_copies_text(const HeaderFacts& f) {
   return f.copies_agree ? "agree, checksums verify" : "differ (both checksums verify)";
 }
 
-std::string render_info_json(const InfoFacts& f) {
-  std::string out = "{";
-  append_field(out, "file");
-  append_json_string(out, f.path);
-  append_field(out, "page_size");
-  out += std::to_string(f.page_size);
-  append_field(out, "format_version");
-  out += std::to_string(f.format_version);
-  append_field(out, "format_revision");
-  out += std::to_string(f.format_revision);
-  append_field(out, "total_pages");
-  out += std::to_string(f.total_pages);
-  if (f.truncation) {  // only when it applies: sound files keep their objects' shape
-    append_field(out, "truncated");
-    out += "{\"owned_pages\":" + std::to_string(f.truncation->last_owned_page) +
-           ",\"file_pages\":" + std::to_string(f.truncation->pages_held) + "}";
-  }
-  if (f.catalog_root_owner != 0) {
-    append_field(out, "catalog_root_owner");
-    out += std::to_string(f.catalog_root_owner);
-  }
-  append_field(out, "profile");
-  if (f.profile) {
-    append_json_string(out, *f.profile);
-  } else {
-    out += "null";
-  }
-  if (f.header) {
-    const HeaderFacts& h = *f.header;
-    append_field(out, "state");
-    append_json_string(out, h.state_name);
-    append_field(out, "dirty");
-    out += f.dirty ? "true" : "false";
-    const std::pair<const char*, const LogTime*> times[] = {{"created", &h.creation_time},
-                                                            {"last_attached", &h.last_attach_time},
-                                                            {"last_detached", &h.last_detach_time},
-                                                            {"last_consistent", &h.last_consistent_time}};
-    for (const auto& [key, time] : times) {
-      append_field(out, key);
-      if (time->set) {
-        append_json_string(out, log_time_iso8601(*time));
-      } else {
-        out += "null";
-      }
+// The header's facts take their names from the list the module shares.
+using F = app::HeaderField;
+constexpr std::string_view tool_name(F field) { return app::header_tool_name(field); }
+
+void append_header_json(std::string& out, const InfoFacts& f, const HeaderFacts& h) {
+  append_field(out, tool_name(F::State));
+  append_json_string(out, h.state_name);
+  append_field(out, "dirty");
+  out += f.dirty ? "true" : "false";
+  const std::pair<F, const LogTime*> times[] = {{F::Created, &h.creation_time},
+                                                {F::LastAttached, &h.last_attach_time},
+                                                {F::LastDetached, &h.last_detach_time},
+                                                {F::LastConsistent, &h.last_consistent_time}};
+  for (const auto& [field, time] : times) {
+    append_field(out, tool_name(field));
+    if (time->set) {
+      append_json_string(out, log_time_iso8601(*time));
+    } else {
+      out += "null";
     }
-    append_field(out, "log_generations_required");
-    out += "[" + std::to_string(h.log_generation_low) + "," + std::to_string(h.log_generation_high) + "]";
-    out += f.log_needs_json;
-    append_field(out, "os_version");
-    append_json_string(out, os_text(h));
-    append_field(out, "header_copies_agree");
-    out += h.copies_agree ? "true" : "false";
-    append_field(out, "header_checksums_ok");
-    out += h.checksum_ok && h.shadow_checksum_ok ? "true" : "false";
   }
-  if (f.replay) {
-    const replay::ReplayReport& r = *f.replay;
-    append_field(out, "replay");
-    out += "{\"generations\":[";
-    for (std::size_t k = 0; k < r.generations.size(); ++k) out += (k ? "," : "") + std::to_string(r.generations[k]);
-    out += "],\"start\":";
-    append_json_string(out, logs::position_text(r.start));
-    out += ",\"end\":";
-    append_json_string(out, logs::position_text(r.end));
-    out += std::string(",\"needed\":") + (r.needed ? "true" : "false");
-    for (const auto& [name, value] : app::replay_counts(r)) out += ",\"" + std::string(name) + "\":" + std::to_string(value);
-    out += ",\"tables\":[";
-    for (std::size_t k = 0; k < r.tables.size(); ++k) {
-      const replay::TableChanges& t = r.tables[k];
-      out += (k ? ",{" : "{") + std::string("\"objid\":") + std::to_string(t.objid) + ",\"name\":";
-      if (t.name.empty()) {
-        out += "null";
-      } else {
-        append_json_string(out, name_text(t.name));
-      }
-      out += ",\"inserted\":" + std::to_string(t.inserted) + ",\"replaced\":" + std::to_string(t.replaced) +
-             ",\"deleted\":" + std::to_string(t.deleted) + "}";
+  append_field(out, tool_name(F::LogGenerationsRequired));
+  out += "[" + std::to_string(h.log_generation_low) + "," + std::to_string(h.log_generation_high) + "]";
+  out += f.log_needs_json;
+  append_field(out, tool_name(F::OsVersion));
+  append_json_string(out, os_text(h));
+  append_field(out, tool_name(F::HeaderCopiesAgree));
+  out += h.copies_agree ? "true" : "false";
+  append_field(out, tool_name(F::HeaderChecksumsOk));
+  out += h.checksum_ok && h.shadow_checksum_ok ? "true" : "false";
+}
+
+void append_replay_json(std::string& out, const replay::ReplayReport& r) {
+  append_field(out, "replay");
+  out += "{\"generations\":[";
+  for (std::size_t k = 0; k < r.generations.size(); ++k) out += (k ? "," : "") + std::to_string(r.generations[k]);
+  out += "],\"start\":";
+  append_json_string(out, logs::position_text(r.start));
+  out += ",\"end\":";
+  append_json_string(out, logs::position_text(r.end));
+  out += std::string(",\"needed\":") + (r.needed ? "true" : "false");
+  for (const auto& [name, value] : app::replay_counts(r)) out += ",\"" + std::string(name) + "\":" + std::to_string(value);
+  out += ",\"tables\":[";
+  for (std::size_t k = 0; k < r.tables.size(); ++k) {
+    const replay::TableChanges& t = r.tables[k];
+    out += (k ? ",{" : "{") + std::string("\"objid\":") + std::to_string(t.objid) + ",\"name\":";
+    if (t.name.empty()) {
+      out += "null";
+    } else {
+      append_json_string(out, name_text(t.name));
     }
-    out += "]}";
+    out += ",\"inserted\":" + std::to_string(t.inserted) + ",\"replaced\":" + std::to_string(t.replaced) +
+           ",\"deleted\":" + std::to_string(t.deleted) + "}";
   }
-  // Catalog rows passed over at open (types the reader has no use for, unknown
-  // column types, rows too short): listed, so that nothing is dropped unseen.
+  out += "]}";
+}
+
+// Catalog rows passed over at open (types the reader has no use for, unknown column
+// types, rows too short): listed, so that nothing is dropped unseen.
+void append_catalog_problems_json(std::string& out, const std::vector<CatalogProblem>& problems) {
   append_field(out, "catalog_problems");
   out.push_back('[');
-  for (const CatalogProblem& p : f.catalog_problems) {
+  for (const CatalogProblem& p : problems) {
     if (out.back() != '[') out.push_back(',');
     out += "{\"page\":" + std::to_string(p.page) + ",\"tag\":" + std::to_string(p.tag) + ",\"object_id\":" +
            (p.object_id ? std::to_string(*p.object_id) : "null") +
@@ -286,6 +265,9 @@ std::string render_info_json(const InfoFacts& f) {
     out.push_back('}');
   }
   out.push_back(']');
+}
+
+void append_tables_json(std::string& out, const InfoFacts& f) {
   append_field(out, "tables");
   out.push_back('[');
   bool first = true;
@@ -303,7 +285,41 @@ std::string render_info_json(const InfoFacts& f) {
     }
     out += "}";
   }
-  out += "]}\n";
+  out.push_back(']');
+}
+
+std::string render_info_json(const InfoFacts& f) {
+  std::string out = "{";
+  append_field(out, "file");
+  append_json_string(out, f.path);
+  append_field(out, tool_name(F::PageSize));
+  out += std::to_string(f.page_size);
+  append_field(out, tool_name(F::FormatVersion));
+  out += std::to_string(f.format_version);
+  append_field(out, tool_name(F::FormatRevision));
+  out += std::to_string(f.format_revision);
+  append_field(out, "total_pages");
+  out += std::to_string(f.total_pages);
+  if (f.truncation) {  // only when it applies: sound files keep their objects' shape
+    append_field(out, tool_name(F::Truncated));
+    out += "{\"owned_pages\":" + std::to_string(f.truncation->last_owned_page) +
+           ",\"file_pages\":" + std::to_string(f.truncation->pages_held) + "}";
+  }
+  if (f.catalog_root_owner != 0) {
+    append_field(out, "catalog_root_owner");
+    out += std::to_string(f.catalog_root_owner);
+  }
+  append_field(out, "profile");
+  if (f.profile) {
+    append_json_string(out, *f.profile);
+  } else {
+    out += "null";
+  }
+  if (f.header) append_header_json(out, f, *f.header);
+  if (f.replay) append_replay_json(out, *f.replay);
+  append_catalog_problems_json(out, f.catalog_problems);
+  append_tables_json(out, f);
+  out += "}\n";
   return out;
 }
 

@@ -183,8 +183,11 @@ std::string render_needs_text(const LogFolder& folder, const DatabaseNeeds& n, c
     out += "needs no replay (" + std::to_string(n.replay_records) + " page changes after the attach position, " +
            std::to_string(n.already_applied) + " already in the file)\n";
   } else {
-    out += std::to_string(n.replay_records) + " records would be replayed (" +
-           std::to_string(n.replay_records - n.already_applied) + " change pages not yet that new)\n";
+    // The records a replay applies: those whose page is not yet as new (a clean file's
+    // records before its consistent position are all in it already).
+    out += std::to_string(n.replay_records - n.already_applied) + " records would be replayed (" +
+           std::to_string(n.replay_records) + " page changes after the attach position, " +
+           std::to_string(n.already_applied) + " already in the file)\n";
   }
   return out;
 }

@@ -11,6 +11,7 @@
 #include "export/arrow_batch.h"
 #include "export/arrow_pipeline.h"
 #include "export/arrow_schema.h"
+#include "export/arrow_stream_state.h"
 #include "record/leaf_ranges.h"
 
 namespace quarrow {
@@ -98,7 +99,7 @@ struct StreamState {
   std::string last_error;
 };
 
-StreamState* state_of(ArrowArrayStream* stream) { return static_cast<StreamState*>(stream->private_data); }
+StreamState* state_of(ArrowArrayStream* stream) { return arrow::stream_state<StreamState>(stream); }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
   StreamState* s = state_of(stream);
@@ -166,16 +167,6 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
   }
 }
 
-const char* stream_get_last_error(ArrowArrayStream* stream) {
-  StreamState* s = state_of(stream);
-  return s->last_error.empty() ? nullptr : s->last_error.c_str();
-}
-
-void stream_release(ArrowArrayStream* stream) {
-  delete state_of(stream);
-  stream->release = nullptr;
-}
-
 }  // namespace
 
 Status export_arrow_schema(const Database& db, std::string_view table_name, ArrowSchema* out,
@@ -206,8 +197,8 @@ Status export_arrow_stream(std::shared_ptr<const Database> db, std::string_view 
   state->reader.emplace(std::move(reader).value());
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;
-  out->get_last_error = stream_get_last_error;
-  out->release = stream_release;
+  out->get_last_error = arrow::stream_last_error<StreamState>;
+  out->release = arrow::stream_release<StreamState>;
   out->private_data = state.release();
   return Status::success();
 }

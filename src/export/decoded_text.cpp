@@ -7,26 +7,13 @@
 
 #include "export/csv.h"
 #include "export/json_lines.h"
+#include "format/calendar.h"
 #include "record/text.h"
 
 namespace quarrow {
 namespace {
 
 constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
-constexpr std::int64_t kSecondsPerDay = 86400;
-
-// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's civil_from_days).
-void civil_from_days(std::int64_t z, std::int64_t& year, unsigned& month, unsigned& day) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = doy - (153 * mp + 2) / 5 + 1;
-  month = mp < 10 ? mp + 3 : mp - 9;
-  year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
-}
 
 std::string guid_string(const std::array<std::uint8_t, 16>& rfc) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -113,8 +100,8 @@ char* put2(char* p, unsigned v) {
   return p + 2;
 }
 
-// The text of a whole second, "YYYY-MM-DDTHH:MM:SS" (years outside 0..9999 signed);
-// returns its end. `p` has room for 32 characters.
+// The text of a whole second, "YYYY-MM-DDTHH:MM:SS" (years outside 0..9999 signed:
+// "-0001", "+10000"); returns its end. `p` has room for 32 characters.
 char* put_second(char* p, std::int64_t seconds) {
   std::int64_t days = seconds / kSecondsPerDay;
   std::int64_t second_of_day = seconds % kSecondsPerDay;
@@ -122,13 +109,12 @@ char* put_second(char* p, std::int64_t seconds) {
     second_of_day += kSecondsPerDay;
     --days;
   }
-  std::int64_t year = 0;
-  unsigned month = 0, day = 0;
-  civil_from_days(days, year, month, day);
+  const CivilDate date = civil_from_days(days);
+  const std::int64_t year = date.year;
   if (year < 0 || year > 9999) {
     *p++ = year < 0 ? '-' : '+';
     const std::int64_t magnitude = year < 0 ? -year : year;
-    if (magnitude < 1000) {  // "-0001": at least four digits
+    if (magnitude < 1000) {  // at least four digits
       p = put2(p, static_cast<unsigned>(magnitude / 100));
       p = put2(p, static_cast<unsigned>(magnitude % 100));
     } else {
@@ -140,9 +126,9 @@ char* put_second(char* p, std::int64_t seconds) {
   }
   const auto s = static_cast<unsigned>(second_of_day);
   *p++ = '-';
-  p = put2(p, month);
+  p = put2(p, static_cast<unsigned>(date.month));
   *p++ = '-';
-  p = put2(p, day);
+  p = put2(p, static_cast<unsigned>(date.day));
   *p++ = 'T';
   p = put2(p, s / 3600);
   *p++ = ':';

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "format/calendar.h"
+
 namespace quarrow {
 
 // OLE dates of years 100 to 9999 lie strictly between these two day counts (for
@@ -21,6 +23,7 @@ inline constexpr double kOleDateSmallestDays = 1.0 / (1 << 20);
 inline constexpr std::uint64_t kFiletimeTicksPerMicrosecond = 10;
 // 1601-01-01 to 1970-01-01 in microseconds.
 inline constexpr std::int64_t kFiletimeEpochTo1970Microseconds = 11644473600000000;
+static_assert(kFiletimeEpochTo1970Microseconds == -days_from_civil(1601, 1, 1) * kSecondsPerDay * 1000000);
 // The last FILETIME tick of 9999-12-31.
 inline constexpr std::uint64_t kFiletimeMax = 2650467743999999999ull;
 

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/calendar.h"
+
 namespace quarrow {
 
 inline constexpr std::size_t kRecordLastFixedOffset = 0;
@@ -69,6 +71,7 @@ inline constexpr std::size_t kGuidSize = 16;
 inline constexpr std::uint8_t kGuidRfcOrder[kGuidSize] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
 // DateTime is an OLE Automation date: days since 1899-12-30, 25569 of them before 1970.
 inline constexpr double kOleDaysBefore1970 = 25569.0;
+static_assert(kOleDaysBefore1970 == static_cast<double>(-days_from_civil(1899, 12, 30)));
 // Currency counts 1/10,000 units.
 inline constexpr std::int64_t kCurrencyScale = 10000;
 

@@ -44,6 +44,9 @@ inline constexpr std::size_t kPrefixOverhead = 2;
 // The root page of a space tree keeps a 16-byte split buffer in front of its prefix.
 inline constexpr std::size_t kSpaceSplitBufferSize = 16;
 
+// A node of a parent page: the separator key, and as data the child's u32 page number.
+inline constexpr std::size_t kPagePointerSize = 4;
+
 // ---- Space header of a tree root (SPACE_HEADER, tag 0 of the root, 16 bytes) -------------
 inline constexpr std::size_t kSpaceHeaderSize = 16;
 inline constexpr std::size_t kSpacePrimaryPages = 0;   // i32 cpgPrimary
@@ -99,6 +102,24 @@ inline constexpr std::int32_t kNoPrefixLine = -1;
 // Page image flags (@102): the image is dehydrated (free space cut out) / compressed.
 inline constexpr std::uint32_t kImageDehydrated = 0x1;
 inline constexpr std::uint32_t kImageCompressed = 0x2;
+
+// Merge and Merge2 (LRMERGE_) fields not named with the log reader's: the uncommitted
+// free bytes the destination page takes, the per-level flags and the kinds of merge
+// (MERGETYPE). The old Merge has no page image: its separator key starts at 88.
+inline constexpr std::size_t kMergeUncommittedDestination = 80;
+inline constexpr std::size_t kMergeOldVariable = 88;
+inline constexpr std::size_t kMergeVariable = 96;  // separator key, then the page image
+inline constexpr std::uint8_t kMergeKeyChange = 0x1;   // a separator key changes on this level
+inline constexpr std::uint8_t kMergeDeleteNode = 0x2;  // the page pointer at the record's iline goes
+inline constexpr std::uint8_t kMergeEmptyPage = 0x4;   // this level's page is emptied
+inline constexpr std::uint8_t kMergeNone = 0;          // a parent level: no nodes move here
+inline constexpr std::uint8_t kMergeEmptyPageType = 1;
+inline constexpr std::uint8_t kMergeFullRight = 2;
+inline constexpr std::uint8_t kMergePartialRight = 3;
+inline constexpr std::uint8_t kMergeEmptyTree = 4;
+inline constexpr std::uint8_t kMergeFullLeft = 5;
+inline constexpr std::uint8_t kMergePartialLeft = 6;
+inline constexpr std::uint8_t kMergePageMove = 7;
 
 // Delta / Delta64: the signed amount and the byte offset in the node data.
 inline constexpr std::size_t kDeltaAmount = 48;

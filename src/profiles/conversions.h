@@ -69,8 +69,5 @@ std::optional<std::string> sid_well_known_name(std::string_view sid);
 std::optional<std::string> ip_text(Bytes address);
 std::string utf16_text(Bytes data);
 std::string strip_trailing_nuls(std::string_view text);
-// Days since 1970-01-01 to (year, month, day), proleptic Gregorian.
-void civil_from_days(std::int64_t days, int& year, int& month, int& day);
-std::int64_t days_from_civil(int year, int month, int day);
 
 }  // namespace quarrow::profiles

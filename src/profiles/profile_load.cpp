@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "format/calendar.h"
 #include "platform/platform.h"
 #include "profiles/profile.h"
 
@@ -322,14 +323,8 @@ std::int64_t date_value(const Node& v) {
   if (!ok || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) {
     fail(v, "\"" + t + "\" is not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS)");
   }
-  // Days from civil (proleptic Gregorian).
-  const int yy = y - (mo <= 2 ? 1 : 0);
-  const int era = (yy >= 0 ? yy : yy - 399) / 400;
-  const int yoe = yy - era * 400;
-  const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + doe - 719468;
-  return ((days * 86400) + h * 3600 + mi * 60 + s) * 1000000LL;
+  const std::int64_t days = days_from_civil(y, mo, d);
+  return ((days * kSecondsPerDay) + h * 3600 + mi * 60 + s) * 1000000LL;
 }
 
 JoinSpec join_spec(const Node& n) {

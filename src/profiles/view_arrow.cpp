@@ -10,6 +10,7 @@
 #include "export/arrow_pipeline.h"
 #include "export/arrow_stream.h"
 #include "export/arrow_schema.h"
+#include "export/arrow_stream_state.h"
 #include "profiles/column_builder.h"
 #include "profiles/view_reader.h"
 
@@ -224,18 +225,12 @@ void choose_way(StreamState& s) {
 }
 
 int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-  auto* s = static_cast<StreamState*>(stream->private_data);
-  try {
-    make_schema(s->reader->columns(), out);
-    return 0;
-  } catch (const std::bad_alloc&) {
-    s->last_error = "out of memory";
-    return ENOMEM;
-  }
+  auto* s = arrow::stream_state<StreamState>(stream);
+  return arrow::without_exceptions<StreamState>(stream, [&] { make_schema(s->reader->columns(), out); });
 }
 
 int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
-  auto* s = static_cast<StreamState*>(stream->private_data);
+  auto* s = arrow::stream_state<StreamState>(stream);
   try {
     if (!s->last_error.empty()) return EIO;
     if (!s->single && !s->pipeline) choose_way(*s);
@@ -253,16 +248,6 @@ int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) {
     s->last_error = "Error reading record: cannot start a worker thread";
     return EIO;
   }
-}
-
-const char* stream_last_error(ArrowArrayStream* stream) {
-  auto* s = static_cast<StreamState*>(stream->private_data);
-  return s->last_error.empty() ? nullptr : s->last_error.c_str();
-}
-
-void stream_release(ArrowArrayStream* stream) {
-  delete static_cast<StreamState*>(stream->private_data);
-  stream->release = nullptr;
 }
 
 }  // namespace
@@ -291,8 +276,8 @@ Status export_view_stream(const ViewRequest& request, ArrowArrayStream* out) {
   state->reader = std::move(reader).value();
   out->get_schema = stream_get_schema;
   out->get_next = stream_get_next;
-  out->get_last_error = stream_last_error;
-  out->release = stream_release;
+  out->get_last_error = arrow::stream_last_error<StreamState>;
+  out->release = arrow::stream_release<StreamState>;
   out->private_data = state.release();
   return Status::success();
 }

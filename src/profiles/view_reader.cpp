@@ -3,6 +3,7 @@
 #include "profiles/view_reader.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "format/catalog.h"
 #include "profiles/view_names.h"
@@ -260,8 +261,12 @@ void ViewReader::plan_days(Plan& plan) {
 
 // The stored columns no view column uses, as they are (a name the view already has
 // keeps the stored one).
+// The names taken are kept in a set: a table can have tens of thousands of columns, and
+// comparing each with every one before it took minutes.
 void ViewReader::plan_other_columns(Plan& plan) {
   const ColumnPlan& columns = reader_->plan();
+  std::unordered_set<std::string> taken;
+  for (const ViewColumn& c : plan.columns) taken.insert(c.name);
   for (std::size_t k = 0; k < columns.columns.size(); ++k) {
     if (plan.used[k]) continue;
     const ColumnInfo& info = *columns.columns[k].info;
@@ -271,9 +276,8 @@ void ViewReader::plan_other_columns(Plan& plan) {
     slot.fast = fast_route(Conversion::Value, info.column_type, false);
     slot.multi = (info.flags & kColumnMultiValued) != 0;
     std::string name = view_.other_rename == "property" ? property_name(info.name) : info.name;
-    for (const ViewColumn& c : plan.columns) {
-      if (c.name == name) name = info.name;
-    }
+    if (taken.count(name) != 0) name = info.name;  // a property name another column has
+    taken.insert(name);
     plan.slots.push_back(slot);
     plan.columns.push_back(ViewColumn{name, slot.type, info.name, "", stored_width(slot.fast)});
   }
@@ -298,10 +302,12 @@ void ViewReader::plan_unpivot_columns(Plan& plan) {
 Status ViewReader::keep_wanted(const std::vector<std::string>& wanted, Plan& plan) {
   std::vector<Slot> kept;
   std::vector<ViewColumn> kept_columns;
+  std::unordered_map<std::string_view, std::size_t> first;  // a name's first column
+  for (std::size_t k = plan.columns.size(); k-- > 0;) first[plan.columns[k].name] = k;
   for (const std::string& name : wanted) {
-    std::size_t k = 0;
-    while (k < plan.columns.size() && plan.columns[k].name != name) ++k;
-    if (k == plan.columns.size()) return EseError::parse(std::string(kColumnNotFound) + name);
+    const auto found = first.find(name);
+    if (found == first.end()) return EseError::parse(std::string(kColumnNotFound) + name);
+    const std::size_t k = found->second;
     kept.push_back(plan.slots[k]);
     kept_columns.push_back(plan.columns[k]);
   }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "format/calendar.h"
 #include "format/record.h"
 #include "profiles/column_builder.h"
 #include "profiles/view_reader.h"
@@ -188,9 +189,7 @@ ViewReader::Step ViewReader::next(std::vector<Cell>& row) {
           !(u.has_range && (when.i < u.range_min || when.i > u.range_max))) {
         std::int64_t days = when.i / (86400LL * 1000000LL);
         if (when.i < 0 && when.i % (86400LL * 1000000LL) != 0) --days;
-        int year = 0, month = 0, mday = 0;
-        civil_from_days(days, year, month, mday);
-        year_start_days_ = days_from_civil(year, 1, 1);
+        year_start_days_ = days_from_civil(civil_from_days(days).year, 1, 1);
         year_known_ = true;
       }
     }

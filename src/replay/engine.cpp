@@ -287,15 +287,16 @@ Status Engine::apply(const HeldRecord& r) {
     case kCreateMultipleExtentFDP: st = apply_multiple_extent_root(r); break;
     case kConvertFDP2: st = apply_convert(r); break;
     case kEmptyTree: st = apply_empty_tree(r); break;
-    case kSplit2: {
+    case kSplit2: case kMerge2: case kMerge: {
+      // Outside a macro (the engine logs these inside one): the record on its own.
       std::vector<HeldRecord> one{r};
       std::vector<bool> consumed(1, false);
       const bool was = in_macro_;
       in_macro_ = true;
       macro_rule_.clear();
-      st = apply_split(one, 0, consumed);
+      st = r.type == kSplit2 ? apply_split(one, 0, consumed) : apply_merge(one, 0, consumed);
       in_macro_ = was;
-      break;
+      return st;  // counted where applied
     }
     case kUndoInfo: {
       // A before-image for an operation whose page had been written before the crash.
@@ -323,8 +324,7 @@ Status Engine::apply(const HeldRecord& r) {
     default:
       if (is_node_change(r.type)) {
         st = apply_node(r);
-      } else if (r.type == kMerge2 || r.type == kMerge || r.type == kSplit || r.type == kPageMove ||
-                 r.type == kConvertFDP) {
+      } else if (r.type == kSplit || r.type == kPageMove || r.type == kConvertFDP) {
         const Bytes b = r.view();
         const std::uint32_t page = load_u32le(b, kPagePgno);
         auto rule = check(page, load_u64le(b, kPageDbtimeAfter), load_u64le(b, kPageDbtimeBefore));

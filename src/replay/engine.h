@@ -91,6 +91,7 @@ class Engine {
   Status apply_undo(const HeldRecord& r, PageEditor& page);
   Status apply_macro(Session& s);
   Status apply_split(const std::vector<HeldRecord>& records, std::size_t at, std::vector<bool>& consumed);
+  Status apply_merge(const std::vector<HeldRecord>& records, std::size_t at, std::vector<bool>& consumed);
   Status insert_extent(PageEditor& page, std::uint32_t last, std::uint32_t count);
   Status new_space_root(std::uint32_t page, std::uint64_t dbtime, std::uint32_t objid, std::uint32_t flags);
 
@@ -125,5 +126,10 @@ class Engine {
   std::map<std::uint32_t, TableChanges> changes_;
   CatalogBuilder learnt_;
 };
+
+// A page image a split or merge logged (plain or compressed), as one page; `what`
+// names the operation in errors.
+Result<std::vector<std::uint8_t>> logged_page_image(Bytes image, std::uint32_t flags, std::uint32_t page_size,
+                                                    const std::string& what);
 
 }  // namespace quarrow::replay

@@ -33,6 +33,12 @@ EseError no_room() { return EseError::parse("the node does not fit in the page")
 
 }  // namespace
 
+PageEditor::PageEditor(std::span<std::uint8_t> page)
+    : p_(page),
+      large_(is_large_page(page.size())),
+      header_(large_ ? kExtendedPageHeaderSize : kPageHeaderSize),
+      field_mask_(large_ ? kTagFieldMaskLarge : kTagFieldMask) {}
+
 std::uint16_t PageEditor::word(std::size_t at) const { return load_u16le(p_, at); }
 void PageEditor::set_word(std::size_t at, std::uint16_t v) { store_u16(p_, at, v); }
 
@@ -65,7 +71,7 @@ void PageEditor::set_tag_count(std::uint16_t n) {
   set_word(kPageTagCountOffset, static_cast<std::uint16_t>((w & ~kTagCountMask) | (n & kTagCountMask)));
 }
 
-std::uint32_t PageEditor::data_size() const { return static_cast<std::uint32_t>(p_.size()) - kPageHeaderSize; }
+std::uint32_t PageEditor::data_size() const { return static_cast<std::uint32_t>(p_.size()) - header_; }
 std::uint32_t PageEditor::contiguous_free() const {
   const std::uint64_t used = std::uint64_t{first_free()} + std::uint64_t{kTagSize} * tag_count();
   return used >= data_size() ? 0 : static_cast<std::uint32_t>(data_size() - used);
@@ -77,27 +83,39 @@ Result<TagEntry> PageEditor::tag(std::uint16_t t) const {
   }
   const std::size_t at = p_.size() - kTagSize * (t + 1u);
   TagEntry e;
-  e.size = word(at) & kTagFieldMask;
+  e.size = word(at) & field_mask_;
   const std::uint16_t o = word(at + 2);
-  e.offset = o & kTagFieldMask;
-  e.flags = static_cast<std::uint8_t>(o >> kTagFlagsShift);
+  e.offset = o & field_mask_;
+  if (!large_) {
+    e.flags = static_cast<std::uint8_t>(o >> kTagFlagsShift);
+  } else if (t != 0 && e.size >= 2 && std::uint64_t{header_} + e.offset + 2 <= p_.size()) {
+    e.flags = static_cast<std::uint8_t>(word(header_ + e.offset) >> kTagFlagsShift);
+  }
   return e;
 }
 
 void PageEditor::set_tag(std::uint16_t t, const TagEntry& e) {
   const std::size_t at = p_.size() - kTagSize * (t + 1u);
   set_word(at, e.size);
-  set_word(at + 2, static_cast<std::uint16_t>(e.offset | (e.flags << kTagFlagsShift)));
+  // Large pages keep the flags with the node's bytes, which a tag move leaves in place.
+  set_word(at + 2, large_ ? e.offset : static_cast<std::uint16_t>(e.offset | (e.flags << kTagFlagsShift)));
+}
+
+void PageEditor::store_value_flags(std::uint16_t t, const TagEntry& e, std::uint8_t flags) {
+  // As the engine's TAG::SetFlags: not on tag 0, and only on values of two bytes or more.
+  if (!large_ || t == 0 || e.size < 2) return;
+  const std::uint16_t w = word(header_ + e.offset);
+  set_word(header_ + e.offset, static_cast<std::uint16_t>((w & kLargeEntryWordMask) | (flags << kTagFlagsShift)));
 }
 
 Result<Bytes> PageEditor::tag_bytes(std::uint16_t t) const {
   auto e = tag(t);
   if (!e) return e.error();
-  const std::uint64_t end = std::uint64_t{kPageHeaderSize} + e->offset + e->size;
+  const std::uint64_t end = std::uint64_t{header_} + e->offset + e->size;
   if (end > p_.size() - std::uint64_t{kTagSize} * tag_count()) {
     return EseError::parse("tag " + std::to_string(t) + " runs into the tag array");
   }
-  return Bytes(p_.data() + kPageHeaderSize + e->offset, e->size);
+  return Bytes(p_.data() + header_ + e->offset, e->size);
 }
 
 Result<std::string> PageEditor::prefix() const {
@@ -127,6 +145,8 @@ Result<NodeImage> PageEditor::node(std::uint16_t iline) const {
   if (e->flags & kTagCommonKey) {
     if (b->size() < 2) return EseError::parse("node " + std::to_string(iline) + " is too short for its prefix length");
     n.prefix_length = load_u16le(*b, 0);
+    // Large pages keep the node flags in the top bits of this first word.
+    if (large_) n.prefix_length &= kLargeEntryWordMask;
     pos = 2;
   }
   if (b->size() < pos + 2) return EseError::parse("node " + std::to_string(iline) + " is too short for its key length");
@@ -154,6 +174,10 @@ Status PageEditor::set_node_flags(std::uint16_t iline, std::uint8_t f) {
   }
   e->flags = f;
   set_tag(static_cast<std::uint16_t>(t), *e);
+  if (large_) {
+    if (auto b = tag_bytes(static_cast<std::uint16_t>(t)); !b) return b.error();
+    store_value_flags(static_cast<std::uint16_t>(t), *e, f);
+  }
   return {};
 }
 
@@ -165,7 +189,7 @@ void PageEditor::reorganise() {
   for (std::uint16_t i = 0; i < n; ++i) tags[i] = *tag(i);
   std::stable_sort(order.begin(), order.end(),
                    [&](std::uint16_t a, std::uint16_t b) { return tags[a].offset < tags[b].offset; });
-  std::uint8_t* data = p_.data() + kPageHeaderSize;
+  std::uint8_t* data = p_.data() + header_;
   std::uint32_t dest = 0;
   for (std::uint16_t i : order) {
     TagEntry& e = tags[i];
@@ -182,7 +206,7 @@ Status PageEditor::insert_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   const std::uint16_t n = tag_count();
   if (t > n) return EseError::parse("insert at tag " + std::to_string(t) + " past the page's " + std::to_string(n) + " tags");
   const std::uint32_t need = static_cast<std::uint32_t>(bytes.size()) + kTagSize;
-  if (bytes.size() > kTagFieldMask || free_bytes() < need || need > contiguous_free() + free_bytes()) return no_room();
+  if (bytes.size() > field_mask_ || free_bytes() < need || need > contiguous_free() + free_bytes()) return no_room();
   for (std::uint16_t i = 0; i < n; ++i) {
     if (auto b = tag_bytes(i); !b) return b.error();
   }
@@ -192,7 +216,8 @@ Status PageEditor::insert_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   set_tag_count(static_cast<std::uint16_t>(n + 1));
   TagEntry e{static_cast<std::uint16_t>(bytes.size()), first_free(), f};
   set_tag(t, e);
-  if (!bytes.empty()) std::memcpy(p_.data() + kPageHeaderSize + e.offset, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(p_.data() + header_ + e.offset, bytes.data(), bytes.size());
+  store_value_flags(t, e, f);
   set_first_free(static_cast<std::uint16_t>(first_free() + bytes.size()));
   set_free_bytes(static_cast<std::uint16_t>(free_bytes() - need));
   return {};
@@ -204,7 +229,7 @@ Status PageEditor::replace_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   for (std::uint16_t i = 0; i < tag_count(); ++i) {
     if (auto b = tag_bytes(i); !b) return b.error();
   }
-  if (bytes.size() > kTagFieldMask || std::uint64_t{free_bytes()} + old->size < bytes.size()) return no_room();
+  if (bytes.size() > field_mask_ || std::uint64_t{free_bytes()} + old->size < bytes.size()) return no_room();
   const std::int32_t d = static_cast<std::int32_t>(old->size) - static_cast<std::int32_t>(bytes.size());
   const bool last = std::uint32_t{old->offset} + old->size == first_free();
   TagEntry e = *old;
@@ -223,7 +248,8 @@ Status PageEditor::replace_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   e.size = static_cast<std::uint16_t>(bytes.size());
   e.flags = f;
   set_tag(t, e);
-  if (!bytes.empty()) std::memmove(p_.data() + kPageHeaderSize + e.offset, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memmove(p_.data() + header_ + e.offset, bytes.data(), bytes.size());
+  store_value_flags(t, e, f);
   return {};
 }
 
@@ -237,7 +263,7 @@ Status PageEditor::delete_tag(std::uint16_t t) {
   for (std::uint16_t i = t; i + 1 < n; ++i) set_tag(i, *tag(static_cast<std::uint16_t>(i + 1)));
   set_tag_count(static_cast<std::uint16_t>(n - 1));
   // Only tag 0 left, and empty: the data area starts over.
-  if (std::uint64_t{free_bytes()} + kTagSize + kPageHeaderSize == p_.size()) set_first_free(0);
+  if (std::uint64_t{free_bytes()} + kTagSize + header_ == p_.size()) set_first_free(0);
   return {};
 }
 

@@ -3,8 +3,10 @@
 // the first free byte, replace in place or moved to the end, delete leaving the bytes
 // behind, reorganise when the contiguous room runs out) decides every later offset.
 //
-// Small pages only (up to 8 KiB: 40-byte header, 13-bit tag fields with the node flags
-// in the top bits of the offset word). Every edit checks its bounds first and fails
+// Pages up to 8 KiB have the 40-byte header and 13-bit tag fields with the node flags in
+// the top bits of the offset word; larger pages (16 and 32 KiB) the 80-byte header and
+// 15-bit tag fields, their node flags kept in the top bits of the node's first word
+// (tag 0, the external header, has none). Every edit checks its bounds first and fails
 // with an error instead of writing outside the page or the tag array.
 #pragma once
 
@@ -14,6 +16,7 @@
 
 #include "error/ese_error.h"
 #include "format/bytes.h"
+#include "format/page.h"
 
 namespace quarrow::replay {
 
@@ -33,7 +36,7 @@ struct NodeImage {
 
 class PageEditor {
  public:
-  explicit PageEditor(std::span<std::uint8_t> page) : p_(page) {}
+  explicit PageEditor(std::span<std::uint8_t> page);
 
   std::uint64_t dbtime() const;
   void set_dbtime(std::uint64_t t);
@@ -78,6 +81,7 @@ class PageEditor {
 
   std::uint32_t data_size() const;
   std::uint32_t contiguous_free() const;
+  bool large() const { return large_; }
 
  private:
   std::uint16_t word(std::size_t at) const;
@@ -88,8 +92,13 @@ class PageEditor {
   void set_free_bytes(std::uint16_t v);
   std::uint16_t first_free() const;
   void set_first_free(std::uint16_t v);
+  // Large pages: the node flags in the first word of tag t's bytes.
+  void store_value_flags(std::uint16_t t, const TagEntry& e, std::uint8_t flags);
 
   std::span<std::uint8_t> p_;
+  bool large_ = false;
+  std::uint32_t header_ = kPageHeaderSize;
+  std::uint16_t field_mask_ = kTagFieldMask;
 };
 
 // Encodes a node's stored bytes for the given prefix length (<= key length).

@@ -59,8 +59,10 @@ std::array<std::uint8_t, kHeaderCopySize> recovered_header(const Database& db, s
 }  // namespace
 
 Result<ReplayOutcome> replay_logs(const Database& db, const logs::LogFolder& folder, const ReplayOptions& options) {
-  if (is_large_page(db.page_size())) {
-    return EseError::parse("log replay of databases with pages above 8 KiB is not supported");
+  if (is_large_page(db.page_size()) && !db.layout().large_tags()) {
+    // Large pages of the older page layout (40-byte header, flags in the tags): the
+    // engine that wrote them is older than the log records replay understands.
+    return EseError::parse("log replay of databases with pages above 8 KiB in the older page layout is not supported");
   }
   if (db.bytes().size() < kDbHeaderLogFieldsEnd) return EseError::invalid_header();
   const logs::DatabaseLogFacts facts = logs::read_database_log_facts(db.bytes());

@@ -101,18 +101,7 @@ Result<SplitRecord> parse_split(Bytes b) {
 
 // The split page as it was before the split, from the record's page image.
 Result<std::vector<std::uint8_t>> split_image(const SplitRecord& s, std::uint32_t page_size) {
-  if (s.image.empty()) return EseError::parse("the split logged no page image");
-  if (s.image_flags & redo::kImageDehydrated) return EseError::parse("a dehydrated page image is not supported");
-  std::vector<std::uint8_t> page;
-  if (s.image_flags & redo::kImageCompressed) {
-    auto raw = decompress(s.image, false);
-    if (!raw) return EseError::parse("the split's page image does not decompress");
-    page.assign(raw->begin(), raw->end());
-  } else {
-    page.assign(s.image.begin(), s.image.end());
-  }
-  if (page.size() != page_size) return EseError::parse("the split's page image is not one page");
-  return page;
+  return logged_page_image(s.image, s.image_flags, page_size, "split");
 }
 
 bool is_leaf_operation(std::uint8_t type) {
@@ -130,6 +119,8 @@ Status Engine::apply_macro(Session& s) {
     if (consumed[i]) continue;
     if (s.macro[i].type == kSplit2) {
       st = apply_split(s.macro, i, consumed);
+    } else if (s.macro[i].type == kMerge2 || s.macro[i].type == kMerge) {
+      st = apply_merge(s.macro, i, consumed);
     } else {
       st = apply(s.macro[i]);
     }

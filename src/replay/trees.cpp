@@ -252,6 +252,8 @@ Status Engine::apply_empty_tree(const HeldRecord& r) {
     for (int i = static_cast<int>(ed->nodes()) - 1; i >= 0; --i) {
       if (Status st = ed->delete_node(static_cast<std::uint16_t>(i)); !st) return fail_at(page, st.error());
     }
+    // The engine empties each page the way a merge does (NDEmptyPage): marked empty too.
+    ed->set_flags(ed->flags() | redo::kPageEmpty);
     touch(page, after);
   }
   auto rule = check(root, after, before);

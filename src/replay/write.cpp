@@ -16,8 +16,22 @@ void seal_page(std::span<std::uint8_t> page, std::uint32_t page_number) {
   // one it had, a new page gets the first.
   if ((flags & redo::kPageFlushTypeMask) == 0) flags |= redo::kPageFlushTypeFirst;
   for (int i = 0; i < 4; ++i) page[kPageFlagsOffset + i] = static_cast<std::uint8_t>(flags >> (8 * i));
-  const std::uint64_t sum = ecc_checksum(Bytes(page.data(), page.size()), page_number, true);
-  for (int i = 0; i < 8; ++i) page[kPageChecksumOffset + i] = static_cast<std::uint8_t>(sum >> (8 * i));
+  auto store = [&](std::size_t at, std::uint64_t sum) {
+    for (int i = 0; i < 8; ++i) page[at + i] = static_cast<std::uint8_t>(sum >> (8 * i));
+  };
+  if (!is_large_page(page.size())) {
+    store(kPageChecksumOffset, ecc_checksum(Bytes(page.data(), page.size()), page_number, true));
+    return;
+  }
+  // Large pages: the page number in the extended header (new pages have none yet), the
+  // checksums of blocks 1..3 beside it, then block 0's over all of that.
+  for (int i = 0; i < 4; ++i) page[kExtendedHeaderPageNumberOffset + i] = static_cast<std::uint8_t>(page_number >> (8 * i));
+  const std::size_t block = page.size() / kChecksumBlocks;
+  for (std::size_t k = 1; k < kChecksumBlocks; ++k) {
+    store(kBlockChecksumOffset + sizeof(std::uint64_t) * (k - 1),
+          ecc_checksum(Bytes(page.data() + k * block, block), page_number, false));
+  }
+  store(kPageChecksumOffset, ecc_checksum(Bytes(page.data(), block), page_number, true));
 }
 
 Status write_replayed(const Database& db, const ReplayOutcome& outcome, const std::function<Status(Bytes)>& write) {

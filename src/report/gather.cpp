@@ -383,7 +383,8 @@ void gather_events(const Database& db, const profiles::Profile* profile, const l
       return Status::success();
     };
   };
-  const timeline::TimelineFilter all;
+  timeline::TimelineFilter all;
+  all.times_only = true;  // counted, never shown: no message or attributes made
   timeline::InputNames names;
   std::vector<profiles::Profile> chosen;
   if (profile != nullptr) chosen.push_back(*profile);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_map>
 
 #include "export/decoded_text.h"
 #include "export/json_lines.h"
+#include "format/calendar.h"
 #include "forensic/header.h"
 #include "forensic/recover.h"
 #include "log/log_types.h"
@@ -158,13 +160,37 @@ std::vector<EventColumn> event_columns(const ViewSpec& view, const std::vector<V
   return out;
 }
 
+// For a reading of times only: the names of the dated columns, each once, with `dated`
+// renumbered to their places among them. False (nothing changed) when a name is not
+// the view's only column of that name, as a reading keeps columns by name.
+bool keep_only_dated(const std::vector<ViewColumn>& columns, std::vector<EventColumn>& dated,
+                     std::vector<std::string>& names) {
+  std::unordered_map<std::string_view, std::size_t> uses;
+  for (const ViewColumn& c : columns) ++uses[c.name];
+  for (const EventColumn& d : dated) {
+    if (uses[columns[d.column].name] != 1) return false;
+  }
+  names.clear();
+  std::unordered_map<std::string_view, std::size_t> place;
+  for (EventColumn& d : dated) {
+    const std::string& name = columns[d.column].name;
+    const auto [at, added] = place.emplace(name, names.size());
+    if (added) names.push_back(name);
+    d.column = at->second;
+  }
+  return true;
+}
+
 // The dated values of a view's rows.
 Status view_events(const Database& db, const profiles::Profile& profile, const ViewSpec& view,
                    const TimelineFilter& filter, std::uint32_t input, std::uint32_t table, const EventSink& sink) {
   auto described = profiles::ViewReader::describe(db, profile, view);
   if (!described) return std::move(described).error();
-  if (event_columns(view, described.value()).empty()) return Status::success();  // no join tables read
-  auto opened = profiles::ViewReader::open(db, profile, view);
+  std::vector<EventColumn> dated = event_columns(view, described.value());
+  if (dated.empty()) return Status::success();  // no join tables read
+  std::vector<std::string> kept;
+  const bool only_dated = filter.times_only && keep_only_dated(described.value(), dated, kept);
+  auto opened = profiles::ViewReader::open(db, profile, view, only_dated ? &kept : nullptr);
   if (!opened) return std::move(opened).error();
   profiles::ViewReader& reader = *opened.value();
   const auto& columns = reader.columns();
@@ -175,7 +201,6 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
       if (c.name == reserved) c.name += "_value";
     }
   }
-  const std::vector<EventColumn> dated = event_columns(view, columns);
   const std::vector<MessagePart> message = compile_message(view.message, columns);
   AttributeWriter attribute_writer(attribute_columns);
   std::vector<Cell> row;
@@ -188,8 +213,10 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
     bool any = false;
     for (const EventColumn& d : dated) any = any || (row[d.column].valid && filter.in_range(row[d.column].i));
     if (!any) continue;
-    attribute_writer.write(attributes, row);
-    render_message(text, view.name, message, columns, row);
+    if (!filter.times_only) {
+      attribute_writer.write(attributes, row);
+      render_message(text, view.name, message, columns, row);
+    }
     for (std::size_t k = 0; k < dated.size(); ++k) {
       const Cell& c = row[dated[k].column];
       if (!c.valid || !filter.in_range(c.i)) continue;
@@ -215,7 +242,7 @@ std::optional<std::int64_t> log_time_microseconds(const LogTime& t) {
   if (!t.set || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hours > 23 || t.minutes > 59 ||
       t.seconds > 60 || t.milliseconds > 999)
     return std::nullopt;
-  const std::int64_t days = profiles::days_from_civil(t.year, t.month, t.day);
+  const std::int64_t days = days_from_civil(t.year, t.month, t.day);
   const std::int64_t seconds = days * 86400 + t.hours * 3600 + t.minutes * 60 + t.seconds;
   return seconds * kMicrosecondsPerSecond + std::int64_t{t.milliseconds} * 1000;
 }
@@ -489,6 +516,15 @@ Status log_events(const logs::LogFolder& folder, const TimelineFilter& filter, s
     if (!failed.ok()) return;
     const auto us = log_time_microseconds(t.begin_time);
     if (!us || !filter.in_range(*us)) return;
+    if (filter.times_only) {
+      EventView e;
+      e.time = *us;
+      e.kind = EventKind::Transaction;
+      e.input = input;
+      e.row = n;
+      failed = sink(e);
+      return;
+    }
     attributes.clear();
     append_member(attributes, "begin");
     append_json_string(attributes, logs::position_text(t.begin));

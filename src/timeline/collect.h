@@ -25,6 +25,9 @@ struct TimelineFilter {
   // header's times; empty: all of them.
   std::vector<std::string> views;
   std::array<bool, static_cast<std::size_t>(EventKind::kCount)> kinds{true, true, true, true, true};
+  // Only the events' times and places are wanted (to count them): no message or
+  // attributes are made, and a view's reading keeps only its dated columns.
+  bool times_only = false;
 
   bool wants(EventKind k) const { return kinds[static_cast<std::size_t>(k)]; }
   bool in_range(std::int64_t t) const { return (!from || t >= *from) && (!to || t <= *to); }

@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "export/decoded_text.h"
-#include "profiles/conversions.h"
+#include "format/calendar.h"
 
 namespace quarrow::timeline {
 
@@ -91,11 +91,11 @@ std::optional<std::int64_t> parse_time_bound(std::string_view text, bool end_of)
     }
   }
   if (at != text.size()) return std::nullopt;
-  const std::int64_t days = profiles::days_from_civil(year, month, day);
+  const std::int64_t days = days_from_civil(year, month, day);
   // A day the month lacks ("2021-02-30") does not come back to itself.
-  int y = 0, m = 0, d = 0;
-  profiles::civil_from_days(days, y, m, d);
-  if (y != year || m != month || d != day) return std::nullopt;
+  const CivilDate back = civil_from_days(days);
+  if (back.year != year || back.month != static_cast<unsigned>(month) || back.day != static_cast<unsigned>(day))
+    return std::nullopt;
   const std::int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second - offset_seconds;
   std::int64_t us = seconds * kMicrosecondsPerSecond + fraction;
   if (end_of) us += span - 1;

@@ -34,6 +34,10 @@ MACRO_BEGIN, MACRO_COMMIT, ATTACH_DB, SHUTDOWN_MARK, TRACE = 11, 12, 15, 23, 22
 INSERT, FLAG_DELETE, REPLACE, DELETE, UNDO_INFO, UNDO = 29, 32, 33, 35, 36, 39
 NOP2, FRAGMENT_BEGIN, FRAGMENT, NEW_PAGE = 71, 76, 77, 95
 DELTA, SPLIT2, EXTEND_DB, CREATE_SINGLE_EXTENT_FDP = 37, 62, 68, 25
+MERGE2 = 63
+# Merge kinds and per-level flags of a Merge2 record.
+MERGE_EMPTY_PAGE, MERGE_FULL_RIGHT, MERGE_PARTIAL_RIGHT, MERGE_FULL_LEFT, MERGE_PARTIAL_LEFT = 1, 2, 3, 5, 6
+MERGE_KEY_CHANGE, MERGE_DELETE_NODE, MERGE_EMPTIES_PAGE = 0x1, 0x2, 0x4
 DBTIME_NONE = 0xFFFFFFFFFFFFFFFF
 
 DEFAULT_TIME = bytes([10, 20, 12, 14, 2, 121, 0, 0x80])   # 2021-02-14 12:20:10 UTC
@@ -171,6 +175,20 @@ def split2(procid: int, dbid: int, page: int, dbtime: int, dbtime_before: int, n
     return (head + struct.pack("<IIQIQII", new_page, right, DBTIME_NONE, parent, DBTIME_NONE, page, objid)
             + struct.pack("<BBHHHIIhhiiHHHII", kind, 1, iline_oper, iline_split, lines, new_flags, page_flags,
                           0, 0, prefix_split, prefix_new, 0, 0, 0, 0, 0))
+
+
+def merge2(procid: int, dbid: int, page: int, dbtime: int, dbtime_before: int, objid: int, kind: int = 0,
+           flags: int = 0, iline: int = 0, right: int = 0, right_before: int = DBTIME_NONE, left: int = 0,
+           left_before: int = DBTIME_NONE, parent: int = 0, parent_before: int = DBTIME_NONE, root: int = 0,
+           iline_merge: int = 0, uncommitted: int = 0, separator: bytes = b"", image: bytes = b"",
+           image_flags: int = 0, trx: int = 100, level: int = 1) -> bytes:
+    """A Merge2 of one level. The leaf level (kind != 0) names the page merged away, its
+    siblings, where the move starts and the parent's new separator; a parent level (kind
+    0) names the page pointer at `iline` that the merge deletes or re-keys (`flags`)."""
+    head = page_part(MERGE2, procid, dbid, page, dbtime, dbtime_before, trx, level, iline, 0x04)
+    return (head + struct.pack("<IQIQIQII", right, right_before, left, left_before, parent, parent_before, root, objid)
+            + struct.pack("<HHHHBBH", 0, 0, uncommitted, iline_merge, flags, kind, len(separator))
+            + struct.pack("<II", image_flags, len(image)) + separator + image)
 
 
 def attach_db(dbid: int, db_signature: bytes, path: str, log_signature: bytes = b"",

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -331,28 +332,33 @@ TEST(LogRecordFields, NamedFieldsAndVariableParts) {
   }
 }
 
+// A log of `generation` with its creation time, its predecessor's, and a log
+// signature made of `signature` bytes when given, the writer's own otherwise (the
+// segments name the generation too).
+Buffer log_of(std::uint32_t generation, std::uint64_t created, std::uint64_t previous, std::optional<std::uint8_t> signature = std::nullopt) {
+  Buffer file = build_log({begin0(9, generation)});
+  put32(file, logfmt::kHeaderGeneration, generation);
+  put64(file, logfmt::kHeaderCreateTime, created);
+  put64(file, logfmt::kHeaderPreviousTime, previous);
+  if (signature) std::fill_n(file.begin() + logfmt::kHeaderSignature, logfmt::kSignatureSize, *signature);
+  for (std::size_t s = 1; s < 3; ++s) {
+    put32(file, s * logfmt::kSectorSize + logfmt::kSegmentPosition + 4, generation);
+    put64(file, s * logfmt::kSectorSize,
+          ecc_checksum(Bytes(file.data() + s * logfmt::kSectorSize, logfmt::kSectorSize),
+                       static_cast<std::uint32_t>(s), true));
+  }
+  put32(file, 0, xor_checksum(Bytes(file.data(), logfmt::kSectorSize)));
+  return file;
+}
+
 TEST(LogFolder, ChainGapsAndCheckpointFromMemory) {
-  auto make = [](std::uint32_t generation, std::uint64_t created, std::uint64_t previous) {
-    Buffer file = build_log({begin0(9, generation)});
-    put32(file, logfmt::kHeaderGeneration, generation);
-    put64(file, logfmt::kHeaderCreateTime, created);
-    put64(file, logfmt::kHeaderPreviousTime, previous);
-    for (std::size_t s = 1; s < 3; ++s) {  // the segments name the generation too
-      put32(file, s * logfmt::kSectorSize + logfmt::kSegmentPosition + 4, generation);
-      put64(file, s * logfmt::kSectorSize,
-            ecc_checksum(Bytes(file.data() + s * logfmt::kSectorSize, logfmt::kSectorSize),
-                         static_cast<std::uint32_t>(s), true));
-    }
-    put32(file, 0, xor_checksum(Bytes(file.data(), logfmt::kSectorSize)));
-    return file;
-  };
   Buffer checkpoint(2 * logfmt::kSectorSize, 0);
   put32(checkpoint, logfmt::kCheckpointPosition + 4, 7);
   put32(checkpoint, logfmt::kCheckpointFileType, logfmt::kFileTypeCheckpoint);
   put32(checkpoint, 0, xor_checksum(Bytes(checkpoint.data(), logfmt::kSectorSize)));
-  auto folder = LogFolder::from_memory({{"edb00005.log", make(5, 0x11, 0x10)},
-                                        {"edb00006.log", make(6, 0x12, 0x11)},
-                                        {"edb.log", make(8, 0x14, 0x13)},
+  auto folder = LogFolder::from_memory({{"edb00005.log", log_of(5, 0x11, 0x10)},
+                                        {"edb00006.log", log_of(6, 0x12, 0x11)},
+                                        {"edb.log", log_of(8, 0x14, 0x13)},
                                         {"edb.chk", checkpoint}});
   ASSERT_EQ(folder.stream_order().size(), 3u);
   EXPECT_EQ(*folder.lowest_generation(), 5u);
@@ -412,23 +418,6 @@ TEST(LogStream, ProblemsNameTheFileAndTheSegment) {
   EXPECT_FALSE(stream.failed());
 }
 
-// A log of `generation` with its creation time, its predecessor's, and a log
-// signature made of `signature` bytes (the segments name the generation too).
-Buffer log_of(std::uint32_t generation, std::uint64_t created, std::uint64_t previous, std::uint8_t signature) {
-  Buffer file = build_log({begin0(9, generation)});
-  put32(file, logfmt::kHeaderGeneration, generation);
-  put64(file, logfmt::kHeaderCreateTime, created);
-  put64(file, logfmt::kHeaderPreviousTime, previous);
-  std::fill_n(file.begin() + logfmt::kHeaderSignature, logfmt::kSignatureSize, signature);
-  for (std::size_t s = 1; s < 3; ++s) {
-    put32(file, s * logfmt::kSectorSize + logfmt::kSegmentPosition + 4, generation);
-    put64(file, s * logfmt::kSectorSize,
-          ecc_checksum(Bytes(file.data() + s * logfmt::kSectorSize, logfmt::kSectorSize),
-                       static_cast<std::uint32_t>(s), true));
-  }
-  put32(file, 0, xor_checksum(Bytes(file.data(), logfmt::kSectorSize)));
-  return file;
-}
 
 // A dirty database that needs generations 0x50 and 0x51 of the logs signed `signature`,
 // the last one created at `gen_max_time`.

@@ -30,11 +30,10 @@ constexpr std::uint32_t kRoot = 5;
 constexpr std::uint32_t kLeaves = 60;
 constexpr int kPerLeaf = 5;
 
-// Table T (Id) under a branch root: kLeaves linked leaves of kPerLeaf records. With
-// `broken_leaf`, that leaf's next-page link names a page past the file's end.
-std::shared_ptr<const Database> many_leaves(std::uint32_t broken_leaf = 0) {
-  DbImage img(4096, kRoot + kLeaves);
-  img.set_page(kCatalogRootPage, leaf_of({table_record(8, "T", kRoot), column_record(8, 1, "Id", 4)}));
+// Table T's pages: a branch root over kLeaves linked leaves of kPerLeaf records, ids
+// 0, 1, 2, ... taken modulo `id_modulo`. With `broken_leaf`, that leaf's next-page link
+// names a page past the file's end.
+void put_linked_leaves(DbImage& img, std::uint32_t broken_leaf, std::uint32_t id_modulo) {
   std::vector<std::uint32_t> children;
   for (std::uint32_t k = 0; k < kLeaves; ++k) children.push_back(kRoot + 1 + k);
   img.set_page(kRoot, branch_of(children));
@@ -43,7 +42,7 @@ std::shared_ptr<const Database> many_leaves(std::uint32_t broken_leaf = 0) {
     for (int r = 0; r < kPerLeaf; ++r) {
       std::string d("\x01\x7f", 2);
       add16(d, 8);
-      add32(d, static_cast<std::uint32_t>(k * kPerLeaf + r));
+      add32(d, static_cast<std::uint32_t>(k * kPerLeaf + r) % id_modulo);
       records.push_back(d);
     }
     const std::uint32_t page = kRoot + 1 + k;
@@ -52,9 +51,20 @@ std::shared_ptr<const Database> many_leaves(std::uint32_t broken_leaf = 0) {
     put32(img.bytes(), (page + 1) * 4096 + 20, page == broken_leaf ? 99999 : next);
     if (k > 0) put32(img.bytes(), (page + 1) * 4096 + 16, page - 1);
   }
+}
+
+std::shared_ptr<const Database> opened(DbImage& img) {
   auto db = img.open();
   EXPECT_TRUE(db);
   return std::shared_ptr<const Database>(std::move(db).value());
+}
+
+// Table T (Id) of put_linked_leaves, ids 0 to kLeaves * kPerLeaf - 1.
+std::shared_ptr<const Database> many_leaves(std::uint32_t broken_leaf = 0) {
+  DbImage img(4096, kRoot + kLeaves);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(8, "T", kRoot), column_record(8, 1, "Id", 4)}));
+  put_linked_leaves(img, broken_leaf, kLeaves * kPerLeaf);
+  return opened(img);
 }
 
 struct Drained {
@@ -298,13 +308,24 @@ std::vector<std::string> view_texts(const Database& db, const profiles::Profile&
   return out;
 }
 
-TEST(Parallel, ViewReadingsShareJoinedRows) {
-  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [["Main"]], "views": [
-      {"name": "v", "table": "Main", "columns": ["Ref", {"name": "Hex", "from": "Ref", "convert": "join",
+// A profile "t" of one view "v" of `table`: its column `from` and, as "Hex", the Num of
+// table Names whose Id equals it, in hexadecimal.
+std::shared_ptr<const profiles::Profile> joined_view_profile(const std::string& table, const std::string& from) {
+  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [[")" + table + R"("]], "views": [
+      {"name": "v", "table": ")" + table + R"(", "columns": [")" + from + R"(", {"name": "Hex", "from": ")" +
+                                            from + R"(", "convert": "join",
        "join": {"table": "Names", "key": "Id", "value": "Num", "convert": "hex"}}]}]})",
                                         "t.json");
-  ASSERT_TRUE(parsed) << parsed.error().to_string();
-  const auto profile = std::make_shared<const profiles::Profile>(std::move(parsed).value());
+  if (!parsed) {
+    ADD_FAILURE() << parsed.error().to_string();
+    return nullptr;
+  }
+  return std::make_shared<const profiles::Profile>(std::move(parsed).value());
+}
+
+TEST(Parallel, ViewReadingsShareJoinedRows) {
+  const auto profile = joined_view_profile("Main", "Ref");
+  ASSERT_TRUE(profile);
   // What one reading of a file of its own gives.
   const std::vector<std::string> expected = view_texts(*joined_tables(), *profile);
   ASSERT_EQ(expected.size(), 120u);
@@ -374,22 +395,7 @@ std::shared_ptr<const Database> many_leaves_and_names() {
   img.set_page(kCatalogRootPage, leaf_of({table_record(8, "T", kRoot), column_record(8, 1, "Id", 4),
                                           table_record(9, "Names", kRoot + kLeaves + 1),
                                           column_record(9, 1, "Id", 4), column_record(9, 2, "Num", 4)}));
-  std::vector<std::uint32_t> children;
-  for (std::uint32_t k = 0; k < kLeaves; ++k) children.push_back(kRoot + 1 + k);
-  img.set_page(kRoot, branch_of(children));
-  for (std::uint32_t k = 0; k < kLeaves; ++k) {
-    std::vector<std::string> records{""};
-    for (int r = 0; r < kPerLeaf; ++r) {
-      std::string d("\x01\x7f", 2);
-      add16(d, 8);
-      add32(d, static_cast<std::uint32_t>(k * kPerLeaf + r) % 40);
-      records.push_back(d);
-    }
-    const std::uint32_t page = kRoot + 1 + k;
-    img.set_page(page, leaf_of(records));
-    put32(img.bytes(), (page + 1) * 4096 + 20, k + 1 < kLeaves ? page + 1 : 0);
-    if (k > 0) put32(img.bytes(), (page + 1) * 4096 + 16, page - 1);
-  }
+  put_linked_leaves(img, 0, 40);
   std::vector<std::string> names{""};
   for (std::uint32_t id = 0; id < 30; ++id) {
     std::string d("\x02\x7f", 2);
@@ -399,20 +405,14 @@ std::shared_ptr<const Database> many_leaves_and_names() {
     names.push_back(d);
   }
   img.set_page(kRoot + kLeaves + 1, leaf_of(names));
-  auto db = img.open();
-  EXPECT_TRUE(db);
-  return std::shared_ptr<const Database>(std::move(db).value());
+  return opened(img);
 }
 
 // A view's Arrow stream on several threads: the rows of one thread, in order, each
 // batch with a dictionary of its own, none over batch_rows; released midway, it stops.
 TEST(Parallel, ViewThreadsGiveWhatOneThreadGives) {
-  auto parsed = profiles::parse_profile(R"({"profile": "t", "recognize": [["T"]], "views": [
-      {"name": "v", "table": "T", "columns": ["Id", {"name": "Hex", "from": "Id", "convert": "join",
-       "join": {"table": "Names", "key": "Id", "value": "Num", "convert": "hex"}}]}]})",
-                                        "t.json");
-  ASSERT_TRUE(parsed) << parsed.error().to_string();
-  const auto profile = std::make_shared<const profiles::Profile>(std::move(parsed).value());
+  const auto profile = joined_view_profile("T", "Id");
+  ASSERT_TRUE(profile);
   const auto db = many_leaves_and_names();
   const auto pool = std::make_shared<arrow::BufferPool>();
   auto read = [&](unsigned threads, std::int64_t batch_rows, int stop_after = -1) {

@@ -301,3 +301,35 @@ def test_no_progress_when_stderr_is_not_a_terminal(exe, data_dir, tmp_path):
             os.close(master)
         assert p.returncode == 0
         assert (b"pages" in b"".join(chunks)) == expect
+
+
+# ---- Shell completions: the commands and options the program has ------------------------
+
+def help_options(exe, command: str) -> set[str]:
+    import re
+    text = subprocess.run([exe, command, "--help"], capture_output=True, text=True).stdout
+    usage_and_list = [line for line in text.splitlines() if line.startswith(("usage", " "))]
+    return set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", "\n".join(usage_and_list))) - {"--help"}
+
+
+def completion_arms(text: str) -> dict[str, str]:
+    """Each `command)` arm of a completion script's case on the command, as its text."""
+    import re
+    body = text[text.index("case $cmd in"):]
+    return {m.group(1): m.group(2) for m in re.finditer(r"^    ([a-z]+)\) (.*?);;", body, re.M | re.S)}
+
+
+@pytest.mark.parametrize("script", ["quarrow.bash", "_quarrow"])
+def test_completions_offer_what_the_program_takes(exe, script):
+    import re
+    root = Path(__file__).resolve().parents[2]
+    text = (root / "completions" / script).read_text()
+    listing = subprocess.run([exe, "--help"], capture_output=True, text=True).stdout
+    commands = re.findall(r"^  ([a-z]+)  ", listing.split("commands:")[1], re.M)
+    arms = completion_arms(text)
+    assert sorted(arms) == sorted(commands)
+    for command in commands:
+        if command == "help":
+            continue
+        offered = set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", arms[command])) - {"--help"}
+        assert offered == help_options(exe, command), command

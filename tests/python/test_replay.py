@@ -38,13 +38,15 @@ PET_COLUMNS = [Column("PetId", LONG, 1), Column("Kind", TEXT, 128, codepage=1252
 PET_ROOT, PET_OBJID = 45, 50
 
 
-def database(rows: dict[int, dict], pets: list[dict] | None = None) -> bytes:
-    """The writer's database of table People (root leaf page ROOT), tied to generation 2
-    of the writer's log stream: clean, consistent before its first record, dbid 1."""
-    db = EseFile()
+def database(rows: dict[int, dict], pets: list[dict] | None = None, per_page: int | None = None,
+             page_size: int = 4096) -> bytes:
+    """The writer's database of table People (root leaf page ROOT, or with `per_page` a
+    root over leaves of that many rows), tied to generation 2 of the writer's log
+    stream: clean, consistent before its first record, dbid 1."""
+    db = EseFile(page_size)
     ids = sorted(rows)
     db.add_table(Table("People", COLUMNS, [rows[i] for i in ids], object_id=OBJID, root_page=ROOT,
-                       record_keys=[key(i) for i in ids]))
+                       record_keys=[key(i) for i in ids], records_per_page=per_page))
     if pets is not None:
         db.add_table(Table("Pets", PET_COLUMNS, pets, object_id=PET_OBJID, root_page=PET_ROOT))
     data = bytearray(db.build())
@@ -52,12 +54,12 @@ def database(rows: dict[int, dict], pets: list[dict] | None = None) -> bytes:
     data[108:136] = L.signature()
     data[56:64] = L.position(2, 0, 0)
     data = bytearray(db.fix_checksum(bytes(data), -1))
-    data[4096:8192] = data[0:4096]
+    data[page_size:2 * page_size] = data[0:page_size]
     return bytes(data)
 
 
-def page_flags(data: bytes, page: int) -> int:
-    return struct.unpack_from("<I", data, (page + 1) * 4096 + 36)[0]
+def page_flags(data: bytes, page: int, page_size: int = 4096) -> int:
+    return struct.unpack_from("<I", data, (page + 1) * page_size + 36)[0]
 
 
 def base_dbtime() -> int:
@@ -72,10 +74,11 @@ def node(procid: int, step: int, iline: int, trx: int) -> L.Node:
                   objid=OBJID)
 
 
-def write_case(tmp_path: Path, records_of_generation_2: list[bytes], rows=None) -> tuple[Path, Path]:
+def write_case(tmp_path: Path, records_of_generation_2: list[bytes], rows=None, per_page=None,
+               page_size=4096) -> tuple[Path, Path]:
     rows = rows or {i: row(i) for i in range(1, 6)}
     db = tmp_path / "People.edb"
-    db.write_bytes(database(rows))
+    db.write_bytes(database(rows, per_page=per_page, page_size=page_size))
     logs = tmp_path / "logs"
     logs.mkdir()
     log = L.LogFile(generation=2, sectors=32)
@@ -102,9 +105,11 @@ def report(p: subprocess.CompletedProcess) -> dict[str, str]:
     return dict(line.split(": ", 1) for line in lines if ": " in line and not line.startswith("table "))
 
 
-def test_replayed_database_reads_as_the_later_state(tmp_path):
-    data0 = database({i: row(i) for i in range(1, 6)})
-    flags = page_flags(data0, ROOT)
+# Pages of 16 and 32 KiB have the larger page header and keep node flags in the nodes.
+@pytest.mark.parametrize("page_size", [4096, 16384, 32768])
+def test_replayed_database_reads_as_the_later_state(tmp_path, page_size):
+    data0 = database({i: row(i) for i in range(1, 6)}, page_size=page_size)
+    flags = page_flags(data0, ROOT, page_size)
     records = []
     # Committed: insert 6, replace 1, flag-delete 2, delete 3, add 100 to 4's Id.
     records += [L.begin0(9, 100, 2),
@@ -132,7 +137,7 @@ def test_replayed_database_reads_as_the_later_state(tmp_path):
                          new_flags=flags & ~0x1, page_flags=(flags & ~0x2) | 0x4, trx=103, level=2),
                 L.leaf_insert(node(12, 11, 7, 103), key(9), ENCODE(row(9))),
                 L.macro(L.MACRO_COMMIT, 12, b + 11), L.commit(12, 1), L.commit0(12, 2)]
-    db, logs = write_case(tmp_path, records)
+    db, logs = write_case(tmp_path, records, page_size=page_size)
     out = tmp_path / "replayed.edb"
     p = run("replay", db, "--logs", logs, "-o", out)
     facts = report(p)
@@ -142,7 +147,8 @@ def test_replayed_database_reads_as_the_later_state(tmp_path):
     assert facts["operations undone at the end"] == "2"
     assert int(facts["dbtime after"]) > b + 11  # the final undo's dbtimes, above every logged one
     later = tmp_path / "later.edb"
-    later.write_bytes(database({1: row(1, "changed"), 4: row(4, ident=104), 5: row(5), 6: row(6), 9: row(9)}))
+    later.write_bytes(database({1: row(1, "changed"), 4: row(4, ident=104), 5: row(5), 6: row(6), 9: row(9)},
+                               page_size=page_size))
     assert rows_of(out) == rows_of(later)
     # A file other readers open: clean, every checksum right; the evidence unchanged.
     run("verify", out)
@@ -177,6 +183,76 @@ def test_a_table_the_logs_create_is_read_with_its_rows(tmp_path):
     assert run("tables", out).stdout == run("tables", later).stdout
     assert run("dump", out, "Pets").stdout == run("dump", later, "Pets").stdout
     assert run("dump", out, "People").stdout == run("dump", later, "People").stdout
+
+
+# Merges on a root over three leaves of three rows: page 5 holds 1-3, page 6 4-6 and
+# page 7 7-9; the root's pointers are key(4) -> 5, key(7) -> 6 and the unkeyed last -> 7.
+LEFT, MIDDLE, RIGHT = 5, 6, 7
+
+
+def on_leaf(page: int, step: int, iline: int, trx: int, procid: int = 9) -> L.Node:
+    return L.Node(procid=procid, page=page, dbtime=base_dbtime() + step, trx=trx, level=2, iline=iline,
+                  root=ROOT, objid=OBJID)
+
+
+def merge_macro(step: int, parent_iline: int, parent_flags: int, parent_before: int, **leaf) -> list[bytes]:
+    """The macro of a merge at dbtime base + step: the root's record, then the leaf's."""
+    b = base_dbtime()
+    top = L.merge2(9, 1, ROOT, b + step, b + parent_before, OBJID, flags=parent_flags, iline=parent_iline, root=ROOT,
+                   trx=0, level=1)
+    page, before = leaf.pop("page"), leaf.pop("before")
+    low = L.merge2(9, 1, page, b + step, b + before, OBJID, parent=ROOT, parent_before=b + parent_before, root=ROOT,
+                   trx=0, level=1, **{k: (b + v if k.endswith("_before") else v) for k, v in leaf.items()})
+    return [L.macro(L.MACRO_BEGIN, 9, b + step), top, low, L.macro(L.MACRO_COMMIT, 9, b + step)]
+
+
+MERGE_CASES = {
+    # Row 5 flag-deleted, then its page merged whole into the right one: 5 is dropped.
+    "full-right": ([L.begin0(9, 100, 2), L.flag_delete(on_leaf(MIDDLE, 1, 1, 100)), L.commit(9, 1), L.commit0(9, 1)]
+                   + merge_macro(2, 1, L.MERGE_DELETE_NODE, 0, page=MIDDLE, before=1, kind=L.MERGE_FULL_RIGHT,
+                                 flags=L.MERGE_EMPTIES_PAGE, left=LEFT, left_before=0, right=RIGHT, right_before=0),
+                   set(range(1, 10)) - {5}, MIDDLE),
+    # Row 4 flag-deleted, its page merged whole into the left one (lines 0..2).
+    "full-left": ([L.begin0(9, 100, 2), L.flag_delete(on_leaf(MIDDLE, 1, 0, 100)), L.commit(9, 1), L.commit0(9, 1)]
+                  + merge_macro(2, 1, L.MERGE_DELETE_NODE | L.MERGE_KEY_CHANGE, 0, page=MIDDLE, before=1,
+                                kind=L.MERGE_FULL_LEFT, flags=L.MERGE_EMPTIES_PAGE, iline_merge=2, left=LEFT,
+                                left_before=0, right=RIGHT, right_before=0),
+                  set(range(1, 10)) - {4}, MIDDLE),
+    # Rows 5 and 6 move to the front of the right page; the middle page's separator
+    # becomes 5. An insert of 10 left open before the merge is undone where it moved to.
+    "partial-right": ([L.begin0(10, 101, 2), L.insert(on_leaf(RIGHT, 1, 3, 101, 10), key(10), ENCODE(row(10)))]
+                      + merge_macro(2, 1, L.MERGE_KEY_CHANGE, 0, page=MIDDLE, before=0, kind=L.MERGE_PARTIAL_RIGHT,
+                                    iline_merge=1, separator=key(5), left=LEFT, left_before=0, right=RIGHT,
+                                    right_before=1),
+                      set(range(1, 10)), None),
+    # Row 4 moves to the end of the left page, whose separator becomes 5.
+    "partial-left": (merge_macro(1, 1, L.MERGE_KEY_CHANGE, 0, page=MIDDLE, before=0, kind=L.MERGE_PARTIAL_LEFT,
+                                 iline_merge=0, separator=key(5), left=LEFT, left_before=0, right=RIGHT, right_before=0),
+                     set(range(1, 10)), None),
+    # Rows 7-9 deleted, then the last page emptied: the pointer before it becomes the unkeyed last.
+    "empty-page": ([L.begin0(9, 100, 2)] + [L.flag_delete(on_leaf(RIGHT, 1 + i, i, 100)) for i in range(3)]
+                   + [L.commit(9, 1), L.commit0(9, 1)]
+                   + merge_macro(4, 2, L.MERGE_DELETE_NODE, 0, page=RIGHT, before=3, kind=L.MERGE_EMPTY_PAGE,
+                                 flags=L.MERGE_EMPTIES_PAGE, left=MIDDLE, left_before=0),
+                   set(range(1, 7)), RIGHT),
+}
+
+
+@pytest.mark.parametrize("page_size", [4096, 32768])
+@pytest.mark.parametrize("case", list(MERGE_CASES))
+def test_merged_pages_read_as_the_later_state(tmp_path, case, page_size):
+    records, kept, emptied = MERGE_CASES[case]
+    rows = {i: row(i) for i in range(1, 10)}
+    db, logs = write_case(tmp_path, records, rows=rows, per_page=3, page_size=page_size)
+    out = tmp_path / "replayed.edb"
+    p = run("replay", db, "--logs", logs, "-o", out)
+    assert report(p)["macros applied"] == "1"
+    later = tmp_path / "later.edb"
+    later.write_bytes(database({i: rows[i] for i in sorted(kept)}, page_size=page_size))
+    assert rows_of(out) == rows_of(later)
+    run("verify", out)
+    for page in (LEFT, MIDDLE, RIGHT):
+        assert bool(page_flags(out.read_bytes(), page, page_size) & 0x8) == (page == emptied), page
 
 
 def test_logs_that_change_nothing_leave_every_page(tmp_path):

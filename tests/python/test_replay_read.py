@@ -111,6 +111,19 @@ def test_logs_that_change_nothing_give_the_file_as_it_is(name, tmp_path, untouch
     assert plain.replay_report() is None
 
 
+@pytest.mark.parametrize("name", ["srum-ws2022", *UNCHANGED_SETS])
+def test_the_logs_verdict_counts_the_records_the_replay_applies(name):
+    folder = log_set(name)
+    path = folder / "SRUDB.dat"
+    report = replayed(path, folder).replay_report()
+    line = next(x for x in run("logs", folder, "--db", path).stdout.decode().splitlines() if "replay:" in x)
+    verdict = line.split("replay:", 1)[1].strip()
+    if report["needed"]:
+        assert verdict.startswith(f"{report['records_applied']} records would be replayed ("), verdict
+    else:
+        assert verdict.startswith("needs no replay") and report["records_applied"] == 0, verdict
+
+
 @pytest.mark.parametrize("name", UNCHANGED_SETS)
 def test_tool_with_logs_that_change_nothing_writes_the_same_bytes(name, tmp_path, untouched):
     folder = untouched(log_set(name))

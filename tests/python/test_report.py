@@ -3,6 +3,8 @@ the module says about the file, keep hostile names as text, stay small for large
 files, and a real browser draws them."""
 from __future__ import annotations
 
+import collections
+import datetime as dt
 import os
 import re
 import shutil
@@ -15,7 +17,7 @@ import html5lib
 import pytest
 
 import quarrow
-from esefile import LONG, TEXT, Column, EseFile, Table
+from esefile import DATETIME, LONG, TEXT, Column, EseFile, Table
 from test_cli import exe, run  # noqa: F401  (the installed program and its runner)
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
@@ -273,3 +275,81 @@ def test_a_browser_draws_the_report(tmp_path):
     # A blank page compresses to a handful of byte values; the report's text, tables and
     # coloured map give many.
     assert distinct > 64 and shot.stat().st_size > 20_000
+
+
+LOG_BARS = "#ff7f00"  # the fill of the logs' part of a bar
+SERIES = {"row": 0, "header": 0, "recovered": 0, "transaction": 1}  # database, logs
+
+
+def day_text(microseconds: int) -> str:
+    return (dt.date(1970, 1, 1) + dt.timedelta(days=microseconds // 86_400_000_000)).isoformat()
+
+
+def histogram(doc) -> dict[tuple[str, str], list[int]]:
+    """(first, last day) of each bar drawn -> [database events, logs' events]."""
+    bars = {}
+    for g in svg_all(by_id(doc, "event-histogram"), "g"):
+        days = text(svg_all(g, "title")[0]).split(":")[0].split(" to ")
+        counts = [0, 0]
+        for rect in svg_all(g, "rect"):
+            counts[rect.get("fill") == LOG_BARS] = int(rect.get("data-count"))
+        bars[(days[0], days[-1])] = counts
+    return bars
+
+
+def check_events_per_day(doc, db: quarrow.EseDatabase, logs=None):
+    """The histogram's bars hold the timeline's events of their days, each event once."""
+    per_day = collections.Counter()
+    for e in db.timeline(logs=None if logs is None else str(logs)):
+        if e["kind"] in SERIES:
+            per_day[day_text(e["timestamp"]), SERIES[e["kind"]]] += 1
+    total = sum(per_day.values())
+    assert int(text(by_id(doc, "event-count"))) == total
+    if total == 0:
+        return
+    bars = histogram(doc)
+    for (first, last), counts in bars.items():
+        assert counts == [sum(n for (day, s), n in per_day.items() if s == series and first <= day <= last)
+                          for series in (0, 1)], (first, last)
+    assert sum(map(sum, bars.values())) == total
+
+
+def dated(tmp_path) -> str:
+    """Rows dated over ten days by two columns (one sometimes null), two of them deleted."""
+    start = dt.datetime(2023, 5, 6, 22, 30)
+    columns = [Column("Id", LONG, 1), Column("Seen", DATETIME, 2), Column("Left", DATETIME, 3),
+               Column("Note", TEXT, 128)]
+    records = [{"Id": i, "Seen": start + dt.timedelta(hours=5 * i), "Note": f"visit {i}"} |
+               ({"Left": start + dt.timedelta(hours=5 * i + 3)} if i % 3 else {}) for i in range(40)]
+    db = EseFile()
+    db.add_table(Table("Visits", columns, records=records, records_per_page=10))
+    data = db.build()
+    data = db.remove_tags(data, db.table_leaf_pages("Visits")[1], [2, 5])
+    path = tmp_path / "dated.edb"
+    path.write_bytes(data)
+    return str(path)
+
+
+def test_events_per_day_are_the_timelines_on_a_written_file(tmp_path):
+    path = dated(tmp_path)
+    doc = report(path, tmp_path / "r.html")
+    db = quarrow.EseDatabase(path)
+    kinds = collections.Counter(e["kind"] for e in db.timeline())
+    assert kinds["row"] == 62 and kinds["recovered"] == 4  # 38 live rows, 24 of them left; 2 deleted
+    check_events_per_day(doc, db)
+    assert len(histogram(doc)) == 10 and int(by_id(doc, "event-histogram").get("data-days-per-bar")) == 1
+
+
+@pytest.mark.parametrize("name", real_files() or [pytest.param("", marks=pytest.mark.skip("no real files"))])
+def test_events_per_day_are_the_timelines_on_real_files(tmp_path, name):
+    # Profiled views (conversions, joins, days spread over rows) and plain tables alike.
+    path = REPO_ROOT.parent / "shared" / "data" / name
+    check_events_per_day(report(path, tmp_path / "r.html"), quarrow.EseDatabase(str(path)))
+
+
+@pytest.mark.skipif(not (LOG_SETS / "srum-w11").is_dir(), reason="real log sets not available")
+@pytest.mark.parametrize("folder", ["srum-w11", "srum-belka", "srum-ws2022"])
+def test_events_per_day_with_logs_are_the_timelines(tmp_path, folder):
+    logs = LOG_SETS / folder
+    doc = report(logs / "SRUDB.dat", tmp_path / "r.html", logs=logs)
+    check_events_per_day(doc, quarrow.EseDatabase(str(logs / "SRUDB.dat")), logs)
