@@ -1,5 +1,7 @@
 // quarrow timeline FILE... [--logs DIR]: every dated fact of the databases (and of their
 // transaction logs) as one stream in time order, in the formats timeline tools import.
+// With --logs, each database whose logs they are gets the rows they insert, replace and
+// delete (app/timeline_logs.h); the others get none, and a line says why.
 //
 // Each database's events are gathered by one worker into a sorter of its own (sorted
 // runs, spilled to temporary files beyond a memory bound); the runs are merged as the
@@ -11,6 +13,7 @@
 #include <mutex>
 
 #include "app/timeline_fields.h"
+#include "app/timeline_logs.h"
 #include "cli/commands.h"
 #include "cli/pool.h"
 #include "log/log_folder.h"
@@ -27,20 +30,23 @@ const std::string_view kTimelineHelp =
     "each view of a known database (SRUM, UAL, Windows Search: each time column names\n"
     "the event it dates; a database no profile knows gives each table's DateTime\n"
     "values, named 'Table.Column'), the header's times, the dated values of recovered\n"
-    "(deleted) rows and, with --logs, one event per level-0 transaction. Each event has\n"
+    "(deleted) rows and, with --logs, one event per level-0 transaction and one per row\n"
+    "the logs insert, replace or delete in a database they belong to (at its record's\n"
+    "time; the row's key and values, after the change or before a delete). Each event has\n"
     "message, datetime (ISO 8601, UTC), timestamp_desc, timestamp (microseconds since\n"
     "1970), source_file, kind, table and row, then the row's values: members of their\n"
     "own in JSON Lines, one JSON object in the column 'attributes' in CSV. Both import\n"
     "into Timesketch as they are; the CSV opens in Timeline Explorer.\n"
     "\n"
-    "      --logs DIR          also the transactions of the logs in DIR\n"
+    "      --logs DIR          also the transactions and row changes of the logs in DIR\n"
     "      --from T            only events at or after T (2021-11-16, 2021-11-16T19:18:00,\n"
     "                          with an optional zone: Z, +02:00; no zone is UTC)\n"
     "      --to T              only events at or before T (a date or minute given without\n"
     "                          the smaller parts includes all of it)\n"
     "      --views A,B         only these views (tables, for a database no profile knows;\n"
     "                          'header' for the header's times)\n"
-    "      --kinds K,L         only these kinds: row, header, recovered, transaction\n"
+    "      --kinds K,L         only these kinds: row, header, recovered, transaction,\n"
+    "                          row_change\n"
     "  -f, --format FMT        jsonl (default) or csv\n"
     "      --profile FILE      a profile file (JSON) tried before the built-in ones\n"
     "  -j, --jobs N            databases read at once (default: the machine's threads)\n"
@@ -109,8 +115,8 @@ std::optional<TimelineRequest> parse_timeline(const std::vector<std::string_view
     r.filter.kinds.fill(false);
     for (const std::string& k : split_list(*v)) {
       const auto kind = timeline::event_kind_from_name(k);
-      if (!kind || *kind == timeline::EventKind::RowChange) {
-        usage_error("timeline", "unknown kind '" + k + "' (known: row, header, recovered, transaction)");
+      if (!kind) {
+        usage_error("timeline", "unknown kind '" + k + "' (known: row, header, recovered, transaction, row_change)");
         return std::nullopt;
       }
       r.filter.kinds[static_cast<std::size_t>(*kind)] = true;
@@ -211,12 +217,24 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
     // Each event is written as its output line once, as it is found; the sort moves lines.
     app::TimelineWriter writer(r.format, names);
     std::string line;
+    const auto add_event = [&](const timeline::EventView& e) {
+      line.clear();
+      writer.append(line, e);
+      return sorter.add_line(e, line);
+    };
     Status s = timeline::database_events(*db, profile_list, r.filter, static_cast<std::uint32_t>(k), names[k],
-                                         [&](const timeline::EventView& e) {
-                                           line.clear();
-                                           writer.append(line, e);
-                                           return sorter.add_line(e, line);
-                                         });
+                                         add_event);
+    if (s.ok() && !r.logs.empty()) {
+      // The folder read by this worker alone; one that cannot be opened is reported once,
+      // as the logs' own input, below.
+      auto folder = logs::LogFolder::open(r.logs);
+      if (folder) {
+        std::vector<std::string> problems;
+        s = app::timeline_row_changes(*db, folder.value(), profile_list, r.filter, static_cast<std::uint32_t>(k),
+                                      names[k], problems, add_event);
+        for (const std::string& p : problems) report(lock, "quarrow timeline: " + r.files[k] + ": " + p);
+      }
+    }
     if (s.ok()) {
       s = settle(k);
     } else {

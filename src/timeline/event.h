@@ -42,7 +42,8 @@ struct EventView {
   EventKind kind = EventKind::Row;
   std::uint32_t input = 0;   // index of the input (database file or log folder)
   std::uint32_t table = 0;   // index of the view or table within its input
-  std::uint64_t row = 0;     // the row's position in its table's key order (recovered: page << 32 | offset)
+  std::uint64_t row = 0;     // the row's position in its table's key order (recovered: page << 32 | offset;
+                             // a row change: its place among the database's changes in the logs)
   std::uint32_t item = 0;    // which dated value of the row
   std::string_view description;
   std::string_view message;
