@@ -121,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   for (const std::string& p : stream.problems()) sink += p.size();
   if (auto db = Database::open_bytes(matching_database(file))) {
-    // The rows the logs change, as timeline events (their records decoded with the
-    // database's tables; the images come from the replay below's code).
+    // The timeline's row changes: the reader's passes over the logs against this
+    // database (whose empty catalog names no table; the sweep makes the events).
     std::vector<std::string> problems;
     (void)quarrow::timeline::row_change_events(**db, folder, {}, {}, {}, 0, names[0], problems,
                                                [&](const quarrow::timeline::EventView& e) {
