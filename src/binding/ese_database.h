@@ -81,6 +81,9 @@ struct DatabaseState {
   // Opened with logs=: what the replay did (the database is the replayed one); null
   // without logs.
   std::shared_ptr<const replay::ReplayReport> replay;
+  // Opened with logs=: their folder, whose transactions and row changes timeline() gives
+  // when it is named no other; empty without logs.
+  std::string logs_folder;
   // The files of the log folder, which no export may write over.
   std::vector<FileIdentity> log_files;
   BorrowState borrow;
