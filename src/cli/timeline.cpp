@@ -183,14 +183,20 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
   std::vector<char> failed(inputs, 0);
   std::mutex lock;
   std::size_t buffered = 0;  // bytes the finished sorters still hold in memory
+  std::size_t finished = 0;  // databases read
 
-  // A finished input's events stay in memory only while all such fit their share.
+  // A finished input's events stay in memory only while all such fit their share. The
+  // last database to finish has the whole bound (no worker holds any more) unless a log
+  // folder's sorter follows: its events need not go to disk only to be read back.
   auto settle = [&](std::size_t k) -> Status {
     std::lock_guard<std::mutex> hold(lock);
     const std::size_t bytes = sorters[k].buffered_bytes();
-    if (buffered + bytes <= kept_bound) {
+    const bool last = ++finished == r.files.size() && r.logs.empty();
+    if (buffered + bytes <= (last ? r.sort.memory_bound : kept_bound)) {
       buffered += bytes;
-      sorters[k].shrink();
+      // The room beyond the events is given back only while other inputs still need
+      // memory: shrinking copies the events, which for the last one is all cost.
+      if (!last) sorters[k].shrink();
       return Status::success();
     }
     return sorters[k].spill_buffer();
@@ -203,11 +209,21 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
     if (!db) {
       report(lock, file_error_line(r.files[k], error));
       failed[k] = 1;
+      std::lock_guard<std::mutex> hold(lock);
+      ++finished;
       return;
     }
     timeline::EventSorter& sorter = sorters[k];
+    // Each event is written as its output line once, as it is found; the sort moves lines.
+    app::TimelineWriter writer(r.format, names);
+    std::string line;
+    const auto add_event = [&](const timeline::EventView& e) {
+      line.clear();
+      writer.append(line, e);
+      return sorter.add_line(e, line);
+    };
     Status s = timeline::database_events(*db, profile_list, r.filter, static_cast<std::uint32_t>(k), names[k],
-                                         [&](const timeline::EventView& e) { return sorter.add(e); });
+                                         add_event);
     if (s.ok() && !r.logs.empty()) {
       // The folder read by this worker alone; one that cannot be opened is reported once,
       // as the logs' own input, below.
@@ -215,11 +231,16 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
       if (folder) {
         std::vector<std::string> problems;
         s = app::timeline_row_changes(*db, folder.value(), profile_list, r.filter, static_cast<std::uint32_t>(k),
-                                      names[k], problems, [&](const timeline::EventView& e) { return sorter.add(e); });
+                                      names[k], problems, add_event);
         for (const std::string& p : problems) report(lock, "quarrow timeline: " + r.files[k] + ": " + p);
       }
     }
-    if (s.ok()) s = settle(k);
+    if (s.ok()) {
+      s = settle(k);
+    } else {
+      std::lock_guard<std::mutex> hold(lock);
+      ++finished;
+    }
     if (!s.ok()) {
       report(lock, file_error_line(r.files[k], user_message(s.error())));
       sorter = timeline::EventSorter(each);  // none of a failed file's events
@@ -236,8 +257,14 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
       failed[k] = 1;
     } else {
       timeline::EventSorter& sorter = sorters[k];
+      app::TimelineWriter writer(r.format, names);
+      std::string line;
       const Status s = timeline::log_events(folder.value(), r.filter, static_cast<std::uint32_t>(k), names[k],
-                                            [&](const timeline::EventView& e) { return sorter.add(e); });
+                                            [&](const timeline::EventView& e) {
+                                              line.clear();
+                                              writer.append(line, e);
+                                              return sorter.add_line(e, line);
+                                            });
       if (!s.ok()) {
         report(lock, file_error_line(r.logs, user_message(s.error())));
         sorter = timeline::EventSorter(each);
@@ -261,7 +288,7 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
   timeline::EventView e;
   std::uint64_t written = 0;
   while (merger.next(e)) {
-    app::append_timeline_event(output.buffer(), r.format, e, names);
+    output.buffer().append(e.line);
     ++written;
     if (!output.commit()) break;
   }

@@ -1,6 +1,7 @@
 #include "timeline/collect.h"
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <unordered_map>
 
@@ -17,6 +18,7 @@
 #include "profiles/view_reader.h"
 #include "profiles/view_text.h"
 #include "record/value.h"
+#include "timeline/attributes.h"
 
 namespace quarrow::timeline {
 
@@ -45,14 +47,20 @@ bool wanted(const TimelineFilter& filter, std::string_view name, InputNames& nam
   return false;
 }
 
+template <class Int>
+void append_decimal(std::string& out, Int v) {
+  char buf[24];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
 // A cell as message text; false for null.
 bool append_cell_text(std::string& out, const Cell& c, OutType type) {
   if (!c.valid) return false;
   const std::size_t start = out.size();
   switch (type) {
     case OutType::Bool: out += c.i != 0 ? "true" : "false"; break;
-    case OutType::Int64: out += std::to_string(c.i); break;
-    case OutType::UInt64: out += std::to_string(static_cast<std::uint64_t>(c.i)); break;
+    case OutType::Int64: append_decimal(out, c.i); break;
+    case OutType::UInt64: append_decimal(out, static_cast<std::uint64_t>(c.i)); break;
     case OutType::Float64: append_json_number(out, c.f); break;
     case OutType::Text: out += c.bytes(); break;
     case OutType::Binary: append_hex(out, c.bytes()); break;
@@ -131,20 +139,6 @@ void render_message(std::string& out, const std::string& label, const std::vecto
   }
 }
 
-// The JSON object of a row without its braces and line end.
-void render_attributes(std::string& out, const std::vector<ViewColumn>& columns, const std::vector<Cell>& row) {
-  out.clear();
-  profiles::append_view_json(out, columns, row);
-  // "{...}\n" -> "..."
-  if (out.size() >= 3) {
-    out.pop_back();
-    out.pop_back();
-    out.erase(0, 1);
-  } else {
-    out.clear();
-  }
-}
-
 struct EventColumn {
   std::size_t column = 0;
   std::string description;
@@ -209,6 +203,7 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
     }
   }
   const std::vector<MessagePart> message = compile_message(view.message, columns);
+  AttributeWriter attribute_writer(attribute_columns);
   std::vector<Cell> row;
   std::string attributes, text;
   std::uint64_t row_number = 0;
@@ -220,7 +215,7 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
     for (const EventColumn& d : dated) any = any || (row[d.column].valid && filter.in_range(row[d.column].i));
     if (!any) continue;
     if (!filter.times_only) {
-      render_attributes(attributes, attribute_columns, row);
+      attribute_writer.write(attributes, row);
       render_message(text, view.name, message, columns, row);
     }
     for (std::size_t k = 0; k < dated.size(); ++k) {

@@ -48,6 +48,9 @@ struct EventView {
   std::string_view description;
   std::string_view message;
   std::string_view attributes;  // JSON object members without the braces; may be empty
+  // The event as its output writes it, when it was written once as it was found (see
+  // EventSorter::add_written); the three texts above are then empty.
+  std::string_view line;
 };
 
 // The order of the timeline: time, then input, table, kind, row, item.

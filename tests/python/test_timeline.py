@@ -269,6 +269,38 @@ def test_order_is_stable_across_runs_jobs_and_spills(exe, data_dir, logs_dir, tm
     assert ranked == sorted(ranked)
 
 
+@pytest.mark.parametrize("fmt", ["jsonl", "csv"])
+@pytest.mark.parametrize("shuffled", [False, True])
+def test_rows_in_and_out_of_time_order_through_runs(exe, write_db, tmp_path, fmt, shuffled):
+    # Rows whose dates rise with their key come in order (their buffers are written out
+    # as they are); shuffled ones are sorted. Either way, through runs of a few events
+    # each, the bytes are those of the timeline held in memory.
+    start = dt.datetime(2022, 3, 4, 5, 6, 7)
+    order = list(range(3000))
+    if shuffled:
+        order = order[::7] + [i for i in order if i % 7]
+    rows = [{"Id": i + 1, "Written": start + dt.timedelta(seconds=order[i] // 3, microseconds=order[i] % 2),
+             "Seen": start - dt.timedelta(days=order[i] % 5) if i % 4 else None,
+             "Body": f'note "{i}"\\' + "x" * (i % 300)} for i in range(len(order))]
+    table = ef.Table("Notes", [ef.Column("Id", ef.LONG, 1), ef.Column("Written", ef.DATETIME, 2),
+                               ef.Column("Seen", ef.DATETIME, 3), ef.Column("Body", ef.LONG_TEXT, 256)], rows)
+    path = write_db([table])
+    whole, _ = run(exe, "timeline", path, "-f", fmt, "-q")
+    runs = tmp_path / "runs"
+    runs.mkdir()
+    spilled, err = run(exe, "timeline", path, path, "-f", fmt, "--sort-memory", "1", "--temp-dir", runs)
+    assert "sorted runs on disk" in err and list(runs.iterdir()) == []
+    both, _ = run(exe, "timeline", path, path, "-f", fmt, "-q")
+    assert spilled == both
+    if fmt == "jsonl":
+        events = lines(whole)
+        assert len(events) == 3000 + sum(1 for r in rows if r["Seen"])
+        keys = [(e["timestamp"], e["row"]) for e in events]
+        assert keys == sorted(keys)
+        assert sorted(lines(both), key=lambda e: (e["timestamp"], e["row"])) == \
+            sorted(events + events, key=lambda e: (e["timestamp"], e["row"]))
+
+
 def test_module_gives_the_tools_events(exe, data_dir, logs_dir):
     folder = logs_dir / "srum-ws2022"
     tool = lines(run(exe, "timeline", folder / "SRUDB.dat", "--logs", folder)[0])
