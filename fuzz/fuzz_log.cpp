@@ -119,8 +119,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink += line.size();
     return quarrow::Status::success();
   });
+  // The same events as the report counts them: times only.
+  quarrow::timeline::TimelineFilter times;
+  times.times_only = true;
+  (void)quarrow::timeline::log_events(folder, times, 0, names[0], [&](const quarrow::timeline::EventView& e) {
+    sink += static_cast<std::uint64_t>(e.time) + e.row;
+    return quarrow::Status::success();
+  });
   for (const std::string& p : stream.problems()) sink += p.size();
   if (auto db = Database::open_bytes(matching_database(file))) {
+    // The timeline's row changes: the reader's passes over the logs against this
+    // database (whose empty catalog names no table; the sweep makes the events).
+    std::vector<std::string> problems;
+    (void)quarrow::timeline::row_change_events(**db, folder, {}, {}, {}, 0, names[0], problems,
+                                               [&](const quarrow::timeline::EventView& e) {
+                                                 line.clear();
+                                                 quarrow::app::append_timeline_event(
+                                                     line, quarrow::app::TimelineFormat::JsonLines, e, names);
+                                                 sink += line.size();
+                                                 return quarrow::Status::success();
+                                               });
+    for (const std::string& p : problems) sink += p.size();
     replay::ReplayOptions options;
     options.max_overlay_bytes = std::uint64_t{64} << 20;
     auto out = replay::replay_logs(**db, folder, options);
