@@ -120,6 +120,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink += line.size();
     return quarrow::Status::success();
   });
+  // The same events as the report counts them: times only.
+  quarrow::timeline::TimelineFilter times;
+  times.times_only = true;
+  (void)quarrow::timeline::log_events(folder, times, 0, names[0], [&](const quarrow::timeline::EventView& e) {
+    sink += static_cast<std::uint64_t>(e.time) + e.row;
+    return quarrow::Status::success();
+  });
   for (const std::string& p : stream.problems()) sink += p.size();
   if (auto db = Database::open_bytes(matching_database(file, (mode & 8) != 0))) {
     // The timeline's row changes: the reader's passes over the logs against this

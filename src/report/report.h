@@ -175,10 +175,12 @@ inline constexpr std::size_t kMaxHistogramBars = 366;
 struct EventFacts {
   std::map<std::int64_t, std::array<std::uint64_t, 2>> days;  // day since 1970 -> database, logs
   std::uint64_t database_events = 0;
-  std::uint64_t log_events = 0;
+  std::uint64_t log_events = 0;          // the logs' transactions
+  std::uint64_t row_change_events = 0;   // rows the logs insert, replace or delete
   std::uint64_t left_out = 0;  // events of days past kMaxEventDays (in the totals)
   std::string database_error;  // why the database's events are incomplete
   std::string logs_error;
+  std::string row_changes_note;  // why row changes are missing or incomplete (the reader's first word)
 };
 
 struct ReportFacts {

@@ -6,8 +6,8 @@
 //
 // An event is kept as one serialized block (fixed fields, then its texts), so a run on
 // disk reads back in the order it was written with no index of its own. Only the keys
-// are sorted; a buffer whose events came in order (a table read in time order) is
-// written out as it is.
+// are sorted, and a buffer whose events came in order (a table read in time order) is
+// not sorted at all.
 #pragma once
 
 #include <cstdint>
