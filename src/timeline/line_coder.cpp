@@ -12,10 +12,9 @@ constexpr char kShaped = 1;  // a shape's number, then each member's value
 // A value that is the reference's own is this one byte (a length of its own is one more
 // than the length of its text).
 constexpr std::uint64_t kSameValue = 0;
-// Shapes kept at most, and their bytes: lines of tables whose members change from row
-// to row (recovered records) stop adding shapes there and are kept as they are.
+// Shapes kept at most: lines of tables whose members change from row to row (recovered
+// records) stop adding shapes there and are kept as they are.
 constexpr std::size_t kMaxShapes = 4096;
-constexpr std::size_t kMaxShapeBytes = std::size_t{16} << 20;
 // What a line ends with.
 constexpr std::string_view kLineEnd = "}\n";
 
@@ -133,17 +132,24 @@ bool LineCoder::encode_with(std::string& out, std::uint32_t id, const Shape& sha
 }
 
 void LineCoder::encode(std::string& out, std::uint64_t group, std::string_view line) {
-  std::size_t slot = 0;
-  while (slot < last_.size() && last_[slot].first != group) ++slot;
+  // Lines of one group come in long runs: the group of the line before first.
+  std::size_t slot = last_slot_;
+  if (slot >= last_.size() || last_[slot].first != group) {
+    slot = 0;
+    while (slot < last_.size() && last_[slot].first != group) ++slot;
+  }
+  last_slot_ = slot;
   if (slot < last_.size() && encode_with(out, last_[slot].second, shapes_[last_[slot].second], line)) return;
   Shape shape;
-  if (shapes_.size() < kMaxShapes && memory_ + line.size() <= kMaxShapeBytes && take_apart(line, shape.members)) {
+  if (shapes_.size() < kMaxShapes && memory_ + line.size() <= max_bytes_ && take_apart(line, shape.members) &&
+      memory_ + line.size() + shape.members.size() * sizeof(Member) + sizeof(Shape) <= max_bytes_) {
     shape.reference.assign(line);
     const auto id = static_cast<std::uint32_t>(shapes_.size());
     memory_ += line.size() + shape.members.size() * sizeof(Member) + sizeof(Shape);
     shapes_.push_back(std::move(shape));
     if (slot < last_.size()) last_[slot].second = id;
     else last_.emplace_back(group, id);
+    last_slot_ = slot;
     if (encode_with(out, id, shapes_.back(), line)) return;
   }
   out += kRaw;
