@@ -179,6 +179,8 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
   timeline::SortOptions each = r.sort;
   const unsigned workers = std::max(1u, std::min<unsigned>(r.jobs, static_cast<unsigned>(std::max<std::size_t>(1, r.files.size()))));
   each.memory_bound = std::max<std::size_t>((r.sort.memory_bound - kept_bound) / workers, std::size_t{1} << 20);
+  // One database alone has no finished inputs to keep: all of the bound is its own.
+  if (inputs == 1) each.memory_bound = r.sort.memory_bound;
   for (std::size_t k = 0; k < inputs; ++k) sorters.emplace_back(each);
   std::vector<char> failed(inputs, 0);
   std::mutex lock;

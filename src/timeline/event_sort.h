@@ -6,8 +6,8 @@
 //
 // An event is kept as one serialized block (fixed fields, then its texts), so a run on
 // disk reads back in the order it was written with no index of its own. Only the keys
-// are sorted; a buffer whose events came in order (a table read in time order) is
-// written out as it is.
+// are sorted, and a buffer whose events came in order (a table read in time order) is
+// not sorted at all.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +31,9 @@ struct SortOptions {
 
 class EventSorter {
  public:
-  explicit EventSorter(SortOptions options = {}) : options_(std::move(options)) {}
+  // The coded lines' shapes take at most an eighth of the bound: runs stay long.
+  explicit EventSorter(SortOptions options = {})
+      : options_(std::move(options)), coder_(options_.memory_bound / kShapeShare) {}
   EventSorter(EventSorter&&) = default;
   EventSorter& operator=(EventSorter&&) = default;
 
@@ -82,6 +84,7 @@ class EventSorter {
   void sort_keys();
   Status spill();
 
+  static constexpr std::size_t kShapeShare = 8;
   SortOptions options_;
   std::string buffer_;
   std::vector<Key> keys_;

@@ -360,6 +360,31 @@ TEST(Timeline, CodedLinesOfManyGroupsAndDamage) {
   EXPECT_FALSE(coder.decode(back, shaped + "x"));
 }
 
+// Lines of a new shape each (recovered records' members differ from row to row): the
+// shapes stay within their share of the bound, so runs stay long and lines whole.
+TEST(Timeline, ShapesDoNotCrowdOutTheLines) {
+  EventSorter sorter(SortOptions{64 << 10, ""});
+  std::vector<std::string> lines;
+  for (int k = 0; k < 4000; ++k) {
+    lines.push_back("{\"member" + std::to_string(k) + "\":" + std::to_string(k) + ",\"text\":\"" +
+                    std::string(k % 50, 'x') + "\"}\n");
+    EventView e;
+    e.time = 4000 - k;  // out of order: sorted
+    e.table = static_cast<std::uint32_t>(k % 3);
+    ASSERT_TRUE(sorter.add_line(e, lines.back()).ok());
+  }
+  // About 520 KiB of blocks and keys in runs of nearly 64 KiB each.
+  EXPECT_LE(sorter.spilled_runs(), 12u);
+  std::vector<EventSorter> list;
+  list.push_back(std::move(sorter));
+  EventMerger merger(std::move(list));
+  EventView e;
+  std::size_t k = lines.size();
+  while (merger.next(e)) ASSERT_EQ(e.line, lines[--k]);
+  EXPECT_EQ(k, 0u);
+  EXPECT_TRUE(merger.status().ok());
+}
+
 // ---- the fast writers against the plain ones -----------------------------------------
 
 TEST(Timeline, StreamWriterMatchesEventByEvent) {
