@@ -99,36 +99,33 @@ void EventSorter::push_key(const EventView& e) {
   keys_.push_back(key);
 }
 
-std::size_t EventSorter::begin_block(const EventView& e) {
-  push_key(e);
-  const std::size_t at = buffer_.size();
-  EventView head = e;
-  head.description = head.message = head.attributes = head.line = {};
-  put_block(buffer_, head);
-  return at;
-}
-
-Status EventSorter::end_block(std::size_t at) {
-  std::size_t length = buffer_.size() - at - kBlockHead;
-  if (length > UINT32_MAX) {  // as text_size: cut rather than wrapped
-    buffer_.resize(at + kBlockHead + UINT32_MAX);
-    length = UINT32_MAX;
-  }
-  put(buffer_.data() + at + kLineLengthAt, static_cast<std::uint32_t>(length));
-  return after_add();
-}
-
 Status EventSorter::add_line(const EventView& e, std::string_view line) {
-  const std::size_t at = begin_block(e);
-  // Lines of one input, table and kind share their shape.
-  coder_.encode(buffer_, (std::uint64_t{e.input} << 32) ^ (std::uint64_t{e.table} << 8) ^ static_cast<std::uint8_t>(e.kind),
-                line);
-  return end_block(at);
+  EventView bare = e;
+  bare.description = bare.message = bare.attributes = {};
+  bare.line = line;
+  return add(bare);
 }
 
 Status EventSorter::add(const EventView& e) {
   push_key(e);
-  put_block(buffer_, e);
+  const std::size_t at = buffer_.size();
+  EventView texts = e;
+  texts.line = {};
+  put_block(buffer_, texts);
+  if (!e.line.empty()) {
+    // The line goes in coded, after the texts; lines of one input, table and kind
+    // share their shape.
+    const std::size_t line_at = buffer_.size();
+    coder_.encode(buffer_,
+                  (std::uint64_t{e.input} << 32) ^ (std::uint64_t{e.table} << 8) ^ static_cast<std::uint8_t>(e.kind),
+                  e.line);
+    std::size_t length = buffer_.size() - line_at;
+    if (length > UINT32_MAX) {  // as text_size: cut (the merge then reports it damaged)
+      buffer_.resize(line_at + UINT32_MAX);
+      length = UINT32_MAX;
+    }
+    put(buffer_.data() + at + kLineLengthAt, static_cast<std::uint32_t>(length));
+  }
   return after_add();
 }
 

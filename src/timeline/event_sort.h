@@ -37,7 +37,8 @@ class EventSorter {
   EventSorter(EventSorter&&) = default;
   EventSorter& operator=(EventSorter&&) = default;
 
-  // Copies the event in; may write a run (an IoError when the temporary file fails).
+  // Copies the event in (its texts, and its line coded); may write a run (an IoError
+  // when the temporary file fails).
   Status add(const EventView& e);
   // Adds the event as one line of its output (its texts are not kept): a caller that
   // writes every event in one format does so once, as the event is found, and the
@@ -76,10 +77,6 @@ class EventSorter {
   };
   // Adds the key of `e`, whose block starts at the buffer's end.
   void push_key(const EventView& e);
-  // Adds the key and head of `e` (its texts empty); returns where its block starts.
-  std::size_t begin_block(const EventView& e);
-  // Sets the length of the line text appended since begin_block, then spills if full.
-  Status end_block(std::size_t at);
   Status after_add();
   void sort_keys();
   Status spill();

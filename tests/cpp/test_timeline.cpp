@@ -385,6 +385,36 @@ TEST(Timeline, ShapesDoNotCrowdOutTheLines) {
   EXPECT_TRUE(merger.status().ok());
 }
 
+// An event given with both its texts and a line keeps both, in memory and through runs.
+TEST(Timeline, TextsAndLineTogether) {
+  for (const std::size_t bound : {std::size_t{1}, std::size_t{1} << 20}) {
+    EventSorter sorter(SortOptions{bound, ""});
+    const std::string line = "{\"a\":1,\"b\":\"x\"}\n";
+    for (int k = 0; k < 3; ++k) {
+      EventView e;
+      e.time = 3 - k;
+      e.description = "d";
+      e.message = "m";
+      e.attributes = "\"a\":1";
+      e.line = line;
+      ASSERT_TRUE(sorter.add(e).ok());
+    }
+    std::vector<EventSorter> list;
+    list.push_back(std::move(sorter));
+    EventMerger merger(std::move(list));
+    EventView e;
+    int n = 0;
+    for (; merger.next(e); ++n) {
+      EXPECT_EQ(e.time, n + 1);
+      EXPECT_EQ(e.description, "d");
+      EXPECT_EQ(e.message, "m");
+      EXPECT_EQ(e.attributes, "\"a\":1");
+      EXPECT_EQ(e.line, line);
+    }
+    EXPECT_EQ(n, 3);
+  }
+}
+
 // ---- the fast writers against the plain ones -----------------------------------------
 
 TEST(Timeline, StreamWriterMatchesEventByEvent) {
