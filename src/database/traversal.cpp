@@ -242,9 +242,13 @@ void TreeLeafWalk::count_bytes(std::size_t n) {
 // owner map) the object it belongs to must still be able to claim it, whoever named
 // it first. Such a page is never descended into, so not marking it makes no loop.
 bool TreeLeafWalk::enter(std::uint32_t number, PageView& out) {
-  if (guard_->contains(number)) return false;
+  if (guard_->contains(number)) {
+    ++revisits_;
+    return false;
+  }
   Result<PageView> loaded = db_->load_page(number);
   if (!loaded) {
+    if (first_unloadable_ == 0) first_unloadable_ = number;
     guard_->enter(number);
     return false;
   }
@@ -313,6 +317,7 @@ TreeLeafWalk::Step TreeLeafWalk::link_step() {
     }
     const std::uint32_t number = link_at_;
     if (guard_->contains(number)) {
+      ++revisits_;
       link_at_ = 0;
       continue;
     }
@@ -322,6 +327,7 @@ TreeLeafWalk::Step TreeLeafWalk::link_step() {
         error_ = std::move(loaded).error();
         return Step::Error;
       }
+      if (first_unloadable_ == 0) first_unloadable_ = number;
       link_at_ = 0;
       continue;
     }

@@ -140,6 +140,11 @@ class TreeLeafWalk {
   const EseError& error() const { return *error_; }
   // Pages yielded so far.
   std::uint64_t pages() const { return pages_; }
+  // Times a branch entry or a link named a page the walk had entered before (with a
+  // guard of its own, a cycle: a sound tree names each page once).
+  std::uint64_t revisits() const { return revisits_; }
+  // The first page a branch entry or a link named that did not load (0: none).
+  std::uint32_t first_unloadable() const { return first_unloadable_; }
 
  private:
   struct Frame {
@@ -168,6 +173,8 @@ class TreeLeafWalk {
   PageView page_;
   std::uint32_t number_ = 0;
   std::uint64_t pages_ = 0;
+  std::uint64_t revisits_ = 0;
+  std::uint32_t first_unloadable_ = 0;
   std::uint64_t since_release_ = 0;
   std::optional<EseError> error_;
   std::string scratch_;

@@ -41,10 +41,10 @@ bool is_fill_byte(std::uint8_t b) {
 // Resolves the long values of a recovered record. A value the tree no longer holds is
 // Null, not an empty value that looks like data, and its column is listed.
 void resolve_recovered(const Database& db, const TableInfo& table, RecoveredRecord& rec, LongValueBudget& budget) {
-  std::vector<std::size_t> unresolved;  // stays unallocated unless a value is gone
+  std::vector<UnresolvedLongValue> unresolved;  // stays unallocated unless a value is gone
   resolve_long_values(db, table, rec.record, budget, &unresolved);
-  for (const std::size_t k : unresolved) {
-    Field& field = rec.record.fields[k];
+  for (const UnresolvedLongValue& gone : unresolved) {
+    Field& field = rec.record.fields[gone.field];
     field.value = Value::null();
     rec.missing_long_values.push_back(field.name);
   }

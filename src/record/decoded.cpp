@@ -142,7 +142,8 @@ void RecordDecoder::decode_instance(const DecodedColumn& column, Bytes data, boo
   const std::uint32_t codepage = column.info->codepage.value_or(kDefaultCodepage);
   DecodedValue& value = cell.push();
   if (separated) {
-    std::optional<std::string> bytes = read_long_value(*db_, *table_, data, budget_);
+    // Whatever the cause, a value that cannot be read is no value here.
+    Result<std::string> bytes = read_long_value(*db_, *table_, data, budget_);
     if (!bytes) return;
     decode_scalar(as_bytes(*bytes), column.type, codepage, value);
     return;

@@ -36,6 +36,7 @@ struct Chunk {
 struct Gathered {
   bool entered = false;  // false: the tree could not be entered; the reference stays
   bool over_budget = false;  // the chunks found exceed the budget; the reference stays
+  std::uint32_t unloadable = 0;  // a chain page that did not load (0: none)
   std::vector<Chunk> chunks;
   std::optional<std::uint32_t> total_size;
 };
@@ -91,6 +92,10 @@ struct LongValueChain {
   };
   std::uint32_t root = 0;
   bool entered = false;  // false: the tree cannot be entered and references stay
+  // What the walk met that may hide a value: a page named twice (the tree leads back
+  // to itself), and the first page named that did not load.
+  bool cycle = false;
+  std::uint32_t unloadable = 0;
   std::vector<Page> pages;
 
   // Index of the first page whose keys can hold `lid`.
@@ -132,6 +137,8 @@ std::shared_ptr<const LongValueChain> find_chain(const Database& db, const LongV
     running.number = walk.page_number();
     chain->pages.push_back(running);
   }
+  chain->cycle = walk.revisits() != 0;
+  chain->unloadable = walk.first_unloadable();
   return chain;
 }
 
@@ -170,7 +177,10 @@ Gathered gather(const Database& db, const LongValueChain& chain, const LongValue
   bool done = false;
   for (std::size_t p = chain.first_page_for(lid.id, lid.width); p < chain.pages.size() && !done; ++p) {
     Result<PageView> page = db.load_page(chain.pages[p].number);
-    if (!page) break;
+    if (!page) {
+      g.unloadable = chain.pages[p].number;
+      break;
+    }
     // Lookups over a large tree would otherwise keep every page they read resident.
     scanned += page->data.size();
     if (scanned >= kChainReleaseBytes) {
@@ -251,22 +261,65 @@ void set_resolved(Field& field, std::string bytes) {
   field.value = Value::of_bytes(Value::Kind::Binary, std::move(bytes));
 }
 
-enum class Lookup : std::uint8_t { Found, Missing, Unreadable };
+// Why a lookup gave no value, kept apart so that each reader can apply its own policy
+// and still say what happened.
+enum class Lookup : std::uint8_t {
+  Found,
+  Absent,            // nothing under the id in a tree read whole (or no tree at all)
+  ShortReference,    // the reference is shorter than an id
+  RootUnreadable,    // the tree's root page does not load: the tree cannot be entered
+  PageUnreadable,    // not found, and a page of the tree did not load
+  Cycle,             // not found, in a tree whose pages lead back to pages met before
+  OverBudget,        // resolving it would exceed the reading's budget
+};
+
+struct Outcome {
+  Lookup lookup = Lookup::Absent;
+  std::uint32_t page = 0;  // RootUnreadable, PageUnreadable: the page
+};
+
+// The error a lookup that found nothing reports.
+EseError lookup_error(const Outcome& o, const LongValueId& lid, std::size_t reference_size) {
+  switch (o.lookup) {
+    case Lookup::ShortReference:
+      return EseError::long_value_damaged("reference of " + std::to_string(reference_size) + " bytes");
+    case Lookup::RootUnreadable:
+      return EseError::long_value_damaged("tree root page " + std::to_string(o.page) + " does not load");
+    case Lookup::PageUnreadable:
+      return EseError::long_value_damaged("tree page " + std::to_string(o.page) + " does not load");
+    case Lookup::Cycle:
+      return EseError::long_value_cycle(lid.id);
+    case Lookup::OverBudget:
+      return EseError::long_value_over_budget(lid.id);
+    case Lookup::Found:
+    case Lookup::Absent:
+      break;
+  }
+  return EseError::long_value_absent(lid.id);
+}
+
+// A value the tree holds nothing for, with what the walk met that may have hidden it.
+Outcome not_found(const LongValueChain& chain, const Gathered& g) {
+  if (g.unloadable != 0) return Outcome{Lookup::PageUnreadable, g.unloadable};
+  if (chain.unloadable != 0) return Outcome{Lookup::PageUnreadable, chain.unloadable};
+  if (chain.cycle) return Outcome{Lookup::Cycle, 0};
+  return Outcome{Lookup::Absent, 0};
+}
 
 // Gathers, orders, expands and joins the chunks of one long value, charging the budget.
-// Missing: the tree holds nothing under the id (the bytes are then empty).
-// Unreadable: the tree cannot be entered, or the value is beyond the budget.
-Lookup assemble(const Database& db, const TableInfo& table, const LongValueId& lid, LongValueBudget& budget,
-                std::string& value) {
+// When nothing is found the bytes are empty and the outcome says why.
+Outcome assemble(const Database& db, const TableInfo& table, const LongValueId& lid, LongValueBudget& budget,
+                 std::string& value) {
   value.clear();
   const LongValueInfo& tree = table.long_values.at(0).second;
   if (!budget.chain || budget.chain->root != tree.root_page) budget.chain = chain_for(db, tree);
   Gathered g = gather(db, *budget.chain, lid, budget.remaining, budget.scanned);
-  if (!g.entered || g.over_budget) return Lookup::Unreadable;
-  if (g.chunks.empty() && !g.total_size) return Lookup::Missing;
+  if (!g.entered) return Outcome{Lookup::RootUnreadable, tree.root_page};
+  if (g.over_budget) return Outcome{Lookup::OverBudget, 0};
+  if (g.chunks.empty() && !g.total_size) return not_found(*budget.chain, g);
   std::stable_sort(g.chunks.begin(), g.chunks.end(),
                    [](const Chunk& a, const Chunk& b) { return a.offset < b.offset; });
-  if (!expand_compressed_chunks(g, budget.remaining)) return Lookup::Unreadable;
+  if (!expand_compressed_chunks(g, budget.remaining)) return Outcome{Lookup::OverBudget, 0};
   std::size_t total = 0;
   for (const Chunk& c : g.chunks) total += c.bytes().size();
   if (g.total_size && *g.total_size < total) total = *g.total_size;
@@ -277,8 +330,13 @@ Lookup assemble(const Database& db, const TableInfo& table, const LongValueId& l
     value.append(reinterpret_cast<const char*>(b.data()), std::min<std::size_t>(b.size(), total - value.size()));
   }
   budget.remaining -= value.size();
-  return Lookup::Found;
+  return Outcome{Lookup::Found, 0};
 }
+
+// The tolerant readers' policy: a value that cannot be read now (a tree that cannot be
+// entered, a budget spent) keeps its reference bytes; one the tree does not give is
+// empty.
+bool keeps_reference(Lookup lookup) { return lookup == Lookup::RootUnreadable || lookup == Lookup::OverBudget; }
 
 }  // namespace
 
@@ -286,11 +344,14 @@ LongValueBudget long_value_budget(const Database& db) {
   return LongValueBudget{8 * db.size_bytes() + (64ull << 20)};
 }
 
-std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
-                                           LongValueBudget& budget) {
-  if (reference.size() < 4 || table.long_values.empty()) return std::nullopt;
+Result<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
+                                    LongValueBudget& budget) {
+  if (reference.size() < kLid32Size) return lookup_error(Outcome{Lookup::ShortReference, 0}, {}, reference.size());
+  const LongValueId lid = read_lid(db, reference);
+  if (table.long_values.empty()) return EseError::long_value_absent(lid.id);
   std::string value;
-  if (assemble(db, table, read_lid(db, reference), budget, value) != Lookup::Found) return std::nullopt;
+  const Outcome outcome = assemble(db, table, lid, budget, value);
+  if (outcome.lookup != Lookup::Found) return lookup_error(outcome, lid, reference.size());
   return value;
 }
 
@@ -300,12 +361,12 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
 }
 
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget,
-                         std::vector<std::size_t>* unresolved) {
+                         std::vector<UnresolvedLongValue>* unresolved) {
   // Values already assembled for this record, by id: a record may name one long value
   // from many columns, and each lookup rescans the tree.
   struct Assembled {
     LongValueId lid;
-    Lookup lookup = Lookup::Unreadable;
+    Outcome outcome;
     std::string bytes;
   };
   std::vector<Assembled> done;
@@ -313,9 +374,13 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
     Field& field = record.fields[k];
     if (field.value.kind != Value::Kind::LongValue) continue;
     const Bytes reference = as_bytes(field.value.bytes);
-    if (reference.size() < 4 || table.long_values.empty()) {
+    if (reference.size() < kLid32Size || table.long_values.empty()) {
       set_resolved(field, std::string());
-      if (unresolved) unresolved->push_back(k);
+      if (unresolved) {
+        const Outcome o{reference.size() < kLid32Size ? Lookup::ShortReference : Lookup::Absent, 0};
+        unresolved->push_back({k, lookup_error(o, reference.size() < kLid32Size ? LongValueId{} : read_lid(db, reference),
+                                               reference.size())});
+      }
       continue;
     }
     const LongValueId lid = read_lid(db, reference);
@@ -324,19 +389,25 @@ void resolve_long_values(const Database& db, const TableInfo& table, Record& rec
     });
     const Assembled* found = nullptr;
     if (same != done.end()) {
-      if (same->lookup == Lookup::Unreadable || same->bytes.size() > budget.remaining) {
-        if (unresolved) unresolved->push_back(k);
+      const bool spent = same->bytes.size() > budget.remaining;
+      if (keeps_reference(same->outcome.lookup) || spent) {
+        if (unresolved) {
+          const Outcome o = spent ? Outcome{Lookup::OverBudget, 0} : same->outcome;
+          unresolved->push_back({k, lookup_error(o, lid, reference.size())});
+        }
         continue;
       }
       budget.remaining -= same->bytes.size();
       found = &*same;
     } else {
-      done.push_back(Assembled{lid, Lookup::Unreadable, {}});
-      done.back().lookup = assemble(db, table, lid, budget, done.back().bytes);
+      done.push_back(Assembled{lid, {}, {}});
+      done.back().outcome = assemble(db, table, lid, budget, done.back().bytes);
       found = &done.back();
     }
-    if (found->lookup != Lookup::Found && unresolved) unresolved->push_back(k);
-    if (found->lookup == Lookup::Unreadable) continue;
+    if (found->outcome.lookup != Lookup::Found && unresolved) {
+      unresolved->push_back({k, lookup_error(found->outcome, lid, reference.size())});
+    }
+    if (keeps_reference(found->outcome.lookup)) continue;
     set_resolved(field, found->bytes);
   }
 }

@@ -11,6 +11,7 @@
 
 #include "database/catalog.h"
 #include "database/database.h"
+#include "error/ese_error.h"
 #include "record/value.h"
 
 namespace quarrow {
@@ -36,22 +37,34 @@ struct LongValueBudget {
 // The budget of one table reading over `db`: 8 times the file size plus 64 MiB.
 LongValueBudget long_value_budget(const Database& db);
 
+// A reference that gave no value found in the tree: the index of its field in
+// record.fields and why (an error of the kinds read_long_value gives).
+struct UnresolvedLongValue {
+  std::size_t field = 0;
+  EseError cause;
+};
+
 // Replaces every LongValue field of `record` by the bytes found in the long-value
 // tree (decoded as text for text columns). Never fails. A value that would take the
-// budget below zero keeps its reference bytes; the bytes resolved are charged to it.
-// References in one record to the same long value are looked up once. A value with
-// nothing under its id in the tree (and a reference that names none) becomes empty.
-// With `unresolved`, the index in record.fields of every reference that did not give
-// a value found in the tree is appended to it.
+// budget below zero, or whose tree cannot be entered, keeps its reference bytes; the
+// bytes resolved are charged to the budget. References in one record to the same long
+// value are looked up once. A value the tree does not give (nothing under its id, a
+// reference that names none, a tree page that does not load, a tree that leads back
+// to itself) becomes empty. With `unresolved`, every reference that did not give a
+// value found in the tree is appended to it with its cause.
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record, LongValueBudget& budget,
-                         std::vector<std::size_t>* unresolved = nullptr);
+                         std::vector<UnresolvedLongValue>* unresolved = nullptr);
 
 // The bytes of the long value named by `reference` (a 4- or 8-byte id), charged to the
-// budget. nullopt: a reference shorter than 4 bytes, a table without a long-value
-// tree, a tree that cannot be entered, no entry under the id, or a value beyond the
-// budget.
-std::optional<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
-                                           LongValueBudget& budget);
+// budget. The causes of failing stay apart, as a forensic reading must tell a value
+// never stored from one lost:
+//   LongValueAbsent      nothing under the id in a tree read whole, or no tree at all;
+//   LongValueDamaged     a reference shorter than 4 bytes, a tree root page or another
+//                        page of the tree that does not load (the text names which);
+//   LongValueOverBudget  the value would exceed the budget;
+//   LongValueCycle       nothing under the id, in a tree that leads back to itself.
+Result<std::string> read_long_value(const Database& db, const TableInfo& table, Bytes reference,
+                                    LongValueBudget& budget);
 
 // The same with a budget of its own (long_value_budget) for this one record.
 void resolve_long_values(const Database& db, const TableInfo& table, Record& record);
