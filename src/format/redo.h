@@ -18,7 +18,7 @@ namespace quarrow::redo {
 inline constexpr unsigned kReservedTagsShift = 12;
 inline constexpr std::uint16_t kReservedTagsMask = 0x7;
 inline constexpr std::uint16_t kDefaultReservedTags = 1;
-inline constexpr std::uint32_t kTagSize = 4;  // u16 size, u16 offset (and node flags)
+using ::quarrow::kTagSize;  // u16 size, u16 offset (and node flags)
 
 // Page flags (fPage*).
 inline constexpr std::uint32_t kPageRoot = 0x1;
