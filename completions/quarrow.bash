@@ -19,7 +19,7 @@ _quarrow() {
       return ;;
     -s|--scope) COMPREPLY=($(compgen -W "slack all tag_data lv_all lv_slack" -- "$cur")); return ;;
     -o|--output|-l|--logs|--temp-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --kinds) COMPREPLY=($(compgen -W "row header recovered transaction" -- "$cur")); return ;;
+    --kinds) COMPREPLY=($(compgen -W "row header recovered transaction row_change" -- "$cur")); return ;;
     --from|--to|--views|--sort-memory) return ;;
     --db|--profile) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     -n|--limit|-j|--jobs|-m|--min-chars|-k|--max-hits|-t|--tables|--needle|--columns|--view|--table|--key) return ;;

@@ -150,7 +150,7 @@ def seeds():
 def log_seeds():
     """Transaction-log seeds: committed, rolled back and open transactions with
     fragmented inserts, a recycled file with stale segments, a torn last segment, and
-    page merges of each kind."""
+    page merges of each kind and a page move."""
     from esefile import log as lg  # noqa: PLC0415
     node = lg.Node(trx=100, level=2)
     rows = [lg.insert(node, bytes([0x7F, 0, 0, 0, i]), bytes([i]) * (60 + 40 * i)) for i in range(12)]
@@ -177,11 +177,12 @@ def log_seeds():
         dbtime = 100 + step
         parent_flags = lg.MERGE_KEY_CHANGE if kind == lg.MERGE_PARTIAL_RIGHT else lg.MERGE_DELETE_NODE
         merges.add(lg.macro(lg.MACRO_BEGIN, 9, dbtime),
-                   lg.merge2(9, 1, 15 - step, dbtime, 15 - step, 15 - step, flags=parent_flags, iline=1),
+                   lg.merge2(9, 1, 16 - step, dbtime, 16 - step, 16 - step, flags=parent_flags, iline=1),
                    lg.merge2(9, 1, page, dbtime, page, page, kind, flags, right=page + 1, right_before=page + 1,
-                             left=page - 1, left_before=page - 1, parent=15 - step, parent_before=15 - step,
+                             left=page - 1, left_before=page - 1, parent=16 - step, parent_before=16 - step,
                              iline_merge=iline_merge, separator=separator),
                    lg.macro(lg.MACRO_COMMIT, 9, dbtime))
+    merges.add(lg.page_move(9, 1, 3, 110, 3, 1, 2, 0, 3, dbtime_others=2, header=bytes(64), trailer=bytes(8)))
     yield "log_merge", merges.build()
 
 

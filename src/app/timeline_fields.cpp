@@ -1,5 +1,7 @@
 #include "app/timeline_fields.h"
 
+#include <charconv>
+
 #include "export/csv.h"
 #include "export/json_lines.h"
 
@@ -78,6 +80,52 @@ void append_timeline_event(std::string& out, TimelineFormat format, const timeli
     if (number) out += text;
     else append_json_string(out, text);
   }
+  if (!e.attributes.empty()) {
+    out += ',';
+    out.append(e.attributes);
+  }
+  out += "}\n";
+}
+
+void TimelineWriter::append(std::string& out, const timeline::EventView& e) {
+  if (format_ == TimelineFormat::Csv) {
+    append_timeline_event(out, format_, e, *inputs_);
+    return;
+  }
+  if (e.kind != where_kind_ || e.input != where_input_ || e.table != where_table_ || where_.empty()) {
+    where_.clear();
+    bool number = false;
+    for (TimelineField f : {TimelineField::SourceFile, TimelineField::Kind, TimelineField::Table}) {
+      where_ += ',';
+      append_json_string(where_, timeline_field_name(f));
+      where_ += ':';
+      text_.clear();
+      field_text(text_, f, e, *inputs_, number);
+      append_json_string(where_, text_);
+    }
+    where_ += ',';
+    append_json_string(where_, timeline_field_name(TimelineField::Row));
+    where_ += ':';
+    where_input_ = e.input;
+    where_table_ = e.table;
+    where_kind_ = e.kind;
+  }
+  // The member order of kTimelineFields, written out.
+  static_assert(kTimelineFields[0] == TimelineField::Message && kTimelineFields[1] == TimelineField::Datetime &&
+                kTimelineFields[2] == TimelineField::TimestampDesc && kTimelineFields[3] == TimelineField::Timestamp &&
+                kTimelineFields[4] == TimelineField::SourceFile && kTimelineFields[5] == TimelineField::Kind &&
+                kTimelineFields[6] == TimelineField::Table && kTimelineFields[7] == TimelineField::Row);
+  char number[24];
+  out += "{\"message\":";
+  append_json_string(out, e.message);
+  out += ",\"datetime\":\"";
+  time_.append(out, e.time);
+  out += "+00:00\",\"timestamp_desc\":";
+  append_json_string(out, e.description);
+  out += ",\"timestamp\":";
+  out.append(number, std::to_chars(number, number + sizeof number, e.time).ptr);
+  out += where_;
+  out.append(number, std::to_chars(number, number + sizeof number, e.row).ptr);
   if (!e.attributes.empty()) {
     out += ',';
     out.append(e.attributes);

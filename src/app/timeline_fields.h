@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "export/decoded_text.h"
 #include "timeline/collect.h"
 #include "timeline/event.h"
 
@@ -45,5 +46,26 @@ void append_timeline_csv_header(std::string& out);
 // One event as a line of `format`; `inputs` names what its numbers refer to.
 void append_timeline_event(std::string& out, TimelineFormat format, const timeline::EventView& e,
                            const std::vector<timeline::InputNames>& inputs);
+
+// append_timeline_event for a stream of events, fast: events come in long runs of one
+// input, table and kind, and of one second, so the members those give are written once
+// per run and copied after. The bytes are append_timeline_event's. One writer per
+// thread; `inputs` must outlive it (names may be added to it between events).
+class TimelineWriter {
+ public:
+  TimelineWriter(TimelineFormat format, const std::vector<timeline::InputNames>& inputs)
+      : format_(format), inputs_(&inputs) {}
+  void append(std::string& out, const timeline::EventView& e);
+
+ private:
+  TimelineFormat format_;
+  const std::vector<timeline::InputNames>* inputs_;
+  Iso8601Writer time_;
+  // `,"source_file":…,"kind":…,"table":…,"row":` of the last input, table and kind.
+  std::string where_;
+  std::uint32_t where_input_ = 0, where_table_ = 0;
+  timeline::EventKind where_kind_ = timeline::EventKind::kCount;
+  std::string text_;
+};
 
 }  // namespace quarrow::app

@@ -263,13 +263,11 @@ PyObject* make_arrow_table(DatabaseState& state, PyObject* const* args, Py_ssize
 }  // namespace
 
 PyObject* arrow_table_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  DatabaseState* state = database_state(self);
-  if (state == nullptr) return nullptr;
-  SharedUse use(state->borrow);
-  if (!use.ok()) return nullptr;
-  PyObject* result = run_guarded([&] { return make_arrow_table(*state, args, nargs, kwnames); });
-  if (result == nullptr) note_table_error(*state->database, args, nargs, kwnames);
-  return result;
+  return with_database(self, [&](DatabaseState& state) {
+    PyObject* result = make_arrow_table(state, args, nargs, kwnames);
+    if (result == nullptr) note_table_error(*state.database, args, nargs, kwnames);
+    return result;
+  });
 }
 
 }  // namespace quarrow::python

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "binding/convert.h"  // run_guarded
 #include "database/database.h"
 #include "export/arrow_buffer.h"
 #include "export/export_file.h"
@@ -80,6 +81,9 @@ struct DatabaseState {
   // Opened with logs=: what the replay did (the database is the replayed one); null
   // without logs.
   std::shared_ptr<const replay::ReplayReport> replay;
+  // Opened with logs=: their folder, whose transactions and row changes timeline() gives
+  // when it is named no other; empty without logs.
+  std::string logs_folder;
   // The files of the log folder, which no export may write over.
   std::vector<FileIdentity> log_files;
   BorrowState borrow;
@@ -91,6 +95,18 @@ PyObject* ese_database_type();
 
 // The state of an EseDatabase object, or nullptr with TypeError set.
 DatabaseState* database_state(PyObject* self);
+
+// Runs `body(state)` for a method of the EseDatabase object `self` while it holds a
+// shared use of the database (close() waits for it; a closed database refuses), inside
+// the C++ boundary. nullptr with an exception set when `self` is no open EseDatabase.
+template <class Body>
+PyObject* with_database(PyObject* self, Body&& body) {
+  DatabaseState* state = database_state(self);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->borrow);
+  if (!use.ok()) return nullptr;
+  return run_guarded([&] { return body(*state); });
+}
 
 // EseDatabase.iter_table(table_name) (iter_table.cpp): a new iterator over the table's
 // records, or nullptr with an exception set.

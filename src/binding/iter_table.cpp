@@ -47,11 +47,7 @@ struct TableIteratorObject {
 PyObject* next_row(PyObject* self) {
   auto* it = reinterpret_cast<TableIteratorObject*>(self);
   if (it->reading == nullptr) return nullptr;  // exhausted: StopIteration
-  DatabaseState* state = database_state(it->database);
-  if (state == nullptr) return nullptr;
-  SharedUse use(state->borrow);
-  if (!use.ok()) return nullptr;
-  return run_guarded([&]() -> PyObject* {
+  return with_database(it->database, [&](DatabaseState& state) -> PyObject* {
     Reading& r = *it->reading;
     if (r.busy) return raise_message(PyExc_ValueError, "iter_table iterator already executing");
     r.busy = true;
@@ -71,7 +67,7 @@ PyObject* next_row(PyObject* self) {
     }
     // The reader stays where it failed: a further step raises the same error.
     raise_message(PyExc_IOError, in_context(ErrorContext::ReadingRecord, r.reader.reader().error()));
-    note_read_error(*state->database, lossy_utf8(as_bytes(r.reader.reader().table().name)));
+    note_read_error(*state.database, lossy_utf8(as_bytes(r.reader.reader().table().name)));
     return nullptr;
   });
 }
@@ -127,13 +123,11 @@ PyObject* open_iterator(PyObject* self, DatabaseState* state, PyObject* const* a
 }  // namespace
 
 PyObject* iter_table(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  DatabaseState* state = database_state(self);
-  if (state == nullptr) return nullptr;
-  SharedUse use(state->borrow);
-  if (!use.ok()) return nullptr;
-  PyObject* result = open_iterator(self, state, args, nargs, kwnames);
-  if (result == nullptr) note_table_error(*state->database, args, nargs, kwnames);
-  return result;
+  return with_database(self, [&](DatabaseState& state) {
+    PyObject* result = open_iterator(self, &state, args, nargs, kwnames);
+    if (result == nullptr) note_table_error(*state.database, args, nargs, kwnames);
+    return result;
+  });
 }
 
 }  // namespace quarrow::python

@@ -120,6 +120,7 @@ bool replay_into(DatabaseState& state, const std::string& logs) {
   }
   state.database = std::move(replayed.database);
   state.replay = std::move(replayed.replay);
+  state.logs_folder = logs;
   app::add_log_identities(logs, state.log_files);
   return true;
 }

@@ -69,11 +69,7 @@ PyObject* write_report(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
 }  // namespace
 
 PyObject* report_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  DatabaseState* state = database_state(self);
-  if (state == nullptr) return nullptr;
-  SharedUse use(state->borrow);
-  if (!use.ok()) return nullptr;
-  return run_guarded([&] { return write_report(*state, args, nargs, kwnames); });
+  return with_database(self, [&](DatabaseState& state) { return write_report(state, args, nargs, kwnames); });
 }
 
 }  // namespace quarrow::python

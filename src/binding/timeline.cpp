@@ -10,6 +10,7 @@
 
 #include "app/timeline_arrow.h"
 #include "app/timeline_fields.h"
+#include "app/timeline_logs.h"
 #include "binding/arrow_object.h"
 #include "binding/args.h"
 #include "binding/convert.h"
@@ -25,15 +26,23 @@ const char kTimelineDoc[] =
     "batch_rows=65536, sort_memory_mb=256, temp_dir=None)\n--\n\n"
     "Every dated fact of the database in time order, one dict per event: message,\n"
     "datetime (UTC), timestamp_desc (what happened then), timestamp (microseconds since\n"
-    "1970), source_file, kind ('row', 'header', 'recovered', 'transaction'), table (the\n"
-    "view or table), row, then the row's values (JSON types; times as ISO 8601 text).\n\n"
+    "1970), source_file, kind ('row', 'header', 'recovered', 'transaction', 'row_change'),\n"
+    "table (the view or table), row, then the row's values (JSON types; times as ISO 8601\n"
+    "text). With logs, one event per transaction and one per row the logs insert, replace\n"
+    "or delete ('row inserted', 'row replaced', 'row deleted', at the time of the change's\n"
+    "record; its key, log position and outcome, and the row's values after the change or\n"
+    "before a delete, where the record or the logs replayed onto the file give them).\n"
+    "Logs of another database give no row changes; what the logs could not give is said\n"
+    "in a RuntimeWarning.\n\n"
     "Args:\n"
-    "    logs: A folder of the database's transaction logs (one event per transaction), or None\n"
+    "    logs: A folder of the database's transaction logs, or None: the folder the database\n"
+    "        was opened with (logs=), if any\n"
     "    start: Inclusive lower bound: datetime (naive = UTC) or text ('2021-11-16'), or None\n"
     "    end: Inclusive upper bound, as start; an end date includes the whole day\n"
     "    views: Names of views (tables for a database no profile knows; 'header' for the\n"
     "        header's times), or None for all\n"
-    "    kinds: Event kinds to give ('row', 'header', 'recovered', 'transaction'), or None for all\n"
+    "    kinds: Event kinds to give ('row', 'header', 'recovered', 'transaction', 'row_change'),\n"
+    "        or None for all\n"
     "    arrow: True for an object of the Arrow PyCapsule protocol instead (pyarrow.table(...),\n"
     "        polars.from_arrow, DuckDB), read once; the row's values are one JSON text column,\n"
     "        'attributes'\n"
@@ -290,7 +299,10 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
     filter.kinds.fill(false);
     for (const std::string& k : kinds) {
       const auto kind = timeline::event_kind_from_name(k);
-      if (!kind) return raise_message(PyExc_ValueError, "timeline(): unknown kind '" + k + "' (known: row, header, recovered, transaction)");
+      if (!kind) {
+        return raise_message(PyExc_ValueError,
+                             "timeline(): unknown kind '" + k + "' (known: row, header, recovered, transaction, row_change)");
+      }
       filter.kinds[static_cast<std::size_t>(*kind)] = true;
     }
   }
@@ -298,6 +310,8 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
   if (memory_mb == 0 || memory_mb > (std::uint64_t{1} << 20)) {
     return raise_message(PyExc_ValueError, "timeline(): sort_memory_mb must be from 1 to 1048576");
   }
+  // Without a folder of its own, the one the database was opened with (and replayed from).
+  if (logs_dir.empty() && (values[0] == nullptr || values[0] == Py_None)) logs_dir = state.logs_folder;
   auto ev = std::make_unique<Events>();
   if (!prepare(*ev)) return nullptr;
   timeline::SortOptions sort;
@@ -311,6 +325,7 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
   if (state.profile != nullptr) profile_list.push_back(*state.profile);
   Status s;
   std::optional<Result<logs::LogFolder>> folder;
+  std::vector<std::string> problems;
   Py_BEGIN_ALLOW_THREADS
   s = timeline::database_events(*state.database, profile_list, filter, 0, ev->names[0],
                                 [&](const timeline::EventView& e) { return sorters[0].add(e); });
@@ -322,10 +337,18 @@ PyObject* timeline_method(DatabaseState& state, PyObject* const* args, Py_ssize_
       ev->names[1].source = std::string(logs_dir);
       s = timeline::log_events(folder->value(), filter, 1, ev->names[1],
                                [&](const timeline::EventView& e) { return sorters[0].add(e); });
+      if (s.ok()) {
+        s = app::timeline_row_changes(*state.database, folder->value(), profile_list, filter, 0, ev->names[0],
+                                      problems, [&](const timeline::EventView& e) { return sorters[0].add(e); });
+      }
     }
   }
   Py_END_ALLOW_THREADS
   if (!s.ok()) return raise_ese_error(s.error());
+  for (const std::string& p : problems) {
+    PyRef text(lossy_text("timeline(): row changes: " + p));
+    if (!text || PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "%U", text.get()) < 0) return nullptr;
+  }
   for (const std::string& v : filter.views) {
     bool found = false;
     for (const auto& n : ev->names) {

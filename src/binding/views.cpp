@@ -331,15 +331,6 @@ PyObject* read_view(DatabaseState& state, PyObject* const* args, Py_ssize_t narg
   return list.release();
 }
 
-template <class Body>
-PyObject* with_state(PyObject* self, Body&& body) {
-  DatabaseState* state = database_state(self);
-  if (state == nullptr) return nullptr;
-  SharedUse use(state->borrow);
-  if (!use.ok()) return nullptr;
-  return run_guarded([&] { return body(*state); });
-}
-
 }  // namespace
 
 bool choose_profile(DatabaseState& state, PyObject* files) {
@@ -380,14 +371,14 @@ bool choose_profile(DatabaseState& state, PyObject* files) {
 }
 
 PyObject* profile_getter(PyObject* self, void*) {
-  return with_state(self, [](DatabaseState& s) -> PyObject* {
+  return with_database(self, [](DatabaseState& s) -> PyObject* {
     if (s.profile == nullptr) Py_RETURN_NONE;
     return lossy_text(s.profile->name);
   });
 }
 
 PyObject* views_method(PyObject* self, PyObject*) {
-  return with_state(self, [](DatabaseState& s) -> PyObject* {
+  return with_database(self, [](DatabaseState& s) -> PyObject* {
     PyRef list(PyList_New(0));
     if (!list) return nullptr;
     if (s.profile == nullptr) return list.release();
@@ -442,15 +433,15 @@ PyObject* view_columns(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
 }  // namespace
 
 PyObject* view_columns_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_state(self, [&](DatabaseState& s) { return view_columns(s, args, nargs, kwnames); });
+  return with_database(self, [&](DatabaseState& s) { return view_columns(s, args, nargs, kwnames); });
 }
 
 PyObject* arrow_view_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_state(self, [&](DatabaseState& s) { return make_arrow_view(s, args, nargs, kwnames); });
+  return with_database(self, [&](DatabaseState& s) { return make_arrow_view(s, args, nargs, kwnames); });
 }
 
 PyObject* read_view_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_state(self, [&](DatabaseState& s) { return read_view(s, args, nargs, kwnames); });
+  return with_database(self, [&](DatabaseState& s) { return read_view(s, args, nargs, kwnames); });
 }
 
 }  // namespace quarrow::python

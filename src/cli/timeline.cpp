@@ -1,5 +1,7 @@
 // quarrow timeline FILE... [--logs DIR]: every dated fact of the databases (and of their
 // transaction logs) as one stream in time order, in the formats timeline tools import.
+// With --logs, each database whose logs they are gets the rows they insert, replace and
+// delete (app/timeline_logs.h); the others get none, and a line says why.
 //
 // Each database's events are gathered by one worker into a sorter of its own (sorted
 // runs, spilled to temporary files beyond a memory bound); the runs are merged as the
@@ -11,6 +13,7 @@
 #include <mutex>
 
 #include "app/timeline_fields.h"
+#include "app/timeline_logs.h"
 #include "cli/commands.h"
 #include "cli/pool.h"
 #include "log/log_folder.h"
@@ -27,20 +30,23 @@ const std::string_view kTimelineHelp =
     "each view of a known database (SRUM, UAL, Windows Search: each time column names\n"
     "the event it dates; a database no profile knows gives each table's DateTime\n"
     "values, named 'Table.Column'), the header's times, the dated values of recovered\n"
-    "(deleted) rows and, with --logs, one event per level-0 transaction. Each event has\n"
+    "(deleted) rows and, with --logs, one event per level-0 transaction and one per row\n"
+    "the logs insert, replace or delete in a database they belong to (at its record's\n"
+    "time; the row's key and values, after the change or before a delete). Each event has\n"
     "message, datetime (ISO 8601, UTC), timestamp_desc, timestamp (microseconds since\n"
     "1970), source_file, kind, table and row, then the row's values: members of their\n"
     "own in JSON Lines, one JSON object in the column 'attributes' in CSV. Both import\n"
     "into Timesketch as they are; the CSV opens in Timeline Explorer.\n"
     "\n"
-    "      --logs DIR          also the transactions of the logs in DIR\n"
+    "      --logs DIR          also the transactions and row changes of the logs in DIR\n"
     "      --from T            only events at or after T (2021-11-16, 2021-11-16T19:18:00,\n"
     "                          with an optional zone: Z, +02:00; no zone is UTC)\n"
     "      --to T              only events at or before T (a date or minute given without\n"
     "                          the smaller parts includes all of it)\n"
     "      --views A,B         only these views (tables, for a database no profile knows;\n"
     "                          'header' for the header's times)\n"
-    "      --kinds K,L         only these kinds: row, header, recovered, transaction\n"
+    "      --kinds K,L         only these kinds: row, header, recovered, transaction,\n"
+    "                          row_change\n"
     "  -f, --format FMT        jsonl (default) or csv\n"
     "      --profile FILE      a profile file (JSON) tried before the built-in ones\n"
     "  -j, --jobs N            databases read at once (default: the machine's threads)\n"
@@ -109,8 +115,8 @@ std::optional<TimelineRequest> parse_timeline(const std::vector<std::string_view
     r.filter.kinds.fill(false);
     for (const std::string& k : split_list(*v)) {
       const auto kind = timeline::event_kind_from_name(k);
-      if (!kind || *kind == timeline::EventKind::RowChange) {
-        usage_error("timeline", "unknown kind '" + k + "' (known: row, header, recovered, transaction)");
+      if (!kind) {
+        usage_error("timeline", "unknown kind '" + k + "' (known: row, header, recovered, transaction, row_change)");
         return std::nullopt;
       }
       r.filter.kinds[static_cast<std::size_t>(*kind)] = true;
@@ -177,14 +183,20 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
   std::vector<char> failed(inputs, 0);
   std::mutex lock;
   std::size_t buffered = 0;  // bytes the finished sorters still hold in memory
+  std::size_t finished = 0;  // databases read
 
-  // A finished input's events stay in memory only while all such fit their share.
+  // A finished input's events stay in memory only while all such fit their share. The
+  // last database to finish has the whole bound (no worker holds any more) unless a log
+  // folder's sorter follows: its events need not go to disk only to be read back.
   auto settle = [&](std::size_t k) -> Status {
     std::lock_guard<std::mutex> hold(lock);
     const std::size_t bytes = sorters[k].buffered_bytes();
-    if (buffered + bytes <= kept_bound) {
+    const bool last = ++finished == r.files.size() && r.logs.empty();
+    if (buffered + bytes <= (last ? r.sort.memory_bound : kept_bound)) {
       buffered += bytes;
-      sorters[k].shrink();
+      // The room beyond the events is given back only while other inputs still need
+      // memory: shrinking copies the events, which for the last one is all cost.
+      if (!last) sorters[k].shrink();
       return Status::success();
     }
     return sorters[k].spill_buffer();
@@ -197,12 +209,38 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
     if (!db) {
       report(lock, file_error_line(r.files[k], error));
       failed[k] = 1;
+      std::lock_guard<std::mutex> hold(lock);
+      ++finished;
       return;
     }
     timeline::EventSorter& sorter = sorters[k];
+    // Each event is written as its output line once, as it is found; the sort moves lines.
+    app::TimelineWriter writer(r.format, names);
+    std::string line;
+    const auto add_event = [&](const timeline::EventView& e) {
+      line.clear();
+      writer.append(line, e);
+      return sorter.add_line(e, line);
+    };
     Status s = timeline::database_events(*db, profile_list, r.filter, static_cast<std::uint32_t>(k), names[k],
-                                         [&](const timeline::EventView& e) { return sorter.add(e); });
-    if (s.ok()) s = settle(k);
+                                         add_event);
+    if (s.ok() && !r.logs.empty()) {
+      // The folder read by this worker alone; one that cannot be opened is reported once,
+      // as the logs' own input, below.
+      auto folder = logs::LogFolder::open(r.logs);
+      if (folder) {
+        std::vector<std::string> problems;
+        s = app::timeline_row_changes(*db, folder.value(), profile_list, r.filter, static_cast<std::uint32_t>(k),
+                                      names[k], problems, add_event);
+        for (const std::string& p : problems) report(lock, "quarrow timeline: " + r.files[k] + ": " + p);
+      }
+    }
+    if (s.ok()) {
+      s = settle(k);
+    } else {
+      std::lock_guard<std::mutex> hold(lock);
+      ++finished;
+    }
     if (!s.ok()) {
       report(lock, file_error_line(r.files[k], user_message(s.error())));
       sorter = timeline::EventSorter(each);  // none of a failed file's events
@@ -219,8 +257,14 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
       failed[k] = 1;
     } else {
       timeline::EventSorter& sorter = sorters[k];
+      app::TimelineWriter writer(r.format, names);
+      std::string line;
       const Status s = timeline::log_events(folder.value(), r.filter, static_cast<std::uint32_t>(k), names[k],
-                                            [&](const timeline::EventView& e) { return sorter.add(e); });
+                                            [&](const timeline::EventView& e) {
+                                              line.clear();
+                                              writer.append(line, e);
+                                              return sorter.add_line(e, line);
+                                            });
       if (!s.ok()) {
         report(lock, file_error_line(r.logs, user_message(s.error())));
         sorter = timeline::EventSorter(each);
@@ -244,7 +288,7 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
   timeline::EventView e;
   std::uint64_t written = 0;
   while (merger.next(e)) {
-    app::append_timeline_event(output.buffer(), r.format, e, names);
+    output.buffer().append(e.line);
     ++written;
     if (!output.commit()) break;
   }

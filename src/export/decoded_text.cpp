@@ -1,6 +1,7 @@
 #include "export/decoded_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -90,13 +91,18 @@ void append_json_value(std::string& out, DecodedType type, const DecodedValue& v
 
 }  // namespace
 
-void append_iso8601(std::string& out, std::int64_t us) {
-  std::int64_t seconds = us / kMicrosecondsPerSecond;
-  std::int64_t micros = us % kMicrosecondsPerSecond;
-  if (micros < 0) {
-    micros += kMicrosecondsPerSecond;
-    --seconds;
-  }
+namespace {
+
+// Two decimal digits of 0..99.
+char* put2(char* p, unsigned v) {
+  p[0] = static_cast<char>('0' + v / 10);
+  p[1] = static_cast<char>('0' + v % 10);
+  return p + 2;
+}
+
+// The text of a whole second, "YYYY-MM-DDTHH:MM:SS" (years outside 0..9999 signed:
+// "-0001", "+10000"); returns its end. `p` has room for 32 characters.
+char* put_second(char* p, std::int64_t seconds) {
   std::int64_t days = seconds / kSecondsPerDay;
   std::int64_t second_of_day = seconds % kSecondsPerDay;
   if (second_of_day < 0) {
@@ -105,14 +111,73 @@ void append_iso8601(std::string& out, std::int64_t us) {
   }
   const CivilDate date = civil_from_days(days);
   const std::int64_t year = date.year;
-  char buf[64];
-  const char* year_format = year < 0 ? "-%04lld" : year > 9999 ? "+%lld" : "%04lld";
-  int n = std::snprintf(buf, sizeof buf, year_format, static_cast<long long>(year < 0 ? -year : year));
-  n += std::snprintf(buf + n, sizeof buf - n, "-%02u-%02uT%02lld:%02lld:%02lld", date.month, date.day,
-                     static_cast<long long>(second_of_day / 3600), static_cast<long long>(second_of_day / 60 % 60),
-                     static_cast<long long>(second_of_day % 60));
-  if (micros != 0) n += std::snprintf(buf + n, sizeof buf - n, ".%06lld", static_cast<long long>(micros));
-  out.append(buf, static_cast<std::size_t>(n));
+  if (year < 0 || year > 9999) {
+    *p++ = year < 0 ? '-' : '+';
+    const std::int64_t magnitude = year < 0 ? -year : year;
+    if (magnitude < 1000) {  // at least four digits
+      p = put2(p, static_cast<unsigned>(magnitude / 100));
+      p = put2(p, static_cast<unsigned>(magnitude % 100));
+    } else {
+      p = std::to_chars(p, p + 20, magnitude).ptr;
+    }
+  } else {
+    p = put2(p, static_cast<unsigned>(year / 100));
+    p = put2(p, static_cast<unsigned>(year % 100));
+  }
+  const auto s = static_cast<unsigned>(second_of_day);
+  *p++ = '-';
+  p = put2(p, static_cast<unsigned>(date.month));
+  *p++ = '-';
+  p = put2(p, static_cast<unsigned>(date.day));
+  *p++ = 'T';
+  p = put2(p, s / 3600);
+  *p++ = ':';
+  p = put2(p, s / 60 % 60);
+  *p++ = ':';
+  return put2(p, s % 60);
+}
+
+// ".ffffff" of 1..999999 microseconds.
+void append_fraction(std::string& out, std::int64_t micros) {
+  char buf[7] = {'.'};
+  auto v = static_cast<unsigned>(micros);
+  for (int k = 6; k >= 1; --k) {
+    buf[k] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  }
+  out.append(buf, sizeof buf);
+}
+
+// Whole seconds and microseconds (0..999999) of a time, rounding toward the past.
+void split_seconds(std::int64_t us, std::int64_t& seconds, std::int64_t& micros) {
+  seconds = us / kMicrosecondsPerSecond;
+  micros = us % kMicrosecondsPerSecond;
+  if (micros < 0) {
+    micros += kMicrosecondsPerSecond;
+    --seconds;
+  }
+}
+
+}  // namespace
+
+void append_iso8601(std::string& out, std::int64_t us) {
+  std::int64_t seconds = 0, micros = 0;
+  split_seconds(us, seconds, micros);
+  char buf[32];
+  out.append(buf, put_second(buf, seconds));
+  if (micros != 0) append_fraction(out, micros);
+}
+
+void Iso8601Writer::append(std::string& out, std::int64_t us) {
+  std::int64_t seconds = 0, micros = 0;
+  split_seconds(us, seconds, micros);
+  if (!has_second_ || seconds != second_) {
+    size_ = static_cast<std::uint8_t>(put_second(text_, seconds) - text_);
+    second_ = seconds;
+    has_second_ = true;
+  }
+  out.append(text_, size_);
+  if (micros != 0) append_fraction(out, micros);
 }
 
 void append_decimal4(std::string& out, std::int64_t units) {

@@ -3,6 +3,7 @@
 // text, binary data as lower-case hexadecimal, multi-valued columns as lists.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,20 @@ namespace quarrow {
 // "YYYY-MM-DDTHH:MM:SS" with ".ffffff" when there are microseconds; no time zone,
 // as the stored dates carry none. Years outside 0..9999 get a sign ("-0001", "+10000").
 void append_iso8601(std::string& out, std::int64_t microseconds_since_1970);
+
+// append_iso8601 for a stream of times that often share their second (a table's rows,
+// a timeline's events): the text of the last second written is kept and copied rather
+// than worked out again. One writer per thread.
+class Iso8601Writer {
+ public:
+  void append(std::string& out, std::int64_t microseconds_since_1970);
+
+ private:
+  std::int64_t second_ = 0;
+  bool has_second_ = false;
+  std::uint8_t size_ = 0;
+  char text_[32] = {};
+};
 
 // A count of 1/10,000 units as "-12.3400" (always four places).
 void append_decimal4(std::string& out, std::int64_t units);

@@ -38,6 +38,26 @@ void append_integer(std::string& out, Int v) {
   out.append(buf, r.ptr);
 }
 
+// The first byte at or after `p` that JSON escapes (a control character, '"' or '\\'),
+// or `end`. Eight bytes are tested at a time: the text of a row is mostly plain.
+const char* skip_plain(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  while (end - p >= 8) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    // A byte's high bit is set in `found` for a byte below 0x20 or equal to '"' or
+    // '\\'; bytes of 0x80 and above (UTF-8) never count.
+    const std::uint64_t quote = v ^ (kOnes * '"');
+    const std::uint64_t backslash = v ^ (kOnes * '\\');
+    const std::uint64_t found = ((v - kOnes * 0x20) | (quote - kOnes) | (backslash - kOnes)) & ~v & kHighs;
+    if (found != 0) break;
+    p += 8;
+  }
+  while (p != end && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
+  return p;
+}
+
 }  // namespace
 
 void append_json_number(std::string& out, double x) {
@@ -113,7 +133,7 @@ void append_json_string(std::string& out, std::string_view utf8) {
   while (p != end) {
     // Copy the run of bytes that need no escape in one go.
     const char* run = p;
-    while (p != end && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
+    p = skip_plain(p, end);
     out.append(run, p);
     if (p == end) break;
     const unsigned char c = static_cast<unsigned char>(*p++);

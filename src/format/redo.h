@@ -121,6 +121,21 @@ inline constexpr std::uint8_t kMergeFullLeft = 5;
 inline constexpr std::uint8_t kMergePartialLeft = 6;
 inline constexpr std::uint8_t kMergePageMove = 7;
 
+// PageMove (LRPAGEMOVE) fields not named with the log reader's: the siblings, the parent
+// and their dbtimes before, the parent's pointer, the root-move flags; the page's
+// header part and trailer part follow the fixed part.
+inline constexpr std::size_t kPageMoveLeft = 36;
+inline constexpr std::size_t kPageMoveRight = 40;
+inline constexpr std::size_t kPageMoveParent = 44;
+inline constexpr std::size_t kPageMoveLeftDbtime = 48;
+inline constexpr std::size_t kPageMoveRightDbtime = 56;
+inline constexpr std::size_t kPageMoveParentDbtime = 64;
+inline constexpr std::size_t kPageMoveParentIline = 80;  // i32
+inline constexpr std::size_t kPageMoveFlags = 84;
+inline constexpr std::size_t kPageMoveVariable = 96;
+// A tree root moving (its own page, or a space tree's root): part of a root move macro.
+inline constexpr std::uint32_t kPageMoveRootFlags = 0x7;
+
 // Delta / Delta64: the signed amount and the byte offset in the node data.
 inline constexpr std::size_t kDeltaAmount = 48;
 inline constexpr std::size_t kDeltaOffset = 52;

@@ -287,6 +287,7 @@ Status Engine::apply(const HeldRecord& r) {
     case kCreateMultipleExtentFDP: st = apply_multiple_extent_root(r); break;
     case kConvertFDP2: st = apply_convert(r); break;
     case kEmptyTree: st = apply_empty_tree(r); break;
+    case kPageMove: st = apply_page_move(r); break;
     case kSplit2: case kMerge2: case kMerge: {
       // Outside a macro (the engine logs these inside one): the record on its own.
       std::vector<HeldRecord> one{r};
@@ -324,7 +325,7 @@ Status Engine::apply(const HeldRecord& r) {
     default:
       if (is_node_change(r.type)) {
         st = apply_node(r);
-      } else if (r.type == kSplit || r.type == kPageMove || r.type == kConvertFDP) {
+      } else if (r.type == kSplit || r.type == kConvertFDP) {
         const Bytes b = r.view();
         const std::uint32_t page = load_u32le(b, kPagePgno);
         auto rule = check(page, load_u64le(b, kPageDbtimeAfter), load_u64le(b, kPageDbtimeBefore));

@@ -92,6 +92,7 @@ class Engine {
   Status apply_macro(Session& s);
   Status apply_split(const std::vector<HeldRecord>& records, std::size_t at, std::vector<bool>& consumed);
   Status apply_merge(const std::vector<HeldRecord>& records, std::size_t at, std::vector<bool>& consumed);
+  Status apply_page_move(const HeldRecord& r);
   Status insert_extent(PageEditor& page, std::uint32_t last, std::uint32_t count);
   Status new_space_root(std::uint32_t page, std::uint64_t dbtime, std::uint32_t objid, std::uint32_t flags);
 

@@ -1,4 +1,4 @@
-// Redo of page merges (Merge and Merge2 records inside a macro). A merge macro holds one
+// Redo of page merges (Merge and Merge2 records inside a macro) and page moves. A merge macro holds one
 // record per tree level, the topmost first and the leaf level last. The leaf record names
 // the page merged away with its two siblings and says how: its nodes move in whole or in
 // part to the right or left sibling, or the page is simply emptied. The records above
@@ -353,6 +353,125 @@ Status Engine::apply_merge(const std::vector<HeldRecord>& recs, std::size_t at, 
     touch(leaf.right, leaf.after);
   }
   if (record_applied_) ++report_.records_applied; else ++report_.records_in_file;
+  return {};
+}
+
+// A page moved to another page number (PageMove, the engine's shrink and defragmentation):
+// the new page takes the page's bytes, the page is emptied, and its parent's pointer and
+// its siblings' links lead to the new page (logredo.cxx ErrLGRIIRedoPageMove, bt.cxx
+// BTPerformPageMove). Tree roots move inside a root-move macro that also rewrites the
+// catalog and space headers; that is not redone.
+Status Engine::apply_page_move(const HeldRecord& r) {
+  const Bytes b = r.view();
+  const std::uint32_t source = b.size() >= kPagePgno + 4 ? load_u32le(b, kPagePgno) : 0;
+  if (b.size() < redo::kPageMoveVariable) return error_at(source, "a PageMove record shorter than its fixed part");
+  const std::uint64_t after = load_u64le(b, kPageDbtimeAfter);
+  const std::uint64_t before = load_u64le(b, kPageDbtimeBefore);
+  const std::uint32_t dest = load_u32le(b, kPageMoveDestination);
+  const std::uint32_t left = load_u32le(b, redo::kPageMoveLeft);
+  const std::uint32_t right = load_u32le(b, redo::kPageMoveRight);
+  const std::uint32_t parent = load_u32le(b, redo::kPageMoveParent);
+  const std::int32_t parent_iline = static_cast<std::int32_t>(load_u32le(b, redo::kPageMoveParentIline));
+  const std::uint32_t flags = load_u32le(b, redo::kPageMoveFlags);
+  const std::uint64_t header_part = load_u32le(b, kPageMoveHeaderLength);
+  const std::uint64_t trailer_part = load_u32le(b, kPageMoveTrailerLength);
+  if (redo::kPageMoveVariable + header_part + trailer_part > b.size()) {
+    return error_at(source, "a PageMove record whose page image runs past its end");
+  }
+  if (header_part + trailer_part > page_size_) return error_at(source, "a PageMove record whose page image is larger than a page");
+  std::vector<std::uint32_t> named = {source, dest, parent};
+  for (std::uint32_t p : {left, right}) {
+    if (p != 0) named.push_back(p);
+  }
+  std::sort(named.begin(), named.end());
+  if (std::adjacent_find(named.begin(), named.end()) != named.end()) {
+    return error_at(source, "a PageMove record naming one page twice");
+  }
+
+  auto parent_rule = check(parent, after, load_u64le(b, redo::kPageMoveParentDbtime));
+  if (!parent_rule) return parent_rule.error();
+  auto source_rule = check(source, after, before);
+  if (!source_rule) return source_rule.error();
+  Rule left_rule = Rule::Skip, right_rule = Rule::Skip;
+  if (left != 0) {
+    auto lr = check(left, after, load_u64le(b, redo::kPageMoveLeftDbtime));
+    if (!lr) return lr.error();
+    left_rule = *lr;
+  }
+  if (right != 0) {
+    auto rr = check(right, after, load_u64le(b, redo::kPageMoveRightDbtime));
+    if (!rr) return rr.error();
+    right_rule = *rr;
+  }
+  auto dest_rule = check(dest, after, kDbtimeInvalid, true);
+  if (!dest_rule) return dest_rule.error();
+  const bool any = *parent_rule == Rule::Apply || *source_rule == Rule::Apply || *dest_rule == Rule::Apply ||
+                   left_rule == Rule::Apply || right_rule == Rule::Apply;
+  if ((flags & redo::kPageMoveRootFlags) != 0 && any) {
+    return error_at(source, "redo of a tree root's page move is not supported: the replayed state would be incomplete");
+  }
+  auto fail = [&](std::uint32_t page, const EseError& e) { return fail_at(page, EseError::parse("PageMove: " + error_detail(e))); };
+
+  bool source_apply = *source_rule == Rule::Apply;
+  if (*dest_rule == Rule::Apply && !source_apply) {
+    // The file holds the moved page already emptied but not the new page: the engine
+    // rebuilds the page from the logged parts (its used start and its tag array, zeros
+    // between) and redoes the move from it.
+    auto e = edit(source);
+    if (!e) return e.error();
+    std::span<std::uint8_t> page = overlay_->write(source);
+    std::fill(page.begin(), page.end(), std::uint8_t{0});
+    const Bytes parts = b.subspan(redo::kPageMoveVariable);
+    std::copy_n(parts.begin(), static_cast<std::size_t>(header_part), page.begin());
+    std::copy_n(parts.begin() + static_cast<std::ptrdiff_t>(header_part), static_cast<std::size_t>(trailer_part),
+                page.end() - static_cast<std::ptrdiff_t>(trailer_part));
+    source_apply = true;
+  }
+  if (source_apply) {
+    // The dbtime first: the new page is a copy of the page as the move leaves it.
+    if (auto e = edit(source); !e) return e.error();
+    touch(source, after);
+  }
+  if (*dest_rule == Rule::Apply) {
+    auto e = edit(dest);
+    if (!e) return e.error();
+    const Bytes from = overlay_->page(source);
+    std::span<std::uint8_t> to = overlay_->write(dest);
+    std::copy(from.begin(), from.end(), to.begin());
+    pre_initialised_.erase(dest);
+    touch(dest, after);
+  }
+  if (source_apply) {
+    auto e = edit(source);
+    if (!e) return e.error();
+    if (Status st = empty_page(*e); !st) return fail(source, st.error());
+  }
+  if (*parent_rule == Rule::Apply) {
+    auto e = edit(parent);
+    if (!e) return e.error();
+    if (parent_iline < 0 || parent_iline >= e->nodes()) {
+      return fail(parent, EseError::parse("the parent's pointer " + std::to_string(parent_iline) + " is past its " +
+                                          std::to_string(e->nodes()) + " nodes"));
+    }
+    auto node = e->node(static_cast<std::uint16_t>(parent_iline));
+    if (!node) return fail(parent, node.error());
+    if (node->data != u32_bytes(source)) return fail(parent, EseError::parse("the parent's pointer does not lead to the moved page"));
+    node->data = u32_bytes(dest);
+    if (Status st = e->replace_node(static_cast<std::uint16_t>(parent_iline), *node); !st) return fail(parent, st.error());
+    touch(parent, after);
+  }
+  if (left_rule == Rule::Apply) {
+    auto e = edit(left);
+    if (!e) return e.error();
+    e->set_next(dest);
+    touch(left, after);
+  }
+  if (right_rule == Rule::Apply) {
+    auto e = edit(right);
+    if (!e) return e.error();
+    e->set_previous(dest);
+    touch(right, after);
+  }
   return {};
 }
 

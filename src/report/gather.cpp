@@ -372,8 +372,9 @@ void gather_events(const Database& db, const profiles::Profile* profile, const l
       const std::int64_t day = timeline::event_day(e.time);
       auto found = facts.days.find(day);
       if (found == facts.days.end()) {
-        if (facts.days.size() >= kMaxEventDays) {
+        if (facts.days.size() >= kMaxEventDays) {  // counted, not drawn
           ++facts.left_out;
+          ++total;
           return Status::success();
         }
         found = facts.days.emplace(day, std::array<std::uint64_t, 2>{}).first;

@@ -402,7 +402,10 @@ void render_events(std::string& out, const EventFacts& e) {
     out += "<p class=\"warn\">The database's events stop early: " + escape_html(e.database_error) + "</p>\n";
   }
   if (!e.logs_error.empty()) out += "<p class=\"warn\">The logs' events stop early: " + escape_html(e.logs_error) + "</p>\n";
-  if (e.left_out != 0) out += "<p class=\"more\">and " + num(e.left_out) + " more events on other days</p>\n";
+  if (e.left_out != 0) {
+    out += "<p class=\"more\" id=\"events-not-drawn\">The histogram keeps the first " + num(kMaxEventDays) +
+           " days it meets: " + num(e.left_out) + " of these events fall on other days and are counted above, not drawn.</p>\n";
+  }
   if (e.days.empty()) {
     out += "</section>\n";
     return;

@@ -164,8 +164,10 @@ struct LogChainFacts {
 };
 
 // Events per day (the timeline's events of the database and, with logs, of the logs),
-// counted as they are found: no sorting, one entry per distinct day, at most
-// kMaxEventDays of them (events of further days are counted as left out).
+// counted as they are found: no sorting and no event text (a view's reading keeps only
+// its dated columns), one entry per distinct day, at most kMaxEventDays of them (events
+// of further days are counted in the totals and as left out, not drawn). The work is
+// one reading of each view.
 inline constexpr std::size_t kMaxEventDays = 100000;
 // The histogram shows at most this many bars; a longer span puts several days in a bar.
 inline constexpr std::size_t kMaxHistogramBars = 366;
@@ -174,7 +176,7 @@ struct EventFacts {
   std::map<std::int64_t, std::array<std::uint64_t, 2>> days;  // day since 1970 -> database, logs
   std::uint64_t database_events = 0;
   std::uint64_t log_events = 0;
-  std::uint64_t left_out = 0;
+  std::uint64_t left_out = 0;  // events of days past kMaxEventDays (in the totals)
   std::string database_error;  // why the database's events are incomplete
   std::string logs_error;
 };

@@ -1,6 +1,8 @@
 #include "timeline/collect.h"
 
 #include <algorithm>
+#include <charconv>
+#include <map>
 #include <unordered_map>
 
 #include "export/decoded_text.h"
@@ -16,6 +18,7 @@
 #include "profiles/view_reader.h"
 #include "profiles/view_text.h"
 #include "record/value.h"
+#include "timeline/attributes.h"
 
 namespace quarrow::timeline {
 
@@ -44,14 +47,20 @@ bool wanted(const TimelineFilter& filter, std::string_view name, InputNames& nam
   return false;
 }
 
+template <class Int>
+void append_decimal(std::string& out, Int v) {
+  char buf[24];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
 // A cell as message text; false for null.
 bool append_cell_text(std::string& out, const Cell& c, OutType type) {
   if (!c.valid) return false;
   const std::size_t start = out.size();
   switch (type) {
     case OutType::Bool: out += c.i != 0 ? "true" : "false"; break;
-    case OutType::Int64: out += std::to_string(c.i); break;
-    case OutType::UInt64: out += std::to_string(static_cast<std::uint64_t>(c.i)); break;
+    case OutType::Int64: append_decimal(out, c.i); break;
+    case OutType::UInt64: append_decimal(out, static_cast<std::uint64_t>(c.i)); break;
     case OutType::Float64: append_json_number(out, c.f); break;
     case OutType::Text: out += c.bytes(); break;
     case OutType::Binary: append_hex(out, c.bytes()); break;
@@ -130,20 +139,6 @@ void render_message(std::string& out, const std::string& label, const std::vecto
   }
 }
 
-// The JSON object of a row without its braces and line end.
-void render_attributes(std::string& out, const std::vector<ViewColumn>& columns, const std::vector<Cell>& row) {
-  out.clear();
-  profiles::append_view_json(out, columns, row);
-  // "{...}\n" -> "..."
-  if (out.size() >= 3) {
-    out.pop_back();
-    out.pop_back();
-    out.erase(0, 1);
-  } else {
-    out.clear();
-  }
-}
-
 struct EventColumn {
   std::size_t column = 0;
   std::string description;
@@ -208,6 +203,7 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
     }
   }
   const std::vector<MessagePart> message = compile_message(view.message, columns);
+  AttributeWriter attribute_writer(attribute_columns);
   std::vector<Cell> row;
   std::string attributes, text;
   std::uint64_t row_number = 0;
@@ -219,7 +215,7 @@ Status view_events(const Database& db, const profiles::Profile& profile, const V
     for (const EventColumn& d : dated) any = any || (row[d.column].valid && filter.in_range(row[d.column].i));
     if (!any) continue;
     if (!filter.times_only) {
-      render_attributes(attributes, attribute_columns, row);
+      attribute_writer.write(attributes, row);
       render_message(text, view.name, message, columns, row);
     }
     for (std::size_t k = 0; k < dated.size(); ++k) {
@@ -459,6 +455,84 @@ profiles::Profile table_profile(const Database& db) {
   return p;
 }
 
+// What happened to the row, as the event's description and in its message; none for
+// an undo (the rollback of an earlier change, whose own outcome says so already).
+struct ChangeWords {
+  const char* description;
+  const char* verb;
+};
+
+std::optional<ChangeWords> change_words(logs::ChangeKind kind) {
+  switch (kind) {
+    case logs::ChangeKind::Insert:
+    case logs::ChangeKind::FlagInsert: return ChangeWords{"row inserted", "inserted"};
+    case logs::ChangeKind::Replace:
+    case logs::ChangeKind::ReplaceDiff: return ChangeWords{"row replaced", "replaced"};
+    case logs::ChangeKind::FlagDelete:
+    case logs::ChangeKind::Delete: return ChangeWords{"row deleted", "deleted"};
+    case logs::ChangeKind::Undo: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// A row change's own members, before the row's values.
+constexpr std::string_view kChangeMembers[] = {"key", "position", "operation", "outcome", "session", "trx"};
+
+bool shadows_a_member(std::string_view name) {
+  for (std::string_view m : kEventFieldNames) {
+    if (name == m) return true;
+  }
+  for (std::string_view m : kChangeMembers) {
+    if (name == m) return true;
+  }
+  return false;
+}
+
+// A record's values as JSON members (no braces) after `out`'s; a column named like one of
+// the event's own members is written as "<name>_value", as a view's columns are.
+void append_record_members(std::string& out, const Record& record, std::string& line) {
+  const Record* shown = &record;
+  Record renamed;
+  std::vector<std::string> names;
+  for (const Field& f : record.fields) {
+    if (!shadows_a_member(f.name)) continue;
+    if (shown == &record) {
+      renamed = record;
+      names.reserve(record.fields.size());  // the fields keep views into these names
+      shown = &renamed;
+    }
+  }
+  if (shown == &renamed) {
+    for (Field& f : renamed.fields) {
+      if (!shadows_a_member(f.name)) continue;
+      names.push_back(std::string(f.name) + "_value");
+      f.name = names.back();
+    }
+  }
+  record_to_json_line(*shown, line);
+  if (line.size() <= 2) return;  // "{}": no values
+  if (!out.empty()) out += ',';
+  out.append(line, 1, line.size() - 2);
+}
+
+// The stored tables that the listed views read (a database no profile knows: the tables
+// named); nullopt without a list, for all of them.
+std::optional<std::vector<std::string>> tables_of_views(const Database& db,
+                                                        const std::vector<profiles::Profile>& profile_list,
+                                                        const TimelineFilter& filter) {
+  if (filter.views.empty()) return std::nullopt;
+  const profiles::Profile* known = profiles::recognize(db, profile_list);
+  profiles::Profile own;
+  if (known == nullptr) own = table_profile(db);
+  std::vector<std::string> out;
+  for (const ViewSpec* view : profiles::available_views(db, known != nullptr ? *known : own)) {
+    if (std::find(filter.views.begin(), filter.views.end(), view->name) != filter.views.end()) {
+      out.push_back(view->table);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 Status database_events(const Database& db, const std::vector<profiles::Profile>& profile_list,
@@ -579,6 +653,82 @@ Status log_events(const logs::LogFolder& folder, const TimelineFilter& filter, s
   while (stream.next(r) && failed.ok()) tracker.feed(r, logs::summarize(r));
   if (failed.ok()) tracker.finish();
   return failed;
+}
+
+Status row_change_events(const Database& db, const logs::LogFolder& folder, const ChangeAttacher& attach,
+                         const std::vector<profiles::Profile>& profile_list, const TimelineFilter& filter,
+                         std::uint32_t input, InputNames& names, std::vector<std::string>& problems,
+                         const EventSink& sink) {
+  if (!filter.wants(EventKind::RowChange)) return Status::success();
+  const std::optional<std::vector<std::string>> tables = tables_of_views(db, profile_list, filter);
+  if (tables && tables->empty()) return Status::success();
+  logs::RowChangeReader reader(folder, db);
+  // A table's entry among the input's names, made when its first change is shown.
+  std::map<const TableInfo*, std::uint32_t> table_ids;
+  std::string attributes, message, line;
+  std::uint64_t number = 0;
+  logs::RowChange c;
+  while (reader.next(c)) {
+    const std::uint64_t n = number++;  // the change's place in the logs
+    const std::optional<ChangeWords> words = change_words(c.kind);
+    if (!words || c.table == nullptr) continue;
+    if (tables && std::find(tables->begin(), tables->end(), c.table->name) == tables->end()) continue;
+    const auto us = log_time_microseconds(c.time);
+    if (!us || !filter.in_range(*us)) continue;
+    auto [id, added] = table_ids.try_emplace(c.table, static_cast<std::uint32_t>(names.tables.size()));
+    if (added) names.tables.push_back(c.table->name);
+    EventView e;
+    e.time = *us;
+    e.kind = EventKind::RowChange;
+    e.input = input;
+    e.table = id->second;
+    e.row = n;
+    e.description = words->description;
+    if (filter.times_only) {  // counted: neither the row's images nor its values needed
+      if (Status s = sink(e); !s.ok()) return s;
+      continue;
+    }
+    if (attach) attach(c);
+    const std::string key = c.has_key ? hex_text(as_bytes(c.key)) : std::string();
+    attributes.clear();
+    append_member(attributes, "key");
+    if (c.has_key) append_json_string(attributes, key);
+    else attributes += "null";
+    append_member(attributes, "position");
+    append_json_string(attributes, logs::position_text(c.position));
+    append_member(attributes, "operation");
+    append_json_string(attributes, logs::change_kind_name(c.kind));
+    append_member(attributes, "outcome");
+    append_json_string(attributes, logs::outcome_name(c.outcome));
+    append_member(attributes, "session");
+    attributes += std::to_string(c.procid);
+    append_member(attributes, "trx");
+    attributes += std::to_string(c.trx);
+    // The row as the change leaves it, or as it was before a delete: the record the log
+    // carries, or the image the replayed pages gave.
+    const bool deletes = c.kind == logs::ChangeKind::FlagDelete || c.kind == logs::ChangeKind::Delete;
+    std::optional<Bytes> image;
+    if (deletes) {
+      if (c.has_before) image = c.before;
+    } else if (c.has_after) {
+      image = c.after;
+    } else if (c.has_record) {
+      image = c.record;
+    }
+    if (image) {
+      logs::RowChange as_record = c;
+      as_record.record = *image;
+      append_record_members(attributes, reader.decode(as_record), line);
+    }
+    message = c.table->name + ": row " + (c.has_key ? key : std::string("(key not known)")) + " " +
+              words->verb + " (session " + std::to_string(c.procid) + ", transaction " + std::to_string(c.trx) + " " +
+              logs::outcome_name(c.outcome) + ")";
+    e.message = message;
+    e.attributes = attributes;
+    if (Status s = sink(e); !s.ok()) return s;
+  }
+  problems = reader.problems();
+  return Status::success();
 }
 
 std::vector<std::pair<std::int64_t, std::uint64_t>> events_per_day(const std::function<bool(EventView&)>& next) {

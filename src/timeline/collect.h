@@ -1,6 +1,6 @@
 // The events of one input: a database (its views' dated values, its header's times, its
-// recovered records' dated values) or a folder of transaction logs (one event per level-0
-// transaction). Each collector hands its events to a sink as it finds them, unsorted;
+// recovered records' dated values, and with its logs the rows they insert, replace and
+// delete) or a folder of transaction logs (one event per level-0 transaction). Each collector hands its events to a sink as it finds them, unsorted;
 // EventSorter puts them in order. Nothing here holds more than one row at a time.
 #pragma once
 
@@ -13,6 +13,7 @@
 
 #include "database/database.h"
 #include "error/ese_error.h"
+#include "log/database_link.h"
 #include "log/log_folder.h"
 #include "profiles/profile.h"
 #include "timeline/event.h"
@@ -54,6 +55,25 @@ Status database_events(const Database& db, const std::vector<profiles::Profile>&
 // segment; transactions whose time the logs do not give are left out.
 Status log_events(const logs::LogFolder& folder, const TimelineFilter& filter, std::uint32_t input,
                   InputNames& names, const EventSink& sink);
+
+// Names a change's row and gives its before / after images (app/row_images.h replays
+// the logs onto the database's file for them); empty: the changes as the records give them.
+using ChangeAttacher = std::function<void(logs::RowChange&)>;
+
+// One event per row the logs insert, replace or delete in the database's tables (what
+// RowChangeReader reads: changes of the tables' data trees; a flag-delete is a delete,
+// a flag-insert an insert, an undo no event). Each is at the time of its record's
+// segment, the clock of the transaction events (a transaction's event is at its first
+// record's), and carries the row's key, where it is in the logs and the row's values:
+// after the change for an insert or replace, before it for a delete, where the record
+// or the replayed pages give them. The events belong to the database's input, one table
+// entry per changed table; `row` is the change's place in the logs. With a list of views
+// only the tables those views read give events. Logs of another database give none: the
+// reader says why in `problems`, as it does what it could not read.
+Status row_change_events(const Database& db, const logs::LogFolder& folder, const ChangeAttacher& attach,
+                         const std::vector<profiles::Profile>& profiles, const TimelineFilter& filter,
+                         std::uint32_t input, InputNames& names, std::vector<std::string>& problems,
+                         const EventSink& sink);
 
 // The event count per day (days since 1970, ascending) of a sorted stream, for
 // histograms; `next` gives the events in order and false at the end.

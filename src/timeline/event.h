@@ -42,11 +42,15 @@ struct EventView {
   EventKind kind = EventKind::Row;
   std::uint32_t input = 0;   // index of the input (database file or log folder)
   std::uint32_t table = 0;   // index of the view or table within its input
-  std::uint64_t row = 0;     // the row's position in its table's key order (recovered: page << 32 | offset)
+  std::uint64_t row = 0;     // the row's position in its table's key order (recovered: page << 32 | offset;
+                             // a row change: its place among the database's changes in the logs)
   std::uint32_t item = 0;    // which dated value of the row
   std::string_view description;
   std::string_view message;
   std::string_view attributes;  // JSON object members without the braces; may be empty
+  // The event as its output writes it, when it was written once as it was found (see
+  // EventSorter::add_written); the three texts above are then empty.
+  std::string_view line;
 };
 
 // The order of the timeline: time, then input, table, kind, row, item.

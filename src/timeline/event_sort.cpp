@@ -8,16 +8,17 @@ namespace quarrow::timeline {
 namespace {
 
 // A serialized event: time (8), input (4), table (4), row (8), item (4), kind (1), then
-// the lengths of the description, message and attributes (4 each) and their bytes.
-constexpr std::size_t kBlockHead = 8 + 4 + 4 + 8 + 4 + 1 + 3 * 4;
+// the lengths of the description, message, attributes and line (4 each) and their bytes.
+constexpr std::size_t kBlockHead = 8 + 4 + 4 + 8 + 4 + 1 + 4 * 4;
+// Where the line's length sits in the head.
+constexpr std::size_t kLineLengthAt = kBlockHead - 4;
 // Bytes read from a spilled run at a time.
 constexpr std::size_t kRunReadSize = std::size_t{1} << 18;
 
 template <class T>
-void put(std::string& out, T v) {
-  char b[sizeof(T)];
-  std::memcpy(b, &v, sizeof(T));
-  out.append(b, sizeof(T));
+char* put(char* p, T v) {
+  std::memcpy(p, &v, sizeof(T));
+  return p + sizeof(T);
 }
 
 template <class T>
@@ -34,19 +35,25 @@ std::uint32_t text_size(std::string_view s) {
 }
 
 void put_block(std::string& out, const EventView& e) {
-  put(out, e.time);
-  put(out, e.input);
-  put(out, e.table);
-  put(out, e.row);
-  put(out, e.item);
-  put(out, static_cast<std::uint8_t>(e.kind));
-  const std::uint32_t d = text_size(e.description), m = text_size(e.message), a = text_size(e.attributes);
-  put(out, d);
-  put(out, m);
-  put(out, a);
+  const std::uint32_t d = text_size(e.description), m = text_size(e.message), a = text_size(e.attributes),
+                      l = text_size(e.line);
+  const std::size_t at = out.size();
+  out.resize(at + kBlockHead);
+  char* p = out.data() + at;
+  p = put(p, e.time);
+  p = put(p, e.input);
+  p = put(p, e.table);
+  p = put(p, e.row);
+  p = put(p, e.item);
+  p = put(p, static_cast<std::uint8_t>(e.kind));
+  p = put(p, d);
+  p = put(p, m);
+  p = put(p, a);
+  put(p, l);
   out.append(e.description.data(), d);
   out.append(e.message.data(), m);
   out.append(e.attributes.data(), a);
+  out.append(e.line.data(), l);
 }
 
 // The block's size from its head, and its event (texts pointing after the head).
@@ -57,44 +64,85 @@ std::size_t read_block(const char* p, EventView& e) {
   e.row = get<std::uint64_t>(p);
   e.item = get<std::uint32_t>(p);
   e.kind = static_cast<EventKind>(get<std::uint8_t>(p));
-  const std::uint32_t d = get<std::uint32_t>(p), m = get<std::uint32_t>(p), a = get<std::uint32_t>(p);
+  const std::uint32_t d = get<std::uint32_t>(p), m = get<std::uint32_t>(p), a = get<std::uint32_t>(p),
+                      l = get<std::uint32_t>(p);
   e.description = std::string_view(p, d);
   e.message = std::string_view(p + d, m);
   e.attributes = std::string_view(p + d + m, a);
-  return kBlockHead + d + m + a;
+  e.line = std::string_view(p + d + m + a, l);
+  return kBlockHead + d + m + a + l;
 }
 
 std::size_t block_size_from_head(const char* p) {
-  std::uint32_t d, m, a;
-  std::memcpy(&d, p + kBlockHead - 12, 4);
-  std::memcpy(&m, p + kBlockHead - 8, 4);
-  std::memcpy(&a, p + kBlockHead - 4, 4);
-  return kBlockHead + std::size_t{d} + m + a;
+  std::uint32_t n[4];
+  std::memcpy(n, p + kBlockHead - sizeof n, sizeof n);
+  return kBlockHead + std::size_t{n[0]} + n[1] + n[2] + n[3];
 }
 
 }  // namespace
 
-Status EventSorter::add(const EventView& e) {
+bool EventSorter::Key::before(const Key& a, const Key& b) {
+  if (a.time != b.time) return a.time < b.time;
+  if (a.input != b.input) return a.input < b.input;
+  if (a.table != b.table) return a.table < b.table;
+  if (a.kind != b.kind) return a.kind < b.kind;
+  if (a.row != b.row) return a.row < b.row;
+  return a.item < b.item;
+}
+
+void EventSorter::push_key(const EventView& e) {
   // The whole bound at once: growing by doubling copies the buffer over and over and
   // holds two copies at the moment of each copy. Pages not yet written take no memory.
   if (buffer_.capacity() < options_.memory_bound && buffer_.empty()) buffer_.reserve(options_.memory_bound);
-  keys_.push_back(Key{e.time, e.input, e.table, e.row, e.item, e.kind, buffer_.size()});
+  const Key key{e.time, e.input, e.table, e.row, e.item, e.kind, buffer_.size()};
+  if (in_order_ && !keys_.empty() && Key::before(key, keys_.back())) in_order_ = false;
+  keys_.push_back(key);
+}
+
+std::size_t EventSorter::begin_block(const EventView& e) {
+  push_key(e);
+  const std::size_t at = buffer_.size();
+  EventView head = e;
+  head.description = head.message = head.attributes = head.line = {};
+  put_block(buffer_, head);
+  return at;
+}
+
+Status EventSorter::end_block(std::size_t at) {
+  std::size_t length = buffer_.size() - at - kBlockHead;
+  if (length > UINT32_MAX) {  // as text_size: cut rather than wrapped
+    buffer_.resize(at + kBlockHead + UINT32_MAX);
+    length = UINT32_MAX;
+  }
+  put(buffer_.data() + at + kLineLengthAt, static_cast<std::uint32_t>(length));
+  return after_add();
+}
+
+Status EventSorter::add_line(const EventView& e, std::string_view line) {
+  const std::size_t at = begin_block(e);
+  // Lines of one input, table and kind share their shape.
+  coder_.encode(buffer_, (std::uint64_t{e.input} << 32) ^ (std::uint64_t{e.table} << 8) ^ static_cast<std::uint8_t>(e.kind),
+                line);
+  return end_block(at);
+}
+
+Status EventSorter::add(const EventView& e) {
+  push_key(e);
   put_block(buffer_, e);
+  return after_add();
+}
+
+Status EventSorter::after_add() {
   ++events_;
-  if (buffer_.size() + keys_.size() * sizeof(Key) >= options_.memory_bound) return spill();
+  if (buffered_bytes() >= options_.memory_bound) return spill();
   return Status::success();
 }
 
 void EventSorter::sort_keys() {
-  // A stable sort on the full order: events of one table usually arrive nearly sorted.
-  std::stable_sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) {
-    if (a.time != b.time) return a.time < b.time;
-    if (a.input != b.input) return a.input < b.input;
-    if (a.table != b.table) return a.table < b.table;
-    if (a.kind != b.kind) return a.kind < b.kind;
-    if (a.row != b.row) return a.row < b.row;
-    return a.item < b.item;
-  });
+  // Events of one table often arrive in order (rows written as time went on): then
+  // there is nothing to sort. Otherwise a stable sort on the full order.
+  if (in_order_) return;
+  std::stable_sort(keys_.begin(), keys_.end(), Key::before);
 }
 
 Status EventSorter::spill_buffer() {
@@ -110,29 +158,38 @@ Status EventSorter::spill() {
   FileRun run;
   run.file = std::make_unique<platform::TemporaryFile>();
   if (const auto err = run.file->create(options_.temp_dir); err != 0) return EseError::io(err);
-  std::string out;
-  out.reserve(kRunReadSize);
-  for (const Key& k : keys_) {
-    const char* p = buffer_.data() + k.offset;
-    out.append(p, block_size_from_head(p));
-    if (out.size() >= kRunReadSize) {
-      if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
-      run.size += out.size();
-      out.clear();
+  if (in_order_) {
+    // The blocks lie in the buffer in their order already.
+    if (const auto err = run.file->write_all(buffer_.data(), buffer_.size()); err != 0) return EseError::io(err);
+    run.size = buffer_.size();
+  } else {
+    std::string out;
+    out.reserve(kRunReadSize);
+    for (const Key& k : keys_) {
+      const char* p = buffer_.data() + k.offset;
+      out.append(p, block_size_from_head(p));
+      if (out.size() >= kRunReadSize) {
+        if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
+        run.size += out.size();
+        out.clear();
+      }
     }
+    if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
+    run.size += out.size();
   }
-  if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
-  run.size += out.size();
   files_.push_back(std::move(run));
   // The buffer keeps its room for the next run (within the bound); a finished sorter
   // spilled by its caller gives it back.
   buffer_.clear();
   keys_.clear();
+  in_order_ = true;
   return Status::success();
 }
 
 // Reads one run: the sorted keys of a sorter's last buffer, or a spilled file.
 struct EventMerger::Cursor {
+  const EventSorter* owner = nullptr;  // whose coder reads the lines
+  std::string line;                    // the current event's line, decoded
   // In memory.
   const EventSorter* sorter = nullptr;
   std::size_t key = 0;
@@ -148,7 +205,7 @@ struct EventMerger::Cursor {
     if (sorter != nullptr) {
       if (key >= sorter->keys_.size()) return false;
       read_block(sorter->buffer_.data() + sorter->keys_[key++].offset, current);
-      return true;
+      return decode_line(status);
     }
     if (!fill(kBlockHead, status)) return false;
     const std::size_t size = block_size_from_head(window.data() + window_at);
@@ -158,6 +215,18 @@ struct EventMerger::Cursor {
     }
     read_block(window.data() + window_at, current);
     window_at += size;
+    return decode_line(status);
+  }
+
+  // A coded line of the current event made its line again.
+  bool decode_line(Status& status) {
+    if (current.line.empty()) return true;
+    line.clear();
+    if (!owner->coder_.decode(line, current.line)) {
+      status = EseError::io_fixed("temporary run file holds a damaged event line");
+      return false;
+    }
+    current.line = line;
     return true;
   }
 
@@ -190,11 +259,13 @@ EventMerger::EventMerger(std::vector<EventSorter> sorters) : sorters_(std::move(
     s.sort_keys();
     for (const auto& run : s.files_) {
       auto c = std::make_unique<Cursor>();
+      c->owner = &s;
       c->run = &run;
       cursors_.push_back(std::move(c));
     }
     if (!s.keys_.empty()) {
       auto c = std::make_unique<Cursor>();
+      c->owner = &s;
       c->sorter = &s;
       cursors_.push_back(std::move(c));
     }

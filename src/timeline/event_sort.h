@@ -4,8 +4,10 @@
 // therefore stays near the bound plus one read buffer per run, however many events
 // there are; a timeline that fits the bound never touches the disk.
 //
-// An event is kept as one serialized block (fixed fields, then its three texts), so a
-// run on disk reads back in the order it was written with no index of its own.
+// An event is kept as one serialized block (fixed fields, then its texts), so a run on
+// disk reads back in the order it was written with no index of its own. Only the keys
+// are sorted; a buffer whose events came in order (a table read in time order) is
+// written out as it is.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include "error/ese_error.h"
 #include "platform/platform.h"
 #include "timeline/event.h"
+#include "timeline/line_coder.h"
 
 namespace quarrow::timeline {
 
@@ -34,11 +37,15 @@ class EventSorter {
 
   // Copies the event in; may write a run (an IoError when the temporary file fails).
   Status add(const EventView& e);
+  // Adds the event as one line of its output (its texts are not kept): a caller that
+  // writes every event in one format does so once, as the event is found, and the
+  // merge hands the line back (EventView::line). Lines are kept coded (LineCoder).
+  Status add_line(const EventView& e, std::string_view line);
   std::uint64_t events() const { return events_; }
   // Runs written to temporary files so far.
   std::size_t spilled_runs() const { return files_.size(); }
   // Bytes of events held in memory.
-  std::size_t buffered_bytes() const { return buffer_.size() + keys_.size() * sizeof(Key); }
+  std::size_t buffered_bytes() const { return buffer_.size() + keys_.size() * sizeof(Key) + coder_.memory(); }
   // Writes the events held in memory as a run of their own (several sorters finished one
   // after another keep memory flat so).
   // Its memory is given back.
@@ -58,17 +65,29 @@ class EventSorter {
     std::uint32_t item;
     EventKind kind;
     std::uint64_t offset;  // of the event's block in the buffer
+    // The timeline's order (event_before) on keys.
+    static bool before(const Key& a, const Key& b);
   };
   struct FileRun {
     std::unique_ptr<platform::TemporaryFile> file;
     std::uint64_t size = 0;
   };
+  // Adds the key of `e`, whose block starts at the buffer's end.
+  void push_key(const EventView& e);
+  // Adds the key and head of `e` (its texts empty); returns where its block starts.
+  std::size_t begin_block(const EventView& e);
+  // Sets the length of the line text appended since begin_block, then spills if full.
+  Status end_block(std::size_t at);
+  Status after_add();
   void sort_keys();
   Status spill();
 
   SortOptions options_;
   std::string buffer_;
   std::vector<Key> keys_;
+  // The keys came in order: they are sorted, and the buffer holds the blocks in it.
+  bool in_order_ = true;
+  LineCoder coder_;
   std::vector<FileRun> files_;
   std::uint64_t events_ = 0;
 };

@@ -34,7 +34,7 @@ MACRO_BEGIN, MACRO_COMMIT, ATTACH_DB, SHUTDOWN_MARK, TRACE = 11, 12, 15, 23, 22
 INSERT, FLAG_DELETE, REPLACE, DELETE, UNDO_INFO, UNDO = 29, 32, 33, 35, 36, 39
 NOP2, FRAGMENT_BEGIN, FRAGMENT, NEW_PAGE = 71, 76, 77, 95
 DELTA, SPLIT2, EXTEND_DB, CREATE_SINGLE_EXTENT_FDP = 37, 62, 68, 25
-MERGE2 = 63
+MERGE2, PAGE_MOVE = 63, 65
 # Merge kinds and per-level flags of a Merge2 record.
 MERGE_EMPTY_PAGE, MERGE_FULL_RIGHT, MERGE_PARTIAL_RIGHT, MERGE_FULL_LEFT, MERGE_PARTIAL_LEFT = 1, 2, 3, 5, 6
 MERGE_KEY_CHANGE, MERGE_DELETE_NODE, MERGE_EMPTIES_PAGE = 0x1, 0x2, 0x4
@@ -189,6 +189,18 @@ def merge2(procid: int, dbid: int, page: int, dbtime: int, dbtime_before: int, o
     return (head + struct.pack("<IQIQIQII", right, right_before, left, left_before, parent, parent_before, root, objid)
             + struct.pack("<HHHHBBH", 0, 0, uncommitted, iline_merge, flags, kind, len(separator))
             + struct.pack("<II", image_flags, len(image)) + separator + image)
+
+
+def page_move(procid: int, dbid: int, page: int, dbtime: int, dbtime_before: int, dest: int, parent: int,
+              parent_iline: int, objid: int, left: int = 0, right: int = 0, dbtime_others: int | None = None,
+              header: bytes = b"", trailer: bytes = b"", flags: int = 0, root: int = 0) -> bytes:
+    """A PageMove: `page` moves to `dest`; its parent's pointer `parent_iline` and its
+    siblings (all at `dbtime_others`, default `dbtime_before`) lead there afterwards."""
+    others = dbtime_before if dbtime_others is None else dbtime_others
+    head = page_part(PAGE_MOVE, procid, dbid, page, dbtime, dbtime_before, 0, 0, 0, 0x04)
+    return (head + struct.pack("<IIIIQQQIIiIII", dest, left, right, parent, others if left else 0,
+                               others if right else 0, others, root, objid, parent_iline, flags, len(header),
+                               len(trailer)) + header + trailer)
 
 
 def attach_db(dbid: int, db_signature: bytes, path: str, log_signature: bytes = b"",

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -153,6 +154,56 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"SolidusDelAndNonAsciiRaw", "a/b\x7f\xc3\xa9\xf0\x9f\x98\x80", "a/b\x7f\xc3\xa9\xf0\x9f\x98\x80"},
         EscapeCase{"RunsAroundEscapes", "ab\ncd\"ef", R"(ab\ncd\"ef)"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Strings are scanned eight bytes at a time: each byte that needs escaping (and its
+// neighbours in value, which must not) at every place of a block and across blocks,
+// against a byte-by-byte escaper.
+TEST(JsonString, EveryPlaceOfAWideScanMatchesBytewise) {
+  auto bytewise = [](std::string_view in) {
+    std::string out = "\"";
+    for (const char ch : in) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += ch;
+      } else if (c < 0x20) {
+        if (c >= 8 && c <= 13 && c != 11) {
+          out += '\\';
+          out += "btn?fr"[c - 8];
+        } else {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        }
+      } else {
+        out += ch;
+      }
+    }
+    return out + "\"";
+  };
+  const std::string special = std::string("\x00\x1f\x01\n\"\\", 6);
+  const std::string plain = std::string("\x20!#[]\x7f\x80\xff\xe2", 10);
+  for (std::size_t size : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 40u}) {
+    for (std::size_t at = 0; at < size; ++at) {
+      for (const char c : special + plain) {
+        std::string in(size, 'a');
+        in[at] = c;
+        std::string out;
+        append_json_string(out, in);
+        ASSERT_EQ(out, bytewise(in)) << size << " " << at << " " << static_cast<int>(static_cast<unsigned char>(c));
+      }
+    }
+  }
+  std::mt19937 rng(3);
+  const std::string alphabet = special + plain + "abcxyz";
+  for (int k = 0; k < 2000; ++k) {
+    std::string in(rng() % 64, ' ');
+    for (char& c : in) c = rng() % 10 == 0 ? alphabet[rng() % alphabet.size()] : static_cast<char>('a' + rng() % 26);
+    std::string out;
+    append_json_string(out, in);
+    ASSERT_EQ(out, bytewise(in));
+  }
+}
 
 TEST(HexText, LowerCaseHighNibbleFirst) {
   const std::uint8_t data[] = {0x01, 0xab, 0x00, 0xff};

@@ -757,6 +757,79 @@ TEST(ReplayEngine, ANewerMergedPageIsRebuiltFromTheLoggedImage) {
   EXPECT_NE(none.error().to_string().find("logged no page image"), std::string::npos) << none.error().to_string();
 }
 
+// ---- Page moves -----------------------------------------------------------------------
+
+// Page 8 of the tree (pointer 1 of root 10, between 7 and 9) moved to page 6; `parts` is
+// the page's logged header and trailer parts.
+Rec page_move(std::uint32_t flags = 0, const std::pair<ByteVec, ByteVec>& parts = {}, std::uint32_t dest = 6,
+              std::int32_t parent_iline = 1) {
+  ByteVec b = page_part(logfmt::kPageMove, 8, 101, 100);
+  b.resize(96);
+  std::fill(b.begin() + 32, b.end(), 0);
+  test::put32(b, 32, dest);
+  test::put32(b, 36, 7);
+  test::put32(b, 40, 9);
+  test::put32(b, 44, 10);
+  for (std::size_t at : {48u, 56u, 64u}) test::put32(b, at, 100);
+  test::put32(b, 72, 10);
+  test::put32(b, 76, 9);
+  test::put32(b, 80, static_cast<std::uint32_t>(parent_iline));
+  test::put32(b, 84, flags);
+  test::put32(b, 88, static_cast<std::uint32_t>(parts.first.size()));
+  test::put32(b, 92, static_cast<std::uint32_t>(parts.second.size()));
+  b.insert(b.end(), parts.first.begin(), parts.first.end());
+  b.insert(b.end(), parts.second.begin(), parts.second.end());
+  return {logfmt::kPageMove, b};
+}
+
+TEST(ReplayEngine, AMovedPageIsCopiedEmptiedAndRelinked) {
+  EngineRun run;
+  const ByteVec moved(run.overlay->page(8).begin(), run.overlay->page(8).end());
+  const Status st = run.feed({page_move()});
+  ASSERT_TRUE(st) << st.error().to_string();
+  EXPECT_TRUE(std::equal(moved.begin() + 16, moved.end(), run.overlay->page(6).begin() + 16));  // all but dbtime
+  EXPECT_EQ(run.page(6).dbtime(), 101u);
+  EXPECT_EQ(keys_of(run.page(6)), (std::vector<std::string>{"row-d", "row-e", "row-f"}));
+  EXPECT_EQ(run.page(8).nodes(), 0);
+  EXPECT_NE(run.page(8).flags() & 0x8, 0u);
+  EXPECT_EQ(pointers_of(run.page(10)), (std::vector<std::pair<std::string, std::uint32_t>>{{"row-d", 7}, {"row-g", 6}, {"", 9}}));
+  EXPECT_EQ(run.page(7).next(), 6u);
+  EXPECT_EQ(run.page(9).previous(), 6u);
+  for (std::uint32_t page : {7u, 8u, 9u, 10u}) EXPECT_EQ(run.page(page).dbtime(), 101u) << page;
+}
+
+TEST(ReplayEngine, AMovedPageTheFileHoldsEmptiedIsRebuiltFromItsLoggedParts) {
+  EngineRun run;
+  const ByteVec moved(run.overlay->page(8).begin(), run.overlay->page(8).end());
+  PageEditor ed(run.overlay->write(8));
+  const std::size_t used = 40 + ed.tag(3)->offset + ed.tag(3)->size, tags = 4 * 4;
+  const ByteVec header(moved.begin(), moved.begin() + static_cast<std::ptrdiff_t>(used));
+  const ByteVec trailer(moved.end() - static_cast<std::ptrdiff_t>(tags), moved.end());
+  ASSERT_TRUE(ed.delete_node(0));
+  ed.set_dbtime(150);  // the file has the page after the move
+  const Status st = run.feed({page_move(0, {header, trailer})});
+  ASSERT_TRUE(st) << st.error().to_string();
+  EXPECT_EQ(keys_of(run.page(6)), (std::vector<std::string>{"row-d", "row-e", "row-f"}));
+  EXPECT_EQ(run.page(8).nodes(), 0);
+}
+
+TEST(ReplayEngine, RootPageMovesAndMovesThatDoNotFitTheTreeAreErrors) {
+  const std::pair<Rec, const char*> cases[] = {
+      {page_move(0x1), "tree root's page move is not supported"},
+      {page_move(0, {ByteVec(4000, 1), ByteVec(200, 2)}), "larger than a page"},
+      {page_move(0, {}, 8), "naming one page twice"},
+      {page_move(0, {}, 6, 2), "does not lead to the moved page"},
+      {page_move(0, {}, 6, 70000), "past its 3 nodes"},
+  };
+  for (const auto& [rec, error] : cases) {
+    EngineRun run;
+    const Status st = run.feed({rec});
+    ASSERT_FALSE(st) << error;
+    EXPECT_NE(st.error().to_string().find(error), std::string::npos) << st.error().to_string();
+    EXPECT_NE(st.error().to_string().find("log position 000003,0001,"), std::string::npos);
+  }
+}
+
 TEST(ReplayEngine, TransactionsLeftOpenAreUndoneAndRolledBackOnesStayUndone) {
   {  // An insert and a replace of a transaction that never commits.
     EngineRun run;

@@ -10,9 +10,12 @@
 
 #include "app/timeline_fields.h"
 #include "profiles/profile.h"
+#include "profiles/view_text.h"
+#include "timeline/attributes.h"
 #include "timeline/collect.h"
 #include "timeline/event.h"
 #include "timeline/event_sort.h"
+#include "timeline/line_coder.h"
 
 namespace quarrow::timeline {
 namespace {
@@ -102,7 +105,7 @@ std::vector<Owned> random_events(std::size_t n, std::uint32_t seed) {
 // Sorts `events` through `sorters` sorters (event k into sorter k % sorters) and returns
 // the descriptions in merged order.
 std::vector<std::string> through_sorters(const std::vector<Owned>& events, std::size_t sorters, std::size_t bound,
-                                         std::size_t& spilled) {
+                                         std::size_t& spilled, bool as_lines = false) {
   std::vector<EventSorter> list;
   for (std::size_t s = 0; s < sorters; ++s) list.emplace_back(SortOptions{bound, ""});
   for (std::size_t k = 0; k < events.size(); ++k) {
@@ -110,7 +113,18 @@ std::vector<std::string> through_sorters(const std::vector<Owned>& events, std::
     e.description = events[k].description;
     e.message = events[k].message;
     e.attributes = events[k].attributes;
-    EXPECT_TRUE(list[k % sorters].add(e).ok());
+    if (as_lines) {
+      // Written lines: the texts travel inside one coded line.
+      e.line = {};
+      std::string line = "{\"d\":\"" + events[k].description + "\",\"m\":\"" + events[k].message + "\"";
+      if (!events[k].attributes.empty()) line += "," + events[k].attributes;
+      line += "}\n";
+      EventView bare = e;
+      bare.description = bare.message = bare.attributes = {};
+      EXPECT_TRUE(list[k % sorters].add_line(bare, line).ok());
+    } else {
+      EXPECT_TRUE(list[k % sorters].add(e).ok());
+    }
   }
   spilled = 0;
   for (const auto& s : list) spilled += s.spilled_runs();
@@ -118,6 +132,18 @@ std::vector<std::string> through_sorters(const std::vector<Owned>& events, std::
   std::vector<std::string> order;
   EventView e;
   while (merger.next(e)) {
+    std::string line_texts;
+    if (as_lines) {
+      // {"d":"d<k>","m":"<message>"[,attributes]}
+      const std::string_view l = e.line;
+      EXPECT_TRUE(e.description.empty() && e.message.empty() && e.attributes.empty());
+      const std::size_t m = l.find("\",\"m\":\"");
+      const std::size_t m_end = l.find('"', m + 7);
+      e.description = l.substr(6, m - 6);
+      e.message = l.substr(m + 7, m_end - m - 7);
+      e.attributes = l.substr(m_end + 1, l.size() - m_end - 3);
+      if (!e.attributes.empty()) e.attributes.remove_prefix(1);
+    }
     const std::size_t k = std::stoul(std::string(e.description.substr(1)));
     // The texts come back whole, with the fixed members.
     EXPECT_EQ(e.message, events[k].message);
@@ -133,13 +159,26 @@ std::vector<std::string> through_sorters(const std::vector<Owned>& events, std::
 struct SortCase {
   std::size_t events, sorters, bound;
   bool spills;
+  bool lines = false;   // written lines (add_line) rather than texts
+  bool ordered = false;  // the events come in their order (no sort needed)
 };
 
 class SortAndMerge : public ::testing::TestWithParam<SortCase> {};
 
 TEST_P(SortAndMerge, SameAsAStableSort) {
   const SortCase& c = GetParam();
-  const std::vector<Owned> events = random_events(c.events, static_cast<std::uint32_t>(c.events + c.sorters));
+  std::vector<Owned> events = random_events(c.events, static_cast<std::uint32_t>(c.events + c.sorters));
+  if (c.ordered) {
+    // In order for each sorter (event k goes to sorter k % sorters), equal keys included.
+    std::vector<std::int64_t> times;
+    for (const Owned& o : events) times.push_back(o.e.time);
+    std::sort(times.begin(), times.end());
+    for (std::size_t k = 0; k < events.size(); ++k) {
+      events[k].e.time = times[k];
+      events[k].e.input = events[k].e.table = 0;
+      events[k].e.row = k / 3;
+    }
+  }
   // Expected: the events' order, equal events in the order each sorter got them; a
   // sorter's events keep their order among equals, and equal events of different
   // sorters come by sorter.
@@ -153,7 +192,7 @@ TEST_P(SortAndMerge, SameAsAStableSort) {
   std::vector<std::string> expected;
   for (std::size_t k : index) expected.push_back(events[k].description);
   std::size_t spilled = 0;
-  EXPECT_EQ(through_sorters(events, c.sorters, c.bound, spilled), expected);
+  EXPECT_EQ(through_sorters(events, c.sorters, c.bound, spilled, c.lines), expected);
   EXPECT_EQ(spilled > 0, c.spills);
 }
 
@@ -163,7 +202,14 @@ INSTANTIATE_TEST_SUITE_P(Timeline, SortAndMerge,
                                            // A bound of a few events: many runs on disk, each read in pieces.
                                            SortCase{2000, 1, 4096, true}, SortCase{3000, 3, 16384, true},
                                            // One event larger than a run's read window.
-                                           SortCase{50, 2, 1, true}));
+                                           SortCase{50, 2, 1, true},
+                                           // Written lines, kept coded, in memory and through runs.
+                                           SortCase{2000, 1, 1 << 20, false, true}, SortCase{3000, 3, 16384, true, true},
+                                           SortCase{50, 2, 1, true, true},
+                                           // Events already in order: buffers go out as they are.
+                                           SortCase{3000, 1, 16384, true, false, true},
+                                           SortCase{3000, 2, 16384, true, true, true},
+                                           SortCase{3000, 2, 1 << 20, false, true, true}));
 
 TEST(Timeline, LargeEventThroughARun) {
   std::vector<Owned> events = random_events(3, 1);
@@ -222,6 +268,171 @@ TEST(Timeline, WrittenMembers) {
             "\"app.exe, \"\"quoted\"\"\nsecond line\",2021-11-16T00:00:00.000001+00:00,"
             "SRUM record written (deleted row),1637020800000001,C:\\evidence\\SRUDB.dat,recovered,"
             "app_resource_usage,7,\"{\"\"App\"\":\"\"app.exe\"\",\"\"Bytes\"\":5}\"\r\n");
+}
+
+// ---- coded lines --------------------------------------------------------------------
+
+std::string round_trip(LineCoder& coder, std::uint64_t group, const std::string& line, bool& shaped) {
+  std::string coded, back;
+  coder.encode(coded, group, line);
+  shaped = !coded.empty() && coded[0] != 0;
+  EXPECT_TRUE(coder.decode(back, coded)) << line;
+  return back;
+}
+
+struct CodedCase {
+  const char* name;
+  std::vector<std::string> lines;  // one group, coded in this order
+  std::vector<bool> shaped;         // whether each was taken apart
+};
+
+class CodedLines : public ::testing::TestWithParam<CodedCase> {};
+
+TEST_P(CodedLines, ComeBackByteForByte) {
+  const CodedCase& c = GetParam();
+  LineCoder coder;
+  for (std::size_t k = 0; k < c.lines.size(); ++k) {
+    bool shaped = false;
+    EXPECT_EQ(round_trip(coder, 1, c.lines[k], shaped), c.lines[k]);
+    EXPECT_EQ(shaped, c.shaped[k]) << c.lines[k];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timeline, CodedLines,
+    ::testing::Values(
+        CodedCase{"SameShapeOtherValues",
+                  {R"({"a":1,"b":"x","c":null})" "\n", R"({"a":22,"b":"x","c":true})" "\n",
+                   R"({"a":1,"b":"","c":-1.5e+300})" "\n"},
+                  {true, true, true}},
+        CodedCase{"StringsHoldingSeparatorsAndEscapes",
+                  {R"({"m":"a,b}c","p":"C:\\x\\","q":"say \"hi\"","r":"\\\"}"})" "\n",
+                   R"({"m":"}","p":"\\","q":"\"","r":"\\\\"})" "\n"},
+                  {true, true}},
+        CodedCase{"MembersChange",
+                  {R"({"a":1,"b":2})" "\n", R"({"a":1})" "\n", R"({"a":1,"b":2,"c":3})" "\n", R"({"b":1,"a":2})" "\n",
+                   R"({"a":1,"b":2})" "\n"},
+                  {true, true, true, true, true}},
+        CodedCase{"EmptyObject", {"{}\n", "{}\n", R"({"a":1})" "\n", "{}\n"}, {true, true, true, true}},
+        // Not one flat JSON object line: kept as they are.
+        CodedCase{"KeptAsTheyAre",
+                  {R"({"a":[1,2]})" "\n", R"({"a":{"b":1}})" "\n", "a,b,c\r\n", R"({"a":1})", R"({"a":"open})" "\n",
+                   R"({"a":})" "\n", R"({"a"1})" "\n", "", "{\n", R"({"a":1}x)" "\n"},
+                  {false, false, false, false, false, false, false, false, false, false}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Timeline, CodedLinesOfManyGroupsAndDamage) {
+  LineCoder coder;
+  std::mt19937 rng(11);
+  std::vector<std::string> lines, coded;
+  for (int k = 0; k < 3000; ++k) {
+    const std::uint64_t group = rng() % 5;
+    // Each group has its own member names; some values repeat, some not.
+    std::string line = "{\"g" + std::to_string(group) + "\":" + std::to_string(rng() % 3) + ",\"s\":\"" +
+                       std::string(rng() % 4, '\\') + std::string(rng() % 3, 'x') + "\"";
+    if (group == 4 && rng() % 2 == 0) line += ",\"extra\":null";
+    line += "}\n";
+    lines.push_back(line);
+    coded.emplace_back();
+    // Backslashes doubled so the string stays well formed.
+    std::string& l = lines.back();
+    std::string fixed;
+    for (char ch : l) {
+      fixed += ch;
+      if (ch == '\\') fixed += '\\';
+    }
+    l = fixed;
+    coder.encode(coded.back(), group, l);
+  }
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    std::string back;
+    ASSERT_TRUE(coder.decode(back, coded[k]));
+    ASSERT_EQ(back, lines[k]);
+    EXPECT_LT(coded[k].size(), lines[k].size() + 2);
+  }
+  // A damaged form is refused, never read past its end.
+  std::string back;
+  EXPECT_FALSE(coder.decode(back, ""));
+  EXPECT_FALSE(coder.decode(back, std::string("\x01\xff\xff\xff\x7f", 5)));  // no such shape
+  EXPECT_FALSE(coder.decode(back, std::string("\x07x", 2)));
+  const std::string& shaped = coded[0];
+  for (std::size_t cut = 1; cut < shaped.size(); ++cut) EXPECT_FALSE(coder.decode(back, shaped.substr(0, cut)));
+  EXPECT_FALSE(coder.decode(back, shaped + "x"));
+}
+
+// ---- the fast writers against the plain ones -----------------------------------------
+
+TEST(Timeline, StreamWriterMatchesEventByEvent) {
+  std::vector<InputNames> inputs(2);
+  inputs[0].source = "C:\\evidence\\SRUDB.dat";
+  inputs[0].tables = {"header", "app_resource_usage", "network \"usage\""};
+  inputs[1].source = "logs";
+  inputs[1].tables = {"transactions"};
+  std::mt19937 rng(5);
+  for (const app::TimelineFormat format : {app::TimelineFormat::JsonLines, app::TimelineFormat::Csv}) {
+    app::TimelineWriter writer(format, inputs);
+    std::int64_t t = -3 * kSecond;
+    for (int k = 0; k < 2000; ++k) {
+      EventView e;
+      t += static_cast<std::int64_t>(rng() % 1500000);
+      e.time = k % 97 == 0 ? kDay * (rng() % 5000) : t;
+      e.input = rng() % 20 == 0 ? 1 : 0;
+      e.table = e.input == 1 ? 0 : rng() % 4;  // 3: a table it does not name
+      e.kind = static_cast<EventKind>(rng() % 5);
+      e.row = rng() % 3 == 0 ? UINT64_MAX - k : k;
+      e.description = k % 2 == 0 ? "SRUM record written" : "last \"access\"";
+      const std::string message = "app" + std::to_string(k) + (k % 3 == 0 ? "\n\\x" : "");
+      e.message = message;
+      e.attributes = k % 5 == 0 ? "" : "\"App\":\"x\",\"N\":5";
+      std::string fast, plain;
+      writer.append(fast, e);
+      app::append_timeline_event(plain, format, e, inputs);
+      ASSERT_EQ(fast, plain) << k;
+    }
+  }
+}
+
+// A row's members as the view's JSON object writes them, for every type and for nulls.
+TEST(Timeline, AttributesMatchTheViewObject) {
+  using profiles::Cell;
+  using profiles::OutType;
+  std::vector<profiles::ViewColumn> columns;
+  auto column = [&](std::string name, OutType type, bool local = false) {
+    profiles::ViewColumn c;
+    c.name = std::move(name);
+    c.type = type;
+    c.local = local;
+    columns.push_back(c);
+  };
+  column("B", OutType::Bool);
+  column("I", OutType::Int64);
+  column("U", OutType::UInt64);
+  column("F", OutType::Float64);
+  column("T \"quoted\"\n", OutType::Text);
+  column("X", OutType::Binary);
+  column("When", OutType::Timestamp);
+  column("Local", OutType::Timestamp, true);
+  column("D", OutType::Duration);
+  std::mt19937_64 rng(9);
+  AttributeWriter writer(columns);
+  std::string ours;
+  for (int k = 0; k < 500; ++k) {
+    std::vector<Cell> row(columns.size());
+    for (Cell& c : row) {
+      c.valid = rng() % 6 != 0;
+      c.i = k % 3 == 0 ? static_cast<std::int64_t>(rng()) : static_cast<std::int64_t>(rng() % 5000000) - 2500000;
+      c.f = k % 2 == 0 ? static_cast<double>(c.i) / 7 : -0.0;
+      c.s = std::string("a\"\\\x01\xc3\xa9b", 7).substr(0, rng() % 8);
+    }
+    std::string object;
+    profiles::append_view_json(object, columns, row);
+    writer.write(ours, row);
+    ASSERT_EQ("{" + ours + "}\n", object);
+  }
+  const std::vector<profiles::ViewColumn> no_columns;
+  AttributeWriter none(no_columns);
+  none.write(ours, {});
+  EXPECT_EQ(ours, "");
 }
 
 }  // namespace

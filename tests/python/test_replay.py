@@ -255,6 +255,24 @@ def test_merged_pages_read_as_the_later_state(tmp_path, case, page_size):
         assert bool(page_flags(out.read_bytes(), page, page_size) & 0x8) == (page == emptied), page
 
 
+def test_a_moved_page_reads_as_before_from_its_new_place(tmp_path):
+    b = base_dbtime()
+    rows = {i: row(i) for i in range(1, 10)}
+    # The middle leaf moves to page 22, a free page of the file; row 5 is replaced after.
+    records = [L.page_move(9, 1, MIDDLE, b + 1, b, 22, ROOT, 1, OBJID, left=LEFT, right=RIGHT),
+               L.begin0(9, 100, 2), L.replace(on_leaf(22, 2, 1, 100), ENCODE(row(5, "moved"))), L.commit(9, 1),
+               L.commit0(9, 1)]
+    db, logs = write_case(tmp_path, records, rows=rows, per_page=3)
+    out = tmp_path / "replayed.edb"
+    run("replay", db, "--logs", logs, "-o", out)
+    later = tmp_path / "later.edb"
+    later.write_bytes(database({**rows, 5: row(5, "moved")}))
+    assert rows_of(out) == rows_of(later)
+    run("verify", out)
+    data = out.read_bytes()
+    assert page_flags(data, MIDDLE) & 0x8 and page_flags(data, 22) & 0x2
+
+
 def test_logs_that_change_nothing_leave_every_page(tmp_path):
     db, logs = write_case(tmp_path, [L.begin0(9, 100, 2), L.commit(9, 1), L.commit0(9, 1)])
     out = tmp_path / "replayed.edb"

@@ -353,3 +353,17 @@ def test_events_per_day_with_logs_are_the_timelines(tmp_path, folder):
     logs = LOG_SETS / folder
     doc = report(logs / "SRUDB.dat", tmp_path / "r.html", logs=logs)
     check_events_per_day(doc, quarrow.EseDatabase(str(logs / "SRUDB.dat")), logs)
+
+
+def test_events_past_the_days_kept_are_counted_and_said_not_drawn(tmp_path):
+    # One event a day for a day more than the histogram keeps: the last is met last.
+    kept = 100_000
+    rows = [{"Id": i, "At": dt.datetime(1800, 1, 1) + dt.timedelta(days=i)} for i in range(kept + 1)]
+    db = EseFile()
+    db.add_table(Table("Days", [Column("Id", LONG, 1), Column("At", DATETIME, 2)], records=rows))
+    path = tmp_path / "days.edb"
+    path.write_bytes(db.build())
+    doc = report(path, tmp_path / "r.html")
+    assert int(text(by_id(doc, "event-count"))) == kept + 1 == sum(1 for _ in quarrow.EseDatabase(str(path)).timeline())
+    assert f"first {kept} days it meets: 1 of these events" in text(by_id(doc, "events-not-drawn"))
+    assert sum(map(sum, histogram(doc).values())) == kept

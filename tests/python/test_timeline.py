@@ -11,6 +11,7 @@ import datetime as dt
 import io
 import json
 import re
+import struct
 from pathlib import Path
 
 import pytest
@@ -51,6 +52,65 @@ def dated_values(db: EseDatabase) -> int:
     return total
 
 
+def profile_views() -> dict:
+    """view name -> its definition, from the shipped profiles."""
+    out = {}
+    for f in (ROOT / "profiles").glob("*.json"):
+        text = re.sub(r"^\s*//.*$", "", f.read_text(), flags=re.M)
+        out.update((view["name"], view) for view in json.loads(text)["views"])
+    return out
+
+
+def recovered_time(value, column: dict | None) -> dt.datetime | None:
+    """A recovered value as its view column dates it: a stored DateTime (an OLE date, as
+    recovery gives its 8 bytes) or a FILETIME (a number, or 8 bytes) within its range."""
+    if column is None:
+        if not isinstance(value, int):
+            return None
+        days = struct.unpack("<d", struct.pack("<q", value))[0]
+        try:
+            return dt.datetime(1899, 12, 30, tzinfo=UTC) + dt.timedelta(days=days)
+        except (OverflowError, ValueError):
+            return None
+    if isinstance(value, bytes) and len(value) == 8:
+        value = int.from_bytes(value, "big" if column["convert"] == "filetime_be" else "little")
+    if not isinstance(value, int) or value <= 0:
+        return None
+    try:
+        t = dt.datetime(1601, 1, 1, tzinfo=UTC) + dt.timedelta(microseconds=value // 10)
+    except OverflowError:
+        return None
+    low, high = (dt.datetime.fromisoformat(d).replace(tzinfo=UTC) for d in column["range"])
+    return t if low <= t < high + dt.timedelta(days=1) else None
+
+
+def recovered_dates(db: EseDatabase) -> int:
+    """The dated values of the records recovery finds in the views' tables (copies of
+    live rows left out), each stored column once per table."""
+    specs = profile_views()
+    dates: dict[str, dict] = collections.defaultdict(dict)
+    for name in db.views():
+        view = specs.get(name, {})
+        for column in view.get("events", {}):
+            spec = next((c for c in view["columns"] if isinstance(c, dict) and c.get("name") == column), None)
+            dates[view["table"]].setdefault(spec["from"] if spec else column, spec)
+    total = 0
+    for table, columns in dates.items():
+        for r in db.recover_records(table):
+            if r["live"] == "identical":
+                continue
+            # Windows Search's stored names carry the property's id: "15F-System_DateModified".
+            values = {re.sub(r"^[0-9A-F]+-", "", k): v for k, v in r["record"].items()}
+            total += sum(recovered_time(values.get(c), spec) is not None for c, spec in columns.items())
+    return total
+
+
+def row_changes(logs: Path, db: Path) -> int:
+    """The row changes EseLogs.changes() gives that the timeline shows: dated, no undo."""
+    import quarrow
+    return sum(c["kind"] != "undo" and c["time"] is not None for c in quarrow.EseLogs(str(logs)).changes(str(db)))
+
+
 def header_times(db: EseDatabase) -> int:
     info = db.header_info()
     return sum(1 for k in ("creation_time", "last_attach_time", "last_detach_time", "last_consistent_time")
@@ -72,9 +132,8 @@ def test_real_file_counts_match_views(exe, data_dir, name):
     events = lines(out)
     kinds = collections.Counter(e["kind"] for e in events)
     with EseDatabase(str(path)) as db:
-        assert kinds["row"] == dated_values(db)
-        assert kinds["header"] == header_times(db)
-    assert len(events) == sum(kinds.values()) and set(kinds) <= {"row", "header", "recovered"}
+        expected = {"row": dated_values(db), "header": header_times(db), "recovered": recovered_dates(db)}
+    assert kinds == {k: v for k, v in expected.items() if v} and len(events) == sum(expected.values())
     assert f"{len(events)} events" in err
     # Every recovered event is marked as a deleted row.
     assert all(e["timestamp_desc"].endswith("(deleted row)") for e in events if e["kind"] == "recovered")
@@ -87,13 +146,19 @@ def test_log_sets_add_one_event_per_transaction(exe, logs_dir, folder):
     logs = logs_dir / folder
     out, _ = run(exe, "timeline", logs / "SRUDB.dat", "--logs", logs)
     events = lines(out)
-    expected = [t for t in lines(run(exe, "logs", logs, "--timeline")[0]) if t["time"] is not None]
+    dated = [t for t in lines(run(exe, "logs", logs, "--timeline")[0]) if t["time"] is not None]
     transactions = [e for e in events if e["kind"] == "transaction"]
-    assert len(transactions) == len(expected) > 0
-    assert sorted(t["begin"] for t in transactions) == sorted(t["begin"] for t in expected)
+    assert len(transactions) == len(dated) > 0
+    assert sorted(t["begin"] for t in transactions) == sorted(t["begin"] for t in dated)
     assert {e["source_file"] for e in transactions} == {str(logs)}
+    # Every event accounted for: the file's own kinds, the transactions and the rows the
+    # logs change.
     with EseDatabase(str(logs / "SRUDB.dat")) as db:
-        assert sum(e["kind"] == "row" for e in events) == dated_values(db)
+        expected = {"row": dated_values(db), "header": header_times(db), "recovered": recovered_dates(db),
+                    "transaction": len(dated), "row_change": row_changes(logs, logs / "SRUDB.dat")}
+    kinds = collections.Counter(e["kind"] for e in events)
+    assert kinds == {k: v for k, v in expected.items() if v} and len(events) == sum(expected.values())
+    assert kinds["row_change"] > 0
 
 
 def test_csv_has_the_importer_columns_and_quotes(exe, data_dir, tmp_path):
@@ -204,12 +269,45 @@ def test_order_is_stable_across_runs_jobs_and_spills(exe, data_dir, logs_dir, tm
     assert ranked == sorted(ranked)
 
 
+@pytest.mark.parametrize("fmt", ["jsonl", "csv"])
+@pytest.mark.parametrize("shuffled", [False, True])
+def test_rows_in_and_out_of_time_order_through_runs(exe, write_db, tmp_path, fmt, shuffled):
+    # Rows whose dates rise with their key come in order (their buffers are written out
+    # as they are); shuffled ones are sorted. Either way, through runs of a few events
+    # each, the bytes are those of the timeline held in memory.
+    start = dt.datetime(2022, 3, 4, 5, 6, 7)
+    order = list(range(3000))
+    if shuffled:
+        order = order[::7] + [i for i in order if i % 7]
+    rows = [{"Id": i + 1, "Written": start + dt.timedelta(seconds=order[i] // 3, microseconds=order[i] % 2),
+             "Seen": start - dt.timedelta(days=order[i] % 5) if i % 4 else None,
+             "Body": f'note "{i}"\\' + "x" * (i % 300)} for i in range(len(order))]
+    table = ef.Table("Notes", [ef.Column("Id", ef.LONG, 1), ef.Column("Written", ef.DATETIME, 2),
+                               ef.Column("Seen", ef.DATETIME, 3), ef.Column("Body", ef.LONG_TEXT, 256)], rows)
+    path = write_db([table])
+    whole, _ = run(exe, "timeline", path, "-f", fmt, "-q")
+    runs = tmp_path / "runs"
+    runs.mkdir()
+    spilled, err = run(exe, "timeline", path, path, "-f", fmt, "--sort-memory", "1", "--temp-dir", runs)
+    assert "sorted runs on disk" in err and list(runs.iterdir()) == []
+    both, _ = run(exe, "timeline", path, path, "-f", fmt, "-q")
+    assert spilled == both
+    if fmt == "jsonl":
+        events = lines(whole)
+        assert len(events) == 3000 + sum(1 for r in rows if r["Seen"])
+        keys = [(e["timestamp"], e["row"]) for e in events]
+        assert keys == sorted(keys)
+        assert sorted(lines(both), key=lambda e: (e["timestamp"], e["row"])) == \
+            sorted(events + events, key=lambda e: (e["timestamp"], e["row"]))
+
+
 def test_module_gives_the_tools_events(exe, data_dir, logs_dir):
     folder = logs_dir / "srum-ws2022"
     tool = lines(run(exe, "timeline", folder / "SRUDB.dat", "--logs", folder)[0])
     with EseDatabase(str(folder / "SRUDB.dat")) as db:
         module = list(db.timeline(logs=str(folder)))
     assert len(module) == len(tool)
+    assert {"row", "header", "transaction", "row_change"} >= {t["kind"] for t in tool} >= {"transaction", "row_change"}
     for m, t in zip(module, tool):
         assert list(m)[:len(FIELDS)] == FIELDS
         assert m["datetime"] == dt.datetime.fromisoformat(t["datetime"])
