@@ -17,7 +17,11 @@ Rates are per second of the child's CPU time (user + system): the machine is sha
 and heavily loaded, so wall time mostly measures the other processes (it is printed
 too). Compare figures of one run only.
 
-Usage:  python3 bench/bench_timeline.py [--records N] [--copies N] [--runs N]
+With --baseline PROGRAM (another build's `quarrow`, e.g. one of main before a
+change), every measurement is taken with both programs, one after the other, so that
+their ratio comes from one run on one load.
+
+Usage:  python3 bench/bench_timeline.py [--records N] [--copies N] [--runs N] [--baseline PROGRAM]
 """
 
 from __future__ import annotations
@@ -72,6 +76,7 @@ def main() -> int:
     parser.add_argument("--records", type=int, default=1_000_000)
     parser.add_argument("--copies", type=int, default=10)
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--baseline", help="another build's quarrow program, measured beside this one")
     args = parser.parse_args()
     quarrow = program()
     path = common.DATA / f"srum-v2-{args.records}.dat"
@@ -80,29 +85,33 @@ def main() -> int:
         bench_profiles.build(path, args.records)
         print(f"built {path.name} in {time.perf_counter() - t:.0f} s", file=sys.stderr)
 
-    best = view = wall = float("inf")
-    events = 0
-    peak_one = 0
-    for _ in range(args.runs):
-        cpu, seconds, peak, err = peak_of([quarrow, "timeline", str(path), "--kinds", "row,header"])
-        if cpu < best:
-            best, wall = cpu, seconds
-        events, peak_one = events_of(err), max(peak_one, peak)
-        cpu, _, _, _ = peak_of([quarrow, "dump", str(path), "--view", "app_resource_usage", "-q"])
-        view = min(view, cpu)
-    print(f"{path.name}: {events:,} events in {best:.2f} s CPU ({wall:.1f} s wall) = "
-          f"{events / best / 1e6:.2f} M events/s, peak {peak_one / 1024:.0f} MiB; "
-          f"the view as JSON Lines (dump --view) {view:.2f} s CPU, ratio {best / view:.2f}x")
+    programs = [("this build", quarrow)] + ([("baseline", args.baseline)] if args.baseline else [])
+    for label, exe in programs:
+        best = view = wall = float("inf")
+        events = 0
+        peak_one = 0
+        for _ in range(args.runs):
+            cpu, seconds, peak, err = peak_of([exe, "timeline", str(path), "--kinds", "row,header"])
+            if cpu < best:
+                best, wall = cpu, seconds
+            events, peak_one = events_of(err), max(peak_one, peak)
+            cpu, _, _, _ = peak_of([exe, "dump", str(path), "--view", "app_resource_usage", "-q"])
+            view = min(view, cpu)
+        print(f"[{label}] {path.name}: {events:,} events in {best:.2f} s CPU ({wall:.1f} s wall) = "
+              f"{events / best / 1e6:.2f} M events/s, peak {peak_one / 1024:.0f} MiB; "
+              f"the view as JSON Lines (dump --view) {view:.2f} s CPU, ratio {best / view:.2f}x", flush=True)
 
     files = [str(path)] * args.copies
     for memory in (None, 64):
         extra = [] if memory is None else ["--sort-memory", str(memory)]
-        cpu, seconds, peak, err = peak_of([quarrow, "timeline", *files, "--kinds", "row,header", "-j", "1", *extra])
-        n = events_of(err)
-        runs = err.strip().split("(")[-1].rstrip(")") if "runs on disk" in err else "no runs on disk"
-        print(f"{args.copies} copies: {n:,} events in {cpu:.1f} s CPU ({seconds:.0f} s wall) = "
-              f"{n / cpu / 1e6:.2f} M events/s, peak {peak / 1024:.0f} MiB "
-              f"(sort memory {memory or 256} MiB; {runs})")
+        for label, exe in programs:
+            cpu, seconds, peak, err = peak_of([exe, "timeline", *files, "--kinds", "row,header", "-j", "1", *extra])
+            n = events_of(err)
+            runs = err.strip().split("(")[-1].rstrip(")") if "runs on disk" in err else "no runs on disk"
+            print(f"[{label}] {args.copies} copies: {n:,} events in {cpu:.1f} s CPU ({seconds:.0f} s wall) = "
+                  f"{n / cpu / 1e6:.2f} M events/s, peak {peak / 1024:.0f} MiB "
+                  f"(sort memory {memory or 256} MiB; {runs})", flush=True)
+    print(f"load average {' '.join(f'{x:.1f}' for x in os.getloadavg())}")
     return 0
 
 

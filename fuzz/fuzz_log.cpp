@@ -1,7 +1,8 @@
 // Log reader fuzz target. The input is one log file; the first byte chooses what is
 // repaired before reading, so that mutations reach past the checksums: bit 0 rewrites
 // the header checksum, bit 1 every segment's checksum and position (as a valid segment
-// of the header's generation), bit 2 adds a checkpoint made of the input's first 8 KiB.
+// of the header's generation), bit 2 adds a checkpoint made of the input's first 8 KiB;
+// bit 3 gives the matching database 16 KiB pages (the large-page layout) instead of 4.
 // Every record is summarised and decoded, the transactions are tracked, the folder's
 // facts (chain, gaps) are built and the stream's problems rendered, and the log is
 // replayed onto a small database made to match it (its log signature, consistent
@@ -52,13 +53,13 @@ void repair(std::vector<std::uint8_t>& file, std::uint8_t mode) {
 
 // A clean database on the log's stream: header, shadow header, pages 1..16 (page 4 the
 // catalog's empty root), consistent at the start of the log's generation, dbid 1.
-std::vector<std::uint8_t> matching_database(const std::vector<std::uint8_t>& log) {
-  constexpr std::uint32_t kPage = 4096;
+std::vector<std::uint8_t> matching_database(const std::vector<std::uint8_t>& log, bool large) {
+  const std::uint32_t kPage = large ? 16384 : 4096;
   constexpr std::uint32_t kPages = 16;
   std::vector<std::uint8_t> db((kPages + 2) * kPage, 0);
   put32(db, kHeaderSignatureOffset, kDatabaseSignature);
   put32(db, kHeaderFormatVersionOffset, kFormatVersion);
-  put32(db, kHeaderFormatRevisionOffset, kRevisionTwoChecksums);
+  put32(db, kHeaderFormatRevisionOffset, large ? kRevisionCurrentPageHeader : kRevisionTwoChecksums);
   put32(db, kHeaderPageSizeOffset, kPage);
   put32(db, kHeaderStateOffset, kStateCleanShutdown);
   put32(db, logfmt::kDbDbid, 1);
@@ -119,8 +120,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sink += line.size();
     return quarrow::Status::success();
   });
+  // The same events as the report counts them: times only.
+  quarrow::timeline::TimelineFilter times;
+  times.times_only = true;
+  (void)quarrow::timeline::log_events(folder, times, 0, names[0], [&](const quarrow::timeline::EventView& e) {
+    sink += static_cast<std::uint64_t>(e.time) + e.row;
+    return quarrow::Status::success();
+  });
   for (const std::string& p : stream.problems()) sink += p.size();
-  if (auto db = Database::open_bytes(matching_database(file))) {
+  if (auto db = Database::open_bytes(matching_database(file, (mode & 8) != 0))) {
     // The timeline's row changes: the reader's passes over the logs against this
     // database (whose empty catalog names no table; the sweep makes the events).
     std::vector<std::string> problems;

@@ -42,7 +42,7 @@ python3 - "$seeds" "$WORK/corpus/fuzz_log" <<'PY'
 import pathlib, sys
 src, dst = map(pathlib.Path, sys.argv[1:])
 for path in sorted(src.glob("*.log")):
-    for mode in (0, 1, 3, 7):
+    for mode in (0, 1, 3, 7, 11):
         (dst / f"{path.stem}-m{mode}").write_bytes(bytes([mode]) + path.read_bytes())
 # The real Server 2022 vector's logs, when present: records a replay applies.
 for path in sorted(pathlib.Path("../shared/logs/srum-ws2022").glob("*.log")):

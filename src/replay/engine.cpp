@@ -203,7 +203,7 @@ void Engine::notify(const HeldRecord& r, std::uint32_t objid, std::uint32_t page
   options_.on_node_change(c);
 }
 
-void Engine::remember(Session& s, const VersionEntry& v) { s.versions.push_back(v); }
+void Engine::remember(Session& s, VersionEntry v) { s.versions.push_back(std::move(v)); }
 
 Status Engine::feed(const logs::LogRecord& r, const logs::RecordSummary& s) {
   position_ = r.position;
@@ -263,9 +263,9 @@ Status Engine::feed(const logs::LogRecord& r, const logs::RecordSummary& s) {
     default: break;
   }
   if (!s.page_record && r.type != kNewPage) return {};
-  HeldRecord h{r.position, r.type, std::vector<std::uint8_t>(b.begin(), b.end())};
   const std::uint16_t procid = s.procid.value_or(kProcidNil);
   if (auto it = sessions_.find(procid); it != sessions_.end() && it->second.in_macro) {
+    HeldRecord h{r.position, r.type, std::vector<std::uint8_t>(b.begin(), b.end()), {}};
     held_bytes_ += h.bytes.size();
     if (held_bytes_ > kMaxHeldBytes) {
       return error_at(s.page, "more than " + std::to_string(kMaxHeldBytes >> 20) +
@@ -274,7 +274,7 @@ Status Engine::feed(const logs::LogRecord& r, const logs::RecordSummary& s) {
     it->second.macro.push_back(std::move(h));
     return {};
   }
-  return apply(h);
+  return apply(HeldRecord{r.position, r.type, {}, b});
 }
 
 Status Engine::apply(const HeldRecord& r) {
@@ -411,7 +411,7 @@ Status Engine::apply_node(const HeldRecord& r) {
       n.key = to_string(parts.key_prefix) + to_string(parts.key_suffix);
       n.data = to_string(parts.data);
       n.flags = versioned;
-      auto pre = ed.prefix();
+      auto pre = ed.prefix_bytes();
       if (!pre) return fail(pre.error());
       if (n.prefix_length > pre->size()) return fail(EseError::parse("the key prefix is longer than the page's"));
       if (Status st = ed.insert_node(iline, n); !st) return fail(st.error());
@@ -459,7 +459,7 @@ Status Engine::apply_node(const HeldRecord& r) {
       if (Status st = ed.replace_node(iline, n); !st) return fail(st.error());
       v.operation = r.type == kFlagInsertAndReplaceData ? kOperInsert
                     : (r.type == kDelta || r.type == kDelta64) ? kOperDelta : kOperReplace;
-      v.before = old.data;
+      if (keep_version) v.before = old.data;
       after_data = n.data;
       notify(r, objid, page, old.key, old.data, n.data);
       break;
@@ -491,14 +491,15 @@ Status Engine::apply_node(const HeldRecord& r) {
     }
     default: break;
   }
-  if (has_node || r.type == kInsert) {
+  // The bookmark only matters to an entry kept for the undo.
+  if (keep_version && (has_node || r.type == kInsert)) {
     v.key = v.key.empty() ? old.key : v.key;
     if (v.bookmark_data.empty()) v.bookmark_data = r.type == kInsert ? after_data : old.data;
     v.known = true;
   }
   touch(page, after);
   if (r.type != kSetExternalHeader && r.type != kUndo) count_change(objid, r.type, rflags);
-  if (keep_version) remember(sessions_[procid], v);
+  if (keep_version) remember(sessions_[procid], std::move(v));
   return {};
 }
 

@@ -18,12 +18,14 @@
 
 namespace quarrow::replay {
 
-// A record kept past the reader's next step (macros, split operations).
+// A record kept past the reader's next step (macros, split operations), or one applied
+// at once, which only borrows the reader's bytes for the call.
 struct HeldRecord {
   logs::LogPosition position;
   std::uint8_t type = 0;
   std::vector<std::uint8_t> bytes;
-  Bytes view() const { return Bytes(bytes.data(), bytes.size()); }
+  Bytes borrowed;
+  Bytes view() const { return bytes.empty() ? borrowed : Bytes(bytes.data(), bytes.size()); }
 };
 
 // What an uncommitted operation needs for its undo: the tree, the node's bookmark and,
@@ -96,7 +98,7 @@ class Engine {
   Status insert_extent(PageEditor& page, std::uint32_t last, std::uint32_t count);
   Status new_space_root(std::uint32_t page, std::uint64_t dbtime, std::uint32_t objid, std::uint32_t flags);
 
-  void remember(Session& s, const VersionEntry& v);
+  void remember(Session& s, VersionEntry v);
   void count_change(std::uint32_t objid, std::uint8_t type, std::uint8_t flags);
   void notify(const HeldRecord& r, std::uint32_t objid, std::uint32_t page, const std::string& key,
               const std::string& before, const std::string& after, bool undo_at_end = false);

@@ -112,16 +112,20 @@ Result<Bytes> PageEditor::tag_bytes(std::uint16_t t) const {
   return Bytes(p_.data() + header_ + e->offset, e->size);
 }
 
-Result<std::string> PageEditor::prefix() const {
+Result<Bytes> PageEditor::prefix_bytes() const {
   const std::uint32_t f = flags();
-  if (tag_count() == 0) return std::string();
+  if (tag_count() == 0) return Bytes{};
   auto b = tag_bytes(0);
   if (!b) return b.error();
-  if ((f & kPageRoot) == 0) return to_string(*b);
-  if ((f & redo::kPageSpaceTree) != 0 && b->size() > kSpaceSplitBufferSize) {
-    return to_string(b->subspan(kSpaceSplitBufferSize));
-  }
-  return std::string();
+  if ((f & kPageRoot) == 0) return *b;
+  if ((f & redo::kPageSpaceTree) != 0 && b->size() > kSpaceSplitBufferSize) return b->subspan(kSpaceSplitBufferSize);
+  return Bytes{};
+}
+
+Result<std::string> PageEditor::prefix() const {
+  auto b = prefix_bytes();
+  if (!b) return b.error();
+  return to_string(*b);
 }
 
 Result<NodeImage> PageEditor::node(std::uint16_t iline) const {
@@ -147,13 +151,14 @@ Result<NodeImage> PageEditor::node(std::uint16_t iline) const {
   const std::size_t suffix = load_u16le(*b, pos) & kKeyLengthMask;
   pos += 2;
   if (b->size() < pos + suffix) return EseError::parse("node " + std::to_string(iline) + " key runs past the node");
+  n.key.reserve(n.prefix_length + suffix);
   if (n.prefix_length > 0) {
-    auto pre = prefix();
+    auto pre = prefix_bytes();
     if (!pre) return pre.error();
     if (n.prefix_length > pre->size()) {
       return EseError::parse("node " + std::to_string(iline) + " uses a longer prefix than the page has");
     }
-    n.key.assign(*pre, 0, n.prefix_length);
+    n.key.assign(reinterpret_cast<const char*>(pre->data()), n.prefix_length);
   }
   n.key.append(reinterpret_cast<const char*>(b->data() + pos), suffix);
   n.data.assign(reinterpret_cast<const char*>(b->data() + pos + suffix), b->size() - pos - suffix);
@@ -171,6 +176,13 @@ Status PageEditor::set_node_flags(std::uint16_t iline, std::uint8_t f) {
   if (large_) {
     if (auto b = tag_bytes(static_cast<std::uint16_t>(t)); !b) return b.error();
     store_value_flags(static_cast<std::uint16_t>(t), *e, f);
+  }
+  return {};
+}
+
+Status PageEditor::check_tags() const {
+  for (std::uint16_t i = 0; i < tag_count(); ++i) {
+    if (auto b = tag_bytes(i); !b) return b.error();
   }
   return {};
 }
@@ -201,10 +213,10 @@ Status PageEditor::insert_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   if (t > n) return EseError::parse("insert at tag " + std::to_string(t) + " past the page's " + std::to_string(n) + " tags");
   const std::uint32_t need = static_cast<std::uint32_t>(bytes.size()) + kTagSize;
   if (bytes.size() > field_mask_ || free_bytes() < need || need > contiguous_free() + free_bytes()) return no_room();
-  for (std::uint16_t i = 0; i < n; ++i) {
-    if (auto b = tag_bytes(i); !b) return b.error();
+  if (contiguous_free() < need) {
+    if (Status st = check_tags(); !st) return st;
+    reorganise();
   }
-  if (contiguous_free() < need) reorganise();
   if (contiguous_free() < need) return no_room();
   for (std::uint16_t i = n; i > t; --i) set_tag(i, *tag(static_cast<std::uint16_t>(i - 1)));
   set_tag_count(static_cast<std::uint16_t>(n + 1));
@@ -220,9 +232,7 @@ Status PageEditor::insert_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
 Status PageEditor::replace_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
   auto old = tag(t);
   if (!old) return old.error();
-  for (std::uint16_t i = 0; i < tag_count(); ++i) {
-    if (auto b = tag_bytes(i); !b) return b.error();
-  }
+  if (auto b = tag_bytes(t); !b) return b.error();
   if (bytes.size() > field_mask_ || std::uint64_t{free_bytes()} + old->size < bytes.size()) return no_room();
   const std::int32_t d = static_cast<std::int32_t>(old->size) - static_cast<std::int32_t>(bytes.size());
   const bool last = std::uint32_t{old->offset} + old->size == first_free();
@@ -231,6 +241,10 @@ Status PageEditor::replace_tag(std::uint16_t t, Bytes bytes, std::uint8_t f) {
     if (last) set_first_free(static_cast<std::uint16_t>(first_free() - d));
     set_free_bytes(static_cast<std::uint16_t>(free_bytes() + d));
   } else {
+    // Tags are checked only when a reorganisation is to move them all.
+    if (contiguous_free() < bytes.size()) {
+      if (Status st = check_tags(); !st) return st;
+    }
     set_free_bytes(static_cast<std::uint16_t>(free_bytes() + old->size));
     set_tag(t, TagEntry{});
     if (contiguous_free() < bytes.size()) reorganise();

@@ -59,6 +59,7 @@ class PageEditor {
   // The page's key prefix (tag 0 of non-root pages; none on a data tree's root; after
   // the split buffer on a space tree's root).
   Result<std::string> prefix() const;
+  Result<Bytes> prefix_bytes() const;
   // Node iline (tag iline + reserved).
   Result<NodeImage> node(std::uint16_t iline) const;
   Status set_node_flags(std::uint16_t iline, std::uint8_t flags);
@@ -92,6 +93,8 @@ class PageEditor {
   void set_free_bytes(std::uint16_t v);
   std::uint16_t first_free() const;
   void set_first_free(std::uint16_t v);
+  // Every tag's bytes inside the data area: what a reorganisation moves must be.
+  Status check_tags() const;
   // Large pages: the node flags in the first word of tag t's bytes.
   void store_value_flags(std::uint16_t t, const TagEntry& e, std::uint8_t flags);
 

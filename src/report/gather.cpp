@@ -364,7 +364,7 @@ LogChainFacts gather_logs(const Database& db, const std::string& path,
 }
 
 // Counts the timeline's events per day as the collectors find them (series 0: the
-// database's, 1: the logs').
+// database's, 1: the logs' transactions and the rows they change).
 void gather_events(const Database& db, const profiles::Profile* profile, const logs::LogFolder* folder,
                    EventFacts& facts) {
   const auto counter = [&facts](std::size_t series, std::uint64_t& total) {
@@ -389,13 +389,21 @@ void gather_events(const Database& db, const profiles::Profile* profile, const l
   timeline::InputNames names;
   std::vector<profiles::Profile> chosen;
   if (profile != nullptr) chosen.push_back(*profile);
-  const Status database = timeline::database_events(db, profile != nullptr ? chosen : profiles::builtin_profiles(),
-                                                    all, 0, names, counter(0, facts.database_events));
+  const std::vector<profiles::Profile>& profile_list = profile != nullptr ? chosen : profiles::builtin_profiles();
+  const Status database =
+      timeline::database_events(db, profile_list, all, 0, names, counter(0, facts.database_events));
   if (!database.ok()) facts.database_error = database.error().to_string();
   if (folder != nullptr) {
     timeline::InputNames log_names;
     const Status logged = timeline::log_events(*folder, all, 1, log_names, counter(1, facts.log_events));
     if (!logged.ok()) facts.logs_error = logged.error().to_string();
+    // The rows the logs change: the logs' series too (the timeline files them under the
+    // database, whose rows they are). Counted without the rows' images.
+    std::vector<std::string> problems;
+    const Status changed = timeline::row_change_events(db, *folder, {}, profile_list, all, 0, names, problems,
+                                                       counter(1, facts.row_change_events));
+    if (!changed.ok()) problems.insert(problems.begin(), changed.error().to_string());
+    if (!problems.empty()) facts.row_changes_note = problems.front();
   }
 }
 

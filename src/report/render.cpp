@@ -394,10 +394,16 @@ std::string day_text(std::int64_t day) {
 // database's events and the logs' stacked.
 void render_events(std::string& out, const EventFacts& e) {
   out += "<section id=\"events\"><h2>Events per day</h2>\n<p><span id=\"event-count\">" +
-         num(e.database_events + e.log_events) + "</span> dated events (the timeline's): " + num(e.database_events) +
-         " of the database";
+         num(e.database_events + e.log_events + e.row_change_events) + "</span> dated events (the timeline's): " +
+         num(e.database_events) + " of the database";
   if (e.log_events != 0 || !e.logs_error.empty()) out += ", " + num(e.log_events) + " of the logs' transactions";
+  if (e.row_change_events != 0 || !e.row_changes_note.empty()) {
+    out += ", <span id=\"row-change-count\">" + num(e.row_change_events) + "</span> of the logs' row changes";
+  }
   out += ".</p>\n";
+  if (!e.row_changes_note.empty()) {
+    out += "<p class=\"more\">The logs' row changes: " + escape_html(e.row_changes_note) + "</p>\n";
+  }
   if (!e.database_error.empty()) {
     out += "<p class=\"warn\">The database's events stop early: " + escape_html(e.database_error) + "</p>\n";
   }

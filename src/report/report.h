@@ -175,10 +175,12 @@ inline constexpr std::size_t kMaxHistogramBars = 366;
 struct EventFacts {
   std::map<std::int64_t, std::array<std::uint64_t, 2>> days;  // day since 1970 -> database, logs
   std::uint64_t database_events = 0;
-  std::uint64_t log_events = 0;
+  std::uint64_t log_events = 0;          // the logs' transactions
+  std::uint64_t row_change_events = 0;   // rows the logs insert, replace or delete
   std::uint64_t left_out = 0;  // events of days past kMaxEventDays (in the totals)
   std::string database_error;  // why the database's events are incomplete
   std::string logs_error;
+  std::string row_changes_note;  // why row changes are missing or incomplete (the reader's first word)
 };
 
 struct ReportFacts {
@@ -245,8 +247,9 @@ std::string escape_html(std::string_view text);
 
 // Writes `html` to `output_path`. `evidence`: the identities of the database files
 // the report is about; a path that reaches one by any name is refused, so that a
-// report never overwrites its evidence. Returns the message on failure.
-std::optional<std::string> write_report_file(const std::string& html, const std::string& output_path,
-                                             const std::vector<platform::FileIdentity>& evidence);
+// report never overwrites its evidence. Fails in the context CreatingOutputFile (a
+// refusal, or the system's error) or WritingOutput.
+Status write_report_file(const std::string& html, const std::string& output_path,
+                         const std::vector<platform::FileIdentity>& evidence);
 
 }  // namespace quarrow::report

@@ -99,36 +99,33 @@ void EventSorter::push_key(const EventView& e) {
   keys_.push_back(key);
 }
 
-std::size_t EventSorter::begin_block(const EventView& e) {
-  push_key(e);
-  const std::size_t at = buffer_.size();
-  EventView head = e;
-  head.description = head.message = head.attributes = head.line = {};
-  put_block(buffer_, head);
-  return at;
-}
-
-Status EventSorter::end_block(std::size_t at) {
-  std::size_t length = buffer_.size() - at - kBlockHead;
-  if (length > UINT32_MAX) {  // as text_size: cut rather than wrapped
-    buffer_.resize(at + kBlockHead + UINT32_MAX);
-    length = UINT32_MAX;
-  }
-  put(buffer_.data() + at + kLineLengthAt, static_cast<std::uint32_t>(length));
-  return after_add();
-}
-
 Status EventSorter::add_line(const EventView& e, std::string_view line) {
-  const std::size_t at = begin_block(e);
-  // Lines of one input, table and kind share their shape.
-  coder_.encode(buffer_, (std::uint64_t{e.input} << 32) ^ (std::uint64_t{e.table} << 8) ^ static_cast<std::uint8_t>(e.kind),
-                line);
-  return end_block(at);
+  EventView bare = e;
+  bare.description = bare.message = bare.attributes = {};
+  bare.line = line;
+  return add(bare);
 }
 
 Status EventSorter::add(const EventView& e) {
   push_key(e);
-  put_block(buffer_, e);
+  const std::size_t at = buffer_.size();
+  EventView texts = e;
+  texts.line = {};
+  put_block(buffer_, texts);
+  if (!e.line.empty()) {
+    // The line goes in coded, after the texts; lines of one input, table and kind
+    // share their shape.
+    const std::size_t line_at = buffer_.size();
+    coder_.encode(buffer_,
+                  (std::uint64_t{e.input} << 32) ^ (std::uint64_t{e.table} << 8) ^ static_cast<std::uint8_t>(e.kind),
+                  e.line);
+    std::size_t length = buffer_.size() - line_at;
+    if (length > UINT32_MAX) {  // as text_size: cut (the merge then reports it damaged)
+      buffer_.resize(line_at + UINT32_MAX);
+      length = UINT32_MAX;
+    }
+    put(buffer_.data() + at + kLineLengthAt, static_cast<std::uint32_t>(length));
+  }
   return after_add();
 }
 
@@ -157,26 +154,23 @@ Status EventSorter::spill() {
   sort_keys();
   FileRun run;
   run.file = std::make_unique<platform::TemporaryFile>();
-  if (const auto err = run.file->create(options_.temp_dir); err != 0) return EseError::io(err);
-  if (in_order_) {
-    // The blocks lie in the buffer in their order already.
-    if (const auto err = run.file->write_all(buffer_.data(), buffer_.size()); err != 0) return EseError::io(err);
-    run.size = buffer_.size();
-  } else {
-    std::string out;
-    out.reserve(kRunReadSize);
-    for (const Key& k : keys_) {
-      const char* p = buffer_.data() + k.offset;
-      out.append(p, block_size_from_head(p));
-      if (out.size() >= kRunReadSize) {
-        if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
-        run.size += out.size();
-        out.clear();
-      }
+  if (Status st = run.file->create(options_.temp_dir); !st) return st;
+  // Blocks go out through a small buffer of their own even when the buffer holds them
+  // in order already: writing straight from the large buffer costs the kernel several
+  // times more per byte (measured: 0.9 s against 0.3 s for 512 MiB).
+  std::string out;
+  out.reserve(kRunReadSize);
+  for (const Key& k : keys_) {
+    const char* p = buffer_.data() + k.offset;
+    out.append(p, block_size_from_head(p));
+    if (out.size() >= kRunReadSize) {
+      if (Status st = run.file->write_all(out.data(), out.size()); !st) return st;
+      run.size += out.size();
+      out.clear();
     }
-    if (const auto err = run.file->write_all(out.data(), out.size()); err != 0) return EseError::io(err);
-    run.size += out.size();
   }
+  if (Status st = run.file->write_all(out.data(), out.size()); !st) return st;
+  run.size += out.size();
   files_.push_back(std::move(run));
   // The buffer keeps its room for the next run (within the bound); a finished sorter
   // spilled by its caller gives it back.
@@ -241,8 +235,8 @@ struct EventMerger::Cursor {
       const std::size_t old = window.size();
       window.resize(old + want);
       std::size_t got = 0;
-      if (const auto err = run->file->read_at(file_at, window.data() + old, want, got); err != 0) {
-        status = EseError::io(err);
+      if (Status st = run->file->read_at(file_at, window.data() + old, want, got); !st) {
+        status = std::move(st);
         window.resize(old);
         return false;
       }

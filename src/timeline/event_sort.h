@@ -6,8 +6,8 @@
 //
 // An event is kept as one serialized block (fixed fields, then its texts), so a run on
 // disk reads back in the order it was written with no index of its own. Only the keys
-// are sorted; a buffer whose events came in order (a table read in time order) is
-// written out as it is.
+// are sorted, and a buffer whose events came in order (a table read in time order) is
+// not sorted at all.
 #pragma once
 
 #include <cstdint>
@@ -31,11 +31,14 @@ struct SortOptions {
 
 class EventSorter {
  public:
-  explicit EventSorter(SortOptions options = {}) : options_(std::move(options)) {}
+  // The coded lines' shapes take at most an eighth of the bound: runs stay long.
+  explicit EventSorter(SortOptions options = {})
+      : options_(std::move(options)), coder_(options_.memory_bound / kShapeShare) {}
   EventSorter(EventSorter&&) = default;
   EventSorter& operator=(EventSorter&&) = default;
 
-  // Copies the event in; may write a run (an IoError when the temporary file fails).
+  // Copies the event in (its texts, and its line coded); may write a run (an IoError
+  // when the temporary file fails).
   Status add(const EventView& e);
   // Adds the event as one line of its output (its texts are not kept): a caller that
   // writes every event in one format does so once, as the event is found, and the
@@ -74,14 +77,11 @@ class EventSorter {
   };
   // Adds the key of `e`, whose block starts at the buffer's end.
   void push_key(const EventView& e);
-  // Adds the key and head of `e` (its texts empty); returns where its block starts.
-  std::size_t begin_block(const EventView& e);
-  // Sets the length of the line text appended since begin_block, then spills if full.
-  Status end_block(std::size_t at);
   Status after_add();
   void sort_keys();
   Status spill();
 
+  static constexpr std::size_t kShapeShare = 8;
   SortOptions options_;
   std::string buffer_;
   std::vector<Key> keys_;

@@ -12,23 +12,19 @@ constexpr char kShaped = 1;  // a shape's number, then each member's value
 // A value that is the reference's own is this one byte (a length of its own is one more
 // than the length of its text).
 constexpr std::uint64_t kSameValue = 0;
-// Shapes kept at most, and their bytes: lines of tables whose members change from row
-// to row (recovered records) stop adding shapes there and are kept as they are.
+// Shapes kept at most: lines of tables whose members change from row to row (recovered
+// records) stop adding shapes there and are kept as they are.
 constexpr std::size_t kMaxShapes = 4096;
-constexpr std::size_t kMaxShapeBytes = std::size_t{16} << 20;
 // What a line ends with.
 constexpr std::string_view kLineEnd = "}\n";
 
-void put_varint(std::string& out, std::uint64_t v) {
-  if (v < 0x80) {
-    out += static_cast<char>(v);
-    return;
-  }
+char* put_varint(char* p, std::uint64_t v) {
   while (v >= 0x80) {
-    out += static_cast<char>(v | 0x80);
+    *p++ = static_cast<char>(v | 0x80);
     v >>= 7;
   }
-  out += static_cast<char>(v);
+  *p++ = static_cast<char>(v);
+  return p;
 }
 
 bool get_varint(std::string_view in, std::size_t& at, std::uint64_t& v) {
@@ -94,13 +90,19 @@ bool LineCoder::take_apart(std::string_view line, std::vector<Member>& members) 
 }
 
 bool LineCoder::encode_with(std::string& out, std::uint32_t id, const Shape& shape, std::string_view line) {
+  // Room for the worst case, written through a pointer: a value's length takes fewer
+  // bytes than the name it replaces (at least `,"":`), but for values of 256 MiB and
+  // more, one byte more per member.
   const std::size_t start = out.size();
-  out += kShaped;
-  put_varint(out, id);
-  const std::string_view ref = shape.reference;
+  out.resize(start + line.size() + 16 + shape.members.size());
+  char* p = out.data() + start;
+  *p++ = kShaped;
+  p = put_varint(p, id);
+  const char* const ref = shape.reference.data();
+  const char* const text = line.data();
   std::size_t at = 0;
   for (const Member& m : shape.members) {
-    if (line.size() - at < m.key_size || std::memcmp(line.data() + at, ref.data() + m.key_at, m.key_size) != 0) {
+    if (line.size() - at < m.key_size || std::memcmp(text + at, ref + m.key_at, m.key_size) != 0) {
       out.resize(start);
       return false;
     }
@@ -110,12 +112,13 @@ bool LineCoder::encode_with(std::string& out, std::uint32_t id, const Shape& sha
       out.resize(start);
       return false;
     }
-    const std::string_view value = line.substr(at, end - at);
-    if (value == ref.substr(m.value_at, m.value_size)) {
-      put_varint(out, kSameValue);
+    const std::size_t size = end - at;
+    if (size == m.value_size && std::memcmp(text + at, ref + m.value_at, size) == 0) {
+      *p++ = static_cast<char>(kSameValue);
     } else {
-      put_varint(out, value.size() + 1);
-      out.append(value);
+      p = put_varint(p, size + 1);
+      std::memcpy(p, text + at, size);
+      p += size;
     }
     at = end;
   }
@@ -124,21 +127,29 @@ bool LineCoder::encode_with(std::string& out, std::uint32_t id, const Shape& sha
     out.resize(start);
     return false;
   }
+  out.resize(static_cast<std::size_t>(p - out.data()));
   return true;
 }
 
 void LineCoder::encode(std::string& out, std::uint64_t group, std::string_view line) {
-  std::size_t slot = 0;
-  while (slot < last_.size() && last_[slot].first != group) ++slot;
+  // Lines of one group come in long runs: the group of the line before first.
+  std::size_t slot = last_slot_;
+  if (slot >= last_.size() || last_[slot].first != group) {
+    slot = 0;
+    while (slot < last_.size() && last_[slot].first != group) ++slot;
+  }
+  last_slot_ = slot;
   if (slot < last_.size() && encode_with(out, last_[slot].second, shapes_[last_[slot].second], line)) return;
   Shape shape;
-  if (shapes_.size() < kMaxShapes && memory_ + line.size() <= kMaxShapeBytes && take_apart(line, shape.members)) {
+  if (shapes_.size() < kMaxShapes && memory_ + line.size() <= max_bytes_ && take_apart(line, shape.members) &&
+      memory_ + line.size() + shape.members.size() * sizeof(Member) + sizeof(Shape) <= max_bytes_) {
     shape.reference.assign(line);
     const auto id = static_cast<std::uint32_t>(shapes_.size());
     memory_ += line.size() + shape.members.size() * sizeof(Member) + sizeof(Shape);
     shapes_.push_back(std::move(shape));
     if (slot < last_.size()) last_[slot].second = id;
     else last_.emplace_back(group, id);
+    last_slot_ = slot;
     if (encode_with(out, id, shapes_.back(), line)) return;
   }
   out += kRaw;
@@ -155,21 +166,36 @@ bool LineCoder::decode(std::string& out, std::string_view coded) const {
   std::uint64_t id = 0;
   if (coded[0] != kShaped || !get_varint(coded, at, id) || id >= shapes_.size()) return false;
   const Shape& shape = shapes_[id];
-  const std::string_view ref = shape.reference;
-  if (shape.members.empty()) out += '{';
+  const char* const ref = shape.reference.data();
+  // The line is at most its reference's names and values and the coded values.
+  const std::size_t start = out.size();
+  out.resize(start + shape.reference.size() + coded.size() + kLineEnd.size() + 1);
+  char* p = out.data() + start;
+  if (shape.members.empty()) *p++ = '{';
   for (const Member& m : shape.members) {
-    out.append(ref.substr(m.key_at, m.key_size));
+    std::memcpy(p, ref + m.key_at, m.key_size);
+    p += m.key_size;
     std::uint64_t n = 0;
-    if (!get_varint(coded, at, n)) return false;
+    if (!get_varint(coded, at, n)) {
+      out.resize(start);
+      return false;
+    }
     if (n == kSameValue) {
-      out.append(ref.substr(m.value_at, m.value_size));
+      std::memcpy(p, ref + m.value_at, m.value_size);
+      p += m.value_size;
     } else {
-      if (n - 1 > coded.size() - at) return false;
-      out.append(coded.substr(at, n - 1));
+      if (n - 1 > coded.size() - at) {
+        out.resize(start);
+        return false;
+      }
+      std::memcpy(p, coded.data() + at, n - 1);
+      p += n - 1;
       at += n - 1;
     }
   }
-  out.append(kLineEnd);
+  std::memcpy(p, kLineEnd.data(), kLineEnd.size());
+  p += kLineEnd.size();
+  out.resize(static_cast<std::size_t>(p - out.data()));
   return at == coded.size();
 }
 

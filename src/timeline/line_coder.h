@@ -20,6 +20,9 @@ namespace quarrow::timeline {
 
 class LineCoder {
  public:
+  // `max_bytes`: the most the shapes may hold (beyond it, lines of new shapes are kept
+  // as they are), so that they never crowd out the lines themselves.
+  explicit LineCoder(std::size_t max_bytes = std::size_t{16} << 20) : max_bytes_(max_bytes) {}
   // Appends the coded form of `line` to `out`. Lines of one `group` (the caller's
   // input, table and kind) usually share a shape: the last shape of the group is
   // tried first.
@@ -46,6 +49,8 @@ class LineCoder {
 
   std::vector<Shape> shapes_;
   std::vector<std::pair<std::uint64_t, std::uint32_t>> last_;  // group -> its last shape
+  std::size_t last_slot_ = 0;  // in last_, of the line before
+  std::size_t max_bytes_;
   std::size_t memory_ = 0;
 };
 

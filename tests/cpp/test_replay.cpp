@@ -719,6 +719,22 @@ TEST(ReplayEngine, MergedNodesTakeTheDestinationsPrefixAndItsUncommittedFreeByte
   EXPECT_EQ(load_u16le(run.overlay->page(9), 30), 12);
 }
 
+TEST(ReplayEngine, TheOlderMergeRecordWithoutAnImageIsRedoneAlike) {
+  // The older Merge record: the same fields, the separator key at 88, no page image.
+  auto older = [](Rec r) {
+    r.type = logfmt::kMerge;
+    r.bytes[0] = logfmt::kMerge;
+    r.bytes.erase(r.bytes.begin() + 88, r.bytes.begin() + 96);
+    return r;
+  };
+  EngineRun run;
+  const Status st = run.feed(merge_macro({older(merge(10, 0, kKeyChange, 1)),
+                                          older(merge(8, kPartialRight, 0, 0, 1, 7, 9, "row-e"))}));
+  ASSERT_TRUE(st) << st.error().to_string();
+  EXPECT_EQ(keys_of(run.page(8)), (std::vector<std::string>{"row-d"}));
+  EXPECT_EQ(pointers_of(run.page(10))[1], (std::pair<std::string, std::uint32_t>{"row-e", 8}));
+}
+
 TEST(ReplayEngine, MergePagesAlreadyMergedInTheFileAreLeftAlone) {
   EngineRun run;
   for (std::uint32_t page : {7u, 8u, 9u, 10u}) PageEditor(run.overlay->write(page)).set_dbtime(101);

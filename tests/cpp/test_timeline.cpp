@@ -360,6 +360,61 @@ TEST(Timeline, CodedLinesOfManyGroupsAndDamage) {
   EXPECT_FALSE(coder.decode(back, shaped + "x"));
 }
 
+// Lines of a new shape each (recovered records' members differ from row to row): the
+// shapes stay within their share of the bound, so runs stay long and lines whole.
+TEST(Timeline, ShapesDoNotCrowdOutTheLines) {
+  EventSorter sorter(SortOptions{64 << 10, ""});
+  std::vector<std::string> lines;
+  for (int k = 0; k < 4000; ++k) {
+    lines.push_back("{\"member" + std::to_string(k) + "\":" + std::to_string(k) + ",\"text\":\"" +
+                    std::string(k % 50, 'x') + "\"}\n");
+    EventView e;
+    e.time = 4000 - k;  // out of order: sorted
+    e.table = static_cast<std::uint32_t>(k % 3);
+    ASSERT_TRUE(sorter.add_line(e, lines.back()).ok());
+  }
+  // About 520 KiB of blocks and keys in runs of nearly 64 KiB each.
+  EXPECT_LE(sorter.spilled_runs(), 12u);
+  std::vector<EventSorter> list;
+  list.push_back(std::move(sorter));
+  EventMerger merger(std::move(list));
+  EventView e;
+  std::size_t k = lines.size();
+  while (merger.next(e)) ASSERT_EQ(e.line, lines[--k]);
+  EXPECT_EQ(k, 0u);
+  EXPECT_TRUE(merger.status().ok());
+}
+
+// An event given with both its texts and a line keeps both, in memory and through runs.
+TEST(Timeline, TextsAndLineTogether) {
+  for (const std::size_t bound : {std::size_t{1}, std::size_t{1} << 20}) {
+    EventSorter sorter(SortOptions{bound, ""});
+    const std::string line = "{\"a\":1,\"b\":\"x\"}\n";
+    for (int k = 0; k < 3; ++k) {
+      EventView e;
+      e.time = 3 - k;
+      e.description = "d";
+      e.message = "m";
+      e.attributes = "\"a\":1";
+      e.line = line;
+      ASSERT_TRUE(sorter.add(e).ok());
+    }
+    std::vector<EventSorter> list;
+    list.push_back(std::move(sorter));
+    EventMerger merger(std::move(list));
+    EventView e;
+    int n = 0;
+    for (; merger.next(e); ++n) {
+      EXPECT_EQ(e.time, n + 1);
+      EXPECT_EQ(e.description, "d");
+      EXPECT_EQ(e.message, "m");
+      EXPECT_EQ(e.attributes, "\"a\":1");
+      EXPECT_EQ(e.line, line);
+    }
+    EXPECT_EQ(n, 3);
+  }
+}
+
 // ---- the fast writers against the plain ones -----------------------------------------
 
 TEST(Timeline, StreamWriterMatchesEventByEvent) {

@@ -281,6 +281,14 @@ def test_logs_that_change_nothing_leave_every_page(tmp_path):
     assert out.read_bytes()[8192:] == db.read_bytes()[8192:]
 
 
+def leaf_merge(right_before: int | None = None, **fields) -> list[bytes]:
+    """A merge macro of the leaf level alone, of the table's root leaf, at base + 1."""
+    b = base_dbtime()
+    return [L.macro(L.MACRO_BEGIN, 9, b + 1),
+            L.merge2(9, 1, ROOT, b + 1, b, OBJID, right_before=b if right_before is None else right_before, **fields),
+            L.macro(L.MACRO_COMMIT, 9, b + 1)]
+
+
 @pytest.mark.parametrize("records, message", [
     ([L.insert(node(9, 1, 9999, 100), key(6), b"x")], "page 20: Insert: insert at node 9999 past the page's 5 nodes"),
     ([L.insert(L.Node(page=4000, dbtime=5000, objid=OBJID), key(6), b"x")], "page 4000"),
@@ -290,7 +298,12 @@ def test_logs_that_change_nothing_leave_every_page(tmp_path):
       L.leaf_insert(node(9, 2, 5, 100), key(6), b"x"), L.macro(L.MACRO_COMMIT, 9, 2)], "page 70000"),
     ([L.macro(L.MACRO_BEGIN, 9, 2), L.split2(9, 1, ROOT, base_dbtime() + 2, base_dbtime(), 21, OBJID, 2, 5, 5, 60, 2, 2),
       L.leaf_insert(node(9, 2, 5, 100), key(6), b"x"), L.macro(L.MACRO_COMMIT, 9, 2)], "the split names 60 lines"),
-], ids=["iline", "page-past-end", "dbtime", "too-big", "split-past-end", "split-lines"])
+    (leaf_merge(kind=L.MERGE_FULL_RIGHT, flags=L.MERGE_EMPTIES_PAGE, right=90000), "page 90000"),
+    (leaf_merge(kind=L.MERGE_PARTIAL_RIGHT, iline_merge=40000, right=4), "the merge moves from node 40000 of 5"),
+    (leaf_merge(kind=L.MERGE_FULL_RIGHT, flags=L.MERGE_EMPTIES_PAGE, right=4, right_before=base_dbtime() - 5),
+     "dbtime mismatch"),
+], ids=["iline", "page-past-end", "dbtime", "too-big", "split-past-end", "split-lines", "merge-past-end",
+        "merge-iline", "merge-sibling-older"])
 def test_logs_that_do_not_fit_the_database_fail_naming_position_and_page(tmp_path, records, message):
     db, logs = write_case(tmp_path, records)
     out = tmp_path / "replayed.edb"

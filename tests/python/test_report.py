@@ -278,7 +278,7 @@ def test_a_browser_draws_the_report(tmp_path):
 
 
 LOG_BARS = "#ff7f00"  # the fill of the logs' part of a bar
-SERIES = {"row": 0, "header": 0, "recovered": 0, "transaction": 1}  # database, logs
+SERIES = {"row": 0, "header": 0, "recovered": 0, "transaction": 1, "row_change": 1}  # database, logs
 
 
 def day_text(microseconds: int) -> str:
@@ -367,3 +367,14 @@ def test_events_past_the_days_kept_are_counted_and_said_not_drawn(tmp_path):
     assert int(text(by_id(doc, "event-count"))) == kept + 1 == sum(1 for _ in quarrow.EseDatabase(str(path)).timeline())
     assert f"first {kept} days it meets: 1 of these events" in text(by_id(doc, "events-not-drawn"))
     assert sum(map(sum, histogram(doc).values())) == kept
+
+
+@pytest.mark.skipif(not (LOG_SETS / "srum-w11").is_dir() or "srum-small.dat" not in real_files(),
+                    reason="real files not available")
+def test_logs_of_another_database_change_no_row_and_say_why(tmp_path):
+    logs, path = LOG_SETS / "srum-w11", REPO_ROOT.parent / "shared" / "data" / "srum-small.dat"
+    doc = report(path, tmp_path / "r.html", logs=logs)
+    assert text(by_id(doc, "row-change-count")) == "0"
+    assert "these logs belong to another database" in text(by_id(doc, "events"))
+    with pytest.warns(RuntimeWarning, match="another database"):
+        check_events_per_day(doc, quarrow.EseDatabase(str(path)), logs)
