@@ -264,12 +264,14 @@ PyObject* read_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 
 PyObject* raise_invalid_name(const char* prefix) {
-  return raise_message(PyExc_IOError, std::string(prefix) + os_error_text(platform::invalid_name_error()));
+  return raise_message(PyExc_IOError, std::string(prefix) + platform::invalid_name_error().os_error_text());
 }
 
-PyObject* raise_export_failure(const ExportFailure& failure) {
-  if (failure.kind == ExportFailure::Kind::Lookup && failure.error) return raise_ese_error(*failure.error);
-  return raise_message(PyExc_IOError, failure.message);
+// A table that cannot be looked up raises as every lookup does; the rest as IOError
+// with the message of its context.
+PyObject* raise_export_failure(const EseError& error) {
+  if (error.context() == ErrorContext::None) return raise_ese_error(error);
+  return raise_message(PyExc_IOError, error.message());
 }
 
 constexpr const char* kExportTableNames[] = {"table_name", "output_path", "columns"};
@@ -296,13 +298,13 @@ PyObject* export_table(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
     if (!reader) return raise_ese_error(reader.error());
     return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputFile));
   }
-  std::optional<ExportFailure> failure;
+  Status exported;
   {
     // Reading, rendering and writing touch no Python object.
     GilRelease released;
-    failure = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr, &s.log_files);
+    exported = export_table_file(*s.database, name, std::string(output_path), s.file, columns ? &*columns : nullptr, &s.log_files);
   }
-  if (failure) return raise_export_failure(*failure);
+  if (!exported) return raise_export_failure(exported.error());
   Py_RETURN_NONE;
 }
 
@@ -323,23 +325,25 @@ PyObject* export_all(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs, 
   }
   if (has_nul(output_dir_view)) return raise_invalid_name(context_prefix(ErrorContext::CreatingOutputDirectory));
   const std::string output_dir(output_dir_view);
-  if (const auto message = create_output_directory(output_dir)) return raise_message(PyExc_IOError, *message);
+  if (Status made = create_output_directory(output_dir); !made) {
+    return raise_message(PyExc_IOError, made.error().message());
+  }
   for (const auto& entry : s.database->catalog()) {
     // Each table is read through its own catalog entry (its stored name bytes) and its
     // file is named with the text get_tables lists: a stored name that is not valid
     // UTF-8 would not be found again under its lossy text.
     const std::string name = lossy_utf8(as_bytes(entry.second.name));
     const auto file_name = export_file_name(name);
-    if (!file_name) return raise_message(PyExc_IOError, unsafe_table_name_message(name));
+    if (!file_name) return raise_message(PyExc_IOError, file_name.error().message());
     // A table with none of the selected columns is passed over: it has nothing to give.
     if (columns && !table_has_any(entry.second, *columns)) continue;
-    std::optional<ExportFailure> failure;
+    Status exported;
     {
       GilRelease released;
-      failure = export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file,
-                                  columns ? &*columns : nullptr, &s.log_files);
+      exported = export_table_file(*s.database, entry.first, output_file_path(output_dir, *file_name), s.file,
+                                   columns ? &*columns : nullptr, &s.log_files);
     }
-    if (failure) return raise_export_failure(*failure);
+    if (!exported) return raise_export_failure(exported.error());
   }
   Py_RETURN_NONE;
 }
@@ -445,6 +449,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       case app::OpenFailure::Kind::System:  // a directory, access denied: the OSError subclass
         return raise_os_error(failure.os_code, failure.message);
       case app::OpenFailure::Kind::Format:
+      case app::OpenFailure::Kind::Replay:
         break;
     }
     return raise_message(PyExc_IOError, failure.message);

@@ -50,19 +50,19 @@ PyObject* write_report(DatabaseState& s, PyObject* const* args, Py_ssize_t nargs
   // The OS would stop reading a name at a NUL byte and write another file.
   if (path.find('\0') != std::string_view::npos || logs.find('\0') != std::string_view::npos) {
     return raise_message(PyExc_IOError, std::string(context_prefix(ErrorContext::CreatingOutputFile)) +
-                                            os_error_text(platform::invalid_name_error()));
+                                            platform::invalid_name_error().os_error_text());
   }
   std::vector<platform::FileIdentity> evidence;
   if (s.file) evidence.push_back(*s.file);
-  std::optional<std::string> error;
+  Status written;
   {
     // Gathering, rendering and writing touch no Python object.
     GilRelease released;
     report::ReportOptions options{s.path, std::string(logs), s.profile.get()};
     const std::string html = report::render_report_html(report::gather_report(*s.database, options));
-    error = report::write_report_file(html, std::string(path), evidence);
+    written = report::write_report_file(html, std::string(path), evidence);
   }
-  if (error) return raise_message(PyExc_IOError, *error);
+  if (!written) return raise_message(PyExc_IOError, written.error().message());
   Py_RETURN_NONE;
 }
 

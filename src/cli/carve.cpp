@@ -219,10 +219,10 @@ int run_carve(const std::vector<std::string_view>& raw, const Context& context) 
   Output out = Output::standard_output();
   for (const CarveHit& hit : facts.hits) {
     append_hit(out.buffer(), hit, hit_file_offset(hit, db->page_size()));
-    if (!out.commit()) break;
+    if (!out.commit().ok()) break;
   }
-  if (!out.finish()) {
-    std::fprintf(stderr, "%s\n", file_error_line(path, out.error()).c_str());
+  if (Status finished = out.finish(); !finished) {
+    std::fprintf(stderr, "%s\n", file_error_line(path, finished.error().message()).c_str());
     return kExitFailed;
   }
   // A cut is said even with --quiet: it changes what the output means.

@@ -118,11 +118,12 @@ int run_dump(const std::vector<std::string_view>& raw, const Context& context) {
   Output out = Output::standard_output();
   StreamCounts counts;
   const auto leaves = pages_to_split(*db, reader->table(), request->jobs, options);
-  const auto failure = leaves ? stream_table_split(*db, *reader, *leaves, options, out, progress, request->jobs, &counts)
-                              : stream_table(*db, *reader, options, out, progress, &counts);
+  const Status streamed = leaves
+                             ? stream_table_split(*db, *reader, *leaves, options, out, progress, request->jobs, &counts)
+                             : stream_table(*db, *reader, options, out, progress, &counts);
   progress.stop();
-  if (failure) {
-    std::fprintf(stderr, "%s\n", table_error_line(path, table, with_read_note(*db, *failure)).c_str());
+  if (!streamed) {
+    std::fprintf(stderr, "%s\n", table_error_line(path, table, with_read_note(*db, streamed.error())).c_str());
     return kExitFailed;
   }
   if (request->screenful && counts.more) {

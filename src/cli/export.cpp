@@ -101,7 +101,7 @@ struct InputFile {
 struct TableJob {
   std::string name;  // looked up by these bytes, as export_all looks up get_tables' names
   std::string output_path;
-  std::optional<std::string> refused;  // an unsafe name: the message, nothing is written
+  std::optional<EseError> refused;  // an unsafe name: nothing is written
 };
 
 // The tables of one file whose output names differ only in ASCII letter case: on a
@@ -219,10 +219,9 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
   const bool several = request->paths.size() > 1;
   std::vector<std::string> folders;
   if (several) {
-    std::string error;
-    auto chosen = input_folders(request->paths, error);
-    if (!chosen) return usage_error("export", error);
-    folders = std::move(*chosen);
+    auto chosen = input_folders(request->paths);
+    if (!chosen) return usage_error("export", chosen.error().message());
+    folders = std::move(chosen).value();
   }
   std::vector<InputFile> files;
   for (std::size_t i = 0; i < request->paths.size(); ++i) {
@@ -244,13 +243,13 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
   bool failed = false;
   std::vector<Task> tasks;
   for (InputFile& file : files) {
-    std::string error;
-    file.db = open_database(file.path, error, request->logs);
-    if (!file.db) {
-      file.open_error = file_error_line(file.path, error);
+    app::Opened opened = open_database(file.path, request->logs);
+    if (!opened) {
+      file.open_error = file_error_line(file.path, opened.failure.message);
       failed = true;
       continue;
     }
+    file.db = std::move(opened.database);
     progress.add_total(file.db->total_pages());
 
     const std::vector<std::string> names = request->tables ? *request->tables : table_names(*file.db);
@@ -261,11 +260,11 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
       TableJob job;
       job.name = name;
       std::string file_name;
-      if (const auto jsonl = export_file_name(name)) {
+      if (auto jsonl = export_file_name(name)) {
         file_name = jsonl->substr(0, jsonl->size() - std::string_view(".jsonl").size()) + extension;
         job.output_path = output_file_path(file.output_dir, file_name);
       } else {
-        job.refused = unsafe_table_name_message(name);
+        job.refused = std::move(jsonl).error();
       }
       const std::string key = fold_case(file_name);
       auto found = job.refused ? task_by_file_name.end() : task_by_file_name.find(key);
@@ -297,8 +296,8 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
   for (InputFile& file : files) {
     if (file.open_error) progress.message(*file.open_error);
     if (!file.db) continue;
-    if (const auto message = create_output_directory(file.output_dir)) {
-      progress.message(file_error_line(file.path, *message));
+    if (Status made = create_output_directory(file.output_dir); !made) {
+      progress.message(file_error_line(file.path, made.error().message()));
       failed = true;
       file.db.reset();
     }
@@ -339,7 +338,7 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     const Clock::time_point started = Clock::now();
     for (const TableJob& job : task.tables) {
       if (job.refused) {
-        messages.push_back(table_error_line(file.path, job.name, *job.refused));
+        messages.push_back(table_error_line(file.path, job.name, job.refused->message()));
         continue;
       }
       const TableInfo* found = file.db->catalog().find(job.name);
@@ -358,29 +357,29 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
       progress.set_current(progress_label(file.path, job.name));
       // No output lands on an input: checked by name (an input is often read-only, so
       // opening it would fail with a less telling error) and again on the opened file.
-      const auto refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
-        if (std::find(inputs.begin(), inputs.end(), target) == inputs.end()) return std::nullopt;
+      const auto refusal = [&](const FileIdentity& target) -> Status {
+        if (std::find(inputs.begin(), inputs.end(), target) == inputs.end()) return Status::success();
         const char* what = target == file.identity ? "the database file itself" : "another input database file";
-        return in_context(ErrorContext::CreatingOutputFile, std::string("the output path is ") + what + ": " + job.output_path);
+        return EseError::refused(std::string("the output path is ") + what + ": " + job.output_path)
+            .in(ErrorContext::CreatingOutputFile);
       };
       if (const auto target = file_identity(job.output_path)) {
-        if (auto refused = refusal(*target)) {
-          messages.push_back(table_error_line(file.path, job.name, *refused));
+        if (Status refused = refusal(*target); !refused) {
+          messages.push_back(table_error_line(file.path, job.name, refused.error().message()));
           continue;
         }
       }
-      std::string error;
-      auto out = Output::create(job.output_path, error, refusal);
+      auto out = Output::create(job.output_path, refusal);
       if (!out) {
-        messages.push_back(table_error_line(file.path, job.name, error));
+        messages.push_back(table_error_line(file.path, job.name, out.error().message()));
         continue;
       }
       StreamCounts counts;
-      const auto failure = deferred[i]
-                               ? stream_table_split(*file.db, *reader, *deferred[i], options, *out, progress, jobs, &counts)
-                               : stream_table(*file.db, *reader, options, *out, progress, &counts);
-      if (failure) {
-        messages.push_back(table_error_line(file.path, job.name, with_read_note(*file.db, *failure)));
+      const Status streamed =
+          deferred[i] ? stream_table_split(*file.db, *reader, *deferred[i], options, *out, progress, jobs, &counts)
+                      : stream_table(*file.db, *reader, options, *out, progress, &counts);
+      if (!streamed) {
+        messages.push_back(table_error_line(file.path, job.name, with_read_note(*file.db, streamed.error())));
       } else {
         ++tally_here.tables;
       }

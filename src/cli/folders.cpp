@@ -42,14 +42,13 @@ std::string join_last(const std::vector<std::string>& reversed, std::size_t coun
 
 }  // namespace
 
-std::optional<std::vector<std::string>> input_folders(const std::vector<std::string>& paths, std::string& error) {
+Result<std::vector<std::string>> input_folders(const std::vector<std::string>& paths) {
   std::vector<std::string> folders(paths.size());
   std::map<std::string, std::vector<std::size_t>> by_name;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::string name = as_text(as_path(paths[i]).filename());
     if (name.empty() || name == "." || name == "..") {
-      error = "'" + paths[i] + "' does not name a file";
-      return std::nullopt;
+      return EseError::refused("'" + paths[i] + "' does not name a file");
     }
     by_name[name].push_back(i);
   }
@@ -81,20 +80,17 @@ std::optional<std::vector<std::string>> input_folders(const std::vector<std::str
       std::set<std::vector<std::string>> seen;
       for (std::size_t g = 0; g < group.size(); ++g) {
         if (!seen.insert(parts[g]).second) {
-          error = "'" + paths[group[g]] + "' is given twice";
-          return std::nullopt;
+          return EseError::refused("'" + paths[group[g]] + "' is given twice");
         }
       }
-      error = "cannot tell the input files named '" + name + "' apart";
-      return std::nullopt;
+      return EseError::refused("cannot tell the input files named '" + name + "' apart");
     }
   }
   // A joined name may equal another input's own name ("pc1_SRUDB.dat" given as well).
   std::set<std::string> all;
   for (std::size_t i = 0; i < folders.size(); ++i) {
     if (!all.insert(folders[i]).second) {
-      error = "two input files would export into the folder '" + folders[i] + "'; export them separately";
-      return std::nullopt;
+      return EseError::refused("two input files would export into the folder '" + folders[i] + "'; export them separately");
     }
   }
   return folders;

@@ -5,15 +5,15 @@
 // two names of one file by way of a link are two inputs.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "error/ese_error.h"
+
 namespace quarrow::cli {
 
-// One folder name per path, in order. On failure returns std::nullopt and sets `error`:
-// "'{path}' does not name a file", or "'{path}' is given twice" when even the full
-// paths coincide.
-std::optional<std::vector<std::string>> input_folders(const std::vector<std::string>& paths, std::string& error);
+// One folder name per path, in order. Refused: "'{path}' does not name a file", or
+// "'{path}' is given twice" when even the full paths coincide.
+Result<std::vector<std::string>> input_folders(const std::vector<std::string>& paths);
 
 }  // namespace quarrow::cli

@@ -104,9 +104,8 @@ std::string render_grid(const std::vector<std::string>& header, const std::vecto
   return out;
 }
 
-std::optional<std::string> stream_grid(const Database& db, TableRecordReader& reader,
-                                       std::optional<std::uint64_t> limit, Output& out, Progress& progress,
-                                       StreamCounts* counts) {
+Status stream_grid(const Database& db, TableRecordReader& reader, std::optional<std::uint64_t> limit, Output& out,
+                   Progress& progress, StreamCounts* counts) {
   RecordDecoder decoder(db, reader.table(), reader.plan());
   const auto& columns = decoder.columns();
   std::vector<std::string> header;
@@ -118,7 +117,7 @@ std::optional<std::string> stream_grid(const Database& db, TableRecordReader& re
   std::vector<std::vector<std::string>> rows;
   std::vector<DecodedCell> cells;
   std::string text;
-  std::optional<std::string> failure;
+  Status failure;
   std::uint64_t pages_counted = 0;
   Bytes data;
   bool left = false;
@@ -126,7 +125,7 @@ std::optional<std::string> stream_grid(const Database& db, TableRecordReader& re
     const TableRecordReader::Step step = reader.next_data(data);
     if (step == TableRecordReader::Step::End) break;
     if (step == TableRecordReader::Step::Error) {
-      failure = in_context(ErrorContext::ReadingRecord, reader.error());
+      failure = reader.error().in(ErrorContext::ReadingRecord);
       break;
     }
     if (limit && rows.size() >= *limit) {
@@ -155,8 +154,9 @@ std::optional<std::string> stream_grid(const Database& db, TableRecordReader& re
   const std::string grid = render_grid(header, rows, right);
   if (counts != nullptr) *counts = StreamCounts{rows.size(), grid.size(), left};
   out.buffer() += grid;
-  out.commit();
-  if (!out.finish()) return out.error();
+  // A write error is kept by the output, and finish() says it.
+  (void)out.commit();
+  if (Status finished = out.finish(); !finished) return finished;
   return failure;
 }
 

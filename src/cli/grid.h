@@ -45,9 +45,8 @@ std::string render_grid(const std::vector<std::string>& header, const std::vecto
 
 // Reads up to `limit` records, stops the progress display, renders them as the grid
 // into `out` and finishes it.
-// Returns the failure message and fills `counts` (when given) as stream_table does.
-std::optional<std::string> stream_grid(const Database& db, TableRecordReader& reader,
-                                       std::optional<std::uint64_t> limit, Output& out, Progress& progress,
-                                       StreamCounts* counts);
+// Fails and fills `counts` (when given) as stream_table does.
+Status stream_grid(const Database& db, TableRecordReader& reader, std::optional<std::uint64_t> limit, Output& out,
+                   Progress& progress, StreamCounts* counts);
 
 }  // namespace quarrow::cli

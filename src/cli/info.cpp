@@ -119,7 +119,7 @@ std::optional<std::uint64_t> count_records(const Database& db, std::string_view 
       case TableRecordReader::Step::End:
         return n;
       case TableRecordReader::Step::Error:
-        error = with_read_note(db, in_context(ErrorContext::ReadingRecord, reader->error()));
+        error = with_read_note(db, reader->error().in(ErrorContext::ReadingRecord));
         return std::nullopt;
     }
   }

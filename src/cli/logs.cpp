@@ -529,8 +529,8 @@ void append_record_json(std::string& out, const LogRecord& r, const std::string&
 // checksum, an unreadable file), is the command's failure.
 int finish_lines(Output& output, const std::vector<std::string>& problems, bool failed) {
   for (const std::string& p : problems) std::fprintf(stderr, "quarrow logs: %s\n", p.c_str());
-  if (!output.finish()) {
-    std::fprintf(stderr, "quarrow logs: %s\n", output.error().c_str());
+  if (Status finished = output.finish(); !finished) {
+    std::fprintf(stderr, "quarrow logs: %s\n", finished.error().message().c_str());
     return kExitFailed;
   }
   return failed ? kExitFailed : kExitOk;
@@ -544,7 +544,7 @@ int write_records(const LogFolder& folder, Output& output) {
   std::vector<LogField> fields;
   while (stream.next(r)) {
     append_record_json(output.buffer(), r, stream.file().name, fields);
-    if (!output.commit()) break;
+    if (!output.commit().ok()) break;
   }
   return finish_lines(output, stream.problems(), folder.read_failed() || stream.failed());
 }
@@ -587,7 +587,7 @@ int write_timeline(const LogFolder& folder, Output& output) {
   LogStream stream(folder);
   for (const TransactionEntry& e : gather_timeline(stream)) {
     append_timeline_json(output.buffer(), e);
-    if (!output.commit()) break;
+    if (!output.commit().ok()) break;
   }
   return finish_lines(output, stream.problems(), folder.read_failed() || stream.failed());
 }
@@ -694,7 +694,7 @@ int write_changes(const LogFolder& folder, const Database& db, bool decoded, con
     images.attach(c);
     if (row && !app::change_of_row(c, row->table, row->key)) continue;
     append_change_json(output.buffer(), c, record);
-    if (!output.commit()) break;
+    if (!output.commit().ok()) break;
   }
   std::vector<std::string> problems = reader.problems();
   if (!images.problem().empty()) problems.push_back(images.problem());

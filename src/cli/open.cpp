@@ -11,32 +11,26 @@
 
 namespace quarrow::cli {
 
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error,
-                                        const std::optional<std::string>& logs, bool warn_dirty) {
+app::Opened open_database(const std::string& path, const std::optional<std::string>& logs, bool warn_dirty) {
   app::Opened opened = app::open_for_user(path, path, app::ReadWith{logs, {}});
-  if (!opened) {
-    error = std::move(opened.failure.message);
-    return nullptr;
-  }
-  if (warn_dirty) {
+  if (opened && warn_dirty) {
     if (const std::string note = app::dirty_note(*opened.database); !note.empty()) {
       std::fflush(stdout);
       std::fprintf(stderr, "%s\n", file_error_line(path, note).c_str());
     }
   }
-  return std::move(opened.database);
+  return opened;
 }
 
 std::unique_ptr<Database> open_or_report(const std::string& path, const std::optional<std::string>& logs,
                                          bool warn_dirty) {
-  std::string error;
-  auto db = open_database(path, error, logs, warn_dirty);
-  if (!db) {
+  app::Opened opened = open_database(path, logs, warn_dirty);
+  if (!opened) {
     // After what the command printed for earlier files, when both streams are one.
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", file_error_line(path, error).c_str());
+    std::fprintf(stderr, "%s\n", file_error_line(path, opened.failure.message).c_str());
   }
-  return db;
+  return std::move(opened.database);
 }
 
 std::string lookup_error_text(const EseError& error) {
@@ -88,9 +82,10 @@ std::string table_error_line(std::string_view file, std::string_view table, std:
   return line;
 }
 
-std::string with_read_note(const Database& db, std::string failure) {
+std::string with_read_note(const Database& db, const EseError& error) {
+  std::string failure = error.message();
   // Only reads meet missing pages: a write error has other causes.
-  if (!failure.starts_with(in_context(ErrorContext::ReadingRecord, std::string_view()))) return failure;
+  if (error.context() != ErrorContext::ReadingRecord) return failure;
   const std::string note = app::truncation_note(db);
   if (!note.empty()) failure += " (" + note + ")";
   return failure;

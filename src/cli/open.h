@@ -8,24 +8,23 @@
 #include <string_view>
 #include <vector>
 
+#include "app/open.h"
 #include "database/database.h"
 #include "error/ese_error.h"
-#include "app/open.h"
 #include "platform/platform.h"
 
 namespace quarrow::cli {
 
-// Opens a database as the module's constructor does. On failure returns nullptr and
-// sets `error` to "Database file not found: {path}" or "Failed to open database: {error}".
+// Opens a database as the module's constructor does (app::open_for_user): the failure's
+// message is "Database file not found: {path}" or "Failed to open database: {error}".
 // With `logs` (--logs DIR) the database is read as the replay of those logs leaves it;
 // a replay that cannot complete fails ("Failed to replay logs: {error}", or "Log folder
 // not found: {DIR}"). A database left dirty (as read: a replay leaves its own header)
 // is named on the standard error once, when it opens, with the hint to look at its
 // logs (app::dirty_note); `warn_dirty` false for the commands that say so themselves
 // (info, logs).
-std::unique_ptr<Database> open_database(const std::string& path, std::string& error,
-                                        const std::optional<std::string>& logs = std::nullopt,
-                                        bool warn_dirty = true);
+app::Opened open_database(const std::string& path, const std::optional<std::string>& logs = std::nullopt,
+                          bool warn_dirty = true);
 
 // open_database with the failure reported: the error line naming the file is on
 // stderr (after the standard output is flushed) when nullptr comes back.
@@ -55,9 +54,10 @@ std::vector<std::string> table_names(const Database& db);
 std::string file_error_line(std::string_view file, std::string_view message);
 std::string table_error_line(std::string_view file, std::string_view table, std::string_view message);
 
-// A failure met reading `db`, with what explains it when the file is cut short:
-// "{failure} (the file is truncated: the database owns N pages, the file holds M)".
-std::string with_read_note(const Database& db, std::string failure);
+// The message of a failure met reading `db` (error.message()), with what explains it
+// when the file is cut short and the error is a read's (context ReadingRecord):
+// "{message} (the file is truncated: the database owns N pages, the file holds M)".
+std::string with_read_note(const Database& db, const EseError& error);
 
 // Prints lines on the standard error, each ending in "\n".
 void print_lines(const std::vector<std::string>& lines);

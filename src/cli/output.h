@@ -5,7 +5,6 @@
 // error is lost.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -20,10 +19,10 @@ class Output : public OutputSink {
   // The standard output (never closed here).
   static Output standard_output() { return Output(OutputSink::standard_output(kToolFlush)); }
   // A file, created as OutputSink::create says; the refusal looks at the opened file.
-  static std::optional<Output> create(const std::string& path, std::string& error, const Refusal& refuse = {}) {
-    auto sink = OutputSink::create(path, kToolFlush, error, refuse);
-    if (!sink) return std::nullopt;
-    return Output(std::move(*sink));
+  static Result<Output> create(const std::string& path, const Refusal& refuse = {}) {
+    auto sink = OutputSink::create(path, kToolFlush, refuse);
+    if (!sink) return std::move(sink).error();
+    return Output(std::move(sink).value());
   }
 
  private:

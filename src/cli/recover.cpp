@@ -184,10 +184,10 @@ int run_recover(const std::vector<std::string_view>& raw, const Context&) {
       continue;
     }
     append_recovered_json(out.buffer(), r, row, decoder ? &*decoder : nullptr);
-    if (!out.commit()) break;
+    if (!out.commit().ok()) break;
   }
-  if (!out.finish()) {
-    std::fprintf(stderr, "%s\n", table_error_line(path, name, out.error()).c_str());
+  if (Status finished = out.finish(); !finished) {
+    std::fprintf(stderr, "%s\n", table_error_line(path, name, finished.error().message()).c_str());
     return kExitFailed;
   }
   if (!request->quiet) {

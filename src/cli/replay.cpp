@@ -76,16 +76,13 @@ int run_replay(const std::vector<std::string_view>& raw, const Context&) {
   for (const std::string& line : replay::report_lines(outcome->report)) std::fprintf(stderr, "%s\n", line.c_str());
 
   platform::OutputFile file;
-  if (platform::ErrorCode e = file.open(*output); e != 0) return fail(*output, platform::error_description(e));
-  if (platform::ErrorCode e = file.truncate(); e != 0) return fail(*output, platform::error_description(e));
-  Status st = replay::write_replayed(*db, *outcome, [&](Bytes b) -> Status {
-    if (platform::ErrorCode e = file.write_all(reinterpret_cast<const char*>(b.data()), b.size()); e != 0) {
-      return EseError::io(e);
-    }
-    return {};
-  });
+  // The system's description alone, as the other refusals here are worded.
+  if (Status opened = file.open(*output); !opened) return fail(*output, opened.error().text());
+  if (Status cut = file.truncate(); !cut) return fail(*output, cut.error().text());
+  Status st = replay::write_replayed(
+      *db, *outcome, [&](Bytes b) -> Status { return file.write_all(reinterpret_cast<const char*>(b.data()), b.size()); });
   if (!st) return fail(*output, st.error().kind() == ErrorKind::Io ? st.error().os_error_text() : st.error().to_string());
-  if (platform::ErrorCode e = file.close(); e != 0) return fail(*output, platform::error_description(e));
+  if (Status closed = file.close(); !closed) return fail(*output, closed.error().text());
   return kExitOk;
 }
 

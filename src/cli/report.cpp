@@ -93,8 +93,8 @@ std::string unique_page_name(const std::string& database_path, std::set<std::str
 int run_report(const std::vector<std::string_view>& args, const Context&) {
   const auto request = parse_report(args);
   if (!request) return kExitUsage;
-  if (const auto error = create_output_directory(request->output)) {
-    print_lines({file_error_line(request->output, *error)});
+  if (Status made = create_output_directory(request->output); !made) {
+    print_lines({file_error_line(request->output, made.error().message())});
     return kExitFailed;
   }
   // Every database given is evidence: no page, the index included, may replace one.
@@ -108,22 +108,23 @@ int run_report(const std::vector<std::string_view>& args, const Context&) {
   for (const std::string& path : request->paths) {
     report::IndexEntry entry;
     entry.path = path;
-    std::unique_ptr<Database> db = open_database(path, entry.error);
-    if (!db) {
+    app::Opened opened = open_database(path);
+    if (!opened) {
+      entry.error = std::move(opened.failure.message);
       print_lines({file_error_line(path, entry.error)});
       failed = true;
       entries.push_back(std::move(entry));
       continue;
     }
+    const std::unique_ptr<Database> db = std::move(opened.database);
     const report::ReportFacts facts = report::gather_report(*db, {path, request->logs});
     const std::string html = report::render_report_html(facts);
     const std::string name = unique_page_name(path, taken);
     const std::string out_path = output_file_path(request->output, name);
-    const std::optional<std::string> error = report::write_report_file(html, out_path, evidence);
-    if (error) {
-      print_lines({file_error_line(path, *error)});
+    if (Status written = report::write_report_file(html, out_path, evidence); !written) {
+      entry.error = written.error().message();
+      print_lines({file_error_line(path, entry.error)});
       failed = true;
-      entry.error = *error;
     } else {
       entry.href = name;
       entry.total_pages = facts.total_pages;
@@ -137,9 +138,8 @@ int run_report(const std::vector<std::string_view>& args, const Context&) {
   if (request->paths.size() > 1) {
     const std::string html = report::render_index_html(entries);
     const std::string out_path = output_file_path(request->output, "index.html");
-    const std::optional<std::string> error = report::write_report_file(html, out_path, evidence);
-    if (error) {
-      print_lines({file_error_line(out_path, *error)});
+    if (Status written = report::write_report_file(html, out_path, evidence); !written) {
+      print_lines({file_error_line(out_path, written.error().message())});
       failed = true;
     } else if (!request->quiet) {
       std::printf("%s\n", out_path.c_str());

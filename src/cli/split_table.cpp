@@ -22,7 +22,7 @@ struct Block {
   std::string bytes;
   std::uint64_t pages = 0;            // leaf pages finished since the part's last block
   std::uint64_t records = 0;          // records rendered into `bytes`
-  std::optional<std::string> failure;  // the reading ended here with this error
+  std::optional<EseError> failure;  // the reading ended here with this error
 };
 
 }  // namespace
@@ -36,9 +36,9 @@ std::optional<LeafPages> pages_to_split(const Database& db, const TableInfo& tab
   return leaves;
 }
 
-std::optional<std::string> stream_table_split(const Database& db, const TableRecordReader& reader,
-                                              const LeafPages& leaves, const StreamOptions& options, Output& out,
-                                              Progress& progress, unsigned jobs, StreamCounts* counts) {
+Status stream_table_split(const Database& db, const TableRecordReader& reader, const LeafPages& leaves,
+                          const StreamOptions& options, Output& out, Progress& progress, unsigned jobs,
+                          StreamCounts* counts) {
   const std::size_t count = leaves.pages.size();
   const std::size_t part_pages = std::max<std::size_t>(kPartPageBytes / db.page_size(), 1);
   const std::vector<LeafRange> ranges =
@@ -76,7 +76,7 @@ std::optional<std::string> stream_table_split(const Database& db, const TableRec
         continue;
       }
       if (step == TableRecordReader::Step::Error) {
-        block.failure = in_context(ErrorContext::ReadingRecord, part_reader.error());
+        block.failure = part_reader.error().in(ErrorContext::ReadingRecord);
       }
       block.pages = pages_done();
       emit(std::move(block));
@@ -88,7 +88,7 @@ std::optional<std::string> stream_table_split(const Database& db, const TableRec
   if (options.format == Format::Csv) append_csv_header(out.buffer(), plan);
   if (counts != nullptr) counts->bytes = out.buffer().size();
   OrderedParts<Block> parts(jobs, ranges.size(), part);
-  std::optional<std::string> failure;
+  Status failure;
   Block block;
   while (parts.next(block)) {
     if (counts != nullptr) {
@@ -103,14 +103,14 @@ std::optional<std::string> stream_table_split(const Database& db, const TableRec
     }
     progress.add_done(block.pages, block.pages * db.page_size());
     if (block.failure) {
-      failure = std::move(block.failure);
+      failure = std::move(*block.failure);
       break;
     }
-    if (!out.commit()) break;
+    if (!out.commit().ok()) break;
   }
   parts.stop();
   // Rows before a read error are written before the error is reported.
-  if (!out.finish()) return out.error();
+  if (Status finished = out.finish(); !finished) return finished;
   return failure;
 }
 

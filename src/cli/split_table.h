@@ -23,9 +23,8 @@ std::optional<LeafPages> pages_to_split(const Database& db, const TableInfo& tab
 // stream_table for the reader's table over the listed pages, on `jobs` threads.
 // `reader` gives the table and its column plan; its position is not used. `counts`,
 // when given, receives what was written (as stream_table's).
-std::optional<std::string> stream_table_split(const Database& db, const TableRecordReader& reader,
-                                              const LeafPages& leaves, const StreamOptions& options, Output& out,
-                                              Progress& progress, unsigned jobs,
-                                              StreamCounts* counts = nullptr);
+Status stream_table_split(const Database& db, const TableRecordReader& reader, const LeafPages& leaves,
+                          const StreamOptions& options, Output& out, Progress& progress, unsigned jobs,
+                          StreamCounts* counts = nullptr);
 
 }  // namespace quarrow::cli

@@ -8,9 +8,8 @@
 
 namespace quarrow::cli {
 
-std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
-                                        const StreamOptions& options, Output& out, Progress& progress,
-                                        StreamCounts* counts) {
+Status stream_table(const Database& db, TableRecordReader& reader, const StreamOptions& options, Output& out,
+                    Progress& progress, StreamCounts* counts) {
   if (options.format == Format::Table) return stream_grid(db, reader, options.limit, out, progress, counts);
   RowRenderer renderer(db, reader, options);
   std::uint64_t pages_counted = 0;
@@ -26,8 +25,8 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
   const PumpResult pumped =
       pump_rows(db, out, options.limit, [&](std::string& buffer) { return row_step(renderer.next(buffer)); }, count_pages);
   count_pages();
-  std::optional<std::string> failure;
-  if (pumped.end == PumpResult::End::ReadError) failure = in_context(ErrorContext::ReadingRecord, reader.error());
+  Status failure;
+  if (pumped.end == PumpResult::End::ReadError) failure = reader.error().in(ErrorContext::ReadingRecord);
   if (counts != nullptr) {
     counts->records = pumped.rows;
     counts->bytes = pumped.bytes;
@@ -35,7 +34,7 @@ std::optional<std::string> stream_table(const Database& db, TableRecordReader& r
     counts->more = pumped.end == PumpResult::End::Limit && reader.next_data(ignored) == TableRecordReader::Step::Record;
   }
   // Rows before a read error are written before the error is reported.
-  if (!out.finish()) return out.error();
+  if (Status finished = out.finish(); !finished) return finished;
   return failure;
 }
 

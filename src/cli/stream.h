@@ -27,17 +27,16 @@ struct StreamOptions {
 };
 
 // Writes the reader's records (up to the limit) into `out` and finishes it (flushes;
-// closes a file). Returns the failure message, "Error reading record: {error}" or
-// "Write error: {os error}"; every row produced before a read error is written first.
+// closes a file). Fails with the reading's error in the context ReadingRecord or the
+// sink's write error; every row produced before a read error is written first.
 // `counts`, when given, receives what was written.
 struct StreamCounts {
   std::uint64_t records = 0;
   std::uint64_t bytes = 0;
   bool more = false;  // records were left unread because of the limit
 };
-std::optional<std::string> stream_table(const Database& db, TableRecordReader& reader,
-                                        const StreamOptions& options, Output& out, Progress& progress,
-                                        StreamCounts* counts = nullptr);
+Status stream_table(const Database& db, TableRecordReader& reader, const StreamOptions& options, Output& out,
+                    Progress& progress, StreamCounts* counts = nullptr);
 
 // The first --columns name that none of `tables` has, if any.
 std::optional<std::string> missing_column(const StreamOptions& options, const std::vector<const TableInfo*>& tables);

@@ -206,10 +206,10 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
 
   run_parallel(r.jobs, r.files.size(), [&](std::size_t k) {
     names[k].source = r.files[k];
-    std::string error;
-    const auto db = open_database(r.files[k], error);
-    if (!db) {
-      report(lock, file_error_line(r.files[k], error));
+    const app::Opened opened = open_database(r.files[k]);
+    const std::unique_ptr<Database>& db = opened.database;
+    if (!opened) {
+      report(lock, file_error_line(r.files[k], opened.failure.message));
       failed[k] = 1;
       std::lock_guard<std::mutex> hold(lock);
       ++finished;
@@ -292,15 +292,15 @@ int run_timeline(const std::vector<std::string_view>& raw, const Context&) {
   while (merger.next(e)) {
     output.buffer().append(e.line);
     ++written;
-    if (!output.commit()) break;
+    if (!output.commit().ok()) break;
   }
   int status = std::find(failed.begin(), failed.end(), 1) != failed.end() ? kExitFailed : kExitOk;
   if (!merger.status().ok()) {
     report(lock, "quarrow timeline: " + user_message(merger.status().error()));
     status = kExitFailed;
   }
-  if (!output.finish()) {
-    std::fprintf(stderr, "quarrow timeline: %s\n", output.error().c_str());
+  if (Status finished = output.finish(); !finished) {
+    std::fprintf(stderr, "quarrow timeline: %s\n", finished.error().message().c_str());
     return kExitFailed;
   }
   if (!r.quiet) {

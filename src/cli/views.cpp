@@ -81,14 +81,6 @@ struct ViewCounts {
   bool more = false;                  // rows left unread because of the limit
 };
 
-// A failure of writing (as the output words it) travels as a fixed I/O error; every
-// other error is one of reading.
-EseError write_failure(const Output& out) { return EseError::io_fixed(out.error()); }
-std::string failure_text(const EseError& error) {
-  if (error.kind() == ErrorKind::Io && error.os_code() == -1) return error.text();
-  return in_context(ErrorContext::ReadingRecord, error);
-}
-
 // The grid of `dump --format table`: the rows read into memory, laid out once.
 Status stream_view_grid(profiles::ViewReader& reader, const StreamOptions& options, Output& out, ViewCounts& counts) {
   const auto& columns = reader.columns();
@@ -107,7 +99,7 @@ Status stream_view_grid(profiles::ViewReader& reader, const StreamOptions& optio
     const auto step = reader.next(row);
     if (step == profiles::ViewReader::Step::End) break;
     if (step == profiles::ViewReader::Step::Error) {
-      status = reader.error();
+      status = reader.error().in(ErrorContext::ReadingRecord);
       break;
     }
     if (options.limit && rows.size() >= *options.limit) {
@@ -131,7 +123,8 @@ Status stream_view_grid(profiles::ViewReader& reader, const StreamOptions& optio
   counts.bytes = grid.size();
   counts.converted_nulls = reader.total_failures();
   out.buffer() += grid;
-  if (!out.commit() || !out.finish()) return write_failure(out);
+  if (Status st = out.commit(); !st) return st;
+  if (Status st = out.finish(); !st) return st;
   return status;
 }
 
@@ -149,26 +142,26 @@ Status stream_view(profiles::ViewReader& reader, const StreamOptions& options, O
     const auto step = reader.next(row);
     if (step == profiles::ViewReader::Step::End) break;
     if (step == profiles::ViewReader::Step::Error) {
-      status = reader.error();
+      status = reader.error().in(ErrorContext::ReadingRecord);
       break;
     }
     if (options.format == Format::Csv) profiles::append_view_csv_row(buffer, columns, row);
     else profiles::append_view_json(buffer, columns, row);
     ++counts.rows;
     counts.bytes += buffer.size() - before;
-    if (!out.commit()) return write_failure(out);
+    if (Status st = out.commit(); !st) return st;
     before = buffer.size();
   }
   counts.bytes += buffer.size() - before;
   counts.converted_nulls = reader.total_failures();
-  if (!out.finish()) return write_failure(out);
+  if (Status st = out.finish(); !st) return st;
   return status;
 }
 
 // A view's failure as its line says it; for a read that met a missing page of a file
 // cut short, with the truncation, and with the view's stored table named.
 std::string view_failure_text(const Database& db, const profiles::ViewSpec& view, const EseError& error) {
-  std::string text = with_read_note(db, failure_text(error));
+  std::string text = with_read_note(db, error);
   if (error.kind() != ErrorKind::Io) {
     if (const TableInfo* table = profiles::find_table(db, view.table)) text += " (table " + name_text(table->name) + ")";
   }
@@ -419,13 +412,13 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
   std::set<std::string> columns_seen;  // --columns names some view to be written has
   bool any_views = false;
   for (Input& in : inputs) {
-    std::string error;
-    in.db = open_database(in.path, error, logs_option(args));
-    if (!in.db) {
-      progress.message(file_error_line(in.path, error));
+    app::Opened opened = open_database(in.path, logs_option(args));
+    if (!opened) {
+      progress.message(file_error_line(in.path, opened.failure.message));
       failed = true;
       continue;
     }
+    in.db = std::move(opened.database);
     in.profile = profiles::recognize(*in.db, all);
     if (in.profile == nullptr) {
       progress.message(file_error_line(in.path, "no profile knows this database; nothing exported"));
@@ -481,8 +474,8 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
   }
   for (Input& in : inputs) {
     if (!in.db) continue;
-    if (const auto message = create_output_directory(in.dir)) {
-      progress.message(file_error_line(in.path, *message));
+    if (Status made = create_output_directory(in.dir); !made) {
+      progress.message(file_error_line(in.path, made.error().message()));
       failed = true;
       in.db.reset();
       continue;
@@ -501,14 +494,14 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
       messages[i].push_back(table_error_line(in.path, job.view->name, reader.error().to_string()));
       return;
     }
-    const auto refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
-      if (std::find(identities.begin(), identities.end(), target) == identities.end()) return std::nullopt;
-      return "Failed to create output file: the output path is an input database file: " + job.path;
+    const auto refusal = [&](const FileIdentity& target) -> Status {
+      if (std::find(identities.begin(), identities.end(), target) == identities.end()) return Status::success();
+      return EseError::refused("the output path is an input database file: " + job.path)
+          .in(ErrorContext::CreatingOutputFile);
     };
-    std::string error;
-    auto out = Output::create(job.path, error, refusal);
+    auto out = Output::create(job.path, refusal);
     if (!out) {
-      messages[i].push_back(table_error_line(in.path, job.view->name, error));
+      messages[i].push_back(table_error_line(in.path, job.view->name, out.error().message()));
       return;
     }
     ViewCounts counts;

@@ -66,14 +66,6 @@ Status Database::load_catalog() {
   return Status::success();
 }
 
-std::shared_ptr<void> Database::derived(Derived kind, std::uint32_t id,
-                                        const std::function<std::shared_ptr<void>()>& make) const {
-  std::lock_guard lock(derived_mutex_);
-  std::shared_ptr<void>& slot = derived_[{kind, id}];
-  if (!slot) slot = make();
-  return slot;
-}
-
 Result<std::unique_ptr<Database>> Database::over_pages(const Database& base,
                                                        std::shared_ptr<const PageOverlay> overlay,
                                                        const std::array<std::uint8_t, kHeaderCopySize>& header) {

@@ -13,15 +13,13 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "database/catalog.h"
+#include "database/file_cache.h"
 #include "database/mapping.h"
 #include "database/page_overlay.h"
 #include "error/ese_error.h"
@@ -91,16 +89,9 @@ class Database {
     if (bytes_.size() > kKeepResidentBytes) mapping_->release_resident_pages();
   }
 
-  // What upper layers work out from the file's bytes and keep while it is open (the
-  // file does not change): one object per (kind, id), made by the first caller that
-  // asks for it and shared by every later one, from any thread. `make` runs under a
-  // lock: it should only allocate, and leave the expensive part to the object.
-  enum class Derived : std::uint8_t {
-    LongValueChain,  // id: the long-value tree's root page
-    JoinedRows,      // id: the object id of a table that profile views join
-  };
-  std::shared_ptr<void> derived(Derived kind, std::uint32_t id,
-                                const std::function<std::shared_ptr<void>()>& make) const;
+  // What upper layers work out from the file's bytes and keep while it is open; see
+  // FileCache. Shared by every reader of the file, from any thread.
+  FileCache& cache() const { return cache_; }
 
  private:
   static Result<std::unique_ptr<Database>> from_mapping(std::unique_ptr<Mapping> mapping);
@@ -128,8 +119,7 @@ class Database {
   Catalog catalog_;
   std::uint32_t catalog_root_owner_ = 0;
   std::vector<CatalogProblem> catalog_problems_;
-  mutable std::mutex derived_mutex_;
-  mutable std::map<std::pair<Derived, std::uint32_t>, std::shared_ptr<void>> derived_;
+  mutable FileCache cache_;
 };
 
 }  // namespace quarrow

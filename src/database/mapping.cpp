@@ -28,9 +28,7 @@ class BufferMapping final : public Mapping {
 
 Result<std::unique_ptr<Mapping>> map_file_read_only(const std::string& path) {
   platform::ReadOnlyMapping mapping;
-  const platform::ErrorCode err = platform::map_file_read_only(path, mapping);
-  if (err == platform::kFileTooLargeToMap) return EseError::io_fixed("memory map length overflows isize");
-  if (err != 0) return EseError::io(err);
+  if (Status st = platform::map_file_read_only(path, mapping); !st) return std::move(st).error();
   return std::unique_ptr<Mapping>(new FileMapping(std::move(mapping)));
 }
 

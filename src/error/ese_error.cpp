@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "platform/platform.h"
-
 namespace quarrow {
 namespace {
 
@@ -33,19 +31,15 @@ std::string byte_list(const std::string& bytes) {
 
 }  // namespace
 
-std::string os_error_text(int os_code) {
-  // Appended piece by piece: g++ 12 warns (-Wrestrict, a false positive) on the chain
-  // of operator+ that starts from a returned temporary.
-  std::string text = platform::error_description(os_code);
-  text += " (os error ";
-  text += std::to_string(os_code);
-  text += ')';
-  return text;
-}
-
 std::string EseError::os_error_text() const {
   if (os_code_ < 0) return text_;
-  return quarrow::os_error_text(os_code_);
+  // Appended piece by piece: g++ 12 warns (-Wrestrict, a false positive) on the chain
+  // of operator+ that starts from a returned temporary.
+  std::string text = text_;
+  text += " (os error ";
+  text += std::to_string(os_code_);
+  text += ')';
+  return text;
 }
 
 std::string user_message(const EseError& error) {
@@ -69,6 +63,10 @@ const char* context_prefix(ErrorContext context) {
       return "Failed to create output file: ";
     case ErrorContext::CreatingOutputDirectory:
       return "Failed to create output directory: ";
+    case ErrorContext::WritingOutput:
+      return "Write error: ";
+    case ErrorContext::None:
+      return "";
   }
   return "";
 }
@@ -80,6 +78,21 @@ std::string in_context(ErrorContext context, std::string_view detail) {
 }
 
 std::string in_context(ErrorContext context, const EseError& error) { return in_context(context, error.to_string()); }
+
+std::string EseError::message() const {
+  switch (context_) {
+    case ErrorContext::None:
+      return user_message(*this);
+    case ErrorContext::OpeningDatabase:
+    case ErrorContext::ReadingRecord:
+      return in_context(context_, to_string());
+    case ErrorContext::CreatingOutputFile:
+    case ErrorContext::CreatingOutputDirectory:
+    case ErrorContext::WritingOutput:
+      return in_context(context_, user_message(*this));
+  }
+  return to_string();
+}
 
 std::string EseError::to_string() const {
   const auto d = [](std::uint64_t v) { return std::to_string(v); };
@@ -113,6 +126,18 @@ std::string EseError::to_string() const {
       return "IO error: " + os_error_text();
     case ErrorKind::Parse:
       return "Parse error: " + text_;
+    case ErrorKind::Refused:
+      return text_;
+    case ErrorKind::DatabaseNotFound:
+      return "Database file not found: " + text_;
+    case ErrorKind::LongValueAbsent:
+      return "Long value not found: " + d(values_[0]);
+    case ErrorKind::LongValueDamaged:
+      return "Damaged long value: " + text_;
+    case ErrorKind::LongValueOverBudget:
+      return "Long value beyond the reading's budget: " + d(values_[0]);
+    case ErrorKind::LongValueCycle:
+      return "Long value not found in a tree that leads back to itself: " + d(values_[0]);
   }
   return "Invalid database header";
 }

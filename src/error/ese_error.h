@@ -26,6 +26,28 @@ enum class ErrorKind : std::uint8_t {
   UnknownCodepage,
   Io,
   Parse,
+  // A request turned down before anything was read or written (an output path that
+  // reaches an input, a table name that cannot be a file name, two inputs of one name).
+  Refused,
+  DatabaseNotFound,  // the path names no file
+  // A long value the record refers to and the reader could not give; the causes stay
+  // apart, as a forensic reading must tell a value never stored from one lost.
+  LongValueAbsent,      // the tree holds nothing under its id (or the table has no tree)
+  LongValueDamaged,     // the reference or the tree cannot be read
+  LongValueOverBudget,  // resolving it would exceed the reading's budget
+  LongValueCycle,       // not found in a tree whose pages lead back to pages met before
+};
+
+// What the reader was doing when an error stopped it. Each context has the one prefix
+// users see before the error's own text ("Error reading record: Invalid page number: 7");
+// the module and the tool both compose their messages here, so they word them alike.
+enum class ErrorContext : std::uint8_t {
+  None,                     // the error's text alone
+  OpeningDatabase,          // "Failed to open database: "
+  ReadingRecord,            // "Error reading record: "
+  CreatingOutputFile,       // "Failed to create output file: "
+  CreatingOutputDirectory,  // "Failed to create output directory: "
+  WritingOutput,            // "Write error: "
 };
 
 class EseError {
@@ -62,9 +84,10 @@ class EseError {
     return EseError(ErrorKind::UnknownCodepage, codepage);
   }
   // An operating-system failure: the system's error code (errno, or GetLastError on
-  // Windows), described by the platform.
-  static EseError io(int os_code) {
-    EseError e(ErrorKind::Io, static_cast<std::uint64_t>(os_code));
+  // Windows) and the system's description of it (platform::system_error makes these).
+  static EseError io(int os_code, std::string description) {
+    EseError e(ErrorKind::Io, std::move(description));
+    e.values_[0] = static_cast<std::uint64_t>(os_code);
     e.os_code_ = os_code;
     return e;
   }
@@ -77,16 +100,43 @@ class EseError {
   static EseError parse(std::string message) {
     return EseError(ErrorKind::Parse, std::move(message));
   }
+  // Rendered as the message alone.
+  static EseError refused(std::string message) { return EseError(ErrorKind::Refused, std::move(message)); }
+  // `shown_path`: the path as the user gave it.
+  static EseError database_not_found(std::string shown_path) {
+    return EseError(ErrorKind::DatabaseNotFound, std::move(shown_path));
+  }
+  static EseError long_value_absent(std::uint64_t id) { return EseError(ErrorKind::LongValueAbsent, id); }
+  // `reason` says what could not be read ("reference of 3 bytes", "tree root page 9").
+  static EseError long_value_damaged(std::string reason) {
+    return EseError(ErrorKind::LongValueDamaged, std::move(reason));
+  }
+  static EseError long_value_over_budget(std::uint64_t id) { return EseError(ErrorKind::LongValueOverBudget, id); }
+  static EseError long_value_cycle(std::uint64_t id) { return EseError(ErrorKind::LongValueCycle, id); }
+
+  // The same error, said of what the reader was doing.
+  EseError in(ErrorContext context) && {
+    context_ = context;
+    return std::move(*this);
+  }
+  EseError in(ErrorContext context) const& { return EseError(*this).in(context); }
+  ErrorContext context() const { return context_; }
 
   ErrorKind kind() const { return kind_; }
-  // Byte-string payload (a table name) or text payload (messages).
+  // Byte-string payload (a table name), text payload (messages) or, for Io, the
+  // system's description.
   const std::string& text() const { return text_; }
   std::uint64_t value(int i) const { return values_[i]; }
   // For Io: the system's error code, or -1 for a fixed message. 0 for other kinds.
   int os_code() const { return os_code_; }
 
-  // The rendered one-line English message.
+  // The rendered one-line English message, without the context.
   std::string to_string() const;
+  // The whole line users see: the context's prefix, then the error. Opening and
+  // reading give the error's rendered message ("IO error: ..." included), as they
+  // always have; the output contexts already say what failed, and give a system
+  // error as the system describes it and a refusal as its message alone.
+  std::string message() const;
   // For Io: "{description} (os error {code})", or the fixed message alone.
   std::string os_error_text() const;
 
@@ -99,19 +149,7 @@ class EseError {
   std::uint64_t values_[3];
   std::string text_;
   int os_code_ = 0;
-};
-
-// Renders a system error code the way the platform describes it, with the fixed suffix.
-std::string os_error_text(int os_code);
-
-// What the reader was doing when an error stopped it. Each context has the one prefix
-// users see before the error's own text ("Error reading record: Invalid page number: 7");
-// the module and the tool both compose their messages here, so they word them alike.
-enum class ErrorContext : std::uint8_t {
-  OpeningDatabase,          // "Failed to open database: "
-  ReadingRecord,            // "Error reading record: "
-  CreatingOutputFile,       // "Failed to create output file: "
-  CreatingOutputDirectory,  // "Failed to create output directory: "
+  ErrorContext context_ = ErrorContext::None;
 };
 
 // The text a user sees for an error, the same from the module and the tool: a missing

@@ -15,12 +15,9 @@ namespace {
 // record took about half the time of a narrow table's export.
 constexpr FlushPolicy kModuleFlush{std::size_t{1} << 18};
 
-ExportFailure failure(ExportFailure::Kind kind, std::string message) {
-  return ExportFailure{kind, std::nullopt, std::move(message)};
-}
-
-std::string same_file_message(const std::string& output_path) {
-  return in_context(ErrorContext::CreatingOutputFile, "the output path is the database file itself: " + output_path);
+EseError same_file_error(const std::string& output_path) {
+  return EseError::refused("the output path is the database file itself: " + output_path)
+      .in(ErrorContext::CreatingOutputFile);
 }
 
 bool is_separator(char c) {
@@ -33,28 +30,26 @@ bool is_separator(char c) {
 
 }  // namespace
 
-std::optional<ExportFailure> export_table_file(const Database& db, std::string_view table_name_utf8,
-                                               const std::string& output_path,
-                                               std::optional<FileIdentity> database_file,
-                                               const ColumnSelection* columns,
-                                               const std::vector<FileIdentity>* log_files) {
+Status export_table_file(const Database& db, std::string_view table_name_utf8, const std::string& output_path,
+                         std::optional<FileIdentity> database_file, const ColumnSelection* columns,
+                         const std::vector<FileIdentity>* log_files) {
   auto reader = open_table_reader(db, table_name_utf8, columns);
-  if (!reader) return ExportFailure{ExportFailure::Kind::Lookup, std::move(reader).error(), {}};
+  if (!reader) return std::move(reader).error();
 
   OutputSink::Refusal refusal;
   if (database_file || (log_files != nullptr && !log_files->empty())) {
-    refusal = [&](const FileIdentity& target) -> std::optional<std::string> {
-      if (database_file && target == *database_file) return same_file_message(output_path);
+    refusal = [&](const FileIdentity& target) -> Status {
+      if (database_file && target == *database_file) return same_file_error(output_path);
       // A database read with its logs: they are evidence as much as the file.
       if (log_files != nullptr && std::find(log_files->begin(), log_files->end(), target) != log_files->end()) {
-        return in_context(ErrorContext::CreatingOutputFile, "the output path is a file of the log folder: " + output_path);
+        return EseError::refused("the output path is a file of the log folder: " + output_path)
+            .in(ErrorContext::CreatingOutputFile);
       }
-      return std::nullopt;
+      return Status::success();
     };
   }
-  std::string error;
-  auto sink = OutputSink::create(output_path, kModuleFlush, error, refusal, NameCheck::First);
-  if (!sink) return failure(ExportFailure::Kind::CreateFile, std::move(error));
+  auto sink = OutputSink::create(output_path, kModuleFlush, refusal, NameCheck::First);
+  if (!sink) return std::move(sink).error();
 
   JsonLineWriter writer;
   Record record;
@@ -74,38 +69,32 @@ std::optional<ExportFailure> export_table_file(const Database& db, std::string_v
   if (pumped.end == PumpResult::End::ReadError) {
     // The records before the failure are in the file; unless writing them failed,
     // the read error is what is reported.
-    if (!sink->flush()) return failure(ExportFailure::Kind::Write, sink->error());
-    return ExportFailure{ExportFailure::Kind::ReadRecord, reader->error(),
-                         in_context(ErrorContext::ReadingRecord, reader->error())};
+    if (Status written = sink->flush(); !written) return written;
+    return reader->error().in(ErrorContext::ReadingRecord);
   }
-  if (!sink->finish()) return failure(ExportFailure::Kind::Write, sink->error());
-  return std::nullopt;
+  return sink->finish();
 }
 
-std::optional<std::string> create_output_directory(const std::string& dir) {
-  if (const int err = platform::create_directories(dir); err != 0) {
-    return in_context(ErrorContext::CreatingOutputDirectory, os_error_text(err));
+Status create_output_directory(const std::string& dir) {
+  if (Status st = platform::create_directories(dir); !st) {
+    return std::move(st).error().in(ErrorContext::CreatingOutputDirectory);
   }
-  return std::nullopt;
+  return Status::success();
 }
 
-std::optional<std::string> export_file_name(std::string_view table_name_text) {
-  for (const char c : table_name_text) {
-    if (c == '\0' || is_separator(c)) return std::nullopt;
-  }
+Result<std::string> export_file_name(std::string_view table_name_text) {
+  bool safe = true;
+  for (const char c : table_name_text) safe = safe && c != '\0' && !is_separator(c);
 #ifdef _WIN32
-  if (table_name_text.size() >= 2 && table_name_text[1] == ':') return std::nullopt;
+  if (table_name_text.size() >= 2 && table_name_text[1] == ':') safe = false;
 #endif
+  if (!safe) {
+    return EseError::refused("unsafe table name for a file name: " + std::string(table_name_text))
+        .in(ErrorContext::CreatingOutputFile);
+  }
   std::string name(table_name_text);
   name.append(".jsonl");
   return name;
-}
-
-std::string unsafe_table_name_message(std::string_view table_name_text) {
-  std::string message(context_prefix(ErrorContext::CreatingOutputFile));
-  message.append("unsafe table name for a file name: ");
-  message.append(table_name_text);
-  return message;
 }
 
 std::string output_file_path(const std::string& dir, std::string_view file_name) {

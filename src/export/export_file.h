@@ -1,11 +1,12 @@
 // Writing tables as JSON Lines files: one table into one file, and the helpers that
 // an export of every table into a directory needs. No Python here: failures come back
-// as values carrying the exact message that the caller shows.
+// as the core's Status, in the context that words the message the caller shows.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database/database.h"
 #include "error/ese_error.h"
@@ -13,18 +14,6 @@
 #include "record/parser.h"
 
 namespace quarrow {
-
-struct ExportFailure {
-  enum class Kind { Lookup, CreateFile, ReadRecord, Write };
-  Kind kind;
-  // Lookup: the error of opening the table reader (TableNotFound, or a damaged
-  // descent); ReadRecord: the error that ended the table. Empty otherwise.
-  std::optional<EseError> error;
-  // The complete message for CreateFile, ReadRecord and Write:
-  //   "Failed to create output file: {os error}", "Error reading record: {error}",
-  //   "Write error: {os error}". Empty for Lookup, whose error the caller maps itself.
-  std::string message;
-};
 
 // Identity of a file on its file system, and that of the file at a path.
 using platform::FileIdentity;
@@ -40,32 +29,38 @@ using platform::file_identity;
 // that reaches that file by any name, symbolic or hard link, is refused with a
 // CreateFile failure. The path is checked before the open, and the opened file again
 // before it is truncated, so that a name switched to the database in between changes
-// nothing either. std::nullopt (an in-memory database) skips the check.
+// nothing either (a refusal in the context CreatingOutputFile). std::nullopt (an
+// in-memory database) skips the check.
 //
 // With `columns`, only those of the table's columns are read and written.
 //
 // Each line is handed to the operating system as soon as it is rendered; the file is
 // closed on every path, and lines written before a failure stay in it.
-std::optional<ExportFailure> export_table_file(const Database& db, std::string_view table_name_utf8,
-                                               const std::string& output_path,
-                                               std::optional<FileIdentity> database_file,
-                                               const ColumnSelection* columns = nullptr,
-                                               const std::vector<FileIdentity>* log_files = nullptr);
+//
+// Fails with: the error of opening the table reader, in no context (TableNotFound, or
+// a damaged descent: each front end words it itself); a refusal or the system's error
+// in the context CreatingOutputFile; the error that ended the table in ReadingRecord
+// (unless writing the lines before it failed); a write error in WritingOutput.
+//
+// With `log_files` (the files of the log folder a database was read with), an output
+// path that reaches one of them is refused the same way: they are evidence as much as
+// the database file.
+Status export_table_file(const Database& db, std::string_view table_name_utf8, const std::string& output_path,
+                         std::optional<FileIdentity> database_file, const ColumnSelection* columns = nullptr,
+                         const std::vector<FileIdentity>* log_files = nullptr);
 
 // Creates `dir` with every missing parent (an existing directory is fine; "" stands for
-// the current directory and creates nothing). Returns the message
-// "Failed to create output directory: {os error}" on failure.
-std::optional<std::string> create_output_directory(const std::string& dir);
+// the current directory and creates nothing). Fails with the system's error in the
+// context CreatingOutputDirectory.
+Status create_output_directory(const std::string& dir);
 
-// The file name of a table's export, "{name}.jsonl", or std::nullopt when the name
-// cannot be used as one file name inside the output directory: it contains '/' or a
-// NUL byte (and, on Windows, '\\' or a drive prefix such as "C:"). Table names come
-// from the file being read and may be hostile; such names are refused, not rewritten,
-// so that no two tables can silently end up in the same file.
-std::optional<std::string> export_file_name(std::string_view table_name_text);
-
-// "Failed to create output file: unsafe table name for a file name: {name}".
-std::string unsafe_table_name_message(std::string_view table_name_text);
+// The file name of a table's export, "{name}.jsonl". A name that cannot be used as one
+// file name inside the output directory (it contains '/' or a NUL byte, and on Windows
+// '\\' or a drive prefix such as "C:") is refused in the context CreatingOutputFile:
+// "unsafe table name for a file name: {name}". Table names come from the file being
+// read and may be hostile; such names are refused, not rewritten, so that no two
+// tables can silently end up in the same file.
+Result<std::string> export_file_name(std::string_view table_name_text);
 
 // `dir` and `file_name` joined with one '/' (none when `dir` is empty or already ends
 // with a separator).

@@ -6,36 +6,32 @@
 #include "error/ese_error.h"
 
 namespace quarrow {
+namespace {
+
+// The C library's stream says errno, or nothing: an unexplained failure is EIO.
+EseError stream_error() { return platform::system_error(errno != 0 ? errno : EIO); }
+
+}  // namespace
 
 OutputSink OutputSink::standard_output(FlushPolicy policy) { return OutputSink(policy, stdout, nullptr); }
 
-std::optional<OutputSink> OutputSink::create(const std::string& path, FlushPolicy policy, std::string& error,
-                                             const Refusal& refuse, NameCheck check) {
+Result<OutputSink> OutputSink::create(const std::string& path, FlushPolicy policy, const Refusal& refuse,
+                                      NameCheck check) {
   if (refuse && check == NameCheck::First) {
     if (const auto target = platform::file_identity(path)) {
-      if (auto message = refuse(*target)) {
-        error = std::move(*message);
-        return std::nullopt;
-      }
+      if (Status refused = refuse(*target); !refused) return std::move(refused).error();
     }
   }
   auto file = std::make_unique<platform::OutputFile>();
-  const auto create_failure = [&](platform::ErrorCode err) {
-    error = in_context(ErrorContext::CreatingOutputFile, os_error_text(err));
-    return std::nullopt;
-  };
-  if (const auto err = file->open(path); err != 0) return create_failure(err);
+  if (Status st = file->open(path); !st) return std::move(st).error().in(ErrorContext::CreatingOutputFile);
   // Opened without truncating: what the name reaches now is checked before a byte of
   // it is lost.
   if (refuse) {
-    platform::FileIdentity opened;
-    if (const auto err = file->identity(opened); err != 0) return create_failure(err);
-    if (auto message = refuse(opened)) {
-      error = std::move(*message);
-      return std::nullopt;
-    }
+    Result<platform::FileIdentity> opened = file->identity();
+    if (!opened) return std::move(opened).error().in(ErrorContext::CreatingOutputFile);
+    if (Status refused = refuse(*opened); !refused) return std::move(refused).error();
   }
-  if (const auto err = file->truncate(); err != 0) return create_failure(err);
+  if (Status st = file->truncate(); !st) return std::move(st).error().in(ErrorContext::CreatingOutputFile);
   return OutputSink(policy, nullptr, std::move(file));
 }
 
@@ -56,38 +52,38 @@ OutputSink::~OutputSink() {
   if (!finished_) finish();
 }
 
-bool OutputSink::fail(int os_code) {
-  if (error_.empty()) error_ = "Write error: " + os_error_text(os_code != 0 ? os_code : EIO);
+Status OutputSink::fail(const EseError& error) {
+  if (!error_) error_ = EseError(error).in(ErrorContext::WritingOutput);
   buffer_.clear();
-  return false;
+  return *error_;
 }
 
-bool OutputSink::write_buffer() {
-  if (!error_.empty()) return false;
-  if (buffer_.empty()) return true;
+Status OutputSink::write_buffer() {
+  if (error_) return *error_;
+  if (buffer_.empty()) return Status::success();
   if (owned_) {
-    if (const auto err = owned_->write_all(buffer_.data(), buffer_.size()); err != 0) return fail(err);
+    if (Status st = owned_->write_all(buffer_.data(), buffer_.size()); !st) return fail(st.error());
   } else {
     errno = 0;
     const std::size_t written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
-    if (written != buffer_.size()) return fail(errno);
+    if (written != buffer_.size()) return fail(stream_error());
   }
   buffer_.clear();
-  return true;
+  return Status::success();
 }
 
-bool OutputSink::finish() {
-  if (finished_) return error_.empty();
+Status OutputSink::finish() {
+  if (finished_) return error_ ? Status(*error_) : Status::success();
   finished_ = true;
-  bool ok = write_buffer();
+  Status st = write_buffer();
   if (owned_) {
-    if (const auto err = owned_->close(); err != 0 && ok) ok = fail(err);
+    if (Status closed = owned_->close(); !closed && st) st = fail(closed.error());
     owned_.reset();
   } else {
     errno = 0;
-    if (std::fflush(file_) != 0 && ok) ok = fail(errno);
+    if (std::fflush(file_) != 0 && st) st = fail(stream_error());
   }
-  return ok && error_.empty();
+  return st;
 }
 
 }  // namespace quarrow

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "database/database.h"
+#include "error/ese_error.h"
 #include "platform/platform.h"
 #include "record/reader.h"
 
@@ -38,14 +39,14 @@ class OutputSink {
   // The standard output (never closed here).
   static OutputSink standard_output(FlushPolicy policy);
   // Creates or truncates the file; bytes are written unchanged (no line-ending
-  // translation). On failure returns std::nullopt and sets `error`: the refusal's own
-  // message, or "Failed to create output file: {os error}". `refuse` looks at the
-  // file the name reaches and may return the message that keeps it as it is (an input
-  // database reached by the output's name): a name switched to an input between the
-  // checks changes nothing, since the file is only cut once the opened file passed.
-  using Refusal = std::function<std::optional<std::string>(const platform::FileIdentity&)>;
-  static std::optional<OutputSink> create(const std::string& path, FlushPolicy policy, std::string& error,
-                                          const Refusal& refuse = {}, NameCheck check = NameCheck::OpenedFileOnly);
+  // translation). Fails with the refusal's own error, or the system's error in the
+  // context CreatingOutputFile. `refuse` looks at the file the name reaches and may
+  // fail to keep it as it is (an input database reached by the output's name): a name
+  // switched to an input between the checks changes nothing, since the file is only
+  // cut once the opened file passed.
+  using Refusal = std::function<Status(const platform::FileIdentity&)>;
+  static Result<OutputSink> create(const std::string& path, FlushPolicy policy, const Refusal& refuse = {},
+                                   NameCheck check = NameCheck::OpenedFileOnly);
 
   OutputSink(OutputSink&& other) noexcept;
   OutputSink& operator=(OutputSink&&) = delete;
@@ -54,28 +55,29 @@ class OutputSink {
 
   // The buffer rows are appended to; call commit() after each row.
   std::string& buffer() { return buffer_; }
-  // Hands the buffer on as the policy says. Returns false after a write error (see
-  // error()).
-  bool commit() { return (buffer_.size() < policy_.block_bytes) || write_buffer(); }
-  // Writes the rows gathered so far, without closing. Returns false after a write error.
-  bool flush() { return write_buffer(); }
-  // Writes everything and flushes the C library's buffer; closes files. Returns false
-  // after a write error.
-  bool finish();
-  // "Write error: {os error}" after a failure.
-  const std::string& error() const { return error_; }
+  // Hands the buffer on as the policy says. Fails after a write error, with the
+  // system's error in the context WritingOutput ("Write error: ..."), and keeps
+  // failing so.
+  Status commit() {
+    if (buffer_.size() < policy_.block_bytes) return Status::success();
+    return write_buffer();
+  }
+  // Writes the rows gathered so far, without closing.
+  Status flush() { return write_buffer(); }
+  // Writes everything and flushes the C library's buffer; closes files.
+  Status finish();
 
  private:
   OutputSink(FlushPolicy policy, std::FILE* file, std::unique_ptr<platform::OutputFile> owned);
-  bool write_buffer();
-  bool fail(int os_code);
+  Status write_buffer();
+  Status fail(const EseError& error);
 
   FlushPolicy policy_;
   std::FILE* file_;                              // the standard output, or null
   std::unique_ptr<platform::OutputFile> owned_;  // a file of our own, or null
   bool finished_ = false;
   std::string buffer_;
-  std::string error_;
+  std::optional<EseError> error_;  // the first write error
 };
 
 // What pump_rows did: rows and bytes written (the bytes the buffer held before the
@@ -125,7 +127,7 @@ PumpResult pump_rows(const Database& db, OutputSink& sink, std::optional<std::ui
     const std::size_t added = buffer.size() - before;
     result.bytes += added;
     since_release += added;
-    if (!sink.commit()) {
+    if (!sink.commit().ok()) {
       result.end = PumpResult::End::WriteError;
       return result;
     }

@@ -5,8 +5,9 @@
 // nothing else in the reader includes a system header.
 //
 // Paths are UTF-8 everywhere (Windows converts them to UTF-16 at the call). Failures
-// come back as the system's own error code: an errno value on POSIX systems, a
-// GetLastError value on Windows. 0 means success.
+// come back as the core's Status or Result: an I/O EseError carrying the system's own
+// error code (an errno value on POSIX systems, a GetLastError value on Windows) and the
+// system's description of it, made here at the boundary (system_error).
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "error/ese_error.h"
+
 namespace quarrow::platform {
 
 using ErrorCode = int;
@@ -24,8 +27,11 @@ using ErrorCode = int;
 // find the file specified."), without a trailing line break.
 std::string error_description(ErrorCode code);
 
-// The code the system gives a name it cannot use (EINVAL; ERROR_INVALID_NAME).
-ErrorCode invalid_name_error();
+// The I/O error of the system's `code`, with the system's description.
+EseError system_error(ErrorCode code);
+
+// The error the system gives a name it cannot use (EINVAL; ERROR_INVALID_NAME).
+EseError invalid_name_error();
 
 // The nearest errno value of `code` (itself on POSIX systems), so that callers can
 // classify a failure the same way on every system (ENOENT, EACCES, EISDIR, ...).
@@ -67,7 +73,7 @@ class ReadOnlyMapping {
   void release_resident_pages() const;
 
  private:
-  friend ErrorCode map_file_read_only(const std::string& path, ReadOnlyMapping& out);
+  friend ErrorCode map_file_code(const std::string& path, ReadOnlyMapping& out);
   void swap(ReadOnlyMapping& other) noexcept {
     std::swap(base_, other.base_);
     std::swap(size_, other.size_);
@@ -76,18 +82,15 @@ class ReadOnlyMapping {
   std::size_t size_ = 0;
 };
 
-// Returned by map_file_read_only when the file is larger than the address space.
-constexpr ErrorCode kFileTooLargeToMap = -1;
-
 // Opens the file at `path` for reading, maps all of it and closes the file again (the
 // mapping keeps what it needs). A directory fails with the system's "is a directory"
 // error (EISDIR; ERROR_DIRECTORY_NOT_SUPPORTED on Windows), an empty file gives an
-// empty mapping.
-ErrorCode map_file_read_only(const std::string& path, ReadOnlyMapping& out);
+// empty mapping. A file larger than the address space fails with a fixed message.
+Status map_file_read_only(const std::string& path, ReadOnlyMapping& out);
 
 // Creates `dir` with every missing parent; an existing directory is fine, "" stands
 // for the current directory and creates nothing.
-ErrorCode create_directories(const std::string& dir);
+Status create_directories(const std::string& dir);
 
 // A file written from the start, for one export. Closed on destruction if the caller
 // has not closed it.
@@ -100,18 +103,25 @@ class OutputFile {
 
   // Opens `path` for writing, creating it if needed but leaving its contents alone,
   // so that the caller can look at what it opened before anything is lost.
-  ErrorCode open(const std::string& path);
+  Status open(const std::string& path);
   // The identity of the opened file.
-  ErrorCode identity(FileIdentity& out) const;
+  Result<FileIdentity> identity() const;
   // Cuts the opened file to length 0.
-  ErrorCode truncate();
+  Status truncate();
   // Writes all of `data` at the current position, through partial and interrupted
   // writes. Bytes go out unchanged: no line-ending translation on any system.
-  ErrorCode write_all(const char* data, std::size_t size);
+  Status write_all(const char* data, std::size_t size);
   // Closes the file; the result can carry a delayed write error (network file systems).
-  ErrorCode close();
+  Status close();
 
  private:
+  // Each system's calls behind the above (system_calls.cpp wraps them): 0 is success.
+  ErrorCode open_code(const std::string& path);
+  ErrorCode identity_code(FileIdentity& out) const;
+  ErrorCode truncate_code();
+  ErrorCode write_all_code(const char* data, std::size_t size);
+  ErrorCode close_code();
+
   std::intptr_t handle_ = -1;
 };
 
@@ -128,13 +138,18 @@ class TemporaryFile {
 
   // Creates the file in `dir`, or in the system's temporary folder when `dir` is empty
   // (TMPDIR, else /tmp; GetTempPath on Windows).
-  ErrorCode create(const std::string& dir);
+  Status create(const std::string& dir);
   // Appends all of `data`.
-  ErrorCode write_all(const char* data, std::size_t size);
+  Status write_all(const char* data, std::size_t size);
   // Reads up to `size` bytes at `offset` into `data`; `got` is 0 at the end.
-  ErrorCode read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const;
+  Status read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const;
 
  private:
+  // Each system's calls behind the above (system_calls.cpp wraps them): 0 is success.
+  ErrorCode create_code(const std::string& dir);
+  ErrorCode write_all_code(const char* data, std::size_t size);
+  ErrorCode read_at_code(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const;
+
   std::intptr_t handle_ = -1;
 };
 

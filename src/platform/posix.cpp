@@ -1,5 +1,6 @@
 // The platform services on POSIX systems (Linux, macOS, the BSDs).
 #include "platform/platform.h"
+#include "platform/system_codes.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -99,7 +100,7 @@ std::string error_description(ErrorCode code) {
 #endif
 }
 
-ErrorCode invalid_name_error() { return EINVAL; }
+ErrorCode invalid_name_code() { return EINVAL; }
 
 int errno_equivalent(ErrorCode code) { return code; }
 
@@ -124,7 +125,7 @@ void ReadOnlyMapping::release_resident_pages() const {
   if (base_ != nullptr) ::madvise(base_, size_, MADV_DONTNEED);
 }
 
-ErrorCode map_file_read_only(const std::string& path, ReadOnlyMapping& out) {
+ErrorCode map_file_code(const std::string& path, ReadOnlyMapping& out) {
   Descriptor file;
   // O_NONBLOCK: a FIFO named as the database must not block the open waiting for a
   // writer; it fails at the mapping instead. Regular files ignore the flag.
@@ -148,14 +149,14 @@ ErrorCode map_file_read_only(const std::string& path, ReadOnlyMapping& out) {
   return 0;
 }
 
-ErrorCode create_directories(const std::string& dir) {
+ErrorCode create_directories_code(const std::string& dir) {
   if (dir.empty()) return 0;
   if (::mkdir(dir.c_str(), 0777) == 0) return 0;
   ErrorCode err = errno;
   if (err == ENOENT) {
     const std::string parent = parent_path(dir);
     if (!parent.empty() && parent != dir) {
-      if (const ErrorCode parent_err = create_directories(parent); parent_err != 0) return parent_err;
+      if (const ErrorCode parent_err = create_directories_code(parent); parent_err != 0) return parent_err;
       if (::mkdir(dir.c_str(), 0777) == 0) return 0;
       err = errno;
     }
@@ -169,7 +170,7 @@ OutputFile::~OutputFile() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-ErrorCode OutputFile::open(const std::string& path) {
+ErrorCode OutputFile::open_code(const std::string& path) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -179,7 +180,7 @@ ErrorCode OutputFile::open(const std::string& path) {
   return 0;
 }
 
-ErrorCode OutputFile::identity(FileIdentity& out) const {
+ErrorCode OutputFile::identity_code(FileIdentity& out) const {
   Status st;
   if (const ErrorCode err = status_of_fd(static_cast<int>(handle_), st); err != 0) return err;
   out = st.identity;
@@ -188,7 +189,7 @@ ErrorCode OutputFile::identity(FileIdentity& out) const {
 
 // Only a regular file has a length to cut: a character device (/dev/null), a pipe or a
 // terminal given as the output is written as it is, as open(2) ignores O_TRUNC there.
-ErrorCode OutputFile::truncate() {
+ErrorCode OutputFile::truncate_code() {
   Status st;
   if (const ErrorCode err = status_of_fd(static_cast<int>(handle_), st); err != 0) return err;
   if (!st.is_regular) return 0;
@@ -199,7 +200,7 @@ ErrorCode OutputFile::truncate() {
   return rc == 0 ? 0 : errno;
 }
 
-ErrorCode OutputFile::write_all(const char* data, std::size_t size) {
+ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
   const int fd = static_cast<int>(handle_);
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
@@ -216,7 +217,7 @@ ErrorCode OutputFile::write_all(const char* data, std::size_t size) {
 
 // On Linux the descriptor is gone even when close is interrupted, so EINTR is not a
 // failure and is never retried.
-ErrorCode OutputFile::close() {
+ErrorCode OutputFile::close_code() {
   const int fd = static_cast<int>(std::exchange(handle_, -1));
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return errno;
   return 0;
@@ -226,7 +227,7 @@ TemporaryFile::~TemporaryFile() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-ErrorCode TemporaryFile::create(const std::string& dir) {
+ErrorCode TemporaryFile::create_code(const std::string& dir) {
   std::string base = dir;
   if (base.empty()) {
     const char* env = std::getenv("TMPDIR");
@@ -242,7 +243,7 @@ ErrorCode TemporaryFile::create(const std::string& dir) {
   return 0;
 }
 
-ErrorCode TemporaryFile::write_all(const char* data, std::size_t size) {
+ErrorCode TemporaryFile::write_all_code(const char* data, std::size_t size) {
   const int fd = static_cast<int>(handle_);
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
@@ -257,7 +258,7 @@ ErrorCode TemporaryFile::write_all(const char* data, std::size_t size) {
   return 0;
 }
 
-ErrorCode TemporaryFile::read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {
+ErrorCode TemporaryFile::read_at_code(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {
   got = 0;
   ssize_t n;
   do {

@@ -1,6 +1,7 @@
 // The platform services on Windows. Paths arrive as UTF-8 and go to the wide-character
 // (UTF-16) functions; error codes are GetLastError values.
 #include "platform/platform.h"
+#include "platform/system_codes.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -119,7 +120,7 @@ std::string error_description(ErrorCode code) {
   return text;
 }
 
-ErrorCode invalid_name_error() { return ERROR_INVALID_NAME; }
+ErrorCode invalid_name_code() { return ERROR_INVALID_NAME; }
 
 int errno_equivalent(ErrorCode code) {
   switch (code) {
@@ -185,7 +186,7 @@ void ReadOnlyMapping::release_resident_pages() const {
   if (base_ != nullptr) VirtualUnlock(base_, size_);
 }
 
-ErrorCode map_file_read_only(const std::string& path, ReadOnlyMapping& out) {
+ErrorCode map_file_code(const std::string& path, ReadOnlyMapping& out) {
   std::wstring wide;
   if (const ErrorCode err = wide_path(path, wide); err != 0) return err;
   if (wide.empty()) return ERROR_PATH_NOT_FOUND;
@@ -225,7 +226,7 @@ ErrorCode map_file_read_only(const std::string& path, ReadOnlyMapping& out) {
   return 0;
 }
 
-ErrorCode create_directories(const std::string& dir) {
+ErrorCode create_directories_code(const std::string& dir) {
   if (dir.empty()) return 0;
   std::wstring wide;
   if (const ErrorCode err = wide_path(dir, wide); err != 0) return err;
@@ -234,7 +235,7 @@ ErrorCode create_directories(const std::string& dir) {
   if (err == ERROR_PATH_NOT_FOUND) {
     const std::string parent = parent_path(dir);
     if (!parent.empty() && parent != dir) {
-      if (const ErrorCode parent_err = create_directories(parent); parent_err != 0) return parent_err;
+      if (const ErrorCode parent_err = create_directories_code(parent); parent_err != 0) return parent_err;
       if (CreateDirectoryW(wide.c_str(), nullptr)) return 0;
       err = last_error();
     }
@@ -250,7 +251,7 @@ OutputFile::~OutputFile() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-ErrorCode OutputFile::open(const std::string& path) {
+ErrorCode OutputFile::open_code(const std::string& path) {
   std::wstring wide;
   if (const ErrorCode err = wide_path(path, wide); err != 0) return err;
   if (wide.empty()) return ERROR_PATH_NOT_FOUND;
@@ -261,7 +262,7 @@ ErrorCode OutputFile::open(const std::string& path) {
   return 0;
 }
 
-ErrorCode OutputFile::identity(FileIdentity& out) const {
+ErrorCode OutputFile::identity_code(FileIdentity& out) const {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info)) return last_error();
   out = identity_of(info);
@@ -269,7 +270,7 @@ ErrorCode OutputFile::identity(FileIdentity& out) const {
 }
 
 // Only a disk file has a length to cut: NUL, a pipe or a console is written as it is.
-ErrorCode OutputFile::truncate() {
+ErrorCode OutputFile::truncate_code() {
   const HANDLE h = reinterpret_cast<HANDLE>(handle_);
   if (GetFileType(h) != FILE_TYPE_DISK) return 0;
   LARGE_INTEGER zero;
@@ -278,7 +279,7 @@ ErrorCode OutputFile::truncate() {
   return 0;
 }
 
-ErrorCode OutputFile::write_all(const char* data, std::size_t size) {
+ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
   const HANDLE h = reinterpret_cast<HANDLE>(handle_);
   while (size > 0) {
     // WriteFile takes at most 4 GiB - 1 per call; 1 GiB steps keep it simple.
@@ -292,7 +293,7 @@ ErrorCode OutputFile::write_all(const char* data, std::size_t size) {
   return 0;
 }
 
-ErrorCode OutputFile::close() {
+ErrorCode OutputFile::close_code() {
   const HANDLE h = reinterpret_cast<HANDLE>(std::exchange(handle_, -1));
   if (h != reinterpret_cast<HANDLE>(-1) && !CloseHandle(h)) return last_error();
   return 0;
@@ -302,7 +303,7 @@ TemporaryFile::~TemporaryFile() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-ErrorCode TemporaryFile::create(const std::string& dir) {
+ErrorCode TemporaryFile::create_code(const std::string& dir) {
   std::wstring folder;
   if (dir.empty()) {
     wchar_t buffer[MAX_PATH + 1];
@@ -327,7 +328,7 @@ ErrorCode TemporaryFile::create(const std::string& dir) {
   return 0;
 }
 
-ErrorCode TemporaryFile::write_all(const char* data, std::size_t size) {
+ErrorCode TemporaryFile::write_all_code(const char* data, std::size_t size) {
   const HANDLE h = reinterpret_cast<HANDLE>(handle_);
   // Appends: reads go through explicit offsets and leave the file pointer alone.
   LARGE_INTEGER zero;
@@ -344,7 +345,7 @@ ErrorCode TemporaryFile::write_all(const char* data, std::size_t size) {
   return 0;
 }
 
-ErrorCode TemporaryFile::read_at(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {
+ErrorCode TemporaryFile::read_at_code(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {
   got = 0;
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);

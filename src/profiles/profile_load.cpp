@@ -633,9 +633,9 @@ Result<Profile> parse_profile(std::string_view text, const std::string& file_nam
 Result<Profile> load_profile_file(const std::string& path) {
   // Mapped, as database files are: no stream library, the same calls on every system.
   platform::ReadOnlyMapping mapping;
-  const platform::ErrorCode code = platform::map_file_read_only(path, mapping);
-  if (code != 0) {
-    return EseError::io_fixed("Cannot read profile " + path + ": " + platform::error_description(code));
+  if (Status st = platform::map_file_read_only(path, mapping); !st) {
+    // The system's description alone (an oversized file: the fixed message).
+    return EseError::io_fixed("Cannot read profile " + path + ": " + st.error().text());
   }
   const char* text = reinterpret_cast<const char*>(mapping.data());
   return parse_profile(std::string_view(text == nullptr ? "" : text, mapping.size()), path);

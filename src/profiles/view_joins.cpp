@@ -38,10 +38,10 @@ std::shared_ptr<const ViewReader::StoredJoin> ViewReader::joined_rows(const Data
                                                                       const std::vector<std::string>& columns) {
   const TableInfo* info = find_table(db, table);
   if (info == nullptr) return read_join_table(db, table, key, columns);
-  using Shared = SharedJoins<StoredJoin>;
-  const auto shared = std::static_pointer_cast<Shared>(
-      db.derived(Database::Derived::JoinedRows, info->object_id, [] { return std::make_shared<Shared>(); }));
-  return shared->get(info->name, key, columns, [&] { return read_join_table(db, table, key, columns); });
+  // Keyed by the joined table's object id.
+  static constexpr CacheKind<SharedJoins<StoredJoin>> kSharedJoins;
+  return cached(db.cache(), kSharedJoins, info->object_id)
+      .get(info->name, key, columns, [&] { return read_join_table(db, table, key, columns); });
 }
 
 // Reads the key and `columns` of a joined table by a reader of its own (a view over

@@ -151,10 +151,11 @@ class SharedChain {
   std::shared_ptr<const LongValueChain> chain_;
 };
 
+// Keyed by the long-value tree's root page.
+constexpr CacheKind<SharedChain> kSharedChains;
+
 std::shared_ptr<const LongValueChain> chain_for(const Database& db, const LongValueInfo& tree) {
-  const auto shared = std::static_pointer_cast<SharedChain>(db.derived(
-      Database::Derived::LongValueChain, tree.root_page, [] { return std::make_shared<SharedChain>(); }));
-  return shared->get(db, tree);
+  return cached(db.cache(), kSharedChains, tree.root_page).get(db, tree);
 }
 
 // `limit`: the most chunk bytes the value may gather before it is given up.

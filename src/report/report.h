@@ -247,8 +247,9 @@ std::string escape_html(std::string_view text);
 
 // Writes `html` to `output_path`. `evidence`: the identities of the database files
 // the report is about; a path that reaches one by any name is refused, so that a
-// report never overwrites its evidence. Returns the message on failure.
-std::optional<std::string> write_report_file(const std::string& html, const std::string& output_path,
-                                             const std::vector<platform::FileIdentity>& evidence);
+// report never overwrites its evidence. Fails in the context CreatingOutputFile (a
+// refusal, or the system's error) or WritingOutput.
+Status write_report_file(const std::string& html, const std::string& output_path,
+                         const std::vector<platform::FileIdentity>& evidence);
 
 }  // namespace quarrow::report

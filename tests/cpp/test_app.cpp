@@ -11,29 +11,16 @@
 #include "app/carve_request.h"
 #include "app/forensic_fields.h"
 #include "app/open.h"
+#include "temp_folder.h"
 
 namespace quarrow::app {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Folder {
-  fs::path root = fs::path(testing::TempDir()) / ("quarrow_app_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-  Folder() { fs::create_directories(root); }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-  std::string file(const std::string& name, const std::string& bytes) const {
-    const fs::path p = root / name;
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p.generic_string();
-  }
-};
-
 TEST(OpenForUser, EachFailureHasItsKindAndMessage) {
-  Folder folder;
-  const std::string missing = (folder.root / "absent.edb").generic_string();
+  test::TempFolder folder;
+  const std::string missing = folder.path("absent.edb");
   const std::string text = folder.file("notes.txt", std::string(8192, 'x'));
   struct Case {
     std::string path;
@@ -43,7 +30,7 @@ TEST(OpenForUser, EachFailureHasItsKindAndMessage) {
   const Case cases[] = {
       {missing, OpenFailure::Kind::NotFound, "Database file not found: " + missing},
       {std::string("a\0b", 3), OpenFailure::Kind::NotFound, "Database file not found: "},
-      {folder.root.generic_string(), OpenFailure::Kind::System, "Failed to open database: "},
+      {folder.root(), OpenFailure::Kind::System, "Failed to open database: "},
       {text, OpenFailure::Kind::Format, "Failed to open database: "},
   };
   for (const Case& c : cases) {

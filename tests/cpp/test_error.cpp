@@ -52,12 +52,12 @@ TEST(EseErrorText, EveryKindRendersItsMessage) {
 
 // The platform supplies the description; the prefix and the numeric suffix are fixed.
 TEST(EseErrorText, OsErrorCarriesPlatformTextAndCode) {
-  const std::string text = EseError::io(ENOENT).to_string();
+  const std::string text = EseError::io(ENOENT, "No such file").to_string();
   const std::string suffix = " (os error " + std::to_string(ENOENT) + ")";
   ASSERT_GT(text.size(), std::string("IO error: ").size() + suffix.size());
   EXPECT_EQ(text.rfind("IO error: ", 0), 0u);
   EXPECT_EQ(text.substr(text.size() - suffix.size()), suffix);
-  EXPECT_EQ(EseError::io(ENOENT).os_error_text(), os_error_text(ENOENT));
+  EXPECT_EQ(text, "IO error: No such file" + suffix);
 }
 
 // Both front ends take their message text from here: the context prefixes and the
@@ -71,7 +71,7 @@ TEST(EseErrorText, ContextAndUserMessages) {
   EXPECT_EQ(in_context(ErrorContext::CreatingOutputDirectory, ""), "Failed to create output directory: ");
   EXPECT_EQ(user_message(EseError::table_not_found("t\xff")), "Table not found: t\xff");
   EXPECT_EQ(user_message(EseError::io_fixed("gone")), "gone");
-  EXPECT_EQ(user_message(EseError::io(ENOENT)), os_error_text(ENOENT));
+  EXPECT_EQ(user_message(EseError::io(ENOENT, "gone")), "gone" + std::string(" (os error ") + std::to_string(ENOENT) + ")");
   EXPECT_EQ(user_message(EseError::invalid_catalog_entry()), "Invalid catalog entry");
 }
 

@@ -12,47 +12,26 @@
 
 #include "db_builder.h"
 #include "export/sink.h"
+#include "temp_folder.h"
 
 namespace quarrow {
 namespace {
 
 namespace fs = std::filesystem;
+using test::read_file;
+using test::TempFolder;
+using test::write_file;
 
 // Every row out at once, and rows gathered into blocks of 64 bytes.
 constexpr FlushPolicy kEachRow{0};
 constexpr FlushPolicy kSmallBlocks{64};
 
-class Folder {
- public:
-  Folder() {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    root_ = fs::path(testing::TempDir()) / ("quarrow_sink_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-    fs::create_directories(root_);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  std::string path(const std::string& name) const { return (root_ / name).generic_string(); }
-
- private:
-  fs::path root_;
-};
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
-
 // A refusal of one file, by its identity.
 OutputSink::Refusal refuse_file(const std::string& path) {
   const auto protected_file = platform::file_identity(path);
-  return [protected_file](const platform::FileIdentity& target) -> std::optional<std::string> {
-    if (protected_file && target == *protected_file) return std::string("refused");
-    return std::nullopt;
+  return [protected_file](const platform::FileIdentity& target) -> Status {
+    if (protected_file && target == *protected_file) return EseError::refused("refused");
+    return Status::success();
   };
 }
 
@@ -67,7 +46,7 @@ struct CreateCase {
 class SinkCreate : public testing::TestWithParam<CreateCase> {};
 
 TEST_P(SinkCreate, RefusedFileKeepsEveryByteAndOthersAreTruncated) {
-  Folder folder;
+  TempFolder folder;
   const std::string input = folder.path("input.edb");
   write_file(input, "database bytes");
   std::string target = input;
@@ -77,10 +56,10 @@ TEST_P(SinkCreate, RefusedFileKeepsEveryByteAndOthersAreTruncated) {
     fs::create_hard_link(input, target, ec);
     if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
   }
-  std::string error;
   for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
-    EXPECT_FALSE(OutputSink::create(target, policy, error, refuse_file(input), GetParam().check));
-    EXPECT_EQ(error, "refused");
+    const auto sink = OutputSink::create(target, policy, refuse_file(input), GetParam().check);
+    ASSERT_FALSE(sink);
+    EXPECT_EQ(sink.error().message(), "refused");
   }
   EXPECT_EQ(read_file(input), "database bytes");
 
@@ -88,11 +67,11 @@ TEST_P(SinkCreate, RefusedFileKeepsEveryByteAndOthersAreTruncated) {
   const std::string other = folder.path("other.jsonl");
   write_file(other, "an older and much longer export\n");
   {
-    auto sink = OutputSink::create(other, kSmallBlocks, error, refuse_file(input), GetParam().check);
-    ASSERT_TRUE(sink) << error;
+    auto sink = OutputSink::create(other, kSmallBlocks, refuse_file(input), GetParam().check);
+    ASSERT_TRUE(sink) << sink.error().message();
     sink->buffer() += "{}\n";
-    ASSERT_TRUE(sink->commit());
-    ASSERT_TRUE(sink->finish()) << sink->error();
+    ASSERT_TRUE(sink->commit().ok());
+    ASSERT_TRUE(sink->finish().ok());
   }
   EXPECT_EQ(read_file(other), "{}\n");
 }
@@ -109,14 +88,16 @@ INSTANTIATE_TEST_SUITE_P(Checks, SinkCreate,
 // writing: a directory cannot, and is refused by the refusal's message, not by the
 // system's; looking at the opened file only, the failure to open comes first.
 TEST(SinkCreate, NameCheckRefusesWhatCannotBeOpened) {
-  Folder folder;
+  TempFolder folder;
   const std::string dir = folder.path("input_dir");
   fs::create_directories(dir);
-  std::string error;
-  EXPECT_FALSE(OutputSink::create(dir, kEachRow, error, refuse_file(dir), NameCheck::First));
-  EXPECT_EQ(error, "refused");
-  EXPECT_FALSE(OutputSink::create(dir, kEachRow, error, refuse_file(dir), NameCheck::OpenedFileOnly));
-  EXPECT_EQ(error.rfind("Failed to create output file: ", 0), 0u) << error;
+  const auto by_name = OutputSink::create(dir, kEachRow, refuse_file(dir), NameCheck::First);
+  ASSERT_FALSE(by_name);
+  EXPECT_EQ(by_name.error().message(), "refused");
+  const auto opened = OutputSink::create(dir, kEachRow, refuse_file(dir), NameCheck::OpenedFileOnly);
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error().kind(), ErrorKind::Io);
+  EXPECT_EQ(opened.error().message().rfind("Failed to create output file: ", 0), 0u) << opened.error().message();
 }
 #endif
 
@@ -125,26 +106,25 @@ TEST(SinkCreate, NameCheckRefusesWhatCannotBeOpened) {
 // Rows reach the file once the gathered ones fill a block (at once with no block),
 // the rest at flush() or finish(); a row never goes out in part.
 TEST(SinkFlush, RowsGoOutWhenTheyFillABlock) {
-  Folder folder;
-  for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
+  TempFolder folder;
+ for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
     const std::string path = folder.path("rows" + std::to_string(policy.block_bytes) + ".jsonl");
-    std::string error;
-    auto sink = OutputSink::create(path, policy, error);
-    ASSERT_TRUE(sink) << error;
+    auto sink = OutputSink::create(path, policy);
+    ASSERT_TRUE(sink) << sink.error().message();
     std::string expected;
     std::string committed;  // what the file must hold after each commit
     for (int i = 0; i < 12; ++i) {
       const std::string row = "{\"row\":" + std::to_string(i) + "}\n";  // 10 or 11 bytes
       sink->buffer() += row;
       expected += row;
-      ASSERT_TRUE(sink->commit());
+      ASSERT_TRUE(sink->commit().ok());
       if (expected.size() - committed.size() >= policy.block_bytes) committed = expected;
       EXPECT_EQ(read_file(path), committed) << "block " << policy.block_bytes << ", row " << i;
     }
-    ASSERT_TRUE(sink->flush());
+    ASSERT_TRUE(sink->flush().ok());
     EXPECT_EQ(read_file(path), expected);
     sink->buffer() += "last\n";
-    ASSERT_TRUE(sink->finish());
+    ASSERT_TRUE(sink->finish().ok());
     EXPECT_EQ(read_file(path), expected + "last\n");
   }
 }
@@ -154,15 +134,16 @@ TEST(SinkFlush, RowsGoOutWhenTheyFillABlock) {
 // both say why, and a failed sink does not finish as if it had succeeded.
 TEST(SinkFlush, WriteErrorsAreReportedUnderEitherPolicy) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
-    std::string error;
-    auto sink = OutputSink::create("/dev/full", policy, error);
-    ASSERT_TRUE(sink) << error;
+ for (const FlushPolicy policy : {kEachRow, kSmallBlocks}) {
+    auto sink = OutputSink::create("/dev/full", policy);
+    ASSERT_TRUE(sink) << sink.error().message();
     sink->buffer() += "{}\n";
-    EXPECT_EQ(sink->commit(), policy.block_bytes != 0);
-    EXPECT_FALSE(sink->finish());
-    EXPECT_EQ(sink->error().rfind("Write error: ", 0), 0u) << sink->error();
-    EXPECT_FALSE(sink->finish());
+    EXPECT_EQ(sink->commit().ok(), policy.block_bytes != 0);
+    const Status finished = sink->finish();
+    ASSERT_FALSE(finished);
+    EXPECT_EQ(finished.error().context(), ErrorContext::WritingOutput);
+    EXPECT_EQ(finished.error().message().rfind("Write error: ", 0), 0u) << finished.error().message();
+    EXPECT_FALSE(sink->finish().ok());
   }
 }
 #endif
@@ -184,10 +165,9 @@ TEST_P(PumpRows, StopsAtTheEndTheLimitOrTheError) {
   const PumpCase& c = GetParam();
   auto db = test::minimal_image().open();
   ASSERT_TRUE(db.ok());
-  Folder folder;
-  std::string error;
-  auto sink = OutputSink::create(folder.path("rows.jsonl"), kSmallBlocks, error);
-  ASSERT_TRUE(sink) << error;
+  TempFolder folder;
+  auto sink = OutputSink::create(folder.path("rows.jsonl"), kSmallBlocks);
+  ASSERT_TRUE(sink) << sink.error().message();
   sink->buffer() = "header\n";
   int produced = 0;
   std::uint64_t after = 0;
@@ -202,7 +182,7 @@ TEST_P(PumpRows, StopsAtTheEndTheLimitOrTheError) {
   EXPECT_EQ(result.end, c.end);
   EXPECT_EQ(result.rows, c.rows_written);
   EXPECT_EQ(after, c.rows_written);
-  ASSERT_TRUE(sink->finish());
+  ASSERT_TRUE(sink->finish().ok());
   const std::string written = read_file(folder.path("rows.jsonl"));
   EXPECT_EQ(result.bytes, written.size());
   std::string expected = "header\n";
@@ -228,9 +208,8 @@ TEST(PumpRowsWriteError, StopsAtTheFirstFailedRow) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   auto db = test::minimal_image().open();
   ASSERT_TRUE(db.ok());
-  std::string error;
-  auto sink = OutputSink::create("/dev/full", kEachRow, error);
-  ASSERT_TRUE(sink) << error;
+  auto sink = OutputSink::create("/dev/full", kEachRow);
+  ASSERT_TRUE(sink) << sink.error().message();
   int rendered = 0;
   const PumpResult result = pump_rows(
       **db, *sink, std::nullopt,
@@ -242,7 +221,7 @@ TEST(PumpRowsWriteError, StopsAtTheFirstFailedRow) {
       [] {});
   EXPECT_EQ(result.end, PumpResult::End::WriteError);
   EXPECT_EQ(rendered, 1);
-  EXPECT_FALSE(sink->finish());
+  EXPECT_FALSE(sink->finish().ok());
 }
 #endif
 

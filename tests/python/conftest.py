@@ -4,25 +4,30 @@ by the esefile writer (testing/esefile) into a test's temporary directory."""
 from __future__ import annotations
 
 import itertools
-import os
 from pathlib import Path
 
 import pytest
 
 from esefile import EseFile  # noqa: E402
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-# Real databases live outside the repository (../shared/data from its root, or the
-# folder QUARROW_TEST_DATA names, for checkouts elsewhere).
-SHARED_DATA = Path(os.environ.get("QUARROW_TEST_DATA") or REPO_ROOT.parent / "shared" / "data")
+from helpers import SHARED_DATA, SHARED_LOGS
 
 
 @pytest.fixture(scope="session")
 def data_dir() -> Path:
-    """The folder of real ESE files; skips the test where it is absent."""
-    if not SHARED_DATA.is_dir():
-        pytest.skip(f"real ESE files not available ({SHARED_DATA})")
+    """The folder of real ESE files (see helpers.shared_folder); skips the test where
+    there is none."""
+    if SHARED_DATA is None:
+        pytest.skip("real ESE files not available (../shared/data, or QUARROW_DATA)")
     return SHARED_DATA
+
+
+@pytest.fixture(scope="session")
+def logs_dir() -> Path:
+    """The folder of real log sets, one folder each; skips the test where there is none."""
+    if SHARED_LOGS is None:
+        pytest.skip("real log sets not available (../shared/logs, or QUARROW_LOGS)")
+    return SHARED_LOGS
 
 
 def write_database(directory: Path, source=(), *, name: str | None = None, page_size: int = 4096,

@@ -19,6 +19,7 @@ from esefile import (BINARY, BIT, CURRENCY, DATETIME, DOUBLE, FLOAT, GUID, LONG,
                      TAGGED_MULTI_VALUE, TEXT, UNSIGNED_BYTE, UNSIGNED_LONG, UNSIGNED_SHORT, Column, EseFile,
                      LongValue, Table, compress_7bit, patch, tagged_item)
 from quarrow import EseDatabase  # noqa: E402
+from helpers import datetime_us  # noqa: E402
 
 MULTI, HAS_DEFAULT, CALLBACK = 0x8, 0x10, 0x80
 TWO_VALUES = 0x10
@@ -50,24 +51,6 @@ def rows(obj):
 
 
 # ---- Decoding rules, applied to read_table's raw values ---------------------------------
-
-def ole_us(days):
-    if not math.isfinite(days):
-        return None
-    whole = math.trunc(days)
-    x = (whole + abs(days - whole) - 25569.0) * 86400e6
-    us = math.copysign(math.floor(abs(x) + 0.5), x)
-    return int(us) if -2.0**63 <= us < 2.0**63 else None
-
-
-def datetime_us(bits):
-    """DateTime bits: 0 and OLE dates of years 100-9999 (magnitude 2**-20 days or more)
-    as OLE dates, anything else as a FILETIME of 1601-9999, else None."""
-    days = struct.unpack("<d", struct.pack("<Q", bits))[0]
-    if bits == 0 or (abs(days) >= 2.0**-20 and math.isfinite(days) and -657435.0 < days < 2958466.0):
-        return ole_us(days)
-    return bits // 10 - 11644473600000000 if bits <= 2650467743999999999 else None
-
 
 def signed64(v):
     return v - (1 << 64) if v >= 1 << 63 else v

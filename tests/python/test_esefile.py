@@ -6,7 +6,6 @@ wrote in ../shared/data/ where present, and with libesedb's Python binding where
 it is installed.
 """
 
-import os
 import struct
 import sys
 import time
@@ -16,7 +15,6 @@ import pytest
 
 import esefile as E  # noqa: E402
 
-REAL_DATA = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "data")
 
 
 # --------------------------------------------------------------------------
@@ -399,10 +397,8 @@ def test_build_is_deterministic_and_damage_helpers():
 
 
 @pytest.mark.parametrize("name", ["basic.edb", "large.edb"])
-def test_checksums_match_engine_files(name):
-    path = os.path.join(REAL_DATA, name)
-    if not os.path.exists(path):
-        pytest.skip("real databases not available")
+def test_checksums_match_engine_files(data_dir, name):
+    path = data_dir / name
     with open(path, "rb") as f:
         data = f.read()
     ps, = struct.unpack_from("<I", data, 236)

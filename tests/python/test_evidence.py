@@ -17,6 +17,7 @@ from esefile import (BINARY, DATETIME, LONG, LONG_BINARY, TEXT, UNSIGNED_SHORT, 
                      RecordEncoder, Table, catalog_index_record, catalog_key, catalog_record, leaf_entry, lv_ref,
                      patch)
 from quarrow import EseDatabase
+from helpers import double_bits, filetime, ole_bits
 from test_cli import exe, run  # noqa: F401  (the installed program and its runner)
 
 PEOPLE = [Column("Id", LONG, 1), Column("Name", TEXT, 128, codepage=1200), Column("Note", TEXT, 256)]
@@ -186,21 +187,9 @@ def test_unusual_catalog_rows_are_listed_not_fatal(exe, write_db, page_size):
 
 # ---- DateTime columns holding FILETIMEs ------------------------------------------------
 
-def ole(d: dt.datetime) -> int:
-    return struct.unpack("<Q", struct.pack("<d", (d - dt.datetime(1899, 12, 30)) / dt.timedelta(days=1)))[0]
-
-
-def filetime(d: dt.datetime) -> int:
-    return (d - dt.datetime(1601, 1, 1)) // dt.timedelta(microseconds=1) * 10
-
-
-def double_bits(x: float) -> int:
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
 DATES = [
     (0, dt.datetime(1899, 12, 30)),                                            # OLE day 0
-    (ole(dt.datetime(2021, 6, 12, 10, 30)), dt.datetime(2021, 6, 12, 10, 30)),
+    (ole_bits(dt.datetime(2021, 6, 12, 10, 30)), dt.datetime(2021, 6, 12, 10, 30)),
     (double_bits(-657434.5), dt.datetime(100, 1, 1, 12)),                      # first OLE year
     (132689224562760000, dt.datetime(2021, 6, 23, 11, 47, 36, 276000)),        # a UAL FILETIME
     (filetime(dt.datetime(9999, 12, 31, 23, 59, 59)) + 9999999, dt.datetime(9999, 12, 31, 23, 59, 59, 999999)),
@@ -343,8 +332,8 @@ def test_recovered_records_say_what_is_new(exe, write_db):
 
 # ---- real files ----------------------------------------------------------------------
 
-def test_real_dirty_srum_rows_without_deleted_nodes(data_dir):
-    path = data_dir.parent / "logs" / "srum-w11" / "SRUDB.dat"
+def test_real_dirty_srum_rows_without_deleted_nodes(logs_dir):
+    path = logs_dir / "srum-w11" / "SRUDB.dat"
     if not path.is_file():
         pytest.skip("../shared/logs/srum-w11 is not available")
     edb = EseDatabase(str(path))

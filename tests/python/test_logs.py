@@ -19,9 +19,8 @@ import quarrow
 from esefile import DATETIME, LONG, TEXT, Column, EseFile, RecordEncoder, Table
 from esefile import log as L
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-LOG_SETS = next((p for p in (REPO_ROOT.parent / "shared" / "logs", REPO_ROOT.parents[1] / "shared" / "logs")
-                 if p.is_dir()), None)
+from helpers import SHARED_LOGS as LOG_SETS
+
 QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent))
 
 

@@ -71,78 +71,27 @@ def test_shared_library_exports_only_the_init_function():
 
 # ---- Documentation ----------------------------------------------------------------------
 
-CLASS_DOC = (
-    "Python wrapper for ESE database.\n\nThis class provides access to Microsoft ESE databases from Python."
-    "\n\nExample:\n    >>> from quarrow import EseDatabase\n    >>> db = EseDatabase(\"Current.mdb\")\n"
-    "    >>> tables = db.get_tables()\n    >>> records = db.read_table(\"MSysObjects\")\n\nArgs:\n"
-    "    path: The database file (str or os.PathLike); it is only read, never written\n"
-    "    profiles: Profile files (a list of str or os.PathLike) tried before the built-in\n"
-    "        ones; None for the built-in profiles only\n"
-    "    logs: A folder of transaction logs (str or os.PathLike; True for the database\n"
-    "        file's own folder) to replay onto the database: every reading, view, export,\n"
-    "        recovery and carving then sees the database as the engine's recovery would\n"
-    "        leave it, computed in memory (the file and the logs are only read). None (the\n"
-    "        default): the file as it is. replay_report() says what the replay did\n\nRaises:\n"
-    "    FileNotFoundError: If there is no file at the path, or no log folder at logs\n"
-    "    IOError: If the file is not an ESE database or cannot be read (an OSError\n"
-    "        subclass for operating-system errors)\n"
-    "    IOError: If the logs cannot be replayed onto the database (a missing generation,\n"
-    "        logs of another database, a page the file lost a write of); the message\n"
-    "        names the log position and the page\n"
-    "    TypeError: If the path is not a str or os.PathLike (bytes paths included)\n"
-    "    ValueError: If a profile file cannot be read")
-
-METHOD_DOCS = [
-    ("get_tables", "($self)",
-     "Get a list of all table names in the database.\n\nReturns:\n    list[str]: List of table names"),
-    ("read_table", "($self, table_name, *, columns=None)",
-     "Read all records from a table.\n\nArgs:\n    table_name: Name of the table to read\n"
-     "    columns: Names of the columns to read (default: all); rows hold them in the table's order\n\nReturns:\n"
-     "    list[dict]: List of records as dictionaries\n\nRaises:\n    ValueError: If the table doesn't exist\n"
-     "    IOError: If there's an error reading the table"),
-    ("iter_table", "($self, table_name, *, columns=None)",
-     "Iterate over the records of a table, one at a time.\n\nArgs:\n    table_name: Name of the table to read\n"
-     "    columns: Names of the columns to read (default: all)\n\n"
-     "Returns:\n    Iterator[dict]: Records as dictionaries, in the order read_table returns them\n\n"
-     "Raises:\n    ValueError: If the table doesn't exist\n"
-     "    IOError: If there's an error reading the table (raised by the iteration)"),
-    ("get_table_schema", "($self, table_name)",
-     "Get the schema (columns) for a table.\n\nArgs:\n    table_name: Name of the table\n\nReturns:\n"
-     "    list[dict]: List of column information with 'name' (str), 'type' (str, e.g. 'Long'),\n"
-     "    'id' (int) and 'nullable' (bool), in column id order\n\nRaises:\n"
-     "    ValueError: If the table doesn't exist"),
-    ("export_table", "($self, table_name, output_path, *, columns=None)",
-     "Export a table to JSONL format.\n\nArgs:\n    table_name: Name of the table to export\n"
-     "    output_path: Path to the output JSONL file (str or os.PathLike)\n    columns: Names of the columns to write (default: all)\n\nRaises:\n    ValueError: If the table doesn't exist\n"
-     "    IOError: If there's an error writing the file"),
-    ("export_all", "($self, output_dir, *, columns=None)",
-     "Export all tables to JSONL files in a directory.\n\nArgs:\n    output_dir: Directory to write JSONL files to (str or os.PathLike)"
-     "\n    columns: Names of the columns to write (default: all); a table without any of them\n"
-     "      is not written, a name no table has is a ValueError\n\nRaises:\n    IOError: If there's an error creating the directory or writing files"),
-    ("carve_utf16le_strings", "($self, needle=None, min_chars=6, max_hits=1000)", ...),
-    ("carve_utf16le_strings_scoped", "($self, scope, needle=None, min_chars=6, max_hits=1000)", ...),
-    ("__enter__", "($self)", "Context manager support: enter"),
-    ("__exit__", "($self, _exc_type, _exc_value, _traceback)", "Context manager support: exit"),
-]
-
-PROPERTY_DOCS = [
-    ("path", "Get the path to the database file.\n\nReturns:\n    str: Path to the database file"),
-    ("page_size", "Get the database page size.\n\nReturns:\n    int: Page size in bytes"),
-    ("total_pages", "Get the total number of pages in the database.\n\nReturns:\n    int: Total number of pages"),
+SIGNATURES = [
+    ("get_tables", "($self)"),
+    ("read_table", "($self, table_name, *, columns=None)"),
+    ("iter_table", "($self, table_name, *, columns=None)"),
+    ("get_table_schema", "($self, table_name)"),
+    ("export_table", "($self, table_name, output_path, *, columns=None)"),
+    ("export_all", "($self, output_dir, *, columns=None)"),
+    ("carve_utf16le_strings", "($self, needle=None, min_chars=6, max_hits=1000)"),
+    ("carve_utf16le_strings_scoped", "($self, scope, needle=None, min_chars=6, max_hits=1000)"),
+    ("__enter__", "($self)"),
+    ("__exit__", "($self, _exc_type, _exc_value, _traceback)"),
 ]
 
 
-def test_class_documentation():
+def test_class_signature():
     assert EseDatabase.__text_signature__ == "(path, profiles=None, logs=None)"
-    assert EseDatabase.__doc__ == CLASS_DOC
 
 
-@pytest.mark.parametrize("name, signature, doc", METHOD_DOCS, ids=[m[0] for m in METHOD_DOCS])
-def test_method_documentation(name, signature, doc):
-    method = getattr(EseDatabase, name)
-    assert method.__text_signature__ == signature
-    if doc is not ...:
-        assert method.__doc__ == doc
+@pytest.mark.parametrize("name, signature", SIGNATURES, ids=[m[0] for m in SIGNATURES])
+def test_method_signature(name, signature):
+    assert getattr(EseDatabase, name).__text_signature__ == signature
 
 
 def test_every_method_documents_arguments_result_and_errors():
@@ -158,18 +107,71 @@ def test_every_method_documents_arguments_result_and_errors():
         assert "Raises:" in doc or name in ("get_tables", "replay_report"), name
 
 
-@pytest.mark.parametrize("name, doc", PROPERTY_DOCS, ids=[p[0] for p in PROPERTY_DOCS])
-def test_property_documentation_and_read_only(empty_db, name, doc):
+# What the doc strings promise, each kept: the error a doc names is the one raised.
+CONSTRUCTOR_PROMISES = [
+    ("FileNotFoundError: If there is no file at the path", FileNotFoundError,
+     lambda db, tmp: EseDatabase(str(tmp / "absent.edb"))),
+    ("no log folder at logs", FileNotFoundError, lambda db, tmp: EseDatabase(db, logs=str(tmp / "no logs"))),
+    ("IOError: If the file is not an ESE database", OSError,
+     lambda db, tmp: (tmp / "notes.txt").write_bytes(b"x" * 8192) and EseDatabase(str(tmp / "notes.txt"))),
+    ("an OSError\n        subclass for operating-system errors", OSError, lambda db, tmp: EseDatabase(str(tmp))),
+    ("TypeError: If the path is not a str or os.PathLike (bytes paths included)", TypeError,
+     lambda db, tmp: EseDatabase(db.encode())),
+    ("ValueError: If a profile file cannot be read", ValueError,
+     lambda db, tmp: EseDatabase(db, profiles=[str(tmp / "absent.json")])),
+]
+
+
+@pytest.mark.parametrize("promise, error, call", CONSTRUCTOR_PROMISES, ids=[p[1].__name__ + str(i) for i, p in
+                                                                            enumerate(CONSTRUCTOR_PROMISES)])
+def test_constructor_raises_what_its_doc_promises(empty_db, tmp_path, promise, error, call):
+    assert promise in EseDatabase.__doc__
+    with pytest.raises(error) as raised:
+        call(empty_db, tmp_path)
+    if "subclass" in promise:  # a folder: the system's own error, as its subclass
+        assert type(raised.value) is not OSError
+
+
+MISSING_TABLE_CALLS = {
+    "read_table": lambda db, tmp: db.read_table("absent"),
+    "iter_table": lambda db, tmp: list(db.iter_table("absent")),
+    "get_table_schema": lambda db, tmp: db.get_table_schema("absent"),
+    "export_table": lambda db, tmp: db.export_table("absent", str(tmp / "absent.jsonl")),
+}
+
+
+@pytest.mark.parametrize("name", MISSING_TABLE_CALLS)
+def test_a_missing_table_raises_what_the_doc_promises(empty_db, tmp_path, name):
+    assert "    ValueError: If the table doesn't exist" in getattr(EseDatabase, name).__doc__
+    with pytest.raises(ValueError):
+        MISSING_TABLE_CALLS[name](EseDatabase(empty_db), tmp_path)
+    assert not (tmp_path / "absent.jsonl").exists()
+
+
+def test_export_all_raises_what_its_doc_promises(empty_db, tmp_path):
+    assert "IOError: If there's an error creating the directory" in EseDatabase.export_all.__doc__
+    (tmp_path / "in the way").write_bytes(b"")
+    with pytest.raises(OSError):
+        EseDatabase(empty_db).export_all(str(tmp_path / "in the way"))
+
+
+PROPERTIES = [("path", str), ("page_size", int), ("total_pages", int)]
+
+
+@pytest.mark.parametrize("name, kind", PROPERTIES, ids=[p[0] for p in PROPERTIES])
+def test_properties_are_what_their_docs_promise_and_read_only(empty_db, name, kind):
     prop = EseDatabase.__dict__[name]
     assert isinstance(prop, type(EseDatabase.path))
-    assert prop.__doc__ == doc
+    assert f"Returns:\n    {kind.__name__}: " in prop.__doc__
     db = EseDatabase(empty_db)
     before = getattr(db, name)
+    assert type(before) is kind
     with pytest.raises(AttributeError):
         setattr(db, name, 1)
     with pytest.raises(AttributeError):
         delattr(db, name)
     assert getattr(db, name) == before
+    assert (db.path, db.page_size) == (empty_db, 4096)
 
 
 # ---- Construction ---------------------------------------------------------------------

@@ -17,6 +17,7 @@ import pytest
 from esefile import (BINARY, DATETIME, GUID, LONG, LONG_BINARY, LONG_LONG, LONG_TEXT, TEXT, UNSIGNED_BYTE,
                      UNSIGNED_SHORT, Column, EseFile, Table, patch)
 from quarrow import EseDatabase
+from helpers import filetime, ole_days
 from test_cli import exe, run  # noqa: F401  (the fixture)
 
 UTC = dt.timezone.utc
@@ -24,14 +25,6 @@ UTC = dt.timezone.utc
 
 def utc(*args) -> dt.datetime:
     return dt.datetime(*args, tzinfo=UTC)
-
-
-def filetime(when: dt.datetime) -> int:
-    return (when - utc(1601, 1, 1)) // dt.timedelta(microseconds=1) * 10
-
-
-def ole(when: dt.datetime) -> float:
-    return (when - utc(1899, 12, 30)) / dt.timedelta(days=1)
 
 
 def sid_blob(authority: int, *subs: int) -> bytes:
@@ -161,12 +154,12 @@ EDGE_CASES = [
     ({"from": "bin", "convert": "filetime"}, [u64(filetime(utc(2022, 2, 8))), b"\x01" * 7], [utc(2022, 2, 8), None]),
     ({"from": "bin", "convert": "filetime_be"},
      [struct.pack(">Q", filetime(utc(2022, 2, 5, 19, 47))), bytes(8)], [utc(2022, 2, 5, 19, 47), None]),
-    ({"from": "dt", "convert": "ole_date"}, [struct.pack("<d", ole(utc(2021, 11, 16, 19, 18))), NAN],
+    ({"from": "dt", "convert": "ole_date"}, [struct.pack("<d", ole_days(utc(2021, 11, 16, 19, 18))), NAN],
      [utc(2021, 11, 16, 19, 18), None]),
     # The DateTime rule: zero is OLE day 0, tiny non-zero doubles are FILETIMEs,
     # OLE doubles in range are dates, NaN is neither.
     ({"from": "dt", "convert": "datetime"},
-     [u64(0), u64(1), struct.pack("<d", ole(utc(2021, 11, 16, 19, 18))), u64(filetime(utc(2021, 7, 23))), NAN,
+     [u64(0), u64(1), struct.pack("<d", ole_days(utc(2021, 11, 16, 19, 18))), u64(filetime(utc(2021, 7, 23))), NAN,
       struct.pack("<d", 3.0e6)],
      [utc(1899, 12, 30), utc(1601, 1, 1), utc(2021, 11, 16, 19, 18), utc(2021, 7, 23), None, None]),
     ({"from": "long", "convert": "duration_ms"}, [1500, -2], [dt.timedelta(seconds=1.5), dt.timedelta(milliseconds=-2)]),

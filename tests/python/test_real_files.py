@@ -7,15 +7,15 @@ from __future__ import annotations
 import datetime
 import json
 import struct
-from pathlib import Path
 
 import pytest
 
 from json_view import as_json_value
 from quarrow import EseDatabase
 
-DATA = Path(__file__).resolve().parents[3] / "shared" / "data"
-pytestmark = pytest.mark.skipif(not DATA.is_dir(), reason=f"real ESE files not available ({DATA})")
+from helpers import SHARED_DATA as DATA
+
+pytestmark = pytest.mark.skipif(DATA is None, reason="real ESE files not available (../shared/data, or QUARROW_DATA)")
 
 FILES = ["basic.edb", "binary.edb", "default.edb", "index.edb", "large.edb", "multi.edb", "search-catalog.edb",
          "srum-small.dat", "text.edb", "ual-current.mdb"]

@@ -18,9 +18,8 @@ import pytest
 
 import quarrow
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-LOG_SETS = next((p for p in (REPO_ROOT.parent / "shared" / "logs", REPO_ROOT.parents[1] / "shared" / "logs")
-                 if p.is_dir()), None)
+from helpers import SHARED_LOGS as LOG_SETS
+
 QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent))
 
 UNCHANGED_SETS = ["srum-belka", "srum-w11"]

@@ -18,12 +18,10 @@ pa = pytest.importorskip("pyarrow")
 from esefile import BINARY, LONG, LONG_TEXT, TEXT, Column, EseFile, LongValue, Table, patch  # noqa: E402
 from quarrow import EseDatabase  # noqa: E402
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-# The real files sit beside the checkout (../shared), or beside its parent for a
-# worktree in a folder of its own.
-SHARED = next((p for p in (REPO_ROOT.parent / "shared", REPO_ROOT.parent.parent / "shared") if p.is_dir()), None)
-REAL_FILES = sorted([*SHARED.glob("data/*.edb"), *SHARED.glob("data/*.dat"), *SHARED.glob("data/*.mdb"),
-                     *SHARED.glob("logs/*/*.dat")]) if SHARED else []
+from helpers import SHARED_DATA, SHARED_LOGS  # noqa: E402
+
+REAL_FILES = sorted([*(p for pattern in ("*.edb", "*.dat", "*.mdb") for p in SHARED_DATA.glob(pattern))]
+                    if SHARED_DATA else []) + (sorted(SHARED_LOGS.glob("*/*.dat")) if SHARED_LOGS else [])
 QUARROW = str(Path(sys.executable).with_name("quarrow"))
 
 COLUMNS = [Column("Id", LONG, 1), Column("Name", TEXT, 256), Column("Blob", BINARY, 257),
