@@ -9,6 +9,15 @@
 
 namespace quarrow::replay {
 
+PagePart page_part(Bytes b) {
+  return PagePart{load_u32le(b, logfmt::kPagePgno), load_u64le(b, logfmt::kPageDbtimeAfter),
+                  load_u64le(b, logfmt::kPageDbtimeBefore), load_u16le(b, logfmt::kPageIline)};
+}
+
+std::uint32_t named_page(Bytes b) {
+  return b.size() >= logfmt::kPagePgno + sizeof(std::uint32_t) ? load_u32le(b, logfmt::kPagePgno) : 0;
+}
+
 using namespace logfmt;
 
 namespace {

@@ -329,6 +329,12 @@ void PageEditor::pre_initialise(std::uint64_t dbtime, std::uint32_t objid, std::
   set_word(kPageTagCountOffset, 0);
 }
 
+std::string page_pointer_data(std::uint32_t page) {
+  std::string s(sizeof page, '\0');
+  for (std::size_t i = 0; i < sizeof page; ++i) s[i] = static_cast<char>((page >> (8 * i)) & 0xFF);
+  return s;
+}
+
 std::size_t common_length(const std::string& a, const std::string& b) {
   const std::size_t n = std::min(a.size(), b.size());
   std::size_t i = 0;
