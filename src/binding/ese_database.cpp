@@ -64,21 +64,12 @@ DatabaseState* state_of(PyObject* self) {
   return reinterpret_cast<EseDatabaseObject*>(self)->state;
 }
 
-template <class Body>
-PyObject* with_shared_use(PyObject* self, Body&& body) {
-  DatabaseState* state = state_of(self);
-  if (state == nullptr) return nullptr;
-  SharedUse use(state->borrow);
-  if (!use.ok()) return nullptr;
-  return run_guarded([&] { return body(*state); });
-}
-
 using FastBody = PyObject* (*)(DatabaseState&, PyObject* const*, Py_ssize_t, PyObject*);
 using PlainBody = PyObject* (*)(DatabaseState&);
 
 template <FastBody Body>
 PyObject* fast_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return with_shared_use(self, [&](DatabaseState& s) {
+  return with_database(self, [&](DatabaseState& s) {
     PyObject* result = Body(s, args, nargs, kwnames);
     if (result == nullptr) note_table_error(*s.database, args, nargs, kwnames);
     return result;
@@ -87,17 +78,17 @@ PyObject* fast_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 template <PlainBody Body>
 PyObject* noargs_method(PyObject* self, PyObject*) {
-  return with_shared_use(self, [](DatabaseState& s) { return Body(s); });
+  return with_database(self, [](DatabaseState& s) { return Body(s); });
 }
 
 template <PlainBody Body>
 PyObject* property_getter(PyObject* self, void*) {
-  return with_shared_use(self, [](DatabaseState& s) { return Body(s); });
+  return with_database(self, [](DatabaseState& s) { return Body(s); });
 }
 
 template <PlainBody Body>
 PyObject* slot(PyObject* self) {
-  return with_shared_use(self, [](DatabaseState& s) { return Body(s); });
+  return with_database(self, [](DatabaseState& s) { return Body(s); });
 }
 
 template <class F>
@@ -150,7 +141,7 @@ PyObject* repr(DatabaseState& s) {
 }
 
 PyObject* enter(PyObject* self, PyObject*) {
-  return with_shared_use(self, [self](DatabaseState&) {
+  return with_database(self, [self](DatabaseState&) {
     Py_INCREF(self);
     return self;
   });

@@ -21,20 +21,8 @@ std::size_t required_length(CatalogType type) {
 // The bytes of variable column `id` of a catalog record: empty when the record stops
 // before it, when it is null, or when its offsets do not fit the record.
 Bytes catalog_variable_column(Bytes data, std::uint32_t id) {
-  const std::uint8_t last_variable = data[kRecordLastVariableOffset];
-  if (id < kFirstVariableId || id > last_variable) return Bytes();
-  const std::uint64_t v = load_u16le(data, kRecordVariableOffsetsOffset);
-  const std::uint64_t count = catalog_variable_column_count(last_variable);  // id <= L: L >= 128
-  const std::uint64_t index = id - kFirstVariableId;
-  if (!in_bounds(data, v + 2 * index, 2)) return Bytes();
-  const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(v + 2 * index));
-  if (end_word & kVariableNull) return Bytes();
-  const std::uint64_t end = end_word;
-  const std::uint64_t start =
-      index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(v + 2 * (index - 1))) & kVariableEndMask;
-  const std::uint64_t base = v + 2 * count;
-  if (start > end || base + end > data.size()) return Bytes();
-  return data.subspan(static_cast<std::size_t>(base + start), static_cast<std::size_t>(end - start));
+  if (id < kFirstVariableId || id > read_record_header(data).last_variable) return Bytes();
+  return VariableOffsets::of_catalog_row(data).value(id - kFirstVariableId).value_or(Bytes());
 }
 
 std::string id_key(std::uint32_t id) {
@@ -52,15 +40,15 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   const auto type = static_cast<CatalogType>(type_code);
   if (type == CatalogType::Callback) return EseError::callback_catalog_type();
   if (len < required_length(type)) return EseError::invalid_catalog_entry();
-  const std::uint32_t v14 = load_u32le(data, kCatalogTypeOrRootOffset);
-  if (type == CatalogType::Column && v14 > kMaxColumnType) return EseError::unsupported_column_type(v14);
+  const std::uint32_t type_or_root = load_u32le(data, kCatalogTypeOrRootOffset);
+  if (type == CatalogType::Column && type_or_root > kMaxColumnType) {
+    return EseError::unsupported_column_type(type_or_root);
+  }
 
-  const std::uint64_t v = load_u16le(data, kRecordVariableOffsetsOffset);
-  if (v + 2 > len) return EseError::invalid_catalog_entry();
-  const std::uint8_t last_variable = data[kRecordLastVariableOffset];
-  const std::uint64_t n = catalog_variable_column_count(last_variable);
-  const std::uint64_t name_length = load_u16le(data, static_cast<std::size_t>(v));
-  const std::uint64_t name_start = v + 2 * n;
+  const VariableOffsets variable = VariableOffsets::of_catalog_row(data);
+  if (!variable.word_fits(0)) return EseError::invalid_catalog_entry();
+  const std::uint64_t name_length = variable.word(0);  // taken whole, see above
+  const std::uint64_t name_start = variable.data_start();
   if (name_start + name_length > len) return EseError::invalid_catalog_entry();
   std::string name = to_string(data.subspan(static_cast<std::size_t>(name_start), static_cast<std::size_t>(name_length)));
 
@@ -70,7 +58,7 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   if (type == CatalogType::Table) {
     TableInfo table;
     table.name = name;
-    table.root_page = v14;
+    table.root_page = type_or_root;
     table.space_usage = space_usage;
     table.object_id = id;
     builder.tables.insert_or_replace(name, std::move(table));
@@ -82,7 +70,7 @@ Status add_catalog_record(Bytes data, CatalogBuilder& builder) {
   entry.kind = type;
   entry.owner_id = owner;
   entry.id = id;
-  entry.type_or_root = v14;
+  entry.type_or_root = type_or_root;
   entry.space_usage = space_usage;
   if (len >= kCatalogRowThroughCodepage) {
     entry.flags = load_u32le(data, kCatalogFlagsOffset);

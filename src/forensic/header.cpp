@@ -58,9 +58,9 @@ Result<HeaderFacts> read_header_facts(Bytes file) {
   f.log_generation_low = load_u32le(h, kHeaderLogGenerationLowOffset);
   f.log_generation_high = load_u32le(h, kHeaderLogGenerationHighOffset);
   f.os_major = load_u32le(h, kHeaderOsVersionOffset);
-  f.os_minor = load_u32le(h, kHeaderOsVersionOffset + 4);
-  f.os_build = load_u32le(h, kHeaderOsVersionOffset + 8);
-  f.os_service_pack = load_u32le(h, kHeaderOsVersionOffset + 12);
+  f.os_minor = load_u32le(h, kHeaderOsMinorOffset);
+  f.os_build = load_u32le(h, kHeaderOsBuildOffset);
+  f.os_service_pack = load_u32le(h, kHeaderOsServicePackOffset);
   f.file_type = h[kHeaderFileTypeOffset];
   f.file_type_name = file_type_name(f.file_type);
   f.repair_count = load_u32le(h, kHeaderRepairCountOffset);

@@ -19,31 +19,16 @@ struct IndexRow {
   std::string key_list;
 };
 
-std::uint64_t variable_count(Bytes row) {
-  return catalog_variable_column_count(row[kRecordLastVariableOffset]);
-}
-
 // Variable column k of a catalog row; nothing when absent, null or out of bounds.
-std::optional<Bytes> variable_column(Bytes row, std::size_t k) {
-  const std::uint64_t v = load_u16le(row, kRecordVariableOffsetsOffset);
-  const std::uint64_t n = variable_count(row);
-  if (k >= n || !in_bounds(row, v, 2 * n)) return std::nullopt;
-  const std::uint16_t end_word = load_u16le(row, static_cast<std::size_t>(v + 2 * k));
-  if (end_word & kVariableNull) return std::nullopt;
-  const std::uint64_t start = k == 0 ? 0 : load_u16le(row, static_cast<std::size_t>(v + 2 * (k - 1))) & kVariableEndMask;
-  const std::uint64_t end = end_word & kVariableEndMask;
-  const std::uint64_t data = v + 2 * n;
-  if (start > end || !in_bounds(row, data + start, end - start)) return std::nullopt;
-  return row.subspan(static_cast<std::size_t>(data + start), static_cast<std::size_t>(end - start));
-}
+std::optional<Bytes> variable_column(Bytes row, std::size_t k) { return VariableOffsets::of_catalog_row(row).value(k); }
 
 // The row's name as the catalog reads it: the first L bytes of the variable data, L
 // being the whole word at V.
 std::optional<std::string> row_name(Bytes row) {
-  const std::uint64_t v = load_u16le(row, kRecordVariableOffsetsOffset);
-  if (!in_bounds(row, v, 2)) return std::nullopt;
-  const std::uint64_t length = load_u16le(row, static_cast<std::size_t>(v));
-  const std::uint64_t start = v + 2 * variable_count(row);
+  const VariableOffsets variable = VariableOffsets::of_catalog_row(row);
+  if (!variable.word_fits(0)) return std::nullopt;
+  const std::uint64_t length = variable.word(0);
+  const std::uint64_t start = variable.data_start();
   if (!in_bounds(row, start, length)) return std::nullopt;
   return to_string(row.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(length)));
 }

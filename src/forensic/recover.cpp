@@ -254,8 +254,8 @@ class FreeSpaceScanner {
   // The first bytes name a last fixed and a last variable column the table has.
   bool gate(std::uint64_t pos) const {
     const Bytes data = page_->data;
-    const std::uint8_t f = data[static_cast<std::size_t>(pos)];
-    const std::uint8_t l = data[static_cast<std::size_t>(pos + 1)];
+    const std::uint8_t f = data[static_cast<std::size_t>(pos + kRecordLastFixedOffset)];
+    const std::uint8_t l = data[static_cast<std::size_t>(pos + kRecordLastVariableOffset)];
     const bool fixed_ok = f == 0 || (f < kFirstVariableId && shape_.fixed_id[f]);
     const bool variable_ok = l == kNoVariableColumns || (l >= kFirstVariableId && shape_.variable_id[l]);
     return fixed_ok && variable_ok;
@@ -271,24 +271,28 @@ class FreeSpaceScanner {
     const Bytes data = page_->data;
     const Bytes r = data.subspan(static_cast<std::size_t>(pos), static_cast<std::size_t>(bound - pos));
     const std::uint64_t len = r.size();
-    const std::uint32_t f = r[0];
-    const std::uint32_t l = r[1];
-    const std::uint64_t v = load_u16le(r, 2);
+    // A candidate shorter than a record header reads as zeros, which no fixed part
+    // (at least the header long) matches.
+    const RecordHeader h = read_record_header(r);
+    const std::uint64_t v = h.variable_offsets;
 
     // Fixed part: the fixed columns 1..F by their catalog sizes, then (as the engine
     // writes it) a null bitmap of one bit per fixed column; some writers leave it out.
-    const std::uint64_t fixed_end = shape_.plan.fixed_end_by_count[f];
-    if (v != fixed_end && v != fixed_end + (f + 7) / 8) return reject(why, Rejection::FixedPart);
+    const std::uint64_t fixed_end = shape_.plan.fixed_end_by_count[h.last_fixed];
+    if (v != fixed_end && v != fixed_end + fixed_null_bitmap_size(h.last_fixed)) {
+      return reject(why, Rejection::FixedPart);
+    }
     if (v > len) return reject(why, Rejection::FixedPart);
 
     // Variable part: n end offsets, non-decreasing (bit 15 marks a null column), the
     // data inside the candidate.
-    const std::uint64_t n = variable_column_count(l);
-    const std::uint64_t d = v + 2 * n;
+    const VariableOffsets variable = VariableOffsets::of_record(r, h);
+    const std::uint64_t n = variable.count();
+    const std::uint64_t d = variable.data_start();
     if (d > len) return reject(why, Rejection::VariableOffsets);
     std::uint64_t previous = 0;
     for (std::uint64_t k = 0; k < n; ++k) {
-      const std::uint64_t end = load_u16le(r, static_cast<std::size_t>(v + 2 * k)) & kVariableEndMask;
+      const std::uint64_t end = variable.end(k);
       if (end < previous) return reject(why, Rejection::VariableOffsets);
       previous = end;
     }
@@ -304,19 +308,19 @@ class FreeSpaceScanner {
     // Tagged part: a directory of (id, offset) entries whose first offset is the
     // directory's size. Without a first entry that names a tagged column of the table
     // the record ends at t.
-    const std::uint16_t first_id = load_u16le(r, static_cast<std::size_t>(t));
+    const std::uint16_t first_id = load_u16le(r, static_cast<std::size_t>(t + kTaggedEntryIdOffset));
     if (first_id < kFirstTaggedId || !shape_.tagged_id[first_id]) return c;
     const bool wide = shape_.plan.large_pages && len - t > kTaggedOffsetMask;
     const std::uint16_t mask = wide ? kTaggedOffsetMaskLarge : kTaggedOffsetMask;
-    const std::uint64_t directory = load_u16le(r, static_cast<std::size_t>(t + 2)) & mask;
+    const std::uint64_t directory = load_u16le(r, static_cast<std::size_t>(t + kTaggedEntryWordOffset)) & mask;
     if (directory < kTaggedEntrySize || directory % kTaggedEntrySize != 0 || t + directory > len) {
       return reject(why, Rejection::TaggedDirectory);
     }
     std::uint32_t previous_id = 0;
     std::uint64_t previous_offset = directory;
     for (std::uint64_t at = t; at < t + directory; at += kTaggedEntrySize) {
-      const std::uint16_t id = load_u16le(r, static_cast<std::size_t>(at));
-      const std::uint64_t offset = load_u16le(r, static_cast<std::size_t>(at + 2)) & mask;
+      const std::uint16_t id = load_u16le(r, static_cast<std::size_t>(at + kTaggedEntryIdOffset));
+      const std::uint64_t offset = load_u16le(r, static_cast<std::size_t>(at + kTaggedEntryWordOffset)) & mask;
       if (id < kFirstTaggedId || !shape_.tagged_id[id] || id <= previous_id) {
         return reject(why, Rejection::TaggedDirectory);
       }
@@ -351,13 +355,13 @@ class FreeSpaceScanner {
   std::uint64_t entry_start(std::uint64_t record, std::uint64_t not_before) {
     const Bytes data = page_->data;
     const std::uint16_t mask = shape_.plan.large_pages ? kLargeEntryWordMask : std::numeric_limits<std::uint16_t>::max();
-    for (std::uint64_t k = 1; k <= kMaxKeySize && record >= not_before + 2 + k; ++k) {
-      const std::uint64_t key_size_at = record - 2 - k;
+    for (std::uint64_t k = 1; k <= kMaxKeySize && record >= not_before + kKeySizeWordSize + k; ++k) {
+      const std::uint64_t key_size_at = record - kKeySizeWordSize - k;
       if ((load_u16le(data, static_cast<std::size_t>(key_size_at)) & mask) != k) continue;
       spend(k);
-      if (prefix_size_ > 0 && key_size_at >= not_before + 2) {
-        const std::uint64_t common = load_u16le(data, static_cast<std::size_t>(key_size_at - 2)) & mask;
-        if (common >= 1 && common <= prefix_size_) return key_size_at - 2;
+      if (prefix_size_ > 0 && key_size_at >= not_before + kKeySizeWordSize) {
+        const std::uint64_t common = load_u16le(data, static_cast<std::size_t>(key_size_at - kKeySizeWordSize)) & mask;
+        if (common >= 1 && common <= prefix_size_) return key_size_at - kKeySizeWordSize;
       }
       return key_size_at;
     }

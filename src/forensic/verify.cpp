@@ -49,7 +49,7 @@ std::optional<PageProblem> verify_old_form(Bytes page, std::uint32_t page_number
 }
 
 std::uint64_t stored_block_value(Bytes page, std::size_t block) {
-  return load_u64le(page, block == 0 ? 0 : kBlockChecksumOffset + 8 * (block - 1));
+  return load_u64le(page, block_checksum_offset(block));
 }
 
 std::optional<PageProblem> verify_new_form(Bytes page, std::uint32_t page_number, std::uint32_t last_page) {

@@ -40,6 +40,20 @@ inline std::uint64_t load_u64be(Bytes b, std::size_t offset) {
   return (static_cast<std::uint64_t>(load_u32be(b, offset)) << 32) | load_u32be(b, offset + 4);
 }
 
+// Little-endian stores, for the writers (log replay); callers test in_bounds first.
+inline void store_u16le(std::span<std::uint8_t> b, std::size_t offset, std::uint16_t v) {
+  b[offset] = static_cast<std::uint8_t>(v);
+  b[offset + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void store_u32le(std::span<std::uint8_t> b, std::size_t offset, std::uint32_t v) {
+  store_u16le(b, offset, static_cast<std::uint16_t>(v));
+  store_u16le(b, offset + 2, static_cast<std::uint16_t>(v >> 16));
+}
+inline void store_u64le(std::span<std::uint8_t> b, std::size_t offset, std::uint64_t v) {
+  store_u32le(b, offset, static_cast<std::uint32_t>(v));
+  store_u32le(b, offset + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
 // Checked loads: 0 when the field does not lie inside b.
 inline std::uint16_t read_u16le(Bytes b, std::uint64_t offset) {
   return in_bounds(b, offset, 2) ? load_u16le(b, static_cast<std::size_t>(offset)) : 0;

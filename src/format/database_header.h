@@ -21,6 +21,9 @@ inline constexpr std::size_t kHeaderLastAttachTimeOffset = 72;      // logtimeAt
 inline constexpr std::size_t kHeaderLastDetachTimeOffset = 88;      // logtimeDetach
 // le_dwMajorVersion, le_dwMinorVersion, le_dwBuildNumber, le_lSPNumber: the writer's OS.
 inline constexpr std::size_t kHeaderOsVersionOffset = 216;
+inline constexpr std::size_t kHeaderOsMinorOffset = kHeaderOsVersionOffset + 4;
+inline constexpr std::size_t kHeaderOsBuildOffset = kHeaderOsVersionOffset + 8;
+inline constexpr std::size_t kHeaderOsServicePackOffset = kHeaderOsVersionOffset + 12;
 inline constexpr std::size_t kHeaderFormatRevisionOffset = 232;     // le_ulDaeUpdateMajor
 inline constexpr std::size_t kHeaderPageSizeOffset = 236;           // le_cbPageSize
 inline constexpr std::size_t kHeaderRepairCountOffset = 240;        // le_ulRepairCount
@@ -67,8 +70,21 @@ inline constexpr std::uint32_t kFileTypeTempDatabase = 5;
 // year - 1900; byte 6 bit 0 says the time is UTC (fTimeIsUTC), and the milliseconds
 // are split over the upper bits of bytes 6 and 7.
 inline constexpr std::size_t kLogTimeSize = 8;
+inline constexpr std::size_t kLogTimeSecondsOffset = 0;
+inline constexpr std::size_t kLogTimeMinutesOffset = 1;
+inline constexpr std::size_t kLogTimeHoursOffset = 2;
+inline constexpr std::size_t kLogTimeDayOffset = 3;
+inline constexpr std::size_t kLogTimeMonthOffset = 4;
+inline constexpr std::size_t kLogTimeYearOffset = 5;
+inline constexpr std::size_t kLogTimeFlagsOffset = 6;  // the UTC bit, then milliseconds bits 0-6
 inline constexpr std::uint8_t kLogTimeUtcBit = 0x01;
 inline constexpr std::uint16_t kLogTimeYearBase = 1900;
+// The milliseconds sit above bit 0 of bytes 6 and 7: bits 0-6 in byte 6, bits 7-9 in
+// byte 7 (LOGTIME's bMillisecondsLow and bMillisecondsHigh).
+inline constexpr std::size_t kLogTimeMillisecondsHighOffset = 7;
+inline constexpr unsigned kLogTimeMillisecondsShift = 1;
+inline constexpr unsigned kLogTimeMillisecondsLowBits = 7;
+inline constexpr std::uint8_t kLogTimeMillisecondsHighMask = 0x07;
 
 // Format versions (le_ulVersion) and revisions (le_ulDaeUpdateMajor) where the page
 // layout changed. 0x620 is the version of every engine since Windows XP; the revision

@@ -18,6 +18,9 @@ namespace quarrow::logfmt {
 
 // LGPOS: u16 ib (byte in segment) @0, u16 isec (segment) @2, i32 lGeneration @4.
 inline constexpr std::size_t kPositionSize = 8;
+inline constexpr std::size_t kPositionByteOffset = 0;
+inline constexpr std::size_t kPositionSectorOffset = 2;
+inline constexpr std::size_t kPositionGenerationOffset = 4;
 // SIGNATURE: u32 random @0, LOGTIME @4, 16-byte computer name @12.
 inline constexpr std::size_t kSignatureSize = 28;
 inline constexpr std::size_t kSignatureTimeOffset = 4;

@@ -29,6 +29,12 @@ inline constexpr std::uint32_t kPageHeaderSize = 40;         // sizeof(PGHDR)
 inline constexpr std::uint32_t kExtendedPageHeaderSize = 80; // sizeof(PGHDR2), large pages
 // Extended header: the checksums of blocks 1..3 (8 bytes each) and the page number.
 inline constexpr std::size_t kBlockChecksumOffset = 40;              // rgChecksum
+inline constexpr std::size_t kBlockChecksumSize = 8;
+// Where the 64-bit checksum of block b of a large page is kept: block 0's at the front
+// of the header, blocks 1..3 in rgChecksum.
+inline constexpr std::size_t block_checksum_offset(std::size_t block) {
+  return block == 0 ? kPageChecksumOffset : kBlockChecksumOffset + kBlockChecksumSize * (block - 1);
+}
 inline constexpr std::size_t kExtendedHeaderPageNumberOffset = 64;   // pgno
 
 // The tag-count word's top 4 bits hold a reserved-tag count in newer engine versions;
@@ -57,6 +63,11 @@ inline constexpr std::uint32_t kPageKindMask = kPageLeaf | kPageSpaceTree | kPag
 // fPageNewChecksumFormat (byte 37 bit 0x20): the page carries the ECC checksum.
 inline constexpr std::uint32_t kPageNewChecksumFormat = 0x2000;
 
+// The tag array grows down from the page's end: tag i is the 4 bytes that end 4i bytes
+// before it, a size word and then an offset word (TAG: cb_, ib_).
+inline constexpr std::uint32_t kTagSize = 4;
+inline constexpr std::size_t kTagSizeWordOffset = 0;
+inline constexpr std::size_t kTagOffsetWordOffset = 2;
 // Tag words: classic pages have 13-bit size and offset with the node flags in the top
 // three bits of the offset word; large pages 15-bit fields.
 inline constexpr std::uint16_t kTagFieldMask = 0x1FFF;
@@ -65,7 +76,8 @@ inline constexpr unsigned kTagFlagsShift = 13;
 // On large pages the node flags sit in the top three bits of the value's first word;
 // the rest of that word is the entry's key size.
 inline constexpr std::uint16_t kLargeEntryWordMask = 0x1FFF;
-inline constexpr unsigned kLargeEntryFlagsShift = 5;  // of the value's second byte
+inline constexpr std::size_t kLargeEntryFlagsByte = 1;  // the value's second byte
+inline constexpr unsigned kLargeEntryFlagsShift = 5;    // of that byte
 inline constexpr std::uint8_t kLargeEntrySecondByteMask = 0x1F;
 
 // Node flags (fNDVersion, fNDDeleted, fNDCompressed).
@@ -78,6 +90,14 @@ inline constexpr std::uint8_t kNodeDeleted = 0x2;
 inline constexpr std::uint8_t kTagCommonKey = 0x4;
 // The local key size word of an entry (15 bits).
 inline constexpr std::uint16_t kKeySizeMask = 0x7FFF;
+// An entry's value begins with its key sizes, u16 words: the common-key size when
+// kTagCommonKey is set, then the local key size; the local key follows. A branch
+// entry ends with the u32 page number of its child.
+inline constexpr std::size_t kKeySizeWordSize = 2;
+inline constexpr std::size_t kChildPageNumberSize = 4;
+inline constexpr std::size_t entry_key_sizes_size(bool common_key) {
+  return common_key ? 2 * kKeySizeWordSize : kKeySizeWordSize;
+}
 
 // Not a disk fact but a reader rule shared by every long walk: every 16 MiB of pages
 // read, the pages are handed back to the operating system, which keeps the resident

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
+#include "format/bytes.h"
 #include "format/calendar.h"
 
 namespace quarrow {
@@ -41,11 +43,87 @@ inline constexpr std::uint64_t catalog_variable_column_count(std::uint32_t last_
   return last_variable >= kFirstVariableId ? last_variable - kNoVariableColumns : last_variable;
 }
 
+// The engine keeps a null bit per fixed column 1..F in the bytes right before V (bit
+// (id - 1) % 8 of byte (id - 1) / 8); some writers leave the bitmap out.
+inline constexpr std::uint64_t fixed_null_bitmap_size(std::uint32_t last_fixed) { return (last_fixed + 7) / 8; }
+
 // Variable part: one u16 end offset per column; bit 15 marks the column null.
+inline constexpr std::size_t kVariableOffsetSize = 2;
 inline constexpr std::uint16_t kVariableNull = 0x8000;
 inline constexpr std::uint16_t kVariableEndMask = 0x7FFF;
-// Tagged directory: (u16 column id, u16 offset word) per present column.
+
+// Bytes 0-3 of a record. A record shorter than that reads as all zeros: no fixed and no
+// variable column, the variable offsets at 0.
+struct RecordHeader {
+  std::uint32_t last_fixed = 0;        // F
+  std::uint32_t last_variable = 0;     // L
+  std::uint64_t variable_offsets = 0;  // V
+};
+
+inline RecordHeader read_record_header(Bytes record) {
+  RecordHeader h;
+  if (record.size() < kRecordHeaderSize) return h;
+  h.last_fixed = record[kRecordLastFixedOffset];
+  h.last_variable = record[kRecordLastVariableOffset];
+  h.variable_offsets = load_u16le(record, kRecordVariableOffsetsOffset);
+  return h;
+}
+
+// The variable-offset array of a record: `count` end-offset words at V, the values
+// back to back after them, value k from the end of value k - 1 (0 for the first) to its
+// own end. The table records, the catalog's rows and recovery all read the array
+// through this view; each keeps its own tolerance of damage, so nothing is checked on
+// construction and every access that touches the bytes says what it needs.
+class VariableOffsets {
+ public:
+  VariableOffsets(Bytes record, std::uint64_t offsets, std::uint64_t count)
+      : record_(record), offsets_(offsets), count_(count) {}
+  // A table record: one word per id 128..L.
+  static VariableOffsets of_record(Bytes record, const RecordHeader& h) {
+    return VariableOffsets(record, h.variable_offsets, variable_column_count(h.last_variable));
+  }
+  // A catalog row, with the catalog's count (catalog_variable_column_count).
+  static VariableOffsets of_catalog_row(Bytes row) {
+    const RecordHeader h = read_record_header(row);
+    return VariableOffsets(row, h.variable_offsets, catalog_variable_column_count(h.last_variable));
+  }
+
+  std::uint64_t count() const { return count_; }
+  // Where the values begin: right after the count words.
+  std::uint64_t data_start() const { return offsets_ + kVariableOffsetSize * count_; }
+  // Word k lies inside the record (whether or not k is below the count).
+  bool word_fits(std::uint64_t k) const {
+    return in_bounds(record_, offsets_ + kVariableOffsetSize * k, kVariableOffsetSize);
+  }
+  // Word k as stored (null bit included); the caller has checked word_fits(k).
+  std::uint16_t word(std::uint64_t k) const {
+    return load_u16le(record_, static_cast<std::size_t>(offsets_ + kVariableOffsetSize * k));
+  }
+  // The end of value k, relative to data_start(); the caller has checked word_fits(k).
+  std::uint64_t end(std::uint64_t k) const { return word(k) & kVariableEndMask; }
+  // Value k's bytes; nothing when k is past the count, its word lies outside the
+  // record, it is null, its start is past its end or it runs past the record.
+  std::optional<Bytes> value(std::uint64_t k) const {
+    if (k >= count_ || !word_fits(k)) return std::nullopt;
+    const std::uint16_t end_word = word(k);
+    if (end_word & kVariableNull) return std::nullopt;
+    const std::uint64_t stop = end_word;
+    const std::uint64_t start = k == 0 ? 0 : end(k - 1);
+    const std::uint64_t data = data_start();
+    if (start > stop || data + stop > record_.size()) return std::nullopt;
+    return record_.subspan(static_cast<std::size_t>(data + start), static_cast<std::size_t>(stop - start));
+  }
+
+ private:
+  Bytes record_;
+  std::uint64_t offsets_;
+  std::uint64_t count_;
+};
+// Tagged directory: (u16 column id, u16 offset word) per present column. The first
+// entry's offset is the directory's own size.
 inline constexpr std::size_t kTaggedEntrySize = 4;
+inline constexpr std::size_t kTaggedEntryIdOffset = 0;
+inline constexpr std::size_t kTaggedEntryWordOffset = 2;
 // Tagged directory word: bit 14 says the item starts with a flags byte; the offset has
 // 14 bits, or 15 on large pages (records there can hold tagged parts beyond 16 KiB).
 inline constexpr std::uint16_t kTaggedHasFlags = 0x4000;

@@ -18,7 +18,7 @@ namespace quarrow::redo {
 inline constexpr unsigned kReservedTagsShift = 12;
 inline constexpr std::uint16_t kReservedTagsMask = 0x7;
 inline constexpr std::uint16_t kDefaultReservedTags = 1;
-inline constexpr std::uint32_t kTagSize = 4;  // u16 size, u16 offset (and node flags)
+using ::quarrow::kTagSize;  // u16 size, u16 offset (and node flags)
 
 // Page flags (fPage*).
 inline constexpr std::uint32_t kPageRoot = 0x1;
@@ -145,6 +145,10 @@ inline constexpr std::size_t kUndoInfoOperation = 48;
 // Undo: the operation reversed.
 inline constexpr std::size_t kUndoOperation = 48;
 // ReplaceD diff entry headers (small pages: 2 bytes; with the large flag: 3 bytes).
+// Small: one u16 of offset and flags. Large: a u16 offset, then a byte of flags.
+inline constexpr std::size_t kDiffHeaderSize = 2;
+inline constexpr std::size_t kDiffLargeHeaderSize = 3;
+inline constexpr std::size_t kDiffLargeFlagsOffset = 2;
 inline constexpr std::uint16_t kDiffOffsetMask = 0x1FFF;
 inline constexpr std::uint16_t kDiffSameLength = 0x2000;
 inline constexpr std::uint16_t kDiffInsert = 0x4000;

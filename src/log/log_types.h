@@ -36,9 +36,9 @@ struct LogPosition {
 inline LogPosition read_position(Bytes b, std::size_t offset) {
   LogPosition p;
   if (!in_bounds(b, offset, logfmt::kPositionSize)) return p;
-  p.byte = load_u16le(b, offset);
-  p.sector = load_u16le(b, offset + 2);
-  p.generation = load_u32le(b, offset + 4);
+  p.byte = load_u16le(b, offset + logfmt::kPositionByteOffset);
+  p.sector = load_u16le(b, offset + logfmt::kPositionSectorOffset);
+  p.generation = load_u32le(b, offset + logfmt::kPositionGenerationOffset);
   return p;
 }
 

@@ -27,10 +27,10 @@ KeyedPrefix read_prefix(std::uint8_t tag_flags, Bytes value) {
   std::size_t at = 0;
   if (tag_flags & kTagCommonKey) {
     p.common_key_size = load_u16le(value, 0);
-    at = 2;
+    at = kKeySizeWordSize;
   }
   p.stored_local_size = load_u16le(value, at) & kKeySizeMask;
-  p.after_size_word = at + 2;
+  p.after_size_word = at + kKeySizeWordSize;
   return p;
 }
 
@@ -42,7 +42,7 @@ struct BranchParts {
 
 Result<BranchParts> split_branch(std::uint8_t tag_flags, Bytes value, std::uint32_t last_page) {
   const std::size_t n = value.size();
-  const std::size_t minimum = (tag_flags & kTagCommonKey) ? 8 : 6;
+  const std::size_t minimum = entry_key_sizes_size(tag_flags & kTagCommonKey) + kChildPageNumberSize;
   if (n < minimum) {
     return EseError::parse("Branch entry too short: got " + std::to_string(n) + " bytes, need at least " +
                            std::to_string(minimum) + " (flags: 0x" + flags_hex(tag_flags) + ")");
@@ -55,7 +55,7 @@ Result<BranchParts> split_branch(std::uint8_t tag_flags, Bytes value, std::uint3
     parts.key = value.subspan(p, take);
     p += take;
   }
-  if (n - p < 4) {
+  if (n - p < kChildPageNumberSize) {
     return EseError::parse("Branch entry too short for child page number: got " + std::to_string(n) +
                            " bytes, offset " + std::to_string(p) + ", need 4 more (likely metadata tag)");
   }
@@ -71,7 +71,7 @@ Result<BranchParts> split_branch(std::uint8_t tag_flags, Bytes value, std::uint3
 
 Result<LeafEntryView> parse_leaf_entry_view(std::uint8_t tag_flags, Bytes value) {
   const std::size_t n = value.size();
-  const std::size_t prefix = (tag_flags & kTagCommonKey) ? 4 : 2;
+  const std::size_t prefix = entry_key_sizes_size(tag_flags & kTagCommonKey);
   if (n < prefix) {
     return EseError::parse("Leaf entry too short: got " + std::to_string(n) + " bytes, need at least " +
                            std::to_string(prefix) + " (flags: 0x" + flags_hex(tag_flags) + ")");

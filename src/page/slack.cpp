@@ -6,7 +6,7 @@ namespace quarrow {
 
 std::vector<ByteRange> slack_regions(const PageView& page) {
   const std::uint64_t size = page.data.size();
-  const std::uint64_t tag_bytes = 4ull * page.tag_count;
+  const std::uint64_t tag_bytes = std::uint64_t{kTagSize} * page.tag_count;
   // Used space: the header, the tag array at the page end, and every tag's value. A
   // tag count too large for the page puts the tag array's start at 0: no slack then.
   std::vector<ByteRange> used;

@@ -16,14 +16,14 @@ struct RawTag {
 Result<RawTag> locate_tag(const PageView& page, std::uint16_t index) {
   if (index >= page.tag_count) return EseError::invalid_tag_number(index);
   const std::uint64_t len = page.data.size();
-  const std::uint64_t need = 4ull * (static_cast<std::uint64_t>(index) + 1);
+  const std::uint64_t need = std::uint64_t{kTagSize} * (static_cast<std::uint64_t>(index) + 1);
   if (len < need) {
-    const std::uint64_t below = 4ull * index;
+    const std::uint64_t below = std::uint64_t{kTagSize} * index;
     return EseError::page_data_too_short(len < below ? below : need, len);
   }
   const std::size_t at = static_cast<std::size_t>(len - need);
-  const std::uint16_t size_word = load_u16le(page.data, at);
-  const std::uint16_t offset_word = load_u16le(page.data, at + 2);
+  const std::uint16_t size_word = load_u16le(page.data, at + kTagSizeWordOffset);
+  const std::uint16_t offset_word = load_u16le(page.data, at + kTagOffsetWordOffset);
   RawTag t{};
   if (page.layout.large_tags()) {
     t.size = size_word & kTagFieldMaskLarge;
@@ -55,7 +55,7 @@ std::uint16_t tag_count(Bytes page, std::uint32_t page_size) {
   std::uint16_t count = load_u16le(page, kPageTagCountOffset) & kTagCountMask;
   if (is_large_page(page_size)) {
     const std::uint16_t available = load_u16le(page, kPageAvailableOffset);
-    const std::uint64_t cap = available > page.size() ? 0 : (page.size() - available) / 4;
+    const std::uint64_t cap = available > page.size() ? 0 : (page.size() - available) / kTagSize;
     if (count > cap) count = static_cast<std::uint16_t>(cap);
   }
   return count;
@@ -97,7 +97,9 @@ Result<PageTag> read_tag(const PageView& page, std::uint16_t index) {
   PageTag tag;
   tag.value = page.data.subspan(static_cast<std::size_t>(t.start), t.size);
   tag.flags = t.flags;
-  if (page.layout.large_tags()) tag.flags = tag.value.size() >= 2 ? (tag.value[1] >> kLargeEntryFlagsShift) : 0;
+  if (page.layout.large_tags()) {
+    tag.flags = tag.value.size() > kLargeEntryFlagsByte ? (tag.value[kLargeEntryFlagsByte] >> kLargeEntryFlagsShift) : 0;
+  }
   return tag;
 }
 
@@ -116,11 +118,11 @@ Status read_entry_tag(const PageView& page, std::uint16_t index, std::string& sc
   Bytes value = page.data.subspan(static_cast<std::size_t>(t.start), t.size);
   out.flags = t.flags;
   out.value = value;
-  if (page.layout.large_tags() && value.size() >= 2) {
-    out.flags = value[1] >> kLargeEntryFlagsShift;
+  if (page.layout.large_tags() && value.size() > kLargeEntryFlagsByte) {
+    out.flags = value[kLargeEntryFlagsByte] >> kLargeEntryFlagsShift;
     if (out.flags != 0) {
       scratch.assign(reinterpret_cast<const char*>(value.data()), value.size());
-      scratch[1] = static_cast<char>(value[1] & kLargeEntrySecondByteMask);
+      scratch[kLargeEntryFlagsByte] = static_cast<char>(value[kLargeEntryFlagsByte] & kLargeEntrySecondByteMask);
       out.value = as_bytes(scratch);
     }
   }

@@ -92,7 +92,7 @@ Status read_entry_tag(const PageView& page, std::uint16_t index, std::string& sc
 // (up to 4095 on any page) on small pages would otherwise cost thousands of failing
 // reads per page, about a hundred per byte of file on 40-byte pages.
 inline std::uint16_t readable_tag_count(const PageView& page) {
-  const std::size_t fit = page.data.size() / 4;
+  const std::size_t fit = page.data.size() / kTagSize;
   return fit < page.tag_count ? static_cast<std::uint16_t>(fit) : page.tag_count;
 }
 

@@ -200,8 +200,10 @@ ErrorCode OutputFile::truncate_code() {
   return rc == 0 ? 0 : errno;
 }
 
-ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
-  const int fd = static_cast<int>(handle_);
+namespace {
+
+// Writes all of `size` bytes to `fd`, again after an interruption or a short write.
+ErrorCode write_all_to(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
@@ -213,6 +215,12 @@ ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return 0;
+}
+
+}  // namespace
+
+ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
+  return write_all_to(static_cast<int>(handle_), data, size);
 }
 
 // On Linux the descriptor is gone even when close is interrupted, so EINTR is not a
@@ -244,18 +252,7 @@ ErrorCode TemporaryFile::create_code(const std::string& dir) {
 }
 
 ErrorCode TemporaryFile::write_all_code(const char* data, std::size_t size) {
-  const int fd = static_cast<int>(handle_);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
+  return write_all_to(static_cast<int>(handle_), data, size);
 }
 
 ErrorCode TemporaryFile::read_at_code(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {

@@ -279,8 +279,10 @@ ErrorCode OutputFile::truncate_code() {
   return 0;
 }
 
-ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
-  const HANDLE h = reinterpret_cast<HANDLE>(handle_);
+namespace {
+
+// Writes all of `size` bytes at the file pointer of `h`.
+ErrorCode write_all_to(HANDLE h, const char* data, std::size_t size) {
   while (size > 0) {
     // WriteFile takes at most 4 GiB - 1 per call; 1 GiB steps keep it simple.
     const DWORD chunk = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
@@ -291,6 +293,12 @@ ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
     size -= written;
   }
   return 0;
+}
+
+}  // namespace
+
+ErrorCode OutputFile::write_all_code(const char* data, std::size_t size) {
+  return write_all_to(reinterpret_cast<HANDLE>(handle_), data, size);
 }
 
 ErrorCode OutputFile::close_code() {
@@ -334,15 +342,7 @@ ErrorCode TemporaryFile::write_all_code(const char* data, std::size_t size) {
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) return last_error();
-  while (size > 0) {
-    const DWORD chunk = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
-    DWORD written = 0;
-    if (!WriteFile(h, data, chunk, &written, nullptr)) return last_error();
-    if (written == 0) return ERROR_WRITE_FAULT;
-    data += written;
-    size -= written;
-  }
-  return 0;
+  return write_all_to(h, data, size);
 }
 
 ErrorCode TemporaryFile::read_at_code(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) const {

@@ -50,22 +50,24 @@ struct Frame {
 };
 
 std::optional<Frame> frame_of(Bytes data) {
-  if (data.size() < 3) return std::nullopt;
-  return Frame{data.subspan(3), load_u16le(data, 1)};
+  if (data.size() < kCompressLzHeaderSize) return std::nullopt;
+  return Frame{data.subspan(kCompressLzHeaderSize), load_u16le(data, kCompressLzSizeOffset)};
 }
 
 }  // namespace
 
 std::string unpack_7bit_legacy(Bytes data) {
-  if (data.size() < 2) return {};
-  return unpack_groups(data.subspan(1), (data.size() - 1) * 8 / 7, false);
+  if (data.size() <= kCompress7BitHeaderSize) return {};
+  const Bytes packed = data.subspan(kCompress7BitHeaderSize);
+  return unpack_groups(packed, packed.size() * 8 / 7, false);
 }
 
 std::string unpack_7bit(Bytes data, bool widen) {
-  if (data.size() < 2) return {};
+  if (data.size() <= kCompress7BitHeaderSize) return {};
   // The header's low 3 bits count the bits used in the last byte, minus one.
-  const std::size_t bits = (data.size() - 2) * 8 + (data[0] & 7u) + 1;
-  return unpack_groups(data.subspan(1), bits / 7, widen);
+  const Bytes packed = data.subspan(kCompress7BitHeaderSize);
+  const std::size_t bits = (packed.size() - 1) * 8 + (data[kCompressSchemeOffset] & kCompress7BitLastBitsMask) + 1;
+  return unpack_groups(packed, bits / 7, widen);
 }
 
 // The plain LZ77 variant of Microsoft's Xpress format (no Huffman stage). The
@@ -195,7 +197,7 @@ std::optional<std::string> lz4_decompress(Bytes data) {
 
 std::optional<std::string> decompress(Bytes data, bool allow_legacy) {
   if (data.empty()) return std::nullopt;
-  switch (compression_scheme(data[0])) {
+  switch (compression_scheme(data[kCompressSchemeOffset])) {
     case kCompressLegacy7Bit:
       if (!allow_legacy) return std::nullopt;
       return unpack_7bit_legacy(data);

@@ -13,14 +13,16 @@ LogTime parse_log_time(Bytes b) {
   for (std::size_t i = 0; i < kLogTimeSize; ++i) any = any || b[i] != 0;
   if (!any) return t;
   t.set = true;
-  t.seconds = b[0];
-  t.minutes = b[1];
-  t.hours = b[2];
-  t.day = b[3];
-  t.month = b[4];
-  t.year = static_cast<std::uint16_t>(kLogTimeYearBase + b[5]);
-  t.utc = (b[6] & kLogTimeUtcBit) != 0;
-  t.milliseconds = static_cast<std::uint16_t>((b[6] >> 1) | (((b[7] >> 1) & 7) << 7));
+  t.seconds = b[kLogTimeSecondsOffset];
+  t.minutes = b[kLogTimeMinutesOffset];
+  t.hours = b[kLogTimeHoursOffset];
+  t.day = b[kLogTimeDayOffset];
+  t.month = b[kLogTimeMonthOffset];
+  t.year = static_cast<std::uint16_t>(kLogTimeYearBase + b[kLogTimeYearOffset]);
+  t.utc = (b[kLogTimeFlagsOffset] & kLogTimeUtcBit) != 0;
+  const unsigned low = b[kLogTimeFlagsOffset] >> kLogTimeMillisecondsShift;
+  const unsigned high = (b[kLogTimeMillisecondsHighOffset] >> kLogTimeMillisecondsShift) & kLogTimeMillisecondsHighMask;
+  t.milliseconds = static_cast<std::uint16_t>(low | (high << kLogTimeMillisecondsLowBits));
   return t;
 }
 

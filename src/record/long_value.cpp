@@ -235,7 +235,7 @@ bool expand_compressed_chunks(Gathered& g, std::uint64_t limit) {
     }
     Bytes stored = c.bytes();
     if (stored.empty() || stored.size() >= span) continue;
-    const std::uint8_t scheme = compression_scheme(stored[0]);
+    const std::uint8_t scheme = compression_scheme(stored[kCompressSchemeOffset]);
     if (scheme != kCompress7BitAscii && scheme != kCompress7BitUnicode && scheme != kCompressXpress &&
         scheme != kCompressLz4) {
       continue;

@@ -9,39 +9,32 @@ namespace quarrow {
 namespace {
 
 struct RecordShape {
-  std::uint32_t last_fixed = 0;     // F
-  std::uint32_t last_variable = 0;  // L
-  std::uint64_t variable_offsets = 0;  // V
-  std::uint64_t variable_count = 0;    // n
-  std::uint64_t variable_data = 0;     // D = V + 2n
-  std::uint64_t tagged_start = 0;      // T
-  bool null_bitmap = false;            // a fixed-column null bitmap ends at V
+  explicit RecordShape(Bytes data)
+      : header(read_record_header(data)), variable(VariableOffsets::of_record(data, header)) {}
+  RecordHeader header;              // F, L, V
+  VariableOffsets variable;         // n words at V, values from V + 2n
+  std::uint64_t tagged_start = 0;   // T
+  bool null_bitmap = false;         // a fixed-column null bitmap ends at V
 };
 
 RecordShape read_shape(const ColumnPlan& plan, Bytes data) {
-  RecordShape s;
+  RecordShape s(data);
   const std::uint64_t len = data.size();
-  if (len >= kRecordHeaderSize) {
-    s.last_fixed = data[kRecordLastFixedOffset];
-    s.last_variable = data[kRecordLastVariableOffset];
-    s.variable_offsets = load_u16le(data, kRecordVariableOffsetsOffset);
-  }
-  s.variable_count = variable_column_count(s.last_variable);
-  s.variable_data = s.variable_offsets + 2 * s.variable_count;
-  if (s.last_variable < kFirstVariableId) {
-    s.tagged_start = s.variable_offsets;
-  } else if (s.variable_data > len) {
-    s.tagged_start = s.variable_data;
+  const std::uint64_t variable_data = s.variable.data_start();
+  if (s.header.last_variable < kFirstVariableId) {
+    s.tagged_start = s.header.variable_offsets;
+  } else if (variable_data > len) {
+    s.tagged_start = variable_data;
   } else {
-    const std::uint16_t last_end = load_u16le(data, static_cast<std::size_t>(s.variable_data - 2));
-    s.tagged_start = s.variable_data + (last_end & kVariableEndMask);
+    // The tagged part begins where the last variable value ends.
+    s.tagged_start = variable_data + s.variable.end(s.variable.count() - 1);
   }
   // The engine keeps a null bit per fixed column in ceil(F/8) bytes right before V.
   // Only trust it when it fits between the fixed data (by catalog sizes) and V, so
   // records written without one keep their plain reading.
-  const std::uint64_t bitmap_size = (s.last_fixed + 7) / 8;
-  if (bitmap_size > 0 && s.variable_offsets <= len && s.variable_offsets >= bitmap_size &&
-      s.variable_offsets - bitmap_size >= plan.fixed_end_by_count[s.last_fixed]) {
+  const std::uint64_t bitmap_size = fixed_null_bitmap_size(s.header.last_fixed);
+  if (bitmap_size > 0 && s.header.variable_offsets <= len && s.header.variable_offsets >= bitmap_size &&
+      s.header.variable_offsets - bitmap_size >= plan.fixed_end_by_count[s.header.last_fixed]) {
     s.null_bitmap = true;
   }
   return s;
@@ -49,7 +42,7 @@ RecordShape read_shape(const ColumnPlan& plan, Bytes data) {
 
 bool fixed_column_is_null(const RecordShape& s, Bytes data, std::uint32_t id) {
   if (!s.null_bitmap || id == 0) return false;
-  const std::uint64_t bitmap_start = s.variable_offsets - (s.last_fixed + 7) / 8;
+  const std::uint64_t bitmap_start = s.header.variable_offsets - fixed_null_bitmap_size(s.header.last_fixed);
   const std::uint8_t byte = data[static_cast<std::size_t>(bitmap_start + (id - 1) / 8)];
   return (byte >> ((id - 1) % 8)) & 1;
 }
@@ -62,17 +55,19 @@ void parse_tagged(const ColumnPlan& plan, Bytes data, std::uint64_t t, std::vect
   if (len <= t || !in_bounds(data, t, kTaggedEntrySize)) return;
   const bool wide = plan.large_pages && (len - t) > kTaggedOffsetMask;
   const std::uint16_t mask = wide ? kTaggedOffsetMaskLarge : kTaggedOffsetMask;
-  const std::uint64_t directory_end = load_u16le(data, static_cast<std::size_t>(t + 2)) & mask;
+  const std::uint64_t directory_end = load_u16le(data, static_cast<std::size_t>(t + kTaggedEntryWordOffset)) & mask;
 
   struct Slot {
     std::uint16_t id;
     std::uint16_t word;
   };
   std::uint64_t count = 0;
-  for (std::uint64_t pos = 0; pos < directory_end && in_bounds(data, t + pos, 4); pos += 4) ++count;
+  for (std::uint64_t pos = 0; pos < directory_end && in_bounds(data, t + pos, kTaggedEntrySize);
+       pos += kTaggedEntrySize)
+    ++count;
   const auto slot = [&](std::uint64_t k) {
     const std::size_t at = static_cast<std::size_t>(t + kTaggedEntrySize * k);
-    return Slot{load_u16le(data, at), load_u16le(data, at + 2)};
+    return Slot{load_u16le(data, at + kTaggedEntryIdOffset), load_u16le(data, at + kTaggedEntryWordOffset)};
   };
   bool sorted = true;
   for (std::uint64_t k = 0; k < count; ++k) {
@@ -209,7 +204,6 @@ ColumnPlan make_column_plan(const Database& db, const TableInfo& table, const Co
 
 void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& cells,
                   std::vector<TaggedItem>& tagged) {
-  const std::uint64_t len = data.size();
   const RecordShape s = read_shape(plan, data);
   const std::size_t count = plan.columns.size();
   cells.resize(count);
@@ -226,7 +220,7 @@ void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& c
     cell.flags = 0;
     cell.data = Bytes();
     const std::uint32_t id = column.id;
-    if (id > s.last_fixed) {
+    if (id > s.header.last_fixed) {
       cell.state = StoredCell::State::Absent;
       continue;
     }
@@ -244,21 +238,17 @@ void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& c
     cell.flags = 0;
     cell.data = Bytes();
     const std::uint32_t id = columns[k].info->id;
-    if (id > s.last_variable) {
+    if (id > s.header.last_variable) {
       cell.state = StoredCell::State::Absent;
       continue;
     }
-    cell.state = StoredCell::State::Null;
-    const std::uint64_t index = id - kFirstVariableId;
-    if (index >= s.variable_count || !in_bounds(data, s.variable_offsets + 2 * index, 2)) continue;
-    const std::uint16_t end_word = load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * index));
-    if (end_word & kVariableNull) continue;
-    const std::uint64_t end = end_word;
-    const std::uint64_t start =
-        index == 0 ? 0 : load_u16le(data, static_cast<std::size_t>(s.variable_offsets + 2 * (index - 1))) & kVariableEndMask;
-    if (start > end || s.variable_data + end > len) continue;
+    const std::optional<Bytes> value = s.variable.value(id - kFirstVariableId);
+    if (!value) {
+      cell.state = StoredCell::State::Null;
+      continue;
+    }
     cell.state = StoredCell::State::Present;
-    cell.data = data.subspan(static_cast<std::size_t>(s.variable_data + start), end - start);
+    cell.data = *value;
   }
   if (k == count) return;
 

@@ -9,6 +9,15 @@
 
 namespace quarrow::replay {
 
+PagePart page_part(Bytes b) {
+  return PagePart{load_u32le(b, logfmt::kPagePgno), load_u64le(b, logfmt::kPageDbtimeAfter),
+                  load_u64le(b, logfmt::kPageDbtimeBefore), load_u16le(b, logfmt::kPageIline)};
+}
+
+std::uint32_t named_page(Bytes b) {
+  return b.size() >= logfmt::kPagePgno + sizeof(std::uint32_t) ? load_u32le(b, logfmt::kPagePgno) : 0;
+}
+
 using namespace logfmt;
 
 namespace {
@@ -50,18 +59,18 @@ Result<std::string> apply_diff(const std::string& before, Bytes diff, bool large
     std::size_t offset = 0;
     bool same = false, insert = false, two = false;
     if (!large) {
-      if (i + 2 > diff.size()) return bad();
+      if (i + redo::kDiffHeaderSize > diff.size()) return bad();
       const std::uint16_t h = load_u16le(diff, i);
-      i += 2;
+      i += redo::kDiffHeaderSize;
       offset = h & redo::kDiffOffsetMask;
       same = (h & redo::kDiffSameLength) != 0;
       insert = (h & redo::kDiffInsert) != 0;
       two = (h & redo::kDiffTwoByteLengths) != 0;
     } else {
-      if (i + 3 > diff.size()) return bad();
+      if (i + redo::kDiffLargeHeaderSize > diff.size()) return bad();
       offset = load_u16le(diff, i);
-      const std::uint8_t f = diff[i + 2];
-      i += 3;
+      const std::uint8_t f = diff[i + redo::kDiffLargeFlagsOffset];
+      i += redo::kDiffLargeHeaderSize;
       same = (f & redo::kDiffLargeSameLength) != 0;
       insert = (f & redo::kDiffLargeInsert) != 0;
       two = (f & redo::kDiffLargeTwoByteLengths) != 0;

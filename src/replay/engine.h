@@ -28,6 +28,20 @@ struct HeldRecord {
   Bytes view() const { return bytes.empty() ? borrowed : Bytes(bytes.data(), bytes.size()); }
 };
 
+// The part every page-level record starts with (kPagePartSize bytes): the page, its
+// dbtimes after and before the change, which the page rule compares, and the line it
+// names. Records of a type of their own derive from it.
+struct PagePart {
+  std::uint32_t page = 0;
+  std::uint64_t after = 0;
+  std::uint64_t before = 0;
+  std::uint16_t iline = 0;
+};
+// Reads the page part; `b` holds at least kPagePartSize bytes.
+PagePart page_part(Bytes b);
+// The page a record names, or 0 when it is too short to name one (for errors).
+std::uint32_t named_page(Bytes b);
+
 // What an uncommitted operation needs for its undo: the tree, the node's bookmark and,
 // for a replace, the data before it (a version entry of the engine's version store).
 struct VersionEntry {

@@ -22,17 +22,9 @@ using namespace logfmt;
 
 namespace {
 
-std::string u32_bytes(std::uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-
-struct MergeRecord {
-  std::uint32_t page = 0;  // the page merged away (leaf level) or the parent page
-  std::uint64_t after = 0;
-  std::uint64_t before = 0;
-  std::uint16_t iline = 0;  // parent levels: the page pointer the merge changes
+// page: the page merged away (leaf level) or the parent page; iline: parent levels,
+// the page pointer the merge changes.
+struct MergeRecord : PagePart {
   std::uint32_t right = 0;
   std::uint64_t right_before = 0;
   std::uint32_t left = 0;
@@ -51,10 +43,7 @@ Result<MergeRecord> parse_merge(Bytes b, std::uint8_t record_type) {
   const std::size_t fixed = with_image ? redo::kMergeVariable : redo::kMergeOldVariable;
   if (b.size() < fixed) return EseError::parse("a merge record shorter than its fixed part");
   MergeRecord m;
-  m.page = load_u32le(b, kPagePgno);
-  m.after = load_u64le(b, kPageDbtimeAfter);
-  m.before = load_u64le(b, kPageDbtimeBefore);
-  m.iline = load_u16le(b, kPageIline);
+  static_cast<PagePart&>(m) = page_part(b);
   m.right = load_u32le(b, kMergeRightPage);
   m.right_before = load_u64le(b, kMergeRightDbtime);
   m.left = load_u32le(b, kMergeLeftPage);
@@ -151,7 +140,7 @@ Status Engine::apply_merge(const std::vector<HeldRecord>& recs, std::size_t at, 
     position_ = recs[j].position;
     const Bytes b = recs[j].view();
     auto m = parse_merge(b, recs[j].type);
-    if (!m) return fail_at(b.size() >= kPagePgno + 4 ? load_u32le(b, kPagePgno) : 0, m.error());
+    if (!m) return fail_at(named_page(b), m.error());
     consumed[j] = true;
     levels.push_back(std::move(*m));
     positions.push_back(recs[j].position);
@@ -211,7 +200,7 @@ Status Engine::apply_merge(const std::vector<HeldRecord>& recs, std::size_t at, 
         if (m.iline == 0) return fail(EseError::parse("a full left merge of the first page pointer"));
         auto node = ed.node(m.iline);
         if (!node) return fail(node.error());
-        node->data = u32_bytes(leaf.left);
+        node->data = page_pointer_data(leaf.left);
         if (Status st = ed.replace_node(m.iline, *node); !st) return fail(st.error());
         if (Status st = ed.delete_node(static_cast<std::uint16_t>(m.iline - 1)); !st) return fail(st.error());
       } else if (m.flags & redo::kMergeDeleteNode) {
@@ -363,7 +352,7 @@ Status Engine::apply_merge(const std::vector<HeldRecord>& recs, std::size_t at, 
 // catalog and space headers; that is not redone.
 Status Engine::apply_page_move(const HeldRecord& r) {
   const Bytes b = r.view();
-  const std::uint32_t source = b.size() >= kPagePgno + 4 ? load_u32le(b, kPagePgno) : 0;
+  const std::uint32_t source = named_page(b);
   if (b.size() < redo::kPageMoveVariable) return error_at(source, "a PageMove record shorter than its fixed part");
   const std::uint64_t after = load_u64le(b, kPageDbtimeAfter);
   const std::uint64_t before = load_u64le(b, kPageDbtimeBefore);
@@ -455,8 +444,8 @@ Status Engine::apply_page_move(const HeldRecord& r) {
     }
     auto node = e->node(static_cast<std::uint16_t>(parent_iline));
     if (!node) return fail(parent, node.error());
-    if (node->data != u32_bytes(source)) return fail(parent, EseError::parse("the parent's pointer does not lead to the moved page"));
-    node->data = u32_bytes(dest);
+    if (node->data != page_pointer_data(source)) return fail(parent, EseError::parse("the parent's pointer does not lead to the moved page"));
+    node->data = page_pointer_data(dest);
     if (Status st = e->replace_node(static_cast<std::uint16_t>(parent_iline), *node); !st) return fail(parent, st.error());
     touch(parent, after);
   }

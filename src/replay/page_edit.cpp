@@ -21,13 +21,8 @@ std::string error_detail(const EseError& e) { return e.kind() == ErrorKind::Pars
 
 namespace {
 
-void store_u16(std::span<std::uint8_t> p, std::size_t at, std::uint16_t v) {
-  p[at] = static_cast<std::uint8_t>(v);
-  p[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void store_u32(std::span<std::uint8_t> p, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+void store_u16(std::span<std::uint8_t> p, std::size_t at, std::uint16_t v) { store_u16le(p, at, v); }
+void store_u32(std::span<std::uint8_t> p, std::size_t at, std::uint32_t v) { store_u32le(p, at, v); }
 
 EseError no_room() { return EseError::parse("the node does not fit in the page"); }
 
@@ -44,8 +39,7 @@ void PageEditor::set_word(std::size_t at, std::uint16_t v) { store_u16(p_, at, v
 
 std::uint64_t PageEditor::dbtime() const { return load_u64le(p_, logfmt::kDbPageDbtime); }
 void PageEditor::set_dbtime(std::uint64_t t) {
-  store_u32(p_, logfmt::kDbPageDbtime, static_cast<std::uint32_t>(t));
-  store_u32(p_, logfmt::kDbPageDbtime + 4, static_cast<std::uint32_t>(t >> 32));
+  store_u64le(p_, logfmt::kDbPageDbtime, t);
 }
 std::uint32_t PageEditor::flags() const { return load_u32le(p_, kPageFlagsOffset); }
 void PageEditor::set_flags(std::uint32_t f) { store_u32(p_, kPageFlagsOffset, f); }
@@ -84,7 +78,7 @@ Result<TagEntry> PageEditor::tag(std::uint16_t t) const {
   const std::size_t at = p_.size() - kTagSize * (t + 1u);
   TagEntry e;
   e.size = word(at) & field_mask_;
-  const std::uint16_t o = word(at + 2);
+  const std::uint16_t o = word(at + kTagOffsetWordOffset);
   e.offset = o & field_mask_;
   if (!large_) {
     e.flags = static_cast<std::uint8_t>(o >> kTagFlagsShift);
@@ -98,7 +92,7 @@ void PageEditor::set_tag(std::uint16_t t, const TagEntry& e) {
   const std::size_t at = p_.size() - kTagSize * (t + 1u);
   set_word(at, e.size);
   // Large pages keep the flags with the node's bytes, which a tag move leaves in place.
-  set_word(at + 2, large_ ? e.offset : static_cast<std::uint16_t>(e.offset | (e.flags << kTagFlagsShift)));
+  set_word(at + kTagOffsetWordOffset, large_ ? e.offset : static_cast<std::uint16_t>(e.offset | (e.flags << kTagFlagsShift)));
 }
 
 void PageEditor::store_value_flags(std::uint16_t t, const TagEntry& e, std::uint8_t flags) {
@@ -333,6 +327,12 @@ void PageEditor::pre_initialise(std::uint64_t dbtime, std::uint32_t objid, std::
   initialise(dbtime, objid, f);
   set_free_bytes(static_cast<std::uint16_t>(data_size()));
   set_word(kPageTagCountOffset, 0);
+}
+
+std::string page_pointer_data(std::uint32_t page) {
+  std::string s(sizeof page, '\0');
+  for (std::size_t i = 0; i < sizeof page; ++i) s[i] = static_cast<char>((page >> (8 * i)) & 0xFF);
+  return s;
 }
 
 std::size_t common_length(const std::string& a, const std::string& b) {

@@ -106,6 +106,8 @@ class PageEditor {
 
 // Encodes a node's stored bytes for the given prefix length (<= key length).
 std::string encode_node(const NodeImage& n);
+// A branch node's data: the child page number, little-endian (as load_u32le reads it).
+std::string page_pointer_data(std::uint32_t page);
 // The length of the common start of two byte strings.
 std::size_t common_length(const std::string& a, const std::string& b);
 // The prefix length a key gets against a page prefix: the common part when it is

@@ -22,18 +22,12 @@ namespace {
 // 4 KiB-page database this size is 256 GiB).
 constexpr std::uint32_t kMaxPages = 1u << 26;
 
-void store_u32(std::array<std::uint8_t, kHeaderCopySize>& h, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) h[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void store_u64(std::array<std::uint8_t, kHeaderCopySize>& h, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) h[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+void store_u32(std::array<std::uint8_t, kHeaderCopySize>& h, std::size_t at, std::uint32_t v) { store_u32le(h, at, v); }
+void store_u64(std::array<std::uint8_t, kHeaderCopySize>& h, std::size_t at, std::uint64_t v) { store_u64le(h, at, v); }
 void store_position(std::array<std::uint8_t, kHeaderCopySize>& h, std::size_t at, const logs::LogPosition& p) {
-  h[at] = static_cast<std::uint8_t>(p.byte);
-  h[at + 1] = static_cast<std::uint8_t>(p.byte >> 8);
-  h[at + 2] = static_cast<std::uint8_t>(p.sector);
-  h[at + 3] = static_cast<std::uint8_t>(p.sector >> 8);
-  store_u32(h, at + 4, p.generation);
+  store_u16le(h, at + logfmt::kPositionByteOffset, p.byte);
+  store_u16le(h, at + logfmt::kPositionSectorOffset, p.sector);
+  store_u32le(h, at + logfmt::kPositionGenerationOffset, p.generation);
 }
 
 // The header as recovery leaves it: clean, at the last dbtime, consistent at the end

@@ -15,16 +15,7 @@ using namespace logfmt;
 
 namespace {
 
-std::string u32_bytes(std::uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-
-struct SplitRecord {
-  std::uint32_t page = 0;
-  std::uint64_t after = 0;
-  std::uint64_t before = 0;
+struct SplitRecord : PagePart {
   std::uint32_t new_page = 0;
   std::uint32_t right = 0;
   std::uint64_t right_before = 0;
@@ -52,9 +43,7 @@ struct SplitRecord {
 Result<SplitRecord> parse_split(Bytes b) {
   if (b.size() < redo::kSplitVariable) return EseError::parse("a Split2 record shorter than its fixed part");
   SplitRecord s;
-  s.page = load_u32le(b, kPagePgno);
-  s.after = load_u64le(b, kPageDbtimeAfter);
-  s.before = load_u64le(b, kPageDbtimeBefore);
+  static_cast<PagePart&>(s) = page_part(b);
   s.new_page = load_u32le(b, kSplitNewPage);
   s.right = load_u32le(b, kSplitRightPage);
   s.right_before = load_u64le(b, kSplitRightDbtime);
@@ -190,12 +179,12 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
       if (!pre) return fail_at(s.page, pre.error());
       NodeImage sep;
       sep.key = lower->parent_key;
-      sep.data = u32_bytes(lower->page);
+      sep.data = page_pointer_data(lower->page);
       sep.prefix_length = prefix_length_for(sep.key, *pre);
       if (Status st = ed.insert_node(s.iline_oper, sep); !st) return fail_at(s.page, st.error());
       auto next = ed.node(static_cast<std::uint16_t>(s.iline_oper + 1));
       if (!next) return fail_at(s.page, next.error());
-      next->data = u32_bytes(lower->new_page);
+      next->data = page_pointer_data(lower->new_page);
       if (Status st = ed.replace_node(static_cast<std::uint16_t>(s.iline_oper + 1), *next); !st) return fail_at(s.page, st.error());
       touch(s.page, s.after);
     }
@@ -287,7 +276,7 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
   if (lower) {
     op_kind = Op::Insert;
     op.key = lower->parent_key;
-    op.data = u32_bytes(lower->page);
+    op.data = page_pointer_data(lower->page);
   } else if (s.operation != redo::kSplitOperNone && leaf != nullptr) {
     const Bytes b = leaf->view();
     versioned = (b[kPageFlags] & logfmt::kNodeVersioned) ? quarrow::kNodeVersioned : 0;
@@ -359,7 +348,7 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
     }
     ed.set_flags(s.split_flags | (old_flags & redo::kPageTreeDeleting));
     NodeImage down;
-    down.data = u32_bytes(s.new_page);
+    down.data = page_pointer_data(s.new_page);
     if (Status st = ed.insert_node(0, down); !st) return fail_at(s.page, st.error());
     if (leaf_level) ed.set_uncommitted_free(s.uncommitted_source);
   } else {
@@ -417,7 +406,7 @@ Status Engine::apply_split(const std::vector<HeldRecord>& recs, std::size_t at, 
       const std::uint16_t idx = static_cast<std::uint16_t>(on_new && !vertical ? target - s.iline_split : target);
       auto node = pe->node(idx);
       if (!node) return fail_at(on_new ? s.new_page : s.page, node.error());
-      node->data = u32_bytes(lower->new_page);
+      node->data = page_pointer_data(lower->new_page);
       if (Status st = pe->replace_node(idx, *node); !st) return fail_at(on_new ? s.new_page : s.page, st.error());
     }
   }
