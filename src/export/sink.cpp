@@ -49,7 +49,8 @@ OutputSink::OutputSink(OutputSink&& other) noexcept
       error_(std::move(other.error_)) {}
 
 OutputSink::~OutputSink() {
-  if (!finished_) finish();
+  // A destructor cannot report: a caller that wants the outcome calls finish() itself.
+  if (!finished_) static_cast<void>(finish());
 }
 
 Status OutputSink::fail(const EseError& error) {

@@ -28,12 +28,6 @@ constexpr std::size_t kMaxHeldBytes = 64u << 20;
 // How deep a tree search may go before the tree is called damaged.
 constexpr int kMaxTreeDepth = 64;
 
-std::string u32_bytes(std::uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-
 bool is_node_change(std::uint8_t type) {
   switch (type) {
     case kInsert: case kFlagInsert: case kFlagInsertAndReplaceData: case kFlagDelete: case kReplace:

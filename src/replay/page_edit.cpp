@@ -330,9 +330,9 @@ void PageEditor::pre_initialise(std::uint64_t dbtime, std::uint32_t objid, std::
 }
 
 std::string page_pointer_data(std::uint32_t page) {
-  std::string s(sizeof page, '\0');
-  for (std::size_t i = 0; i < sizeof page; ++i) s[i] = static_cast<char>((page >> (8 * i)) & 0xFF);
-  return s;
+  std::uint8_t bytes[sizeof page];
+  store_u32le(bytes, 0, page);
+  return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 std::size_t common_length(const std::string& a, const std::string& b) {

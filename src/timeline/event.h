@@ -53,8 +53,10 @@ struct EventView {
   std::string_view line;
 };
 
-// The order of the timeline: time, then input, table, kind, row, item.
-inline bool event_before(const EventView& a, const EventView& b) {
+// The order of the timeline: time, then input, table, kind, row, item. For events and
+// for anything that carries their order's members (the sorter's keys).
+template <class Event>
+bool event_before(const Event& a, const Event& b) {
   if (a.time != b.time) return a.time < b.time;
   if (a.input != b.input) return a.input < b.input;
   if (a.table != b.table) return a.table < b.table;

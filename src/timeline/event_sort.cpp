@@ -81,14 +81,7 @@ std::size_t block_size_from_head(const char* p) {
 
 }  // namespace
 
-bool EventSorter::Key::before(const Key& a, const Key& b) {
-  if (a.time != b.time) return a.time < b.time;
-  if (a.input != b.input) return a.input < b.input;
-  if (a.table != b.table) return a.table < b.table;
-  if (a.kind != b.kind) return a.kind < b.kind;
-  if (a.row != b.row) return a.row < b.row;
-  return a.item < b.item;
-}
+bool EventSorter::Key::before(const Key& a, const Key& b) { return event_before(a, b); }
 
 void EventSorter::push_key(const EventView& e) {
   // The whole bound at once: growing by doubling copies the buffer over and over and

@@ -270,20 +270,10 @@ TEST(Parallel, ThreadsShareOneLongValueChain) {
   for (const auto& values : seen) EXPECT_EQ(values, seen[0]);
 }
 
-// Main (Ref) refers to Names (Id, Num) by id; a profile view shows Num as hex text
-// through a join (a dictionary column in Arrow).
-std::shared_ptr<const Database> joined_tables() {
-  DbImage img(4096, 6);
-  img.set_page(kCatalogRootPage, leaf_of({table_record(8, "Main", 5), column_record(8, 1, "Ref", 4),
-                                          table_record(9, "Names", 6), column_record(9, 1, "Id", 4),
-                                          column_record(9, 2, "Num", 4)}));
-  std::vector<std::string> main{""}, names{""};  // tag 0: the page's external header
-  for (std::uint32_t k = 0; k < 120; ++k) {
-    std::string d("\x01\x7f", 2);
-    add16(d, 8);
-    add32(d, k % 40);  // ids 30-39 have no row in Names
-    main.push_back(d);
-  }
+// Table Names (Id, Num) of 30 rows, ids 0-29 with Num 1000 + id: a leaf page's records
+// after tag 0 (the page's external header).
+std::vector<std::string> names_records() {
+  std::vector<std::string> names{""};
   for (std::uint32_t id = 0; id < 30; ++id) {
     std::string d("\x02\x7f", 2);
     add16(d, 12);
@@ -291,8 +281,25 @@ std::shared_ptr<const Database> joined_tables() {
     add32(d, 1000 + id);
     names.push_back(d);
   }
+  return names;
+}
+
+// Main (Ref) refers to Names (Id, Num) by id; a profile view shows Num as hex text
+// through a join (a dictionary column in Arrow).
+std::shared_ptr<const Database> joined_tables() {
+  DbImage img(4096, 6);
+  img.set_page(kCatalogRootPage, leaf_of({table_record(8, "Main", 5), column_record(8, 1, "Ref", 4),
+                                          table_record(9, "Names", 6), column_record(9, 1, "Id", 4),
+                                          column_record(9, 2, "Num", 4)}));
+  std::vector<std::string> main{""};  // tag 0: the page's external header
+  for (std::uint32_t k = 0; k < 120; ++k) {
+    std::string d("\x01\x7f", 2);
+    add16(d, 8);
+    add32(d, k % 40);  // ids 30-39 have no row in Names
+    main.push_back(d);
+  }
   img.set_page(5, leaf_of(main));
-  img.set_page(6, leaf_of(names));
+  img.set_page(6, leaf_of(names_records()));
   auto db = img.open();
   EXPECT_TRUE(db);
   return std::shared_ptr<const Database>(std::move(db).value());
@@ -397,15 +404,7 @@ std::shared_ptr<const Database> many_leaves_and_names() {
                                           table_record(9, "Names", kRoot + kLeaves + 1),
                                           column_record(9, 1, "Id", 4), column_record(9, 2, "Num", 4)}));
   put_linked_leaves(img, 0, 40);
-  std::vector<std::string> names{""};
-  for (std::uint32_t id = 0; id < 30; ++id) {
-    std::string d("\x02\x7f", 2);
-    add16(d, 12);
-    add32(d, id);
-    add32(d, 1000 + id);
-    names.push_back(d);
-  }
-  img.set_page(kRoot + kLeaves + 1, leaf_of(names));
+  img.set_page(kRoot + kLeaves + 1, leaf_of(names_records()));
   return opened(img);
 }
 
