@@ -26,22 +26,22 @@ LogTime parse_log_time(Bytes b) {
   return t;
 }
 
-std::string log_time_text(const LogTime& t) {
+namespace {
+
+// The time as "YYYY-MM-DD{separator}hh:mm:ss.mmm", then `utc_mark` for a UTC time.
+std::string formatted(const LogTime& t, char separator, const char* utc_mark) {
   if (!t.set) return std::string();
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u%s", unsigned{t.year}, unsigned{t.month},
-                unsigned{t.day}, unsigned{t.hours}, unsigned{t.minutes}, unsigned{t.seconds},
-                unsigned{t.milliseconds}, t.utc ? " UTC" : "");
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u%c%02u:%02u:%02u.%03u%s", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, separator, unsigned{t.hours}, unsigned{t.minutes}, unsigned{t.seconds},
+                unsigned{t.milliseconds}, t.utc ? utc_mark : "");
   return buf;
 }
 
-std::string log_time_iso8601(const LogTime& t) {
-  if (!t.set) return std::string();
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%s", unsigned{t.year}, unsigned{t.month},
-                unsigned{t.day}, unsigned{t.hours}, unsigned{t.minutes}, unsigned{t.seconds},
-                unsigned{t.milliseconds}, t.utc ? "Z" : "");
-  return buf;
-}
+}  // namespace
+
+std::string log_time_text(const LogTime& t) { return formatted(t, ' ', " UTC"); }
+
+std::string log_time_iso8601(const LogTime& t) { return formatted(t, 'T', "Z"); }
 
 }  // namespace quarrow

@@ -1,12 +1,16 @@
-"""What several test files share: where the real files are, and the two time scales
-ESE files store dates in (OLE automation dates and FILETIMEs)."""
+"""What several test files share: where the real files are, the quarrow program under
+test, and the two time scales ESE files store dates in (OLE automation dates and
+FILETIMEs)."""
 
 from __future__ import annotations
 
 import datetime as dt
 import math
 import os
+import shutil
 import struct
+import subprocess
+import sys
 from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
@@ -27,6 +31,22 @@ def shared_folder(kind: str) -> Path | None:
 
 SHARED_DATA = shared_folder("data")
 SHARED_LOGS = shared_folder("logs")
+
+# The program installed beside this interpreter (the build under test), else the one on
+# PATH; None when there is none.
+QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent)) or shutil.which("quarrow")
+
+
+def run_quarrow(*args, expect: int = 0, timeout: int = 300) -> subprocess.CompletedProcess:
+    """Runs the program (skipping the test when it is not installed) and asserts its
+    exit status; the result holds stdout and stderr as bytes."""
+    import pytest
+
+    if QUARROW is None:
+        pytest.skip("the quarrow program is not installed beside this interpreter")
+    p = subprocess.run([QUARROW, *map(str, args)], capture_output=True, timeout=timeout)
+    assert p.returncode == expect, p.stderr.decode(errors="replace")
+    return p
 
 OLE_EPOCH = dt.datetime(1899, 12, 30)
 FILETIME_EPOCH = dt.datetime(1601, 1, 1)

@@ -5,16 +5,13 @@ test_logs.py)."""
 from __future__ import annotations
 
 import json
-import shutil
 import subprocess
-import sys
-from pathlib import Path
 
 import pytest
 
 import quarrow
+from helpers import QUARROW
 
-QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent))
 
 
 @pytest.mark.skipif(QUARROW is None, reason="the quarrow program is not installed")

@@ -6,11 +6,9 @@ from __future__ import annotations
 
 import datetime
 import json
-import shutil
 import struct
 import subprocess
 import warnings
-import sys
 from pathlib import Path
 
 import pytest
@@ -19,9 +17,8 @@ import quarrow
 from esefile import DATETIME, LONG, TEXT, Column, EseFile, RecordEncoder, Table
 from esefile import log as L
 
-from helpers import SHARED_LOGS as LOG_SETS
+from helpers import QUARROW, SHARED_LOGS as LOG_SETS
 
-QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent))
 
 
 def write(directory: Path, files: dict[str, bytes]) -> str:

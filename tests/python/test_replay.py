@@ -7,10 +7,8 @@ not fit their database end in an error naming the log position and the page."""
 from __future__ import annotations
 
 import json
-import shutil
 import struct
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
@@ -18,8 +16,8 @@ import pytest
 from esefile import LONG, TEXT, Column, EseFile, RecordEncoder, Table, catalog_column_record, catalog_key
 from esefile import catalog_table_record
 from esefile import log as L
+from helpers import run_quarrow
 
-QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent)) or shutil.which("quarrow")
 
 COLUMNS = [Column("Id", LONG, 1), Column("Name", TEXT, 128, codepage=1252)]
 ROOT, OBJID, NEW_PAGE = 20, 30, 40
@@ -88,11 +86,7 @@ def write_case(tmp_path: Path, records_of_generation_2: list[bytes], rows=None, 
 
 
 def run(*args, expect=0) -> subprocess.CompletedProcess:
-    if QUARROW is None:
-        pytest.skip("the quarrow tool is not installed beside this interpreter")
-    p = subprocess.run([QUARROW, *map(str, args)], capture_output=True, timeout=120)
-    assert p.returncode == expect, p.stderr.decode(errors="replace")
-    return p
+    return run_quarrow(*args, expect=expect)
 
 
 def rows_of(path: Path) -> list[dict]:

@@ -11,16 +11,14 @@ import hashlib
 import os
 import shutil
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
 
 import quarrow
 
-from helpers import SHARED_LOGS as LOG_SETS
+from helpers import SHARED_LOGS as LOG_SETS, run_quarrow
 
-QUARROW = shutil.which("quarrow", path=str(Path(sys.executable).parent))
 
 UNCHANGED_SETS = ["srum-belka", "srum-w11"]
 
@@ -76,11 +74,7 @@ def untouched():
 
 
 def run(*args, expect=0) -> subprocess.CompletedProcess:
-    if QUARROW is None:
-        pytest.skip("the quarrow tool is not installed beside this interpreter")
-    p = subprocess.run([QUARROW, *map(str, args)], capture_output=True, timeout=300)
-    assert p.returncode == expect, p.stderr.decode(errors="replace")
-    return p
+    return run_quarrow(*args, expect=expect)
 
 
 # ---- Sets that need no replay: the same database, byte for byte ---------------------
