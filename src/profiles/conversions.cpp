@@ -348,9 +348,10 @@ std::optional<std::string> ip_text(Bytes a) {
   return out;
 }
 
-Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& out) {
-  out.valid = false;
-  if (in.kind == Source::Kind::Null) return Converted::Null;
+namespace {
+
+// The stored value as its column types it.
+Converted convert_value(Conversion c, const ColumnSpec* def, const Source& in, Cell& out) {
   switch (c) {
     case Conversion::Value:
       switch (in.kind) {
@@ -370,6 +371,14 @@ Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& o
           raw_value(in, out);
           return Converted::Value;
       }
+    default:
+      return Converted::Failed;
+  }
+}
+
+// Text: stored text, or UTF-16LE bytes (one string, or a list separated by U+0000).
+Converted convert_text(Conversion c, const Source& in, Cell& out) {
+  switch (c) {
     case Conversion::Text:
       if (in.kind == Source::Kind::Text) {
         out.s = strip_trailing_nuls(in.text);
@@ -410,6 +419,14 @@ Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& o
       out.valid = true;
       return Converted::Value;
     }
+    default:
+      return Converted::Failed;
+  }
+}
+
+// Bytes and integers written out as hex digits or GUID text.
+Converted convert_encoded(Conversion c, const Source& in, Cell& out) {
+  switch (c) {
     case Conversion::Hex: {
       if (in.kind == Source::Kind::Bytes || in.kind == Source::Kind::Guid) {
         hex_into(in.raw, out.s);
@@ -440,6 +457,14 @@ Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& o
       out.s = guid_of(in.raw);
       out.valid = true;
       return Converted::Value;
+    default:
+      return Converted::Failed;
+  }
+}
+
+// Points in time (OLE dates, FILETIMEs, DateTime patterns, Unix seconds) and durations.
+Converted convert_time(Conversion c, const Source& in, Cell& out) {
+  switch (c) {
     case Conversion::OleDate: {
       double days = 0;
       if (in.kind == Source::Kind::Float) days = in.f;
@@ -477,9 +502,20 @@ Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& o
       out.set_int(*v * kMicrosecondsPerSecond);
       return Converted::Value;
     }
-    case Conversion::DurationMs: return duration_cell(in, 1000, 1, out);
-    case Conversion::DurationS: return duration_cell(in, kMicrosecondsPerSecond, 1, out);
-    case Conversion::Duration100ns: return duration_cell(in, 1, 10, out);
+    case Conversion::DurationMs:
+      return duration_cell(in, 1000, 1, out);
+    case Conversion::DurationS:
+      return duration_cell(in, kMicrosecondsPerSecond, 1, out);
+    case Conversion::Duration100ns:
+      return duration_cell(in, 1, 10, out);
+    default:
+      return Converted::Failed;
+  }
+}
+
+// Security identifiers and network addresses as text.
+Converted convert_identity(Conversion c, const Source& in, Cell& out) {
+  switch (c) {
     case Conversion::Sid:
     case Conversion::SidName: {
       std::optional<std::string> text;
@@ -503,6 +539,14 @@ Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& o
       out.valid = true;
       return Converted::Value;
     }
+    default:
+      return Converted::Failed;
+  }
+}
+
+// Integers read another way: signed, 16-bit signed, a bit field.
+Converted convert_integer(Conversion c, const ColumnSpec* def, const Source& in, Cell& out) {
+  switch (c) {
     case Conversion::Int: {
       const auto v = signed_of(in);
       if (!v) return Converted::Failed;
@@ -521,6 +565,43 @@ Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& o
       out.set_int(static_cast<std::int64_t>((*v >> def->shift) & def->mask));
       return Converted::Value;
     }
+    default:
+      return Converted::Failed;
+  }
+}
+}  // namespace
+
+Converted convert(Conversion c, const ColumnSpec* def, const Source& in, Cell& out) {
+  out.valid = false;
+  if (in.kind == Source::Kind::Null) return Converted::Null;
+  switch (c) {
+    case Conversion::Value:
+      return convert_value(c, def, in, out);
+    case Conversion::Text:
+    case Conversion::Utf16:
+    case Conversion::Utf16List:
+      return convert_text(c, in, out);
+    case Conversion::Hex:
+    case Conversion::Hex64:
+    case Conversion::Guid:
+      return convert_encoded(c, in, out);
+    case Conversion::OleDate:
+    case Conversion::FileTime:
+    case Conversion::FileTimeBE:
+    case Conversion::DateTime:
+    case Conversion::UnixSeconds:
+    case Conversion::DurationMs:
+    case Conversion::DurationS:
+    case Conversion::Duration100ns:
+      return convert_time(c, in, out);
+    case Conversion::Sid:
+    case Conversion::SidName:
+    case Conversion::Ip:
+      return convert_identity(c, in, out);
+    case Conversion::Int:
+    case Conversion::Signed16:
+    case Conversion::Bits:
+      return convert_integer(c, def, in, out);
     case Conversion::Join:
     case Conversion::TreePath:
       return Converted::Failed;  // the view reader resolves these
