@@ -208,33 +208,237 @@ std::string size_text(std::uint64_t bytes) {
   return buf;
 }
 
+namespace {
+
+// The input files in the order given, each with its output folder (several files: one
+// folder per file, named after it) and its identity. Fails with the reason the folder
+// names cannot be chosen.
+Result<std::vector<InputFile>> plan_files(const ExportRequest& request) {
+  const bool several = request.paths.size() > 1;
+  std::vector<std::string> folders;
+  if (several) {
+    auto chosen = input_folders(request.paths);
+    if (!chosen) return std::move(chosen).error();
+    folders = std::move(chosen).value();
+  }
+  std::vector<InputFile> files;
+  for (std::size_t i = 0; i < request.paths.size(); ++i) {
+    InputFile file;
+    file.path = request.paths[i];
+    file.output_dir = several ? output_file_path(request.output, folders[i]) : request.output;
+    file.identity = file_identity(file.path);
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+// The tasks of one opened file: a task per output file name, so that tables whose
+// names differ only in letter case are written one after the other by one task.
+void plan_tasks(const InputFile& file, const ExportRequest& request, std::vector<Task>& tasks) {
+  const char* extension = request.options.format == Format::Csv ? ".csv" : ".jsonl";
+  const std::vector<std::string> names = request.tables ? *request.tables : table_names(*file.db);
+  std::set<std::string> seen;
+  std::map<std::string, std::size_t> task_by_file_name;
+  for (const std::string& name : names) {
+    if (!seen.insert(name).second) continue;  // the same table twice: one file, written once
+    TableJob job;
+    job.name = name;
+    std::string file_name;
+    if (auto jsonl = export_file_name(name)) {
+      file_name = jsonl->substr(0, jsonl->size() - std::string_view(".jsonl").size()) + extension;
+      job.output_path = output_file_path(file.output_dir, file_name);
+    } else {
+      job.refused = std::move(jsonl).error();
+    }
+    const std::string key = fold_case(file_name);
+    auto found = job.refused ? task_by_file_name.end() : task_by_file_name.find(key);
+    if (found != task_by_file_name.end()) {
+      tasks[found->second].tables.push_back(std::move(job));
+      continue;
+    }
+    if (!job.refused) task_by_file_name.emplace(key, tasks.size());
+    tasks.push_back(Task{&file, {}});
+    tasks.back().tables.push_back(std::move(job));
+  }
+}
+
+// The first output file that is there already and is no input (an output that is an
+// input is refused per table when it is written), or nullptr.
+const std::string* first_existing_output(const std::vector<Task>& tasks, const std::vector<FileIdentity>& inputs) {
+  for (const Task& task : tasks) {
+    for (const TableJob& job : task.tables) {
+      if (job.refused || !existing_output(job.output_path)) continue;
+      if (const auto target = file_identity(job.output_path);
+          target && std::find(inputs.begin(), inputs.end(), *target) != inputs.end()) {
+        continue;
+      }
+      return &job.output_path;
+    }
+  }
+  return nullptr;
+}
+
+// Makes each opened file's output folder; a file whose folder cannot be made is
+// reported and closed (its tasks then write nothing). Open failures are reported here
+// too, in file order. False when a folder could not be made.
+bool make_output_folders(std::vector<InputFile>& files, Progress& progress) {
+  bool made_all = true;
+  for (InputFile& file : files) {
+    if (file.open_error) progress.message(*file.open_error);
+    if (!file.db) continue;
+    if (Status made = create_output_directory(file.output_dir); !made) {
+      progress.message(file_error_line(file.path, made.error().message()));
+      made_all = false;
+      file.db.reset();
+    }
+  }
+  return made_all;
+}
+
+// --columns: the first name that no table to be written has.
+std::optional<std::string> column_not_found(const StreamOptions& options, const std::vector<Task>& tasks) {
+  std::vector<const TableInfo*> tables;
+  for (const Task& task : tasks) {
+    if (!task.file->db) continue;
+    for (const TableJob& job : task.tables) {
+      if (const TableInfo* table = task.file->db->catalog().find(job.name)) tables.push_back(table);
+    }
+  }
+  return missing_column(options, tables);
+}
+
+// The parallel run of the tasks. A task whose one table is large is not written by
+// the pool: it waits (with its leaf pages listed) and is then written by every thread
+// together.
+class ExportRun {
+ public:
+  ExportRun(const std::vector<Task>& tasks, const std::vector<FileIdentity>& inputs, const StreamOptions& options,
+            unsigned jobs, Progress& progress)
+      : tasks_(tasks),
+        inputs_(inputs),
+        options_(options),
+        columns_(options.columns ? &*options.columns : nullptr),
+        jobs_(jobs),
+        progress_(progress),
+        deferred_(tasks.size()),
+        report_(tasks.size(), progress) {}
+
+  // True when every task wrote what it had to.
+  bool run() {
+    run_parallel(jobs_, tasks_.size(), [&](std::size_t i) { run_task(i, jobs_ > 1); });
+    for (std::size_t i = 0; i < tasks_.size(); ++i) {
+      if (deferred_[i]) run_task(i, false);
+    }
+    return !report_.failed();
+  }
+
+ private:
+  enum class Outcome : std::uint8_t { Done, Deferred };
+
+  void run_task(std::size_t i, bool may_defer) {
+    const Task& task = tasks_[i];
+    const InputFile& file = *task.file;
+    std::vector<std::string> messages;
+    if (!file.db) {  // its output directory could not be made
+      report_.finish(i, {});
+      return;
+    }
+    FileTally tally_here;
+    const Clock::time_point started = Clock::now();
+    for (const TableJob& job : task.tables) {
+      if (write_table(i, file, job, may_defer && task.tables.size() == 1, tally_here, messages) == Outcome::Deferred) {
+        return;
+      }
+    }
+    add_to_tally(*file.tally, tally_here, started);
+    report_.finish(i, std::move(messages));
+  }
+
+  Outcome write_table(std::size_t i, const InputFile& file, const TableJob& job, bool may_defer,
+                      FileTally& tally_here, std::vector<std::string>& messages) {
+    if (job.refused) {
+      messages.push_back(table_error_line(file.path, job.name, job.refused->message()));
+      return Outcome::Done;
+    }
+    const TableInfo* found = file.db->catalog().find(job.name);
+    if (columns_ && found != nullptr && !table_has_any(*found, *columns_)) return Outcome::Done;
+    auto reader = open_table_reader(*file.db, job.name, columns_);
+    if (!reader) {
+      for (std::string& line : table_lookup_lines(*file.db, file.path, job.name, reader.error())) {
+        messages.push_back(std::move(line));
+      }
+      return Outcome::Done;
+    }
+    if (may_defer) {
+      deferred_[i] = pages_to_split(*file.db, reader->table(), jobs_, options_);
+      if (deferred_[i]) return Outcome::Deferred;
+    }
+    progress_.set_current(progress_label(file.path, job.name));
+    // No output lands on an input: checked by name (an input is often read-only, so
+    // opening it would fail with a less telling error) and again on the opened file.
+    const auto refusal = [&](const FileIdentity& target) -> Status {
+      if (std::find(inputs_.begin(), inputs_.end(), target) == inputs_.end()) return Status::success();
+      const char* what = target == file.identity ? "the database file itself" : "another input database file";
+      return EseError::refused(std::string("the output path is ") + what + ": " + job.output_path)
+          .in(ErrorContext::CreatingOutputFile);
+    };
+    if (const auto target = file_identity(job.output_path)) {
+      if (Status refused = refusal(*target); !refused) {
+        messages.push_back(table_error_line(file.path, job.name, refused.error().message()));
+        return Outcome::Done;
+      }
+    }
+    auto out = Output::create(job.output_path, refusal);
+    if (!out) {
+      messages.push_back(table_error_line(file.path, job.name, out.error().message()));
+      return Outcome::Done;
+    }
+    StreamCounts counts;
+    const Status streamed =
+        deferred_[i] ? stream_table_split(*file.db, *reader, *deferred_[i], options_, *out, progress_, jobs_, &counts)
+                     : stream_table(*file.db, *reader, options_, *out, progress_, &counts);
+    if (!streamed) {
+      messages.push_back(table_error_line(file.path, job.name, with_read_note(*file.db, streamed.error())));
+    } else {
+      ++tally_here.tables;
+    }
+    tally_here.records += counts.records;
+    tally_here.bytes += counts.bytes;
+    return Outcome::Done;
+  }
+
+  static void add_to_tally(FileTally& tally, const FileTally& here, Clock::time_point started) {
+    std::lock_guard lock(tally.mutex);
+    tally.tables += here.tables;
+    tally.records += here.records;
+    tally.bytes += here.bytes;
+    if (!tally.started || started < *tally.started) tally.started = started;
+    tally.finished = std::max(tally.finished, Clock::now());
+  }
+
+  const std::vector<Task>& tasks_;
+  const std::vector<FileIdentity>& inputs_;
+  const StreamOptions& options_;
+  const ColumnSelection* columns_;
+  unsigned jobs_;
+  Progress& progress_;
+  std::vector<std::optional<LeafPages>> deferred_;
+  OrderedReport report_;
+};
+
+}  // namespace
+
 int run_export(const std::vector<std::string_view>& raw, const Context& context) {
   const auto request = parse_export(raw);
   if (!request) return kExitUsage;
   if (request->views) return run_export_views(*request->views, request->options, request->jobs, context);
-  const StreamOptions& options = request->options;
-  const char* extension = options.format == Format::Csv ? ".csv" : ".jsonl";
 
-  // Several files: one folder per file, named after the file.
-  const bool several = request->paths.size() > 1;
-  std::vector<std::string> folders;
-  if (several) {
-    auto chosen = input_folders(request->paths);
-    if (!chosen) return usage_error("export", chosen.error().message());
-    folders = std::move(chosen).value();
-  }
-  std::vector<InputFile> files;
-  for (std::size_t i = 0; i < request->paths.size(); ++i) {
-    InputFile file;
-    file.path = request->paths[i];
-    file.output_dir = several ? output_file_path(request->output, folders[i]) : request->output;
-    files.push_back(std::move(file));
-  }
-
+  auto planned = plan_files(*request);
+  if (!planned) return usage_error("export", planned.error().message());
+  std::vector<InputFile> files = std::move(planned).value();
   // No output may land on an input file, by whatever name it is reached.
   std::vector<FileIdentity> inputs;
-  for (InputFile& file : files) {
-    file.identity = file_identity(file.path);
+  for (const InputFile& file : files) {
     if (file.identity) inputs.push_back(*file.identity);
   }
   if (request->logs) add_log_identities(*request->logs, inputs);
@@ -251,163 +455,37 @@ int run_export(const std::vector<std::string_view>& raw, const Context& context)
     }
     file.db = std::move(opened.database);
     progress.add_total(file.db->total_pages());
-
-    const std::vector<std::string> names = request->tables ? *request->tables : table_names(*file.db);
-    std::set<std::string> seen;
-    std::map<std::string, std::size_t> task_by_file_name;
-    for (const std::string& name : names) {
-      if (!seen.insert(name).second) continue;  // the same table twice: one file, written once
-      TableJob job;
-      job.name = name;
-      std::string file_name;
-      if (auto jsonl = export_file_name(name)) {
-        file_name = jsonl->substr(0, jsonl->size() - std::string_view(".jsonl").size()) + extension;
-        job.output_path = output_file_path(file.output_dir, file_name);
-      } else {
-        job.refused = std::move(jsonl).error();
-      }
-      const std::string key = fold_case(file_name);
-      auto found = job.refused ? task_by_file_name.end() : task_by_file_name.find(key);
-      if (found != task_by_file_name.end()) {
-        tasks[found->second].tables.push_back(std::move(job));
-        continue;
-      }
-      if (!job.refused) task_by_file_name.emplace(key, tasks.size());
-      tasks.push_back(Task{&file, {}});
-      tasks.back().tables.push_back(std::move(job));
-    }
+    plan_tasks(file, *request, tasks);
   }
 
   // Nothing is replaced unasked: the first existing output file stops the export
-  // before anything is written. An output that is an input is refused per table below.
+  // before anything is written.
   if (!request->force) {
-    for (const Task& task : tasks) {
-      for (const TableJob& job : task.tables) {
-        if (job.refused || !existing_output(job.output_path)) continue;
-        if (const auto target = file_identity(job.output_path);
-            target && std::find(inputs.begin(), inputs.end(), *target) != inputs.end()) {
-          continue;
-        }
-        progress.stop();
-        return usage_error("export", "output file '" + job.output_path + "' exists; --force replaces it");
-      }
+    if (const std::string* existing = first_existing_output(tasks, inputs)) {
+      progress.stop();
+      return usage_error("export", "output file '" + *existing + "' exists; --force replaces it");
     }
   }
-  for (InputFile& file : files) {
-    if (file.open_error) progress.message(*file.open_error);
-    if (!file.db) continue;
-    if (Status made = create_output_directory(file.output_dir); !made) {
-      progress.message(file_error_line(file.path, made.error().message()));
-      failed = true;
-      file.db.reset();
-    }
-  }
-
+  if (!make_output_folders(files, progress)) failed = true;
   // --columns: a name that no table to be written has is an error before anything is
   // written; tables with none of the names are passed over.
-  if (options.columns) {
-    std::vector<const TableInfo*> tables;
-    for (const Task& task : tasks) {
-      if (!task.file->db) continue;
-      for (const TableJob& job : task.tables) {
-        if (const TableInfo* table = task.file->db->catalog().find(job.name)) tables.push_back(table);
-      }
-    }
-    if (const auto missing = missing_column(options, tables)) {
+  if (request->options.columns) {
+    if (const auto missing = column_not_found(request->options, tasks)) {
       progress.stop();
       std::fprintf(stderr, "quarrow: Column not found: %s\n", missing->c_str());
       return kExitFailed;
     }
   }
-  const ColumnSelection* columns = options.columns ? &*options.columns : nullptr;
-  const unsigned jobs = request->jobs;
 
-  // A task whose one table is large is not written by the pool: it waits (with its
-  // leaf pages listed) and is then written by every thread together.
-  std::vector<std::optional<LeafPages>> deferred(tasks.size());
-  OrderedReport report(tasks.size(), progress);
-  const auto run_task = [&](std::size_t i, bool may_defer) {
-    const Task& task = tasks[i];
-    const InputFile& file = *task.file;
-    std::vector<std::string> messages;
-    if (!file.db) {  // its output directory could not be made
-      report.finish(i, {});
-      return;
-    }
-    FileTally tally_here;
-    const Clock::time_point started = Clock::now();
-    for (const TableJob& job : task.tables) {
-      if (job.refused) {
-        messages.push_back(table_error_line(file.path, job.name, job.refused->message()));
-        continue;
-      }
-      const TableInfo* found = file.db->catalog().find(job.name);
-      if (columns && found != nullptr && !table_has_any(*found, *columns)) continue;
-      auto reader = open_table_reader(*file.db, job.name, columns);
-      if (!reader) {
-        for (std::string& line : table_lookup_lines(*file.db, file.path, job.name, reader.error())) {
-          messages.push_back(std::move(line));
-        }
-        continue;
-      }
-      if (may_defer && task.tables.size() == 1) {
-        deferred[i] = pages_to_split(*file.db, reader->table(), jobs, options);
-        if (deferred[i]) return;
-      }
-      progress.set_current(progress_label(file.path, job.name));
-      // No output lands on an input: checked by name (an input is often read-only, so
-      // opening it would fail with a less telling error) and again on the opened file.
-      const auto refusal = [&](const FileIdentity& target) -> Status {
-        if (std::find(inputs.begin(), inputs.end(), target) == inputs.end()) return Status::success();
-        const char* what = target == file.identity ? "the database file itself" : "another input database file";
-        return EseError::refused(std::string("the output path is ") + what + ": " + job.output_path)
-            .in(ErrorContext::CreatingOutputFile);
-      };
-      if (const auto target = file_identity(job.output_path)) {
-        if (Status refused = refusal(*target); !refused) {
-          messages.push_back(table_error_line(file.path, job.name, refused.error().message()));
-          continue;
-        }
-      }
-      auto out = Output::create(job.output_path, refusal);
-      if (!out) {
-        messages.push_back(table_error_line(file.path, job.name, out.error().message()));
-        continue;
-      }
-      StreamCounts counts;
-      const Status streamed =
-          deferred[i] ? stream_table_split(*file.db, *reader, *deferred[i], options, *out, progress, jobs, &counts)
-                      : stream_table(*file.db, *reader, options, *out, progress, &counts);
-      if (!streamed) {
-        messages.push_back(table_error_line(file.path, job.name, with_read_note(*file.db, streamed.error())));
-      } else {
-        ++tally_here.tables;
-      }
-      tally_here.records += counts.records;
-      tally_here.bytes += counts.bytes;
-    }
-    {
-      FileTally& tally = *file.tally;
-      std::lock_guard lock(tally.mutex);
-      tally.tables += tally_here.tables;
-      tally.records += tally_here.records;
-      tally.bytes += tally_here.bytes;
-      if (!tally.started || started < *tally.started) tally.started = started;
-      tally.finished = std::max(tally.finished, Clock::now());
-    }
-    report.finish(i, std::move(messages));
-  };
-  run_parallel(jobs, tasks.size(), [&](std::size_t i) { run_task(i, jobs > 1); });
-  for (std::size_t i = 0; i < tasks.size(); ++i) {
-    if (deferred[i]) run_task(i, false);
-  }
+  ExportRun run(tasks, inputs, request->options, request->jobs, progress);
+  if (!run.run()) failed = true;
   progress.stop();
   if (!request->quiet) {
     for (const InputFile& file : files) {
       if (file.db) std::fprintf(stderr, "%s\n", summary_line(file).c_str());
     }
   }
-  return failed || report.failed() ? kExitFailed : kExitOk;
+  return failed ? kExitFailed : kExitOk;
 }
 
 }  // namespace quarrow::cli
