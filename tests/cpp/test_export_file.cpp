@@ -195,5 +195,28 @@ TEST_F(ExportTable, RefusesTheDatabaseFileUnderAnyName) {
   EXPECT_EQ(read_file(db_path_), original_);
 }
 
+// A database read with its logs: their files are refused as outputs as the database
+// file is, by name and by link, and left as they were; a path of no log is written.
+TEST_F(ExportTable, RefusesTheFilesOfTheLogFolder) {
+  const std::string log = tmp_ / "edb.log";
+  write_file(log, "log bytes");
+  const auto log_id = file_identity(log);
+  ASSERT_TRUE(log_id.has_value());
+  const std::vector<FileIdentity> logs = {*log_id};
+  std::vector<std::string> targets = {log};
+  std::error_code ec;
+  fs::create_hard_link(log, tmp_ / "hard-log.jsonl", ec);
+  if (!ec) targets.push_back(tmp_ / "hard-log.jsonl");
+  for (const std::string& target : targets) {
+    const Status f = export_table_file(*db_, "basic", target, identity_, nullptr, &logs);
+    ASSERT_FALSE(f) << target;
+    EXPECT_EQ(f.error().kind(), ErrorKind::Refused);
+    EXPECT_EQ(f.error().context(), ErrorContext::CreatingOutputFile);
+    EXPECT_EQ(f.error().message(), "Failed to create output file: the output path is a file of the log folder: " + target);
+  }
+  EXPECT_EQ(read_file(log), "log bytes");
+  EXPECT_TRUE(export_table_file(*db_, "basic", tmp_ / "out.jsonl", identity_, nullptr, &logs).ok());
+}
+
 }  // namespace
 }  // namespace quarrow
