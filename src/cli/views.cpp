@@ -358,18 +358,29 @@ int run_dump_view(const Arguments& args, const StreamOptions& options_in, const 
   return kExitOk;
 }
 
-int run_export_views(const Arguments& args, const StreamOptions& options, unsigned jobs, const Context& context) {
-  if (args.value("tables") != nullptr) return usage_error("export", "--views and --tables do not go together");
-  if (options.decoded) return usage_error("export", "--views and --decoded do not go together (views are typed)");
-  auto profiles_loaded = cli_profiles(args);
-  if (!profiles_loaded) {
-    report_profile_error(profiles_loaded.error());
-    return kExitFailed;
-  }
-  const std::vector<profiles::Profile>& all = *profiles_loaded;
-  const std::string& output = *args.value("output");
-  const char* extension = options.format == Format::Csv ? ".csv" : ".jsonl";
-  const bool quiet = args.flag("quiet");
+namespace {
+
+// `quarrow export --views`: each input's views to files, by job (plan the inputs and
+// their views, check the columns and the existing files, make the folders, write the
+// views in parallel, sum up).
+class ViewsExport {
+ public:
+  ViewsExport(const Arguments& args, const StreamOptions& options, const std::vector<profiles::Profile>& all,
+              const Context& context)
+      : args_(args),
+        options_(options),
+        all_(all),
+        output_(*args.value("output")),
+        extension_(options.format == Format::Csv ? ".csv" : ".jsonl"),
+        quiet_(args.flag("quiet")),
+        progress_(context.stderr_is_terminal && !quiet_) {}
+
+  // The exit status of a usage error found before anything is written, or nullopt.
+  std::optional<int> plan();
+  void run(unsigned jobs);
+  int finish();
+
+ private:
   struct Input {
     std::string path;
     std::unique_ptr<Database> db;
@@ -387,143 +398,188 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
     std::string path;
     std::vector<std::string> columns;  // --columns: the names this view has, in the order given
   };
-  std::deque<Input> inputs;
-  std::vector<FileIdentity> identities;
+
+  std::optional<int> plan_inputs();
+  void plan_jobs(Input& in);
+  std::optional<int> check_columns();
+  std::optional<int> check_existing();
+  void make_folders();
+  void write_view(const Job& job, std::vector<std::string>& messages);
+
+  const Arguments& args_;
+  const StreamOptions& options_;
+  const std::vector<profiles::Profile>& all_;
+  const std::string output_;
+  const char* extension_;
+  const bool quiet_;
+  Progress progress_;
+  std::deque<Input> inputs_;
+  std::vector<FileIdentity> identities_;  // inputs and log files: never written over
+  std::vector<Job> jobs_;
+  std::set<std::string> columns_seen_;  // --columns names some view to be written has
+  bool any_views_ = false;
+  bool failed_ = false;
+};
+
+std::optional<int> ViewsExport::plan() {
+  if (auto usage = plan_inputs()) return usage;
+  for (Input& in : inputs_) plan_jobs(in);
+  if (auto failure = check_columns()) return failure;
+  if (auto usage = check_existing()) return usage;
+  make_folders();
+  return std::nullopt;
+}
+
+std::optional<int> ViewsExport::plan_inputs() {
   std::set<std::string> folders;
-  Progress progress(context.stderr_is_terminal && !quiet);
-  bool failed = false;
-  for (const std::string& path : args.positionals) {
-    Input& in = inputs.emplace_back();
+  for (const std::string& path : args_.positionals) {
+    Input& in = inputs_.emplace_back();
     in.path = path;
-    in.dir = output;
-    if (args.positionals.size() > 1) {
+    in.dir = output_;
+    if (args_.positionals.size() > 1) {
       const std::u8string folder8 =
           std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
       const std::string folder(folder8.begin(), folder8.end());
       if (folder.empty() || folder == "." || folder == ".." || !folders.insert(folder).second) {
         return usage_error("export", "'" + path + "': its file name cannot name its own output folder");
       }
-      in.dir = output_file_path(output, folder);
+      in.dir = output_file_path(output_, folder);
     }
-    if (const auto id = file_identity(path)) identities.push_back(*id);
+    if (const auto id = file_identity(path)) identities_.push_back(*id);
   }
-  if (const auto logs = logs_option(args)) add_log_identities(*logs, identities);
-  std::vector<Job> jobs_list;
-  std::set<std::string> columns_seen;  // --columns names some view to be written has
-  bool any_views = false;
-  for (Input& in : inputs) {
-    app::Opened opened = open_database(in.path, logs_option(args));
-    if (!opened) {
-      progress.message(file_error_line(in.path, opened.failure.message));
-      failed = true;
-      continue;
-    }
-    in.db = std::move(opened.database);
-    in.profile = profiles::recognize(*in.db, all);
-    if (in.profile == nullptr) {
-      progress.message(file_error_line(in.path, "no profile knows this database; nothing exported"));
-      failed = true;
-      in.db.reset();
-      continue;
-    }
-    for (const profiles::ViewSpec* v : profiles::available_views(*in.db, *in.profile)) {
-      any_views = true;
-      // View names are the profile's own: plain names, safe as file names.
-      Job job{&in, v, output_file_path(in.dir, v->name + extension), {}};
-      if (options.columns) {
-        // As with tables: a view with none of the columns is not written.
-        auto described = profiles::ViewReader::describe(*in.db, *in.profile, *v);
-        if (described) {
-          for (const std::string& wanted : options.columns->names) {
-            for (const auto& c : *described) {
-              if (c.name == wanted) {
-                job.columns.push_back(wanted);
-                columns_seen.insert(wanted);
-                break;
-              }
+  if (const auto logs = logs_option(args_)) add_log_identities(*logs, identities_);
+  return std::nullopt;
+}
+
+void ViewsExport::plan_jobs(Input& in) {
+  app::Opened opened = open_database(in.path, logs_option(args_));
+  if (!opened) {
+    progress_.message(file_error_line(in.path, opened.failure.message));
+    failed_ = true;
+    return;
+  }
+  in.db = std::move(opened.database);
+  in.profile = profiles::recognize(*in.db, all_);
+  if (in.profile == nullptr) {
+    progress_.message(file_error_line(in.path, "no profile knows this database; nothing exported"));
+    failed_ = true;
+    in.db.reset();
+    return;
+  }
+  for (const profiles::ViewSpec* v : profiles::available_views(*in.db, *in.profile)) {
+    any_views_ = true;
+    // View names are the profile's own: plain names, safe as file names.
+    Job job{&in, v, output_file_path(in.dir, v->name + extension_), {}};
+    if (options_.columns) {
+      // As with tables: a view with none of the columns is not written.
+      auto described = profiles::ViewReader::describe(*in.db, *in.profile, *v);
+      if (described) {
+        for (const std::string& wanted : options_.columns->names) {
+          for (const auto& c : *described) {
+            if (c.name == wanted) {
+              job.columns.push_back(wanted);
+              columns_seen_.insert(wanted);
+              break;
             }
           }
-          if (job.columns.empty()) continue;
         }
-      }
-      jobs_list.push_back(std::move(job));
-    }
-  }
-  // --columns: a name that no view to be written has is an error before anything is written.
-  if (options.columns) {
-    for (const std::string& wanted : options.columns->names) {
-      if (columns_seen.count(wanted) == 0 && any_views) {
-        progress.stop();
-        std::fprintf(stderr, "quarrow: Column not found: %s\n", wanted.c_str());
-        return kExitFailed;
+        if (job.columns.empty()) continue;
       }
     }
+    jobs_.push_back(std::move(job));
   }
-  // Nothing is replaced unasked: the first existing output file stops the export before
-  // anything is written, as for tables. An output that is an input is refused per view.
-  if (!args.flag("force")) {
-    for (const Job& job : jobs_list) {
-      if (!existing_output(job.path)) continue;
-      if (const auto target = file_identity(job.path);
-          target && std::find(identities.begin(), identities.end(), *target) != identities.end()) {
-        continue;
-      }
-      progress.stop();
-      return usage_error("export", "output file '" + job.path + "' exists; --force replaces it");
+}
+
+// --columns: a name that no view to be written has is an error before anything is written.
+std::optional<int> ViewsExport::check_columns() {
+  if (!options_.columns || !any_views_) return std::nullopt;
+  for (const std::string& wanted : options_.columns->names) {
+    if (columns_seen_.count(wanted) == 0) {
+      progress_.stop();
+      std::fprintf(stderr, "quarrow: Column not found: %s\n", wanted.c_str());
+      return kExitFailed;
     }
   }
-  for (Input& in : inputs) {
+  return std::nullopt;
+}
+
+// Nothing is replaced unasked: the first existing output file stops the export before
+// anything is written, as for tables. An output that is an input is refused per view.
+std::optional<int> ViewsExport::check_existing() {
+  if (args_.flag("force")) return std::nullopt;
+  for (const Job& job : jobs_) {
+    if (!existing_output(job.path)) continue;
+    if (const auto target = file_identity(job.path);
+        target && std::find(identities_.begin(), identities_.end(), *target) != identities_.end()) {
+      continue;
+    }
+    progress_.stop();
+    return usage_error("export", "output file '" + job.path + "' exists; --force replaces it");
+  }
+  return std::nullopt;
+}
+
+void ViewsExport::make_folders() {
+  for (Input& in : inputs_) {
     if (!in.db) continue;
     if (Status made = create_output_directory(in.dir); !made) {
-      progress.message(file_error_line(in.path, made.error().message()));
-      failed = true;
+      progress_.message(file_error_line(in.path, made.error().message()));
+      failed_ = true;
       in.db.reset();
       continue;
     }
-    progress.add_total(in.db->total_pages());
+    progress_.add_total(in.db->total_pages());
   }
-  std::vector<std::vector<std::string>> messages(jobs_list.size());
-  run_parallel(jobs, jobs_list.size(), [&](std::size_t i) {
-    const Job& job = jobs_list[i];
-    Input& in = *job.input;
-    if (!in.db) return;  // its output directory could not be made
-    const auto started = std::chrono::steady_clock::now();
-    progress.set_current(progress_label(in.path, job.view->name));
-    auto reader = profiles::ViewReader::open(*in.db, *in.profile, *job.view, options.columns ? &job.columns : nullptr);
-    if (!reader) {
-      messages[i].push_back(table_error_line(in.path, job.view->name, reader.error().to_string()));
-      return;
-    }
-    const auto refusal = [&](const FileIdentity& target) -> Status {
-      if (std::find(identities.begin(), identities.end(), target) == identities.end()) return Status::success();
-      return EseError::refused("the output path is an input database file: " + job.path)
-          .in(ErrorContext::CreatingOutputFile);
-    };
-    auto out = Output::create(job.path, refusal);
-    if (!out) {
-      messages[i].push_back(table_error_line(in.path, job.view->name, out.error().message()));
-      return;
-    }
-    ViewCounts counts;
-    const Status done = stream_view(**reader, options, *out, counts);
-    if (!done) {
-      messages[i].push_back(table_error_line(in.path, job.view->name, view_failure_text(*in.db, *job.view, done.error())));
-    }
-    const auto finished = std::chrono::steady_clock::now();
-    std::lock_guard lock(in.mutex);
-    if (done) ++in.views;
-    in.written.rows += counts.rows;
-    in.written.bytes += counts.bytes;
-    if (!in.started || started < *in.started) in.started = started;
-    in.finished = std::max(in.finished, finished);
-  });
+}
+
+void ViewsExport::write_view(const Job& job, std::vector<std::string>& messages) {
+  Input& in = *job.input;
+  if (!in.db) return;  // its output directory could not be made
+  const auto started = std::chrono::steady_clock::now();
+  progress_.set_current(progress_label(in.path, job.view->name));
+  auto reader = profiles::ViewReader::open(*in.db, *in.profile, *job.view, options_.columns ? &job.columns : nullptr);
+  if (!reader) {
+    messages.push_back(table_error_line(in.path, job.view->name, reader.error().to_string()));
+    return;
+  }
+  const auto refusal = [&](const FileIdentity& target) -> Status {
+    if (std::find(identities_.begin(), identities_.end(), target) == identities_.end()) return Status::success();
+    return EseError::refused("the output path is an input database file: " + job.path)
+        .in(ErrorContext::CreatingOutputFile);
+  };
+  auto out = Output::create(job.path, refusal);
+  if (!out) {
+    messages.push_back(table_error_line(in.path, job.view->name, out.error().message()));
+    return;
+  }
+  ViewCounts counts;
+  const Status done = stream_view(**reader, options_, *out, counts);
+  if (!done) {
+    messages.push_back(table_error_line(in.path, job.view->name, view_failure_text(*in.db, *job.view, done.error())));
+  }
+  const auto finished = std::chrono::steady_clock::now();
+  std::lock_guard lock(in.mutex);
+  if (done) ++in.views;
+  in.written.rows += counts.rows;
+  in.written.bytes += counts.bytes;
+  if (!in.started || started < *in.started) in.started = started;
+  in.finished = std::max(in.finished, finished);
+}
+
+void ViewsExport::run(unsigned jobs) {
+  std::vector<std::vector<std::string>> messages(jobs_.size());
+  run_parallel(jobs, jobs_.size(), [&](std::size_t i) { write_view(jobs_[i], messages[i]); });
   for (const auto& list : messages) {
-    for (const std::string& m : list) progress.message(m);
-    failed = failed || !list.empty();
+    for (const std::string& m : list) progress_.message(m);
+    failed_ = failed_ || !list.empty();
   }
-  progress.stop();
-  if (!quiet) {
-    for (const Input& in : inputs) {
+  progress_.stop();
+}
+
+// A line per input on the standard error: views, rows and bytes written, and the time.
+int ViewsExport::finish() {
+  if (!quiet_) {
+    for (const Input& in : inputs_) {
       if (!in.db) continue;
       char time[32];
       const double seconds = in.started ? std::chrono::duration<double>(in.finished - *in.started).count() : 0.0;
@@ -536,7 +592,23 @@ int run_export_views(const Arguments& args, const StreamOptions& options, unsign
                        .c_str());
     }
   }
-  return failed ? kExitFailed : kExitOk;
+  return failed_ ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+int run_export_views(const Arguments& args, const StreamOptions& options, unsigned jobs, const Context& context) {
+  if (args.value("tables") != nullptr) return usage_error("export", "--views and --tables do not go together");
+  if (options.decoded) return usage_error("export", "--views and --decoded do not go together (views are typed)");
+  auto profiles_loaded = cli_profiles(args);
+  if (!profiles_loaded) {
+    report_profile_error(profiles_loaded.error());
+    return kExitFailed;
+  }
+  ViewsExport exporting(args, options, *profiles_loaded, context);
+  if (auto stop = exporting.plan()) return *stop;
+  exporting.run(jobs);
+  return exporting.finish();
 }
 
 }  // namespace quarrow::cli
