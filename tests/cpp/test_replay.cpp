@@ -177,15 +177,37 @@ std::map<std::string, std::uint64_t> row_counts(const Database& db) {
   return out;
 }
 
+// A real set's database opened and its logs replayed onto it (the Database must outlive
+// the outcome); the outcome is empty after a failure the test has reported.
+struct RealReplay {
+  std::unique_ptr<Database> db;
+  std::optional<ReplayOutcome> out;
+};
+RealReplay replay_real_set(const std::string& dir) {
+  RealReplay r;
+  auto db = Database::open(dir + "/SRUDB.dat");
+  auto folder = logs::LogFolder::open(dir);
+  if (!db || !folder) {
+    ADD_FAILURE() << dir << ": the database or its logs do not open";
+    return r;
+  }
+  r.db = std::move(db).value();
+  auto out = replay_logs(*r.db, *folder, ReplayOptions{});
+  if (!out) {
+    ADD_FAILURE() << dir << ": " << out.error().to_string();
+    return r;
+  }
+  r.out.emplace(std::move(out).value());
+  return r;
+}
+
 TEST(ReplayRealLogs, Server2022CopyRollsForwardToTheLaterState) {
   const std::string dir = logs_folder("srum-ws2022");
   if (dir.empty()) GTEST_SKIP() << "real log sets not available";
-  auto db = Database::open(dir + "/SRUDB.dat");
-  ASSERT_TRUE(db);
-  auto folder = logs::LogFolder::open(dir);
-  ASSERT_TRUE(folder);
-  auto out = replay_logs(**db, *folder, ReplayOptions{});
-  ASSERT_TRUE(out) << out.error().to_string();
+  auto real = replay_real_set(dir);
+  ASSERT_TRUE(real.out);
+  auto* db = &real.db;
+  auto& out = real.out;
   const ReplayReport& r = out->report;
   EXPECT_EQ(r.generations, (std::vector<std::uint32_t>{2, 3, 4, 5}));
   EXPECT_EQ(r.dbtime_before, 457u);
@@ -235,12 +257,10 @@ TEST(ReplayRealLogs, DatabasesTheirLogsDoNotChangeStayAsTheyAre) {
   for (const char* set : {"srum-belka", "srum-w11"}) {
     const std::string dir = logs_folder(set);
     if (dir.empty()) GTEST_SKIP() << "real log sets not available";
-    auto db = Database::open(dir + "/SRUDB.dat");
-    ASSERT_TRUE(db);
-    auto folder = logs::LogFolder::open(dir);
-    ASSERT_TRUE(folder);
-    auto out = replay_logs(**db, *folder, ReplayOptions{});
-    ASSERT_TRUE(out) << set << ": " << out.error().to_string();
+    auto real = replay_real_set(dir);
+    ASSERT_TRUE(real.out) << set;
+    auto* db = &real.db;
+    auto& out = real.out;
     EXPECT_FALSE(out->report.needed) << set;
     EXPECT_EQ(out->overlay->written_pages(), 0u) << set;
     // The written copy: pages byte for byte the file's.
