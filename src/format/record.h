@@ -77,7 +77,7 @@ inline RecordHeader read_record_header(Bytes record) {
 class VariableOffsets {
  public:
   VariableOffsets(Bytes record, std::uint64_t offsets, std::uint64_t count)
-      : record_(record), offsets_(offsets), count_(count) {}
+      : record_(record), offsets_(offsets), count_(count), data_(offsets + kVariableOffsetSize * count) {}
   // A table record: one word per id 128..L.
   static VariableOffsets of_record(Bytes record, const RecordHeader& h) {
     return VariableOffsets(record, h.variable_offsets, variable_column_count(h.last_variable));
@@ -90,7 +90,7 @@ class VariableOffsets {
 
   std::uint64_t count() const { return count_; }
   // Where the values begin: right after the count words.
-  std::uint64_t data_start() const { return offsets_ + kVariableOffsetSize * count_; }
+  std::uint64_t data_start() const { return data_; }
   // Word k lies inside the record (whether or not k is below the count).
   bool word_fits(std::uint64_t k) const {
     return in_bounds(record_, offsets_ + kVariableOffsetSize * k, kVariableOffsetSize);
@@ -103,21 +103,29 @@ class VariableOffsets {
   std::uint64_t end(std::uint64_t k) const { return word(k) & kVariableEndMask; }
   // Value k's bytes; nothing when k is past the count, its word lies outside the
   // record, it is null, its start is past its end or it runs past the record.
-  std::optional<Bytes> value(std::uint64_t k) const {
-    if (k >= count_ || !word_fits(k)) return std::nullopt;
+  // (The form with an out-parameter is the one the record reader calls for every
+  // variable column of every record.)
+  bool value(std::uint64_t k, Bytes& out) const {
+    if (k >= count_ || !word_fits(k)) return false;
     const std::uint16_t end_word = word(k);
-    if (end_word & kVariableNull) return std::nullopt;
+    if (end_word & kVariableNull) return false;
     const std::uint64_t stop = end_word;
     const std::uint64_t start = k == 0 ? 0 : end(k - 1);
-    const std::uint64_t data = data_start();
-    if (start > stop || data + stop > record_.size()) return std::nullopt;
-    return record_.subspan(static_cast<std::size_t>(data + start), static_cast<std::size_t>(stop - start));
+    if (start > stop || data_ + stop > record_.size()) return false;
+    out = record_.subspan(static_cast<std::size_t>(data_ + start), static_cast<std::size_t>(stop - start));
+    return true;
+  }
+  std::optional<Bytes> value(std::uint64_t k) const {
+    Bytes out;
+    if (!value(k, out)) return std::nullopt;
+    return out;
   }
 
  private:
   Bytes record_;
   std::uint64_t offsets_;
   std::uint64_t count_;
+  std::uint64_t data_;  // where the values begin
 };
 // Tagged directory: (u16 column id, u16 offset word) per present column. The first
 // entry's offset is the directory's own size.

@@ -242,13 +242,11 @@ void locate_cells(const ColumnPlan& plan, Bytes data, std::vector<StoredCell>& c
       cell.state = StoredCell::State::Absent;
       continue;
     }
-    const std::optional<Bytes> value = s.variable.value(id - kFirstVariableId);
-    if (!value) {
+    if (!s.variable.value(id - kFirstVariableId, cell.data)) {
       cell.state = StoredCell::State::Null;
       continue;
     }
     cell.state = StoredCell::State::Present;
-    cell.data = *value;
   }
   if (k == count) return;
 
