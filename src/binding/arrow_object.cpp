@@ -69,8 +69,8 @@ ArrowObjectType::ArrowObjectType(const ArrowObjectKind& kind)
              {Py_tp_dealloc, reinterpret_cast<void*>(kind.dealloc)},
              {Py_tp_doc, const_cast<char*>(kind.doc)},
              {0, nullptr}},
-      spec_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
+      description_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
 
-PyObject* ArrowObjectType::alloc() { return alloc_heap_object(type_, spec_); }
+PyObject* ArrowObjectType::alloc() { return alloc_heap_object(type_, description_); }
 
 }  // namespace quarrow::python

@@ -53,7 +53,7 @@ class ArrowObjectType {
   std::string stream_doc_;
   PyMethodDef methods_[3];
   PyType_Slot slots_[5];
-  PyType_Spec spec_;
+  PyType_Spec description_;
   PyObject* type_ = nullptr;
 };
 

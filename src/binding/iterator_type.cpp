@@ -14,13 +14,13 @@ IteratorType::IteratorType(const IteratorKind& kind)
              {Py_tp_doc, const_cast<char*>(kind.doc)},
              {kind.methods != nullptr ? Py_tp_methods : 0, kind.methods},
              {0, nullptr}},
-      spec_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
+      description_{kind.type_name, kind.basic_size, 0, Py_TPFLAGS_DEFAULT, slots_} {}
 
-PyObject* IteratorType::alloc() { return alloc_heap_object(type_, spec_); }
+PyObject* IteratorType::alloc() { return alloc_heap_object(type_, description_); }
 
-PyObject* alloc_heap_object(PyObject*& type, PyType_Spec& spec) {
+PyObject* alloc_heap_object(PyObject*& type, PyType_Spec& description) {
   if (type == nullptr) {
-    type = PyType_FromSpec(&spec);
+    type = PyType_FromSpec(&description);
     if (type == nullptr) return nullptr;
   }
   auto* heap_type = reinterpret_cast<PyTypeObject*>(type);

@@ -27,13 +27,13 @@ class IteratorType {
 
  private:
   PyType_Slot slots_[6];
-  PyType_Spec spec_;
+  PyType_Spec description_;
   PyObject* type_ = nullptr;
 };
 
-// A new object of the type `spec` describes, its members zeroed, the type made on the
+// A new object of the type `description` describes, its members zeroed, the type made on the
 // first call and kept in `type` for the life of the process; nullptr with an exception.
-PyObject* alloc_heap_object(PyObject*& type, PyType_Spec& spec);
+PyObject* alloc_heap_object(PyObject*& type, PyType_Spec& description);
 
 // The end of a dealloc of an object of one of the module's heap types: gives the
 // object's memory back and drops the reference each instance holds to its type.

@@ -87,13 +87,13 @@ def recovered_time(value, column: dict | None) -> dt.datetime | None:
 def recovered_dates(db: EseDatabase) -> int:
     """The dated values of the records recovery finds in the views' tables (copies of
     live rows left out), each stored column once per table."""
-    specs = profile_views()
+    views_by_name = profile_views()
     dates: dict[str, dict] = collections.defaultdict(dict)
     for name in db.views():
-        view = specs.get(name, {})
+        view = views_by_name.get(name, {})
         for column in view.get("events", {}):
-            spec = next((c for c in view["columns"] if isinstance(c, dict) and c.get("name") == column), None)
-            dates[view["table"]].setdefault(spec["from"] if spec else column, spec)
+            column_def = next((c for c in view["columns"] if isinstance(c, dict) and c.get("name") == column), None)
+            dates[view["table"]].setdefault(column_def["from"] if column_def else column, column_def)
     total = 0
     for table, columns in dates.items():
         for r in db.recover_records(table):
@@ -101,7 +101,7 @@ def recovered_dates(db: EseDatabase) -> int:
                 continue
             # Windows Search's stored names carry the property's id: "15F-System_DateModified".
             values = {re.sub(r"^[0-9A-F]+-", "", k): v for k, v in r["record"].items()}
-            total += sum(recovered_time(values.get(c), spec) is not None for c, spec in columns.items())
+            total += sum(recovered_time(values.get(c), column_def) is not None for c, column_def in columns.items())
     return total
 
 
